@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/ml/ComputeUnits.hpp"
+#include "platform/ml/FeatureProvider.hpp"
+#include "platform/ml/ModelDescription.hpp"
+
+#include <filesystem>
+#include <memory>
+
+namespace ml {
+
+class Program;
+
+struct ModelConfiguration {
+    ComputeUnits computeUnits = ComputeUnits::all;
+};
+
+// A loaded compiled model: its description and the program that computes it.
+class Model {
+public:
+    // Validates the folder and builds its program; throws ModelError with a message naming the file.
+    static std::shared_ptr<Model> load(const std::filesystem::path& folder, const ModelConfiguration& configuration = {});
+
+    ~Model();
+    Model(const Model&) = delete;
+    Model& operator=(const Model&) = delete;
+
+    const ModelDescription& modelDescription() const { return description_; }
+    const ModelConfiguration& configuration() const { return configuration_; }
+    const std::filesystem::path& path() const { return path_; }
+
+    // Checks every declared input (presence, element type, shape) and returns the outputs.
+    // Thread-safe: several predictions may run at once.
+    DictionaryFeatureProvider prediction(const FeatureProvider& input) const;
+
+private:
+    Model() = default;
+    std::filesystem::path path_;
+    ModelDescription description_;
+    ModelConfiguration configuration_;
+    std::unique_ptr<Program> program_;
+};
+
+} // namespace ml

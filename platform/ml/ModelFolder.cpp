@@ -1,0 +1,388 @@
+#include "platform/ml/ModelFolder.hpp"
+
+#include "platform/ml/ModelError.hpp"
+
+#include <bit>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <limits>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static_assert(std::endian::native == std::endian::little, "weight blobs are little-endian");
+
+namespace ml {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+[[noreturn]] void fail(const fs::path& file, const std::string& what)
+{
+    throw ModelError(file.string() + ": " + what);
+}
+
+// Read-only private mapping of the weight blob; unmapped with its last holder.
+std::shared_ptr<void> mapFile(const fs::path& file, std::size_t& size)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(file, "cannot be opened");
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        fail(file, "is not a regular file");
+    }
+    size = static_cast<std::size_t>(info.st_size);
+    if (size == 0) {
+        ::close(fd);
+        return std::shared_ptr<void>(static_cast<void*>(nullptr), [](void*) {});
+    }
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (address == MAP_FAILED) {
+        fail(file, "cannot be mapped");
+    }
+    const std::size_t length = size;
+    return std::shared_ptr<void>(address, [length](void* p) { ::munmap(p, length); });
+}
+
+std::vector<int> parseShape(const json& value, const fs::path& file, const std::string& what)
+{
+    if (!value.is_array()) {
+        fail(file, what + " has no shape list");
+    }
+    std::vector<int> shape;
+    for (const auto& dimension : value) {
+        if (!dimension.is_number_integer() || dimension.get<long long>() < 0
+            || dimension.get<long long>() > std::numeric_limits<int>::max()) {
+            fail(file, what + " has an invalid dimension in its shape");
+        }
+        shape.push_back(dimension.get<int>());
+    }
+    return shape;
+}
+
+MultiArrayDataType parseDataType(const json& value, const fs::path& file, const std::string& what)
+{
+    if (!value.is_string()) {
+        fail(file, what + " has no element type");
+    }
+    auto type = dataTypeFromName(value.get<std::string>());
+    if (!type) {
+        fail(file, what + " has the unknown element type \"" + value.get<std::string>() + "\"");
+    }
+    return *type;
+}
+
+std::string requireString(const json& object, const char* key, const fs::path& file, const std::string& what)
+{
+    auto it = object.find(key);
+    if (it == object.end() || !it->is_string()) {
+        fail(file, what + " has no \"" + key + "\" text");
+    }
+    return it->get<std::string>();
+}
+
+std::vector<FeatureDescription> parseFeatures(const json& root, const char* key, const fs::path& file)
+{
+    auto it = root.find(key);
+    if (it == root.end() || !it->is_array()) {
+        fail(file, std::string("has no \"") + key + "\" list");
+    }
+    std::vector<FeatureDescription> features;
+    for (const auto& item : *it) {
+        if (!item.is_object()) {
+            fail(file, std::string("an entry of \"") + key + "\" is not an object");
+        }
+        FeatureDescription feature;
+        feature.name = requireString(item, "name", file, std::string("an entry of \"") + key + "\"");
+        const std::string what = std::string(key == std::string("inputs") ? "input" : "output") + " \"" + feature.name + "\"";
+        feature.dataType = parseDataType(item.value("dataType", json()), file, what);
+        feature.shape = parseShape(item.value("shape", json()), file, what);
+        feature.isOptional = item.value("optional", false);
+        if (auto constraint = item.find("shapeConstraint"); constraint != item.end()) {
+            if (!constraint->is_object()) {
+                fail(file, what + " has a malformed shape constraint");
+            }
+            ShapeConstraint shapeConstraint;
+            const std::string type = constraint->value("type", "");
+            if (type == "unspecified") {
+                shapeConstraint.type = ShapeConstraint::Type::unspecified;
+            } else if (type == "enumerated") {
+                shapeConstraint.type = ShapeConstraint::Type::enumerated;
+                for (const auto& shape : constraint->value("shapes", json::array())) {
+                    shapeConstraint.enumeratedShapes.push_back(parseShape(shape, file, what));
+                }
+            } else if (type == "range") {
+                shapeConstraint.type = ShapeConstraint::Type::range;
+                for (const auto& range : constraint->value("ranges", json::array())) {
+                    if (!range.is_array() || range.size() != 2 || !range[0].is_number_integer()
+                        || !range[1].is_number_integer()) {
+                        fail(file, what + " has a malformed size range");
+                    }
+                    shapeConstraint.sizeRangeForDimension.emplace_back(range[0].get<int>(), range[1].get<int>());
+                }
+            } else {
+                fail(file, what + " has an unknown shape constraint \"" + type + "\"");
+            }
+            feature.shapeConstraint = std::move(shapeConstraint);
+        }
+        features.push_back(std::move(feature));
+    }
+    return features;
+}
+
+} // namespace
+
+ModelFolder ModelFolder::open(const fs::path& folder)
+{
+    ModelFolder model;
+    model.path_ = folder;
+    if (!fs::is_directory(folder)) {
+        throw ModelError(folder.string() + ": model folder is missing");
+    }
+    const fs::path descriptionFile = folder / descriptionFileName;
+    std::ifstream stream(descriptionFile, std::ios::binary);
+    if (!stream) {
+        fail(descriptionFile, "file is missing");
+    }
+    json root;
+    try {
+        root = json::parse(stream);
+    } catch (const json::exception& error) {
+        fail(descriptionFile, std::string("is not valid JSON (") + error.what() + ")");
+    }
+    if (!root.is_object()) {
+        fail(descriptionFile, "is not a JSON object");
+    }
+    if (root.value("format", "") != formatName) {
+        fail(descriptionFile, std::string("is not a \"") + formatName + "\" description");
+    }
+    if (!root.contains("formatVersion") || !root["formatVersion"].is_number_integer()
+        || root["formatVersion"].get<int>() != formatVersion) {
+        fail(descriptionFile, "has an unsupported format version");
+    }
+    model.program_ = requireString(root, "program", descriptionFile, "the description");
+    model.parameters_ = root.value("parameters", json::object());
+    if (!model.parameters_.is_object()) {
+        fail(descriptionFile, "\"parameters\" is not an object");
+    }
+    model.description_.inputs = parseFeatures(root, "inputs", descriptionFile);
+    model.description_.outputs = parseFeatures(root, "outputs", descriptionFile);
+    if (auto metadata = root.find("metadata"); metadata != root.end()) {
+        if (!metadata->is_object()) {
+            fail(descriptionFile, "\"metadata\" is not an object");
+        }
+        for (const auto& [key, value] : metadata->items()) {
+            model.description_.metadata[key] = value.is_string() ? value.get<std::string>() : value.dump();
+        }
+    }
+
+    const json tensors = root.value("tensors", json::array());
+    if (!tensors.is_array()) {
+        fail(descriptionFile, "\"tensors\" is not a list");
+    }
+    if (tensors.empty()) {
+        return model;
+    }
+    const fs::path weightFile = folder / weightFileName;
+    if (!fs::exists(weightFile)) {
+        fail(weightFile, "file is missing");
+    }
+    std::size_t blobSize = 0;
+    std::shared_ptr<void> blob = mapFile(weightFile, blobSize);
+    for (const auto& entry : tensors) {
+        if (!entry.is_object()) {
+            fail(descriptionFile, "an entry of \"tensors\" is not an object");
+        }
+        const std::string name = requireString(entry, "name", descriptionFile, "a tensor");
+        const std::string what = "tensor \"" + name + "\"";
+        const MultiArrayDataType type = parseDataType(entry.value("dataType", json()), descriptionFile, what);
+        if (type != MultiArrayDataType::float16 && type != MultiArrayDataType::float32
+            && type != MultiArrayDataType::int32) {
+            fail(descriptionFile, what + " must be stored as float16, float32 or int32");
+        }
+        std::vector<int> shape = parseShape(entry.value("shape", json()), descriptionFile, what);
+        if (!entry.contains("offset") || !entry["offset"].is_number_unsigned()) {
+            fail(descriptionFile, what + " has no offset");
+        }
+        const auto offset = entry["offset"].get<std::uint64_t>();
+        std::uint64_t count = 1;
+        for (int dimension : shape) {
+            count *= static_cast<std::uint64_t>(dimension);
+            if (count > blobSize) {
+                break;
+            }
+        }
+        const std::uint64_t bytes = count * elementSize(type);
+        if (offset % elementSize(type) != 0) {
+            fail(descriptionFile, what + " is not aligned to its element size");
+        }
+        if (offset > blobSize || bytes > blobSize - offset) {
+            fail(weightFile, what + " lies past the end of the weights (truncated file?)");
+        }
+        if (model.tensors_.contains(name)) {
+            fail(descriptionFile, what + " is listed twice");
+        }
+        void* data = static_cast<unsigned char*>(blob.get()) + offset;
+        auto strides = packedStrides(shape);
+        model.tensors_.emplace(name, MultiArray(blob, data, std::move(shape), type, std::move(strides)));
+    }
+    return model;
+}
+
+std::vector<std::string> ModelFolder::tensorNames() const
+{
+    std::vector<std::string> names;
+    for (const auto& [name, tensor] : tensors_) {
+        names.push_back(name);
+    }
+    return names;
+}
+
+const MultiArray& ModelFolder::tensor(const std::string& name) const
+{
+    auto it = tensors_.find(name);
+    if (it == tensors_.end()) {
+        fail(path_ / descriptionFileName, "tensor \"" + name + "\" is missing");
+    }
+    return it->second;
+}
+
+const MultiArray& ModelFolder::tensor(const std::string& name, const std::vector<int>& expectedShape) const
+{
+    const MultiArray& found = tensor(name);
+    if (found.shape() != expectedShape) {
+        auto text = [](const std::vector<int>& shape) {
+            std::string s = "[";
+            for (std::size_t i = 0; i < shape.size(); ++i) {
+                s += (i ? ", " : "") + std::to_string(shape[i]);
+            }
+            return s + "]";
+        };
+        fail(path_ / descriptionFileName,
+            "tensor \"" + name + "\" has shape " + text(found.shape()) + ", expected " + text(expectedShape));
+    }
+    return found;
+}
+
+int ModelFolder::intParameter(const std::string& name) const
+{
+    auto it = parameters_.find(name);
+    if (it == parameters_.end() || !it->is_number_integer()) {
+        fail(path_ / descriptionFileName, "parameter \"" + name + "\" is missing or not an integer");
+    }
+    return it->get<int>();
+}
+
+double ModelFolder::numberParameter(const std::string& name) const
+{
+    auto it = parameters_.find(name);
+    if (it == parameters_.end() || !it->is_number()) {
+        fail(path_ / descriptionFileName, "parameter \"" + name + "\" is missing or not a number");
+    }
+    return it->get<double>();
+}
+
+nlohmann::json featureToJson(const FeatureDescription& feature)
+{
+    json item = {{"name", feature.name}, {"dataType", dataTypeName(feature.dataType)}, {"shape", feature.shape}};
+    if (feature.isOptional) {
+        item["optional"] = true;
+    }
+    if (feature.shapeConstraint) {
+        const auto& constraint = *feature.shapeConstraint;
+        switch (constraint.type) {
+        case ShapeConstraint::Type::unspecified: item["shapeConstraint"] = {{"type", "unspecified"}}; break;
+        case ShapeConstraint::Type::enumerated:
+            item["shapeConstraint"] = {{"type", "enumerated"}, {"shapes", constraint.enumeratedShapes}};
+            break;
+        case ShapeConstraint::Type::range: {
+            json ranges = json::array();
+            for (const auto& [low, high] : constraint.sizeRangeForDimension) {
+                ranges.push_back({low, high});
+            }
+            item["shapeConstraint"] = {{"type", "range"}, {"ranges", ranges}};
+            break;
+        }
+        }
+    }
+    return item;
+}
+
+ModelFolderWriter::ModelFolderWriter(std::string program, nlohmann::json parameters, ModelDescription description)
+    : program_(std::move(program))
+    , parameters_(std::move(parameters))
+    , description_(std::move(description))
+{
+}
+
+void ModelFolderWriter::addTensor(const std::string& name, const std::vector<int>& shape,
+    const std::vector<float>& values, MultiArrayDataType storage)
+{
+    std::size_t count = 1;
+    for (int dimension : shape) {
+        count *= static_cast<std::size_t>(dimension);
+    }
+    if (count != values.size()) {
+        throw ModelError("tensor \"" + name + "\": value count does not match its shape");
+    }
+    if (storage != MultiArrayDataType::float16 && storage != MultiArrayDataType::float32) {
+        throw ModelError("tensor \"" + name + "\": weights are stored as float16 or float32");
+    }
+    blob_.resize((blob_.size() + 63) / 64 * 64);
+    const std::size_t offset = blob_.size();
+    blob_.resize(offset + count * elementSize(storage));
+    if (storage == MultiArrayDataType::float32) {
+        std::memcpy(blob_.data() + offset, values.data(), count * sizeof(float));
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint16_t bits = Float16::fromFloat(values[i]);
+            std::memcpy(blob_.data() + offset + 2 * i, &bits, 2);
+        }
+    }
+    entries_.push_back({name, shape, storage, offset});
+}
+
+void ModelFolderWriter::write(const fs::path& folder) const
+{
+    fs::create_directories(folder / "weights");
+    json root;
+    root["format"] = ModelFolder::formatName;
+    root["formatVersion"] = ModelFolder::formatVersion;
+    root["program"] = program_;
+    root["parameters"] = parameters_;
+    root["inputs"] = json::array();
+    for (const auto& feature : description_.inputs) {
+        root["inputs"].push_back(featureToJson(feature));
+    }
+    root["outputs"] = json::array();
+    for (const auto& feature : description_.outputs) {
+        root["outputs"].push_back(featureToJson(feature));
+    }
+    root["metadata"] = description_.metadata;
+    root["tensors"] = json::array();
+    for (const auto& entry : entries_) {
+        root["tensors"].push_back({{"name", entry.name}, {"dataType", dataTypeName(entry.dataType)},
+            {"shape", entry.shape}, {"offset", entry.offset}});
+    }
+    {
+        std::ofstream out(folder / ModelFolder::descriptionFileName, std::ios::binary | std::ios::trunc);
+        out << root.dump(2) << '\n';
+        if (!out) {
+            throw ModelError((folder / ModelFolder::descriptionFileName).string() + ": cannot be written");
+        }
+    }
+    std::ofstream weights(folder / ModelFolder::weightFileName, std::ios::binary | std::ios::trunc);
+    weights.write(reinterpret_cast<const char*>(blob_.data()), static_cast<std::streamsize>(blob_.size()));
+    if (!weights) {
+        throw ModelError((folder / ModelFolder::weightFileName).string() + ": cannot be written");
+    }
+}
+
+} // namespace ml

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/ml/ModelDescription.hpp"
+#include "platform/ml/MultiArray.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ml {
+
+// A compiled model folder "<Name>.mlmodelc": "model.json" (description, program, parameters and the
+// tensor table) and "weights/weight.bin" (one little-endian blob the tensors point into).
+class ModelFolder {
+public:
+    static constexpr const char* descriptionFileName = "model.json";
+    static constexpr const char* weightFileName = "weights/weight.bin";
+    static constexpr const char* formatName = "parlino.mlmodelc";
+    static constexpr int formatVersion = 1;
+
+    // Parses and validates the folder; throws ModelError naming the file at fault.
+    static ModelFolder open(const std::filesystem::path& folder);
+
+    const std::filesystem::path& path() const { return path_; }
+    const std::string& program() const { return program_; }
+    const nlohmann::json& parameters() const { return parameters_; }
+    const ModelDescription& description() const { return description_; }
+
+    bool hasTensor(const std::string& name) const { return tensors_.contains(name); }
+    std::vector<std::string> tensorNames() const;
+    // The named weight tensor; throws ModelError when it is missing or, with an expected shape, shaped otherwise.
+    const MultiArray& tensor(const std::string& name) const;
+    const MultiArray& tensor(const std::string& name, const std::vector<int>& expectedShape) const;
+
+    // Integer and number parameters of the program, with a clear error when missing or mistyped.
+    int intParameter(const std::string& name) const;
+    double numberParameter(const std::string& name) const;
+
+private:
+    std::filesystem::path path_;
+    std::string program_;
+    nlohmann::json parameters_;
+    ModelDescription description_;
+    std::map<std::string, MultiArray> tensors_;
+};
+
+// Writes a model folder; used by the model tools and by tests that make tiny models.
+class ModelFolderWriter {
+public:
+    ModelFolderWriter(std::string program, nlohmann::json parameters, ModelDescription description);
+
+    // Weights are stored with the given element type (float16 or float32) from float values.
+    void addTensor(const std::string& name, const std::vector<int>& shape, const std::vector<float>& values,
+        MultiArrayDataType storage = MultiArrayDataType::float32);
+    void write(const std::filesystem::path& folder) const;
+
+private:
+    struct Entry {
+        std::string name;
+        std::vector<int> shape;
+        MultiArrayDataType dataType;
+        std::size_t offset;
+    };
+    std::string program_;
+    nlohmann::json parameters_;
+    ModelDescription description_;
+    std::vector<Entry> entries_;
+    std::vector<unsigned char> blob_;
+};
+
+nlohmann::json featureToJson(const FeatureDescription& feature);
+
+} // namespace ml

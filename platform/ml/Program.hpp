@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/ml/FeatureProvider.hpp"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace ml {
+
+class ModelFolder;
+
+// What a model computes. A program is built once per loaded model from its folder (validating
+// weights and parameters there) and then answers predictions, possibly from several threads.
+class Program {
+public:
+    virtual ~Program() = default;
+    // Inputs have already been checked against the model description.
+    virtual DictionaryFeatureProvider predict(const FeatureProvider& inputs) const = 0;
+};
+
+struct ProgramContext {
+    const ModelFolder& folder;
+    int threadCount = 1;
+};
+
+using ProgramFactory = std::function<std::unique_ptr<Program>(const ProgramContext&)>;
+
+// Programs by the name a model folder gives; the built-in ones are present from the start.
+class ProgramRegistry {
+public:
+    static ProgramRegistry& shared();
+
+    void add(const std::string& name, ProgramFactory factory);
+    // Throws ModelError when no program of that name exists.
+    std::unique_ptr<Program> make(const std::string& name, const ProgramContext& context) const;
+    bool contains(const std::string& name) const;
+
+private:
+    ProgramRegistry();
+    mutable std::mutex mutex_;
+    std::map<std::string, ProgramFactory> factories_;
+};
+
+// Adds the programs this build ships; called once by the registry.
+void registerBuiltinPrograms(ProgramRegistry& registry);
+
+} // namespace ml
