@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <limits>
 #include <map>
 #include <optional>
@@ -99,7 +101,18 @@ struct TranscriptionProgress {
     int windowId = 0;
 };
 
-// The segment shifted by `seekTime` seconds (and its seek by the matching sample count).
+// The segment shifted by `seekTime` seconds (and its seek by the matching sample count). A seek
+// offset beyond the Int range saturates; a time that is not a number moves no samples.
 TranscriptionSegment updateSegmentTimings(const TranscriptionSegment& segment, float seekTime);
 
 } // namespace auris
+
+template<>
+struct std::hash<auris::WordTiming> {
+    std::size_t operator()(const auris::WordTiming& word) const noexcept;
+};
+
+template<>
+struct std::hash<auris::TranscriptionSegment> {
+    std::size_t operator()(const auris::TranscriptionSegment& segment) const noexcept;
+};

@@ -1,0 +1,90 @@
+#include "Auris/Writers/ResultWriting.hpp"
+
+#include "Auris/Utilities/TextFormatting.hpp"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace auris {
+
+namespace {
+
+void writeAtomically(const std::filesystem::path& path, const std::string& contents)
+{
+    std::filesystem::path partial = path;
+    partial += ".partial";
+    {
+        std::ofstream stream(partial, std::ios::binary | std::ios::trunc);
+        if (!stream) {
+            throw std::filesystem::filesystem_error(
+                "cannot create file", partial, std::make_error_code(std::errc::io_error));
+        }
+        stream.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+        stream.close();
+        if (!stream) {
+            std::error_code ignored;
+            std::filesystem::remove(partial, ignored);
+            throw std::filesystem::filesystem_error("cannot write file", partial, std::make_error_code(std::errc::io_error));
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(partial, path, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(partial, ignored);
+        throw std::filesystem::filesystem_error("cannot move file into place", partial, path, error);
+    }
+}
+
+} // namespace
+
+std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours, const std::string& decimalMarker) const
+{
+    // Whole milliseconds first, so that 2.3 s reads 2.300 and not 2.299 as float truncation gives.
+    constexpr double maximumMilliseconds = 1e15;
+    double milliseconds = std::round(static_cast<double>(seconds) * 1000.0);
+    if (!(milliseconds > 0)) milliseconds = 0;
+    if (milliseconds > maximumMilliseconds) milliseconds = maximumMilliseconds;
+    const auto total = static_cast<long long>(milliseconds);
+    const long long hours = total / 3'600'000;
+    const long long minutes = total / 60'000 % 60;
+    const long long secs = total / 1000 % 60;
+    const long long millis = total % 1000;
+    if (hours < 1 && !alwaysIncludeHours) {
+        return formatString("%02lld:%02lld", minutes, secs) + decimalMarker + formatString("%03lld", millis);
+    }
+    return formatString("%02lld:%02lld:%02lld", hours, minutes, secs) + decimalMarker + formatString("%03lld", millis);
+}
+
+std::string ResultWriting::formatSegment(int index, float start, float end, const std::string& text) const
+{
+    return std::to_string(index) + "\n" + formatTime(start, true, ",") + " --> " + formatTime(end, true, ",") + "\n"
+        + text + "\n\n";
+}
+
+std::string ResultWriting::formatTiming(float start, float end, const std::string& text) const
+{
+    return formatTime(start, false, ".") + " --> " + formatTime(end, false, ".") + "\n" + text + "\n\n";
+}
+
+Outcome<std::string> ResultWriting::writeFile(
+    const std::string& fileName, const std::string& extension, const std::string& contents) const
+{
+    try {
+        // The name is one path component: no folders, nothing that leaves the output folder.
+        if (fileName.empty() || fileName == "." || fileName == ".." || fileName.find('/') != std::string::npos
+            || fileName.find('\0') != std::string::npos) {
+            throw std::invalid_argument("invalid output file name \"" + fileName + "\"");
+        }
+        const auto path = std::filesystem::absolute(std::filesystem::path(outputDir()) / (fileName + extension));
+        writeAtomically(path, contents);
+        return Outcome<std::string>::success(path.string());
+    } catch (...) {
+        return Outcome<std::string>::failure(std::current_exception());
+    }
+}
+
+} // namespace auris
