@@ -209,7 +209,10 @@ struct LoopbackHub::Server {
             return sink.write(buffer->data(), count);
         };
         response.status = 200;
-        if (fault.omitLength) {
+        if (size == 0 && !fault.omitLength) {
+            // A provider of length 0 would go out without any length at all.
+            response.set_content("", "application/octet-stream");
+        } else if (fault.omitLength) {
             response.set_chunked_content_provider("application/octet-stream", send);
         } else {
             response.set_content_provider(size, "application/octet-stream",
