@@ -229,8 +229,10 @@ std::optional<platform::PCMBuffer> AudioProcessor::resampleAudio(
 
 platform::PCMBuffer AudioProcessor::resampleBuffer(const platform::PCMBuffer& buffer, platform::AudioConverter& converter)
 {
-    const double capacity = static_cast<double>(buffer.frameLength()) * converter.outputFormat().sampleRate
-        / converter.inputFormat().sampleRate;
+    // One frame beyond the exact share lets a converter fed small buffers drain the fraction it
+    // holds back each time, instead of building a growing delay.
+    const double capacity = std::floor(static_cast<double>(buffer.frameLength()) * converter.outputFormat().sampleRate
+                                / converter.inputFormat().sampleRate) + 1;
     std::optional<platform::PCMBuffer> output;
     if (capacity < static_cast<double>(std::numeric_limits<std::uint32_t>::max()) + 1) {
         output = platform::PCMBuffer::make(converter.outputFormat(), static_cast<std::uint32_t>(capacity));

@@ -185,10 +185,11 @@ public:
     explicit Decoder(const std::filesystem::path& path)
         : path_(path)
     {
-        format_ = formatOf(openDemuxer(path_), path_);
+        Demuxer demuxer = openDemuxer(path_);
+        format_ = formatOf(demuxer, path_);
+        start(std::move(demuxer));
         // Only decoding tells the exact frame count: container durations and packet counts are
         // estimates for lossy codecs (priming, padding, pre-skip).
-        rewind();
         std::int64_t frames = 0;
         while (decodeNext()) {
             frames += frame_->nb_samples;
@@ -267,6 +268,12 @@ private:
         if (formatOf(demuxer, path_) != format_) {
             throw AudioFileError("The audio file " + path_.string() + " changed while it was read");
         }
+        start(std::move(demuxer));
+    }
+
+    // Decoding from the first frame of a freshly opened file.
+    void start(Demuxer demuxer)
+    {
         codec_ = openCodec(demuxer, path_);
         demuxer_ = std::move(demuxer);
         if (!packet_) {
