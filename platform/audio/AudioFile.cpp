@@ -91,17 +91,20 @@ void checkPacketCount(const Demuxer& demuxer, std::int64_t packets, const std::f
     }
 }
 
-// For lossless codecs the header's duration is exact, so audio missing at the end shows.
+// Most containers state their duration up front; audio missing from the end then shows. Lossless
+// codecs state it exactly; lossy ones count priming and padding too, a few thousand frames at most.
 void checkDeclaredLength(const Demuxer& demuxer, std::int64_t frames, const std::filesystem::path& path)
 {
     const AVStream* stream = demuxer.stream();
-    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(stream->codecpar->codec_id);
-    if (!descriptor || !(descriptor->props & AV_CODEC_PROP_LOSSLESS) || stream->duration == AV_NOPTS_VALUE
-        || stream->duration <= 0 || demuxer.context->duration_estimation_method != AVFMT_DURATION_FROM_STREAM) {
+    if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0
+        || demuxer.context->duration_estimation_method != AVFMT_DURATION_FROM_STREAM) {
         return;
     }
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(stream->codecpar->codec_id);
+    const bool lossless = descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS);
+    const std::int64_t tolerance = lossless ? 0 : 8192;
     const std::int64_t declared = av_rescale_q(stream->duration, stream->time_base, AVRational {1, stream->codecpar->sample_rate});
-    if (frames < declared) {
+    if (frames < declared - tolerance) {
         throw AudioFileError("The audio file " + path.string() + " is truncated: it holds " + std::to_string(frames)
             + " of the " + std::to_string(declared) + " frames its header declares");
     }

@@ -161,10 +161,16 @@ TEST(AudioFile, DamagedOrForeignFilesFailWithAClearError)
         scrambled[i] = static_cast<char>(scrambled[i] ^ 0x5a);
     }
     writeBytes(dir / "scrambled.m4a", scrambled);
+    std::vector<std::string> damaged {"empty.wav", "text.wav", "short.wav", "truncated.wav", "truncated.m4a", "scrambled.m4a"};
+    if (encodeWithLibrary(dir / "good.mp3", "mp3", "libmp3lame", 16000, {sine(440, 16000, 64'000)})) {
+        const std::string mp3 = readBytes(dir / "good.mp3");
+        writeBytes(dir / "truncated.mp3", mp3, mp3.size() / 2);
+        damaged.push_back("truncated.mp3");
+    }
 
     EXPECT_THAT(openError(dir / "missing.wav"), HasSubstr("Cannot open audio file"));
     EXPECT_THAT(openError(dir.path()), HasSubstr(dir.path().string()));
-    for (const char* name : {"empty.wav", "text.wav", "short.wav", "truncated.wav", "truncated.m4a", "scrambled.m4a"}) {
+    for (const auto& name : damaged) {
         const std::string error = openError(dir / name);
         EXPECT_NE(error, "no error") << name;
         EXPECT_THAT(error, HasSubstr(name));
