@@ -158,7 +158,7 @@ std::optional<platform::PCMBuffer> AudioProcessor::resampleAudio(platform::Audio
     auto input = platform::PCMBuffer::make(inputFormat, blockFrames);
     auto converter = platform::AudioConverter::make(inputFormat, *outputFormat);
     if (!input || !converter) {
-        Logging::error(input ? "Failed to create audio converter" : "Failed to create output buffer");
+        Logging::error(input ? "Failed to create audio converter" : "Failed to create input buffer");
         return std::nullopt;
     }
 
