@@ -1,0 +1,48 @@
+#include "Auris/Audio/AudioChunking.hpp"
+
+#include "Auris/Utilities/Logging.hpp"
+
+#include <stdexcept>
+
+namespace auris {
+
+namespace {
+
+std::string describe(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+} // namespace
+
+std::vector<TranscriptionResult> AudioChunking::updateSeekOffsetsForResults(
+    const std::vector<ChunkTranscriptionOutcome>& chunkedResults, const std::vector<AudioChunk>& audioChunks) const
+{
+    if (chunkedResults.size() != audioChunks.size()) {
+        throw std::invalid_argument("chunk outcomes and chunks differ in number");
+    }
+    std::vector<TranscriptionResult> updated;
+    for (std::size_t i = 0; i < chunkedResults.size(); ++i) {
+        if (const auto* error = std::get_if<std::exception_ptr>(&chunkedResults[i])) {
+            Logging::debug("Error transcribing chunk " + std::to_string(i) + ": " + describe(*error));
+            continue;
+        }
+        const float seekTime = static_cast<float>(audioChunks[i].seekOffsetIndex) / 16000.0f;
+        for (TranscriptionResult result : std::get<std::vector<TranscriptionResult>>(chunkedResults[i])) {
+            for (auto& segment : result.segments) {
+                segment = updateSegmentTimings(segment, seekTime);
+            }
+            result.seekTime = seekTime;
+            updated.push_back(std::move(result));
+        }
+    }
+    return updated;
+}
+
+} // namespace auris

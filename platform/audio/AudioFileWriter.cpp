@@ -1,0 +1,273 @@
+#include "platform/audio/AudioFileWriter.hpp"
+
+#include "platform/audio/AudioFileError.hpp"
+#include "platform/audio/FFmpegSupport.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using namespace ffmpeg;
+
+namespace {
+
+struct OutputContextDeleter {
+    void operator()(AVFormatContext* context) const
+    {
+        if (context->pb && !(context->oformat->flags & AVFMT_NOFILE)) {
+            avio_closep(&context->pb);
+        }
+        avformat_free_context(context);
+    }
+};
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+
+// Frames per encoder call for codecs that take any frame size.
+constexpr int pcmFrameSize = 4096;
+
+std::string lowercaseExtension(const std::filesystem::path& path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+} // namespace
+
+class AudioFileWriter::Encoder {
+public:
+    Encoder(const std::filesystem::path& path, const AudioFileSettings& settings)
+        : path_(path)
+    {
+        quietenLibraryLog();
+        auto format = AudioFormat::standard(settings.sampleRate, settings.channelCount);
+        if (!format || settings.sampleRate != static_cast<int>(settings.sampleRate)) {
+            throw AudioFileError("Unsupported audio settings for " + path.string() + ": "
+                + std::to_string(settings.channelCount) + " channels at " + std::to_string(settings.sampleRate) + " Hz");
+        }
+        format_ = *format;
+
+        const std::string extension = lowercaseExtension(path);
+        const char* muxer = nullptr;
+        AVCodecID codecID = AV_CODEC_ID_NONE;
+        if (extension == ".wav" && settings.formatID == AudioFileSettings::FormatID::linearPCM) {
+            muxer = "wav";
+            codecID = AV_CODEC_ID_PCM_F32LE;
+        } else if (extension == ".m4a" && settings.formatID == AudioFileSettings::FormatID::mpeg4AAC) {
+            muxer = "ipod";
+            codecID = AV_CODEC_ID_AAC;
+        } else {
+            throw AudioFileError("Cannot write " + path.string() + ": WAV files hold linear PCM and M4A files hold AAC");
+        }
+
+        AVFormatContext* rawContext = nullptr;
+        int status = avformat_alloc_output_context2(&rawContext, nullptr, muxer, path.c_str());
+        if (status < 0 || !rawContext) {
+            throw AudioFileError("Cannot prepare audio file " + path.string() + ": " + errorText(status));
+        }
+        context_.reset(rawContext);
+        context_->flags |= AVFMT_FLAG_BITEXACT;
+
+        const AVCodec* codec = avcodec_find_encoder(codecID);
+        if (!codec) {
+            throw AudioFileError(std::string("No encoder for ") + avcodec_get_name(codecID));
+        }
+        codec_.reset(avcodec_alloc_context3(codec));
+        if (!codec_) {
+            throw AudioFileError("Out of memory for an audio encoder");
+        }
+        codec_->sample_fmt = codecID == AV_CODEC_ID_AAC ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_FLT;
+        codec_->sample_rate = static_cast<int>(format_.sampleRate);
+        av_channel_layout_default(&codec_->ch_layout, format_.channelCount);
+        codec_->time_base = AVRational {1, codec_->sample_rate};
+        if (settings.bitRate) {
+            if (*settings.bitRate <= 0) {
+                throw AudioFileError("Unsupported bit rate " + std::to_string(*settings.bitRate) + " for " + path.string());
+            }
+            codec_->bit_rate = *settings.bitRate;
+        }
+        if (context_->oformat->flags & AVFMT_GLOBALHEADER) {
+            codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        codec_->flags |= AV_CODEC_FLAG_BITEXACT;
+        status = avcodec_open2(codec_.get(), codec, nullptr);
+        if (status < 0) {
+            throw AudioFileError("Cannot start the audio encoder for " + path.string() + ": " + errorText(status));
+        }
+
+        stream_ = avformat_new_stream(context_.get(), nullptr);
+        if (!stream_) {
+            throw AudioFileError("Out of memory for an audio stream");
+        }
+        stream_->time_base = codec_->time_base;
+        status = avcodec_parameters_from_context(stream_->codecpar, codec_.get());
+        if (status < 0) {
+            throw AudioFileError("Cannot describe the audio stream of " + path.string() + ": " + errorText(status));
+        }
+
+        status = avio_open(&context_->pb, path.c_str(), AVIO_FLAG_WRITE);
+        if (status < 0) {
+            throw AudioFileError("Cannot create audio file " + path.string() + ": " + errorText(status));
+        }
+        status = avformat_write_header(context_.get(), nullptr);
+        if (status < 0) {
+            throw AudioFileError("Cannot write the header of " + path.string() + ": " + errorText(status));
+        }
+
+        frameSize_ = codec_->frame_size > 0 ? codec_->frame_size : pcmFrameSize;
+        fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, format_.channelCount, frameSize_));
+        packet_ = makePacket();
+        frame_ = makeFrame();
+        if (!fifo_) {
+            throw AudioFileError("Out of memory for an audio encoder");
+        }
+    }
+
+    ~Encoder()
+    {
+        try {
+            close();
+        } catch (const AudioFileError&) {
+            // Nothing can report it here; the caller chose not to close explicitly.
+        }
+    }
+
+    const AudioFormat& format() const { return format_; }
+
+    void write(const PCMBuffer& buffer)
+    {
+        if (closed_) {
+            throw AudioFileError("The audio file " + path_.string() + " is already closed");
+        }
+        if (buffer.format() != format_) {
+            throw AudioFileError("The buffer's format does not match the audio file " + path_.string());
+        }
+        std::uint32_t written = 0;
+        while (written < buffer.frameLength()) {
+            const int count = static_cast<int>(std::min<std::uint32_t>(buffer.frameLength() - written, INT_MAX / 2));
+            std::vector<void*> planes;
+            for (int c = 0; c < format_.channelCount; ++c) {
+                planes.push_back(const_cast<float*>(buffer.channelData(c) + written));
+            }
+            if (av_audio_fifo_write(fifo_.get(), planes.data(), count) < count) {
+                throw AudioFileError("Out of memory while writing " + path_.string());
+            }
+            written += static_cast<std::uint32_t>(count);
+            while (av_audio_fifo_size(fifo_.get()) >= frameSize_) {
+                encodeFromFifo(frameSize_);
+            }
+        }
+    }
+
+    void close()
+    {
+        if (closed_) {
+            return;
+        }
+        closed_ = true;
+        if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0) {
+            encodeFromFifo(rest);
+        }
+        sendToEncoder(nullptr);
+        int status = av_write_trailer(context_.get());
+        if (status < 0) {
+            throw AudioFileError("Cannot finish audio file " + path_.string() + ": " + errorText(status));
+        }
+        status = avio_closep(&context_->pb);
+        if (status < 0) {
+            throw AudioFileError("Cannot finish audio file " + path_.string() + ": " + errorText(status));
+        }
+    }
+
+private:
+    void encodeFromFifo(int frames)
+    {
+        av_frame_unref(frame_.get());
+        frame_->nb_samples = frames;
+        frame_->format = codec_->sample_fmt;
+        frame_->sample_rate = codec_->sample_rate;
+        int status = av_channel_layout_copy(&frame_->ch_layout, &codec_->ch_layout);
+        if (status >= 0) {
+            status = av_frame_get_buffer(frame_.get(), 0);
+        }
+        if (status < 0) {
+            throw AudioFileError("Out of memory while writing " + path_.string());
+        }
+        if (codec_->sample_fmt == AV_SAMPLE_FMT_FLTP) {
+            av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame_->extended_data), frames);
+        } else {
+            // The PCM codec takes interleaved samples.
+            planar_.resize(static_cast<std::size_t>(frames) * static_cast<std::size_t>(format_.channelCount));
+            std::vector<void*> planes;
+            for (int c = 0; c < format_.channelCount; ++c) {
+                planes.push_back(planar_.data() + static_cast<std::size_t>(c) * static_cast<std::size_t>(frames));
+            }
+            av_audio_fifo_read(fifo_.get(), planes.data(), frames);
+            auto* out = reinterpret_cast<float*>(frame_->data[0]);
+            for (int i = 0; i < frames; ++i) {
+                for (int c = 0; c < format_.channelCount; ++c) {
+                    *out++ = planar_[static_cast<std::size_t>(c) * static_cast<std::size_t>(frames) + static_cast<std::size_t>(i)];
+                }
+            }
+        }
+        frame_->pts = nextPts_;
+        nextPts_ += frames;
+        sendToEncoder(frame_.get());
+    }
+
+    void sendToEncoder(const AVFrame* frame)
+    {
+        int status = avcodec_send_frame(codec_.get(), frame);
+        if (status < 0) {
+            throw AudioFileError("Cannot encode audio for " + path_.string() + ": " + errorText(status));
+        }
+        for (;;) {
+            status = avcodec_receive_packet(codec_.get(), packet_.get());
+            if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) {
+                return;
+            }
+            if (status < 0) {
+                throw AudioFileError("Cannot encode audio for " + path_.string() + ": " + errorText(status));
+            }
+            av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
+            packet_->stream_index = stream_->index;
+            status = av_interleaved_write_frame(context_.get(), packet_.get());
+            if (status < 0) {
+                throw AudioFileError("Cannot write audio file " + path_.string() + ": " + errorText(status));
+            }
+        }
+    }
+
+    std::filesystem::path path_;
+    AudioFormat format_;
+    OutputContextPtr context_;
+    CodecContextPtr codec_;
+    AVStream* stream_ = nullptr;
+    FifoPtr fifo_;
+    PacketPtr packet_;
+    FramePtr frame_;
+    std::vector<float> planar_;
+    int frameSize_ = pcmFrameSize;
+    std::int64_t nextPts_ = 0;
+    bool closed_ = false;
+};
+
+AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, const AudioFileSettings& settings)
+    : encoder_(std::make_unique<Encoder>(path, settings))
+{
+}
+
+AudioFileWriter::~AudioFileWriter() = default;
+AudioFileWriter::AudioFileWriter(AudioFileWriter&&) noexcept = default;
+AudioFileWriter& AudioFileWriter::operator=(AudioFileWriter&&) noexcept = default;
+
+const AudioFormat& AudioFileWriter::processingFormat() const { return encoder_->format(); }
+void AudioFileWriter::write(const PCMBuffer& buffer) { encoder_->write(buffer); }
+void AudioFileWriter::close() { encoder_->close(); }
+
+} // namespace platform

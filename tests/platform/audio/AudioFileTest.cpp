@@ -1,0 +1,179 @@
+#include "platform/audio/AudioFile.hpp"
+#include "platform/audio/AudioFileError.hpp"
+
+#include "platform/audio/LibraryEncoder.hpp"
+#include "support/AudioFixtures.hpp"
+#include "support/TemporaryDirectory.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace platform;
+using namespace testsupport;
+using ::testing::HasSubstr;
+
+namespace {
+
+// Every frame of the file, read in blocks of `blockFrames`.
+std::vector<std::vector<float>> readAll(AudioFile& file, std::uint32_t blockFrames)
+{
+    auto block = PCMBuffer::make(file.processingFormat(), blockFrames);
+    std::vector<std::vector<float>> channels(static_cast<std::size_t>(file.processingFormat().channelCount));
+    for (;;) {
+        file.read(*block, blockFrames);
+        if (block->frameLength() == 0) {
+            return channels;
+        }
+        for (int c = 0; c < file.processingFormat().channelCount; ++c) {
+            const auto samples = block->channel(c);
+            channels[static_cast<std::size_t>(c)].insert(channels[static_cast<std::size_t>(c)].end(), samples.begin(), samples.end());
+        }
+    }
+}
+
+std::vector<float> readAt(AudioFile& file, std::int64_t position, std::uint32_t frames)
+{
+    auto buffer = PCMBuffer::make(file.processingFormat(), frames);
+    file.setFramePosition(position);
+    file.read(*buffer, frames);
+    return channelSamples(*buffer);
+}
+
+std::string openError(const std::filesystem::path& path)
+{
+    try {
+        AudioFile file(path);
+        readAll(file, 4096);
+    } catch (const AudioFileError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+void writeBytes(const std::filesystem::path& path, const std::string& bytes, std::size_t keep = std::string::npos)
+{
+    std::ofstream(path, std::ios::binary) << bytes.substr(0, keep);
+}
+
+std::string readBytes(const std::filesystem::path& path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), {}};
+}
+
+} // namespace
+
+TEST(AudioFile, FloatWavReadsBackExactlyFromAnyPosition)
+{
+    TemporaryDirectory dir;
+    const auto left = noise(50'000, 0.9f, 7);
+    const auto right = sine(440, 16000, 50'000);
+    writeAudioFile(dir / "stereo.wav", 16000, {left, right});
+
+    AudioFile file(dir / "stereo.wav");
+    EXPECT_EQ(file.processingFormat(), (AudioFormat {16000, 2}));
+    EXPECT_EQ(file.length(), 50'000);
+    const auto all = readAll(file, 3000);
+    EXPECT_EQ(all[0], left);
+    EXPECT_EQ(all[1], right);
+    EXPECT_EQ(file.framePosition(), 50'000);
+
+    // Backwards, forwards, then past the end.
+    EXPECT_EQ(readAt(file, 12'345, 100), std::vector<float>(left.begin() + 12'345, left.begin() + 12'445));
+    EXPECT_EQ(readAt(file, 2, 10), std::vector<float>(left.begin() + 2, left.begin() + 12));
+    EXPECT_EQ(readAt(file, 49'990, 100), std::vector<float>(left.end() - 10, left.end()));
+    EXPECT_TRUE(readAt(file, 60'000, 100).empty());
+    EXPECT_THROW(file.setFramePosition(-1), std::out_of_range);
+
+    auto small = PCMBuffer::make(file.processingFormat(), 10);
+    file.setFramePosition(0);
+    EXPECT_THAT([&] { file.read(*small, 11); }, ::testing::ThrowsMessage<AudioFileError>(HasSubstr("cannot hold")));
+    auto mono = PCMBuffer::make({16000, 1}, 10);
+    EXPECT_THAT([&] { file.read(*mono, 10); }, ::testing::ThrowsMessage<AudioFileError>(HasSubstr("format does not match")));
+}
+
+TEST(AudioFile, ReadsCommonFormatsWithExactLengthAndPosition)
+{
+    TemporaryDirectory dir;
+    const int rate = 48000;
+    const std::size_t frames = 100'000;
+    const auto left = sine(1000, rate, frames);
+    const auto right = sine(3000, rate, frames, 0.3f);
+    writeAudioFile(dir / "source.wav", rate, {left, right});
+
+    std::vector<std::filesystem::path> files {dir / "source.wav"};
+    writeAudioFile(dir / "aac.m4a", rate, {left, right});
+    files.push_back(dir / "aac.m4a");
+    if (encodeWithLibrary(dir / "lame.mp3", "mp3", "libmp3lame", rate, {left, right})) {
+        files.push_back(dir / "lame.mp3");
+    }
+    if (encodeWithLibrary(dir / "speech.opus", "ogg", "libopus", rate, {left, right})) {
+        files.push_back(dir / "speech.opus");
+    }
+    if (commandExists("sox")) {
+        for (const char* name : {"s16.wav", "u8.wav", "lossless.flac", "vorbis.ogg"}) {
+            const std::string bits = std::string(name) == "u8.wav" ? "-b 8 -e unsigned-integer " : "";
+            const std::string command = "sox -V1 '" + (dir / "source.wav").string() + "' " + bits + "'" + (dir / name).string() + "'";
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+            files.push_back(dir / name);
+        }
+    } else {
+        std::cout << "sox is missing: FLAC, Ogg Vorbis and integer WAV reading is not checked\n";
+    }
+
+    for (const auto& path : files) {
+        SCOPED_TRACE(path.filename().string());
+        AudioFile file(path);
+        EXPECT_EQ(file.processingFormat(), (AudioFormat {double(rate), 2}));
+        // Lossy codecs may pad the end up to one of their frames.
+        EXPECT_GE(file.length(), static_cast<std::int64_t>(frames) - 1);
+        EXPECT_LE(file.length(), static_cast<std::int64_t>(frames) + 2048);
+
+        const auto all = readAll(file, 7000);
+        ASSERT_EQ(static_cast<std::int64_t>(all[0].size()), file.length());
+        const std::vector<float> middleLeft(all[0].begin() + 20'000, all[0].begin() + 60'000);
+        const std::vector<float> middleRight(all[1].begin() + 20'000, all[1].begin() + 60'000);
+        EXPECT_EQ(strongestFrequency(middleLeft, rate, {1000, 3000}), 1000);
+        EXPECT_EQ(strongestFrequency(middleRight, rate, {1000, 3000}), 3000);
+        // Decoding starts over for a backward position, so the frames match a straight read.
+        EXPECT_EQ(readAt(file, 30'001, 5000), std::vector<float>(all[0].begin() + 30'001, all[0].begin() + 35'001));
+        EXPECT_EQ(readAt(file, 10, 5), std::vector<float>(all[0].begin() + 10, all[0].begin() + 15));
+    }
+}
+
+TEST(AudioFile, DamagedOrForeignFilesFailWithAClearError)
+{
+    TemporaryDirectory dir;
+    writeAudioFile(dir / "good.wav", 16000, {sine(440, 16000, 32'000)});
+    writeAudioFile(dir / "good.m4a", 16000, {sine(440, 16000, 64'000)});
+    const std::string wav = readBytes(dir / "good.wav");
+    const std::string m4a = readBytes(dir / "good.m4a");
+
+    writeBytes(dir / "empty.wav", "");
+    writeBytes(dir / "text.wav", "this is not audio at all, just some words");
+    writeBytes(dir / "short.wav", wav, 20);
+    writeBytes(dir / "truncated.wav", wav, wav.size() / 2);
+    writeBytes(dir / "truncated.m4a", m4a, m4a.size() / 2);
+    std::string scrambled = m4a;
+    for (std::size_t i = 0; i < scrambled.size(); i += 7) {
+        scrambled[i] = static_cast<char>(scrambled[i] ^ 0x5a);
+    }
+    writeBytes(dir / "scrambled.m4a", scrambled);
+    std::vector<std::string> damaged {"empty.wav", "text.wav", "short.wav", "truncated.wav", "truncated.m4a", "scrambled.m4a"};
+    if (encodeWithLibrary(dir / "good.mp3", "mp3", "libmp3lame", 16000, {sine(440, 16000, 64'000)})) {
+        const std::string mp3 = readBytes(dir / "good.mp3");
+        writeBytes(dir / "truncated.mp3", mp3, mp3.size() / 2);
+        damaged.push_back("truncated.mp3");
+    }
+
+    EXPECT_THAT(openError(dir / "missing.wav"), HasSubstr("Cannot open audio file"));
+    EXPECT_THAT(openError(dir.path()), HasSubstr(dir.path().string()));
+    for (const auto& name : damaged) {
+        const std::string error = openError(dir / name);
+        EXPECT_NE(error, "no error") << name;
+        EXPECT_THAT(error, HasSubstr(name));
+    }
+    EXPECT_THAT(openError(dir / "truncated.wav"), HasSubstr("truncated"));
+}
