@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <limits>
 
 namespace auris {
@@ -35,11 +36,6 @@ float timestampSteps(int token, int timeToken)
 {
     return static_cast<float>(static_cast<long long>(token) - timeToken);
 }
-
-struct Slice {
-    std::size_t start;
-    std::size_t end;
-};
 
 } // namespace
 
@@ -111,8 +107,7 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
 
     if (!sliceEnds.empty()) {
         if (singleTimestampEnding) {
-            std::size_t lastTimestamp = count - 2;
-            sliceEnds.push_back(lastTimestamp + 1);
+            sliceEnds.push_back(count - 1); // one past the timestamp before the last token
         } else if (noTimestampEnding) {
             sliceEnds.push_back(count);
         }

@@ -27,7 +27,7 @@ public:
         int segmentSize, int sampleRate, int timeToken, int specialToken,
         const WhisperTokenizer& tokenizer) const override;
 
-    // Words that align to fewer than two words get no timings: every segment gets an empty list.
+    // Tokens that split into fewer than two words get no timings: every segment gets an empty list.
     std::vector<TranscriptionSegment> addWordTimestamps(std::vector<TranscriptionSegment> segments,
         const ml::MultiArray& alignmentWeights, const WhisperTokenizer& tokenizer, int seek, int segmentSize,
         std::string_view prependPunctuations, std::string_view appendPunctuations, float lastSpeechTimestamp,
