@@ -340,6 +340,9 @@ DecodingResult TextDecoder::decodeText(const ml::MultiArray& encoderOutput, Deco
     const int positions = std::min({arraySize(decoderInputs.keyCache, 3), arraySize(decoderInputs.valueCache, 3),
         static_cast<int>(std::min<std::size_t>(decoderInputs.kvCacheUpdateMask.count(), 1u << 30)),
         static_cast<int>(std::min<std::size_t>(decoderInputs.decoderKeyPaddingMask.count(), 1u << 30))});
+    if (positions < 1) {
+        throw WhisperError::decodingFailed("The decoder inputs hold no cache positions");
+    }
     loopLimit = std::min(loopLimit, positions - 1);
     Logging::debug("Running main loop for a maximum of " + std::to_string(loopLimit) + " iterations, starting at index "
         + std::to_string(prefilledIndex));

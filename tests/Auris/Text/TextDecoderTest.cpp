@@ -94,6 +94,7 @@ TEST(TextDecoder, EachStepSeesItsPositionAndTheCacheHoldsEveryUpdate)
     ASSERT_TRUE(result.cache);
     EXPECT_EQ(result.cache->keyCache->dataPointer(), inputs.keyCache.dataPointer());
     EXPECT_FALSE(result.cache->alignmentWeights);
+    EXPECT_EQ(inputs.alignmentWeights.toFloats(), std::vector<float>(16 * 6, 0.0f));
     ASSERT_TRUE(result.timings);
     EXPECT_EQ(result.timings->totalDecodingLoops, 4.0);
     EXPECT_EQ(result.timings->totalKVUpdateRuns, 3.0);
