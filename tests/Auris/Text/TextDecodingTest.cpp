@@ -41,24 +41,15 @@ TEST(TextDecoding, PreparesEmptyInputsSizedFromTheModel)
     DecoderFixture fixture;
     expectWhisperError([&] { fixture.decoder.prepareDecoderInputs({ids::sot}); },
         WhisperError::Kind::prepareDecoderInputsFailed, "Unable to determine kvCacheEmbedDim");
-    EXPECT_FALSE(fixture.decoder.supportsWordTimestamps());
-    EXPECT_FALSE(fixture.decoder.logitsSize());
 
     fixture.script->alignment = true;
     fixture.load();
     EXPECT_TRUE(fixture.decoder.supportsWordTimestamps());
-    EXPECT_EQ(fixture.decoder.logitsSize(), ids::vocabulary);
-    EXPECT_EQ(fixture.decoder.kvCacheEmbedDim(), 2);
-    EXPECT_EQ(fixture.decoder.kvCacheMaxSequenceLength(), 16);
-    EXPECT_EQ(fixture.decoder.windowSize(), 6);
-    EXPECT_EQ(fixture.decoder.embedSize(), 4);
 
     const auto inputs = fixture.decoder.prepareDecoderInputs({ids::sot, ids::en});
     EXPECT_EQ(inputs.initialPrompt, (std::vector<int> {ids::sot, ids::en}));
     EXPECT_EQ(inputs.keyCache.shape(), (std::vector<int> {1, 2, 1, 16}));
-    EXPECT_EQ(inputs.keyCache.dataType(), ml::MultiArrayDataType::float16);
     EXPECT_EQ(inputs.alignmentWeights.shape(), (std::vector<int> {16, 6}));
-    EXPECT_EQ(inputs.kvCacheUpdateMask.dataType(), ml::MultiArrayDataType::int32);
     EXPECT_EQ(inputs.decoderKeyPaddingMask.toFloats(), std::vector<float>(16, -10000.0f));
     EXPECT_EQ(inputs.kvCacheUpdateMask.toFloats(), std::vector<float>(16, 0.0f));
     EXPECT_EQ(inputs.cacheLength[0], 0.0);
