@@ -3,6 +3,7 @@
 #include "Hub/Config.hpp"
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,15 @@ public:
         }
         return ids;
     }
+    // The token's own id, never the unknown token's id standing in for it.
+    virtual std::optional<int> knownTokenId(const std::string& token) const
+    {
+        auto id = convertTokenToId(token);
+        if (id && id == unknownTokenId() && unknownToken() != token) {
+            return std::nullopt;
+        }
+        return id;
+    }
     virtual std::optional<std::string> convertIdToToken(int id) const = 0;
     std::vector<std::optional<std::string>> convertIdsToTokens(const std::vector<int>& ids) const
     {
@@ -48,5 +58,21 @@ public:
 
 // Added tokens: token content to id.
 using AddedTokens = std::map<std::string, int>;
+
+// A model that can be built from a repository's tokenizer files (the tokenizer configuration, the
+// tokenizer data whose "model" section it reads, and the added tokens), so that a class table can
+// hold model kinds and construct them by name.
+class PreTrainedTokenizerModel : public TokenizingModel {
+};
+
+using PreTrainedTokenizerModelFactory = std::unique_ptr<PreTrainedTokenizerModel> (*)(
+    const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, const AddedTokens& addedTokens);
+
+template<typename Model>
+std::unique_ptr<PreTrainedTokenizerModel> makePreTrainedTokenizerModel(
+    const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, const AddedTokens& addedTokens)
+{
+    return std::make_unique<Model>(tokenizerConfig, tokenizerData, addedTokens);
+}
 
 } // namespace tokenizers
