@@ -38,7 +38,7 @@ std::optional<std::pair<std::uint64_t, std::string>> tokenPairOf(const hub::Conf
     for (int textIndex : {0, 1}) {
         const auto& text = (*list)[static_cast<std::size_t>(textIndex)];
         const auto& id = (*list)[static_cast<std::size_t>(1 - textIndex)];
-        if (text.is_string() && id.is_number_unsigned()) {
+        if (text.is_string() && id.is_number_integer() && (id.is_number_unsigned() || id.get<std::int64_t>() >= 0)) {
             return std::make_pair(id.get<std::uint64_t>(), text.get<std::string>());
         }
     }

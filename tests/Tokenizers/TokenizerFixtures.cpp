@@ -66,9 +66,9 @@ const std::vector<std::string>& whisperMerges()
         "Ã ©",     // 268 é
         "c a",     // 269 ca
         "ca f",    // 270 caf
-        "caf é",   // 271 café
+        "caf Ã©",  // 271 café
         "Ġ caf",   // 272 Ġcaf
-        "Ġcaf é",  // 273 Ġcafé
+        "Ġcaf Ã©", // 273 Ġcafé
         "Ġ Ġ",     // 274 ĠĠ
         "i s",     // 275 is
         "Ġ is",    // 276 Ġis
