@@ -1,5 +1,6 @@
 #include "Tokenizers/BPETokenizer.hpp"
 
+#include "Tokenizers/ByteEncoder.hpp"
 #include "Tokenizers/Tokenizer.hpp"
 #include "platform/text/Graphemes.hpp"
 #include "platform/text/UnicodeText.hpp"
@@ -58,6 +59,7 @@ std::uint64_t pairKey(int a, int b)
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) | static_cast<std::uint32_t>(b);
 }
 
+
 } // namespace
 
 std::size_t BytePairHash::operator()(const BytePair& pair) const
@@ -66,7 +68,9 @@ std::size_t BytePairHash::operator()(const BytePair& pair) const
     return first ^ (std::hash<std::string> {}(pair.b) + 0x9e3779b97f4a7c15ULL + (first << 6) + (first >> 2));
 }
 
-// Open-addressing table from a pair of symbol ids to its rank and the id of the merged symbol.
+// Open-addressing table from a pair of symbol ids to its rank; the merged symbol is looked up by
+// rank. A slot packs both ids and the rank into 64 bits when they fit (they do for vocabularies of
+// any real size), halving the memory that lookups walk; otherwise slots hold them side by side.
 class BPETokenizer::MergeTable {
 public:
     struct Merge {
@@ -74,47 +78,88 @@ public:
         int merged;
     };
 
-    explicit MergeTable(std::size_t expected)
+    MergeTable(std::size_t expected, std::size_t symbolCount)
+        : compact_(symbolCount < (std::size_t {1} << idBits) && expected < (std::size_t {1} << rankBits))
     {
         std::size_t capacity = 16;
         while (capacity < expected * 2) {
             capacity *= 2;
         }
-        keys_.assign(capacity, emptyKey);
-        values_.resize(capacity);
         mask_ = capacity - 1;
+        if (compact_) {
+            compactSlots_.assign(capacity, emptyKey);
+        } else {
+            wideSlots_.assign(capacity, WideSlot {emptyKey, 0});
+        }
+        mergedOfRank_.assign(expected, -1);
     }
 
     // A pair listed again keeps the later rank.
     void insert(int a, int b, Merge merge)
     {
-        const std::uint64_t key = pairKey(a, b);
-        std::size_t slot = slotOf(key);
-        while (keys_[slot] != emptyKey && keys_[slot] != key) {
-            slot = (slot + 1) & mask_;
+        mergedOfRank_[static_cast<std::size_t>(merge.rank)] = merge.merged;
+        const std::uint64_t pair = pairKey(a, b);
+        if (compact_) {
+            const std::uint64_t packed = (packedPair(a, b) << rankBits) | static_cast<std::uint64_t>(merge.rank);
+            for (std::size_t slot = slotOf(pair);; slot = (slot + 1) & mask_) {
+                if (compactSlots_[slot] == emptyKey || (compactSlots_[slot] >> rankBits) == packedPair(a, b)) {
+                    compactSlots_[slot] = packed;
+                    return;
+                }
+            }
         }
-        keys_[slot] = key;
-        values_[slot] = merge;
+        for (std::size_t slot = slotOf(pair);; slot = (slot + 1) & mask_) {
+            if (wideSlots_[slot].key == emptyKey || wideSlots_[slot].key == pair) {
+                wideSlots_[slot] = {pair, merge.rank};
+                return;
+            }
+        }
     }
 
-    const Merge* find(int a, int b) const
+    std::optional<Merge> find(int a, int b) const
     {
         if (a < 0 || b < 0) {
-            return nullptr;
+            return std::nullopt;
         }
-        const std::uint64_t key = pairKey(a, b);
-        for (std::size_t slot = slotOf(key);; slot = (slot + 1) & mask_) {
-            if (keys_[slot] == key) {
-                return &values_[slot];
+        const std::uint64_t pair = pairKey(a, b);
+        if (compact_) {
+            const std::uint64_t wanted = packedPair(a, b);
+            for (std::size_t slot = slotOf(pair);; slot = (slot + 1) & mask_) {
+                const std::uint64_t value = compactSlots_[slot];
+                if (value == emptyKey) {
+                    return std::nullopt;
+                }
+                if ((value >> rankBits) == wanted) {
+                    const int rank = static_cast<int>(value & ((std::uint64_t {1} << rankBits) - 1));
+                    return Merge {rank, mergedOfRank_[static_cast<std::size_t>(rank)]};
+                }
             }
-            if (keys_[slot] == emptyKey) {
-                return nullptr;
+        }
+        for (std::size_t slot = slotOf(pair);; slot = (slot + 1) & mask_) {
+            if (wideSlots_[slot].key == pair) {
+                const int rank = wideSlots_[slot].rank;
+                return Merge {rank, mergedOfRank_[static_cast<std::size_t>(rank)]};
+            }
+            if (wideSlots_[slot].key == emptyKey) {
+                return std::nullopt;
             }
         }
     }
 
 private:
     static constexpr std::uint64_t emptyKey = ~std::uint64_t {0};
+    static constexpr int idBits = 20;
+    static constexpr int rankBits = 24;
+
+    struct WideSlot {
+        std::uint64_t key;
+        int rank;
+    };
+
+    static std::uint64_t packedPair(int a, int b)
+    {
+        return (static_cast<std::uint64_t>(a) << idBits) | static_cast<std::uint64_t>(b);
+    }
 
     std::size_t slotOf(std::uint64_t key) const
     {
@@ -124,8 +169,10 @@ private:
         return static_cast<std::size_t>(key) & mask_;
     }
 
-    std::vector<std::uint64_t> keys_;
-    std::vector<Merge> values_;
+    bool compact_;
+    std::vector<std::uint64_t> compactSlots_;
+    std::vector<WideSlot> wideSlots_;
+    std::vector<int> mergedOfRank_;
     std::size_t mask_ = 0;
 };
 
@@ -180,23 +227,34 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
         tokensToIds_[token] = *id;
     }
 
-    merges_ = std::make_unique<MergeTable>(pairs.size());
+    struct Interned {
+        int left;
+        int right;
+        int merged;
+    };
+    std::vector<Interned> interned(pairs.size(), Interned {-1, -1, -1});
     symbolIds_.reserve(pairs.size() * 2);
     for (std::size_t rank = 0; rank < pairs.size(); ++rank) {
-        if (!pairs[rank]) {
-            continue;
+        if (pairs[rank]) {
+            const auto& [a, b] = *pairs[rank];
+            interned[rank] = {internSymbol(a), internSymbol(b), internSymbol(a + b)};
         }
-        const auto& [a, b] = *pairs[rank];
-        const int left = internSymbol(a);
-        const int right = internSymbol(b);
-        const int merged = internSymbol(a + b);
-        merges_->insert(left, right, {static_cast<int>(rank), merged});
+    }
+    merges_ = std::make_unique<MergeTable>(pairs.size(), symbolIds_.size());
+    for (std::size_t rank = 0; rank < interned.size(); ++rank) {
+        if (interned[rank].left >= 0) {
+            merges_->insert(interned[rank].left, interned[rank].right, {static_cast<int>(rank), interned[rank].merged});
+        }
     }
     characterSymbols_.assign(byteLevelAlphabetEnd, -1);
     for (char32_t character = 0; character < byteLevelAlphabetEnd; ++character) {
         std::string text;
         platform::appendUtf8(text, character);
         characterSymbols_[character] = symbolId(text);
+    }
+
+    for (std::size_t byte = 0; byte < 256; ++byte) {
+        byteSymbols_[byte] = symbolId(byteEncoder()[byte]);
     }
 
     for (const auto& [content, id] : addedTokens) {
@@ -213,6 +271,15 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
         idsToTokens_[id] = content;
     }
 
+    symbolVocabularyIds_.assign(symbolIds_.size(), notInVocabulary);
+    for (const auto& [text, id] : symbolIds_) {
+        if (text.find(' ') != std::string::npos) {
+            symbolVocabularyIds_[static_cast<std::size_t>(id)] = holdsBlank;
+        } else if (const auto it = tokensToIds_.find(text); it != tokensToIds_.end()) {
+            symbolVocabularyIds_[static_cast<std::size_t>(id)] = it->second;
+        }
+    }
+
     auto idOf = [this](const std::optional<std::string>& token) -> std::optional<int> {
         if (!token) {
             return std::nullopt;
@@ -226,6 +293,9 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     eosTokenId_ = idOf(eosToken_);
     bosToken_ = tokenizerConfig["bosToken"] ? tokenizerConfig["bosToken"]->stringValue() : std::nullopt;
     bosTokenId_ = idOf(bosToken_);
+    for (std::size_t byte = 0; byte < 256; ++byte) {
+        byteTokenIds_[byte] = convertTokenToId(byteFallbackTokens(std::string(1, static_cast<char>(byte))).front());
+    }
 }
 
 BPETokenizer::~BPETokenizer() = default;
@@ -272,14 +342,74 @@ void BPETokenizer::splitIntoSymbols(std::string_view piece, std::vector<Symbol>&
 }
 
 // Repeatedly merges every occurrence of the lowest-ranked adjacent pair, left to right without
-// overlap, until no adjacent pair has a rank. Pairs that a round creates wait for the next round,
-// so a round never sees its own results; a heap keeps long pieces from going quadratic.
+// overlap, until no adjacent pair has a rank. Pairs that a round creates wait for the next round.
 void BPETokenizer::mergeSymbols(std::vector<Symbol>& word) const
 {
-    const int count = static_cast<int>(word.size());
-    if (count < 2) {
+    if (word.size() < 2) {
         return;
     }
+    if (word.size() <= shortWord) {
+        mergeShortWord(word);
+    } else {
+        mergeLongWord(word);
+    }
+}
+
+// Rounds over a small array of pair ranks; only pairs touching a merged symbol are looked up again.
+void BPETokenizer::mergeShortWord(std::vector<Symbol>& word) const
+{
+    struct Pair {
+        int rank;
+        int merged;
+    };
+    auto lookup = [this](const Symbol& a, const Symbol& b) -> Pair {
+        const auto merge = merges_->find(a.id, b.id);
+        return merge ? Pair {merge->rank, merge->merged} : Pair {INT_MAX, -1};
+    };
+    std::array<Pair, shortWord> pairs;
+    std::array<Pair, shortWord> nextPairs;
+    std::array<Symbol, shortWord> rebuilt;
+    std::array<int, shortWord> oldIndex; // -1 for a symbol made in this round
+    std::size_t count = word.size();
+    for (std::size_t k = 0; k + 1 < count; ++k) {
+        pairs[k] = lookup(word[k], word[k + 1]);
+    }
+    while (count > 1) {
+        int best = INT_MAX;
+        for (std::size_t k = 0; k + 1 < count; ++k) {
+            best = std::min(best, pairs[k].rank);
+        }
+        if (best == INT_MAX) {
+            break;
+        }
+        // Ranks identify pairs, so every position holding the best rank is an occurrence.
+        std::size_t written = 0;
+        for (std::size_t i = 0; i < count; ++written) {
+            if (i + 1 < count && pairs[i].rank == best) {
+                rebuilt[written] = {pairs[i].merged, word[i].begin, word[i + 1].end};
+                oldIndex[written] = -1;
+                i += 2;
+            } else {
+                rebuilt[written] = word[i];
+                oldIndex[written] = static_cast<int>(i);
+                i += 1;
+            }
+        }
+        for (std::size_t k = 0; k + 1 < written; ++k) {
+            nextPairs[k] = oldIndex[k] >= 0 && oldIndex[k + 1] >= 0 ? pairs[static_cast<std::size_t>(oldIndex[k])]
+                                                                   : lookup(rebuilt[k], rebuilt[k + 1]);
+        }
+        std::copy_n(rebuilt.begin(), written, word.begin());
+        std::copy_n(nextPairs.begin(), written > 0 ? written - 1 : 0, pairs.begin());
+        count = written;
+    }
+    word.resize(count);
+}
+
+// The same rounds with a heap of candidate pairs, so that long pieces do not go quadratic.
+void BPETokenizer::mergeLongWord(std::vector<Symbol>& word) const
+{
+    const int count = static_cast<int>(word.size());
     struct Candidate {
         int rank;
         int position;
@@ -290,13 +420,10 @@ void BPETokenizer::mergeSymbols(std::vector<Symbol>& word) const
     auto later = [](const Candidate& x, const Candidate& y) {
         return x.rank != y.rank ? x.rank > y.rank : x.position > y.position;
     };
-    thread_local std::vector<int> next;
-    thread_local std::vector<int> previous;
-    thread_local std::vector<Candidate> heap;
-    thread_local std::vector<int> mergedPositions;
-    next.resize(static_cast<std::size_t>(count));
-    previous.resize(static_cast<std::size_t>(count));
-    heap.clear();
+    std::vector<int> next(static_cast<std::size_t>(count));
+    std::vector<int> previous(static_cast<std::size_t>(count));
+    std::vector<Candidate> heap;
+    std::vector<int> mergedPositions;
     for (int k = 0; k < count; ++k) {
         next[static_cast<std::size_t>(k)] = k + 1 < count ? k + 1 : -1;
         previous[static_cast<std::size_t>(k)] = k - 1;
@@ -308,7 +435,7 @@ void BPETokenizer::mergeSymbols(std::vector<Symbol>& word) const
         }
         const int a = word[static_cast<std::size_t>(position)].id;
         const int b = word[static_cast<std::size_t>(right)].id;
-        if (const auto* merge = merges_->find(a, b)) {
+        if (const auto merge = merges_->find(a, b)) {
             heap.push_back({merge->rank, position, a, b, merge->merged});
             std::push_heap(heap.begin(), heap.end(), later);
         }
@@ -352,12 +479,12 @@ void BPETokenizer::mergeSymbols(std::vector<Symbol>& word) const
     word.resize(kept);
 }
 
-std::vector<BPETokenizer::Symbol> BPETokenizer::mergedSymbols(std::string_view piece) const
+const std::vector<BPETokenizer::Symbol>& BPETokenizer::mergedSymbols(std::string_view piece) const
 {
     if (piece.size() >= UINT32_MAX) {
         throw std::length_error("piece too long for byte-pair encoding");
     }
-    std::vector<Symbol> word;
+    thread_local std::vector<Symbol> word;
     splitIntoSymbols(piece, word);
     mergeSymbols(word);
     return word;
@@ -375,31 +502,96 @@ std::string BPETokenizer::bpeMerge(const std::string& token) const
     return joined;
 }
 
+// The tokens of one merged symbol: the symbol's parts between blanks (the merged symbols are joined
+// and split at blanks), each kept when the vocabulary has it and given as byte tokens otherwise.
+template<typename Emit, typename EmitBytes>
+void BPETokenizer::forEachToken(std::string_view symbolText, const Emit& emit, const EmitBytes& emitBytes) const
+{
+    std::size_t from = 0;
+    while (from <= symbolText.size()) {
+        std::size_t blank = symbolText.find(' ', from);
+        if (blank == std::string_view::npos) {
+            blank = symbolText.size();
+        }
+        const std::string_view part = symbolText.substr(from, blank - from);
+        if (!part.empty()) {
+            if (const auto it = tokensToIds_.find(part); it != tokensToIds_.end()) {
+                emit(part, it->second);
+            } else {
+                emitBytes(part);
+            }
+        }
+        from = blank + 1;
+    }
+}
+
 std::vector<std::string> BPETokenizer::tokenize(const std::string& text) const
 {
     std::vector<std::string> tokens;
     for (const Symbol& symbol : mergedSymbols(text)) {
-        std::string_view symbolText(text.data() + symbol.begin, symbol.end - symbol.begin);
-        // The merged symbols are joined and split at blanks, so a blank inside a symbol separates.
-        std::size_t from = 0;
-        while (from <= symbolText.size()) {
-            std::size_t blank = symbolText.find(' ', from);
-            if (blank == std::string_view::npos) {
-                blank = symbolText.size();
-            }
-            const std::string_view part = symbolText.substr(from, blank - from);
-            if (!part.empty()) {
-                if (tokensToIds_.find(part) != tokensToIds_.end()) {
-                    tokens.emplace_back(part);
-                } else {
-                    auto bytes = byteFallbackTokens(part);
-                    tokens.insert(tokens.end(), std::make_move_iterator(bytes.begin()), std::make_move_iterator(bytes.end()));
-                }
-            }
-            from = blank + 1;
-        }
+        forEachToken(
+            std::string_view(text.data() + symbol.begin, symbol.end - symbol.begin),
+            [&](std::string_view part, int) { tokens.emplace_back(part); },
+            [&](std::string_view part) {
+                auto bytes = byteFallbackTokens(part);
+                tokens.insert(tokens.end(), std::make_move_iterator(bytes.begin()), std::make_move_iterator(bytes.end()));
+            });
     }
     return tokens;
+}
+
+void BPETokenizer::appendTokenIds(const std::string& text, std::vector<int>& ids) const
+{
+    auto emitBytes = [&](std::string_view part) {
+        for (char c : part) {
+            if (const auto& id = byteTokenIds_[static_cast<unsigned char>(c)]) {
+                ids.push_back(*id);
+            }
+        }
+    };
+    for (const Symbol& symbol : mergedSymbols(text)) {
+        const int known = symbol.id >= 0 ? symbolVocabularyIds_[static_cast<std::size_t>(symbol.id)] : notInVocabulary;
+        if (known >= 0) {
+            ids.push_back(known);
+            continue;
+        }
+        forEachToken(std::string_view(text.data() + symbol.begin, symbol.end - symbol.begin),
+            [&](std::string_view, int id) { ids.push_back(id); }, emitBytes);
+    }
+}
+
+void BPETokenizer::appendByteLevelTokenIds(std::string_view bytes, std::vector<int>& ids) const
+{
+    if (bytes.size() >= UINT32_MAX) {
+        throw std::length_error("piece too long for byte-pair encoding");
+    }
+    thread_local std::vector<Symbol> word;
+    word.clear();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        word.push_back({byteSymbols_[static_cast<unsigned char>(bytes[i])], static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(i + 1)});
+    }
+    mergeSymbols(word);
+    const ByteEncoder& encoder = byteEncoder();
+    for (const Symbol& symbol : word) {
+        const int known = symbol.id >= 0 ? symbolVocabularyIds_[static_cast<std::size_t>(symbol.id)] : notInVocabulary;
+        if (known >= 0) {
+            ids.push_back(known);
+            continue;
+        }
+        std::string spelled;
+        for (std::uint32_t i = symbol.begin; i < symbol.end; ++i) {
+            spelled += encoder[static_cast<unsigned char>(bytes[i])];
+        }
+        forEachToken(
+            spelled, [&](std::string_view, int id) { ids.push_back(id); },
+            [&](std::string_view part) {
+                for (char c : part) {
+                    if (const auto& id = byteTokenIds_[static_cast<unsigned char>(c)]) {
+                        ids.push_back(*id);
+                    }
+                }
+            });
+    }
 }
 
 std::vector<std::string> BPETokenizer::byteFallbackTokens(std::string_view symbol)
@@ -418,7 +610,7 @@ std::vector<std::string> BPETokenizer::byteFallbackTokens(std::string_view symbo
 
 std::optional<int> BPETokenizer::bpeRank(const BytePair& pair) const
 {
-    const auto* merge = merges_->find(symbolId(pair.a), symbolId(pair.b));
+    const auto merge = merges_->find(symbolId(pair.a), symbolId(pair.b));
     return merge ? std::optional<int>(merge->rank) : std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include "Tokenizers/StringMap.hpp"
 #include "Tokenizers/TokenizingModel.hpp"
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,10 @@ public:
     ~BPETokenizer() override;
 
     std::vector<std::string> tokenize(const std::string& text) const override;
+    void appendTokenIds(const std::string& text, std::vector<int>& ids) const override;
+    // appendTokenIds of the byte-level spelling of raw bytes (each byte as its alphabet character),
+    // without building that spelling.
+    void appendByteLevelTokenIds(std::string_view bytes, std::vector<int>& ids) const;
     std::optional<int> convertTokenToId(const std::string& token) const override;
     std::optional<int> knownTokenId(const std::string& token) const override;
     std::optional<std::string> convertIdToToken(int id) const override;
@@ -58,15 +63,27 @@ private:
     };
     class MergeTable;
 
+    static constexpr std::size_t shortWord = 32;
+    static constexpr int notInVocabulary = -1;
+    static constexpr int holdsBlank = -2;
+
     int internSymbol(const std::string& text);
     int symbolId(std::string_view text) const;
     void splitIntoSymbols(std::string_view piece, std::vector<Symbol>& word) const;
     void mergeSymbols(std::vector<Symbol>& word) const;
-    std::vector<Symbol> mergedSymbols(std::string_view piece) const;
+    void mergeShortWord(std::vector<Symbol>& word) const;
+    void mergeLongWord(std::vector<Symbol>& word) const;
+    // The merged symbols of a piece, in a buffer owned by the calling thread.
+    const std::vector<Symbol>& mergedSymbols(std::string_view piece) const;
+    template<typename Emit, typename EmitBytes>
+    void forEachToken(std::string_view symbolText, const Emit& emit, const EmitBytes& emitBytes) const;
 
     std::unique_ptr<MergeTable> merges_;
     StringMap<int> symbolIds_;
-    std::vector<int> characterSymbols_; // symbol id of each code point of the byte-level alphabet range
+    std::vector<int> symbolVocabularyIds_; // per symbol: its id, notInVocabulary or holdsBlank
+    std::vector<int> characterSymbols_;    // symbol id of each code point of the byte-level alphabet range
+    std::array<int, 256> byteSymbols_;     // symbol id of each byte's alphabet character
+    std::array<std::optional<int>, 256> byteTokenIds_; // ids of "<0x00>" ... "<0xFF>"
     StringMap<int> tokensToIds_;
     std::unordered_map<int, std::string> idsToTokens_;
     std::optional<std::string> bosToken_;

@@ -1,6 +1,7 @@
 #include "Tokenizers/PreTokenizers.hpp"
 
 #include "Tokenizers/ByteEncoder.hpp"
+#include "Tokenizers/Gpt2Split.hpp"
 #include "Tokenizers/StringSplit.hpp"
 #include "Tokenizers/Tokenizer.hpp"
 #include "platform/text/Regex.hpp"
@@ -122,37 +123,47 @@ ByteLevelPreTokenizer::ByteLevelPreTokenizer(const hub::Config& config)
     : addPrefixSpace_(booleanOr(config, "addPrefixSpace", false))
     , trimOffsets_(booleanOr(config, "trimOffsets", true))
     , useRegex_(booleanOr(config, "useRegex", true))
-    , re_(RE)
 {
+}
+
+ByteLevelPreTokenizer::RawPieces ByteLevelPreTokenizer::rawPieces(const std::string& text, std::string& storage) const
+{
+    // The prefix blank goes before the text, so only the first piece carries it and decoding gives
+    // back the text with one leading blank rather than a blank before every piece.
+    std::string_view source = text;
+    if (addPrefixSpace_ && !text.empty() && !text.starts_with(' ')) {
+        storage.clear();
+        storage.reserve(text.size() + 1);
+        storage += ' ';
+        storage += text;
+        source = storage;
+    }
+    RawPieces pieces {source, {}};
+    if (useRegex_) {
+        pieces.ranges = gpt2SplitRanges(source); // the matches of RE
+    } else {
+        pieces.ranges.push_back({0, source.size()});
+    }
+    return pieces;
 }
 
 std::vector<std::string> ByteLevelPreTokenizer::preTokenize(const std::string& text) const
 {
-    // The prefix blank goes before the text, so only the first piece carries it and decoding gives
-    // back the text with one leading blank rather than a blank before every piece.
-    std::string prefixed;
-    const bool prefix = addPrefixSpace_ && !text.empty() && !text.starts_with(' ');
-    if (prefix) {
-        prefixed.reserve(text.size() + 1);
-        prefixed += ' ';
-        prefixed += text;
-    }
-    const std::string_view source = prefix ? std::string_view(prefixed) : std::string_view(text);
-
-    std::vector<platform::TextRange> ranges;
-    if (useRegex_) {
-        ranges = re_.findAll(source);
-    } else {
-        ranges.push_back({0, source.size()});
-    }
+    std::string storage;
+    const auto [source, ranges] = rawPieces(text, storage);
     const ByteEncoder& encoder = byteEncoder();
     std::vector<std::string> pieces;
     pieces.reserve(ranges.size());
     for (const auto& range : ranges) {
-        std::string piece;
-        piece.reserve((range.end - range.begin) * 2);
+        std::size_t size = 0;
         for (std::size_t i = range.begin; i < range.end; ++i) {
-            piece += encoder[static_cast<unsigned char>(source[i])];
+            size += encoder[static_cast<unsigned char>(source[i])].size();
+        }
+        std::string piece(size, '\0');
+        char* out = piece.data();
+        for (std::size_t i = range.begin; i < range.end; ++i) {
+            const std::string& character = encoder[static_cast<unsigned char>(source[i])];
+            out = std::copy(character.begin(), character.end(), out);
         }
         pieces.push_back(std::move(piece));
     }

@@ -45,11 +45,18 @@ public:
     explicit ByteLevelPreTokenizer(const hub::Config& config);
     std::vector<std::string> preTokenize(const std::string& text) const override;
 
+    // The pieces before their bytes are spelled in the byte-level alphabet: ranges into `source`,
+    // which is the text itself or, with the prefix blank, a copy kept in `storage`.
+    struct RawPieces {
+        std::string_view source;
+        std::vector<platform::TextRange> ranges;
+    };
+    RawPieces rawPieces(const std::string& text, std::string& storage) const;
+
 private:
     bool addPrefixSpace_;
     bool trimOffsets_;
     bool useRegex_;
-    platform::Regex re_;
 };
 
 class PunctuationPreTokenizer : public PreTokenizer {

@@ -1,6 +1,8 @@
 #include "Tokenizers/PreTrainedTokenizer.hpp"
 
 #include "Tokenizers/BPETokenizerClasses.hpp"
+#include "Tokenizers/PostProcessors.hpp"
+#include "Tokenizers/PreTokenizers.hpp"
 #include "platform/text/Regex.hpp"
 #include "platform/text/UnicodeText.hpp"
 
@@ -94,6 +96,30 @@ std::vector<std::string> PreTrainedTokenizer::tokenize(const std::string& text) 
 
 std::vector<int> PreTrainedTokenizer::encode(const std::string& text) const
 {
+    if (!postProcessor_ || dynamic_cast<const ByteLevelPostProcessor*>(postProcessor_.get())) {
+        // The token strings would come back unchanged: go from pieces to ids directly.
+        std::string normalized = platform::decodeUtf8Lossy(text);
+        if (normalizer_) {
+            normalized = normalizer_->normalize(normalized);
+        }
+        std::vector<int> ids;
+        ids.reserve(normalized.size() / 3);
+        const auto* byteLevel = dynamic_cast<const ByteLevelPreTokenizer*>(preTokenizer_.get());
+        const auto* bytePair = dynamic_cast<const BPETokenizer*>(model_.get());
+        if (byteLevel && bytePair) {
+            // Byte-level pieces go to the byte-pair model as raw bytes, never spelled out.
+            std::string storage;
+            const auto pieces = byteLevel->rawPieces(normalized, storage);
+            for (const auto& range : pieces.ranges) {
+                bytePair->appendByteLevelTokenIds(pieces.source.substr(range.begin, range.end - range.begin), ids);
+            }
+            return ids;
+        }
+        for (const std::string& piece : preTokenize(normalized)) {
+            model_->appendTokenIds(piece, ids);
+        }
+        return ids;
+    }
     std::vector<std::string> tokens = tokenize(text);
     if (postProcessor_) {
         tokens = postProcessor_->postProcess(tokens, std::nullopt);

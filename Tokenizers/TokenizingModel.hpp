@@ -19,6 +19,15 @@ public:
     std::vector<std::string> operator()(const std::string& text) const { return tokenize(text); }
 
     virtual std::optional<int> convertTokenToId(const std::string& token) const = 0;
+    // The ids convertTokenToId gives for tokenize(text), in order; tokens without one are left out.
+    virtual void appendTokenIds(const std::string& text, std::vector<int>& ids) const
+    {
+        for (const auto& token : tokenize(text)) {
+            if (const auto id = convertTokenToId(token)) {
+                ids.push_back(*id);
+            }
+        }
+    }
     std::vector<std::optional<int>> convertTokensToIds(const std::vector<std::string>& tokens) const
     {
         std::vector<std::optional<int>> ids;

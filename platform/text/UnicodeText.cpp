@@ -15,7 +15,7 @@ const std::uint8_t* bytesOf(std::string_view text)
 
 } // namespace
 
-char32_t nextScalar(std::string_view text, std::size_t& offset)
+char32_t nextScalarSlow(std::string_view text, std::size_t& offset)
 {
     const auto* bytes = bytesOf(text);
     if (bytes[offset] < 0x80) {

@@ -26,7 +26,25 @@ std::string utf8FromScalars(std::span<const char32_t> scalars);
 std::u16string toUtf16(std::string_view text);
 std::string toUtf8(std::u16string_view text);
 
-// Reads one scalar at `offset` and advances it; ill-formed input gives U+FFFD.
-char32_t nextScalar(std::string_view text, std::size_t& offset);
+char32_t nextScalarSlow(std::string_view text, std::size_t& offset);
+
+// Reads one scalar at `offset` (which must be inside the text) and advances past it; ill-formed
+// input gives U+FFFD. One- and two-byte characters are decoded inline.
+inline char32_t nextScalar(std::string_view text, std::size_t& offset)
+{
+    const auto lead = static_cast<unsigned char>(text[offset]);
+    if (lead < 0x80) {
+        ++offset;
+        return lead;
+    }
+    if (lead >= 0xC2 && lead < 0xE0 && offset + 1 < text.size()) {
+        const auto trail = static_cast<unsigned char>(text[offset + 1]);
+        if ((trail & 0xC0) == 0x80) {
+            offset += 2;
+            return static_cast<char32_t>(((lead & 0x1F) << 6) | (trail & 0x3F));
+        }
+    }
+    return nextScalarSlow(text, offset);
+}
 
 } // namespace platform

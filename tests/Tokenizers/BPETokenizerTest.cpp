@@ -115,7 +115,8 @@ TEST(BPETokenizer, AgreesWithTheReferenceMergeLoop)
         const auto model = makeModel(json::object(), merges);
         Strings characters;
         std::string word;
-        const int length = 1 + static_cast<int>(random() % 14);
+        // Long words take another road than short ones.
+        const int length = 1 + static_cast<int>(random() % (trial % 3 == 0 ? 90 : 14));
         for (int i = 0; i < length; ++i) {
             characters.push_back(std::string(1, static_cast<char>('a' + random() % 3)));
             word += characters.back();

@@ -169,6 +169,48 @@ TEST(PreTrainedTokenizer, AddedTokensPostProcessingAndSettings)
     EXPECT_EQ(tokenizer.decode({3, 2, 4, 7}), "<s>ab</s><x>");
 }
 
+TEST(PreTrainedTokenizer, EncodeGivesTheIdsOfItsTokens)
+{
+    // Byte-level vocabularies lacking some characters: symbols outside the vocabulary fall back to
+    // byte tokens, which take the unknown id or, without an unknown token, are left out.
+    json partial = fixtures::whisperTokenizerData();
+    partial["model"]["vocab"].erase("\xC4\xA0"); // the blank's character
+    partial["model"]["vocab"].erase("he");
+    partial["model"]["vocab"]["<0x41>"] = 9000;
+    json noUnknown = fixtures::whisperTokenizerConfig();
+    noUnknown.erase("unk_token");
+    json templated = fixtures::whisperTokenizerData();
+    templated["post_processor"] = {{"type", "TemplateProcessing"},
+        {"single", {{{"SpecialToken", {{"id", "<|startoftranscript|>"}}}}, {{"Sequence", {{"id", "A"}}}}}}, {"pair", json::array()}};
+    const std::vector<std::shared_ptr<Tokenizer>> tokenizers {
+        whisper(),
+        AutoTokenizer::from(Config(fixtures::whisperTokenizerConfig()), Config(partial)),
+        AutoTokenizer::from(Config(noUnknown), Config(partial)),
+        AutoTokenizer::from(Config(fixtures::whisperTokenizerConfig()), Config(templated)),
+    };
+    std::vector<std::string> texts = roundTripTexts();
+    texts.push_back(std::string(100, 'l') + " the hello world " + std::string(40, ' ') + "A");
+    for (std::size_t t = 0; t < tokenizers.size(); ++t) {
+        const auto& tokenizer = *tokenizers[t];
+        for (const auto& text : texts) {
+            std::vector<std::string> tokens = tokenizer.tokenize(text);
+            if (t == 3) {
+                tokens.insert(tokens.begin(), "<|startoftranscript|>");
+            }
+            Ids expected;
+            for (const auto& id : tokenizer.convertTokensToIds(tokens)) {
+                if (id) {
+                    expected.push_back(*id);
+                }
+            }
+            EXPECT_EQ(tokenizer.encode(text), expected) << "tokenizer " << t << " text " << text;
+        }
+    }
+    EXPECT_EQ(tokenizers[1]->encode(" the a"), (Ids {258, 50257, 50257, 64})); // "Ġ" as <0xC4> <0xA0>, both unknown
+    EXPECT_EQ(tokenizers[2]->encode(" the a"), (Ids {258, 64}));
+    EXPECT_EQ(tokenizers[1]->tokenize("he"), (std::vector<std::string> {"<0x68>", "<0x65>"}));
+}
+
 TEST(PreTrainedTokenizer, LoadsFromAFolder)
 {
     testsupport::TemporaryDirectory folder;
