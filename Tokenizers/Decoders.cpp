@@ -1,6 +1,7 @@
 #include "Tokenizers/Decoders.hpp"
 
 #include "Tokenizers/ByteEncoder.hpp"
+#include "Tokenizers/NestingGuard.hpp"
 #include "Tokenizers/Tokenizer.hpp"
 #include "platform/text/Regex.hpp"
 #include "platform/text/UnicodeText.hpp"
@@ -68,6 +69,7 @@ std::string byteLevelText(std::string_view characters)
 
 std::unique_ptr<Decoder> makeDecoder(const std::optional<hub::Config>& config, const std::optional<AddedTokenSet>& addedTokens)
 {
+    const NestingGuard guard;
     if (!config) {
         return nullptr;
     }

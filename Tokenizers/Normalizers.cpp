@@ -1,5 +1,6 @@
 #include "Tokenizers/Normalizers.hpp"
 
+#include "Tokenizers/NestingGuard.hpp"
 #include "Tokenizers/Tokenizer.hpp"
 #include "platform/text/Graphemes.hpp"
 #include "platform/text/TextTransforms.hpp"
@@ -34,6 +35,7 @@ char32_t firstScalar(std::string_view character)
 
 std::unique_ptr<Normalizer> makeNormalizer(const std::optional<hub::Config>& config)
 {
+    const NestingGuard guard;
     if (!config) {
         return nullptr;
     }

@@ -3,6 +3,7 @@
 #include "Tokenizers/ByteEncoder.hpp"
 #include "Tokenizers/Gpt2Split.hpp"
 #include "Tokenizers/StringSplit.hpp"
+#include "Tokenizers/NestingGuard.hpp"
 #include "Tokenizers/Tokenizer.hpp"
 #include "platform/text/Regex.hpp"
 
@@ -45,6 +46,7 @@ std::vector<std::string> PreTokenizer::preTokenizeAll(const std::vector<std::str
 
 std::unique_ptr<PreTokenizer> makePreTokenizer(const std::optional<hub::Config>& config)
 {
+    const NestingGuard guard;
     if (!config) {
         return nullptr;
     }

@@ -262,3 +262,22 @@ TEST(PreTrainedTokenizer, LoadingAndCodingFromSeveralThreads)
     }
     EXPECT_EQ(failures, std::vector<int>(threadCount, 0));
 }
+
+TEST(PreTrainedTokenizer, DeeplyNestedSequencesAreRefused)
+{
+    json decoder = {{"type", "Fuse"}};
+    for (int depth = 0; depth < 10000; ++depth) {
+        decoder = {{"type", "Sequence"}, {"decoders", json::array({decoder})}};
+    }
+    json data = fixtures::whisperTokenizerData();
+    data["decoder"] = decoder;
+    EXPECT_EQ(configurationMessage([&] { AutoTokenizer::from(Config(fixtures::whisperTokenizerConfig()), Config(data)); }),
+        "Tokenizer stages nested too deeply");
+    // Moderate nesting is fine.
+    json shallow = {{"type", "ByteLevel"}};
+    for (int depth = 0; depth < 20; ++depth) {
+        shallow = {{"type", "Sequence"}, {"decoders", json::array({shallow})}};
+    }
+    data["decoder"] = shallow;
+    EXPECT_EQ(AutoTokenizer::from(Config(fixtures::whisperTokenizerConfig()), Config(data))->decode({262}), "Hello");
+}
