@@ -14,6 +14,34 @@ using nlohmann::json;
 
 namespace {
 
+constexpr int maximumJsonDepth = 512;
+
+// Copying or walking a document recurses per level, so hostile nesting is refused up front.
+bool nestsTooDeeply(const std::string& text)
+{
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maximumJsonDepth) {
+                return true;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
 // Read and parse failures throw with the file named; a top level that is not an object is `parse`.
 Config readJsonObject(const std::filesystem::path& path)
 {
@@ -26,7 +54,11 @@ Config readJsonObject(const std::filesystem::path& path)
     if (file.bad()) {
         throw std::runtime_error("Cannot read " + path.string());
     }
-    json parsed = json::parse(contents.str(), nullptr, false);
+    const std::string text = contents.str();
+    if (nestsTooDeeply(text)) {
+        throw std::runtime_error("Cannot parse " + path.string() + ": nested too deeply");
+    }
+    json parsed = json::parse(text, nullptr, false);
     if (parsed.is_discarded()) {
         throw std::runtime_error("Cannot parse " + path.string() + " as JSON");
     }

@@ -260,7 +260,7 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     for (const auto& [content, id] : addedTokens) {
         tokensToIds_[content] = id;
     }
-    // Where tokens share an id, the added token wins, then the vocabulary's last in file order.
+    // Where tokens share an id, the added token wins, then the vocabulary's last in key order.
     for (const auto& [token, value] : vocab->items()) {
         const int id = tokensToIds_.find(token)->second;
         if (!addedTokens.contains(token)) {

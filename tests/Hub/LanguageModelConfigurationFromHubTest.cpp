@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using hub::Config;
 using hub::LanguageModelConfigurationFromHub;
 using nlohmann::json;
@@ -36,6 +39,18 @@ TEST(LanguageModelConfigurationFromHub, ReadsTheThreeFiles)
     EXPECT_EQ((*tokenizerConfig)["tokenizerClass"]->stringValue(), "WhisperTokenizer");
     EXPECT_EQ((*tokenizerConfig)["x"]->intValue(), 1);
     EXPECT_FALSE((*tokenizerConfig)["unkToken"]);
+
+    // Several callers may wait on the one load at once.
+    const LanguageModelConfigurationFromHub fresh(folder.path());
+    std::vector<std::thread> callers;
+    std::atomic<int> answered = 0;
+    for (int i = 0; i < 4; ++i) {
+        callers.emplace_back([&] { answered += fresh.tokenizerConfig().has_value() && fresh.modelType() == "whisper"; });
+    }
+    for (auto& caller : callers) {
+        caller.join();
+    }
+    EXPECT_EQ(answered, 4);
 }
 
 TEST(LanguageModelConfigurationFromHub, TokenizerConfigurationFallbacks)
@@ -109,6 +124,13 @@ TEST(LanguageModelConfigurationFromHub, FailedLoadFailsEveryGetterEveryTime)
     testsupport::writeFile(folder / "config.json", "{}");
     testsupport::writeFile(folder / "tokenizer.json", "\"text\"");
     EXPECT_THROW(LanguageModelConfigurationFromHub(folder.path()).tokenizerData(), hub::HubClientError);
+
+    // Hostile nesting is refused before it is parsed; brackets inside strings do not count.
+    testsupport::writeFile(folder / "config.json", std::string(100000, '[') + std::string(100000, ']'));
+    EXPECT_THROW(LanguageModelConfigurationFromHub(folder.path()).modelConfig(), std::runtime_error);
+    testsupport::writeFile(folder / "config.json", R"({"model_type": ")" + std::string(1000, '[') + R"(\"{"})");
+    testsupport::writeFile(folder / "tokenizer.json", "{}");
+    EXPECT_EQ(LanguageModelConfigurationFromHub(folder.path()).modelType(), std::string(1000, '[') + "\"{");
 
     testsupport::TemporaryDirectory empty;
     const LanguageModelConfigurationFromHub missing(empty.path());
