@@ -109,6 +109,10 @@ MetaspacePreTokenizer::MetaspacePreTokenizer(const hub::Config& config)
     } else if (scheme == "never") {
         prependScheme_ = PrependScheme::never;
     }
+    try {
+        replacementPattern_.emplace(replacement_);
+    } catch (const platform::RegexError&) {
+    }
 }
 
 std::vector<std::string> MetaspacePreTokenizer::preTokenize(const std::string& text) const
@@ -118,7 +122,11 @@ std::vector<std::string> MetaspacePreTokenizer::preTokenize(const std::string& t
     if (addPrefixSpace_ && !replaced.starts_with(replacement_) && prependScheme_ != PrependScheme::never) {
         prefix = stringReplacement_;
     }
-    return split(prefix + replaced, replacement_, SplitMatching::regularExpression, SplitDelimiterBehavior::mergedWithNext);
+    // The pieces start at each match of the replacement read as a regular expression (searched
+    // literally when it is none).
+    const std::string prefixed = prefix + replaced;
+    const auto matches = replacementPattern_ ? replacementPattern_->findAll(prefixed) : platform::findAllLiteral(prefixed, replacement_);
+    return splitAtMatches(prefixed, matches, SplitDelimiterBehavior::mergedWithNext);
 }
 
 ByteLevelPreTokenizer::ByteLevelPreTokenizer(const hub::Config& config)

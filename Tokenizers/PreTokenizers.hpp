@@ -36,6 +36,7 @@ private:
     std::string replacement_;
     std::string stringReplacement_;
     PrependScheme prependScheme_;
+    std::optional<platform::Regex> replacementPattern_; // none when the replacement is no valid expression
 };
 
 class ByteLevelPreTokenizer : public PreTokenizer {

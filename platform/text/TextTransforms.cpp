@@ -6,7 +6,8 @@
 #include <stdexcept>
 #include <unicode/bytestream.h>
 #include <unicode/normalizer2.h>
-#include <unicode/casemap.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
 #include <unicode/uchar.h>
 
 namespace platform {
@@ -52,13 +53,29 @@ std::string normalized(std::string_view text, NormalizationForm form)
 
 std::string lowercased(std::string_view text)
 {
-    const std::string valid = decodeUtf8Lossy(text);
-    UErrorCode status = U_ZERO_ERROR;
     std::string out;
-    icu::StringByteSink<std::string> sink(&out);
-    icu::CaseMap::utf8ToLower("", 0, valid, sink, nullptr, status);
-    if (U_FAILURE(status)) {
-        throw std::runtime_error("Unicode lower-casing failed");
+    out.reserve(text.size());
+    std::size_t offset = 0;
+    while (offset < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[offset]);
+        if (byte < 0x80) {
+            out.push_back(static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte));
+            ++offset;
+            continue;
+        }
+        // Each scalar on its own: its full mapping, without context rules such as the final sigma.
+        const char32_t scalar = nextScalar(text, offset);
+        UChar source[2];
+        int32_t sourceLength = 0;
+        U16_APPEND_UNSAFE(source, sourceLength, static_cast<UChar32>(scalar));
+        UChar lowered[8];
+        UErrorCode status = U_ZERO_ERROR;
+        const int32_t length = u_strToLower(lowered, 8, source, sourceLength, "", &status);
+        if (U_FAILURE(status) || length > 8) {
+            appendUtf8(out, scalar);
+            continue;
+        }
+        out += toUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(lowered), static_cast<std::size_t>(length)));
     }
     return out;
 }

@@ -56,7 +56,8 @@ TEST(UnicodeText, NormalizationCaseAndProperties)
 
     EXPECT_EQ(lowercased("HELLO \xC3\x89T\xC3\x89"), "hello \xC3\xA9t\xC3\xA9");
     EXPECT_EQ(lowercased("\xC4\xB0"), "i\xCC\x87"); // full mapping: İ -> i + combining dot
-    EXPECT_EQ(lowercased("\xCE\x9F\xCE\xA3"), "\xCE\xBF\xCF\x82"); // final sigma in context
+    EXPECT_EQ(lowercased("\xCE\x9F\xCE\xA3"), "\xCE\xBF\xCF\x83"); // per scalar: no final-sigma rule
+    EXPECT_EQ(lowercased("\xF0\x90\x90\x80x\xFF"), "\xF0\x90\x90\xA8x\xEF\xBF\xBD"); // Deseret, ill-formed byte
 
     EXPECT_EQ(capitalized("whisper"), "Whisper");
     EXPECT_EQ(capitalized("gPT neo_x"), "Gpt Neo_x");
