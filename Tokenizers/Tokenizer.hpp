@@ -18,6 +18,16 @@ public:
     virtual std::string decode(const std::vector<int>& tokens) const = 0;
 
     virtual std::optional<int> convertTokenToId(const std::string& token) const = 0;
+    // The token's own id, never the unknown token's id standing in for it: control-token lookups
+    // must see that a vocabulary lacks a token.
+    virtual std::optional<int> knownTokenId(const std::string& token) const
+    {
+        auto id = convertTokenToId(token);
+        if (id && id == unknownTokenId() && unknownToken() != token) {
+            return std::nullopt;
+        }
+        return id;
+    }
     virtual std::vector<std::optional<int>> convertTokensToIds(const std::vector<std::string>& tokens) const
     {
         std::vector<std::optional<int>> ids;
@@ -49,7 +59,15 @@ public:
 // What can go wrong while a tokenizer is built; callers match on the kind.
 class TokenizerError : public std::runtime_error {
 public:
-    enum class Kind { unsupportedTokenizer, tooLong, missingConfig, missingTokenizerClassInConfig, missingVocab, malformedVocab };
+    enum class Kind {
+        unsupportedTokenizer,
+        tooLong,
+        missingConfig,
+        missingTokenizerClassInConfig,
+        missingVocab,
+        malformedVocab,
+        configuration,
+    };
 
     static TokenizerError unsupportedTokenizer(const std::string& className)
     {
@@ -66,6 +84,11 @@ public:
     }
     static TokenizerError missingVocab() { return TokenizerError(Kind::missingVocab, "", "missingVocab"); }
     static TokenizerError malformedVocab() { return TokenizerError(Kind::malformedVocab, "", "malformedVocab"); }
+    // A tokenizer stage that cannot be built from its section; what() is exactly the message.
+    static TokenizerError configuration(const std::string& message)
+    {
+        return TokenizerError(Kind::configuration, message, message);
+    }
 
     Kind kind() const { return kind_; }
     const std::string& payload() const { return payload_; }

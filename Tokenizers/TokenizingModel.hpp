@@ -3,6 +3,7 @@
 #include "Hub/Config.hpp"
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,15 @@ public:
     std::vector<std::string> operator()(const std::string& text) const { return tokenize(text); }
 
     virtual std::optional<int> convertTokenToId(const std::string& token) const = 0;
+    // The ids convertTokenToId gives for tokenize(text), in order; tokens without one are left out.
+    virtual void appendTokenIds(const std::string& text, std::vector<int>& ids) const
+    {
+        for (const auto& token : tokenize(text)) {
+            if (const auto id = convertTokenToId(token)) {
+                ids.push_back(*id);
+            }
+        }
+    }
     std::vector<std::optional<int>> convertTokensToIds(const std::vector<std::string>& tokens) const
     {
         std::vector<std::optional<int>> ids;
@@ -26,6 +36,15 @@ public:
             ids.push_back(convertTokenToId(token));
         }
         return ids;
+    }
+    // The token's own id, never the unknown token's id standing in for it.
+    virtual std::optional<int> knownTokenId(const std::string& token) const
+    {
+        auto id = convertTokenToId(token);
+        if (id && id == unknownTokenId() && unknownToken() != token) {
+            return std::nullopt;
+        }
+        return id;
     }
     virtual std::optional<std::string> convertIdToToken(int id) const = 0;
     std::vector<std::optional<std::string>> convertIdsToTokens(const std::vector<int>& ids) const
@@ -48,5 +67,21 @@ public:
 
 // Added tokens: token content to id.
 using AddedTokens = std::map<std::string, int>;
+
+// A model that can be built from a repository's tokenizer files (the tokenizer configuration, the
+// tokenizer data whose "model" section it reads, and the added tokens), so that a class table can
+// hold model kinds and construct them by name.
+class PreTrainedTokenizerModel : public TokenizingModel {
+};
+
+using PreTrainedTokenizerModelFactory = std::unique_ptr<PreTrainedTokenizerModel> (*)(
+    const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, const AddedTokens& addedTokens);
+
+template<typename Model>
+std::unique_ptr<PreTrainedTokenizerModel> makePreTrainedTokenizerModel(
+    const hub::Config& tokenizerConfig, const hub::Config& tokenizerData, const AddedTokens& addedTokens)
+{
+    return std::make_unique<Model>(tokenizerConfig, tokenizerData, addedTokens);
+}
 
 } // namespace tokenizers

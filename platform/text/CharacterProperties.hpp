@@ -1,0 +1,14 @@
+#pragma once
+
+namespace platform {
+
+// Unicode White_Space, line breaks included.
+bool isWhitespace(char32_t scalar);
+// Horizontal blanks: space separators (Zs) and the tab; not line breaks.
+bool isBlank(char32_t scalar);
+// Any of the punctuation categories (Pc, Pd, Ps, Pe, Pi, Pf, Po).
+bool isPunctuation(char32_t scalar);
+// Nonspacing combining mark (Mn).
+bool isNonspacingMark(char32_t scalar);
+
+} // namespace platform

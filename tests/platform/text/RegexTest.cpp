@@ -1,0 +1,56 @@
+#include "platform/text/Regex.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+std::vector<std::string> matches(const Regex& regex, std::string_view text)
+{
+    std::vector<std::string> out;
+    for (const auto& range : regex.findAll(text)) {
+        out.emplace_back(text.substr(range.begin, range.end - range.begin));
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Regex, FindsAllMatchesInUtf8WithIcuSyntax)
+{
+    const Regex gpt2(R"('s|'t|'re|'ve|'m|'ll|'d| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|\s+(?!\S)|\s+)");
+    EXPECT_EQ(matches(gpt2, "Hello world's  caf\xC3\xA9 42!!\n"),
+        (std::vector<std::string> {"Hello", " world", "'s", " ", " caf\xC3\xA9", " 42", "!!", "\n"}));
+    EXPECT_EQ(matches(gpt2, "\xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x98\x80"),
+        (std::vector<std::string> {"\xE4\xBD\xA0\xE5\xA5\xBD", " \xF0\x9F\x98\x80"}));
+
+    const Regex escaped(R"([\u0021-\u002F]+)");
+    EXPECT_EQ(matches(escaped, "a!#b"), (std::vector<std::string> {"!#"}));
+
+    // Offsets stay right after supplementary characters and ill-formed bytes.
+    const Regex letters(R"(\p{L}+)");
+    const std::string text = "\xF0\x9F\x98\x80\xC3x\xC3\xA9y";
+    const auto ranges = letters.findAll(text);
+    ASSERT_EQ(ranges.size(), 1u);
+    EXPECT_EQ(ranges[0], (TextRange {5, 9}));
+}
+
+TEST(Regex, EmptyMatchesAdvanceAndTemplatesExpand)
+{
+    const Regex optional("x*");
+    EXPECT_EQ(optional.findAll("ab").size(), 3u); // before a, before b, at the end
+    EXPECT_EQ(optional.findAll("").size(), 1u);
+
+    const Regex pair("(\\w)(\\w)");
+    EXPECT_EQ(pair.replaceAll("abcd!", "$2$1"), "badc!");
+    EXPECT_EQ(pair.replaceAll("ab", "\\$1-$9-$12"), "$1--a2");
+    EXPECT_EQ(Regex(" ").replaceAll("a b c", "\xE2\x96\x81"), "a\xE2\x96\x81" "b\xE2\x96\x81" "c");
+
+    EXPECT_THROW(Regex("("), RegexError);
+    EXPECT_THROW(Regex("\xC3"), RegexError);
+
+    EXPECT_EQ(replacingOccurrences("aaa", "aa", "b"), "ba");
+    EXPECT_EQ(replacingOccurrences("abc", "", "x"), "abc");
+    EXPECT_EQ(findAllLiteral("a-b-", "-").size(), 2u);
+}
