@@ -384,7 +384,11 @@ private:
         auto* self = static_cast<Session*>(userdata);
         const auto state = pa_stream_get_state(stream);
         if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && !self->closing_ && self->worker_) {
-            self->worker_->fail("The input device stopped: " + contextError(self->connection_.context()));
+            auto* context = self->connection_.context();
+            self->worker_->fail((PA_CONTEXT_IS_GOOD(pa_context_get_state(context))
+                                     ? "The input device stopped: "
+                                     : "The connection to the sound server was lost: ")
+                                + contextError(context));
         }
         pa_threaded_mainloop_signal(self->connection_.loop(), 0);
     }

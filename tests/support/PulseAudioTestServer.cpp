@@ -173,6 +173,60 @@ bool PulseAudioTestServer::feed(std::span<const float> samples, std::chrono::mil
     return true;
 }
 
+bool PulseAudioTestServer::control(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout)
+{
+    const auto program = findProgram("pactl");
+    if (program.empty()) {
+        return false;
+    }
+    std::vector<std::string> words {program, "--server=" + address()};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    std::string environmentPath = std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+    std::string home = "HOME=" + (directory_.path() / "home").string();
+    char* envp[] = {environmentPath.data(), home.data(), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return false;
+    }
+
+    // The wait for the program's end is bounded: past the timeout it is killed.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool exited = false;
+    int status = 0;
+    std::thread waiter([&] {
+        int result = 0;
+        ::waitpid(pid, &result, 0);
+        std::lock_guard lock(mutex);
+        status = result;
+        exited = true;
+        changed.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    if (!changed.wait_for(lock, timeout, [&] { return exited; })) {
+        ::kill(pid, SIGKILL);
+        changed.wait(lock, [&] { return exited; });
+        lock.unlock();
+        waiter.join();
+        return false;
+    }
+    lock.unlock();
+    waiter.join();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 void PulseAudioTestServer::kill()
 {
     if (pid_ > 0) {

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace testsupport {
 
@@ -43,6 +44,9 @@ public:
     // when they could not all be written within `timeout` or `cancel` was set.
     bool feed(std::span<const float> samples, std::chrono::milliseconds timeout,
               const std::atomic<bool>* cancel = nullptr);
+
+    // Runs pactl against this server, e.g. {"unload-module", "module-pipe-source"}; true when it succeeded.
+    bool control(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
     // Ends the server at once, as a crash would.
     void kill();
