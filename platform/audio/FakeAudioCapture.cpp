@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace platform {
 
@@ -102,6 +103,8 @@ AudioCaptureFormat FakeAudioCapture::start(const AudioCaptureRequest& request, B
     request.validate();
     stop();
 
+    AudioCaptureFormat format;
+    std::shared_ptr<AudioCaptureWorker> replaced;
     {
         std::lock_guard lock(mutex_);
         ++startCount_;
@@ -118,15 +121,20 @@ AudioCaptureFormat FakeAudioCapture::start(const AudioCaptureRequest& request, B
             throw AudioCaptureError(request.deviceName ? "No input device named \"" + *request.deviceName + "\""
                                                        : std::string("There is no default input device"));
         }
-        const auto format = request.formatFor(device->nativeFormat);
-        worker_ = std::make_shared<AudioCaptureWorker>(format, request.blockFramesFor(format.sampleRate),
-                                                       std::size_t {format.sampleRate} * maxPendingSeconds,
-                                                       std::move(onBlock), std::move(onFailure));
+        format = request.formatFor(device->nativeFormat);
+        replaced = std::exchange(worker_, std::make_shared<AudioCaptureWorker>(
+                                              format, request.blockFramesFor(format.sampleRate),
+                                              std::size_t {format.sampleRate} * maxPendingSeconds,
+                                              std::move(onBlock), std::move(onFailure)));
         worker_->append(waiting_);
         waiting_.clear();
         paused_ = false;
-        return format;
     }
+    // A start that raced in from another thread is stopped here, outside the lock.
+    if (replaced) {
+        replaced->stop();
+    }
+    return format;
 }
 
 void FakeAudioCapture::pause()
