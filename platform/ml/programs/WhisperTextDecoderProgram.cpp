@@ -1,0 +1,377 @@
+#include "platform/ml/programs/WhisperTextDecoderProgram.hpp"
+
+#include "platform/ml/ModelError.hpp"
+#include "platform/ml/ModelFolder.hpp"
+#include "platform/ml/programs/ProgramSupport.hpp"
+#include "platform/ml/programs/kernels/MatrixKernels.hpp"
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace ml {
+
+using namespace programSupport;
+
+namespace {
+
+constexpr std::size_t framesPerTask = 64;
+
+// Rows per task of a matrix-vector product: a few tasks per thread, whole groups of four rows.
+std::size_t rowGrain(int rows, int threads)
+{
+    const std::size_t target = static_cast<std::size_t>(rows) / static_cast<std::size_t>(std::max(1, threads) * 4);
+    return std::max<std::size_t>(16, (target + 3) / 4 * 4);
+}
+
+const std::uint16_t* halfData(const MultiArray& array)
+{
+    return static_cast<const std::uint16_t*>(array.dataPointer());
+}
+
+} // namespace
+
+WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& context)
+{
+    const ModelFolder& folder = context.folder;
+    label_ = folder.path().filename().string();
+    vocabularySize_ = boundedParameter(folder, "vocabularySize", 1, 1 << 22);
+    width_ = boundedParameter(folder, "width", 1, 16384);
+    heads_ = boundedParameter(folder, "heads", 1, width_);
+    const int layers = boundedParameter(folder, "layers", 0, 256);
+    textContext_ = boundedParameter(folder, "textContext", 1, 1 << 16);
+    if (width_ % heads_ != 0) {
+        failFolder(folder, "parameter \"width\" is not a multiple of \"heads\"");
+    }
+    if (static_cast<long long>(layers) * width_ > (1 << 24)) {
+        failFolder(folder, "the decoder's cache is too wide");
+    }
+    const int cacheWidth = layers * width_;
+
+    cacheLength_ = requireInput(folder, "key_cache", {MultiArrayDataType::float16}, {1, cacheWidth, 1, anySize}).shape[3];
+    if (cacheLength_ > textContext_) {
+        failFolder(folder, "the cache is longer than the decoder's text context");
+    }
+    requireInput(folder, "value_cache", {MultiArrayDataType::float16}, {1, cacheWidth, 1, cacheLength_});
+    requireInput(folder, "input_ids", {MultiArrayDataType::int32}, {1});
+    requireInput(folder, "cache_length", {MultiArrayDataType::int32}, {1});
+    requireInput(folder, "kv_cache_update_mask", {MultiArrayDataType::int32}, {1, cacheLength_});
+    requireInput(folder, "decoder_key_padding_mask", {MultiArrayDataType::float16, MultiArrayDataType::float32},
+        {1, cacheLength_});
+    audioFrames_ = requireInput(folder, "encoder_output_embeds", {MultiArrayDataType::float16, MultiArrayDataType::float32},
+        {1, width_, 1, anySize})
+                       .shape[3];
+    requireOutput(folder, "logits", {MultiArrayDataType::float32}, {1, 1, vocabularySize_});
+    requireOutput(folder, "key_cache_updates", {MultiArrayDataType::float16}, {1, cacheWidth, 1, 1});
+    requireOutput(folder, "value_cache_updates", {MultiArrayDataType::float16}, {1, cacheWidth, 1, 1});
+
+    hasAlignmentOutput_ = folder.description().output("alignment_heads_weights") != nullptr;
+    if (hasAlignmentOutput_) {
+        alignmentType_ = requireOutput(folder, "alignment_heads_weights",
+            {MultiArrayDataType::float16, MultiArrayDataType::float32}, {1, audioFrames_})
+                             .dataType;
+        const auto heads = folder.parameters().find("alignmentHeads");
+        if (heads == folder.parameters().end() || !heads->is_array() || heads->empty()) {
+            failFolder(folder, "parameter \"alignmentHeads\" must list at least one [layer, head] pair");
+        }
+        for (const auto& pair : *heads) {
+            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_number_integer()
+                || pair[0].get<long long>() < 0 || pair[0].get<long long>() >= layers || pair[1].get<long long>() < 0
+                || pair[1].get<long long>() >= heads_) {
+                failFolder(folder, "parameter \"alignmentHeads\" holds an entry that is no [layer, head] pair of this model");
+            }
+            const std::pair<int, int> head {pair[0].get<int>(), pair[1].get<int>()};
+            if (std::find(alignmentHeads_.begin(), alignmentHeads_.end(), head) == alignmentHeads_.end()) {
+                alignmentHeads_.push_back(head);
+            }
+        }
+    }
+
+    tokenEmbedding_ = transformerWeights::linear(folder, "token_embedding", vocabularySize_, width_, false);
+    transformerWeights::requireFloatStorage(folder, "positional_embedding", folder.tensor("positional_embedding"));
+    positions_ = floatTensor(folder, "positional_embedding", {textContext_, width_});
+    for (int i = 0; i < layers; ++i) {
+        const std::string prefix = "layers." + std::to_string(i);
+        blocks_.push_back({transformerWeights::norm(folder, prefix + ".self_attention_norm", width_),
+            transformerWeights::attention(folder, prefix + ".self_attention", width_),
+            transformerWeights::norm(folder, prefix + ".cross_attention_norm", width_),
+            transformerWeights::attention(folder, prefix + ".cross_attention", width_),
+            transformerWeights::norm(folder, prefix + ".mlp_norm", width_), transformerWeights::mlp(folder, prefix + ".mlp", width_)});
+    }
+    finalNorm_ = transformerWeights::norm(folder, "final_norm", width_);
+    pool_ = std::make_unique<ThreadPool>(context.threadCount);
+}
+
+void WhisperTextDecoderProgram::linear(const LinearWeights& layer, const float* x, float* y) const
+{
+    const WeightMatrix matrix = layer.matrix();
+    const float* bias = layer.bias.empty() ? nullptr : layer.bias.data();
+    pool_->parallelFor(static_cast<std::size_t>(matrix.rows), rowGrain(matrix.rows, pool_->threadCount()),
+        [&](std::size_t begin, std::size_t end) {
+            matrixVector(matrix, x, bias, y, static_cast<int>(begin), static_cast<int>(end));
+        });
+}
+
+std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::crossState(
+    const MultiArray& encoderOutput) const
+{
+    // Recognise the encoder output by its contents: a caller may refill one array for a new window.
+    std::vector<unsigned char> bytes;
+    if (encoderOutput.isPacked()) {
+        const auto* data = static_cast<const unsigned char*>(encoderOutput.dataPointer());
+        bytes.assign(data, data + encoderOutput.count() * elementSize(encoderOutput.dataType()));
+    } else {
+        std::vector<float> floats(encoderOutput.count());
+        readFloats(encoderOutput, floats.data());
+        const auto* data = reinterpret_cast<const unsigned char*>(floats.data());
+        bytes.assign(data, data + floats.size() * sizeof(float));
+    }
+    const MultiArrayDataType keyType = encoderOutput.isPacked() ? encoderOutput.dataType() : MultiArrayDataType::float32;
+    {
+        std::lock_guard lock(crossMutex_);
+        for (auto it = crossStates_.begin(); it != crossStates_.end(); ++it) {
+            if ((*it)->sourceType == keyType && (*it)->source == bytes) {
+                auto state = *it;
+                crossStates_.erase(it);
+                crossStates_.push_front(state);
+                return state;
+            }
+        }
+    }
+    auto state = computeCrossState(encoderOutput, std::move(bytes));
+    std::lock_guard lock(crossMutex_);
+    crossStates_.push_front(state);
+    while (crossStates_.size() > crossStatesKept) {
+        crossStates_.pop_back();
+    }
+    return state;
+}
+
+std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::computeCrossState(
+    const MultiArray& encoderOutput, std::vector<unsigned char> sourceBytes) const
+{
+    auto state = std::make_shared<CrossState>();
+    state->sourceType = encoderOutput.isPacked() ? encoderOutput.dataType() : MultiArrayDataType::float32;
+    state->source = std::move(sourceBytes);
+
+    const std::size_t width = static_cast<std::size_t>(width_);
+    const std::size_t frames = static_cast<std::size_t>(audioFrames_);
+    std::vector<float> channels(width * frames);
+    readFloats(encoderOutput, channels.data());
+    std::vector<float> embeds(frames * width); // [frame][channel]
+    pool_->parallelFor(frames, framesPerTask, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t f = begin; f < end; ++f) {
+            for (std::size_t c = 0; c < width; ++c) {
+                embeds[f * width + c] = channels[c * frames + f];
+            }
+        }
+    });
+
+    std::vector<float> scratch;
+    const std::size_t layers = blocks_.size();
+    state->keys.resize(layers);
+    state->values.resize(layers);
+    state->halfKeys.resize(layers);
+    state->halfValues.resize(layers);
+    for (std::size_t l = 0; l < layers; ++l) {
+        const AttentionWeights& cross = blocks_[l].crossAttention;
+        std::vector<float> keys(frames * width);
+        std::vector<float> values(frames * width);
+        multiplyTransposed(audioFrames_, width_, width_, 1.0f, embeds.data(), width_, cross.key.floats(scratch, *pool_), width_,
+            0.0f, keys.data(), width_);
+        multiplyTransposed(audioFrames_, width_, width_, 1.0f, embeds.data(), width_, cross.value.floats(scratch, *pool_),
+            width_, 0.0f, values.data(), width_);
+        pool_->parallelFor(frames, framesPerTask, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t f = begin; f < end; ++f) {
+                axpy(1.0f, cross.value.bias.data(), values.data() + f * width, width);
+            }
+        });
+        if (cross.key.weight.dataType() == MultiArrayDataType::float16) {
+            state->halfKeys[l].resize(keys.size());
+            state->halfValues[l].resize(values.size());
+            floatToHalf(keys.data(), state->halfKeys[l].data(), keys.size());
+            floatToHalf(values.data(), state->halfValues[l].data(), values.size());
+        } else {
+            state->keys[l] = std::move(keys);
+            state->values[l] = std::move(values);
+        }
+    }
+    return state;
+}
+
+DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvider& inputs) const
+{
+    const int token = readInteger(*inputs.featureValue("input_ids"), "input_ids", label_);
+    const int position = readInteger(*inputs.featureValue("cache_length"), "cache_length", label_);
+    if (token < 0 || token >= vocabularySize_) {
+        throw ModelError(label_ + ": input \"input_ids\" holds token " + std::to_string(token) + ", outside the vocabulary of "
+            + std::to_string(vocabularySize_));
+    }
+    if (position < 0 || position >= cacheLength_) {
+        throw ModelError(label_ + ": input \"cache_length\" is " + std::to_string(position) + ", outside 0 to "
+            + std::to_string(cacheLength_ - 1));
+    }
+    const MultiArray keyCache = *inputs.featureValue("key_cache");
+    const MultiArray valueCache = *inputs.featureValue("value_cache");
+    const MultiArray paddingMask = *inputs.featureValue("decoder_key_padding_mask");
+    const auto cross = crossState(*inputs.featureValue("encoder_output_embeds"));
+
+    const std::size_t width = static_cast<std::size_t>(width_);
+    const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
+    const std::size_t frames = static_cast<std::size_t>(audioFrames_);
+    const std::size_t cached = static_cast<std::size_t>(position);
+    const float scale = 1.0f / std::sqrt(static_cast<float>(headWidth));
+
+    std::vector<float> padding(cached);
+    for (std::size_t p = 0; p < cached; ++p) {
+        padding[p] = static_cast<float>(paddingMask.valueAtOffset(p * static_cast<std::size_t>(paddingMask.strides()[1])));
+    }
+
+    const int cacheWidth = static_cast<int>(blocks_.size()) * width_;
+    MultiArray keyUpdates({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
+    MultiArray valueUpdates({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
+    auto* keyOut = static_cast<std::uint16_t*>(keyUpdates.dataPointer());
+    auto* valueOut = static_cast<std::uint16_t*>(valueUpdates.dataPointer());
+
+    std::vector<float> x(width);
+    {
+        std::vector<float> row(width);
+        if (tokenEmbedding_.weight.dataType() == MultiArrayDataType::float16) {
+            halfToFloat(tokenEmbedding_.matrix().halfRow(token), row.data(), width);
+        } else {
+            std::copy_n(tokenEmbedding_.matrix().floatRow(token), width, row.data());
+        }
+        for (std::size_t c = 0; c < width; ++c) {
+            x[c] = row[c] + positions_[cached * width + c];
+        }
+    }
+
+    std::vector<float> normed(width), query(width), key(width), value(width), attended(width), projected(width);
+    std::vector<float> hidden(4 * width);
+    std::vector<float> crossProbabilities(static_cast<std::size_t>(heads_) * frames);
+    std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
+    const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
+    const std::size_t keyColumnStride = static_cast<std::size_t>(keyCache.strides()[3]);
+    const std::size_t valueRowStride = static_cast<std::size_t>(valueCache.strides()[1]);
+    const std::size_t valueColumnStride = static_cast<std::size_t>(valueCache.strides()[3]);
+
+    for (std::size_t l = 0; l < blocks_.size(); ++l) {
+        const Block& block = blocks_[l];
+        const std::size_t layerOffset = l * width;
+
+        // Self-attention over the cached positions and this one.
+        layerNorm(x.data(), normed.data(), width, block.selfAttentionNorm.gain.data(), block.selfAttentionNorm.bias.data(),
+            transformerWeights::normEpsilon);
+        linear(block.selfAttention.query, normed.data(), query.data());
+        linear(block.selfAttention.key, normed.data(), key.data());
+        linear(block.selfAttention.value, normed.data(), value.data());
+        // The step sees its own key and value as the cache will hold them.
+        floatToHalf(key.data(), keyOut + layerOffset, width);
+        floatToHalf(value.data(), valueOut + layerOffset, width);
+        halfToFloat(keyOut + layerOffset, key.data(), width);
+        halfToFloat(valueOut + layerOffset, value.data(), width);
+
+        pool_->parallelFor(static_cast<std::size_t>(heads_), 1, [&](std::size_t begin, std::size_t end) {
+            std::vector<float> scores(cached + 1);
+            for (std::size_t h = begin; h < end; ++h) {
+                const std::size_t first = layerOffset + h * headWidth;
+                const float* q = query.data() + h * headWidth;
+                std::fill(scores.begin(), scores.end(), 0.0f);
+                for (std::size_t j = 0; j < headWidth; ++j) {
+                    const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
+                    if (keyColumnStride == 1) {
+                        axpyHalf(q[j], row, scores.data(), cached);
+                    } else {
+                        for (std::size_t p = 0; p < cached; ++p) {
+                            scores[p] += q[j] * Float16::toFloat(row[p * keyColumnStride]);
+                        }
+                    }
+                }
+                for (std::size_t p = 0; p < cached; ++p) {
+                    scores[p] = scores[p] * scale + padding[p];
+                }
+                scores[cached] = dot(q, key.data() + h * headWidth, headWidth) * scale;
+                softmax(scores.data(), cached + 1, 1.0f);
+                float* out = attended.data() + h * headWidth;
+                for (std::size_t j = 0; j < headWidth; ++j) {
+                    const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
+                    float sum = 0;
+                    if (valueColumnStride == 1) {
+                        sum = dotHalf(row, scores.data(), cached);
+                    } else {
+                        for (std::size_t p = 0; p < cached; ++p) {
+                            sum += scores[p] * Float16::toFloat(row[p * valueColumnStride]);
+                        }
+                    }
+                    out[j] = sum + scores[cached] * value[h * headWidth + j];
+                }
+            }
+        });
+        linear(block.selfAttention.output, attended.data(), projected.data());
+        axpy(1.0f, projected.data(), x.data(), width);
+
+        // Cross-attention over the encoder output.
+        layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
+            transformerWeights::normEpsilon);
+        linear(block.crossAttention.query, normed.data(), query.data());
+        const bool half = !cross->halfKeys[l].empty();
+        pool_->parallelFor(static_cast<std::size_t>(heads_), 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t h = begin; h < end; ++h) {
+                const float* q = query.data() + h * headWidth;
+                float* probabilities = crossProbabilities.data() + h * frames;
+                for (std::size_t f = 0; f < frames; ++f) {
+                    const std::size_t at = f * width + h * headWidth;
+                    probabilities[f] = half ? dotHalf(cross->halfKeys[l].data() + at, q, headWidth)
+                                            : dot(cross->keys[l].data() + at, q, headWidth);
+                }
+                softmax(probabilities, frames, scale);
+                float* out = attended.data() + h * headWidth;
+                std::fill(out, out + headWidth, 0.0f);
+                for (std::size_t f = 0; f < frames; ++f) {
+                    const std::size_t at = f * width + h * headWidth;
+                    if (half) {
+                        axpyHalf(probabilities[f], cross->halfValues[l].data() + at, out, headWidth);
+                    } else {
+                        axpy(probabilities[f], cross->values[l].data() + at, out, headWidth);
+                    }
+                }
+            }
+        });
+        if (hasAlignmentOutput_) {
+            const float share = 1.0f / static_cast<float>(alignmentHeads_.size());
+            for (const auto& [layer, head] : alignmentHeads_) {
+                if (static_cast<std::size_t>(layer) == l) {
+                    axpy(share, crossProbabilities.data() + static_cast<std::size_t>(head) * frames, alignment.data(), frames);
+                }
+            }
+        }
+        linear(block.crossAttention.output, attended.data(), projected.data());
+        axpy(1.0f, projected.data(), x.data(), width);
+
+        // MLP.
+        layerNorm(x.data(), normed.data(), width, block.mlpNorm.gain.data(), block.mlpNorm.bias.data(),
+            transformerWeights::normEpsilon);
+        linear(block.mlp.expand, normed.data(), hidden.data());
+        gelu(hidden.data(), hidden.size());
+        linear(block.mlp.contract, hidden.data(), projected.data());
+        axpy(1.0f, projected.data(), x.data(), width);
+    }
+
+    layerNorm(x.data(), normed.data(), width, finalNorm_.gain.data(), finalNorm_.bias.data(), transformerWeights::normEpsilon);
+    MultiArray logits({1, 1, vocabularySize_}, MultiArrayDataType::float32);
+    linear(tokenEmbedding_, normed.data(), logits.data<float>());
+
+    DictionaryFeatureProvider result;
+    result.set("logits", logits);
+    result.set("key_cache_updates", keyUpdates);
+    result.set("value_cache_updates", valueUpdates);
+    if (hasAlignmentOutput_) {
+        MultiArray weights({1, audioFrames_}, alignmentType_);
+        writeFloats(weights, alignment.data());
+        result.set("alignment_heads_weights", weights);
+    }
+    return result;
+}
+
+} // namespace ml
