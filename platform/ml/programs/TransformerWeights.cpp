@@ -15,18 +15,18 @@ WeightMatrix LinearWeights::matrix() const
     return programSupport::weightMatrix(weight);
 }
 
-const float* LinearWeights::floats(std::vector<float>& scratch, ThreadPool& pool) const
+std::shared_ptr<const float> LinearWeights::floats(BufferPool& buffers, ThreadPool& pool) const
 {
     if (weight.dataType() == MultiArrayDataType::float32) {
-        return weight.data<float>();
+        return std::shared_ptr<const float>(std::shared_ptr<void>(), weight.data<float>());
     }
-    scratch.resize(weight.count());
+    auto converted = buffers.floats(weight.count());
     const auto* source = static_cast<const std::uint16_t*>(weight.dataPointer());
-    float* destination = scratch.data();
+    float* destination = converted.get();
     pool.parallelFor(weight.count(), conversionGrain, [&](std::size_t begin, std::size_t end) {
         halfToFloat(source + begin, destination + begin, end - begin);
     });
-    return scratch.data();
+    return converted;
 }
 
 namespace transformerWeights {

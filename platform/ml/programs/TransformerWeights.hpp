@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ml/MultiArray.hpp"
+#include "platform/ml/programs/kernels/BufferPool.hpp"
 #include "platform/ml/programs/kernels/MatrixKernels.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 
@@ -19,8 +20,8 @@ struct LinearWeights {
 
     WeightMatrix matrix() const;
     int outputs() const { return weight.shape()[0]; }
-    // The weights as float32 rows: the stored ones, or a conversion written into `scratch`.
-    const float* floats(std::vector<float>& scratch, ThreadPool& pool) const;
+    // The weights as float32 rows: the stored ones, or a conversion into a pooled buffer.
+    std::shared_ptr<const float> floats(BufferPool& buffers, ThreadPool& pool) const;
 };
 
 struct NormWeights {

@@ -5,6 +5,7 @@
 #include "platform/ml/programs/kernels/MatrixKernels.hpp"
 #include "platform/ml/programs/kernels/VectorKernels.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace ml {
@@ -14,6 +15,7 @@ using namespace programSupport;
 namespace {
 
 constexpr std::size_t rowsPerTask = 16;
+constexpr std::size_t attentionRows = 64;
 
 LinearWeights convolution(const ModelFolder& folder, const std::string& prefix, int outputs, int inputs)
 {
@@ -24,6 +26,21 @@ LinearWeights convolution(const ModelFolder& folder, const std::string& prefix, 
     transformerWeights::requireFloatStorage(folder, prefix + ".bias", folder.tensor(prefix + ".bias"));
     layer.bias = floatTensor(folder, prefix + ".bias", {outputs});
     return layer;
+}
+
+// Tile epilogues: add a bias row to every row of the tile, optionally followed by GELU.
+TileEpilogue addBias(float* matrix, std::size_t stride, const float* bias, bool thenGelu = false)
+{
+    return [=](const GemmTile& tile) {
+        const std::size_t count = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
+        for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
+            float* row = matrix + static_cast<std::size_t>(r) * stride + static_cast<std::size_t>(tile.columnBegin);
+            axpy(1.0f, bias + tile.columnBegin, row, count);
+            if (thenGelu) {
+                gelu(row, count);
+            }
+        }
+    };
 }
 
 } // namespace
@@ -59,6 +76,7 @@ WhisperAudioEncoderProgram::WhisperAudioEncoderProgram(const ProgramContext& con
     }
     finalNorm_ = transformerWeights::norm(folder, "final_norm", width_);
     pool_ = std::make_unique<ThreadPool>(context.threadCount);
+    buffers_ = BufferPool::create();
 }
 
 DictionaryFeatureProvider WhisperAudioEncoderProgram::predict(const FeatureProvider& inputs) const
@@ -67,177 +85,163 @@ DictionaryFeatureProvider WhisperAudioEncoderProgram::predict(const FeatureProvi
     const std::size_t width = static_cast<std::size_t>(d);
     const std::size_t inputFrames = static_cast<std::size_t>(inputFrames_);
     const std::size_t frames = static_cast<std::size_t>(frames_);
-    std::vector<float> scratch;
+    const std::size_t mels = static_cast<std::size_t>(melCount_);
 
-    std::vector<float> mel(static_cast<std::size_t>(melCount_) * inputFrames);
-    readFloats(*inputs.featureValue("melspectrogram_features"), mel.data());
+    auto x = buffers_->floats(frames * width);
+    {
+        auto mel = buffers_->floats(mels * inputFrames);
+        readFloats(*inputs.featureValue("melspectrogram_features"), mel.get());
 
-    // Convolutions as matrix products over gathered windows: column c * 3 + k holds input channel c
-    // at offset k - 1 from the (strided) output position, zero beyond the edges.
-    const std::size_t columns1 = static_cast<std::size_t>(melCount_) * 3;
-    std::vector<float> windows(inputFrames * columns1);
-    pool_->parallelFor(inputFrames, rowsPerTask * 4, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t t = begin; t < end; ++t) {
-            float* row = windows.data() + t * columns1;
-            for (std::size_t c = 0; c < static_cast<std::size_t>(melCount_); ++c) {
-                const float* channel = mel.data() + c * inputFrames;
-                row[c * 3] = t > 0 ? channel[t - 1] : 0.0f;
-                row[c * 3 + 1] = channel[t];
-                row[c * 3 + 2] = t + 1 < inputFrames ? channel[t + 1] : 0.0f;
-            }
-        }
-    });
-    std::vector<float> hidden(inputFrames * width);
-    multiplyTransposed(inputFrames_, d, static_cast<int>(columns1), 1.0f, windows.data(), static_cast<int>(columns1),
-        conv1_.floats(scratch, *pool_), static_cast<int>(columns1), 0.0f, hidden.data(), d);
-    pool_->parallelFor(inputFrames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t t = begin; t < end; ++t) {
-            float* row = hidden.data() + t * width;
-            axpy(1.0f, conv1_.bias.data(), row, width);
-            gelu(row, width);
-        }
-    });
-
-    const std::size_t columns2 = width * 3;
-    windows.assign(frames * columns2, 0.0f);
-    pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t t = begin; t < end; ++t) {
-            float* row = windows.data() + t * columns2;
-            for (std::size_t k = 0; k < 3; ++k) {
-                const std::size_t source = 2 * t + k; // input frame + 1
-                if (source == 0 || source > inputFrames) {
-                    continue;
-                }
-                const float* in = hidden.data() + (source - 1) * width;
-                for (std::size_t c = 0; c < width; ++c) {
-                    row[c * 3 + k] = in[c];
+        // Convolutions as matrix products over gathered windows: column c * 3 + k holds input
+        // channel c at offset k - 1 from the (strided) output position, zero beyond the edges.
+        const std::size_t columns1 = mels * 3;
+        auto windows1 = buffers_->floats(inputFrames * columns1);
+        pool_->parallelFor(inputFrames, rowsPerTask * 4, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t t = begin; t < end; ++t) {
+                float* row = windows1.get() + t * columns1;
+                for (std::size_t c = 0; c < mels; ++c) {
+                    const float* channel = mel.get() + c * inputFrames;
+                    row[c * 3] = t > 0 ? channel[t - 1] : 0.0f;
+                    row[c * 3 + 1] = channel[t];
+                    row[c * 3 + 2] = t + 1 < inputFrames ? channel[t + 1] : 0.0f;
                 }
             }
-        }
-    });
-    std::vector<float> x(frames * width);
-    multiplyTransposed(frames_, d, static_cast<int>(columns2), 1.0f, windows.data(), static_cast<int>(columns2),
-        conv2_.floats(scratch, *pool_), static_cast<int>(columns2), 0.0f, x.data(), d);
-    pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t t = begin; t < end; ++t) {
-            float* row = x.data() + t * width;
-            axpy(1.0f, conv2_.bias.data(), row, width);
-            gelu(row, width);
-            axpy(1.0f, positions_.data() + t * width, row, width);
-        }
-    });
-    windows = {};
-    hidden = {};
-    mel = {};
+        });
+        auto hidden = buffers_->floats(inputFrames * width);
+        parallelMultiply(*pool_, true, inputFrames_, d, static_cast<int>(columns1), 1.0f, windows1.get(),
+            static_cast<int>(columns1), conv1_.floats(*buffers_, *pool_).get(), static_cast<int>(columns1), 0.0f, hidden.get(),
+            d, addBias(hidden.get(), width, conv1_.bias.data(), true));
+
+        const std::size_t columns2 = width * 3;
+        auto windows2 = buffers_->floats(frames * columns2);
+        pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t t = begin; t < end; ++t) {
+                float* row = windows2.get() + t * columns2;
+                for (std::size_t k = 0; k < 3; ++k) {
+                    const std::size_t source = 2 * t + k; // input frame + 1
+                    const float* in = source == 0 || source > inputFrames ? nullptr : hidden.get() + (source - 1) * width;
+                    for (std::size_t c = 0; c < width; ++c) {
+                        row[c * 3 + k] = in ? in[c] : 0.0f;
+                    }
+                }
+            }
+        });
+        const TileEpilogue activate = addBias(x.get(), width, conv2_.bias.data(), true);
+        parallelMultiply(*pool_, true, frames_, d, static_cast<int>(columns2), 1.0f, windows2.get(), static_cast<int>(columns2),
+            conv2_.floats(*buffers_, *pool_).get(), static_cast<int>(columns2), 0.0f, x.get(), d, [&](const GemmTile& tile) {
+                activate(tile);
+                const std::size_t count = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
+                for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
+                    const std::size_t at = static_cast<std::size_t>(r) * width + static_cast<std::size_t>(tile.columnBegin);
+                    axpy(1.0f, positions_.data() + at, x.get() + at, count);
+                }
+            });
+    }
 
     for (const Block& block : blocks_) {
-        runBlock(block, x);
+        runBlock(block, x.get());
     }
 
     // Final norm, written channel-major as [1, width, 1, frames].
-    std::vector<float> transposed(frames * width);
+    auto transposed = buffers_->floats(frames * width);
     pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
         std::vector<float> row(width);
         for (std::size_t t = begin; t < end; ++t) {
-            layerNorm(x.data() + t * width, row.data(), width, finalNorm_.gain.data(), finalNorm_.bias.data(),
+            layerNorm(x.get() + t * width, row.data(), width, finalNorm_.gain.data(), finalNorm_.bias.data(),
                 transformerWeights::normEpsilon);
             for (std::size_t c = 0; c < width; ++c) {
-                transposed[c * frames + t] = row[c];
+                transposed.get()[c * frames + t] = row[c];
             }
         }
     });
-    MultiArray output({1, d, 1, frames_}, outputType_);
-    writeFloats(output, transposed.data());
+    MultiArray output = buffers_->array({1, d, 1, frames_}, outputType_);
+    writeFloats(output, transposed.get());
     DictionaryFeatureProvider result;
     result.set("encoder_output_embeds", output);
     return result;
 }
 
-void WhisperAudioEncoderProgram::runBlock(const Block& block, std::vector<float>& x) const
+void WhisperAudioEncoderProgram::runBlock(const Block& block, float* x) const
 {
     const int d = width_;
     const std::size_t width = static_cast<std::size_t>(d);
     const std::size_t frames = static_cast<std::size_t>(frames_);
-    const int headWidth = d / heads_;
+    const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
     const float scale = 1.0f / std::sqrt(static_cast<float>(headWidth));
-    std::vector<float> scratch;
 
-    // Pre-norm attention: the three projections as one product against stacked weights.
-    std::vector<float> normed(frames * width);
+    auto normed = buffers_->floats(frames * width);
     auto normRows = [&](const NormWeights& norm) {
         pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
             for (std::size_t t = begin; t < end; ++t) {
-                layerNorm(x.data() + t * width, normed.data() + t * width, width, norm.gain.data(), norm.bias.data(),
+                layerNorm(x + t * width, normed.get() + t * width, width, norm.gain.data(), norm.bias.data(),
                     transformerWeights::normEpsilon);
             }
         });
     };
-    normRows(block.attentionNorm);
 
+    // Pre-norm attention: the three projections as one product against stacked weights.
+    normRows(block.attentionNorm);
     const std::size_t stacked = 3 * width;
-    std::vector<float> projectionWeights(stacked * width);
+    auto projectionWeights = buffers_->floats(stacked * width);
+    std::vector<float> projectionBias(stacked, 0.0f);
     const LinearWeights* projections[] = {&block.attention.query, &block.attention.key, &block.attention.value};
     for (std::size_t p = 0; p < 3; ++p) {
-        const float* w = projections[p]->floats(scratch, *pool_);
-        std::copy(w, w + width * width, projectionWeights.data() + p * width * width);
-    }
-    std::vector<float> qkv(frames * stacked);
-    multiplyTransposed(frames_, static_cast<int>(stacked), d, 1.0f, normed.data(), d, projectionWeights.data(), d, 0.0f,
-        qkv.data(), static_cast<int>(stacked));
-    pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t t = begin; t < end; ++t) {
-            float* row = qkv.data() + t * stacked;
-            axpy(1.0f, block.attention.query.bias.data(), row, width);
-            axpy(1.0f, block.attention.value.bias.data(), row + 2 * width, width);
+        const auto& layer = *projections[p];
+        float* destination = projectionWeights.get() + p * width * width;
+        if (layer.weight.dataType() == MultiArrayDataType::float16) {
+            const auto* source = static_cast<const std::uint16_t*>(layer.weight.dataPointer());
+            pool_->parallelFor(width * width, 1 << 16, [&](std::size_t begin, std::size_t end) {
+                halfToFloat(source + begin, destination + begin, end - begin);
+            });
+        } else {
+            std::copy_n(layer.weight.data<float>(), width * width, destination);
         }
-    });
+        std::copy(layer.bias.begin(), layer.bias.end(), projectionBias.begin() + static_cast<long>(p * width));
+    }
+    auto qkv = buffers_->floats(frames * stacked);
+    parallelMultiply(*pool_, true, frames_, static_cast<int>(stacked), d, 1.0f, normed.get(), d, projectionWeights.get(), d,
+        0.0f, qkv.get(), static_cast<int>(stacked), addBias(qkv.get(), stacked, projectionBias.data()));
 
-    std::vector<float> scores(frames * frames);
-    std::vector<float>& attended = normed;
-    for (int h = 0; h < heads_; ++h) {
-        const float* q = qkv.data() + static_cast<std::size_t>(h * headWidth);
-        const float* k = q + width;
-        const float* v = q + 2 * width;
-        multiplyTransposed(frames_, frames_, headWidth, 1.0f, q, static_cast<int>(stacked), k, static_cast<int>(stacked), 0.0f,
-            scores.data(), frames_);
-        pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t t = begin; t < end; ++t) {
-                softmax(scores.data() + t * frames, frames, scale);
+    // Attention per head and block of query rows: scores, softmax and weighted values stay in one
+    // thread's cache.
+    float* attended = normed.get();
+    const std::size_t rowBlocks = (frames + attentionRows - 1) / attentionRows;
+    const std::size_t scoreBlock = attentionRows * frames;
+    auto scores = buffers_->floats(static_cast<std::size_t>(pool_->threadCount()) * scoreBlock);
+    pool_->parallelForWithSlot(static_cast<std::size_t>(heads_) * rowBlocks, 1, [&](int slot, std::size_t begin, std::size_t end) {
+        float* block = scores.get() + static_cast<std::size_t>(slot) * scoreBlock;
+        for (std::size_t task = begin; task < end; ++task) {
+            const std::size_t h = task / rowBlocks;
+            const std::size_t first = (task % rowBlocks) * attentionRows;
+            const int rows = static_cast<int>(std::min(attentionRows, frames - first));
+            const float* q = qkv.get() + first * stacked + h * headWidth;
+            const float* k = qkv.get() + width + h * headWidth;
+            const float* v = qkv.get() + 2 * width + h * headWidth;
+            multiplyTransposed(rows, frames_, static_cast<int>(headWidth), scale, q, static_cast<int>(stacked), k,
+                static_cast<int>(stacked), 0.0f, block, frames_);
+            for (int r = 0; r < rows; ++r) {
+                softmax(block + static_cast<std::size_t>(r) * frames, frames, 1.0f);
             }
-        });
-        multiply(frames_, headWidth, frames_, 1.0f, scores.data(), frames_, v, static_cast<int>(stacked), 0.0f,
-            attended.data() + static_cast<std::size_t>(h * headWidth), d);
-    }
-    multiplyTransposed(frames_, d, d, 1.0f, attended.data(), d, block.attention.output.floats(scratch, *pool_), d, 1.0f,
-        x.data(), d);
+            multiply(rows, static_cast<int>(headWidth), frames_, 1.0f, block, frames_, v, static_cast<int>(stacked), 0.0f,
+                attended + first * width + h * headWidth, d);
+        }
+    });
+    scores.reset();
+    qkv.reset();
 
-    // Output bias, then the pre-norm MLP.
-    pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t t = begin; t < end; ++t) {
-            float* row = x.data() + t * width;
-            axpy(1.0f, block.attention.output.bias.data(), row, width);
-            layerNorm(row, normed.data() + t * width, width, block.mlpNorm.gain.data(), block.mlpNorm.bias.data(),
-                transformerWeights::normEpsilon);
-        }
-    });
+    parallelMultiply(*pool_, true, frames_, d, d, 1.0f, attended, d, block.attention.output.floats(*buffers_, *pool_).get(), d,
+        1.0f, x, d, addBias(x, width, block.attention.output.bias.data()));
+
+    // Pre-norm MLP.
+    normRows(block.mlpNorm);
     const std::size_t inner = 4 * width;
-    std::vector<float> expanded(frames * inner);
-    multiplyTransposed(frames_, static_cast<int>(inner), d, 1.0f, normed.data(), d, block.mlp.expand.floats(scratch, *pool_), d,
-        0.0f, expanded.data(), static_cast<int>(inner));
-    pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t t = begin; t < end; ++t) {
-            float* row = expanded.data() + t * inner;
-            axpy(1.0f, block.mlp.expand.bias.data(), row, inner);
-            gelu(row, inner);
-        }
-    });
-    multiplyTransposed(frames_, d, static_cast<int>(inner), 1.0f, expanded.data(), static_cast<int>(inner),
-        block.mlp.contract.floats(scratch, *pool_), static_cast<int>(inner), 1.0f, x.data(), d);
-    pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t t = begin; t < end; ++t) {
-            axpy(1.0f, block.mlp.contract.bias.data(), x.data() + t * width, width);
-        }
-    });
+    auto expanded = buffers_->floats(frames * inner);
+    parallelMultiply(*pool_, true, frames_, static_cast<int>(inner), d, 1.0f, normed.get(), d,
+        block.mlp.expand.floats(*buffers_, *pool_).get(), d, 0.0f, expanded.get(), static_cast<int>(inner),
+        addBias(expanded.get(), inner, block.mlp.expand.bias.data(), true));
+    parallelMultiply(*pool_, true, frames_, d, static_cast<int>(inner), 1.0f, expanded.get(), static_cast<int>(inner),
+        block.mlp.contract.floats(*buffers_, *pool_).get(), static_cast<int>(inner), 1.0f, x, d,
+        addBias(x, width, block.mlp.contract.bias.data()));
 }
 
 } // namespace ml

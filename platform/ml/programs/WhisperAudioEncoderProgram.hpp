@@ -2,6 +2,7 @@
 
 #include "platform/ml/Program.hpp"
 #include "platform/ml/programs/TransformerWeights.hpp"
+#include "platform/ml/programs/kernels/BufferPool.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 
 #include <memory>
@@ -26,7 +27,8 @@ private:
         MlpWeights mlp;
     };
 
-    void runBlock(const Block& block, std::vector<float>& x) const;
+    // x: [frames][width], updated in place.
+    void runBlock(const Block& block, float* x) const;
 
     int melCount_ = 0;
     int width_ = 0;
@@ -40,6 +42,7 @@ private:
     std::vector<Block> blocks_;
     NormWeights finalNorm_;
     std::unique_ptr<ThreadPool> pool_;
+    std::shared_ptr<BufferPool> buffers_;
 };
 
 } // namespace ml

@@ -16,6 +16,7 @@ using namespace programSupport;
 namespace {
 constexpr int padding = MelFilterBank::fftSize / 2;
 constexpr std::size_t framesPerTask = 64;
+constexpr std::size_t cellsPerTask = 1 << 14;
 } // namespace
 
 WhisperMelSpectrogramProgram::WhisperMelSpectrogramProgram(const ProgramContext& context)
@@ -35,6 +36,7 @@ WhisperMelSpectrogramProgram::WhisperMelSpectrogramProgram(const ProgramContext&
     filters_ = MelFilterBank::filters(melCount_);
     basis_ = MelFilterBank::windowedFourierBasis();
     pool_ = std::make_unique<ThreadPool>(context.threadCount);
+    buffers_ = BufferPool::create();
 }
 
 DictionaryFeatureProvider WhisperMelSpectrogramProgram::predict(const FeatureProvider& inputs) const
@@ -43,9 +45,9 @@ DictionaryFeatureProvider WhisperMelSpectrogramProgram::predict(const FeaturePro
     constexpr int bins = MelFilterBank::binCount;
     constexpr int hop = MelFilterBank::hopLength;
 
-    std::vector<float> padded(static_cast<std::size_t>(sampleCount_) + 2 * padding);
-    readFloats(*inputs.featureValue("audio"), padded.data() + padding);
-    float* samples = padded.data() + padding;
+    auto paddedBuffer = buffers_->floats(static_cast<std::size_t>(sampleCount_) + 2 * padding);
+    float* samples = paddedBuffer.get() + padding;
+    readFloats(*inputs.featureValue("audio"), samples);
     for (int i = 1; i <= padding; ++i) {
         samples[-i] = samples[i];
         samples[sampleCount_ - 1 + i] = samples[sampleCount_ - 1 - i];
@@ -53,39 +55,50 @@ DictionaryFeatureProvider WhisperMelSpectrogramProgram::predict(const FeaturePro
 
     // The windowed DFT of all frames as one matrix product, then power and mel energies.
     const int frames = frameCount_;
-    std::vector<float> frameMatrix(static_cast<std::size_t>(frames) * n);
-    pool_->parallelFor(static_cast<std::size_t>(frames), framesPerTask, [&](std::size_t begin, std::size_t end) {
+    const std::size_t frameCount = static_cast<std::size_t>(frames);
+    auto frameMatrix = buffers_->floats(frameCount * n);
+    pool_->parallelFor(frameCount, framesPerTask, [&](std::size_t begin, std::size_t end) {
         for (std::size_t f = begin; f < end; ++f) {
-            const float* start = padded.data() + f * hop;
-            std::copy(start, start + n, frameMatrix.data() + f * n);
+            const float* start = paddedBuffer.get() + f * hop;
+            std::copy(start, start + n, frameMatrix.get() + f * n);
         }
     });
-    std::vector<float> spectrum(static_cast<std::size_t>(frames) * 2 * bins);
-    multiply(frames, 2 * bins, n, 1.0f, frameMatrix.data(), n, basis_.data(), 2 * bins, 0.0f, spectrum.data(), 2 * bins);
-    std::vector<float> power(static_cast<std::size_t>(frames) * bins);
-    pool_->parallelFor(power.size(), framesPerTask * bins, [&](std::size_t begin, std::size_t end) {
+    auto spectrum = buffers_->floats(frameCount * 2 * bins);
+    parallelMultiply(*pool_, false, frames, 2 * bins, n, 1.0f, frameMatrix.get(), n, basis_.data(), 2 * bins, 0.0f,
+        spectrum.get(), 2 * bins);
+    auto power = buffers_->floats(frameCount * bins);
+    pool_->parallelFor(frameCount * bins, framesPerTask * bins, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
-            const float re = spectrum[2 * i];
-            const float im = spectrum[2 * i + 1];
-            power[i] = re * re + im * im;
+            const float re = spectrum.get()[2 * i];
+            const float im = spectrum.get()[2 * i + 1];
+            power.get()[i] = re * re + im * im;
         }
     });
     // energies[m][frame] = sum over bins of filters[m][bin] * power[frame][bin]
-    std::vector<float> energies(static_cast<std::size_t>(melCount_) * static_cast<std::size_t>(frames));
-    multiplyTransposed(melCount_, frames, bins, 1.0f, filters_.data(), bins, power.data(), bins, 0.0f, energies.data(), frames);
+    const std::size_t cells = static_cast<std::size_t>(melCount_) * frameCount;
+    auto energyBuffer = buffers_->floats(cells);
+    float* energies = energyBuffer.get();
+    parallelMultiply(*pool_, true, melCount_, frames, bins, 1.0f, filters_.data(), bins, power.get(), bins, 0.0f, energies,
+        frames);
 
-    float maximum = -std::numeric_limits<float>::infinity();
-    for (float& e : energies) {
-        e = std::log10(std::max(e, 1e-10f));
-        maximum = std::max(maximum, e);
-    }
-    const float floor = maximum - 8.0f;
-    for (float& e : energies) {
-        e = (std::max(e, floor) + 4.0f) / 4.0f;
-    }
+    std::vector<float> maxima(static_cast<std::size_t>(pool_->threadCount()), -std::numeric_limits<float>::infinity());
+    pool_->parallelForWithSlot(cells, cellsPerTask, [&](int slot, std::size_t begin, std::size_t end) {
+        float maximum = maxima[static_cast<std::size_t>(slot)];
+        for (std::size_t i = begin; i < end; ++i) {
+            energies[i] = std::log10(std::max(energies[i], 1e-10f));
+            maximum = std::max(maximum, energies[i]);
+        }
+        maxima[static_cast<std::size_t>(slot)] = maximum;
+    });
+    const float floor = *std::max_element(maxima.begin(), maxima.end()) - 8.0f;
+    pool_->parallelFor(cells, cellsPerTask, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            energies[i] = (std::max(energies[i], floor) + 4.0f) / 4.0f;
+        }
+    });
 
-    MultiArray output({1, melCount_, 1, frames}, outputType_);
-    writeFloats(output, energies.data());
+    MultiArray output = buffers_->array({1, melCount_, 1, frames}, outputType_);
+    writeFloats(output, energies);
     DictionaryFeatureProvider result;
     result.set("melspectrogram_features", output);
     return result;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ml/Program.hpp"
+#include "platform/ml/programs/kernels/BufferPool.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 
 #include <memory>
@@ -25,6 +26,7 @@ private:
     std::vector<float> filters_;
     std::vector<float> basis_;
     std::unique_ptr<ThreadPool> pool_;
+    std::shared_ptr<BufferPool> buffers_;
 };
 
 } // namespace ml

@@ -101,16 +101,31 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     }
     finalNorm_ = transformerWeights::norm(folder, "final_norm", width_);
     pool_ = std::make_unique<ThreadPool>(context.threadCount);
+    buffers_ = BufferPool::create();
 }
 
-void WhisperTextDecoderProgram::linear(const LinearWeights& layer, const float* x, float* y) const
+void WhisperTextDecoderProgram::run(std::initializer_list<Product> products) const
 {
-    const WeightMatrix matrix = layer.matrix();
-    const float* bias = layer.bias.empty() ? nullptr : layer.bias.data();
-    pool_->parallelFor(static_cast<std::size_t>(matrix.rows), rowGrain(matrix.rows, pool_->threadCount()),
-        [&](std::size_t begin, std::size_t end) {
-            matrixVector(matrix, x, bias, y, static_cast<int>(begin), static_cast<int>(end));
-        });
+    int total = 0;
+    for (const auto& product : products) {
+        total += product.layer->outputs();
+    }
+    pool_->parallelFor(static_cast<std::size_t>(total), rowGrain(total, pool_->threadCount()), [&](std::size_t begin, std::size_t end) {
+        int offset = 0;
+        for (const auto& product : products) {
+            const int rows = product.layer->outputs();
+            const int first = std::max(static_cast<int>(begin) - offset, 0);
+            const int last = std::min(static_cast<int>(end) - offset, rows);
+            if (first < last) {
+                const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data();
+                matrixVector(product.layer->matrix(), product.input, bias, product.output, first, last);
+                if (product.gelu) {
+                    gelu(product.output + first, static_cast<std::size_t>(last - first));
+                }
+            }
+            offset += rows;
+        }
+    });
 }
 
 std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::crossState(
@@ -168,7 +183,6 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
         }
     });
 
-    std::vector<float> scratch;
     const std::size_t layers = blocks_.size();
     state->keys.resize(layers);
     state->values.resize(layers);
@@ -178,15 +192,16 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
         const AttentionWeights& cross = blocks_[l].crossAttention;
         std::vector<float> keys(frames * width);
         std::vector<float> values(frames * width);
-        multiplyTransposed(audioFrames_, width_, width_, 1.0f, embeds.data(), width_, cross.key.floats(scratch, *pool_), width_,
-            0.0f, keys.data(), width_);
-        multiplyTransposed(audioFrames_, width_, width_, 1.0f, embeds.data(), width_, cross.value.floats(scratch, *pool_),
-            width_, 0.0f, values.data(), width_);
-        pool_->parallelFor(frames, framesPerTask, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t f = begin; f < end; ++f) {
-                axpy(1.0f, cross.value.bias.data(), values.data() + f * width, width);
-            }
-        });
+        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.data(), width_,
+            cross.key.floats(*buffers_, *pool_).get(), width_, 0.0f, keys.data(), width_);
+        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.data(), width_,
+            cross.value.floats(*buffers_, *pool_).get(), width_, 0.0f, values.data(), width_, [&](const GemmTile& tile) {
+                for (int f = tile.rowBegin; f < tile.rowEnd; ++f) {
+                    axpy(1.0f, cross.value.bias.data() + tile.columnBegin,
+                        values.data() + static_cast<std::size_t>(f) * width + static_cast<std::size_t>(tile.columnBegin),
+                        static_cast<std::size_t>(tile.columnEnd - tile.columnBegin));
+                }
+            });
         if (cross.key.weight.dataType() == MultiArrayDataType::float16) {
             state->halfKeys[l].resize(keys.size());
             state->halfValues[l].resize(values.size());
@@ -229,8 +244,8 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     }
 
     const int cacheWidth = static_cast<int>(blocks_.size()) * width_;
-    MultiArray keyUpdates({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
-    MultiArray valueUpdates({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
+    MultiArray keyUpdates = buffers_->array({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
+    MultiArray valueUpdates = buffers_->array({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
     auto* keyOut = static_cast<std::uint16_t*>(keyUpdates.dataPointer());
     auto* valueOut = static_cast<std::uint16_t*>(valueUpdates.dataPointer());
 
@@ -263,9 +278,8 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         // Self-attention over the cached positions and this one.
         layerNorm(x.data(), normed.data(), width, block.selfAttentionNorm.gain.data(), block.selfAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
-        linear(block.selfAttention.query, normed.data(), query.data());
-        linear(block.selfAttention.key, normed.data(), key.data());
-        linear(block.selfAttention.value, normed.data(), value.data());
+        run({{&block.selfAttention.query, normed.data(), query.data()}, {&block.selfAttention.key, normed.data(), key.data()},
+            {&block.selfAttention.value, normed.data(), value.data()}});
         // The step sees its own key and value as the cache will hold them.
         floatToHalf(key.data(), keyOut + layerOffset, width);
         floatToHalf(value.data(), valueOut + layerOffset, width);
@@ -308,13 +322,13 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                 }
             }
         });
-        linear(block.selfAttention.output, attended.data(), projected.data());
+        run({{&block.selfAttention.output, attended.data(), projected.data()}});
         axpy(1.0f, projected.data(), x.data(), width);
 
         // Cross-attention over the encoder output.
         layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
-        linear(block.crossAttention.query, normed.data(), query.data());
+        run({{&block.crossAttention.query, normed.data(), query.data()}});
         const bool half = !cross->halfKeys[l].empty();
         pool_->parallelFor(static_cast<std::size_t>(heads_), 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t h = begin; h < end; ++h) {
@@ -346,28 +360,27 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                 }
             }
         }
-        linear(block.crossAttention.output, attended.data(), projected.data());
+        run({{&block.crossAttention.output, attended.data(), projected.data()}});
         axpy(1.0f, projected.data(), x.data(), width);
 
         // MLP.
         layerNorm(x.data(), normed.data(), width, block.mlpNorm.gain.data(), block.mlpNorm.bias.data(),
             transformerWeights::normEpsilon);
-        linear(block.mlp.expand, normed.data(), hidden.data());
-        gelu(hidden.data(), hidden.size());
-        linear(block.mlp.contract, hidden.data(), projected.data());
+        run({{&block.mlp.expand, normed.data(), hidden.data(), true}});
+        run({{&block.mlp.contract, hidden.data(), projected.data()}});
         axpy(1.0f, projected.data(), x.data(), width);
     }
 
     layerNorm(x.data(), normed.data(), width, finalNorm_.gain.data(), finalNorm_.bias.data(), transformerWeights::normEpsilon);
-    MultiArray logits({1, 1, vocabularySize_}, MultiArrayDataType::float32);
-    linear(tokenEmbedding_, normed.data(), logits.data<float>());
+    MultiArray logits = buffers_->array({1, 1, vocabularySize_}, MultiArrayDataType::float32);
+    run({{&tokenEmbedding_, normed.data(), logits.data<float>()}});
 
     DictionaryFeatureProvider result;
     result.set("logits", logits);
     result.set("key_cache_updates", keyUpdates);
     result.set("value_cache_updates", valueUpdates);
     if (hasAlignmentOutput_) {
-        MultiArray weights({1, audioFrames_}, alignmentType_);
+        MultiArray weights = buffers_->array({1, audioFrames_}, alignmentType_);
         writeFloats(weights, alignment.data());
         result.set("alignment_heads_weights", weights);
     }

@@ -2,6 +2,7 @@
 
 #include "platform/ml/Program.hpp"
 #include "platform/ml/programs/TransformerWeights.hpp"
+#include "platform/ml/programs/kernels/BufferPool.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 
 #include <cstdint>
@@ -57,7 +58,14 @@ private:
     std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput) const;
     std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput,
         std::vector<unsigned char> sourceBytes) const;
-    void linear(const LinearWeights& layer, const float* x, float* y) const;
+    // Matrix-vector products that share one parallel loop over their stacked rows.
+    struct Product {
+        const LinearWeights* layer;
+        const float* input;
+        float* output;
+        bool gelu = false;
+    };
+    void run(std::initializer_list<Product> products) const;
 
     std::string label_;
     int vocabularySize_ = 0;
@@ -75,6 +83,7 @@ private:
     std::vector<Block> blocks_;
     NormWeights finalNorm_;
     std::unique_ptr<ThreadPool> pool_;
+    std::shared_ptr<BufferPool> buffers_;
 
     static constexpr std::size_t crossStatesKept = 2;
     mutable std::mutex crossMutex_;

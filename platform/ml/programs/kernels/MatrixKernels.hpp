@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace ml {
+
+class ThreadPool;
 
 // A row-major weight matrix as stored in a model folder: float32 or float16 elements, one row per
 // output of a linear layer.
@@ -26,6 +29,9 @@ struct WeightMatrix {
 // y[r] = dot(row r of w, x) (+ bias[r] when given) for rows [rowBegin, rowEnd).
 void matrixVector(const WeightMatrix& w, const float* x, const float* bias, float* y, int rowBegin, int rowEnd);
 
+// Matrix products run as single-threaded BLAS calls: parallel work is split over tiles by the
+// programs' own pools, so BLAS keeps no threads of its own spinning beside them.
+
 // C[m x n] = alpha * A[m x k] * B[n x k]^T + beta * C, row-major with leading dimensions; float32 only.
 void multiplyTransposed(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta,
     float* c, int ldc);
@@ -33,5 +39,20 @@ void multiplyTransposed(int m, int n, int k, float alpha, const float* a, int ld
 // C[m x n] = alpha * A[m x k] * B[k x n] + beta * C, row-major.
 void multiply(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta, float* c,
     int ldc);
+
+struct GemmTile {
+    int rowBegin = 0;
+    int rowEnd = 0;
+    int columnBegin = 0;
+    int columnEnd = 0;
+};
+
+// Runs on the thread that computed a tile, right after it, while the tile is still in cache.
+using TileEpilogue = std::function<void(const GemmTile& tile)>;
+
+// C = alpha * A * op(B) + beta * C with op(B) = B^T for a [n x k] B when `transposedB`, else a
+// [k x n] B; spread over the pool in tiles.
+void parallelMultiply(ThreadPool& pool, bool transposedB, int m, int n, int k, float alpha, const float* a, int lda,
+    const float* b, int ldb, float beta, float* c, int ldc, const TileEpilogue& epilogue = {});
 
 } // namespace ml

@@ -11,9 +11,14 @@ namespace ml {
 
 namespace {
 
-// Long enough to bridge the gaps between the loops of one prediction, short enough not to take
-// cores from other work (the BLAS threads) for long.
-constexpr auto spinTime = std::chrono::microseconds(200);
+// Long enough to bridge the gaps between the loops of one prediction, short enough not to keep
+// cores from other work for long.
+constexpr auto spinTime = std::chrono::microseconds(100);
+
+constexpr int indexBits = 20;
+constexpr std::uint64_t indexMask = (std::uint64_t(1) << indexBits) - 1;
+constexpr std::uint64_t maximumRanges = indexMask;
+constexpr std::uint64_t loopMask = (std::uint64_t(1) << (64 - 2 * indexBits)) - 1;
 
 inline void relax()
 {
@@ -49,73 +54,89 @@ ThreadPool::ThreadPool(int threadCount)
     const int workers = std::max(1, threadCount) - 1;
     workers_.reserve(static_cast<std::size_t>(workers));
     for (int i = 0; i < workers; ++i) {
-        workers_.emplace_back([this] { workerLoop(); });
+        workers_.emplace_back([this, i] { workerLoop(i + 1); });
     }
 }
 
 ThreadPool::~ThreadPool()
 {
     stopping_.store(true, std::memory_order_release);
-    generation_.fetch_add(1, std::memory_order_acq_rel);
-    generation_.notify_all();
+    wake_.fetch_add(1, std::memory_order_acq_rel);
+    wake_.notify_all();
     for (auto& worker : workers_) {
         worker.join();
     }
 }
 
-void ThreadPool::workerLoop()
+void ThreadPool::workerLoop(int slot)
 {
-    // Every worker starts from generation 0, whenever its thread gets to run: a loop published
-    // before it first looks must still count on it.
     std::uint32_t seen = 0;
     for (;;) {
-        seen = awaitChange(generation_, seen);
+        seen = awaitChange(wake_, seen);
         if (stopping_.load(std::memory_order_acquire)) {
             return;
         }
-        runChunks();
-        if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-            pending_.notify_one();
-        }
+        runRanges(slot);
     }
 }
 
-void ThreadPool::runChunks()
+void ThreadPool::runRanges(int slot)
 {
     for (;;) {
-        const std::size_t begin = next_.fetch_add(grain_, std::memory_order_relaxed);
-        if (begin >= count_) {
-            return;
+        std::uint64_t work = work_.load(std::memory_order_acquire);
+        std::uint64_t index = 0;
+        for (;;) {
+            index = work & indexMask;
+            const std::uint64_t ranges = (work >> indexBits) & indexMask;
+            if (index >= ranges) {
+                return;
+            }
+            if (work_.compare_exchange_weak(work, work + 1, std::memory_order_acq_rel, std::memory_order_acquire)) {
+                break;
+            }
         }
-        (*body_)(begin, std::min(count_, begin + grain_));
+        // Holding a range of this loop keeps the caller from starting another one, so the loop's
+        // body and sizes stay valid until the range is counted as finished.
+        const std::size_t begin = static_cast<std::size_t>(index) * grain_;
+        (*body_)(slot, begin, std::min(count_, begin + grain_));
+        finished_.fetch_add(1, std::memory_order_acq_rel);
+        finished_.notify_all();
     }
 }
 
 void ThreadPool::parallelFor(std::size_t count, std::size_t grain, const RangeBody& body)
 {
+    parallelForWithSlot(count, grain, [&body](int, std::size_t begin, std::size_t end) { body(begin, end); });
+}
+
+void ThreadPool::parallelForWithSlot(std::size_t count, std::size_t grain, const SlotRangeBody& body)
+{
     if (count == 0) {
         return;
     }
     grain = std::max<std::size_t>(grain, 1);
+    grain = std::max<std::size_t>(grain, (count + maximumRanges - 1) / maximumRanges);
     std::unique_lock lock(busy_, std::try_to_lock);
     if (!lock.owns_lock() || workers_.empty() || count <= grain) {
         for (std::size_t begin = 0; begin < count; begin += grain) {
-            body(begin, std::min(count, begin + grain));
+            body(0, begin, std::min(count, begin + grain));
         }
         return;
     }
+    const auto ranges = static_cast<std::uint32_t>((count + grain - 1) / grain);
     body_ = &body;
     count_ = count;
     grain_ = grain;
-    next_.store(0, std::memory_order_relaxed);
-    pending_.store(static_cast<int>(workers_.size()), std::memory_order_relaxed);
-    generation_.fetch_add(1, std::memory_order_acq_rel);
-    generation_.notify_all();
-    runChunks();
-    for (int left = pending_.load(std::memory_order_acquire); left != 0; left = pending_.load(std::memory_order_acquire)) {
-        awaitChange(pending_, left);
+    finished_.store(0, std::memory_order_relaxed);
+    loopNumber_ = (loopNumber_ + 1) & loopMask;
+    work_.store((loopNumber_ << (2 * indexBits)) | (std::uint64_t(ranges) << indexBits), std::memory_order_release);
+    wake_.fetch_add(1, std::memory_order_acq_rel);
+    wake_.notify_all();
+    runRanges(0);
+    for (std::uint32_t done = finished_.load(std::memory_order_acquire); done != ranges;
+         done = finished_.load(std::memory_order_acquire)) {
+        awaitChange(finished_, done);
     }
-    body_ = nullptr;
 }
 
 } // namespace ml
