@@ -145,7 +145,8 @@ int measure(const std::string& name, const fs::path& directory, double elementBy
     auto updateMask = filled({1, length}, ml::MultiArrayDataType::int32, 0);
     auto padding = filled({1, length}, ml::MultiArrayDataType::float16, -10000);
     const int steps = std::min(length, 100);
-    double firstStep = 0, laterSteps = 0;
+    double firstStep = 0;
+    std::vector<double> laterSteps;
     for (int i = 0; i < steps; ++i) {
         padding.setValue({0, i}, 0);
         updateMask.setValue({0, i}, 1);
@@ -159,7 +160,11 @@ int measure(const std::string& name, const fs::path& directory, double elementBy
         input.set("decoder_key_padding_mask", padding);
         const auto start = Clock::now();
         auto output = decoder->prediction(input);
-        (i == 0 ? firstStep : laterSteps) += seconds(start);
+        if (i == 0) {
+            firstStep = seconds(start);
+        } else {
+            laterSteps.push_back(seconds(start));
+        }
         const auto* keys = static_cast<const std::uint16_t*>(output.featureValue("key_cache_updates")->dataPointer());
         const auto* values = static_cast<const std::uint16_t*>(output.featureValue("value_cache_updates")->dataPointer());
         auto* keyData = static_cast<std::uint16_t*>(keyCache.dataPointer());
@@ -170,7 +175,9 @@ int measure(const std::string& name, const fs::path& directory, double elementBy
         }
         updateMask.setValue({0, i}, 0);
     }
-    const double perToken = laterSteps / (steps - 1);
+    // The median step: robust against other work on the machine.
+    std::sort(laterSteps.begin(), laterSteps.end());
+    const double perToken = laterSteps[laterSteps.size() / 2];
     std::printf("%s %.6f %.6f %.6f %.6f %.6f %.3e %.3e %ld\n", name.c_str(), loadTime, melTime, encoderTime, firstStep, perToken,
         encoderFlops(shape), decoderWeightBytes(shape, elementBytes), peakResidentKiB());
     return 0;
@@ -213,8 +220,10 @@ int main(int argc, char** argv)
 
     const double gemm = sgemmFlops();
     const double bandwidth = copyBandwidth();
-    std::printf("machine: %u threads, OpenBLAS SGEMM %.1f GFLOP/s (2048^3), copy bandwidth %.1f GB/s (read + write)\n",
-        std::thread::hardware_concurrency(), gemm / 1e9, bandwidth / 1e9);
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
+    std::printf("machine: %u threads, load %.1f, OpenBLAS SGEMM %.1f GFLOP/s (2048^3), copy bandwidth %.1f GB/s (read + write)\n",
+        std::thread::hardware_concurrency(), load, gemm / 1e9, bandwidth / 1e9);
     std::printf("%-6s %9s %8s %9s %11s %9s %10s %10s %10s %10s\n", "shape", "mel ms", "enc ms", "enc GF/s", "enc/SGEMM",
         "tok ms", "bound ms", "tok/bound", "1st tok ms", "peak MiB");
     for (const auto& name : splitList(shapes)) {

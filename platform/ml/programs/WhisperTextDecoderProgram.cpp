@@ -3,12 +3,14 @@
 #include "platform/ml/ModelError.hpp"
 #include "platform/ml/ModelFolder.hpp"
 #include "platform/ml/programs/ProgramSupport.hpp"
+#include "platform/ml/programs/kernels/AttentionKernels.hpp"
 #include "platform/ml/programs/kernels/MatrixKernels.hpp"
 #include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace ml {
 
@@ -172,42 +174,54 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
 
     const std::size_t width = static_cast<std::size_t>(width_);
     const std::size_t frames = static_cast<std::size_t>(audioFrames_);
-    std::vector<float> channels(width * frames);
-    readFloats(encoderOutput, channels.data());
-    std::vector<float> embeds(frames * width); // [frame][channel]
+    auto channels = buffers_->floats(width * frames);
+    readFloats(encoderOutput, channels.get());
+    auto embeds = buffers_->floats(frames * width); // [frame][channel]
     pool_->parallelFor(frames, framesPerTask, [&](std::size_t begin, std::size_t end) {
         for (std::size_t f = begin; f < end; ++f) {
             for (std::size_t c = 0; c < width; ++c) {
-                embeds[f * width + c] = channels[c * frames + f];
+                embeds.get()[f * width + c] = channels.get()[c * frames + f];
             }
         }
     });
+    channels.reset();
 
     const std::size_t layers = blocks_.size();
     state->keys.resize(layers);
     state->values.resize(layers);
     state->halfKeys.resize(layers);
     state->halfValues.resize(layers);
+    const std::size_t count = frames * width;
     for (std::size_t l = 0; l < layers; ++l) {
         const AttentionWeights& cross = blocks_[l].crossAttention;
-        std::vector<float> keys(frames * width);
-        std::vector<float> values(frames * width);
-        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.data(), width_,
-            cross.key.floats(*buffers_, *pool_).get(), width_, 0.0f, keys.data(), width_);
-        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.data(), width_,
-            cross.value.floats(*buffers_, *pool_).get(), width_, 0.0f, values.data(), width_, [&](const GemmTile& tile) {
+        const bool half = cross.key.weight.dataType() == MultiArrayDataType::float16;
+        auto keys = buffers_->floats(count);
+        auto values = buffers_->floats(count);
+        if (half) {
+            state->halfKeys[l] = buffers_->halves(count);
+            state->halfValues[l] = buffers_->halves(count);
+        }
+        auto store = [&](float* result, std::uint16_t* halves, const float* bias) -> TileEpilogue {
+            return [=](const GemmTile& tile) {
+                const std::size_t span = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
                 for (int f = tile.rowBegin; f < tile.rowEnd; ++f) {
-                    axpy(1.0f, cross.value.bias.data() + tile.columnBegin,
-                        values.data() + static_cast<std::size_t>(f) * width + static_cast<std::size_t>(tile.columnBegin),
-                        static_cast<std::size_t>(tile.columnEnd - tile.columnBegin));
+                    const std::size_t at = static_cast<std::size_t>(f) * width + static_cast<std::size_t>(tile.columnBegin);
+                    if (bias) {
+                        axpy(1.0f, bias + tile.columnBegin, result + at, span);
+                    }
+                    if (halves) {
+                        floatToHalf(result + at, halves + at, span);
+                    }
                 }
-            });
-        if (cross.key.weight.dataType() == MultiArrayDataType::float16) {
-            state->halfKeys[l].resize(keys.size());
-            state->halfValues[l].resize(values.size());
-            floatToHalf(keys.data(), state->halfKeys[l].data(), keys.size());
-            floatToHalf(values.data(), state->halfValues[l].data(), values.size());
-        } else {
+            };
+        };
+        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
+            cross.key.floats(*buffers_, *pool_).get(), width_, 0.0f, keys.get(), width_,
+            store(keys.get(), half ? state->halfKeys[l].get() : nullptr, nullptr));
+        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
+            cross.value.floats(*buffers_, *pool_).get(), width_, 0.0f, values.get(), width_,
+            store(values.get(), half ? state->halfValues[l].get() : nullptr, cross.value.bias.data()));
+        if (!half) {
             state->keys[l] = std::move(keys);
             state->values[l] = std::move(values);
         }
@@ -265,6 +279,13 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     std::vector<float> normed(width), query(width), key(width), value(width), attended(width), projected(width);
     std::vector<float> hidden(4 * width);
     std::vector<float> crossProbabilities(static_cast<std::size_t>(heads_) * frames);
+    const std::size_t heads = static_cast<std::size_t>(heads_);
+    const std::size_t frameBlocks = std::clamp<std::size_t>(
+        (3 * static_cast<std::size_t>(pool_->threadCount()) + heads - 1) / heads, 1, std::max<std::size_t>(1, frames / 64));
+    const std::size_t framesPerBlock = (frames + frameBlocks - 1) / frameBlocks;
+    std::vector<AttentionPartial> partials(heads * frameBlocks);
+    std::vector<float> partialOutputs(heads * frameBlocks * headWidth);
+    std::vector<float> factors(frameBlocks);
     std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
     const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
     const std::size_t keyColumnStride = static_cast<std::size_t>(keyCache.strides()[3]);
@@ -329,34 +350,51 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
         run({{&block.crossAttention.query, normed.data(), query.data()}});
-        const bool half = !cross->halfKeys[l].empty();
-        pool_->parallelFor(static_cast<std::size_t>(heads_), 1, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t h = begin; h < end; ++h) {
+        const bool half = cross->halfKeys[l] != nullptr;
+        // Heads split into blocks of frames for balance; each block's share is rescaled to the
+        // head's largest score when they are combined.
+        pool_->parallelFor(heads * frameBlocks, 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t task = begin; task < end; ++task) {
+                const std::size_t h = task / frameBlocks;
+                const std::size_t first = (task % frameBlocks) * framesPerBlock;
+                const std::size_t count = std::min(framesPerBlock, frames - first);
                 const float* q = query.data() + h * headWidth;
-                float* probabilities = crossProbabilities.data() + h * frames;
-                for (std::size_t f = 0; f < frames; ++f) {
-                    const std::size_t at = f * width + h * headWidth;
-                    probabilities[f] = half ? dotHalf(cross->halfKeys[l].data() + at, q, headWidth)
-                                            : dot(cross->keys[l].data() + at, q, headWidth);
-                }
-                softmax(probabilities, frames, scale);
-                float* out = attended.data() + h * headWidth;
-                std::fill(out, out + headWidth, 0.0f);
-                for (std::size_t f = 0; f < frames; ++f) {
-                    const std::size_t at = f * width + h * headWidth;
-                    if (half) {
-                        axpyHalf(probabilities[f], cross->halfValues[l].data() + at, out, headWidth);
-                    } else {
-                        axpy(probabilities[f], cross->values[l].data() + at, out, headWidth);
-                    }
-                }
+                float* weights = crossProbabilities.data() + h * frames + first;
+                float* out = partialOutputs.data() + task * headWidth;
+                const std::size_t at = first * width + h * headWidth;
+                partials[task] = half ? attendBlock(q, cross->halfKeys[l].get() + at, cross->halfValues[l].get() + at, width,
+                                            count, headWidth, scale, weights, out)
+                                      : attendBlock(q, cross->keys[l].get() + at, cross->values[l].get() + at, width, count,
+                                            headWidth, scale, weights, out);
             }
         });
-        if (hasAlignmentOutput_) {
-            const float share = 1.0f / static_cast<float>(alignmentHeads_.size());
-            for (const auto& [layer, head] : alignmentHeads_) {
-                if (static_cast<std::size_t>(layer) == l) {
-                    axpy(share, crossProbabilities.data() + static_cast<std::size_t>(head) * frames, alignment.data(), frames);
+        for (std::size_t h = 0; h < heads; ++h) {
+            float top = -std::numeric_limits<float>::infinity();
+            for (std::size_t b = 0; b < frameBlocks; ++b) {
+                top = std::max(top, partials[h * frameBlocks + b].maximum);
+            }
+            float total = 0;
+            for (std::size_t b = 0; b < frameBlocks; ++b) {
+                factors[b] = std::exp(partials[h * frameBlocks + b].maximum - top);
+                total += partials[h * frameBlocks + b].sum * factors[b];
+            }
+            float* out = attended.data() + h * headWidth;
+            std::fill(out, out + headWidth, 0.0f);
+            for (std::size_t b = 0; b < frameBlocks; ++b) {
+                factors[b] /= total;
+                axpy(factors[b], partialOutputs.data() + (h * frameBlocks + b) * headWidth, out, headWidth);
+            }
+            if (hasAlignmentOutput_) {
+                const bool aligned = std::find(alignmentHeads_.begin(), alignmentHeads_.end(),
+                                         std::pair<int, int> {static_cast<int>(l), static_cast<int>(h)})
+                    != alignmentHeads_.end();
+                if (aligned) {
+                    const float share = 1.0f / static_cast<float>(alignmentHeads_.size());
+                    for (std::size_t b = 0; b < frameBlocks; ++b) {
+                        const std::size_t first = b * framesPerBlock;
+                        axpy(share * factors[b], crossProbabilities.data() + h * frames + first, alignment.data() + first,
+                            std::min(framesPerBlock, frames - first));
+                    }
                 }
             }
         }

@@ -45,14 +45,14 @@ private:
     };
 
     // Cross-attention keys and values of every layer for one encoder output, [W][width] each,
-    // stored as float16 where the layer's weights are.
+    // stored as float16 where the layer's weights are (then `keys` and `values` stay empty).
     struct CrossState {
         MultiArrayDataType sourceType = MultiArrayDataType::float32;
         std::vector<unsigned char> source; // the encoder output's packed bytes, to recognise it again
-        std::vector<std::vector<float>> keys;
-        std::vector<std::vector<float>> values;
-        std::vector<std::vector<std::uint16_t>> halfKeys;
-        std::vector<std::vector<std::uint16_t>> halfValues;
+        std::vector<std::shared_ptr<float>> keys;
+        std::vector<std::shared_ptr<float>> values;
+        std::vector<std::shared_ptr<std::uint16_t>> halfKeys;
+        std::vector<std::shared_ptr<std::uint16_t>> halfValues;
     };
 
     std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput) const;

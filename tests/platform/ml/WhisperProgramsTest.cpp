@@ -277,9 +277,21 @@ TEST(WhisperAudioEncoder, OddFrameCountsAndStridedInput)
 TEST(WhisperTextDecoder, StepsWithTheCacheEqualAFullCausalPass)
 {
     TemporaryDirectory dir;
-    const WhisperShape shape = testmodels::microShape();
-    for (auto storage : {MultiArrayDataType::float32, MultiArrayDataType::float16}) {
-        const auto folder = dir / (std::string("Decoder") + std::string(dataTypeName(storage)) + ".mlmodelc");
+    // Head widths of 32 (the register kernels) and 12 (the plain loops; rows not a multiple of 8).
+    // 200 audio positions: cross-attention splits each head into blocks of frames.
+    WhisperShape wide = testmodels::microShape();
+    wide.audioSamples = 64000;
+    wide.width = 64;
+    wide.textHeads = 2;
+    wide.alignmentHeads = {{1, 0}, {1, 1}, {0, 1}};
+    WhisperShape narrow = testmodels::microShape();
+    narrow.width = 36;
+    narrow.textHeads = 3;
+    narrow.audioHeads = 3;
+    narrow.alignmentHeads = {{1, 2}};
+    for (const auto& [shape, storage] : {std::pair {wide, MultiArrayDataType::float32}, std::pair {wide, MultiArrayDataType::float16},
+             std::pair {narrow, MultiArrayDataType::float32}}) {
+        const auto folder = dir / ("Decoder" + std::to_string(shape.width) + std::string(dataTypeName(storage)) + ".mlmodelc");
         WhisperModelSet::writeTextDecoder(folder, shape, storage, randomWhisperWeights(21));
         auto model = testmodels::load(folder);
         const auto weights = reference::readWeights(folder);

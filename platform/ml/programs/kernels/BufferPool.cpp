@@ -80,6 +80,12 @@ std::shared_ptr<float> BufferPool::floats(std::size_t count)
     return std::shared_ptr<float>(memory, static_cast<float*>(memory.get()));
 }
 
+std::shared_ptr<std::uint16_t> BufferPool::halves(std::size_t count)
+{
+    auto memory = block(count * sizeof(std::uint16_t));
+    return std::shared_ptr<std::uint16_t>(memory, static_cast<std::uint16_t*>(memory.get()));
+}
+
 MultiArray BufferPool::array(const std::vector<int>& shape, MultiArrayDataType type)
 {
     std::size_t count = 1;

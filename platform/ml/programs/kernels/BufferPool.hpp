@@ -3,6 +3,7 @@
 #include "platform/ml/MultiArray.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,8 +19,9 @@ class BufferPool : public std::enable_shared_from_this<BufferPool> {
 public:
     static std::shared_ptr<BufferPool> create(std::size_t keptBytes = std::size_t(1) << 30);
 
-    // 64-byte aligned, uninitialised storage for `count` floats.
+    // 64-byte aligned, uninitialised storage for `count` elements.
     std::shared_ptr<float> floats(std::size_t count);
+    std::shared_ptr<std::uint16_t> halves(std::size_t count);
     // A packed array of that shape whose elements are uninitialised.
     MultiArray array(const std::vector<int>& shape, MultiArrayDataType type);
 

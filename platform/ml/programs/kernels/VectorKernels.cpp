@@ -177,54 +177,48 @@ ML_VECTOR_TARGET void geluVector(float* x, std::size_t n)
     }
 }
 
-ML_VECTOR_TARGET void softmaxVector(float* x, std::size_t n, float scale)
+ML_VECTOR_TARGET float maximumVector(const float* x, std::size_t n)
 {
     __m256 maxV = _mm256_set1_ps(-std::numeric_limits<float>::infinity());
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         maxV = _mm256_max_ps(maxV, _mm256_loadu_ps(x + i));
     }
-    float maximum = horizontalMax(maxV);
+    float result = horizontalMax(maxV);
     for (; i < n; ++i) {
-        maximum = std::max(maximum, x[i]);
+        result = std::max(result, x[i]);
     }
-    if (!std::isfinite(maximum)) {
-        // All masked (or non-finite input): fall back to the exact loop for well-defined results.
-        float m = -std::numeric_limits<float>::infinity();
-        for (std::size_t j = 0; j < n; ++j) {
-            m = std::max(m, x[j] * scale);
-        }
-        float sum = 0;
-        for (std::size_t j = 0; j < n; ++j) {
-            x[j] = std::isinf(m) && m < 0 ? 1.0f : std::exp(x[j] * scale - m);
-            sum += x[j];
-        }
-        for (std::size_t j = 0; j < n; ++j) {
-            x[j] /= sum;
-        }
-        return;
-    }
+    return result;
+}
+
+ML_VECTOR_TARGET float exponentiateVector(float* x, std::size_t n, float scale, float shift)
+{
     const __m256 s = _mm256_set1_ps(scale);
-    const __m256 shift = _mm256_set1_ps(maximum * scale);
+    const __m256 offset = _mm256_set1_ps(shift);
     __m256 sumV = _mm256_setzero_ps();
-    i = 0;
+    std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        const __m256 e = exp256(_mm256_fmsub_ps(_mm256_loadu_ps(x + i), s, shift));
+        const __m256 e = exp256(_mm256_fmsub_ps(_mm256_loadu_ps(x + i), s, offset));
         _mm256_storeu_ps(x + i, e);
         sumV = _mm256_add_ps(sumV, e);
     }
     float sum = horizontalSum(sumV);
     for (; i < n; ++i) {
-        x[i] = std::exp(x[i] * scale - maximum * scale);
+        x[i] = std::exp(x[i] * scale - shift);
         sum += x[i];
     }
-    const __m256 inverse = _mm256_set1_ps(1.0f / sum);
-    i = 0;
+    return sum;
+}
+
+ML_VECTOR_TARGET void scaleVector(float* x, std::size_t n, float factor)
+{
+    const __m256 f = _mm256_set1_ps(factor);
+    std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        _mm256_storeu_ps(x + i, _mm256_mul_ps(_mm256_loadu_ps(x + i), inverse));
+        _mm256_storeu_ps(x + i, _mm256_mul_ps(_mm256_loadu_ps(x + i), f));
     }
     for (; i < n; ++i) {
-        x[i] *= 1.0f / sum;
+        x[i] *= factor;
     }
 }
 
@@ -357,17 +351,54 @@ void gelu(float* x, std::size_t count)
     }
 }
 
+float maximum(const float* x, std::size_t count)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return maximumVector(x, count);
+    }
+#endif
+    float result = -std::numeric_limits<float>::infinity();
+    for (std::size_t i = 0; i < count; ++i) {
+        result = std::max(result, x[i]);
+    }
+    return result;
+}
+
+float exponentiate(float* x, std::size_t count, float scale, float shift)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return exponentiateVector(x, count, scale, shift);
+    }
+#endif
+    float sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        x[i] = std::exp(x[i] * scale - shift);
+        sum += x[i];
+    }
+    return sum;
+}
+
 void softmax(float* x, std::size_t count, float scale)
 {
     if (count == 0) {
         return;
     }
+    const float top = maximum(x, count);
+    if (!std::isfinite(top)) {
+        softmaxPlain(x, count, scale);
+        return;
+    }
+    const float sum = exponentiate(x, count, scale, top * scale);
 #ifdef ML_HAS_X86
     if (hasVectorUnits()) {
-        return softmaxVector(x, count, scale);
+        return scaleVector(x, count, 1.0f / sum);
     }
 #endif
-    softmaxPlain(x, count, scale);
+    for (std::size_t i = 0; i < count; ++i) {
+        x[i] /= sum;
+    }
 }
 
 } // namespace ml

@@ -22,7 +22,12 @@ void layerNorm(const float* x, float* y, std::size_t count, const float* gain, c
 // x = x * Phi(x), the exact (error-function) form.
 void gelu(float* x, std::size_t count);
 
-// x = softmax(x * scale), in place; returns nothing for an empty row.
+// x = softmax(x * scale), in place, for scale > 0.
 void softmax(float* x, std::size_t count, float scale);
+
+// The largest element (negative infinity for none).
+float maximum(const float* x, std::size_t count);
+// x = exp(x * scale - shift), in place; returns the sum of the results.
+float exponentiate(float* x, std::size_t count, float scale, float shift);
 
 } // namespace ml
