@@ -61,15 +61,23 @@ reference::Dimensions dimensions(const WhisperShape& shape)
 // copied into the caches at its position, masks moved along.
 class CacheDriver {
 public:
-    CacheDriver(std::shared_ptr<Model> model, MultiArray encoderOutput)
+    enum class Layout { packed, paddedRows, positionMajor };
+
+    CacheDriver(std::shared_ptr<Model> model, MultiArray encoderOutput, Layout layout = Layout::packed)
         : model_(std::move(model))
         , encoderOutput_(std::move(encoderOutput))
     {
         const auto& shape = model_->modelDescription().input("key_cache")->shape;
         width_ = shape[1];
         length_ = shape[3];
-        keyCache_ = MultiArray({1, width_, 1, length_}, MultiArrayDataType::float16);
-        valueCache_ = MultiArray({1, width_, 1, length_}, MultiArrayDataType::float16);
+        std::vector<int> strides = packedStrides({1, width_, 1, length_});
+        if (layout == Layout::paddedRows) {
+            strides = {width_ * (length_ + 8), length_ + 8, length_ + 8, 1};
+        } else if (layout == Layout::positionMajor) {
+            strides = {width_ * length_, 1, 1, width_};
+        }
+        keyCache_ = MultiArray({1, width_, 1, length_}, MultiArrayDataType::float16, strides);
+        valueCache_ = MultiArray({1, width_, 1, length_}, MultiArrayDataType::float16, strides);
         updateMask_ = MultiArray({1, length_}, MultiArrayDataType::int32);
         paddingMask_ = MultiArray({1, length_}, MultiArrayDataType::float16);
         paddingMask_.fill(-10000);
@@ -103,7 +111,8 @@ public:
         return output;
     }
 
-    MultiArray& encoderOutput() { return encoderOutput_; }
+    // Hides a cached position from the steps that follow, as a caller's padding mask may.
+    void mask(int position) { paddingMask_.setValue({0, position}, -10000); }
 
 private:
     std::shared_ptr<Model> model_;
@@ -336,7 +345,7 @@ TEST(WhisperTextDecoder, StepsWithTheCacheEqualAFullCausalPass)
     }
 }
 
-TEST(WhisperTextDecoder, FollowsNewEncoderOutputAndTheCallersMask)
+TEST(WhisperTextDecoder, FollowsNewEncoderOutputTheCallersMaskAndCacheStrides)
 {
     TemporaryDirectory dir;
     const WhisperShape shape = testmodels::microShape();
@@ -345,6 +354,7 @@ TEST(WhisperTextDecoder, FollowsNewEncoderOutputAndTheCallersMask)
     const auto weights = reference::readWeights(dir / "D.mlmodelc");
     reference::Dimensions d {shape.melCount, shape.vocabularySize, shape.width, shape.textHeads, shape.textLayers};
     const std::size_t count = static_cast<std::size_t>(shape.width * shape.audioFrames());
+    const std::vector<int> tokens {3, 17, 5, 9, 30, 1};
 
     // One array refilled in place for a second window: the cached cross-attention must not outlive it.
     const auto first = randomValues(count, 1, 1.0f);
@@ -364,6 +374,26 @@ TEST(WhisperTextDecoder, FollowsNewEncoderOutputAndTheCallersMask)
         expectClose(logits,
             reference::decoder(weights, d, shape.alignmentHeads, second, shape.audioFrames(), {3, 17}, false).logits[1], 1e-4f,
             "second window");
+    }
+
+    // Position 1 masked after it was decoded: later steps no longer attend to it.
+    const auto masked = reference::decoder(weights, d, shape.alignmentHeads, second, shape.audioFrames(), tokens, false, {1});
+    CacheDriver maskedDriver(model, encoderOutput);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const auto logits = maskedDriver.step(tokens[i]).featureValue("logits")->toFloats();
+        if (i == 1) {
+            maskedDriver.mask(1);
+        }
+        expectClose(logits, masked.logits[i], 1e-4f, "masked");
+    }
+
+    // Caches laid out with padded rows or position-major give the same steps as packed ones.
+    const auto expected = reference::decoder(weights, d, shape.alignmentHeads, second, shape.audioFrames(), tokens, false);
+    for (auto layout : {CacheDriver::Layout::paddedRows, CacheDriver::Layout::positionMajor}) {
+        CacheDriver driver(model, encoderOutput, layout);
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            expectClose(driver.step(tokens[i]).featureValue("logits")->toFloats(), expected.logits[i], 1e-4f, "strided caches");
+        }
     }
 }
 

@@ -84,7 +84,8 @@ std::vector<double> mlp(const Weights& w, const std::string& prefix, const std::
 }
 
 // Attention of each query row over key/value rows [0, limit(row)], per head; probabilities out.
-Matrix attend(const Matrix& q, const Matrix& k, const Matrix& v, int heads, bool causal, std::vector<Matrix>* probabilities)
+Matrix attend(const Matrix& q, const Matrix& k, const Matrix& v, int heads, bool causal, std::vector<Matrix>* probabilities,
+    const std::vector<int>& masked = {})
 {
     const std::size_t width = q[0].size();
     const std::size_t headWidth = width / static_cast<std::size_t>(heads);
@@ -102,6 +103,9 @@ Matrix attend(const Matrix& q, const Matrix& k, const Matrix& v, int heads, bool
                     s += q[i][h * headWidth + c] * k[j][h * headWidth + c];
                 }
                 scores[j] = s / std::sqrt(static_cast<double>(headWidth));
+                if (j < i && std::find(masked.begin(), masked.end(), static_cast<int>(j)) != masked.end()) {
+                    scores[j] = -1e30;
+                }
             }
             softmax(scores);
             for (std::size_t j = 0; j < visible; ++j) {
@@ -297,7 +301,8 @@ std::vector<float> encoder(const Weights& w, const Dimensions& d, const std::vec
 }
 
 DecoderPass decoder(const Weights& w, const Dimensions& d, const std::vector<std::pair<int, int>>& alignmentHeads,
-    const std::vector<float>& encoderOutput, int frames, const std::vector<int>& tokens, bool halfCross)
+    const std::vector<float>& encoderOutput, int frames, const std::vector<int>& tokens, bool halfCross,
+    const std::vector<int>& masked)
 {
     const int width = d.width;
     const auto& embedding = get(w, "token_embedding.weight");
@@ -334,7 +339,7 @@ DecoderPass decoder(const Weights& w, const Dimensions& d, const std::vector<std
             k.push_back(rounded(linear(w, p + ".self_attention.key", h, false)));
             v.push_back(rounded(linear(w, p + ".self_attention.value", h)));
         }
-        Matrix attended = attend(q, k, v, d.heads, true, nullptr);
+        Matrix attended = attend(q, k, v, d.heads, true, nullptr, masked);
         for (std::size_t t = 0; t < x.size(); ++t) {
             const auto projected = linear(w, p + ".self_attention.output", attended[t]);
             for (int c = 0; c < width; ++c) {

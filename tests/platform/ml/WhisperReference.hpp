@@ -38,8 +38,10 @@ struct DecoderPass {
 
 // A full causal pass over `tokens`. Self-attention keys and values are rounded to float16 as the
 // cache stores them; with `halfCross` the cross-attention keys and values are rounded as well.
+// Positions in `masked` are hidden from every later position.
 DecoderPass decoder(const Weights& w, const Dimensions& d, const std::vector<std::pair<int, int>>& alignmentHeads,
-    const std::vector<float>& encoderOutput, int frames, const std::vector<int>& tokens, bool halfCross);
+    const std::vector<float>& encoderOutput, int frames, const std::vector<int>& tokens, bool halfCross,
+    const std::vector<int>& masked = {});
 
 float roundToHalf(float value);
 
