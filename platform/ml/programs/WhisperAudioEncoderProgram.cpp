@@ -15,7 +15,7 @@ using namespace programSupport;
 namespace {
 
 constexpr std::size_t rowsPerTask = 16;
-constexpr std::size_t attentionRows = 64;
+constexpr std::size_t attentionRows = 128;
 
 LinearWeights convolution(const ModelFolder& folder, const std::string& prefix, int outputs, int inputs)
 {

@@ -134,21 +134,23 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
     const MultiArray& encoderOutput) const
 {
     // Recognise the encoder output by its contents: a caller may refill one array for a new window.
-    std::vector<unsigned char> bytes;
-    if (encoderOutput.isPacked()) {
-        const auto* data = static_cast<const unsigned char*>(encoderOutput.dataPointer());
-        bytes.assign(data, data + encoderOutput.count() * elementSize(encoderOutput.dataType()));
-    } else {
-        std::vector<float> floats(encoderOutput.count());
-        readFloats(encoderOutput, floats.data());
-        const auto* data = reinterpret_cast<const unsigned char*>(floats.data());
-        bytes.assign(data, data + floats.size() * sizeof(float));
+    std::vector<float> unpacked;
+    const unsigned char* bytes = static_cast<const unsigned char*>(encoderOutput.dataPointer());
+    std::size_t size = encoderOutput.count() * elementSize(encoderOutput.dataType());
+    MultiArrayDataType keyType = encoderOutput.dataType();
+    if (!encoderOutput.isPacked()) {
+        unpacked.resize(encoderOutput.count());
+        readFloats(encoderOutput, unpacked.data());
+        bytes = reinterpret_cast<const unsigned char*>(unpacked.data());
+        size = unpacked.size() * sizeof(float);
+        keyType = MultiArrayDataType::float32;
     }
-    const MultiArrayDataType keyType = encoderOutput.isPacked() ? encoderOutput.dataType() : MultiArrayDataType::float32;
     {
         std::lock_guard lock(crossMutex_);
         for (auto it = crossStates_.begin(); it != crossStates_.end(); ++it) {
-            if ((*it)->sourceType == keyType && (*it)->source == bytes) {
+            const CrossState& candidate = **it;
+            if (candidate.sourceType == keyType && candidate.source.size() == size
+                && std::memcmp(candidate.source.data(), bytes, size) == 0) {
                 auto state = *it;
                 crossStates_.erase(it);
                 crossStates_.push_front(state);
@@ -156,7 +158,7 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             }
         }
     }
-    auto state = computeCrossState(encoderOutput, std::move(bytes));
+    auto state = computeCrossState(encoderOutput, std::vector<unsigned char>(bytes, bytes + size));
     std::lock_guard lock(crossMutex_);
     crossStates_.push_front(state);
     while (crossStates_.size() > crossStatesKept) {
