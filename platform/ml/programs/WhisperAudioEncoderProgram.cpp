@@ -89,53 +89,27 @@ DictionaryFeatureProvider WhisperAudioEncoderProgram::predict(const FeatureProvi
 
     auto x = buffers_->floats(frames * width);
     {
-        auto mel = buffers_->floats(mels * inputFrames);
-        readFloats(*inputs.featureValue("melspectrogram_features"), mel.get());
-
-        // Convolutions as matrix products over gathered windows: column c * 3 + k holds input
-        // channel c at offset k - 1 from the (strided) output position, zero beyond the edges.
-        const std::size_t columns1 = mels * 3;
-        auto windows1 = buffers_->floats(inputFrames * columns1);
+        // Both convolutions as matrix products over windows of three frames. The inputs are kept
+        // frame-major with a zero frame at each end, so a window is three consecutive rows.
+        auto channels = buffers_->floats(mels * inputFrames);
+        readFloats(*inputs.featureValue("melspectrogram_features"), channels.get());
+        auto mel = buffers_->floats((inputFrames + 2) * mels);
+        std::fill_n(mel.get(), mels, 0.0f);
+        std::fill_n(mel.get() + (inputFrames + 1) * mels, mels, 0.0f);
         pool_->parallelFor(inputFrames, rowsPerTask * 4, [&](std::size_t begin, std::size_t end) {
             for (std::size_t t = begin; t < end; ++t) {
-                float* row = windows1.get() + t * columns1;
                 for (std::size_t c = 0; c < mels; ++c) {
-                    const float* channel = mel.get() + c * inputFrames;
-                    row[c * 3] = t > 0 ? channel[t - 1] : 0.0f;
-                    row[c * 3 + 1] = channel[t];
-                    row[c * 3 + 2] = t + 1 < inputFrames ? channel[t + 1] : 0.0f;
+                    mel.get()[(t + 1) * mels + c] = channels.get()[c * inputFrames + t];
                 }
             }
         });
-        auto hidden = buffers_->floats(inputFrames * width);
-        parallelMultiply(*pool_, true, inputFrames_, d, static_cast<int>(columns1), 1.0f, windows1.get(),
-            static_cast<int>(columns1), conv1_.floats(*buffers_, *pool_).get(), static_cast<int>(columns1), 0.0f, hidden.get(),
-            d, addBias(hidden.get(), width, conv1_.bias.data(), true));
-
-        const std::size_t columns2 = width * 3;
-        auto windows2 = buffers_->floats(frames * columns2);
-        pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t t = begin; t < end; ++t) {
-                float* row = windows2.get() + t * columns2;
-                for (std::size_t k = 0; k < 3; ++k) {
-                    const std::size_t source = 2 * t + k; // input frame + 1
-                    const float* in = source == 0 || source > inputFrames ? nullptr : hidden.get() + (source - 1) * width;
-                    for (std::size_t c = 0; c < width; ++c) {
-                        row[c * 3 + k] = in ? in[c] : 0.0f;
-                    }
-                }
-            }
-        });
-        const TileEpilogue activate = addBias(x.get(), width, conv2_.bias.data(), true);
-        parallelMultiply(*pool_, true, frames_, d, static_cast<int>(columns2), 1.0f, windows2.get(), static_cast<int>(columns2),
-            conv2_.floats(*buffers_, *pool_).get(), static_cast<int>(columns2), 0.0f, x.get(), d, [&](const GemmTile& tile) {
-                activate(tile);
-                const std::size_t count = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
-                for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
-                    const std::size_t at = static_cast<std::size_t>(r) * width + static_cast<std::size_t>(tile.columnBegin);
-                    axpy(1.0f, positions_.data() + at, x.get() + at, count);
-                }
-            });
+        channels.reset();
+        auto hidden = buffers_->floats((inputFrames + 2) * width);
+        std::fill_n(hidden.get(), width, 0.0f);
+        std::fill_n(hidden.get() + (inputFrames + 1) * width, width, 0.0f);
+        convolve(conv1_, mel.get(), mels, 1, inputFrames, hidden.get() + width, nullptr);
+        mel.reset();
+        convolve(conv2_, hidden.get(), width, 2, frames, x.get(), positions_.data());
     }
 
     for (const Block& block : blocks_) {
@@ -159,6 +133,50 @@ DictionaryFeatureProvider WhisperAudioEncoderProgram::predict(const FeatureProvi
     DictionaryFeatureProvider result;
     result.set("encoder_output_embeds", output);
     return result;
+}
+
+void WhisperAudioEncoderProgram::convolve(const LinearWeights& layer, const float* input, std::size_t channels, std::size_t stride,
+    std::size_t outputFrames, float* output, const float* positions) const
+{
+    const std::size_t width = static_cast<std::size_t>(width_);
+    const std::size_t columns = 3 * channels;
+    // Weights from [output][channel][tap] to [output][tap][channel], the order of a window.
+    auto weights = buffers_->floats(width * columns);
+    const MultiArray& stored = layer.weight;
+    pool_->parallelFor(width, rowsPerTask, [&](std::size_t begin, std::size_t end) {
+        std::vector<float> row(columns);
+        for (std::size_t o = begin; o < end; ++o) {
+            const std::size_t offset = o * columns;
+            if (stored.dataType() == MultiArrayDataType::float16) {
+                halfToFloat(static_cast<const std::uint16_t*>(stored.dataPointer()) + offset, row.data(), columns);
+            } else {
+                std::copy_n(stored.data<float>() + offset, columns, row.data());
+            }
+            for (std::size_t c = 0; c < channels; ++c) {
+                for (std::size_t k = 0; k < 3; ++k) {
+                    weights.get()[offset + k * channels + c] = row[c * 3 + k];
+                }
+            }
+        }
+    });
+    auto windows = buffers_->floats(outputFrames * columns);
+    pool_->parallelFor(outputFrames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t t = begin; t < end; ++t) {
+            std::copy_n(input + t * stride * channels, columns, windows.get() + t * columns);
+        }
+    });
+    const TileEpilogue activate = addBias(output, width, layer.bias.data(), true);
+    parallelMultiply(*pool_, true, static_cast<int>(outputFrames), width_, static_cast<int>(columns), 1.0f, windows.get(),
+        static_cast<int>(columns), weights.get(), static_cast<int>(columns), 0.0f, output, width_, [&](const GemmTile& tile) {
+            activate(tile);
+            if (positions) {
+                const std::size_t count = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
+                for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
+                    const std::size_t at = static_cast<std::size_t>(r) * width + static_cast<std::size_t>(tile.columnBegin);
+                    axpy(1.0f, positions + at, output + at, count);
+                }
+            }
+        });
 }
 
 void WhisperAudioEncoderProgram::runBlock(const Block& block, float* x) const

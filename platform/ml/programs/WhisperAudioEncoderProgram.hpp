@@ -27,6 +27,11 @@ private:
         MlpWeights mlp;
     };
 
+    // A kernel-3 convolution with GELU (and the positions added, when given) as one matrix product:
+    // `input` is frame-major with a zero frame before its first; output frame t sees input frames
+    // t * stride - 1 to t * stride + 1.
+    void convolve(const LinearWeights& layer, const float* input, std::size_t channels, std::size_t stride,
+        std::size_t outputFrames, float* output, const float* positions) const;
     // x: [frames][width], updated in place.
     void runBlock(const Block& block, float* x) const;
 

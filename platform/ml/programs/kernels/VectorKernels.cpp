@@ -222,6 +222,42 @@ ML_VECTOR_TARGET void scaleVector(float* x, std::size_t n, float factor)
     }
 }
 
+// Two passes (mean, then squared deviations) with eight partial sums per pass.
+ML_VECTOR_TARGET void layerNormVector(const float* x, float* y, std::size_t n, const float* gain, const float* bias, float epsilon)
+{
+    __m256 sumV = _mm256_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        sumV = _mm256_add_ps(sumV, _mm256_loadu_ps(x + i));
+    }
+    float sum = horizontalSum(sumV);
+    for (; i < n; ++i) {
+        sum += x[i];
+    }
+    const float mean = sum / static_cast<float>(n);
+    const __m256 meanV = _mm256_set1_ps(mean);
+    __m256 squaresV = _mm256_setzero_ps();
+    i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 d = _mm256_sub_ps(_mm256_loadu_ps(x + i), meanV);
+        squaresV = _mm256_fmadd_ps(d, d, squaresV);
+    }
+    float squares = horizontalSum(squaresV);
+    for (; i < n; ++i) {
+        squares += (x[i] - mean) * (x[i] - mean);
+    }
+    const float inverse = 1.0f / std::sqrt(squares / static_cast<float>(n) + epsilon);
+    const __m256 inverseV = _mm256_set1_ps(inverse);
+    i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 normed = _mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(x + i), meanV), inverseV);
+        _mm256_storeu_ps(y + i, _mm256_fmadd_ps(normed, _mm256_loadu_ps(gain + i), _mm256_loadu_ps(bias + i)));
+    }
+    for (; i < n; ++i) {
+        y[i] = (x[i] - mean) * inverse * gain[i] + bias[i];
+    }
+}
+
 #endif
 
 void softmaxPlain(float* x, std::size_t n, float scale)
@@ -323,6 +359,11 @@ void layerNorm(const float* x, float* y, std::size_t count, const float* gain, c
     if (count == 0) {
         return;
     }
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return layerNormVector(x, y, count, gain, bias, epsilon);
+    }
+#endif
     double sum = 0;
     for (std::size_t i = 0; i < count; ++i) {
         sum += x[i];
