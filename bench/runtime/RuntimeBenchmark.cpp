@@ -1,0 +1,283 @@
+// Speed and memory of the Whisper programs, as ratios to what this machine can do, measured in the
+// same run: encoder FLOP/s over OpenBLAS SGEMM FLOP/s, decoder time per token over the time to
+// stream its weights once at the measured copy bandwidth, and peak resident memory. See README.md.
+//
+//   runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32]
+//
+// Each shape is measured in a fresh process (this program started again with --measure) so that
+// its peak resident memory is its own.
+
+#include "platform/ml/Model.hpp"
+#include "tools/make-model/WhisperModelSet.hpp"
+
+#include <cblas.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds(Clock::time_point since)
+{
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double sgemmFlops()
+{
+    const int n = 2048;
+    std::vector<float> a(static_cast<std::size_t>(n) * n, 0.5f), b(a.size(), 0.25f), c(a.size());
+    double best = 1e9;
+    for (int run = 0; run < 6; ++run) {
+        const auto start = Clock::now();
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, n, n, n, 1.0f, a.data(), n, b.data(), n, 0.0f, c.data(), n);
+        best = std::min(best, seconds(start));
+    }
+    return 2.0 * n * n * n / best;
+}
+
+// Bytes moved (read + written) per second by a multi-threaded copy far larger than the caches.
+double copyBandwidth()
+{
+    const std::size_t bytes = std::size_t(512) << 20;
+    std::vector<char> source(bytes, 1), destination(bytes, 0);
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    double best = 1e9;
+    for (int run = 0; run < 5; ++run) {
+        const auto start = Clock::now();
+        std::vector<std::thread> workers;
+        for (unsigned t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                const std::size_t begin = bytes * t / threads, end = bytes * (t + 1) / threads;
+                std::memcpy(destination.data() + begin, source.data() + begin, end - begin);
+            });
+        }
+        for (auto& worker : workers) {
+            worker.join();
+        }
+        best = std::min(best, seconds(start));
+    }
+    return 2.0 * static_cast<double>(bytes) / best;
+}
+
+long peakResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+double encoderFlops(const ml::WhisperShape& s)
+{
+    const double f = s.melFrames(), t = s.audioFrames(), d = s.width, m = s.melCount;
+    const double convolutions = 2 * f * 3 * m * d + 2 * t * 3 * d * d;
+    const double layer = 2 * t * d * 3 * d + 2 * 2 * t * t * d + 2 * t * d * d + 2 * 2 * t * d * 4 * d;
+    return convolutions + s.audioLayers * layer;
+}
+
+// Weight bytes one decoder step reads: every matrix except the cross-attention keys and values
+// (those act once per window), the token table once for the logits.
+double decoderWeightBytes(const ml::WhisperShape& s, double elementBytes)
+{
+    const double d = s.width;
+    const double perLayer = (4 * d * d + 2 * d * d + 8 * d * d) * elementBytes;
+    return s.textLayers * perLayer + static_cast<double>(s.vocabularySize) * d * elementBytes;
+}
+
+ml::MultiArray filled(std::vector<int> shape, ml::MultiArrayDataType type, double value)
+{
+    ml::MultiArray array(std::move(shape), type);
+    array.fill(value);
+    return array;
+}
+
+// Decodes 100 steps the way the engine drives the cache; returns the first step's time and the
+// median of the others.
+std::pair<double, double> decodeWindow(const std::shared_ptr<ml::Model>& decoder, const ml::MultiArray& embeds, int vocabulary)
+{
+    const auto& keyShape = decoder->modelDescription().input("key_cache")->shape;
+    const int cacheWidth = keyShape[1], length = keyShape[3];
+    auto keyCache = filled({1, cacheWidth, 1, length}, ml::MultiArrayDataType::float16, 0);
+    auto valueCache = filled({1, cacheWidth, 1, length}, ml::MultiArrayDataType::float16, 0);
+    auto updateMask = filled({1, length}, ml::MultiArrayDataType::int32, 0);
+    auto padding = filled({1, length}, ml::MultiArrayDataType::float16, -10000);
+    const int steps = std::min(length, 100);
+    double firstStep = 0;
+    std::vector<double> laterSteps;
+    for (int i = 0; i < steps; ++i) {
+        padding.setValue({0, i}, 0);
+        updateMask.setValue({0, i}, 1);
+        ml::DictionaryFeatureProvider input;
+        input.set("input_ids", filled({1}, ml::MultiArrayDataType::int32, (i * 7919) % vocabulary));
+        input.set("cache_length", filled({1}, ml::MultiArrayDataType::int32, i));
+        input.set("key_cache", keyCache);
+        input.set("value_cache", valueCache);
+        input.set("kv_cache_update_mask", updateMask);
+        input.set("encoder_output_embeds", embeds);
+        input.set("decoder_key_padding_mask", padding);
+        const auto start = Clock::now();
+        auto output = decoder->prediction(input);
+        if (i == 0) {
+            firstStep = seconds(start);
+        } else {
+            laterSteps.push_back(seconds(start));
+        }
+        const auto* keys = static_cast<const std::uint16_t*>(output.featureValue("key_cache_updates")->dataPointer());
+        const auto* values = static_cast<const std::uint16_t*>(output.featureValue("value_cache_updates")->dataPointer());
+        auto* keyData = static_cast<std::uint16_t*>(keyCache.dataPointer());
+        auto* valueData = static_cast<std::uint16_t*>(valueCache.dataPointer());
+        for (int e = 0; e < cacheWidth; ++e) {
+            keyData[static_cast<std::size_t>(e) * length + i] = keys[e];
+            valueData[static_cast<std::size_t>(e) * length + i] = values[e];
+        }
+        updateMask.setValue({0, i}, 0);
+    }
+    // The median step: robust against other work on the machine.
+    std::sort(laterSteps.begin(), laterSteps.end());
+    return {firstStep, laterSteps[laterSteps.size() / 2]};
+}
+
+int measure(const std::string& name, const fs::path& directory, double elementBytes)
+{
+    const ml::WhisperShape shape = ml::WhisperShape::preset(name);
+    const auto loadStart = Clock::now();
+    auto mel = ml::Model::load(directory / ml::WhisperModelSet::melFolderName);
+    auto encoder = ml::Model::load(directory / ml::WhisperModelSet::encoderFolderName);
+    auto decoder = ml::Model::load(directory / ml::WhisperModelSet::decoderFolderName);
+    const double loadTime = seconds(loadStart);
+
+    std::vector<float> samples(static_cast<std::size_t>(shape.audioSamples));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<float>(0.2 * std::sin(0.05 * static_cast<double>(i)) + 0.05 * std::sin(0.71 * static_cast<double>(i)));
+    }
+    ml::DictionaryFeatureProvider audio;
+    audio.set("audio", ml::MultiArray::fromValues<float>({shape.audioSamples}, samples));
+
+    double melTime = 1e9, encoderTime = 1e9;
+    ml::MultiArray embeds;
+    const int runs = name == "small" ? 3 : 5;
+    for (int run = 0; run < runs; ++run) {
+        auto start = Clock::now();
+        ml::DictionaryFeatureProvider features;
+        features.set("melspectrogram_features", *mel->prediction(audio).featureValue("melspectrogram_features"));
+        melTime = std::min(melTime, seconds(start));
+        start = Clock::now();
+        embeds = *encoder->prediction(features).featureValue("encoder_output_embeds");
+        encoderTime = std::min(encoderTime, seconds(start));
+    }
+
+    // Two windows: the first step of a window computes its cross-attention keys and values; the
+    // second window's first step shows that cost with warm buffers.
+    double windowStart = 0;
+    double perToken = 0;
+    for (int window = 0; window < 2; ++window) {
+        if (window == 1) {
+            for (float& sample : samples) {
+                sample = -sample;
+            }
+            audio.set("audio", ml::MultiArray::fromValues<float>({shape.audioSamples}, samples));
+            ml::DictionaryFeatureProvider features;
+            features.set("melspectrogram_features", *mel->prediction(audio).featureValue("melspectrogram_features"));
+            embeds = *encoder->prediction(features).featureValue("encoder_output_embeds");
+        }
+        const auto timing = decodeWindow(decoder, embeds, shape.vocabularySize);
+        windowStart = timing.first;
+        perToken = timing.second;
+    }
+    std::printf("%s %.6f %.6f %.6f %.6f %.6f %.3e %.3e %ld\n", name.c_str(), loadTime, melTime, encoderTime, windowStart, perToken,
+        encoderFlops(shape), decoderWeightBytes(shape, elementBytes), peakResidentKiB());
+    return 0;
+}
+
+std::vector<std::string> splitList(const std::string& text)
+{
+    std::vector<std::string> items;
+    std::stringstream stream(text);
+    for (std::string item; std::getline(stream, item, ',');) {
+        items.push_back(item);
+    }
+    return items;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string shapes = "tiny,base,small";
+    std::string precision = "float16";
+    fs::path models = fs::temp_directory_path() / "parlino-runtime-bench";
+    std::string measured;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        if (key == "--shapes") shapes = argv[i + 1];
+        else if (key == "--precision") precision = argv[i + 1];
+        else if (key == "--models") models = argv[i + 1];
+        else if (key == "--measure") measured = argv[i + 1];
+        else {
+            std::cerr << "usage: runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32]\n";
+            return 2;
+        }
+    }
+    const auto storage = precision == "float32" ? ml::MultiArrayDataType::float32 : ml::MultiArrayDataType::float16;
+    const double elementBytes = storage == ml::MultiArrayDataType::float32 ? 4 : 2;
+    if (!measured.empty()) {
+        return measure(measured, models / (measured + "-" + precision), elementBytes);
+    }
+
+    const double gemm = sgemmFlops();
+    const double bandwidth = copyBandwidth();
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
+    std::printf("machine: %u threads, load %.1f, OpenBLAS SGEMM %.1f GFLOP/s (2048^3), copy bandwidth %.1f GB/s (read + write)\n",
+        std::thread::hardware_concurrency(), load, gemm / 1e9, bandwidth / 1e9);
+    std::printf("%-6s %9s %8s %9s %11s %9s %10s %10s %10s %10s\n", "shape", "mel ms", "enc ms", "enc GF/s", "enc/SGEMM",
+        "tok ms", "bound ms", "tok/bound", "window ms", "peak MiB");
+    for (const auto& name : splitList(shapes)) {
+        const fs::path directory = models / (name + "-" + precision);
+        if (!fs::exists(directory / ml::WhisperModelSet::decoderFolderName)) {
+            ml::WhisperModelSet::write(directory, ml::WhisperShape::preset(name), storage, ml::randomWhisperWeights(1));
+        }
+        const std::string command = "'" + fs::read_symlink("/proc/self/exe").string() + "' --measure " + name + " --models '"
+            + models.string() + "' --precision " + precision;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        char line[512] = {};
+        const bool read = pipe && std::fgets(line, sizeof line, pipe);
+        const int status = pipe ? ::pclose(pipe) : -1;
+        if (!read || status != 0) {
+            std::fprintf(stderr, "measuring %s failed\n", name.c_str());
+            return 1;
+        }
+        char shapeName[32];
+        double load, melTime, encoderTime, first, perToken, flops, weightBytes;
+        long peak;
+        if (std::sscanf(line, "%31s %lf %lf %lf %lf %lf %lf %lf %ld", shapeName, &load, &melTime, &encoderTime, &first, &perToken,
+                &flops, &weightBytes, &peak)
+            != 9) {
+            std::fprintf(stderr, "unexpected measurement: %s", line);
+            return 1;
+        }
+        const double bound = weightBytes / bandwidth;
+        std::printf("%-6s %9.1f %8.1f %9.1f %11.2f %9.2f %10.2f %10.2f %10.1f %10.1f\n", name.c_str(), melTime * 1e3,
+            encoderTime * 1e3, flops / encoderTime / 1e9, flops / encoderTime / gemm, perToken * 1e3, bound * 1e3,
+            perToken / bound, first * 1e3, peak / 1024.0);
+    }
+    return 0;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/ml/Program.hpp"
+#include "platform/ml/programs/TransformerWeights.hpp"
+#include "platform/ml/programs/kernels/BufferPool.hpp"
+#include "platform/ml/programs/kernels/ThreadPool.hpp"
+
+#include <memory>
+#include <vector>
+
+namespace ml {
+
+// "melspectrogram_features" [1, melCount, 1, F] -> "encoder_output_embeds" [1, width, 1, ceil(F / 2)]:
+// two convolutions (kernel 3; the second with stride 2) each followed by GELU, learned or
+// sinusoidal positions from "positional_embedding", pre-norm transformer blocks, a final norm.
+class WhisperAudioEncoderProgram : public Program {
+public:
+    static constexpr const char* name = "whisper.audioEncoder";
+    explicit WhisperAudioEncoderProgram(const ProgramContext& context);
+    DictionaryFeatureProvider predict(const FeatureProvider& inputs) const override;
+
+private:
+    struct Block {
+        NormWeights attentionNorm;
+        AttentionWeights attention;
+        NormWeights mlpNorm;
+        MlpWeights mlp;
+    };
+
+    // A kernel-3 convolution with GELU (and the positions added, when given) as one matrix product:
+    // `input` is frame-major with a zero frame before its first; output frame t sees input frames
+    // t * stride - 1 to t * stride + 1.
+    void convolve(const LinearWeights& layer, const float* input, std::size_t channels, std::size_t stride,
+        std::size_t outputFrames, float* output, const float* positions) const;
+    // x: [frames][width], updated in place.
+    void runBlock(const Block& block, float* x) const;
+
+    int melCount_ = 0;
+    int width_ = 0;
+    int heads_ = 0;
+    int inputFrames_ = 0;
+    int frames_ = 0;
+    MultiArrayDataType outputType_ = MultiArrayDataType::float32;
+    LinearWeights conv1_; // [width, melCount * 3]
+    LinearWeights conv2_; // [width, width * 3]
+    std::vector<float> positions_;
+    std::vector<Block> blocks_;
+    NormWeights finalNorm_;
+    std::unique_ptr<ThreadPool> pool_;
+    std::shared_ptr<BufferPool> buffers_;
+};
+
+} // namespace ml

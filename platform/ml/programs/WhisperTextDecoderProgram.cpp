@@ -1,0 +1,430 @@
+#include "platform/ml/programs/WhisperTextDecoderProgram.hpp"
+
+#include "platform/ml/ModelError.hpp"
+#include "platform/ml/ModelFolder.hpp"
+#include "platform/ml/programs/ProgramSupport.hpp"
+#include "platform/ml/programs/kernels/AttentionKernels.hpp"
+#include "platform/ml/programs/kernels/MatrixKernels.hpp"
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace ml {
+
+using namespace programSupport;
+
+namespace {
+
+constexpr std::size_t framesPerTask = 64;
+
+// Rows per task of a matrix-vector product: a few tasks per thread, whole groups of four rows.
+std::size_t rowGrain(int rows, int threads)
+{
+    const std::size_t target = static_cast<std::size_t>(rows) / static_cast<std::size_t>(std::max(1, threads) * 4);
+    return std::max<std::size_t>(16, (target + 3) / 4 * 4);
+}
+
+const std::uint16_t* halfData(const MultiArray& array)
+{
+    return static_cast<const std::uint16_t*>(array.dataPointer());
+}
+
+} // namespace
+
+WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& context)
+{
+    const ModelFolder& folder = context.folder;
+    label_ = folder.path().filename().string();
+    vocabularySize_ = boundedParameter(folder, "vocabularySize", 1, 1 << 22);
+    width_ = boundedParameter(folder, "width", 1, 16384);
+    heads_ = boundedParameter(folder, "heads", 1, width_);
+    const int layers = boundedParameter(folder, "layers", 0, 256);
+    textContext_ = boundedParameter(folder, "textContext", 1, 1 << 16);
+    if (width_ % heads_ != 0) {
+        failFolder(folder, "parameter \"width\" is not a multiple of \"heads\"");
+    }
+    if (static_cast<long long>(layers) * width_ > (1 << 24)) {
+        failFolder(folder, "the decoder's cache is too wide");
+    }
+    const int cacheWidth = layers * width_;
+
+    cacheLength_ = requireInput(folder, "key_cache", {MultiArrayDataType::float16}, {1, cacheWidth, 1, anySize}).shape[3];
+    if (cacheLength_ > textContext_) {
+        failFolder(folder, "the cache is longer than the decoder's text context");
+    }
+    requireInput(folder, "value_cache", {MultiArrayDataType::float16}, {1, cacheWidth, 1, cacheLength_});
+    requireInput(folder, "input_ids", {MultiArrayDataType::int32}, {1});
+    requireInput(folder, "cache_length", {MultiArrayDataType::int32}, {1});
+    requireInput(folder, "kv_cache_update_mask", {MultiArrayDataType::int32}, {1, cacheLength_});
+    requireInput(folder, "decoder_key_padding_mask", {MultiArrayDataType::float16, MultiArrayDataType::float32},
+        {1, cacheLength_});
+    audioFrames_ = requireInput(folder, "encoder_output_embeds", {MultiArrayDataType::float16, MultiArrayDataType::float32},
+        {1, width_, 1, anySize})
+                       .shape[3];
+    requireOutput(folder, "logits", {MultiArrayDataType::float32}, {1, 1, vocabularySize_});
+    requireOutput(folder, "key_cache_updates", {MultiArrayDataType::float16}, {1, cacheWidth, 1, 1});
+    requireOutput(folder, "value_cache_updates", {MultiArrayDataType::float16}, {1, cacheWidth, 1, 1});
+
+    hasAlignmentOutput_ = folder.description().output("alignment_heads_weights") != nullptr;
+    if (hasAlignmentOutput_) {
+        alignmentType_ = requireOutput(folder, "alignment_heads_weights",
+            {MultiArrayDataType::float16, MultiArrayDataType::float32}, {1, audioFrames_})
+                             .dataType;
+        const auto heads = folder.parameters().find("alignmentHeads");
+        if (heads == folder.parameters().end() || !heads->is_array() || heads->empty()) {
+            failFolder(folder, "parameter \"alignmentHeads\" must list at least one [layer, head] pair");
+        }
+        for (const auto& pair : *heads) {
+            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_number_integer()
+                || pair[0].get<long long>() < 0 || pair[0].get<long long>() >= layers || pair[1].get<long long>() < 0
+                || pair[1].get<long long>() >= heads_) {
+                failFolder(folder, "parameter \"alignmentHeads\" holds an entry that is no [layer, head] pair of this model");
+            }
+            const std::pair<int, int> head {pair[0].get<int>(), pair[1].get<int>()};
+            if (std::find(alignmentHeads_.begin(), alignmentHeads_.end(), head) == alignmentHeads_.end()) {
+                alignmentHeads_.push_back(head);
+            }
+        }
+    }
+
+    tokenEmbedding_ = transformerWeights::linear(folder, "token_embedding", vocabularySize_, width_, false);
+    transformerWeights::requireFloatStorage(folder, "positional_embedding", folder.tensor("positional_embedding"));
+    positions_ = floatTensor(folder, "positional_embedding", {textContext_, width_});
+    for (int i = 0; i < layers; ++i) {
+        const std::string prefix = "layers." + std::to_string(i);
+        blocks_.push_back({transformerWeights::norm(folder, prefix + ".self_attention_norm", width_),
+            transformerWeights::attention(folder, prefix + ".self_attention", width_),
+            transformerWeights::norm(folder, prefix + ".cross_attention_norm", width_),
+            transformerWeights::attention(folder, prefix + ".cross_attention", width_),
+            transformerWeights::norm(folder, prefix + ".mlp_norm", width_), transformerWeights::mlp(folder, prefix + ".mlp", width_)});
+    }
+    finalNorm_ = transformerWeights::norm(folder, "final_norm", width_);
+    pool_ = std::make_unique<ThreadPool>(context.threadCount);
+    buffers_ = BufferPool::create();
+}
+
+void WhisperTextDecoderProgram::run(std::initializer_list<Product> products) const
+{
+    int total = 0;
+    for (const auto& product : products) {
+        total += product.layer->outputs();
+    }
+    pool_->parallelFor(static_cast<std::size_t>(total), rowGrain(total, pool_->threadCount()), [&](std::size_t begin, std::size_t end) {
+        int offset = 0;
+        for (const auto& product : products) {
+            const int rows = product.layer->outputs();
+            const int first = std::max(static_cast<int>(begin) - offset, 0);
+            const int last = std::min(static_cast<int>(end) - offset, rows);
+            if (first < last) {
+                const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data();
+                matrixVector(product.layer->matrix(), product.input, bias, product.output, first, last);
+                if (product.gelu) {
+                    gelu(product.output + first, static_cast<std::size_t>(last - first));
+                }
+            }
+            offset += rows;
+        }
+    });
+}
+
+std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::crossState(
+    const MultiArray& encoderOutput) const
+{
+    // Recognise the encoder output by its contents: a caller may refill one array for a new window.
+    std::vector<float> unpacked;
+    const unsigned char* bytes = static_cast<const unsigned char*>(encoderOutput.dataPointer());
+    std::size_t size = encoderOutput.count() * elementSize(encoderOutput.dataType());
+    MultiArrayDataType keyType = encoderOutput.dataType();
+    if (!encoderOutput.isPacked()) {
+        unpacked.resize(encoderOutput.count());
+        readFloats(encoderOutput, unpacked.data());
+        bytes = reinterpret_cast<const unsigned char*>(unpacked.data());
+        size = unpacked.size() * sizeof(float);
+        keyType = MultiArrayDataType::float32;
+    }
+    {
+        std::lock_guard lock(crossMutex_);
+        for (auto it = crossStates_.begin(); it != crossStates_.end(); ++it) {
+            const CrossState& candidate = **it;
+            if (candidate.sourceType == keyType && candidate.source.size() == size
+                && std::memcmp(candidate.source.data(), bytes, size) == 0) {
+                auto state = *it;
+                crossStates_.erase(it);
+                crossStates_.push_front(state);
+                return state;
+            }
+        }
+    }
+    auto state = computeCrossState(encoderOutput, std::vector<unsigned char>(bytes, bytes + size));
+    std::lock_guard lock(crossMutex_);
+    crossStates_.push_front(state);
+    while (crossStates_.size() > crossStatesKept) {
+        crossStates_.pop_back();
+    }
+    return state;
+}
+
+std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::computeCrossState(
+    const MultiArray& encoderOutput, std::vector<unsigned char> sourceBytes) const
+{
+    auto state = std::make_shared<CrossState>();
+    state->sourceType = encoderOutput.isPacked() ? encoderOutput.dataType() : MultiArrayDataType::float32;
+    state->source = std::move(sourceBytes);
+
+    const std::size_t width = static_cast<std::size_t>(width_);
+    const std::size_t frames = static_cast<std::size_t>(audioFrames_);
+    auto channels = buffers_->floats(width * frames);
+    readFloats(encoderOutput, channels.get());
+    auto embeds = buffers_->floats(frames * width); // [frame][channel]
+    pool_->parallelFor(frames, framesPerTask, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t f = begin; f < end; ++f) {
+            for (std::size_t c = 0; c < width; ++c) {
+                embeds.get()[f * width + c] = channels.get()[c * frames + f];
+            }
+        }
+    });
+    channels.reset();
+
+    const std::size_t layers = blocks_.size();
+    state->keys.resize(layers);
+    state->values.resize(layers);
+    state->halfKeys.resize(layers);
+    state->halfValues.resize(layers);
+    const std::size_t count = frames * width;
+    for (std::size_t l = 0; l < layers; ++l) {
+        const AttentionWeights& cross = blocks_[l].crossAttention;
+        const bool half = cross.key.weight.dataType() == MultiArrayDataType::float16;
+        auto keys = buffers_->floats(count);
+        auto values = buffers_->floats(count);
+        if (half) {
+            state->halfKeys[l] = buffers_->halves(count);
+            state->halfValues[l] = buffers_->halves(count);
+        }
+        auto store = [&](float* result, std::uint16_t* halves, const float* bias) -> TileEpilogue {
+            return [=](const GemmTile& tile) {
+                const std::size_t span = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
+                for (int f = tile.rowBegin; f < tile.rowEnd; ++f) {
+                    const std::size_t at = static_cast<std::size_t>(f) * width + static_cast<std::size_t>(tile.columnBegin);
+                    if (bias) {
+                        axpy(1.0f, bias + tile.columnBegin, result + at, span);
+                    }
+                    if (halves) {
+                        floatToHalf(result + at, halves + at, span);
+                    }
+                }
+            };
+        };
+        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
+            cross.key.floats(*buffers_, *pool_).get(), width_, 0.0f, keys.get(), width_,
+            store(keys.get(), half ? state->halfKeys[l].get() : nullptr, nullptr));
+        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
+            cross.value.floats(*buffers_, *pool_).get(), width_, 0.0f, values.get(), width_,
+            store(values.get(), half ? state->halfValues[l].get() : nullptr, cross.value.bias.data()));
+        if (!half) {
+            state->keys[l] = std::move(keys);
+            state->values[l] = std::move(values);
+        }
+    }
+    return state;
+}
+
+DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvider& inputs) const
+{
+    const int token = readInteger(*inputs.featureValue("input_ids"), "input_ids", label_);
+    const int position = readInteger(*inputs.featureValue("cache_length"), "cache_length", label_);
+    if (token < 0 || token >= vocabularySize_) {
+        throw ModelError(label_ + ": input \"input_ids\" holds token " + std::to_string(token) + ", outside the vocabulary of "
+            + std::to_string(vocabularySize_));
+    }
+    if (position < 0 || position >= cacheLength_) {
+        throw ModelError(label_ + ": input \"cache_length\" is " + std::to_string(position) + ", outside 0 to "
+            + std::to_string(cacheLength_ - 1));
+    }
+    const MultiArray keyCache = *inputs.featureValue("key_cache");
+    const MultiArray valueCache = *inputs.featureValue("value_cache");
+    const MultiArray paddingMask = *inputs.featureValue("decoder_key_padding_mask");
+    const auto cross = crossState(*inputs.featureValue("encoder_output_embeds"));
+
+    const std::size_t width = static_cast<std::size_t>(width_);
+    const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
+    const std::size_t frames = static_cast<std::size_t>(audioFrames_);
+    const std::size_t cached = static_cast<std::size_t>(position);
+    const float scale = 1.0f / std::sqrt(static_cast<float>(headWidth));
+
+    std::vector<float> padding(cached);
+    for (std::size_t p = 0; p < cached; ++p) {
+        padding[p] = static_cast<float>(paddingMask.valueAtOffset(p * static_cast<std::size_t>(paddingMask.strides()[1])));
+    }
+
+    const int cacheWidth = static_cast<int>(blocks_.size()) * width_;
+    MultiArray keyUpdates = buffers_->array({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
+    MultiArray valueUpdates = buffers_->array({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
+    auto* keyOut = static_cast<std::uint16_t*>(keyUpdates.dataPointer());
+    auto* valueOut = static_cast<std::uint16_t*>(valueUpdates.dataPointer());
+
+    std::vector<float> x(width);
+    {
+        std::vector<float> row(width);
+        if (tokenEmbedding_.weight.dataType() == MultiArrayDataType::float16) {
+            halfToFloat(tokenEmbedding_.matrix().halfRow(token), row.data(), width);
+        } else {
+            std::copy_n(tokenEmbedding_.matrix().floatRow(token), width, row.data());
+        }
+        for (std::size_t c = 0; c < width; ++c) {
+            x[c] = row[c] + positions_[cached * width + c];
+        }
+    }
+
+    std::vector<float> normed(width), query(width), key(width), value(width), attended(width), projected(width);
+    std::vector<float> hidden(4 * width);
+    std::vector<float> crossProbabilities(static_cast<std::size_t>(heads_) * frames);
+    const std::size_t heads = static_cast<std::size_t>(heads_);
+    const std::size_t frameBlocks = std::clamp<std::size_t>(
+        (3 * static_cast<std::size_t>(pool_->threadCount()) + heads - 1) / heads, 1, std::max<std::size_t>(1, frames / 64));
+    const std::size_t framesPerBlock = (frames + frameBlocks - 1) / frameBlocks;
+    std::vector<AttentionPartial> partials(heads * frameBlocks);
+    std::vector<float> partialOutputs(heads * frameBlocks * headWidth);
+    std::vector<float> factors(frameBlocks);
+    std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
+    const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
+    const std::size_t keyColumnStride = static_cast<std::size_t>(keyCache.strides()[3]);
+    const std::size_t valueRowStride = static_cast<std::size_t>(valueCache.strides()[1]);
+    const std::size_t valueColumnStride = static_cast<std::size_t>(valueCache.strides()[3]);
+
+    for (std::size_t l = 0; l < blocks_.size(); ++l) {
+        const Block& block = blocks_[l];
+        const std::size_t layerOffset = l * width;
+
+        // Self-attention over the cached positions and this one.
+        layerNorm(x.data(), normed.data(), width, block.selfAttentionNorm.gain.data(), block.selfAttentionNorm.bias.data(),
+            transformerWeights::normEpsilon);
+        run({{&block.selfAttention.query, normed.data(), query.data()}, {&block.selfAttention.key, normed.data(), key.data()},
+            {&block.selfAttention.value, normed.data(), value.data()}});
+        // The step sees its own key and value as the cache will hold them.
+        floatToHalf(key.data(), keyOut + layerOffset, width);
+        floatToHalf(value.data(), valueOut + layerOffset, width);
+        halfToFloat(keyOut + layerOffset, key.data(), width);
+        halfToFloat(valueOut + layerOffset, value.data(), width);
+
+        pool_->parallelFor(static_cast<std::size_t>(heads_), 1, [&](std::size_t begin, std::size_t end) {
+            std::vector<float> scores(cached + 1);
+            for (std::size_t h = begin; h < end; ++h) {
+                const std::size_t first = layerOffset + h * headWidth;
+                const float* q = query.data() + h * headWidth;
+                std::fill(scores.begin(), scores.end(), 0.0f);
+                for (std::size_t j = 0; j < headWidth; ++j) {
+                    const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
+                    if (keyColumnStride == 1) {
+                        axpyHalf(q[j], row, scores.data(), cached);
+                    } else {
+                        for (std::size_t p = 0; p < cached; ++p) {
+                            scores[p] += q[j] * Float16::toFloat(row[p * keyColumnStride]);
+                        }
+                    }
+                }
+                for (std::size_t p = 0; p < cached; ++p) {
+                    scores[p] = scores[p] * scale + padding[p];
+                }
+                scores[cached] = dot(q, key.data() + h * headWidth, headWidth) * scale;
+                softmax(scores.data(), cached + 1, 1.0f);
+                float* out = attended.data() + h * headWidth;
+                for (std::size_t j = 0; j < headWidth; ++j) {
+                    const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
+                    float sum = 0;
+                    if (valueColumnStride == 1) {
+                        sum = dotHalf(row, scores.data(), cached);
+                    } else {
+                        for (std::size_t p = 0; p < cached; ++p) {
+                            sum += scores[p] * Float16::toFloat(row[p * valueColumnStride]);
+                        }
+                    }
+                    out[j] = sum + scores[cached] * value[h * headWidth + j];
+                }
+            }
+        });
+        run({{&block.selfAttention.output, attended.data(), projected.data()}});
+        axpy(1.0f, projected.data(), x.data(), width);
+
+        // Cross-attention over the encoder output.
+        layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
+            transformerWeights::normEpsilon);
+        run({{&block.crossAttention.query, normed.data(), query.data()}});
+        const bool half = cross->halfKeys[l] != nullptr;
+        // Heads split into blocks of frames for balance; each block's share is rescaled to the
+        // head's largest score when they are combined.
+        pool_->parallelFor(heads * frameBlocks, 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t task = begin; task < end; ++task) {
+                const std::size_t h = task / frameBlocks;
+                const std::size_t first = (task % frameBlocks) * framesPerBlock;
+                const std::size_t count = std::min(framesPerBlock, frames - first);
+                const float* q = query.data() + h * headWidth;
+                float* weights = crossProbabilities.data() + h * frames + first;
+                float* out = partialOutputs.data() + task * headWidth;
+                const std::size_t at = first * width + h * headWidth;
+                partials[task] = half ? attendBlock(q, cross->halfKeys[l].get() + at, cross->halfValues[l].get() + at, width,
+                                            count, headWidth, scale, weights, out)
+                                      : attendBlock(q, cross->keys[l].get() + at, cross->values[l].get() + at, width, count,
+                                            headWidth, scale, weights, out);
+            }
+        });
+        for (std::size_t h = 0; h < heads; ++h) {
+            float top = -std::numeric_limits<float>::infinity();
+            for (std::size_t b = 0; b < frameBlocks; ++b) {
+                top = std::max(top, partials[h * frameBlocks + b].maximum);
+            }
+            float total = 0;
+            for (std::size_t b = 0; b < frameBlocks; ++b) {
+                factors[b] = std::exp(partials[h * frameBlocks + b].maximum - top);
+                total += partials[h * frameBlocks + b].sum * factors[b];
+            }
+            float* out = attended.data() + h * headWidth;
+            std::fill(out, out + headWidth, 0.0f);
+            for (std::size_t b = 0; b < frameBlocks; ++b) {
+                factors[b] /= total;
+                axpy(factors[b], partialOutputs.data() + (h * frameBlocks + b) * headWidth, out, headWidth);
+            }
+            if (hasAlignmentOutput_) {
+                const bool aligned = std::find(alignmentHeads_.begin(), alignmentHeads_.end(),
+                                         std::pair<int, int> {static_cast<int>(l), static_cast<int>(h)})
+                    != alignmentHeads_.end();
+                if (aligned) {
+                    const float share = 1.0f / static_cast<float>(alignmentHeads_.size());
+                    for (std::size_t b = 0; b < frameBlocks; ++b) {
+                        const std::size_t first = b * framesPerBlock;
+                        axpy(share * factors[b], crossProbabilities.data() + h * frames + first, alignment.data() + first,
+                            std::min(framesPerBlock, frames - first));
+                    }
+                }
+            }
+        }
+        run({{&block.crossAttention.output, attended.data(), projected.data()}});
+        axpy(1.0f, projected.data(), x.data(), width);
+
+        // MLP.
+        layerNorm(x.data(), normed.data(), width, block.mlpNorm.gain.data(), block.mlpNorm.bias.data(),
+            transformerWeights::normEpsilon);
+        run({{&block.mlp.expand, normed.data(), hidden.data(), true}});
+        run({{&block.mlp.contract, hidden.data(), projected.data()}});
+        axpy(1.0f, projected.data(), x.data(), width);
+    }
+
+    layerNorm(x.data(), normed.data(), width, finalNorm_.gain.data(), finalNorm_.bias.data(), transformerWeights::normEpsilon);
+    MultiArray logits = buffers_->array({1, 1, vocabularySize_}, MultiArrayDataType::float32);
+    run({{&tokenEmbedding_, normed.data(), logits.data<float>()}});
+
+    DictionaryFeatureProvider result;
+    result.set("logits", logits);
+    result.set("key_cache_updates", keyUpdates);
+    result.set("value_cache_updates", valueUpdates);
+    if (hasAlignmentOutput_) {
+        MultiArray weights = buffers_->array({1, audioFrames_}, alignmentType_);
+        writeFloats(weights, alignment.data());
+        result.set("alignment_heads_weights", weights);
+    }
+    return result;
+}
+
+} // namespace ml

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "platform/ml/Program.hpp"
+#include "platform/ml/programs/TransformerWeights.hpp"
+#include "platform/ml/programs/kernels/BufferPool.hpp"
+#include "platform/ml/programs/kernels/ThreadPool.hpp"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace ml {
+
+// One step of the Whisper text decoder over an external key-value cache.
+//
+// Inputs: "input_ids" int32 [1] (the token), "cache_length" int32 [1] (its position c), "key_cache"
+// and "value_cache" float16 [1, layers * width, 1, S] (self-attention keys and values of positions
+// 0 to c - 1, row layer * width + channel, column position), "kv_cache_update_mask" int32 [1, S]
+// (accepted; the new position is c), "encoder_output_embeds" [1, width, 1, W] and
+// "decoder_key_padding_mask" float16 [1, S] (added to the scores of cached positions: 0 keeps a
+// position, -10000 drops it).
+// Outputs: "logits" float32 [1, 1, vocabulary], "key_cache_updates" and "value_cache_updates" float16
+// [1, layers * width, 1, 1] (the step's keys and values, for the caller to store at column c) and,
+// when declared, "alignment_heads_weights" [1, W] (cross-attention of the alignment heads, averaged).
+//
+// Cross-attention keys and values depend only on the encoder output, so they are computed once per
+// distinct encoder output and kept for the following steps.
+class WhisperTextDecoderProgram : public Program {
+public:
+    static constexpr const char* name = "whisper.textDecoder";
+    explicit WhisperTextDecoderProgram(const ProgramContext& context);
+    DictionaryFeatureProvider predict(const FeatureProvider& inputs) const override;
+
+private:
+    struct Block {
+        NormWeights selfAttentionNorm;
+        AttentionWeights selfAttention;
+        NormWeights crossAttentionNorm;
+        AttentionWeights crossAttention;
+        NormWeights mlpNorm;
+        MlpWeights mlp;
+    };
+
+    // Cross-attention keys and values of every layer for one encoder output, [W][width] each,
+    // stored as float16 where the layer's weights are (then `keys` and `values` stay empty).
+    struct CrossState {
+        MultiArrayDataType sourceType = MultiArrayDataType::float32;
+        std::vector<unsigned char> source; // the encoder output's packed bytes, to recognise it again
+        std::vector<std::shared_ptr<float>> keys;
+        std::vector<std::shared_ptr<float>> values;
+        std::vector<std::shared_ptr<std::uint16_t>> halfKeys;
+        std::vector<std::shared_ptr<std::uint16_t>> halfValues;
+    };
+
+    std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput) const;
+    std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput,
+        std::vector<unsigned char> sourceBytes) const;
+    // Matrix-vector products that share one parallel loop over their stacked rows.
+    struct Product {
+        const LinearWeights* layer;
+        const float* input;
+        float* output;
+        bool gelu = false;
+    };
+    void run(std::initializer_list<Product> products) const;
+
+    std::string label_;
+    int vocabularySize_ = 0;
+    int width_ = 0;
+    int heads_ = 0;
+    int textContext_ = 0;
+    int cacheLength_ = 0;
+    int audioFrames_ = 0;
+    bool hasAlignmentOutput_ = false;
+    MultiArrayDataType alignmentType_ = MultiArrayDataType::float32;
+    std::vector<std::pair<int, int>> alignmentHeads_;
+
+    LinearWeights tokenEmbedding_; // [vocabulary, width], also the output projection
+    std::vector<float> positions_;
+    std::vector<Block> blocks_;
+    NormWeights finalNorm_;
+    std::unique_ptr<ThreadPool> pool_;
+    std::shared_ptr<BufferPool> buffers_;
+
+    static constexpr std::size_t crossStatesKept = 2;
+    mutable std::mutex crossMutex_;
+    mutable std::deque<std::shared_ptr<const CrossState>> crossStates_;
+};
+
+} // namespace ml

@@ -1,0 +1,100 @@
+#include "platform/ml/programs/kernels/BufferPool.hpp"
+
+#include <cstdlib>
+#include <new>
+
+namespace ml {
+
+namespace {
+
+constexpr std::size_t alignment = 64;
+
+std::size_t roundedSize(std::size_t bytes)
+{
+    return (std::max<std::size_t>(bytes, 1) + alignment - 1) / alignment * alignment;
+}
+
+} // namespace
+
+std::shared_ptr<BufferPool> BufferPool::create(std::size_t keptBytes)
+{
+    return std::shared_ptr<BufferPool>(new BufferPool(keptBytes));
+}
+
+BufferPool::~BufferPool()
+{
+    for (const auto& [size, memory] : free_) {
+        std::free(memory);
+    }
+}
+
+std::shared_ptr<void> BufferPool::block(std::size_t bytes)
+{
+    const std::size_t size = roundedSize(bytes);
+    void* memory = nullptr;
+    std::size_t blockSize = size;
+    {
+        std::lock_guard lock(mutex_);
+        // The smallest free block that fits, unless it would waste more than half of itself.
+        auto it = free_.lower_bound(size);
+        if (it != free_.end() && it->first <= 2 * size) {
+            blockSize = it->first;
+            memory = it->second;
+            freeBytes_ -= blockSize;
+            free_.erase(it);
+        }
+    }
+    if (!memory) {
+        memory = std::aligned_alloc(alignment, size);
+        if (!memory) {
+            throw std::bad_alloc();
+        }
+    }
+    std::weak_ptr<BufferPool> owner = weak_from_this();
+    return std::shared_ptr<void>(memory, [owner, blockSize](void* p) {
+        if (auto pool = owner.lock()) {
+            pool->giveBack(p, blockSize);
+        } else {
+            std::free(p);
+        }
+    });
+}
+
+void BufferPool::giveBack(void* memory, std::size_t bytes)
+{
+    std::lock_guard lock(mutex_);
+    free_.emplace(bytes, memory);
+    freeBytes_ += bytes;
+    // Over budget: let the largest blocks go first.
+    while (freeBytes_ > keptBytes_ && !free_.empty()) {
+        auto largest = std::prev(free_.end());
+        freeBytes_ -= largest->first;
+        std::free(largest->second);
+        free_.erase(largest);
+    }
+}
+
+std::shared_ptr<float> BufferPool::floats(std::size_t count)
+{
+    auto memory = block(count * sizeof(float));
+    return std::shared_ptr<float>(memory, static_cast<float*>(memory.get()));
+}
+
+std::shared_ptr<std::uint16_t> BufferPool::halves(std::size_t count)
+{
+    auto memory = block(count * sizeof(std::uint16_t));
+    return std::shared_ptr<std::uint16_t>(memory, static_cast<std::uint16_t*>(memory.get()));
+}
+
+MultiArray BufferPool::array(const std::vector<int>& shape, MultiArrayDataType type)
+{
+    std::size_t count = 1;
+    for (int dimension : shape) {
+        count *= static_cast<std::size_t>(std::max(dimension, 0));
+    }
+    auto memory = block(count * elementSize(type));
+    void* data = memory.get();
+    return MultiArray(std::move(memory), data, shape, type, packedStrides(shape));
+}
+
+} // namespace ml

@@ -1,0 +1,190 @@
+#include "platform/ml/programs/kernels/MatrixKernels.hpp"
+
+#include "platform/ml/Float16.hpp"
+#include "platform/ml/programs/kernels/CpuFeatures.hpp"
+#include "platform/ml/programs/kernels/ThreadPool.hpp"
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
+
+#include <cblas.h>
+
+#include <algorithm>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ML_VECTOR_TARGET __attribute__((target("avx2,fma,f16c")))
+#define ML_HAS_X86 1
+#endif
+
+namespace ml {
+
+namespace {
+
+constexpr int tileRows = 192;
+constexpr int tileColumns = 256;
+
+// BLAS's own threads would compete with the pools for the cores; every call here runs on its
+// caller's thread.
+void useSingleThreadedBlas()
+{
+    static const bool done = [] {
+        openblas_set_num_threads(1);
+        return true;
+    }();
+    (void)done;
+}
+
+#ifdef ML_HAS_X86
+
+ML_VECTOR_TARGET inline float sum8(__m256 v)
+{
+    __m128 low = _mm_add_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+    low = _mm_add_ps(low, _mm_movehl_ps(low, low));
+    low = _mm_add_ss(low, _mm_movehdup_ps(low));
+    return _mm_cvtss_f32(low);
+}
+
+ML_VECTOR_TARGET inline __m256 loadRow(const std::uint16_t* p)
+{
+    return _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+ML_VECTOR_TARGET inline __m256 loadRow(const float* p)
+{
+    return _mm256_loadu_ps(p);
+}
+
+inline float scalarAt(const std::uint16_t* p, int i) { return Float16::toFloat(p[i]); }
+inline float scalarAt(const float* p, int i) { return p[i]; }
+
+// Four rows at a time so that each load of x serves four rows.
+template<typename Element>
+ML_VECTOR_TARGET void matrixVectorVector(const Element* base, int columns, const float* x, const float* bias, float* y,
+    int rowBegin, int rowEnd)
+{
+    const std::size_t stride = static_cast<std::size_t>(columns);
+    const int vectorColumns = columns & ~7;
+    int r = rowBegin;
+    for (; r + 4 <= rowEnd; r += 4) {
+        const Element* r0 = base + static_cast<std::size_t>(r) * stride;
+        const Element* r1 = r0 + stride;
+        const Element* r2 = r1 + stride;
+        const Element* r3 = r2 + stride;
+        __m256 a0 = _mm256_setzero_ps(), a1 = _mm256_setzero_ps(), a2 = _mm256_setzero_ps(), a3 = _mm256_setzero_ps();
+        for (int c = 0; c < vectorColumns; c += 8) {
+            const __m256 xv = _mm256_loadu_ps(x + c);
+            a0 = _mm256_fmadd_ps(loadRow(r0 + c), xv, a0);
+            a1 = _mm256_fmadd_ps(loadRow(r1 + c), xv, a1);
+            a2 = _mm256_fmadd_ps(loadRow(r2 + c), xv, a2);
+            a3 = _mm256_fmadd_ps(loadRow(r3 + c), xv, a3);
+        }
+        float s0 = sum8(a0), s1 = sum8(a1), s2 = sum8(a2), s3 = sum8(a3);
+        for (int c = vectorColumns; c < columns; ++c) {
+            s0 += scalarAt(r0, c) * x[c];
+            s1 += scalarAt(r1, c) * x[c];
+            s2 += scalarAt(r2, c) * x[c];
+            s3 += scalarAt(r3, c) * x[c];
+        }
+        if (bias) {
+            s0 += bias[r];
+            s1 += bias[r + 1];
+            s2 += bias[r + 2];
+            s3 += bias[r + 3];
+        }
+        y[r] = s0;
+        y[r + 1] = s1;
+        y[r + 2] = s2;
+        y[r + 3] = s3;
+    }
+    for (; r < rowEnd; ++r) {
+        const Element* row = base + static_cast<std::size_t>(r) * stride;
+        __m256 a = _mm256_setzero_ps();
+        for (int c = 0; c < vectorColumns; c += 8) {
+            a = _mm256_fmadd_ps(loadRow(row + c), _mm256_loadu_ps(x + c), a);
+        }
+        float s = sum8(a);
+        for (int c = vectorColumns; c < columns; ++c) {
+            s += scalarAt(row, c) * x[c];
+        }
+        y[r] = s + (bias ? bias[r] : 0.0f);
+    }
+}
+
+#endif
+
+} // namespace
+
+void matrixVector(const WeightMatrix& w, const float* x, const float* bias, float* y, int rowBegin, int rowEnd)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        if (w.isHalf) {
+            matrixVectorVector(static_cast<const std::uint16_t*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+        } else {
+            matrixVectorVector(static_cast<const float*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+        }
+        return;
+    }
+#endif
+    for (int r = rowBegin; r < rowEnd; ++r) {
+        const float s = w.isHalf ? dotHalf(w.halfRow(r), x, static_cast<std::size_t>(w.columns))
+                                 : dot(w.floatRow(r), x, static_cast<std::size_t>(w.columns));
+        y[r] = s + (bias ? bias[r] : 0.0f);
+    }
+}
+
+void multiplyTransposed(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta,
+    float* c, int ldc)
+{
+    if (m == 0 || n == 0) {
+        return;
+    }
+    useSingleThreadedBlas();
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
+}
+
+void multiply(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta, float* c,
+    int ldc)
+{
+    if (m == 0 || n == 0) {
+        return;
+    }
+    useSingleThreadedBlas();
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
+}
+
+void parallelMultiply(ThreadPool& pool, bool transposedB, int m, int n, int k, float alpha, const float* a, int lda,
+    const float* b, int ldb, float beta, float* c, int ldc, const TileEpilogue& epilogue)
+{
+    if (m <= 0 || n <= 0) {
+        return;
+    }
+    const int columns = n <= tileColumns * 3 / 2 ? n : tileColumns;
+    const int rowTiles = (m + tileRows - 1) / tileRows;
+    const int columnTiles = (n + columns - 1) / columns;
+    pool.parallelFor(static_cast<std::size_t>(rowTiles) * static_cast<std::size_t>(columnTiles), 1,
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t index = begin; index < end; ++index) {
+                GemmTile tile;
+                tile.rowBegin = static_cast<int>(index / static_cast<std::size_t>(columnTiles)) * tileRows;
+                tile.rowEnd = std::min(m, tile.rowBegin + tileRows);
+                tile.columnBegin = static_cast<int>(index % static_cast<std::size_t>(columnTiles)) * columns;
+                tile.columnEnd = std::min(n, tile.columnBegin + columns);
+                const float* tileA = a + static_cast<std::size_t>(tile.rowBegin) * static_cast<std::size_t>(lda);
+                const float* tileB = transposedB ? b + static_cast<std::size_t>(tile.columnBegin) * static_cast<std::size_t>(ldb)
+                                                 : b + tile.columnBegin;
+                float* tileC = c + static_cast<std::size_t>(tile.rowBegin) * static_cast<std::size_t>(ldc) + tile.columnBegin;
+                const int rows = tile.rowEnd - tile.rowBegin;
+                const int cols = tile.columnEnd - tile.columnBegin;
+                if (transposedB) {
+                    multiplyTransposed(rows, cols, k, alpha, tileA, lda, tileB, ldb, beta, tileC, ldc);
+                } else {
+                    multiply(rows, cols, k, alpha, tileA, lda, tileB, ldb, beta, tileC, ldc);
+                }
+                if (epilogue) {
+                    epilogue(tile);
+                }
+            }
+        });
+}
+
+} // namespace ml

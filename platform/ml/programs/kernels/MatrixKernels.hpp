@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace ml {
+
+class ThreadPool;
+
+// A row-major weight matrix as stored in a model folder: float32 or float16 elements, one row per
+// output of a linear layer.
+struct WeightMatrix {
+    const void* data = nullptr;
+    bool isHalf = false;
+    int rows = 0;
+    int columns = 0;
+
+    const float* floatRow(int row) const
+    {
+        return static_cast<const float*>(data) + static_cast<std::size_t>(row) * static_cast<std::size_t>(columns);
+    }
+    const std::uint16_t* halfRow(int row) const
+    {
+        return static_cast<const std::uint16_t*>(data) + static_cast<std::size_t>(row) * static_cast<std::size_t>(columns);
+    }
+};
+
+// y[r] = dot(row r of w, x) (+ bias[r] when given) for rows [rowBegin, rowEnd).
+void matrixVector(const WeightMatrix& w, const float* x, const float* bias, float* y, int rowBegin, int rowEnd);
+
+// Matrix products run as single-threaded BLAS calls: parallel work is split over tiles by the
+// programs' own pools, so BLAS keeps no threads of its own spinning beside them.
+
+// C[m x n] = alpha * A[m x k] * B[n x k]^T + beta * C, row-major with leading dimensions; float32 only.
+void multiplyTransposed(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta,
+    float* c, int ldc);
+
+// C[m x n] = alpha * A[m x k] * B[k x n] + beta * C, row-major.
+void multiply(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta, float* c,
+    int ldc);
+
+struct GemmTile {
+    int rowBegin = 0;
+    int rowEnd = 0;
+    int columnBegin = 0;
+    int columnEnd = 0;
+};
+
+// Runs on the thread that computed a tile, right after it, while the tile is still in cache.
+using TileEpilogue = std::function<void(const GemmTile& tile)>;
+
+// C = alpha * A * op(B) + beta * C with op(B) = B^T for a [n x k] B when `transposedB`, else a
+// [k x n] B; spread over the pool in tiles.
+void parallelMultiply(ThreadPool& pool, bool transposedB, int m, int n, int k, float alpha, const float* a, int lda,
+    const float* b, int ldb, float beta, float* c, int ldc, const TileEpilogue& epilogue = {});
+
+} // namespace ml

@@ -1,0 +1,445 @@
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
+
+#include "platform/ml/Float16.hpp"
+#include "platform/ml/programs/kernels/CpuFeatures.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ML_VECTOR_TARGET __attribute__((target("avx2,fma,f16c")))
+#define ML_HAS_X86 1
+#endif
+
+namespace ml {
+
+namespace {
+
+#ifdef ML_HAS_X86
+
+ML_VECTOR_TARGET inline float horizontalSum(__m256 v)
+{
+    __m128 low = _mm256_castps256_ps128(v);
+    __m128 high = _mm256_extractf128_ps(v, 1);
+    low = _mm_add_ps(low, high);
+    __m128 shuffled = _mm_movehdup_ps(low);
+    low = _mm_add_ps(low, shuffled);
+    shuffled = _mm_movehl_ps(shuffled, low);
+    return _mm_cvtss_f32(_mm_add_ss(low, shuffled));
+}
+
+ML_VECTOR_TARGET inline float horizontalMax(__m256 v)
+{
+    __m128 m = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+    m = _mm_max_ps(m, _mm_movehl_ps(m, m));
+    m = _mm_max_ss(m, _mm_movehdup_ps(m));
+    return _mm_cvtss_f32(m);
+}
+
+inline __attribute__((always_inline)) ML_VECTOR_TARGET __m128i loadHalves(const std::uint16_t* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// e^x to about 2 ulp for x in the float range; large negative inputs give 0.
+ML_VECTOR_TARGET inline __m256 exp256(__m256 x)
+{
+    const __m256 tooSmall = _mm256_cmp_ps(x, _mm256_set1_ps(-87.33f), _CMP_LT_OQ);
+    x = _mm256_min_ps(_mm256_max_ps(x, _mm256_set1_ps(-87.33f)), _mm256_set1_ps(88.72f));
+    const __m256 n = _mm256_round_ps(_mm256_mul_ps(x, _mm256_set1_ps(1.44269504f)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    __m256 r = _mm256_fnmadd_ps(n, _mm256_set1_ps(0.693359375f), x);
+    r = _mm256_fnmadd_ps(n, _mm256_set1_ps(-2.12194440e-4f), r);
+    __m256 p = _mm256_set1_ps(1.0f / 720.0f);
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f / 120.0f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f / 24.0f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f / 6.0f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(0.5f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f));
+    // n lies in [-126, 128]: split the power of two so that neither factor overflows.
+    const __m256i k = _mm256_cvtps_epi32(n);
+    const __m256i half = _mm256_srai_epi32(k, 1);
+    const __m256 scaleA = _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_add_epi32(half, _mm256_set1_epi32(127)), 23));
+    const __m256 scaleB = _mm256_castsi256_ps(
+        _mm256_slli_epi32(_mm256_add_epi32(_mm256_sub_epi32(k, half), _mm256_set1_epi32(127)), 23));
+    const __m256 result = _mm256_mul_ps(_mm256_mul_ps(p, scaleA), scaleB);
+    return _mm256_andnot_ps(tooSmall, result);
+}
+
+ML_VECTOR_TARGET void halfToFloatVector(const std::uint16_t* s, float* d, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        _mm256_storeu_ps(d + i, _mm256_cvtph_ps(loadHalves(s + i)));
+    }
+    for (; i < n; ++i) {
+        d[i] = Float16::toFloat(s[i]);
+    }
+}
+
+ML_VECTOR_TARGET void floatToHalfVector(const float* s, std::uint16_t* d, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+            _mm256_cvtps_ph(_mm256_loadu_ps(s + i), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+    }
+    for (; i < n; ++i) {
+        d[i] = Float16::fromFloat(s[i]);
+    }
+}
+
+ML_VECTOR_TARGET float dotVector(const float* a, const float* b, std::size_t n)
+{
+    __m256 s0 = _mm256_setzero_ps(), s1 = _mm256_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        s0 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i), s0);
+        s1 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i + 8), _mm256_loadu_ps(b + i + 8), s1);
+    }
+    for (; i + 8 <= n; i += 8) {
+        s0 = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i), s0);
+    }
+    float sum = horizontalSum(_mm256_add_ps(s0, s1));
+    for (; i < n; ++i) {
+        sum += a[i] * b[i];
+    }
+    return sum;
+}
+
+ML_VECTOR_TARGET float dotHalfVector(const std::uint16_t* a, const float* b, std::size_t n)
+{
+    __m256 s0 = _mm256_setzero_ps(), s1 = _mm256_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        s0 = _mm256_fmadd_ps(_mm256_cvtph_ps(loadHalves(a + i)), _mm256_loadu_ps(b + i), s0);
+        s1 = _mm256_fmadd_ps(_mm256_cvtph_ps(loadHalves(a + i + 8)), _mm256_loadu_ps(b + i + 8), s1);
+    }
+    for (; i + 8 <= n; i += 8) {
+        s0 = _mm256_fmadd_ps(_mm256_cvtph_ps(loadHalves(a + i)), _mm256_loadu_ps(b + i), s0);
+    }
+    float sum = horizontalSum(_mm256_add_ps(s0, s1));
+    for (; i < n; ++i) {
+        sum += Float16::toFloat(a[i]) * b[i];
+    }
+    return sum;
+}
+
+ML_VECTOR_TARGET void axpyVector(float alpha, const float* x, float* y, std::size_t n)
+{
+    const __m256 a = _mm256_set1_ps(alpha);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        _mm256_storeu_ps(y + i, _mm256_fmadd_ps(a, _mm256_loadu_ps(x + i), _mm256_loadu_ps(y + i)));
+    }
+    for (; i < n; ++i) {
+        y[i] += alpha * x[i];
+    }
+}
+
+ML_VECTOR_TARGET void axpyHalfVector(float alpha, const std::uint16_t* x, float* y, std::size_t n)
+{
+    const __m256 a = _mm256_set1_ps(alpha);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        _mm256_storeu_ps(y + i, _mm256_fmadd_ps(a, _mm256_cvtph_ps(loadHalves(x + i)), _mm256_loadu_ps(y + i)));
+    }
+    for (; i < n; ++i) {
+        y[i] += alpha * Float16::toFloat(x[i]);
+    }
+}
+
+// erf by Abramowitz and Stegun 7.1.26 (absolute error below 1.5e-7).
+ML_VECTOR_TARGET void geluVector(float* x, std::size_t n)
+{
+    const __m256 signMask = _mm256_set1_ps(-0.0f);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 v = _mm256_loadu_ps(x + i);
+        const __m256 z = _mm256_mul_ps(v, _mm256_set1_ps(0.70710678f));
+        const __m256 az = _mm256_andnot_ps(signMask, z);
+        const __m256 t = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_fmadd_ps(az, _mm256_set1_ps(0.3275911f), _mm256_set1_ps(1.0f)));
+        __m256 poly = _mm256_set1_ps(1.061405429f);
+        poly = _mm256_fmadd_ps(poly, t, _mm256_set1_ps(-1.453152027f));
+        poly = _mm256_fmadd_ps(poly, t, _mm256_set1_ps(1.421413741f));
+        poly = _mm256_fmadd_ps(poly, t, _mm256_set1_ps(-0.284496736f));
+        poly = _mm256_fmadd_ps(poly, t, _mm256_set1_ps(0.254829592f));
+        poly = _mm256_mul_ps(poly, t);
+        const __m256 e = exp256(_mm256_sub_ps(_mm256_setzero_ps(), _mm256_mul_ps(az, az)));
+        const __m256 erfAbs = _mm256_fnmadd_ps(poly, e, _mm256_set1_ps(1.0f));
+        const __m256 erf = _mm256_or_ps(erfAbs, _mm256_and_ps(z, signMask));
+        _mm256_storeu_ps(x + i, _mm256_mul_ps(_mm256_mul_ps(v, _mm256_set1_ps(0.5f)), _mm256_add_ps(erf, _mm256_set1_ps(1.0f))));
+    }
+    for (; i < n; ++i) {
+        x[i] = 0.5f * x[i] * (1.0f + std::erf(x[i] * 0.70710678f));
+    }
+}
+
+ML_VECTOR_TARGET float maximumVector(const float* x, std::size_t n)
+{
+    __m256 maxV = _mm256_set1_ps(-std::numeric_limits<float>::infinity());
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        maxV = _mm256_max_ps(maxV, _mm256_loadu_ps(x + i));
+    }
+    float result = horizontalMax(maxV);
+    for (; i < n; ++i) {
+        result = std::max(result, x[i]);
+    }
+    return result;
+}
+
+ML_VECTOR_TARGET float exponentiateVector(float* x, std::size_t n, float scale, float shift)
+{
+    const __m256 s = _mm256_set1_ps(scale);
+    const __m256 offset = _mm256_set1_ps(shift);
+    __m256 sumV = _mm256_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 e = exp256(_mm256_fmsub_ps(_mm256_loadu_ps(x + i), s, offset));
+        _mm256_storeu_ps(x + i, e);
+        sumV = _mm256_add_ps(sumV, e);
+    }
+    float sum = horizontalSum(sumV);
+    for (; i < n; ++i) {
+        x[i] = std::exp(x[i] * scale - shift);
+        sum += x[i];
+    }
+    return sum;
+}
+
+ML_VECTOR_TARGET void scaleVector(float* x, std::size_t n, float factor)
+{
+    const __m256 f = _mm256_set1_ps(factor);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        _mm256_storeu_ps(x + i, _mm256_mul_ps(_mm256_loadu_ps(x + i), f));
+    }
+    for (; i < n; ++i) {
+        x[i] *= factor;
+    }
+}
+
+// Two passes (mean, then squared deviations) with eight partial sums per pass.
+ML_VECTOR_TARGET void layerNormVector(const float* x, float* y, std::size_t n, const float* gain, const float* bias, float epsilon)
+{
+    __m256 sumV = _mm256_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        sumV = _mm256_add_ps(sumV, _mm256_loadu_ps(x + i));
+    }
+    float sum = horizontalSum(sumV);
+    for (; i < n; ++i) {
+        sum += x[i];
+    }
+    const float mean = sum / static_cast<float>(n);
+    const __m256 meanV = _mm256_set1_ps(mean);
+    __m256 squaresV = _mm256_setzero_ps();
+    i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 d = _mm256_sub_ps(_mm256_loadu_ps(x + i), meanV);
+        squaresV = _mm256_fmadd_ps(d, d, squaresV);
+    }
+    float squares = horizontalSum(squaresV);
+    for (; i < n; ++i) {
+        squares += (x[i] - mean) * (x[i] - mean);
+    }
+    const float inverse = 1.0f / std::sqrt(squares / static_cast<float>(n) + epsilon);
+    const __m256 inverseV = _mm256_set1_ps(inverse);
+    i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 normed = _mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(x + i), meanV), inverseV);
+        _mm256_storeu_ps(y + i, _mm256_fmadd_ps(normed, _mm256_loadu_ps(gain + i), _mm256_loadu_ps(bias + i)));
+    }
+    for (; i < n; ++i) {
+        y[i] = (x[i] - mean) * inverse * gain[i] + bias[i];
+    }
+}
+
+#endif
+
+void softmaxPlain(float* x, std::size_t n, float scale)
+{
+    float maximum = -std::numeric_limits<float>::infinity();
+    for (std::size_t i = 0; i < n; ++i) {
+        maximum = std::max(maximum, x[i] * scale);
+    }
+    float sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = std::isinf(maximum) && maximum < 0 ? 1.0f : std::exp(x[i] * scale - maximum);
+        sum += x[i];
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] /= sum;
+    }
+}
+
+} // namespace
+
+void halfToFloat(const std::uint16_t* source, float* destination, std::size_t count)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return halfToFloatVector(source, destination, count);
+    }
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        destination[i] = Float16::toFloat(source[i]);
+    }
+}
+
+void floatToHalf(const float* source, std::uint16_t* destination, std::size_t count)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return floatToHalfVector(source, destination, count);
+    }
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        destination[i] = Float16::fromFloat(source[i]);
+    }
+}
+
+float dot(const float* a, const float* b, std::size_t count)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return dotVector(a, b, count);
+    }
+#endif
+    float sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += a[i] * b[i];
+    }
+    return sum;
+}
+
+float dotHalf(const std::uint16_t* a, const float* b, std::size_t count)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return dotHalfVector(a, b, count);
+    }
+#endif
+    float sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += Float16::toFloat(a[i]) * b[i];
+    }
+    return sum;
+}
+
+void axpy(float alpha, const float* x, float* y, std::size_t count)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return axpyVector(alpha, x, y, count);
+    }
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        y[i] += alpha * x[i];
+    }
+}
+
+void axpyHalf(float alpha, const std::uint16_t* x, float* y, std::size_t count)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return axpyHalfVector(alpha, x, y, count);
+    }
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        y[i] += alpha * Float16::toFloat(x[i]);
+    }
+}
+
+void layerNorm(const float* x, float* y, std::size_t count, const float* gain, const float* bias, float epsilon)
+{
+    if (count == 0) {
+        return;
+    }
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return layerNormVector(x, y, count, gain, bias, epsilon);
+    }
+#endif
+    double sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += x[i];
+    }
+    const float mean = static_cast<float>(sum / static_cast<double>(count));
+    double squares = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float d = x[i] - mean;
+        squares += static_cast<double>(d) * d;
+    }
+    const float inverse = 1.0f / std::sqrt(static_cast<float>(squares / static_cast<double>(count)) + epsilon);
+    for (std::size_t i = 0; i < count; ++i) {
+        y[i] = (x[i] - mean) * inverse * gain[i] + bias[i];
+    }
+}
+
+void gelu(float* x, std::size_t count)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return geluVector(x, count);
+    }
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        x[i] = 0.5f * x[i] * (1.0f + std::erf(x[i] * 0.70710678f));
+    }
+}
+
+float maximum(const float* x, std::size_t count)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return maximumVector(x, count);
+    }
+#endif
+    float result = -std::numeric_limits<float>::infinity();
+    for (std::size_t i = 0; i < count; ++i) {
+        result = std::max(result, x[i]);
+    }
+    return result;
+}
+
+float exponentiate(float* x, std::size_t count, float scale, float shift)
+{
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return exponentiateVector(x, count, scale, shift);
+    }
+#endif
+    float sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        x[i] = std::exp(x[i] * scale - shift);
+        sum += x[i];
+    }
+    return sum;
+}
+
+void softmax(float* x, std::size_t count, float scale)
+{
+    if (count == 0) {
+        return;
+    }
+    const float top = maximum(x, count);
+    if (!std::isfinite(top)) {
+        softmaxPlain(x, count, scale);
+        return;
+    }
+    const float sum = exponentiate(x, count, scale, top * scale);
+#ifdef ML_HAS_X86
+    if (hasVectorUnits()) {
+        return scaleVector(x, count, 1.0f / sum);
+    }
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        x[i] /= sum;
+    }
+}
+
+} // namespace ml

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ml {
+
+// Element kernels on float32 rows; float16 data is passed as its bit patterns.
+
+void halfToFloat(const std::uint16_t* source, float* destination, std::size_t count);
+void floatToHalf(const float* source, std::uint16_t* destination, std::size_t count);
+
+float dot(const float* a, const float* b, std::size_t count);
+float dotHalf(const std::uint16_t* a, const float* b, std::size_t count);
+// y += alpha * x
+void axpy(float alpha, const float* x, float* y, std::size_t count);
+void axpyHalf(float alpha, const std::uint16_t* x, float* y, std::size_t count);
+
+// y = (x - mean) / sqrt(variance + epsilon) * gain + bias; x and y may be the same row.
+void layerNorm(const float* x, float* y, std::size_t count, const float* gain, const float* bias, float epsilon);
+
+// x = x * Phi(x), the exact (error-function) form.
+void gelu(float* x, std::size_t count);
+
+// x = softmax(x * scale), in place, for scale > 0.
+void softmax(float* x, std::size_t count, float scale);
+
+// The largest element (negative infinity for none).
+float maximum(const float* x, std::size_t count);
+// x = exp(x * scale - shift), in place; returns the sum of the results.
+float exponentiate(float* x, std::size_t count, float scale, float shift);
+
+} // namespace ml

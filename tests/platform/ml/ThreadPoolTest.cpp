@@ -1,0 +1,91 @@
+#include "platform/ml/programs/kernels/BufferPool.hpp"
+#include "platform/ml/programs/kernels/ThreadPool.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using namespace ml;
+
+namespace {
+
+// Runs one loop and checks that every index was visited exactly once, by a valid slot.
+void expectEachIndexOnce(ThreadPool& pool, std::size_t count, std::size_t grain)
+{
+    std::vector<std::atomic<int>> visits(count);
+    std::atomic<bool> slotsValid {true};
+    pool.parallelForWithSlot(count, grain, [&](int slot, std::size_t begin, std::size_t end) {
+        if (slot < 0 || slot >= pool.threadCount() || end - begin > grain || begin >= end) {
+            slotsValid = false;
+        }
+        for (std::size_t i = begin; i < end; ++i) {
+            visits[i].fetch_add(1);
+        }
+    });
+    EXPECT_TRUE(slotsValid);
+    for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(visits[i].load(), 1) << "index " << i << " of " << count << " in grains of " << grain;
+    }
+}
+
+} // namespace
+
+TEST(ThreadPool, CoversEveryIndexOnceForAnyCountAndGrain)
+{
+    for (int threads : {1, 3, 8}) {
+        ThreadPool pool(threads);
+        EXPECT_EQ(pool.threadCount(), threads);
+        for (std::size_t count : {0u, 1u, 7u, 64u, 1000u, 4099u}) {
+            for (std::size_t grain : {1u, 3u, 64u, 5000u}) {
+                expectEachIndexOnce(pool, count, grain);
+            }
+        }
+        // Many loops back to back: workers must never run a range of a loop that has finished.
+        for (int round = 0; round < 300; ++round) {
+            expectEachIndexOnce(pool, 37 + static_cast<std::size_t>(round % 11), 2);
+        }
+    }
+}
+
+TEST(ThreadPool, CallersSharingAPoolEachGetTheirWholeLoop)
+{
+    ThreadPool pool(4);
+    std::atomic<long> totals[2] = {0, 0};
+    auto caller = [&](int which) {
+        for (int round = 0; round < 200; ++round) {
+            pool.parallelFor(100, 7, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t i = begin; i < end; ++i) {
+                    totals[which].fetch_add(static_cast<long>(i));
+                }
+            });
+        }
+    };
+    std::thread first(caller, 0);
+    std::thread second(caller, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(totals[0].load(), 200L * 4950);
+    EXPECT_EQ(totals[1].load(), 200L * 4950);
+}
+
+TEST(BufferPool, ReusesReleasedBlocksAndOutlivesItsArrays)
+{
+    auto buffers = BufferPool::create();
+    float* first = nullptr;
+    {
+        auto block = buffers->floats(1000);
+        first = block.get();
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % 64, 0u);
+    }
+    EXPECT_EQ(buffers->floats(900).get(), first) << "a released block of fitting size comes back";
+    auto held = buffers->floats(1000);
+    EXPECT_NE(buffers->floats(1000).get(), held.get()) << "a held block is never handed out twice";
+
+    MultiArray array = buffers->array({2, 3}, MultiArrayDataType::float16);
+    EXPECT_TRUE(array.isPacked());
+    array.fill(1.5);
+    buffers.reset();
+    EXPECT_EQ(array.value({1, 2}), 1.5) << "arrays keep their storage after the pool is gone";
+}

@@ -1,0 +1,245 @@
+#include "tools/make-model/CheckpointConverter.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+namespace ml {
+
+namespace {
+
+std::vector<std::string> split(const std::string& name)
+{
+    std::vector<std::string> parts;
+    std::stringstream stream(name);
+    for (std::string part; std::getline(stream, part, '.');) {
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+std::string join(const std::vector<std::string>& parts, std::size_t from)
+{
+    std::string text;
+    for (std::size_t i = from; i < parts.size(); ++i) {
+        text += (text.empty() ? "" : ".") + parts[i];
+    }
+    return text;
+}
+
+bool isNumber(const std::string& text)
+{
+    return !text.empty() && text.size() < 6 && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::optional<std::string> projectionName(const std::string& part)
+{
+    if (part == "q_proj" || part == "query") return "query";
+    if (part == "k_proj" || part == "key") return "key";
+    if (part == "v_proj" || part == "value") return "value";
+    if (part == "out_proj" || part == "out") return "output";
+    return std::nullopt;
+}
+
+// The name of a block tensor inside "layers.N.", from either scheme.
+std::optional<std::string> blockTensorName(bool encoder, const std::vector<std::string>& rest)
+{
+    if (rest.size() < 2) {
+        return std::nullopt;
+    }
+    const std::string& head = rest[0];
+    const std::string tail = join(rest, 1);
+    if (head == "self_attn" || head == "attn" || head == "encoder_attn" || head == "cross_attn") {
+        if (rest.size() != 3) {
+            return std::nullopt;
+        }
+        const auto projection = projectionName(rest[1]);
+        if (!projection) {
+            return std::nullopt;
+        }
+        const bool cross = head == "encoder_attn" || head == "cross_attn";
+        if (cross && encoder) {
+            return std::nullopt;
+        }
+        const std::string block = cross ? "cross_attention" : (encoder ? "attention" : "self_attention");
+        return block + "." + *projection + "." + rest[2];
+    }
+    if (head == "self_attn_layer_norm" || head == "attn_ln") {
+        return std::string(encoder ? "attention_norm." : "self_attention_norm.") + tail;
+    }
+    if ((head == "encoder_attn_layer_norm" || head == "cross_attn_ln") && !encoder) {
+        return "cross_attention_norm." + tail;
+    }
+    if (head == "fc1" || head == "fc2") {
+        return "mlp." + head + "." + tail;
+    }
+    if (head == "mlp" && rest.size() == 3 && (rest[1] == "0" || rest[1] == "2")) {
+        return std::string(rest[1] == "0" ? "mlp.fc1." : "mlp.fc2.") + rest[2];
+    }
+    if (head == "final_layer_norm" || head == "mlp_ln") {
+        return "mlp_norm." + tail;
+    }
+    return std::nullopt;
+}
+
+// "encoder.<folder name>" or "decoder.<folder name>" for a checkpoint tensor; nothing for tensors
+// the folders do not hold (such as a tied output projection).
+std::optional<std::string> canonicalName(std::string name)
+{
+    if (name.rfind("model.", 0) == 0) {
+        name = name.substr(6);
+    }
+    const auto parts = split(name);
+    if (parts.size() < 2 || (parts[0] != "encoder" && parts[0] != "decoder")) {
+        return std::nullopt;
+    }
+    const bool encoder = parts[0] == "encoder";
+    if ((parts[1] == "layers" || parts[1] == "blocks") && parts.size() > 3 && isNumber(parts[2])) {
+        const auto inner = blockTensorName(encoder, std::vector<std::string>(parts.begin() + 3, parts.end()));
+        if (!inner) {
+            return std::nullopt;
+        }
+        return parts[0] + ".layers." + std::to_string(std::stoi(parts[2])) + "." + *inner;
+    }
+    const std::string rest = join(parts, 1);
+    if (encoder && (rest == "conv1.weight" || rest == "conv1.bias" || rest == "conv2.weight" || rest == "conv2.bias")) {
+        return "encoder." + rest;
+    }
+    if (rest == "embed_positions.weight" || rest == "positional_embedding") {
+        return parts[0] + ".positional_embedding";
+    }
+    if (!encoder && (rest == "embed_tokens.weight" || rest == "token_embedding.weight")) {
+        return "decoder.token_embedding.weight";
+    }
+    const std::string& first = parts[1];
+    if (parts.size() == 3 && (first == "layer_norm" || (encoder && first == "ln_post") || (!encoder && first == "ln"))) {
+        return parts[0] + ".final_norm." + parts[2];
+    }
+    return std::nullopt;
+}
+
+std::optional<nlohmann::json> readJson(const std::filesystem::path& file, bool required)
+{
+    std::ifstream stream(file);
+    if (!stream) {
+        if (required) {
+            throw std::runtime_error(file.string() + ": cannot be opened");
+        }
+        return std::nullopt;
+    }
+    try {
+        return nlohmann::json::parse(stream);
+    } catch (const nlohmann::json::exception&) {
+        throw std::runtime_error(file.string() + ": is not valid JSON");
+    }
+}
+
+std::optional<int> intValue(const std::optional<nlohmann::json>& config, std::initializer_list<const char*> keys)
+{
+    if (!config || !config->is_object()) {
+        return std::nullopt;
+    }
+    for (const char* key : keys) {
+        auto it = config->find(key);
+        if (it != config->end() && it->is_number_integer()) {
+            return it->get<int>();
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+CheckpointConverter::CheckpointConverter(const std::filesystem::path& checkpoint, Options options)
+    : file_(checkpoint)
+    , options_(std::move(options))
+{
+    for (const auto& [name, entry] : file_.entries()) {
+        if (auto canonical = canonicalName(name)) {
+            if (names_.contains(*canonical)) {
+                throw SafetensorsError(checkpoint.string() + ": two tensors map to \"" + *canonical + "\"");
+            }
+            names_[*canonical] = name;
+        }
+    }
+    auto dimension = [&](const std::string& canonical, std::size_t rank, std::size_t axis) {
+        const auto& shape = file_.entry(sourceName(canonical)).shape;
+        if (shape.size() != rank || shape[axis] <= 0 || shape[axis] > (1 << 24)) {
+            throw SafetensorsError(checkpoint.string() + ": tensor \"" + sourceName(canonical) + "\" has an unexpected shape");
+        }
+        return static_cast<int>(shape[axis]);
+    };
+    shape_.width = dimension("encoder.conv1.weight", 3, 0);
+    shape_.melCount = dimension("encoder.conv1.weight", 3, 1);
+    shape_.vocabularySize = dimension("decoder.token_embedding.weight", 2, 0);
+    shape_.textContext = dimension("decoder.positional_embedding", 2, 0);
+    if (names_.contains("encoder.positional_embedding")) {
+        shape_.audioSamples = dimension("encoder.positional_embedding", 2, 0) * 320;
+    }
+    auto countLayers = [&](const std::string& prefix) {
+        int layers = 0;
+        for (const auto& [canonical, source] : names_) {
+            if (canonical.rfind(prefix, 0) == 0) {
+                layers = std::max(layers, std::stoi(canonical.substr(prefix.size())) + 1);
+            }
+        }
+        return layers;
+    };
+    shape_.audioLayers = countLayers("encoder.layers.");
+    shape_.textLayers = countLayers("decoder.layers.");
+
+    const auto folder = checkpoint.parent_path();
+    const auto config = readJson(options_.configFile.value_or(folder / "config.json"), options_.configFile.has_value());
+    const auto generation = readJson(
+        options_.generationConfigFile.value_or(folder / "generation_config.json"), options_.generationConfigFile.has_value());
+    const int defaultHeads = shape_.width % 64 == 0 ? shape_.width / 64 : 0;
+    shape_.audioHeads = options_.audioHeads.value_or(intValue(config, {"encoder_attention_heads", "n_audio_head"}).value_or(defaultHeads));
+    shape_.textHeads = options_.textHeads.value_or(intValue(config, {"decoder_attention_heads", "n_text_head"}).value_or(defaultHeads));
+    if (shape_.audioHeads <= 0 || shape_.textHeads <= 0) {
+        throw std::invalid_argument("the head counts cannot be inferred; give them as options");
+    }
+    shape_.cacheLength = std::min(options_.cacheLength, shape_.textContext);
+    if (options_.alignmentHeads) {
+        shape_.alignmentHeads = *options_.alignmentHeads;
+    } else if (generation && generation->is_object() && generation->contains("alignment_heads")) {
+        for (const auto& pair : (*generation)["alignment_heads"]) {
+            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_number_integer()) {
+                throw std::invalid_argument("\"alignment_heads\" must list [layer, head] pairs");
+            }
+            shape_.alignmentHeads.emplace_back(pair[0].get<int>(), pair[1].get<int>());
+        }
+    }
+    shape_.validate();
+}
+
+const std::string& CheckpointConverter::sourceName(const std::string& name) const
+{
+    auto it = names_.find(name);
+    if (it == names_.end()) {
+        throw SafetensorsError("the checkpoint has no tensor for \"" + name + "\"");
+    }
+    return it->second;
+}
+
+std::vector<float> CheckpointConverter::tensor(const TensorSpec& spec) const
+{
+    if (spec.name == "encoder.positional_embedding" && !names_.contains(spec.name)) {
+        return WhisperModelSet::sinusoids(spec.shape[0], spec.shape[1]);
+    }
+    const std::string& source = sourceName(spec.name);
+    const auto& shape = file_.entry(source).shape;
+    if (!std::equal(shape.begin(), shape.end(), spec.shape.begin(), spec.shape.end())) {
+        throw SafetensorsError("checkpoint tensor \"" + source + "\" does not have the shape the model needs");
+    }
+    return file_.floats(source);
+}
+
+void CheckpointConverter::write(const std::filesystem::path& directory) const
+{
+    WhisperModelSet::write(directory, shape_, options_.storage, [this](const TensorSpec& spec) { return tensor(spec); });
+}
+
+} // namespace ml
