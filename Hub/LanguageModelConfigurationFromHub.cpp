@@ -75,6 +75,14 @@ LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesy
 {
 }
 
+LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(const std::string& modelName, const HubApi& hubApi)
+    : LanguageModelConfigurationFromHub([modelName, hubApi] {
+        const std::vector<std::string> files {"config.json", "tokenizer_config.json", "tokenizer.json"};
+        return loadConfig(hubApi.snapshot(modelName, files));
+    })
+{
+}
+
 LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::function<Configurations()> load)
     : configPromise_(std::async(std::launch::async, std::move(load)).share())
 {

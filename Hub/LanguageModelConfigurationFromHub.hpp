@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Hub/Config.hpp"
+#include "Hub/HubApi.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -23,6 +24,8 @@ public:
 
     // Reads the files from a local folder.
     explicit LanguageModelConfigurationFromHub(std::filesystem::path modelFolder);
+    // Fetches the files of a hub repository into the client's download folder, then reads them there.
+    LanguageModelConfigurationFromHub(const std::string& modelName, const HubApi& hubApi);
 
     Config modelConfig() const;
     // After the fallback rules: a configuration without a tokenizer class gets one from the model type.
