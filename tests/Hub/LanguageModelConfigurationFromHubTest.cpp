@@ -1,6 +1,7 @@
 #include "Hub/LanguageModelConfigurationFromHub.hpp"
 #include "Hub/Repo.hpp"
 
+#include "LoopbackFixture.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
@@ -136,4 +137,23 @@ TEST(LanguageModelConfigurationFromHub, FailedLoadFailsEveryGetterEveryTime)
     const LanguageModelConfigurationFromHub missing(empty.path());
     EXPECT_THROW(missing.modelType(), std::runtime_error);
     EXPECT_THROW(missing.tokenizerData(), std::runtime_error);
+}
+
+class LanguageModelConfigurationFromRepository : public LoopbackFixture {};
+
+TEST_F(LanguageModelConfigurationFromRepository, FetchesOnlyTheThreeFilesIntoTheDownloadFolder)
+{
+    publish("org/tiny", "config.json", R"({"model_type": "whisper"})");
+    publish("org/tiny", "tokenizer.json", R"({"model": {"vocab": {}, "merges": []}})");
+    publish("org/tiny", "weights.bin", "not wanted");
+    const LanguageModelConfigurationFromHub configuration(std::string("org/tiny"), client());
+    EXPECT_EQ(configuration.modelType(), "whisper");
+    EXPECT_TRUE(configuration.tokenizerData()["model"]);
+    // No tokenizer configuration in the repository: the model type's fallback stands in.
+    ASSERT_TRUE(configuration.tokenizerConfig());
+    EXPECT_EQ(filesBelow(client().localRepoLocation(hub::Repo("org/tiny"))), (std::vector<std::string> {"config.json", "tokenizer.json"}));
+
+    const LanguageModelConfigurationFromHub absent(std::string("org/absent"), client());
+    EXPECT_ANY_THROW(absent.modelConfig());
+    EXPECT_ANY_THROW(absent.tokenizerData());
 }
