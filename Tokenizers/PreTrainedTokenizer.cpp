@@ -1,8 +1,10 @@
 #include "Tokenizers/PreTrainedTokenizer.hpp"
 
 #include "Tokenizers/BPETokenizerClasses.hpp"
+#include "Tokenizers/BertTokenizer.hpp"
 #include "Tokenizers/PostProcessors.hpp"
 #include "Tokenizers/PreTokenizers.hpp"
+#include "Tokenizers/T5Tokenizer.hpp"
 #include "platform/text/Regex.hpp"
 #include "platform/text/UnicodeText.hpp"
 
@@ -11,12 +13,14 @@ namespace tokenizers {
 const std::map<std::string, PreTrainedTokenizerModelFactory, std::less<>>& tokenizerClassTable()
 {
     static const std::map<std::string, PreTrainedTokenizerModelFactory, std::less<>> table {
+        {"BertTokenizer", &makePreTrainedTokenizerModel<BertTokenizer>},
         {"CodeGenTokenizer", &makePreTrainedTokenizerModel<CodeGenTokenizer>},
         {"CodeLlamaTokenizer", &makePreTrainedTokenizerModel<CodeLlamaTokenizer>},
         {"FalconTokenizer", &makePreTrainedTokenizerModel<FalconTokenizer>},
         {"GemmaTokenizer", &makePreTrainedTokenizerModel<GemmaTokenizer>},
         {"GPT2Tokenizer", &makePreTrainedTokenizerModel<GPT2Tokenizer>},
         {"LlamaTokenizer", &makePreTrainedTokenizerModel<LlamaTokenizer>},
+        {"T5Tokenizer", &makePreTrainedTokenizerModel<T5Tokenizer>},
         {"WhisperTokenizer", &makePreTrainedTokenizerModel<WhisperTokenizer>},
         {"CohereTokenizer", &makePreTrainedTokenizerModel<CohereTokenizer>},
         {"PreTrainedTokenizer", &makePreTrainedTokenizerModel<BPETokenizer>},

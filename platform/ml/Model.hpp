@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace ml {
 
@@ -13,6 +15,8 @@ class Program;
 
 struct ModelConfiguration {
     ComputeUnits computeUnits = ComputeUnits::all;
+    // A name for the model chosen by whoever loads it.
+    std::optional<std::string> modelDisplayName;
 };
 
 // A loaded compiled model: its description and the program that computes it.

@@ -24,4 +24,14 @@ bool isNonspacingMark(char32_t scalar)
     return u_charType(static_cast<UChar32>(scalar)) == U_NON_SPACING_MARK;
 }
 
+bool isAlphabetic(char32_t scalar)
+{
+    return u_hasBinaryProperty(static_cast<UChar32>(scalar), UCHAR_ALPHABETIC);
+}
+
+bool isNumeric(char32_t scalar)
+{
+    return u_getIntPropertyValue(static_cast<UChar32>(scalar), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+}
+
 } // namespace platform

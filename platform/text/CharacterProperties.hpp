@@ -10,5 +10,9 @@ bool isBlank(char32_t scalar);
 bool isPunctuation(char32_t scalar);
 // Nonspacing combining mark (Mn).
 bool isNonspacingMark(char32_t scalar);
+// The Unicode Alphabetic property (letters, letter numbers, many marks).
+bool isAlphabetic(char32_t scalar);
+// Has a Unicode numeric type (decimal, digit or numeric): digits, fractions, numerals.
+bool isNumeric(char32_t scalar);
 
 } // namespace platform
