@@ -1,4 +1,5 @@
 #include "Auris/Transcription/TranscribeTask.hpp"
+#include "Auris/Utilities/Clock.hpp"
 
 #include "Auris/Audio/AudioProcessing.hpp"
 #include "Auris/Core/CancellationError.hpp"
@@ -23,30 +24,8 @@ namespace auris {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int sampleRate = AudioProcessing::sampleRate;
 constexpr int windowSamples = AudioProcessing::windowSamples;
-
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-// Seconds since 2001-01-01 00:00:00 UTC, the platform's reference date.
-double absoluteTimeNow()
-{
-    constexpr double referenceDateOffset = 978307200.0;
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count()
-        - referenceDateOffset;
-}
-
-std::string currentDateText()
-{
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm parts {};
-    gmtime_r(&now, &parts);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &parts);
-    return text;
-}
 
 // Truncates toward zero; out-of-range values saturate and not-a-number gives none.
 std::optional<int> truncatedInt(double value)

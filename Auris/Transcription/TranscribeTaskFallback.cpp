@@ -1,4 +1,5 @@
 #include "Auris/Transcription/TranscribeTask.hpp"
+#include "Auris/Utilities/Clock.hpp"
 
 #include "Auris/Core/WhisperError.hpp"
 #include "Auris/Sampling/GreedyTokenSampler.hpp"
@@ -13,10 +14,6 @@
 namespace auris {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 void mergeDecoderTimings(TranscriptionTimings& timings, const TranscriptionTimings& decoder)
 {
