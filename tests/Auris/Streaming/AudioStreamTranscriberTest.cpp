@@ -39,12 +39,10 @@ class TestTranscriber : public AudioStreamTranscriber {
 public:
     using AudioStreamTranscriber::AudioStreamTranscriber;
     using AudioStreamTranscriber::handleDecodingProgress;
-    using AudioStreamTranscriber::transcribeNewAudio;
 
     std::deque<TranscriptionResult> scriptedResults;
     std::vector<std::size_t> passSizes;
 
-protected:
     TranscriptionResult transcribeNewAudio(std::span<const float> samples) override
     {
         passSizes.push_back(samples.size());
@@ -163,4 +161,98 @@ TEST(AudioStreamTranscriber, WaitsForSpeechConfirmsAllButTheLastSegmentsAndStops
     EXPECT_EQ(state.bufferEnergy.size(), 85u);
     EXPECT_THAT(log.lines(), Contains("Realtime transcription has ended"));
     EXPECT_THAT(log.lines(), Contains("Realtime transcription has started"));
+}
+
+TEST(AudioStreamTranscriber, AFailedPassStopsTheRecordingAndTheTranscriberCanStartAgain)
+{
+    CapturedLog log(Logging::LogLevel::error);
+    Streaming setup;
+    scriptAttempts(setup.components.script(), [](int) {
+        return std::vector<int> {ids::space, ids::a, timestamp(1), timestamp(1), ids::space, ids::b, timestamp(2)};
+    });
+    auto& mic = *setup.microphone;
+    auto& transcriber = *setup.transcriber;
+    setup.components.mel->giveNothing = true;
+    setup.clock->steps = {[&] { mic.add(3, 0.9f); }};
+
+    transcriber.startStreamTranscription();
+    EXPECT_THAT(log.lines(), Contains("Error: Mel output is nil"));
+    EXPECT_FALSE(mic.isRecording());
+    EXPECT_FALSE(setup.states.last().isRecording);
+    EXPECT_EQ(setup.states.last().lastBufferSize, 48000);
+
+    // A start that cannot open the microphone throws and leaves the transcriber idle.
+    mic.failNextStart();
+    EXPECT_THROW(transcriber.startStreamTranscription(), WhisperError);
+    EXPECT_FALSE(setup.states.last().isRecording);
+
+    // The next start records afresh: the old buffer's positions are dropped with it.
+    setup.components.mel->giveNothing = false;
+    setup.clock->steps.push_back([&] { mic.add(3, 0.9f); });
+    setup.clock->steps.push_back([&] { transcriber.stopStreamTranscription(); });
+    transcriber.startStreamTranscription();
+    EXPECT_EQ(mic.starts(), 2);
+    EXPECT_EQ(transcriber.passSizes, (std::vector<std::size_t> {48000, 48000}));
+    const auto state = setup.states.last();
+    EXPECT_EQ(texts(state.unconfirmedSegments), (std::vector<std::string> {" a", " b"}));
+    EXPECT_EQ(state.lastBufferSize, 48000);
+    EXPECT_FALSE(mic.isRecording());
+
+    // Starting needs the transcriber to be shared, as its callbacks hold it weakly.
+    Components components;
+    TestTranscriber unshared(components.encoder, components.mel, components.seeker, components.decoder,
+        components.decoderFixture.decoder.tokenizer(), std::make_shared<ScriptedMicrophone>());
+    EXPECT_THROW(unshared.startStreamTranscription(), std::logic_error);
+}
+
+TEST(AudioStreamTranscriber, ProgressKeepsTextReplacedWithoutFallbackAndStopsRunawayWindows)
+{
+    CapturedLog log(Logging::LogLevel::info);
+    Streaming setup;
+    auto& transcriber = *setup.transcriber;
+    const auto report = [&](std::string text, double fallbacks) {
+        TranscriptionProgress progress;
+        progress.text = std::move(text);
+        progress.timings.totalDecodingFallbacks = fallbacks;
+        transcriber.handleDecodingProgress(progress);
+    };
+    report("a", 0);
+    report("a b", 0);
+    report("x", 0);
+    report("ab", 0);
+    report("e\xCC\x81", 0); // one character written with a combining accent
+    report("", 1);
+    const auto state = setup.states.last();
+    EXPECT_EQ(state.unconfirmedText, (std::vector<std::string> {"a b", "ab"}));
+    EXPECT_EQ(state.currentText, "");
+    EXPECT_EQ(state.currentFallbacks, 1);
+    EXPECT_THAT(log.lines(), Contains("Fallback occured: 1"));
+
+    // Without a compression threshold, a window is stopped once it holds more tokens than the check
+    // window; with the usual threshold, plain text runs to its end.
+    const auto words = [](int) {
+        return std::vector<int> {ids::space, ids::a, ids::space, ids::b, ids::space, ids::c, ids::space, ids::d,
+            ids::space, ids::e, timestamp(2)};
+    };
+    std::vector<float> speech(3 * 16000);
+    addTone(speech, 0, 3, 0.5f);
+    Streaming plain;
+    scriptAttempts(plain.components.script(), words);
+    EXPECT_EQ(plain.transcriber->transcribeNewAudio(speech).text, "a b c d e");
+
+    auto unbounded = textOnly();
+    unbounded.compressionRatioThreshold.reset();
+    Streaming checked(unbounded, 6);
+    scriptAttempts(checked.components.script(), words);
+    const auto stopped = checked.transcriber->transcribeNewAudio(speech).text;
+    EXPECT_FALSE(stopped.empty());
+    EXPECT_LT(stopped.size(), std::string("a b c d e").size());
+    EXPECT_EQ(std::string("a b c d e").rfind(stopped, 0), 0u);
+
+    // A running average log-probability under the threshold stops every attempt at once.
+    auto strict = textOnly();
+    strict.logProbThreshold = 0.5f;
+    Streaming doubtful(strict);
+    scriptAttempts(doubtful.components.script(), words);
+    EXPECT_EQ(doubtful.transcriber->transcribeNewAudio(speech).text, "");
 }
