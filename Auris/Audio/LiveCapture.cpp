@@ -334,25 +334,26 @@ void AudioProcessor::startRecordingLive(std::optional<std::uint32_t> inputDevice
 void AudioProcessor::resumeRecordingLive(std::optional<std::uint32_t> inputDeviceID, AudioBufferCallback callback)
 {
     std::lock_guard control(controlMutex_);
-    if (inputDeviceID == lastInputDevice_) {
-        if (!audioEngine_) {
-            throw WhisperError::microphoneUnavailable("There is no recording to resume");
-        }
-        try {
-            captureSource().resume();
-        } catch (const platform::AudioCaptureError& error) {
-            throw WhisperError::microphoneUnavailable(error.what());
-        }
-    } else {
-        stopStream();
-        audioEngine_ = setupEngine(inputDeviceID);
-        // Remembered, so that going back to the earlier device opens it again.
-        lastInputDevice_ = inputDeviceID;
+    const bool sameDevice = inputDeviceID == lastInputDevice_;
+    if (sameDevice && !audioEngine_) {
+        throw WhisperError::microphoneUnavailable("There is no recording to resume");
     }
     if (callback) {
         std::lock_guard lock(live_->mutex);
         live_->audioBufferCallback = std::move(callback);
     }
+    if (sameDevice) {
+        try {
+            captureSource().resume();
+        } catch (const platform::AudioCaptureError& error) {
+            throw WhisperError::microphoneUnavailable(error.what());
+        }
+        return;
+    }
+    stopStream();
+    audioEngine_ = setupEngine(inputDeviceID);
+    // Remembered, so that going back to the earlier device opens it again.
+    lastInputDevice_ = inputDeviceID;
 }
 
 void AudioProcessor::pauseRecording()

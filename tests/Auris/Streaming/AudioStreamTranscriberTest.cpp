@@ -90,15 +90,6 @@ TranscriptionSegment segment(float start, float end, std::string text)
     return made;
 }
 
-std::vector<std::string> texts(const std::vector<TranscriptionSegment>& segments)
-{
-    std::vector<std::string> found;
-    for (const auto& each : segments) {
-        found.push_back(each.text);
-    }
-    return found;
-}
-
 std::vector<int> fiveSegments()
 {
     return {ids::space, ids::a, timestamp(1), timestamp(1), ids::space, ids::b, timestamp(2), timestamp(2), ids::space,

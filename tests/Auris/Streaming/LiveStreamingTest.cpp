@@ -227,15 +227,6 @@ private:
     std::size_t buffers_ = 0;
 };
 
-std::vector<std::string> texts(const std::vector<TranscriptionSegment>& segments)
-{
-    std::vector<std::string> found;
-    for (const auto& each : segments) {
-        found.push_back(each.text);
-    }
-    return found;
-}
-
 } // namespace
 
 TEST(LiveStreaming, CapturesFromASoundServerAndStreamsThroughASyntheticModel)

@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <algorithm>
 #include <functional>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -122,5 +124,14 @@ struct StateLog {
             changes.begin(), changes.end(), [&](const auto& change) { return matches(change.first, change.second); }));
     }
 };
+
+inline std::vector<std::string> texts(const std::vector<auris::TranscriptionSegment>& segments)
+{
+    std::vector<std::string> found;
+    for (const auto& each : segments) {
+        found.push_back(each.text);
+    }
+    return found;
+}
 
 } // namespace testsupport
