@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Auris/Audio/AudioDevice.hpp"
 #include "Auris/Audio/AudioProcessing.hpp"
+#include "platform/audio/AudioCaptureSource.hpp"
 #include "platform/audio/AudioConverter.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/PCMBuffer.hpp"
@@ -8,6 +10,7 @@
 #include <cstdint>
 #include <exception>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -94,8 +97,19 @@ public:
 
     // --- Live capture ---
 
-    AudioProcessor() = default;
+    // The inputs that have channels to record from, in the sound server's order; empty without one.
+    static std::vector<AudioDevice> getAudioDevices();
+    static std::vector<AudioDevice> getAudioDevices(platform::AudioCaptureSource& source);
+    // Whether the microphone may be used. Local clients of a Linux sound server need no grant.
+    static bool requestRecordPermission();
+
+    // Captures through the PulseAudio client, connected on the first start.
+    AudioProcessor();
+    // Captures through `captureSource` (tests pass a fake one).
+    explicit AudioProcessor(std::shared_ptr<platform::AudioCaptureSource> captureSource);
     ~AudioProcessor() override;
+    AudioProcessor(const AudioProcessor&) = delete;
+    AudioProcessor& operator=(const AudioProcessor&) = delete;
 
     std::vector<float> audioSamples() const override;
     void purgeAudioSamples(int keepingLast) override;
@@ -106,22 +120,45 @@ public:
     int maxBufferLength() const { return maxBufferLength_; }
     int minBufferLength() const { return minBufferLength_; }
 
-    // No capture device is built in yet: starting or resuming throws microphoneUnavailable.
+    // Starting empties the samples and energies, stops a stream still running, and captures 0.1 s
+    // buffers from the device (absent: the default input), each converted to 16 kHz mono and handed
+    // to processBuffer on the capture thread. An input that cannot be opened throws WhisperError
+    // (microphoneUnavailable); a format that cannot be converted throws audioProcessingFailed.
+    // Control calls are serialised; make them from the owner, not from inside the buffer callback.
     void startRecordingLive(std::optional<std::uint32_t> inputDeviceID = std::nullopt, AudioBufferCallback callback = {}) override;
     void pauseRecording() override;
+    // Ends capture; samples and energies stay until the next start or purge.
     void stopRecording() override;
+    // Goes on with the paused stream of the same device, or opens the device asked for; samples and
+    // energies stay. A nil callback keeps the current one. Throws microphoneUnavailable when there
+    // is nothing to resume (after a stop, or a stream that broke).
     void resumeRecordingLive(std::optional<std::uint32_t> inputDeviceID = std::nullopt, AudioBufferCallback callback = {}) override;
 
+    // Takes one converted buffer: appends it, records its energy and calls the buffer callback.
+    void processBuffer(std::span<const float> buffer);
+
 private:
-    // Capture fills these on its own thread while the owner reads them.
-    mutable std::mutex captureMutex_;
-    std::optional<std::uint32_t> lastInputDevice_;
-    std::vector<float> audioSamples_;
-    std::vector<AudioEnergy> audioEnergy_;
-    int relativeEnergyWindow_ = 20;
-    AudioBufferCallback audioBufferCallback_;
+    struct LiveState;
+    struct CaptureStream;
+
+    platform::AudioCaptureSource& captureSource();
+    // Opens the device and returns its running stream.
+    std::shared_ptr<CaptureStream> setupEngine(std::optional<std::uint32_t> inputDeviceID);
+    // The capture request naming the device with this id; a device that cannot be found is logged
+    // and the default input is used.
+    void assignAudioInput(platform::AudioCaptureRequest& request, std::uint32_t inputDeviceID);
+    void stopStream();
+
+    // Samples, energies and the callback, shared with the capture thread.
+    std::shared_ptr<LiveState> live_;
     int maxBufferLength_ = sampleRate * 30;
     int minBufferLength_ = sampleRate / 10;
+
+    // Serialises the control calls and guards the fields below.
+    std::mutex controlMutex_;
+    std::shared_ptr<platform::AudioCaptureSource> captureSource_;
+    std::optional<std::uint32_t> lastInputDevice_;
+    std::shared_ptr<CaptureStream> audioEngine_;
 };
 
 } // namespace auris
