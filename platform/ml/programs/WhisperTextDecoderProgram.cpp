@@ -176,7 +176,7 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
 
     const std::size_t width = static_cast<std::size_t>(width_);
     const std::size_t frames = static_cast<std::size_t>(audioFrames_);
-    auto channels = buffers_->floats(width * frames);
+    auto channels = buffers_->floats(width * frames); // [channel][frame]
     readFloats(encoderOutput, channels.get());
     auto embeds = buffers_->floats(frames * width); // [frame][channel]
     pool_->parallelFor(frames, framesPerTask, [&](std::size_t begin, std::size_t end) {
@@ -186,7 +186,6 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             }
         }
     });
-    channels.reset();
 
     const std::size_t layers = blocks_.size();
     state->keys.resize(layers);
@@ -203,11 +202,11 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             state->halfKeys[l] = buffers_->halves(count);
             state->halfValues[l] = buffers_->halves(count);
         }
-        auto store = [&](float* result, std::uint16_t* halves, const float* bias) -> TileEpilogue {
+        auto store = [](float* result, std::uint16_t* halves, std::size_t stride, const float* bias) -> TileEpilogue {
             return [=](const GemmTile& tile) {
                 const std::size_t span = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
-                for (int f = tile.rowBegin; f < tile.rowEnd; ++f) {
-                    const std::size_t at = static_cast<std::size_t>(f) * width + static_cast<std::size_t>(tile.columnBegin);
+                for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
+                    const std::size_t at = static_cast<std::size_t>(r) * stride + static_cast<std::size_t>(tile.columnBegin);
                     if (bias) {
                         axpy(1.0f, bias + tile.columnBegin, result + at, span);
                     }
@@ -217,12 +216,13 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
                 }
             };
         };
-        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
-            cross.key.floats(*buffers_, *pool_).get(), width_, 0.0f, keys.get(), width_,
-            store(keys.get(), half ? state->halfKeys[l].get() : nullptr, nullptr));
+        // Keys channel-major ([channel][frame]) for the score kernel, values frame-major.
+        parallelMultiply(*pool_, false, width_, audioFrames_, width_, 1.0f, cross.key.floats(*buffers_, *pool_).get(), width_,
+            channels.get(), audioFrames_, 0.0f, keys.get(), audioFrames_,
+            store(keys.get(), half ? state->halfKeys[l].get() : nullptr, frames, nullptr));
         parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
             cross.value.floats(*buffers_, *pool_).get(), width_, 0.0f, values.get(), width_,
-            store(values.get(), half ? state->halfValues[l].get() : nullptr, cross.value.bias.data()));
+            store(values.get(), half ? state->halfValues[l].get() : nullptr, width, cross.value.bias.data()));
         if (!half) {
             state->keys[l] = std::move(keys);
             state->values[l] = std::move(values);
@@ -363,11 +363,12 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                 const float* q = query.data() + h * headWidth;
                 float* weights = crossProbabilities.data() + h * frames + first;
                 float* out = partialOutputs.data() + task * headWidth;
-                const std::size_t at = first * width + h * headWidth;
-                partials[task] = half ? attendBlock(q, cross->halfKeys[l].get() + at, cross->halfValues[l].get() + at, width,
-                                            count, headWidth, scale, weights, out)
-                                      : attendBlock(q, cross->keys[l].get() + at, cross->values[l].get() + at, width, count,
-                                            headWidth, scale, weights, out);
+                const std::size_t keyAt = h * headWidth * frames + first;
+                const std::size_t valueAt = first * width + h * headWidth;
+                partials[task] = half ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt,
+                                            width, count, headWidth, scale, weights, out)
+                                      : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, width,
+                                            count, headWidth, scale, weights, out);
             }
         });
         for (std::size_t h = 0; h < heads; ++h) {
