@@ -64,42 +64,30 @@ ML_VECTOR_TARGET inline __m256 load8(const std::uint16_t* p)
     return _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-// Channel-major keys: 32 positions at a time accumulate in registers over the channels, with no
-// horizontal sums.
+// Channel-major keys, one channel row at a time: each row streams from memory in order while the
+// block's scores stay in the first-level cache.
 template<typename Element>
 ML_VECTOR_TARGET void scoreVector(const float* query, const Element* keys, std::size_t keyStride, std::size_t positions,
     std::size_t headWidth, float* scores)
 {
-    std::size_t p = 0;
-    for (; p + 32 <= positions; p += 32) {
-        __m256 a0 = _mm256_setzero_ps(), a1 = _mm256_setzero_ps(), a2 = _mm256_setzero_ps(), a3 = _mm256_setzero_ps();
-        const Element* row = keys + p;
-        for (std::size_t j = 0; j < headWidth; ++j, row += keyStride) {
-            const __m256 q = _mm256_set1_ps(query[j]);
-            a0 = _mm256_fmadd_ps(q, load8(row), a0);
-            a1 = _mm256_fmadd_ps(q, load8(row + 8), a1);
-            a2 = _mm256_fmadd_ps(q, load8(row + 16), a2);
-            a3 = _mm256_fmadd_ps(q, load8(row + 24), a3);
+    const std::size_t vectorPositions = positions & ~std::size_t(7);
+    std::fill(scores, scores + positions, 0.0f);
+    for (std::size_t j = 0; j < headWidth; ++j) {
+        const Element* row = keys + j * keyStride;
+        const __m256 q = _mm256_set1_ps(query[j]);
+        std::size_t p = 0;
+        for (; p + 32 <= vectorPositions; p += 32) {
+            _mm256_storeu_ps(scores + p, _mm256_fmadd_ps(q, load8(row + p), _mm256_loadu_ps(scores + p)));
+            _mm256_storeu_ps(scores + p + 8, _mm256_fmadd_ps(q, load8(row + p + 8), _mm256_loadu_ps(scores + p + 8)));
+            _mm256_storeu_ps(scores + p + 16, _mm256_fmadd_ps(q, load8(row + p + 16), _mm256_loadu_ps(scores + p + 16)));
+            _mm256_storeu_ps(scores + p + 24, _mm256_fmadd_ps(q, load8(row + p + 24), _mm256_loadu_ps(scores + p + 24)));
         }
-        _mm256_storeu_ps(scores + p, a0);
-        _mm256_storeu_ps(scores + p + 8, a1);
-        _mm256_storeu_ps(scores + p + 16, a2);
-        _mm256_storeu_ps(scores + p + 24, a3);
-    }
-    for (; p + 8 <= positions; p += 8) {
-        __m256 a = _mm256_setzero_ps();
-        const Element* row = keys + p;
-        for (std::size_t j = 0; j < headWidth; ++j, row += keyStride) {
-            a = _mm256_fmadd_ps(_mm256_set1_ps(query[j]), load8(row), a);
+        for (; p < vectorPositions; p += 8) {
+            _mm256_storeu_ps(scores + p, _mm256_fmadd_ps(q, load8(row + p), _mm256_loadu_ps(scores + p)));
         }
-        _mm256_storeu_ps(scores + p, a);
-    }
-    for (; p < positions; ++p) {
-        float sum = 0;
-        for (std::size_t j = 0; j < headWidth; ++j) {
-            sum += query[j] * element(keys + j * keyStride, p);
+        for (; p < positions; ++p) {
+            scores[p] += query[j] * element(row, p);
         }
-        scores[p] = sum;
     }
 }
 

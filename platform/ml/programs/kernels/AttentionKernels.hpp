@@ -7,8 +7,8 @@ namespace ml {
 
 // Attention of one query of one head over a block of positions. Keys are stored channel-major (row
 // j holds channel j of every position, rows `keyStride` elements apart, starting at the block's
-// first position), values position-major (the head's slice of each position's row, rows
-// `valueStride` elements apart).
+// first position), values position-major (the head's values of each position, `valueStride`
+// elements apart).
 
 // What a block of positions contributes before normalisation: weights[p] = exp(scale * q.k_p - m)
 // with m = `maximum`, the block's largest scaled score; output = sum_p weights[p] * v_p; `sum` is the
