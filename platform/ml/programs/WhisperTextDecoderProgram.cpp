@@ -158,6 +158,13 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             }
         }
     }
+    {
+        // Let the least recently used state go first, so its memory serves the new one.
+        std::lock_guard lock(crossMutex_);
+        while (crossStates_.size() >= crossStatesKept) {
+            crossStates_.pop_back();
+        }
+    }
     auto state = computeCrossState(encoderOutput, std::vector<unsigned char>(bytes, bytes + size));
     std::lock_guard lock(crossMutex_);
     crossStates_.push_front(state);
