@@ -52,7 +52,7 @@ void WhisperShape::validate() const
     require(audioLayers >= 0 && audioLayers <= 256 && textLayers >= 0 && textLayers <= 256, "layer counts must be 0 to 256");
     require(audioHeads >= 1 && width % audioHeads == 0, "the width must be a multiple of the audio head count");
     require(textHeads >= 1 && width % textHeads == 0, "the width must be a multiple of the text head count");
-    require(audioSamples > 200 && audioSamples >= 160 && audioSamples <= 16000 * 600, "the window must hold 201 to 9600000 samples");
+    require(audioSamples > 200 && audioSamples <= 16000 * 600, "the window must hold 201 to 9600000 samples");
     require(textContext >= 1 && textContext <= (1 << 16), "the text context must be 1 to 65536");
     require(cacheLength >= 1 && cacheLength <= textContext, "the cache length must be 1 to the text context");
     require(textLayers > 0 || alignmentHeads.empty(), "alignment heads need text layers");

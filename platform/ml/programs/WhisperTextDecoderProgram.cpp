@@ -158,6 +158,13 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             }
         }
     }
+    {
+        // Let the least recently used state go first, so its memory serves the new one.
+        std::lock_guard lock(crossMutex_);
+        while (crossStates_.size() >= crossStatesKept) {
+            crossStates_.pop_back();
+        }
+    }
     auto state = computeCrossState(encoderOutput, std::vector<unsigned char>(bytes, bytes + size));
     std::lock_guard lock(crossMutex_);
     crossStates_.push_front(state);
@@ -176,7 +183,7 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
 
     const std::size_t width = static_cast<std::size_t>(width_);
     const std::size_t frames = static_cast<std::size_t>(audioFrames_);
-    auto channels = buffers_->floats(width * frames);
+    auto channels = buffers_->floats(width * frames); // [channel][frame]
     readFloats(encoderOutput, channels.get());
     auto embeds = buffers_->floats(frames * width); // [frame][channel]
     pool_->parallelFor(frames, framesPerTask, [&](std::size_t begin, std::size_t end) {
@@ -186,7 +193,6 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             }
         }
     });
-    channels.reset();
 
     const std::size_t layers = blocks_.size();
     state->keys.resize(layers);
@@ -203,26 +209,45 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             state->halfKeys[l] = buffers_->halves(count);
             state->halfValues[l] = buffers_->halves(count);
         }
-        auto store = [&](float* result, std::uint16_t* halves, const float* bias) -> TileEpilogue {
-            return [=](const GemmTile& tile) {
-                const std::size_t span = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
+        // Keys channel-major ([channel][frame], so each head's rows are [j][frame]), values
+        // head-major ([head][frame][j]): every head reads one contiguous stretch of each.
+        const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
+        float* keyData = keys.get();
+        float* valueData = values.get();
+        std::uint16_t* halfKeys = half ? state->halfKeys[l].get() : nullptr;
+        std::uint16_t* halfValues = half ? state->halfValues[l].get() : nullptr;
+        parallelMultiply(*pool_, false, width_, audioFrames_, width_, 1.0f, cross.key.floats(*buffers_, *pool_).get(), width_,
+            channels.get(), audioFrames_, 0.0f, keyData, audioFrames_, [=](const GemmTile& tile) {
+                if (!halfKeys) {
+                    return;
+                }
+                for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
+                    const std::size_t at = static_cast<std::size_t>(r) * frames + static_cast<std::size_t>(tile.columnBegin);
+                    floatToHalf(keyData + at, halfKeys + at, static_cast<std::size_t>(tile.columnEnd - tile.columnBegin));
+                }
+            });
+        auto rowValues = buffers_->floats(count);
+        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
+            cross.value.floats(*buffers_, *pool_).get(), width_, 0.0f, rowValues.get(), width_, [&](const GemmTile& tile) {
+                std::vector<float> piece(headWidth);
                 for (int f = tile.rowBegin; f < tile.rowEnd; ++f) {
-                    const std::size_t at = static_cast<std::size_t>(f) * width + static_cast<std::size_t>(tile.columnBegin);
-                    if (bias) {
-                        axpy(1.0f, bias + tile.columnBegin, result + at, span);
-                    }
-                    if (halves) {
-                        floatToHalf(result + at, halves + at, span);
+                    float* row = rowValues.get() + static_cast<std::size_t>(f) * width;
+                    axpy(1.0f, cross.value.bias.data() + tile.columnBegin, row + tile.columnBegin,
+                        static_cast<std::size_t>(tile.columnEnd - tile.columnBegin));
+                    for (std::size_t c = static_cast<std::size_t>(tile.columnBegin); c < static_cast<std::size_t>(tile.columnEnd);) {
+                        const std::size_t h = c / headWidth;
+                        const std::size_t j = c % headWidth;
+                        const std::size_t span = std::min(headWidth - j, static_cast<std::size_t>(tile.columnEnd) - c);
+                        const std::size_t at = (h * frames + static_cast<std::size_t>(f)) * headWidth + j;
+                        if (halfValues) {
+                            floatToHalf(row + c, halfValues + at, span);
+                        } else {
+                            std::copy_n(row + c, span, valueData + at);
+                        }
+                        c += span;
                     }
                 }
-            };
-        };
-        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
-            cross.key.floats(*buffers_, *pool_).get(), width_, 0.0f, keys.get(), width_,
-            store(keys.get(), half ? state->halfKeys[l].get() : nullptr, nullptr));
-        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
-            cross.value.floats(*buffers_, *pool_).get(), width_, 0.0f, values.get(), width_,
-            store(values.get(), half ? state->halfValues[l].get() : nullptr, cross.value.bias.data()));
+            });
         if (!half) {
             state->keys[l] = std::move(keys);
             state->values[l] = std::move(values);
@@ -282,12 +307,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     std::vector<float> hidden(4 * width);
     std::vector<float> crossProbabilities(static_cast<std::size_t>(heads_) * frames);
     const std::size_t heads = static_cast<std::size_t>(heads_);
-    const std::size_t frameBlocks = std::clamp<std::size_t>(
-        (3 * static_cast<std::size_t>(pool_->threadCount()) + heads - 1) / heads, 1, std::max<std::size_t>(1, frames / 64));
-    const std::size_t framesPerBlock = (frames + frameBlocks - 1) / frameBlocks;
-    std::vector<AttentionPartial> partials(heads * frameBlocks);
-    std::vector<float> partialOutputs(heads * frameBlocks * headWidth);
-    std::vector<float> factors(frameBlocks);
+    std::vector<float> sums(heads);
     std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
     const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
     const std::size_t keyColumnStride = static_cast<std::size_t>(keyCache.strides()[3]);
@@ -353,50 +373,31 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             transformerWeights::normEpsilon);
         run({{&block.crossAttention.query, normed.data(), query.data()}});
         const bool half = cross->halfKeys[l] != nullptr;
-        // Heads split into blocks of frames for balance; each block's share is rescaled to the
-        // head's largest score when they are combined.
-        pool_->parallelFor(heads * frameBlocks, 1, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t task = begin; task < end; ++task) {
-                const std::size_t h = task / frameBlocks;
-                const std::size_t first = (task % frameBlocks) * framesPerBlock;
-                const std::size_t count = std::min(framesPerBlock, frames - first);
+        pool_->parallelFor(heads, 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t h = begin; h < end; ++h) {
                 const float* q = query.data() + h * headWidth;
-                float* weights = crossProbabilities.data() + h * frames + first;
-                float* out = partialOutputs.data() + task * headWidth;
-                const std::size_t at = first * width + h * headWidth;
-                partials[task] = half ? attendBlock(q, cross->halfKeys[l].get() + at, cross->halfValues[l].get() + at, width,
-                                            count, headWidth, scale, weights, out)
-                                      : attendBlock(q, cross->keys[l].get() + at, cross->values[l].get() + at, width, count,
-                                            headWidth, scale, weights, out);
+                float* weights = crossProbabilities.data() + h * frames;
+                float* out = attended.data() + h * headWidth;
+                const std::size_t keyAt = h * headWidth * frames;
+                const std::size_t valueAt = h * frames * headWidth;
+                const AttentionPartial partial = half
+                    ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt, headWidth,
+                        frames, headWidth, scale, weights, out)
+                    : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, headWidth, frames,
+                        headWidth, scale, weights, out);
+                const float inverse = 1.0f / partial.sum;
+                for (std::size_t j = 0; j < headWidth; ++j) {
+                    out[j] *= inverse;
+                }
+                sums[h] = partial.sum;
             }
         });
-        for (std::size_t h = 0; h < heads; ++h) {
-            float top = -std::numeric_limits<float>::infinity();
-            for (std::size_t b = 0; b < frameBlocks; ++b) {
-                top = std::max(top, partials[h * frameBlocks + b].maximum);
-            }
-            float total = 0;
-            for (std::size_t b = 0; b < frameBlocks; ++b) {
-                factors[b] = std::exp(partials[h * frameBlocks + b].maximum - top);
-                total += partials[h * frameBlocks + b].sum * factors[b];
-            }
-            float* out = attended.data() + h * headWidth;
-            std::fill(out, out + headWidth, 0.0f);
-            for (std::size_t b = 0; b < frameBlocks; ++b) {
-                factors[b] /= total;
-                axpy(factors[b], partialOutputs.data() + (h * frameBlocks + b) * headWidth, out, headWidth);
-            }
-            if (hasAlignmentOutput_) {
-                const bool aligned = std::find(alignmentHeads_.begin(), alignmentHeads_.end(),
-                                         std::pair<int, int> {static_cast<int>(l), static_cast<int>(h)})
-                    != alignmentHeads_.end();
-                if (aligned) {
-                    const float share = 1.0f / static_cast<float>(alignmentHeads_.size());
-                    for (std::size_t b = 0; b < frameBlocks; ++b) {
-                        const std::size_t first = b * framesPerBlock;
-                        axpy(share * factors[b], crossProbabilities.data() + h * frames + first, alignment.data() + first,
-                            std::min(framesPerBlock, frames - first));
-                    }
+        if (hasAlignmentOutput_) {
+            for (const auto& [layer, head] : alignmentHeads_) {
+                if (static_cast<std::size_t>(layer) == l) {
+                    const std::size_t h = static_cast<std::size_t>(head);
+                    axpy(1.0f / (sums[h] * static_cast<float>(alignmentHeads_.size())), crossProbabilities.data() + h * frames,
+                        alignment.data(), frames);
                 }
             }
         }

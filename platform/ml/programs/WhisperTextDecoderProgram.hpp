@@ -44,8 +44,9 @@ private:
         MlpWeights mlp;
     };
 
-    // Cross-attention keys and values of every layer for one encoder output, [W][width] each,
-    // stored as float16 where the layer's weights are (then `keys` and `values` stay empty).
+    // Cross-attention keys ([width][W]) and values ([heads][W][head width]) of every layer for one
+    // encoder output, stored as float16 where the layer's weights are (then `keys` and `values`
+    // stay empty).
     struct CrossState {
         MultiArrayDataType sourceType = MultiArrayDataType::float32;
         std::vector<unsigned char> source; // the encoder output's packed bytes, to recognise it again

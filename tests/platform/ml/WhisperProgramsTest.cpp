@@ -286,8 +286,8 @@ TEST(WhisperAudioEncoder, OddFrameCountsAndStridedInput)
 TEST(WhisperTextDecoder, StepsWithTheCacheEqualAFullCausalPass)
 {
     TemporaryDirectory dir;
-    // Head widths of 32 (the register kernels) and 12 (the plain loops; rows not a multiple of 8).
-    // 200 audio positions: cross-attention splits each head into blocks of frames.
+    // Head width 32 takes the register kernels, 12 the plain loops (with rows not a multiple of
+    // 8); 200 audio positions run the vector loops over frames.
     WhisperShape wide = testmodels::microShape();
     wide.audioSamples = 64000;
     wide.width = 64;

@@ -32,24 +32,28 @@ AttentionPartial weigh(float* weights, std::size_t positions, float scale)
 }
 
 template<typename Element>
-AttentionPartial attendPlain(const float* query, const Element* keys, const Element* values, std::size_t rowStride,
-    std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
+void scorePlain(const float* query, const Element* keys, std::size_t keyStride, std::size_t positions, std::size_t headWidth,
+    float* scores)
 {
-    for (std::size_t p = 0; p < positions; ++p) {
-        float sum = 0;
-        for (std::size_t j = 0; j < headWidth; ++j) {
-            sum += query[j] * element(keys + p * rowStride, j);
+    std::fill(scores, scores + positions, 0.0f);
+    for (std::size_t j = 0; j < headWidth; ++j) {
+        const Element* row = keys + j * keyStride;
+        for (std::size_t p = 0; p < positions; ++p) {
+            scores[p] += query[j] * element(row, p);
         }
-        weights[p] = sum;
     }
-    const AttentionPartial partial = weigh(weights, positions, scale);
+}
+
+template<typename Element>
+void weighValuesPlain(const float* weights, const Element* values, std::size_t valueStride, std::size_t positions,
+    std::size_t headWidth, float* output)
+{
     std::fill(output, output + headWidth, 0.0f);
     for (std::size_t p = 0; p < positions; ++p) {
         for (std::size_t j = 0; j < headWidth; ++j) {
-            output[j] += weights[p] * element(values + p * rowStride, j);
+            output[j] += weights[p] * element(values + p * valueStride, j);
         }
     }
-    return partial;
 }
 
 #ifdef ML_HAS_X86
@@ -60,39 +64,45 @@ ML_VECTOR_TARGET inline __m256 load8(const std::uint16_t* p)
     return _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-ML_VECTOR_TARGET inline float sum8(__m256 v)
+// Channel-major keys, one channel row at a time: each row streams from memory in order while the
+// block's scores stay in the first-level cache.
+template<typename Element>
+ML_VECTOR_TARGET void scoreVector(const float* query, const Element* keys, std::size_t keyStride, std::size_t positions,
+    std::size_t headWidth, float* scores)
 {
-    __m128 low = _mm_add_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
-    low = _mm_add_ps(low, _mm_movehl_ps(low, low));
-    low = _mm_add_ss(low, _mm_movehdup_ps(low));
-    return _mm_cvtss_f32(low);
+    const std::size_t vectorPositions = positions & ~std::size_t(7);
+    std::fill(scores, scores + positions, 0.0f);
+    for (std::size_t j = 0; j < headWidth; ++j) {
+        const Element* row = keys + j * keyStride;
+        const __m256 q = _mm256_set1_ps(query[j]);
+        std::size_t p = 0;
+        for (; p + 32 <= vectorPositions; p += 32) {
+            _mm256_storeu_ps(scores + p, _mm256_fmadd_ps(q, load8(row + p), _mm256_loadu_ps(scores + p)));
+            _mm256_storeu_ps(scores + p + 8, _mm256_fmadd_ps(q, load8(row + p + 8), _mm256_loadu_ps(scores + p + 8)));
+            _mm256_storeu_ps(scores + p + 16, _mm256_fmadd_ps(q, load8(row + p + 16), _mm256_loadu_ps(scores + p + 16)));
+            _mm256_storeu_ps(scores + p + 24, _mm256_fmadd_ps(q, load8(row + p + 24), _mm256_loadu_ps(scores + p + 24)));
+        }
+        for (; p < vectorPositions; p += 8) {
+            _mm256_storeu_ps(scores + p, _mm256_fmadd_ps(q, load8(row + p), _mm256_loadu_ps(scores + p)));
+        }
+        for (; p < positions; ++p) {
+            scores[p] += query[j] * element(row, p);
+        }
+    }
 }
 
-// Head widths that are multiples of 8 up to 128: the query and the output accumulators stay in
-// registers for the whole pass over the positions.
+// Head widths that are multiples of 8 up to 128: the output accumulators stay in registers for
+// the whole pass over the positions.
 template<typename Element, int Blocks>
-ML_VECTOR_TARGET AttentionPartial attendVector(const float* query, const Element* keys, const Element* values,
-    std::size_t rowStride, std::size_t positions, float scale, float* weights, float* output)
+ML_VECTOR_TARGET void weighValuesVector(const float* weights, const Element* values, std::size_t valueStride,
+    std::size_t positions, float* output)
 {
-    __m256 q[Blocks];
-    for (int b = 0; b < Blocks; ++b) {
-        q[b] = _mm256_loadu_ps(query + 8 * b);
-    }
-    for (std::size_t p = 0; p < positions; ++p) {
-        const Element* key = keys + p * rowStride;
-        __m256 sum = _mm256_mul_ps(q[0], load8(key));
-        for (int b = 1; b < Blocks; ++b) {
-            sum = _mm256_fmadd_ps(q[b], load8(key + 8 * b), sum);
-        }
-        weights[p] = sum8(sum);
-    }
-    const AttentionPartial partial = weigh(weights, positions, scale);
     __m256 out[Blocks];
     for (int b = 0; b < Blocks; ++b) {
         out[b] = _mm256_setzero_ps();
     }
     for (std::size_t p = 0; p < positions; ++p) {
-        const Element* value = values + p * rowStride;
+        const Element* value = values + p * valueStride;
         const __m256 weight = _mm256_set1_ps(weights[p]);
         for (int b = 0; b < Blocks; ++b) {
             out[b] = _mm256_fmadd_ps(weight, load8(value + 8 * b), out[b]);
@@ -101,19 +111,18 @@ ML_VECTOR_TARGET AttentionPartial attendVector(const float* query, const Element
     for (int b = 0; b < Blocks; ++b) {
         _mm256_storeu_ps(output + 8 * b, out[b]);
     }
-    return partial;
 }
 
 template<typename Element>
-bool attendDispatch(const float* query, const Element* keys, const Element* values, std::size_t rowStride, std::size_t positions,
-    std::size_t headWidth, float scale, float* weights, float* output, AttentionPartial& partial)
+bool weighValuesDispatch(const float* weights, const Element* values, std::size_t valueStride, std::size_t positions,
+    std::size_t headWidth, float* output)
 {
     switch (headWidth) {
-    case 32: partial = attendVector<Element, 4>(query, keys, values, rowStride, positions, scale, weights, output); return true;
-    case 64: partial = attendVector<Element, 8>(query, keys, values, rowStride, positions, scale, weights, output); return true;
-    case 80: partial = attendVector<Element, 10>(query, keys, values, rowStride, positions, scale, weights, output); return true;
-    case 96: partial = attendVector<Element, 12>(query, keys, values, rowStride, positions, scale, weights, output); return true;
-    case 128: partial = attendVector<Element, 16>(query, keys, values, rowStride, positions, scale, weights, output); return true;
+    case 32: weighValuesVector<Element, 4>(weights, values, valueStride, positions, output); return true;
+    case 64: weighValuesVector<Element, 8>(weights, values, valueStride, positions, output); return true;
+    case 80: weighValuesVector<Element, 10>(weights, values, valueStride, positions, output); return true;
+    case 96: weighValuesVector<Element, 12>(weights, values, valueStride, positions, output); return true;
+    case 128: weighValuesVector<Element, 16>(weights, values, valueStride, positions, output); return true;
     default: return false;
     }
 }
@@ -121,35 +130,41 @@ bool attendDispatch(const float* query, const Element* keys, const Element* valu
 #endif
 
 template<typename Element>
-AttentionPartial attend(const float* query, const Element* keys, const Element* values, std::size_t rowStride,
-    std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
+AttentionPartial attend(const float* query, const Element* keys, std::size_t keyStride, const Element* values,
+    std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
 {
     if (positions == 0) {
         std::fill(output, output + headWidth, 0.0f);
         return {0.0f, 0.0f};
     }
 #ifdef ML_HAS_X86
-    AttentionPartial partial;
-    if (hasVectorUnits()
-        && attendDispatch(query, keys, values, rowStride, positions, headWidth, scale, weights, output, partial)) {
+    if (hasVectorUnits()) {
+        scoreVector(query, keys, keyStride, positions, headWidth, weights);
+        const AttentionPartial partial = weigh(weights, positions, scale);
+        if (!weighValuesDispatch(weights, values, valueStride, positions, headWidth, output)) {
+            weighValuesPlain(weights, values, valueStride, positions, headWidth, output);
+        }
         return partial;
     }
 #endif
-    return attendPlain(query, keys, values, rowStride, positions, headWidth, scale, weights, output);
+    scorePlain(query, keys, keyStride, positions, headWidth, weights);
+    const AttentionPartial partial = weigh(weights, positions, scale);
+    weighValuesPlain(weights, values, valueStride, positions, headWidth, output);
+    return partial;
 }
 
 } // namespace
 
-AttentionPartial attendBlock(const float* query, const float* keys, const float* values, std::size_t rowStride,
-    std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
+AttentionPartial attendBlock(const float* query, const float* keys, std::size_t keyStride, const float* values,
+    std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
 {
-    return attend(query, keys, values, rowStride, positions, headWidth, scale, weights, output);
+    return attend(query, keys, keyStride, values, valueStride, positions, headWidth, scale, weights, output);
 }
 
-AttentionPartial attendBlock(const float* query, const std::uint16_t* keys, const std::uint16_t* values, std::size_t rowStride,
-    std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
+AttentionPartial attendBlock(const float* query, const std::uint16_t* keys, std::size_t keyStride, const std::uint16_t* values,
+    std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
 {
-    return attend(query, keys, values, rowStride, positions, headWidth, scale, weights, output);
+    return attend(query, keys, keyStride, values, valueStride, positions, headWidth, scale, weights, output);
 }
 
 } // namespace ml

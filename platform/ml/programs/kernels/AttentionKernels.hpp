@@ -5,8 +5,10 @@
 
 namespace ml {
 
-// Attention of one query of one head over keys and values stored one row per position: the head's
-// slice of each row starts at the pointers given, rows `rowStride` elements apart.
+// Attention of one query of one head over a block of positions. Keys are stored channel-major (row
+// j holds channel j of every position, rows `keyStride` elements apart, starting at the block's
+// first position), values position-major (the head's values of each position, `valueStride`
+// elements apart).
 
 // What a block of positions contributes before normalisation: weights[p] = exp(scale * q.k_p - m)
 // with m = `maximum`, the block's largest scaled score; output = sum_p weights[p] * v_p; `sum` is the
@@ -16,9 +18,9 @@ struct AttentionPartial {
     float sum = 0;
 };
 
-AttentionPartial attendBlock(const float* query, const float* keys, const float* values, std::size_t rowStride,
-    std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output);
-AttentionPartial attendBlock(const float* query, const std::uint16_t* keys, const std::uint16_t* values, std::size_t rowStride,
-    std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output);
+AttentionPartial attendBlock(const float* query, const float* keys, std::size_t keyStride, const float* values,
+    std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output);
+AttentionPartial attendBlock(const float* query, const std::uint16_t* keys, std::size_t keyStride, const std::uint16_t* values,
+    std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output);
 
 } // namespace ml

@@ -56,11 +56,14 @@ ML_VECTOR_TARGET inline __m256 loadRow(const float* p)
 inline float scalarAt(const std::uint16_t* p, int i) { return Float16::toFloat(p[i]); }
 inline float scalarAt(const float* p, int i) { return p[i]; }
 
-// Four rows at a time so that each load of x serves four rows.
+// Four rows at a time so that each load of x serves four rows, fetching the next four rows into
+// cache meanwhile: the weights stream from memory once per step, and the prefetch keeps more of
+// that stream in flight than the hardware prefetcher alone.
 template<typename Element>
-ML_VECTOR_TARGET void matrixVectorVector(const Element* base, int columns, const float* x, const float* bias, float* y,
+ML_VECTOR_TARGET void matrixVectorVector(const Element* base, int rows, int columns, const float* x, const float* bias, float* y,
     int rowBegin, int rowEnd)
 {
+    constexpr int elementsPerLine = 64 / static_cast<int>(sizeof(Element));
     const std::size_t stride = static_cast<std::size_t>(columns);
     const int vectorColumns = columns & ~7;
     int r = rowBegin;
@@ -69,8 +72,16 @@ ML_VECTOR_TARGET void matrixVectorVector(const Element* base, int columns, const
         const Element* r1 = r0 + stride;
         const Element* r2 = r1 + stride;
         const Element* r3 = r2 + stride;
+        const bool prefetch = r + 8 <= rows;
+        const Element* next = prefetch ? r3 + stride : r0;
         __m256 a0 = _mm256_setzero_ps(), a1 = _mm256_setzero_ps(), a2 = _mm256_setzero_ps(), a3 = _mm256_setzero_ps();
         for (int c = 0; c < vectorColumns; c += 8) {
+            if (prefetch && c % elementsPerLine == 0) {
+                _mm_prefetch(reinterpret_cast<const char*>(next + c), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(next + stride + c), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(next + 2 * stride + c), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(next + 3 * stride + c), _MM_HINT_T0);
+            }
             const __m256 xv = _mm256_loadu_ps(x + c);
             a0 = _mm256_fmadd_ps(loadRow(r0 + c), xv, a0);
             a1 = _mm256_fmadd_ps(loadRow(r1 + c), xv, a1);
@@ -118,9 +129,9 @@ void matrixVector(const WeightMatrix& w, const float* x, const float* bias, floa
 #ifdef ML_HAS_X86
     if (hasVectorUnits()) {
         if (w.isHalf) {
-            matrixVectorVector(static_cast<const std::uint16_t*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+            matrixVectorVector(static_cast<const std::uint16_t*>(w.data), w.rows, w.columns, x, bias, y, rowBegin, rowEnd);
         } else {
-            matrixVectorVector(static_cast<const float*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+            matrixVectorVector(static_cast<const float*>(w.data), w.rows, w.columns, x, bias, y, rowBegin, rowEnd);
         }
         return;
     }
