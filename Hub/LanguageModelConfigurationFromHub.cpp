@@ -70,6 +70,12 @@ Config readJsonObject(const std::filesystem::path& path)
 
 } // namespace
 
+LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::string modelName, HubApi hubApi)
+    : LanguageModelConfigurationFromHub(
+          [name = std::move(modelName), api = std::move(hubApi)] { return loadConfig(name, api); })
+{
+}
+
 LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesystem::path modelFolder)
     : LanguageModelConfigurationFromHub([folder = std::move(modelFolder)] { return loadConfig(folder); })
 {
@@ -78,6 +84,15 @@ LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesy
 LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::function<Configurations()> load)
     : configPromise_(std::async(std::launch::async, std::move(load)).share())
 {
+}
+
+LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(
+    const std::string& modelName, const HubApi& hubApi)
+{
+    const Repo repo(modelName, RepoType::models);
+    const auto folder = hubApi.snapshot(
+        repo, {"config.json", "tokenizer_config.json", "tokenizer.json"}, [](const Progress&) {});
+    return loadConfig(folder);
 }
 
 LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Hub/Config.hpp"
+#include "Hub/HubApi.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -21,6 +22,9 @@ public:
         Config tokenizerData;
     };
 
+    // Fetches the files of the hub repository (type models) into the client's local folder for it,
+    // skipping those already there, then reads that folder. Hub failures fail every getter.
+    LanguageModelConfigurationFromHub(std::string modelName, HubApi hubApi);
     // Reads the files from a local folder.
     explicit LanguageModelConfigurationFromHub(std::filesystem::path modelFolder);
 
@@ -39,6 +43,7 @@ private:
     // Runs the load on its own thread; a repository road fetches the files and then reads its folder.
     explicit LanguageModelConfigurationFromHub(std::function<Configurations()> load);
 
+    static Configurations loadConfig(const std::string& modelName, const HubApi& hubApi);
     static Configurations loadConfig(const std::filesystem::path& modelFolder);
 
     Configurations configurations() const;

@@ -10,14 +10,27 @@ std::shared_ptr<Tokenizer> AutoTokenizer::from(const hub::Config& tokenizerConfi
     return std::make_shared<PreTrainedTokenizer>(tokenizerConfig, tokenizerData);
 }
 
-std::shared_ptr<Tokenizer> AutoTokenizer::from(const std::filesystem::path& modelFolder)
+namespace {
+
+std::shared_ptr<Tokenizer> build(const hub::LanguageModelConfigurationFromHub& configuration)
 {
-    const hub::LanguageModelConfigurationFromHub configuration(modelFolder);
     const auto tokenizerConfig = configuration.tokenizerConfig();
     if (!tokenizerConfig) {
         throw TokenizerError::missingConfig();
     }
-    return from(*tokenizerConfig, configuration.tokenizerData());
+    return AutoTokenizer::from(*tokenizerConfig, configuration.tokenizerData());
+}
+
+} // namespace
+
+std::shared_ptr<Tokenizer> AutoTokenizer::from(const std::filesystem::path& modelFolder)
+{
+    return build(hub::LanguageModelConfigurationFromHub(modelFolder));
+}
+
+std::shared_ptr<Tokenizer> AutoTokenizer::fromPretrained(const std::string& repoId, const hub::HubApi& hubApi)
+{
+    return build(hub::LanguageModelConfigurationFromHub(repoId, hubApi));
 }
 
 } // namespace tokenizers

@@ -100,7 +100,9 @@ WhisperTokenizerWrapper::WhisperTokenizerWrapper(
     if (!tokenizer_) {
         throw WhisperError::tokenizerUnavailable();
     }
-    auto idOf = [&](const std::string& text, int fallback) { return tokenizer_->convertTokenToId(text).value_or(fallback); };
+    // Whisper's unknown token is "<|endoftext|>": a lookup that fell back to it would turn every
+    // missing control token into the end token.
+    auto idOf = [&](const std::string& text, int fallback) { return tokenizer_->knownTokenId(text).value_or(fallback); };
     specialTokens_.endToken = idOf("<|endoftext|>", 50257);
     specialTokens_.englishToken = idOf("<|en|>", 50259);
     specialTokens_.noSpeechToken = idOf("<|nospeech|>", 50362);
@@ -114,7 +116,7 @@ WhisperTokenizerWrapper::WhisperTokenizerWrapper(
     specialTokens_.whitespaceToken = idOf(" ", 220);
 
     for (const auto& [name, code] : Constants::languages()) {
-        auto id = tokenizer_->convertTokenToId("<|" + code + "|>");
+        auto id = tokenizer_->knownTokenId("<|" + code + "|>");
         if (id && *id > specialTokens_.specialTokenBegin) {
             allLanguageTokens_.insert(*id);
         }

@@ -37,6 +37,7 @@ public:
     {
         return tokenizer_->convertTokenToId(token);
     }
+    std::optional<int> knownTokenId(const std::string& token) const override { return tokenizer_->knownTokenId(token); }
     std::optional<std::string> convertIdToToken(int id) const override { return tokenizer_->convertIdToToken(id); }
     std::optional<std::string> bosToken() const override { return tokenizer_->bosToken(); }
     std::optional<int> bosTokenId() const override { return tokenizer_->bosTokenId(); }

@@ -1,5 +1,7 @@
 #include "Hub/LanguageModelConfigurationFromHub.hpp"
 #include "Hub/Repo.hpp"
+#include "LoopbackFixture.hpp"
+#include "platform/net/NetError.hpp"
 
 #include "support/TemporaryDirectory.hpp"
 
@@ -9,6 +11,8 @@
 #include <thread>
 
 using hub::Config;
+using hub::HubClientError;
+using loopback::LoopbackHub;
 using hub::LanguageModelConfigurationFromHub;
 using nlohmann::json;
 
@@ -136,4 +140,99 @@ TEST(LanguageModelConfigurationFromHub, FailedLoadFailsEveryGetterEveryTime)
     const LanguageModelConfigurationFromHub missing(empty.path());
     EXPECT_THROW(missing.modelType(), std::runtime_error);
     EXPECT_THROW(missing.tokenizerData(), std::runtime_error);
+}
+
+namespace {
+
+constexpr char repoId[] = "openai/whisper-tiny";
+
+class HubRoad : public LoopbackFixture {
+protected:
+    void publishRepository(const json& modelConfig, const std::optional<json>& tokenizerConfig)
+    {
+        publish(repoId, "config.json", modelConfig.dump());
+        publish(repoId, "tokenizer.json", R"({"model": {"type": "BPE"}})");
+        publish(repoId, "README.md", "not fetched");
+        if (tokenizerConfig) {
+            publish(repoId, "tokenizer_config.json", tokenizerConfig->dump());
+        }
+    }
+
+    std::filesystem::path local() const { return downloadBase / "models" / "openai" / "whisper-tiny"; }
+};
+
+} // namespace
+
+TEST_F(HubRoad, FetchesTheThreeFilesThenReadsThemWithTheFallbacks)
+{
+    // A configuration naming no class gets the compiled-in one for the model type; the fallback wins.
+    publishRepository({{"model_type", "whisper"}}, json {{"unk_token", "<mine>"}, {"model_max_length", 448}});
+    const LanguageModelConfigurationFromHub configuration(repoId, client());
+    const auto tokenizerConfig = configuration.tokenizerConfig();
+    ASSERT_TRUE(tokenizerConfig);
+    EXPECT_EQ((*tokenizerConfig)["tokenizerClass"]->stringValue(), "WhisperTokenizer");
+    EXPECT_EQ((*tokenizerConfig)["unkToken"]->stringValue(), "<|endoftext|>");
+    EXPECT_EQ((*tokenizerConfig)["modelMaxLength"]->intValue(), 448);
+    EXPECT_EQ(configuration.modelType(), "whisper");
+    EXPECT_EQ((*configuration.tokenizerData()["model"])["type"]->stringValue(), "BPE");
+    // Only the three files, into the client's folder for the repository.
+    EXPECT_EQ(filesBelow(local()), (std::vector<std::string> {"config.json", "tokenizer.json", "tokenizer_config.json"}));
+
+    // Files already on disk are not fetched again; the listing still is.
+    hub.clearRequests();
+    EXPECT_TRUE(LanguageModelConfigurationFromHub(repoId, client()).tokenizerConfig());
+    EXPECT_EQ(hub.requests().size(), 1u);
+    EXPECT_EQ(requestsTo(LoopbackHub::listingPath(repoId)), 1u);
+}
+
+TEST_F(HubRoad, RepositoriesLackingFiles)
+{
+    {
+        // No tokenizer configuration and a model type with a compiled-in one: that one.
+        publishRepository({{"model_type", "whisper"}}, std::nullopt);
+        const auto config = LanguageModelConfigurationFromHub(repoId, client()).tokenizerConfig();
+        ASSERT_TRUE(config);
+        EXPECT_EQ((*config)["tokenizerClass"]->stringValue(), "WhisperTokenizer");
+        EXPECT_FALSE(std::filesystem::exists(local() / "tokenizer_config.json"));
+    }
+    {
+        // None and no compiled-in one: absent. A class named in the repository's file stays.
+        const testsupport::TemporaryDirectory base;
+        publishRepository({{"model_type", "mistral"}}, std::nullopt);
+        const hub::HubApi other(base.path(), std::nullopt, hub.endpoint());
+        EXPECT_FALSE(LanguageModelConfigurationFromHub(repoId, other).tokenizerConfig());
+    }
+    {
+        // A repository without "config.json" fails every getter with the read error.
+        const testsupport::TemporaryDirectory base;
+        std::filesystem::remove(hub.repositoryFolder(repoId) / "config.json");
+        const LanguageModelConfigurationFromHub configuration(repoId, hub::HubApi(base.path(), std::nullopt, hub.endpoint()));
+        EXPECT_THROW(configuration.tokenizerData(), std::runtime_error);
+        EXPECT_THROW(configuration.tokenizerConfig(), std::runtime_error);
+    }
+}
+
+TEST_F(HubRoad, HubFailureIsStoredOnceAndRethrownByEveryGetter)
+{
+    publishRepository({{"model_type", "whisper"}}, std::nullopt);
+    hub.failWithStatus(LoopbackHub::listingPath(repoId), 404);
+    const LanguageModelConfigurationFromHub refused(repoId, client());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(caught<HubClientError>([&] { refused.modelConfig(); }).kind(), HubClientError::Kind::authorizationRequired);
+        EXPECT_THROW(refused.tokenizerConfig(), HubClientError);
+        EXPECT_THROW(refused.tokenizerData(), HubClientError);
+        EXPECT_THROW(refused.modelType(), HubClientError);
+    }
+    EXPECT_EQ(hub.requests().size(), 1u);
+
+    // A failed file download ends the load with the status; what was fetched before stays.
+    hub.clearFaults();
+    hub.failWithStatus(LoopbackHub::filePath(repoId, "tokenizer.json"), 503);
+    const LanguageModelConfigurationFromHub failing(repoId, client());
+    EXPECT_EQ(caught<HubClientError>([&] { failing.tokenizerData(); }).statusCode(), 503);
+    EXPECT_TRUE(std::filesystem::exists(local() / "config.json"));
+    EXPECT_FALSE(std::filesystem::exists(local() / "tokenizer.json"));
+
+    hub.stop();
+    EXPECT_THROW(LanguageModelConfigurationFromHub(repoId, client()).modelConfig(), platform::NetError);
 }

@@ -3,6 +3,8 @@
 #include "Auris/Text/WhisperTokenizerWrapper.hpp"
 
 #include "Auris/Text/FakeTokenizer.hpp"
+#include "Tokenizers/AutoTokenizer.hpp"
+#include "Tokenizers/TokenizerFixtures.hpp"
 
 #include <gtest/gtest.h>
 
@@ -54,6 +56,25 @@ TEST(WhisperTokenizerWrapper, SpecialTokensFallBackAndLanguageTokensAreFiltered)
     EXPECT_EQ(known.convertIdToToken(103), "<|haw|>");
 
     EXPECT_THROW(WhisperTokenizerWrapper(nullptr), WhisperError);
+}
+
+TEST(WhisperTokenizerWrapper, ControlTokensMissingFromTheVocabularyTakeTheirFallbacks)
+{
+    // Whisper's unknown token is "<|endoftext|>", and this vocabulary has "<|nocaptions|>" but no
+    // "<|nospeech|>" and, being byte-level, no plain blank: neither may become the end token.
+    const auto tokenizer = tokenizers::AutoTokenizer::from(
+        hub::Config(fixtures::whisperTokenizerConfig()), hub::Config(fixtures::whisperTokenizerData()));
+    ASSERT_EQ(tokenizer->unknownToken(), "<|endoftext|>");
+    const WhisperTokenizerWrapper wrapper(tokenizer, always("en"));
+    const SpecialTokens& special = wrapper.specialTokens();
+    EXPECT_EQ(special.noSpeechToken, 50362);
+    EXPECT_EQ(special.whitespaceToken, 220);
+    EXPECT_EQ(special.endToken, 50257);
+    EXPECT_EQ(special.startOfTranscriptToken, 50258);
+    EXPECT_EQ(special.timeTokenBegin, 50364);
+    EXPECT_EQ(wrapper.allLanguageTokens(), (std::set<int> {50259, 50260, 50261, 50262, 50263, 50264, 50265, 50266}));
+    EXPECT_EQ(wrapper.knownTokenId("<|nospeech|>"), std::nullopt);
+    EXPECT_EQ(wrapper.convertTokenToId("<|nospeech|>"), 50257);
 }
 
 TEST(WhisperTokenizerWrapper, SpaceSplitJoinsPiecesIntoWords)
