@@ -2,6 +2,7 @@
 
 #include "Auris/Audio/AudioProcessor.hpp"
 #include "Auris/Core/WhisperError.hpp"
+#include "Auris/Engine/TokenizerLoading.hpp"
 #include "Auris/Features/AudioEncoder.hpp"
 #include "Auris/Features/FeatureExtractor.hpp"
 #include "Auris/Segments/SegmentSeeker.hpp"
@@ -14,10 +15,11 @@ namespace auris {
 
 namespace {
 
-std::shared_ptr<const WhisperTokenizer> engineTokenizer(
+// The engine's tokenizer loading, as one function (it is overloaded).
+std::shared_ptr<const WhisperTokenizer> loadTokenizerForVariant(
     ModelVariant variant, const std::optional<std::filesystem::path>& tokenizerFolder, bool useBackgroundSession)
 {
-    throw WhisperError::tokenizerUnavailable();
+    return loadTokenizer(variant, tokenizerFolder, useBackgroundSession);
 }
 
 template<typename Component>
@@ -41,7 +43,7 @@ Auris::Auris(AurisConfig config)
     , segmentSeeker_(config.segmentSeeker ? std::move(config.segmentSeeker) : std::make_shared<SegmentSeeker>())
     , tokenizerFolder_(std::move(config.tokenizerFolder))
     , useBackgroundDownloadSession_(config.useBackgroundDownloadSession)
-    , tokenizerLoader_(config.tokenizerLoader ? std::move(config.tokenizerLoader) : TokenizerLoader(engineTokenizer))
+    , tokenizerLoader_(config.tokenizerLoader ? std::move(config.tokenizerLoader) : TokenizerLoader(loadTokenizerForVariant))
 {
     Logging::shared().setLogLevel(config.verbose ? config.logLevel : Logging::LogLevel::none);
 
