@@ -117,23 +117,26 @@ std::vector<TranscriptionResult> Auris::runTranscribeTask(const std::vector<floa
         throw WhisperError::tokenizerUnavailable();
     }
 
-    auto child = std::make_shared<hub::Progress>();
-    TranscriptionTimings timings;
     std::shared_ptr<AudioEncoding> encoder;
     std::shared_ptr<FeatureExtracting> extractor;
     std::shared_ptr<SegmentSeeking> seeker;
     std::shared_ptr<TextDecoding> decoder;
+    TranscriptionTimings timings;
     {
         std::lock_guard lock(mutex_);
-        progress_->setTotalUnitCount(progress_->totalUnitCount() + 1);
-        progress_->addChild(child, 1);
         timings = currentTimings_;
         encoder = audioEncoder_;
         extractor = featureExtractor_;
         seeker = segmentSeeker_;
         decoder = textDecoder_;
     }
+    auto child = std::make_shared<hub::Progress>();
     TranscribeTask task(timings, child, encoder, extractor, seeker, decoder, currentTokenizer);
+    {
+        std::lock_guard lock(mutex_);
+        progress_->setTotalUnitCount(progress_->totalUnitCount() + 1);
+        progress_->addChild(child, 1);
+    }
 
     TranscriptionResult result;
     try {
@@ -184,15 +187,15 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeWithOptions(const std:
         const std::size_t count = std::min(batchSize, total - batchStart);
         workers_.run(count, [&](std::size_t k) {
             const std::size_t position = batchStart + k;
-            ProgressCallback positioned;
-            if (callback) {
-                positioned = [&callback, position](const TranscriptionProgress& progress) {
-                    TranscriptionProgress copy = progress;
-                    copy.windowId = static_cast<int>(position);
-                    return callback(copy);
-                };
-            }
             try {
+                ProgressCallback positioned;
+                if (callback) {
+                    positioned = [&callback, position](const TranscriptionProgress& progress) {
+                        TranscriptionProgress copy = progress;
+                        copy.windowId = static_cast<int>(position);
+                        return callback(copy);
+                    };
+                }
                 outcomes[position] = TranscriptionOutcome::success(
                     transcribe(audioArrays[position], decodeOptionsArray[position], positioned, stopToken));
             } catch (...) {
@@ -227,11 +230,11 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeWithResults(const std:
     const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
 {
     const auto loadStart = Clock::now();
-    const auto loaded = AudioProcessor::loadAudio(audioPaths);
+    auto loaded = AudioProcessor::loadAudio(audioPaths);
     std::vector<std::vector<float>> arrays;
-    for (const auto& load : loaded) {
-        if (const auto* samples = std::get_if<std::vector<float>>(&load)) {
-            arrays.push_back(*samples);
+    for (auto& load : loaded) {
+        if (auto* samples = std::get_if<std::vector<float>>(&load)) {
+            arrays.push_back(std::move(*samples));
         }
     }
     const double loadingTime = secondsSince(loadStart);
