@@ -1,0 +1,273 @@
+#include "Auris/Engine/Auris.hpp"
+
+#include "Auris/Audio/AudioProcessor.hpp"
+#include "Auris/Audio/VADAudioChunker.hpp"
+#include "Auris/Core/CancellationError.hpp"
+#include "Auris/Core/WhisperError.hpp"
+#include "Auris/Transcription/TranscribeTask.hpp"
+#include "Auris/Utilities/TranscriptionUtilities.hpp"
+#include "platform/system/NumberText.hpp"
+
+#include <algorithm>
+#include <chrono>
+
+namespace auris {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+void logResults(const std::vector<TranscriptionResult>& results)
+{
+    Logging::info("Total Transcription Results: " + std::to_string(results.size()));
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        Logging::debug("[Result " + std::to_string(i) + "]");
+        results[i].logSegments();
+    }
+}
+
+} // namespace
+
+std::vector<TranscriptionResult> Auris::transcribe(const std::string& audioPath,
+    const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
+    const auto loadStart = Clock::now();
+    auto buffer = AudioProcessor::loadAudio(audioPath, 0.0, std::nullopt);
+    const double loadingTime = secondsSince(loadStart);
+    const auto convertStart = Clock::now();
+    const auto samples = AudioProcessor::convertBufferToArray(buffer, conversionChunkSize);
+    const double convertTime = secondsSince(convertStart);
+    {
+        std::lock_guard lock(mutex_);
+        currentTimings_.audioLoading = loadingTime + convertTime;
+    }
+    Logging::debug("Audio loading time: " + platform::numberText(loadingTime)
+        + ", Audio convert time: " + platform::numberText(convertTime));
+    return transcribe(samples, decodeOptions, callback, stopToken);
+}
+
+std::optional<TranscriptionResult> Auris::transcribeFirst(const std::string& audioPath,
+    const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
+    auto results = transcribe(audioPath, decodeOptions, callback, stopToken);
+    return results.empty() ? std::nullopt : std::optional<TranscriptionResult>(std::move(results.front()));
+}
+
+std::vector<TranscriptionResult> Auris::transcribe(const std::vector<float>& audioArray,
+    const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
+    const bool chunked = decodeOptions && decodeOptions->chunkingStrategy == ChunkingStrategy::vad
+        && audioArray.size() > static_cast<std::size_t>(windowSamples);
+    auto results = chunked ? transcribeInChunks(audioArray, *decodeOptions, callback, stopToken)
+                           : runTranscribeTask(audioArray, decodeOptions, callback, stopToken);
+    if (decodeOptions && decodeOptions->verbose) {
+        logResults(results);
+    }
+    return results;
+}
+
+std::optional<TranscriptionResult> Auris::transcribeFirst(const std::vector<float>& audioArray,
+    const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
+    auto results = transcribe(audioArray, decodeOptions, callback, stopToken);
+    return results.empty() ? std::nullopt : std::optional<TranscriptionResult>(std::move(results.front()));
+}
+
+std::vector<TranscriptionResult> Auris::transcribeInChunks(const std::vector<float>& audioArray,
+    const DecodingOptions& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
+    VADAudioChunker chunker(chunkerWindowPadding);
+    auto chunks = chunker.chunkAll(audioArray, windowSamples, decodeOptions);
+
+    DecodingOptions chunkOptions = decodeOptions;
+    chunkOptions.clipTimestamps.clear();
+    std::vector<std::vector<float>> chunkArrays;
+    chunkArrays.reserve(chunks.size());
+    for (auto& chunk : chunks) {
+        // Only the offsets are needed once the samples are handed on.
+        chunkArrays.push_back(std::move(chunk.audioSamples));
+    }
+    const auto outcomes = transcribeWithOptions(
+        chunkArrays, std::vector<std::optional<DecodingOptions>>(chunkArrays.size(), chunkOptions), callback, stopToken);
+    if (outcomes.size() != chunks.size()) {
+        throw WhisperError::transcriptionFailed(
+            "No chunk was transcribed: the worker count must not be negative.");
+    }
+
+    std::vector<ChunkTranscriptionOutcome> chunkOutcomes;
+    chunkOutcomes.reserve(outcomes.size());
+    for (const auto& outcome : outcomes) {
+        if (outcome.isSuccess()) {
+            chunkOutcomes.emplace_back(outcome.get());
+        } else {
+            chunkOutcomes.emplace_back(outcome.error());
+        }
+    }
+    return chunker.updateSeekOffsetsForResults(chunkOutcomes, chunks);
+}
+
+std::vector<TranscriptionResult> Auris::runTranscribeTask(const std::vector<float>& audioArray,
+    const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
+    ensureModelsLoaded();
+    const auto currentTokenizer = tokenizer();
+    if (!currentTokenizer) {
+        throw WhisperError::tokenizerUnavailable();
+    }
+
+    std::shared_ptr<AudioEncoding> encoder;
+    std::shared_ptr<FeatureExtracting> extractor;
+    std::shared_ptr<SegmentSeeking> seeker;
+    std::shared_ptr<TextDecoding> decoder;
+    TranscriptionTimings timings;
+    {
+        std::lock_guard lock(mutex_);
+        timings = currentTimings_;
+        encoder = audioEncoder_;
+        extractor = featureExtractor_;
+        seeker = segmentSeeker_;
+        decoder = textDecoder_;
+    }
+    auto child = std::make_shared<hub::Progress>();
+    TranscribeTask task(timings, child, encoder, extractor, seeker, decoder, currentTokenizer);
+    {
+        std::lock_guard lock(mutex_);
+        progress_->setTotalUnitCount(progress_->totalUnitCount() + 1);
+        progress_->addChild(child, 1);
+    }
+
+    TranscriptionResult result;
+    try {
+        checkCancellation(stopToken);
+        result = task.runTranscription(audioArray, decodeOptions, callback, stopToken);
+    } catch (const CancellationError&) {
+        std::lock_guard lock(mutex_);
+        progress_ = std::make_shared<hub::Progress>();
+        throw;
+    }
+
+    if (decodeOptions && decodeOptions->verbose) {
+        result.logTimings();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (progress_->isFinished()) {
+            progress_ = std::make_shared<hub::Progress>();
+        }
+    }
+    return {std::move(result)};
+}
+
+std::vector<Auris::TranscriptionOutcome> Auris::transcribeWithOptions(const std::vector<std::vector<float>>& audioArrays,
+    const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray, const ProgressCallback& callback,
+    std::stop_token stopToken)
+{
+    if (audioArrays.size() != decodeOptionsArray.size()) {
+        return {TranscriptionOutcome::failure(std::make_exception_ptr(WhisperError::transcriptionFailed(
+            "The number of audio arrays and decoding options must be balanced.")))};
+    }
+
+    // The largest worker count, an absent entry counting 0.
+    std::optional<int> largest;
+    for (const auto& options : decodeOptionsArray) {
+        const int count = options ? options->concurrentWorkerCount : 0;
+        largest = std::max(largest.value_or(count), count);
+    }
+    const int workerCount = largest.value_or(0);
+    if (workerCount < 0) {
+        return {};
+    }
+
+    const std::size_t total = audioArrays.size();
+    const std::size_t batchSize = workerCount == 0 ? total : static_cast<std::size_t>(workerCount);
+    std::vector<std::optional<TranscriptionOutcome>> outcomes(total);
+    for (std::size_t batchStart = 0; batchStart < total; batchStart += batchSize) {
+        const std::size_t count = std::min(batchSize, total - batchStart);
+        workers_.run(count, [&](std::size_t k) {
+            const std::size_t position = batchStart + k;
+            try {
+                ProgressCallback positioned;
+                if (callback) {
+                    positioned = [&callback, position](const TranscriptionProgress& progress) {
+                        TranscriptionProgress copy = progress;
+                        copy.windowId = static_cast<int>(position);
+                        return callback(copy);
+                    };
+                }
+                outcomes[position] = TranscriptionOutcome::success(
+                    transcribe(audioArrays[position], decodeOptionsArray[position], positioned, stopToken));
+            } catch (...) {
+                outcomes[position] = TranscriptionOutcome::failure(std::current_exception());
+            }
+        });
+    }
+
+    std::vector<TranscriptionOutcome> ordered;
+    ordered.reserve(total);
+    for (auto& outcome : outcomes) {
+        ordered.push_back(std::move(*outcome));
+    }
+    return ordered;
+}
+
+std::vector<Auris::TranscriptionOutcome> Auris::transcribeWithResults(const std::vector<std::vector<float>>& audioArrays,
+    const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
+    return transcribeWithOptions(audioArrays,
+        std::vector<std::optional<DecodingOptions>>(audioArrays.size(), decodeOptions), callback, stopToken);
+}
+
+std::vector<std::optional<std::vector<TranscriptionResult>>> Auris::transcribe(
+    const std::vector<std::vector<float>>& audioArrays, const std::optional<DecodingOptions>& decodeOptions,
+    const ProgressCallback& callback, std::stop_token stopToken)
+{
+    return resultsDroppingFailures(transcribeWithResults(audioArrays, decodeOptions, callback, stopToken));
+}
+
+std::vector<Auris::TranscriptionOutcome> Auris::transcribeWithResults(const std::vector<std::string>& audioPaths,
+    const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
+    const auto loadStart = Clock::now();
+    auto loaded = AudioProcessor::loadAudio(audioPaths);
+    std::vector<std::vector<float>> arrays;
+    for (auto& load : loaded) {
+        if (auto* samples = std::get_if<std::vector<float>>(&load)) {
+            arrays.push_back(std::move(*samples));
+        }
+    }
+    const double loadingTime = secondsSince(loadStart);
+    {
+        std::lock_guard lock(mutex_);
+        currentTimings_.audioLoading = loadingTime;
+    }
+    Logging::debug("Total Audio Loading and Converting Time: " + platform::numberText(loadingTime));
+
+    const auto transcribed = transcribeWithOptions(
+        arrays, std::vector<std::optional<DecodingOptions>>(arrays.size(), decodeOptions), callback, stopToken);
+
+    std::vector<TranscriptionOutcome> outcomes;
+    outcomes.reserve(loaded.size());
+    std::size_t next = 0;
+    for (const auto& load : loaded) {
+        if (const auto* error = std::get_if<std::exception_ptr>(&load)) {
+            outcomes.push_back(TranscriptionOutcome::failure(*error));
+        } else if (next < transcribed.size()) {
+            outcomes.push_back(transcribed[next++]);
+        } else {
+            // A negative worker count transcribes nothing; the loaded file still gets an honest entry.
+            outcomes.push_back(TranscriptionOutcome::failure(std::make_exception_ptr(WhisperError::transcriptionFailed(
+                "The audio was not transcribed: the worker count must not be negative."))));
+        }
+    }
+    return outcomes;
+}
+
+std::vector<std::optional<std::vector<TranscriptionResult>>> Auris::transcribe(const std::vector<std::string>& audioPaths,
+    const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
+    return resultsDroppingFailures(transcribeWithResults(audioPaths, decodeOptions, callback, stopToken));
+}
+
+} // namespace auris

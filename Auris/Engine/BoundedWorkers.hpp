@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <mutex>
+
+namespace auris {
+
+// Runs indexed work on the calling thread and on helper threads taken from a fixed budget. The
+// caller always works itself and helpers are only started while the budget lasts, so nested runs
+// share one bound and never wait for a thread to become free.
+class BoundedWorkers {
+public:
+    // At most `helperLimit` helper threads at once over all runs (negative counts as 0).
+    explicit BoundedWorkers(int helperLimit);
+    BoundedWorkers(const BoundedWorkers&) = delete;
+    BoundedWorkers& operator=(const BoundedWorkers&) = delete;
+
+    // One helper fewer than the machine has cores, so a run never uses more threads than cores.
+    static int machineHelperLimit();
+
+    int helperLimit() const { return helperLimit_; }
+
+    // Calls body(i) once for every i in [0, count) and returns when every call has finished. The
+    // body must not throw.
+    void run(std::size_t count, const std::function<void(std::size_t index)>& body);
+
+private:
+    bool takeHelper();
+    void returnHelper();
+
+    int helperLimit_;
+    std::mutex mutex_;
+    int available_;
+};
+
+} // namespace auris

@@ -1,0 +1,138 @@
+// transcribe-bench: auris-transcribe over minutes of espeak-ng speech with synthetic models of the
+// tiny and base shapes (real vocabulary, seeded random weights). Prints the real-time factor and
+// the per-stage timings. See README.md.
+//
+//   transcribe-bench [--minutes N] [--preset tiny|base]... [--workers N] [--keep]
+
+#include "Auris/Audio/AudioProcessor.hpp"
+#include "bench/transcribe/WhisperTokenizerFiles.hpp"
+#include "tools/auris-transcribe/TranscribeCommand.hpp"
+#include "tools/make-model/WhisperModelSet.hpp"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+const std::vector<std::string> sentences {
+    "The committee met on Tuesday to review the budget for the coming year.",
+    "Several members asked whether the new library would open before the winter holidays.",
+    "A light rain fell over the harbour while the fishing boats returned with their catch.",
+    "Please remember to bring your notes, a pencil and something to drink.",
+    "The engineer explained that the bridge had been designed to carry twice the expected load.",
+    "After lunch we walked along the river and talked about the books we had read.",
+    "Numbers such as seventeen, forty two and one thousand are read out in full.",
+    "The museum will show paintings, photographs and a small collection of old maps.",
+    "She opened the window, listened for a moment, and then went back to her work.",
+    "Trains to the north leave every half hour from the second platform.",
+};
+
+std::filesystem::path makeTemporaryFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "transcribe-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        throw std::runtime_error("cannot make a temporary folder");
+    }
+    return pattern;
+}
+
+double audioSeconds(const std::filesystem::path& file)
+{
+    return auris::AudioProcessor::loadAudio(file.string()).frameLength() / 16000.0;
+}
+
+// Speech of at least `minutes` minutes, made by espeak-ng from repeated sentences.
+std::filesystem::path makeSpeech(const std::filesystem::path& folder, double minutes)
+{
+    const auto text = folder / "speech.txt";
+    const auto speech = folder / "speech.wav";
+    std::size_t repeats = static_cast<std::size_t>(minutes) + 1;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::ofstream file(text);
+        for (std::size_t i = 0; i < repeats * sentences.size(); ++i) {
+            file << sentences[i % sentences.size()] << "\n";
+        }
+        file.close();
+        const std::string command = "espeak-ng -v en -w '" + speech.string() + "' -f '" + text.string() + "'";
+        if (std::system(command.c_str()) != 0) {
+            throw std::runtime_error("espeak-ng failed; is it installed?");
+        }
+        const double seconds = audioSeconds(speech);
+        if (seconds >= minutes * 60) {
+            return speech;
+        }
+        repeats = static_cast<std::size_t>(static_cast<double>(repeats) * minutes * 60 / seconds) + 1;
+    }
+    throw std::runtime_error("espeak-ng made less speech than asked for");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    double minutes = 10;
+    std::vector<std::string> presets;
+    std::string workers = "0";
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--minutes" && i + 1 < argc) {
+            minutes = std::stod(argv[++i]);
+        } else if (argument == "--preset" && i + 1 < argc) {
+            presets.push_back(argv[++i]);
+        } else if (argument == "--workers" && i + 1 < argc) {
+            workers = argv[++i];
+        } else if (argument == "--keep") {
+            keep = true;
+        } else {
+            std::cerr << "usage: transcribe-bench [--minutes N] [--preset tiny|base]... [--workers N] [--keep]\n";
+            return 2;
+        }
+    }
+    if (presets.empty()) {
+        presets = {"tiny", "base"};
+    }
+
+    try {
+        const auto folder = makeTemporaryFolder();
+        auto start = Clock::now();
+        const auto speech = makeSpeech(folder, minutes);
+        std::cout << "speech: " << audioSeconds(speech) << " s generated in " << secondsSince(start) << " s\n";
+
+        int status = 0;
+        for (const auto& preset : presets) {
+            const auto shape = ml::WhisperShape::preset(preset);
+            const auto modelFolder = folder / preset / ("openai_whisper-" + preset);
+            start = Clock::now();
+            ml::WhisperModelSet::write(modelFolder, shape, ml::MultiArrayDataType::float16, ml::randomWhisperWeights(1));
+            bench::writeWhisperTokenizerFiles(folder / "tokenizers/models/openai" / ("whisper-" + preset));
+            std::cout << "\n== " << preset << "-shaped model (width " << shape.width << ", " << shape.audioLayers
+                      << " + " << shape.textLayers << " layers), written in " << secondsSince(start) << " s\n";
+
+            std::ostringstream text;
+            status |= auris::runTranscribeCommand({"--model-folder", modelFolder.string(), "--tokenizer-folder",
+                                                      (folder / "tokenizers").string(), "--language", "en", "--workers",
+                                                      workers, "--verbose", speech.string()},
+                text, std::cout);
+        }
+        if (keep) {
+            std::cout << "\nkept " << folder << "\n";
+        } else {
+            std::filesystem::remove_all(folder);
+        }
+        return status;
+    } catch (const std::exception& error) {
+        std::cerr << "transcribe-bench: " << error.what() << "\n";
+        return 1;
+    }
+}
