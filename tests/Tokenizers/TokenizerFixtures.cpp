@@ -129,7 +129,7 @@ json whisperTokenizerData(WhisperLayout layout)
     for (int step = 0; step <= 1500; ++step) {
         char text[16];
         std::snprintf(text, sizeof text, "<|%d.%02d|>", step / 50, (step % 50) * 2);
-        add(text, eot + 107 + step);
+        add(text, layout.timeTokenBegin() + step);
     }
 
     json data = bpeData(vocab, merges);

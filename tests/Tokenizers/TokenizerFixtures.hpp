@@ -26,6 +26,7 @@ struct WhisperLayout {
     static WhisperLayout compact();
     // Ids from <|endoftext|> to the last timestamp <|30.00|>.
     static constexpr int controlTokenCount = 1608;
+    int timeTokenBegin() const { return endOfText + 107; }
     int vocabularySize() const { return endOfText + controlTokenCount; }
 };
 

@@ -46,7 +46,8 @@ TEST(SyntheticModelStreaming, FakeMicrophoneAudioStreamsThroughTheRealPrograms)
     CapturedLog log(Logging::LogLevel::error);
     StateLog states;
     transcriber = std::make_shared<AudioStreamTranscriber>(pipeline.audioEncoder, pipeline.featureExtractor,
-        std::make_shared<SegmentSeeker>(), pipeline.textDecoder, models.tokenizer(), processor, options, 2, 0.3f, 60, true,
+        std::make_shared<SegmentSeeker>(), pipeline.textDecoder, models.tokenizer(), processor, options, 2, 0.3f, 60,
+        true,
         states.callback(), clock);
     transcriber->startStreamTranscription();
 
@@ -57,7 +58,9 @@ TEST(SyntheticModelStreaming, FakeMicrophoneAudioStreamsThroughTheRealPrograms)
 
     // Every stretch was transcribed as soon as it arrived, the decoder's text followed along, and
     // the confirmed and unconfirmed segments hold text only.
-    EXPECT_EQ(states.count([](const auto& before, const auto& after) { return before.lastBufferSize != after.lastBufferSize; }),
+    EXPECT_EQ(states.count([](const auto& before, const auto& after) {
+        return before.lastBufferSize != after.lastBufferSize;
+    }),
         pushes);
     EXPECT_GT(states.count([](const auto& before, const auto& after) {
         return before.currentText != after.currentText && !after.currentText.empty()

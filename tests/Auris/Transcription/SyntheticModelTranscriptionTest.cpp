@@ -103,7 +103,8 @@ void expectSoundTranscription(const std::vector<float>& audio)
         const auto& segment = result.segments[i];
         SCOPED_TRACE("segment " + std::to_string(i) + ": " + segment.text);
         EXPECT_EQ(segment.id, static_cast<int>(i));
-        EXPECT_TRUE(std::any_of(windows.begin(), windows.end(), [&](const auto& w) { return w.first == segment.seek; }));
+        EXPECT_TRUE(
+            std::any_of(windows.begin(), windows.end(), [&](const auto& w) { return w.first == segment.seek; }));
         EXPECT_GE(segment.seek, previousSeek);
         previousSeek = segment.seek;
         EXPECT_GE(segment.start, static_cast<float>(segment.seek) / sampleRate - 0.01f);
@@ -114,7 +115,8 @@ void expectSoundTranscription(const std::vector<float>& audio)
             EXPECT_TRUE(word.probability >= 0 && word.probability <= 1) << word.word;
             EXPECT_FALSE(holdsControlText(word.word));
             EXPECT_FALSE(word.tokens.empty());
-            EXPECT_TRUE(std::all_of(word.tokens.begin(), word.tokens.end(), [&](int t) { return t >= 0 && t < specialBegin; }));
+            EXPECT_TRUE(std::all_of(
+                word.tokens.begin(), word.tokens.end(), [&](int t) { return t >= 0 && t < specialBegin; }));
         }
     }
 }

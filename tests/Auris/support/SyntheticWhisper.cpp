@@ -32,14 +32,15 @@ SyntheticWhisper::SyntheticWhisper()
     // timestamp rule lets it write nothing but timestamps; and each token's row is most like itself,
     // so it repeats whatever it wrote. Longer rows for the tokens before the timestamps and stronger
     // positions let text and timestamps take turns, as the window loop and word timing need.
-    const int timeTokenBegin = layout.endOfText + 107;
+    const int timeTokenBegin = layout.timeTokenBegin();
     const auto random = ml::randomWhisperWeights(2024);
     ml::WhisperModelSet::write(modelFolder_, shape_, ml::MultiArrayDataType::float16,
         [random, timeTokenBegin, width = shape_.width](const ml::TensorSpec& tensor) {
             auto values = random(tensor);
             if (tensor.name == "decoder.token_embedding.weight") {
-                const auto textValues = static_cast<std::size_t>(timeTokenBegin) * static_cast<std::size_t>(width);
-                std::for_each(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(std::min(textValues, values.size())),
+                const auto textValues = std::min(
+                    static_cast<std::size_t>(timeTokenBegin) * static_cast<std::size_t>(width), values.size());
+                std::for_each(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(textValues),
                     [](float& value) { value *= 3; });
             } else if (tensor.name == "decoder.positional_embedding") {
                 std::for_each(values.begin(), values.end(), [](float& value) { value *= 8; });
@@ -87,8 +88,8 @@ std::vector<float> generatedSoundscape(double seconds, std::uint32_t seed)
         const std::size_t end = std::min(samples.size(), start + rate / 2);
         for (std::size_t i = start; i < end; ++i) {
             if (choice < 5) {
-                samples[i] = amplitude
-                    * static_cast<float>(std::sin(2 * std::numbers::pi * pitches[choice] * static_cast<double>(i) / rate));
+                const double phase = 2 * std::numbers::pi * pitches[choice] * static_cast<double>(i) / rate;
+                samples[i] = amplitude * static_cast<float>(std::sin(phase));
             } else if (choice < 7) {
                 samples[i] = amplitude * (static_cast<float>(next() >> 8) / static_cast<float>(1u << 24) * 2 - 1);
             }

@@ -8,6 +8,7 @@
 
 #include "support/TemporaryDirectory.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <vector>
