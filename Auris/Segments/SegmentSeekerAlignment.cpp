@@ -193,8 +193,10 @@ std::vector<TranscriptionSegment> SegmentSeeker::addWordTimestamps(std::vector<T
                 continue;
             }
             saved += kept.size();
+            // A word that took in a control token (text after a timestamp with no blank between)
+            // keeps only its text, as its tokens do.
             words.push_back(WordTiming {
-                .word = entry.word,
+                .word = kept.size() == entry.tokens.size() ? entry.word : tokenizer.decode(kept),
                 .tokens = std::move(kept),
                 .start = roundedToHundredths(timeOffset + entry.start),
                 .end = roundedToHundredths(timeOffset + entry.end),
@@ -204,7 +206,6 @@ std::vector<TranscriptionSegment> SegmentSeeker::addWordTimestamps(std::vector<T
 
         if (!words.empty()) {
             const WordTiming first = words.front();
-            const WordTiming last = words.back();
             if (first.end - lastSpeechTimestamp > 4 * medianDuration
                 && (first.end - first.start > maxDuration
                     || (words.size() >= 2 && words[1].end - first.start > 2 * maxDuration))) {
@@ -222,8 +223,11 @@ std::vector<TranscriptionSegment> SegmentSeeker::addWordTimestamps(std::vector<T
                 segment.start = first.start;
             }
 
+            // The last word as the rules above left it: they may have moved its start past the
+            // segment's end, and a word must not end before it starts.
+            WordTiming& last = words.back();
             if (segment.end > last.start && segment.end + segmentBoundarySlack < last.end) {
-                words.back().end = std::max(last.start + medianDuration, segment.end);
+                last.end = std::max(last.start + medianDuration, segment.end);
             } else {
                 segment.end = last.end;
             }

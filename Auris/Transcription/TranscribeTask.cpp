@@ -312,6 +312,9 @@ TranscriptionResult TranscribeTask::runTranscription(std::span<const float> audi
                     }
                 }
                 for (auto& segment : *segments) {
+                    // The seeker numbered the segments before the word step dropped any; renumbered
+                    // here, ids stay unique and in order.
+                    segment.id = static_cast<int>(std::min<std::size_t>(allSegments.size(), INT_MAX));
                     allTokens.insert(allTokens.end(), segment.tokens.begin(), segment.tokens.end());
                     allSegments.push_back(std::move(segment));
                 }

@@ -3,6 +3,7 @@
 #include "support/TemporaryDirectory.hpp"
 
 #include <cstdio>
+#include <iterator>
 
 namespace fixtures {
 
@@ -81,7 +82,12 @@ json bpeData(const json& vocab, const json& merges)
     return json {{"version", "1.0"}, {"model", {{"type", "BPE"}, {"vocab", vocab}, {"merges", merges}}}};
 }
 
-json whisperTokenizerData()
+WhisperLayout WhisperLayout::compact()
+{
+    return {256 + static_cast<int>(whisperMerges().size()), true};
+}
+
+json whisperTokenizerData(WhisperLayout layout)
 {
     json vocab = json::object();
     for (int byte = 0; byte < 256; ++byte) {
@@ -99,22 +105,31 @@ json whisperTokenizerData()
         added.push_back({{"id", id}, {"content", content}, {"single_word", false}, {"lstrip", false},
             {"rstrip", false}, {"normalized", false}, {"special", true}});
     };
-    add("<|endoftext|>", 50257);
-    add("<|startoftranscript|>", 50258);
-    const char* languages[] = {"en", "zh", "de", "es", "ru", "ko", "fr", "ja"};
-    for (int i = 0; i < 8; ++i) {
-        add(std::string("<|") + languages[i] + "|>", 50259 + i);
+    const int eot = layout.endOfText;
+    add("<|endoftext|>", eot);
+    add("<|startoftranscript|>", eot + 1);
+    // Whisper's language order.
+    static const char* languages[] = {"en", "zh", "de", "es", "ru", "ko", "fr", "ja", "pt", "tr", "pl", "ca", "nl",
+        "ar", "sv", "it", "id", "hi", "fi", "vi", "he", "uk", "el", "ms", "cs", "ro", "da", "hu", "ta", "no", "th", "ur",
+        "hr", "bg", "lt", "la", "mi", "ml", "cy", "sk", "te", "fa", "lv", "bn", "sr", "az", "sl", "kn", "et", "mk", "br",
+        "eu", "is", "hy", "ne", "mn", "bs", "kk", "sq", "sw", "gl", "mr", "pa", "si", "km", "sn", "yo", "so", "af", "oc",
+        "ka", "be", "tg", "sd", "gu", "am", "yi", "lo", "uz", "fo", "ht", "ps", "tk", "nn", "mt", "sa", "lb", "my", "bo",
+        "tl", "mg", "as", "tt", "haw", "ln", "ha", "ba", "jw", "su"};
+    static_assert(std::size(languages) == 99);
+    const int languageCount = layout.allLanguages ? 99 : 8;
+    for (int i = 0; i < languageCount; ++i) {
+        add(std::string("<|") + languages[i] + "|>", eot + 2 + i);
     }
-    add("<|translate|>", 50358);
-    add("<|transcribe|>", 50359);
-    add("<|startoflm|>", 50360);
-    add("<|startofprev|>", 50361);
-    add("<|nocaptions|>", 50362);
-    add("<|notimestamps|>", 50363);
+    add("<|translate|>", eot + 101);
+    add("<|transcribe|>", eot + 102);
+    add("<|startoflm|>", eot + 103);
+    add("<|startofprev|>", eot + 104);
+    add("<|nocaptions|>", eot + 105);
+    add("<|notimestamps|>", eot + 106);
     for (int step = 0; step <= 1500; ++step) {
         char text[16];
         std::snprintf(text, sizeof text, "<|%d.%02d|>", step / 50, (step % 50) * 2);
-        add(text, 50364 + step);
+        add(text, layout.timeTokenBegin() + step);
     }
 
     json data = bpeData(vocab, merges);
@@ -137,10 +152,11 @@ json whisperTokenizerConfig(const std::string& tokenizerClass)
         {"model_max_length", 1024}, {"add_prefix_space", false}};
 }
 
-void writeWhisperTokenizerFolder(const std::filesystem::path& folder)
+void writeWhisperTokenizerFolder(const std::filesystem::path& folder, WhisperLayout layout)
 {
-    testsupport::writeFile(folder / "config.json", json {{"model_type", "whisper"}, {"vocab_size", 51865}}.dump());
-    testsupport::writeFile(folder / "tokenizer.json", whisperTokenizerData().dump());
+    testsupport::writeFile(
+        folder / "config.json", json {{"model_type", "whisper"}, {"vocab_size", layout.vocabularySize()}}.dump());
+    testsupport::writeFile(folder / "tokenizer.json", whisperTokenizerData(layout).dump());
     testsupport::writeFile(folder / "tokenizer_config.json", whisperTokenizerConfig("WhisperTokenizerFast").dump());
 }
 

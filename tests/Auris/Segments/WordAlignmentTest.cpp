@@ -244,6 +244,36 @@ TEST(WordAlignment, SegmentsTakeTheirWordsAndBoundaries)
     EXPECT_FLOAT_EQ(segments[2].end, 12.4f);
 }
 
+TEST(WordAlignment, WordsNeverEndBeforeTheyStartAndHoldOnlyText)
+{
+    // Durations 3 and 7: the upper median is capped, so words may last 1.4 s. After the long first
+    // word the two share a boundary at 8.6, past the segment's end at 6: the segment then takes the
+    // second word's end rather than cutting that word off before its start.
+    ScriptedSeeker pair({word(" a", {A}, 0.0f, 3.0f), word(" b", {B}, 3.0f, 10.0f)});
+    auto segments = place(pair, {segment({ts(0), A, B, ts(6)}, 0.0f, 6.0f)});
+    ASSERT_EQ(segments[0].words->size(), 2u);
+    EXPECT_FLOAT_EQ((*segments[0].words)[1].start, 8.6f);
+    EXPECT_FLOAT_EQ((*segments[0].words)[1].end, 10.0f);
+    EXPECT_FLOAT_EQ(segments[0].end, 10.0f);
+
+    // A lone long word after a pause starts 1.4 s before its end, later than the segment ends.
+    ScriptedSeeker lone({word(" a", {A}, 0.0f, 3.0f)});
+    segments = place(lone, {segment({ts(0), A, ts(1)}, 0.0f, 1.0f)});
+    ASSERT_EQ(segments[0].words->size(), 1u);
+    EXPECT_FLOAT_EQ((*segments[0].words)[0].start, 1.6f);
+    EXPECT_FLOAT_EQ((*segments[0].words)[0].end, 3.0f);
+    EXPECT_FLOAT_EQ(segments[0].end, 3.0f);
+
+    // Text right after a timestamp, with no blank, joins it in the word split; the word keeps its text.
+    ScriptedSeeker joined({word("<|0.00|>ing", {ts(0), Ing}, 0.0f, 0.4f), word(" a", {A}, 0.4f, 0.8f)});
+    segments = place(joined, {segment({ts(0), Ing, A, ts(0.8)}, 0.0f, 0.8f)});
+    const auto& words = *segments[0].words;
+    ASSERT_EQ(words.size(), 2u);
+    EXPECT_EQ(words[0].word, "ing");
+    EXPECT_EQ(words[0].tokens, (std::vector<int> {Ing}));
+    EXPECT_EQ(words[1].word, " a");
+}
+
 TEST(WordAlignment, TimesAndProbabilitiesHaveTwoDecimals)
 {
     ScriptedSeeker seeker({word(" a", {A}, 0.125f, 0.5f, -0.125f), word(" b", {B}, 0.5f, 0.875f, 0.125f)});

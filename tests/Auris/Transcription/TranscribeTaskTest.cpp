@@ -208,14 +208,16 @@ TEST(TranscribeTask, WordTimingsKeepSpokenZeroLengthSegmentsAndMoveTheSeek)
         timed.tokens = {ids::space, ids::a};
         timed.end = offset + 2;
         timed.words = std::vector<WordTiming> {{" a", {ids::a}, offset + 1, offset + 2, 0.5f}};
-        TranscriptionSegment collapsed = timed;
+        TranscriptionSegment empty = timed;
+        empty.id = timed.id + 1;
+        empty.tokens = {timestamp(2.2)};
+        empty.start = empty.end = offset + 2.2f;
+        empty.words = std::vector<WordTiming> {};
+        TranscriptionSegment collapsed = empty;
+        collapsed.id = timed.id + 2;
         collapsed.tokens = {ids::space, ids::b};
         collapsed.start = collapsed.end = offset + 2.5f;
-        collapsed.words = std::vector<WordTiming> {};
-        TranscriptionSegment empty = collapsed;
-        empty.tokens = {timestamp(3)};
-        empty.start = empty.end = offset + 3;
-        return std::vector<TranscriptionSegment> {timed, collapsed, empty};
+        return std::vector<TranscriptionSegment> {timed, empty, collapsed};
     };
     DecodingOptions options;
     options.wordTimestamps = true;
@@ -229,8 +231,12 @@ TEST(TranscribeTask, WordTimingsKeepSpokenZeroLengthSegmentsAndMoveTheSeek)
     EXPECT_FLOAT_EQ(fixture.seeker->wordCalls[1].lastSpeechTimestamp, 2.5f);
     EXPECT_EQ(fixture.seeker->wordCalls[0].prepend, "\"'“¿([{-");
     EXPECT_EQ(fixture.seeker->wordCalls[0].append, "\"'.。,，!！?？:：”)]}、");
-    EXPECT_EQ(result.segments.size(), 8u);
+    ASSERT_EQ(result.segments.size(), 8u);
     EXPECT_EQ(result.text, "a b a b a b a b");
+    // The dropped segment's number is not handed out twice.
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(result.segments[static_cast<std::size_t>(i)].id, i);
+    }
     const auto lines = log.lines();
     EXPECT_TRUE(contains(lines, "Word timestamps:"));
     EXPECT_TRUE(contains(lines, "[1.00 -> 2.00] prob: 0.5, word:  a"));
