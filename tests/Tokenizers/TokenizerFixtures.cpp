@@ -1,8 +1,6 @@
 #include "TokenizerFixtures.hpp"
 
-#include "support/TemporaryDirectory.hpp"
-
-#include <cstdio>
+#include "tools/make-model/WhisperTokenizerFiles.hpp"
 
 namespace fixtures {
 
@@ -15,23 +13,14 @@ bool printable(int byte)
     return (byte >= 0x21 && byte <= 0x7E) || (byte >= 0xA1 && byte <= 0xAC) || (byte >= 0xAE && byte <= 0xFF);
 }
 
-std::string characterOf(int byte)
+ml::WhisperTokenizerFiles whisperFiles(const std::string& tokenizerClass)
 {
-    int code = byte;
-    if (!printable(byte)) {
-        code = 0x100;
-        for (int other = 0; other < byte; ++other) {
-            code += printable(other) ? 0 : 1;
-        }
-    }
-    std::string text;
-    if (code < 0x80) {
-        text += static_cast<char>(code);
-    } else {
-        text += static_cast<char>(0xC0 | (code >> 6));
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    }
-    return text;
+    ml::WhisperTokenizerFiles files;
+    files.merges = whisperMerges();
+    files.fillVocabulary = false;
+    files.listedLanguages = 8;
+    files.tokenizerClass = tokenizerClass;
+    return files;
 }
 
 } // namespace
@@ -83,65 +72,17 @@ json bpeData(const json& vocab, const json& merges)
 
 json whisperTokenizerData()
 {
-    json vocab = json::object();
-    for (int byte = 0; byte < 256; ++byte) {
-        vocab[characterOf(byte)] = baseId(static_cast<unsigned char>(byte));
-    }
-    const auto& merges = whisperMerges();
-    for (std::size_t i = 0; i < merges.size(); ++i) {
-        const std::string& line = merges[i];
-        const std::size_t blank = line.find(' ');
-        vocab[line.substr(0, blank) + line.substr(blank + 1)] = 256 + static_cast<int>(i);
-    }
-
-    json added = json::array();
-    auto add = [&](const std::string& content, int id) {
-        added.push_back({{"id", id}, {"content", content}, {"single_word", false}, {"lstrip", false},
-            {"rstrip", false}, {"normalized", false}, {"special", true}});
-    };
-    add("<|endoftext|>", 50257);
-    add("<|startoftranscript|>", 50258);
-    const char* languages[] = {"en", "zh", "de", "es", "ru", "ko", "fr", "ja"};
-    for (int i = 0; i < 8; ++i) {
-        add(std::string("<|") + languages[i] + "|>", 50259 + i);
-    }
-    add("<|translate|>", 50358);
-    add("<|transcribe|>", 50359);
-    add("<|startoflm|>", 50360);
-    add("<|startofprev|>", 50361);
-    add("<|nocaptions|>", 50362);
-    add("<|notimestamps|>", 50363);
-    for (int step = 0; step <= 1500; ++step) {
-        char text[16];
-        std::snprintf(text, sizeof text, "<|%d.%02d|>", step / 50, (step % 50) * 2);
-        add(text, 50364 + step);
-    }
-
-    json data = bpeData(vocab, merges);
-    data["added_tokens"] = added;
-    data["normalizer"] = nullptr;
-    data["pre_tokenizer"] = {{"type", "ByteLevel"}, {"add_prefix_space", false}, {"trim_offsets", true}, {"use_regex", true}};
-    data["post_processor"] = {{"type", "ByteLevel"}, {"add_prefix_space", true}, {"trim_offsets", false}, {"use_regex", true}};
-    data["decoder"] = {{"type", "ByteLevel"}, {"add_prefix_space", true}, {"trim_offsets", true}, {"use_regex", true}};
-    data["model"]["dropout"] = nullptr;
-    data["model"]["unk_token"] = nullptr;
-    return data;
+    return whisperFiles("WhisperTokenizer").tokenizerData();
 }
 
 json whisperTokenizerConfig(const std::string& tokenizerClass)
 {
-    json endOfText = {{"__type", "AddedToken"}, {"content", "<|endoftext|>"}, {"lstrip", false}, {"normalized", true},
-        {"rstrip", false}, {"single_word", false}};
-    return json {{"tokenizer_class", tokenizerClass}, {"bos_token", endOfText}, {"eos_token", endOfText},
-        {"unk_token", endOfText}, {"pad_token", endOfText}, {"clean_up_tokenization_spaces", true},
-        {"model_max_length", 1024}, {"add_prefix_space", false}};
+    return whisperFiles(tokenizerClass).tokenizerConfig();
 }
 
 void writeWhisperTokenizerFolder(const std::filesystem::path& folder)
 {
-    testsupport::writeFile(folder / "config.json", json {{"model_type", "whisper"}, {"vocab_size", 51865}}.dump());
-    testsupport::writeFile(folder / "tokenizer.json", whisperTokenizerData().dump());
-    testsupport::writeFile(folder / "tokenizer_config.json", whisperTokenizerConfig("WhisperTokenizerFast").dump());
+    whisperFiles("WhisperTokenizerFast").write(folder);
 }
 
 } // namespace fixtures

@@ -16,7 +16,8 @@ int baseId(unsigned char byte);
 const std::vector<std::string>& whisperMerges();
 
 // A byte-level "tokenizer.json": the 256 alphabet characters, the merged tokens, and the Whisper
-// control tokens as added tokens with their usual ids (<|endoftext|> 50257 ... <|0.00|> 50364).
+// control tokens as added tokens with their multilingual ids (<|endoftext|> 50257 ... <|0.00|> 50364),
+// of the languages only the first eight (<|en|> 50259 to <|ja|> 50266).
 nlohmann::json whisperTokenizerData();
 // "tokenizer_config.json" naming the given class.
 nlohmann::json whisperTokenizerConfig(const std::string& tokenizerClass = "WhisperTokenizer");
