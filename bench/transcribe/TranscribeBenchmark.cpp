@@ -5,9 +5,9 @@
 //   transcribe-bench [--minutes N] [--preset tiny|base]... [--workers N] [--keep]
 
 #include "Auris/Audio/AudioProcessor.hpp"
-#include "bench/transcribe/WhisperTokenizerFiles.hpp"
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
 #include "tools/make-model/WhisperModelSet.hpp"
+#include "tools/make-model/WhisperTokenizerFiles.hpp"
 
 #include <chrono>
 #include <cstdlib>
@@ -115,7 +115,8 @@ int main(int argc, char** argv)
             const auto modelFolder = folder / preset / ("openai_whisper-" + preset);
             start = Clock::now();
             ml::WhisperModelSet::write(modelFolder, shape, ml::MultiArrayDataType::float16, ml::randomWhisperWeights(1));
-            bench::writeWhisperTokenizerFiles(folder / "tokenizers/models/openai" / ("whisper-" + preset));
+            ml::WhisperTokenizerFiles {.vocabularySize = shape.vocabularySize}.write(
+                folder / "tokenizers/models/openai" / ("whisper-" + preset));
             std::cout << "\n== " << preset << "-shaped model (width " << shape.width << ", " << shape.audioLayers
                       << " + " << shape.textLayers << " layers), written in " << secondsSince(start) << " s\n";
 

@@ -6,9 +6,15 @@
 //   make-model convert --checkpoint FILE.safetensors --output DIR [--config FILE]
 //       [--generation-config FILE] [--heads N] [--cache-length N] [--alignment-heads L:H,...]
 //       [--precision float16|float32]
+//   make-model tokenizer --output DIR [--vocabulary N]
+//
+// The engine looks for a model's tokenizer in its tokenizer folder under
+// "models/openai/whisper-<size>", the size being the one it recognises from the model's vocabulary
+// and width (a tiny-shaped model with the 51865-entry vocabulary reads "whisper-tiny").
 
 #include "tools/make-model/CheckpointConverter.hpp"
 #include "tools/make-model/WhisperModelSet.hpp"
+#include "tools/make-model/WhisperTokenizerFiles.hpp"
 
 #include <charconv>
 #include <iostream>
@@ -23,7 +29,8 @@ const char* usage = "usage: make-model synthetic --output DIR [--preset tiny|bas
                     "           [--cache-length N] [--alignment-heads L:H,...] [--seed N] [--precision float16|float32]\n"
                     "       make-model convert --checkpoint FILE.safetensors --output DIR [--config FILE]\n"
                     "           [--generation-config FILE] [--heads N] [--cache-length N] [--alignment-heads L:H,...]\n"
-                    "           [--precision float16|float32]\n";
+                    "           [--precision float16|float32]\n"
+                    "       make-model tokenizer --output DIR [--vocabulary N]\n";
 
 long long number(const std::string& option, const std::string& text)
 {
@@ -96,9 +103,10 @@ int run(int argc, char** argv)
     if (!output) {
         throw std::invalid_argument("--output is required");
     }
-    const auto storage = precision(take("--precision").value_or("float16"));
+    auto takePrecision = [&] { return precision(take("--precision").value_or("float16")); };
 
     if (command == "synthetic") {
+        const auto storage = takePrecision();
         ml::WhisperShape shape = ml::WhisperShape::preset(take("--preset").value_or("tiny"));
         if (auto v = take("--vocabulary")) shape.vocabularySize = smallNumber("--vocabulary", *v);
         if (auto v = take("--width")) shape.width = smallNumber("--width", *v);
@@ -117,6 +125,7 @@ int run(int argc, char** argv)
         return 0;
     }
     if (command == "convert") {
+        const auto storage = takePrecision();
         const auto checkpoint = take("--checkpoint");
         if (!checkpoint) {
             throw std::invalid_argument("--checkpoint is required");
@@ -136,6 +145,15 @@ int run(int argc, char** argv)
         const auto& shape = converter.shape();
         std::cout << "wrote " << *output << ": width " << shape.width << ", " << shape.audioLayers << "+" << shape.textLayers
                   << " layers, vocabulary " << shape.vocabularySize << ", " << shape.melCount << " mel bands\n";
+        return 0;
+    }
+    if (command == "tokenizer") {
+        ml::WhisperTokenizerFiles files;
+        if (auto v = take("--vocabulary")) files.vocabularySize = smallNumber("--vocabulary", *v);
+        if (!options.empty()) {
+            throw std::invalid_argument("unknown option " + options.begin()->first);
+        }
+        files.write(*output);
         return 0;
     }
     throw std::invalid_argument("unknown command \"" + command + "\"");
