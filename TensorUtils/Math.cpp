@@ -1,6 +1,7 @@
 #include "TensorUtils/Math.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <climits>
 #include <cmath>
 #include <random>
@@ -54,6 +55,24 @@ std::vector<float> Math::softmax(std::span<const float> values)
         value /= sum;
     }
     return result;
+}
+
+float Math::logSumExp(std::span<const float> values)
+{
+    constexpr float minusInfinity = -std::numeric_limits<float>::infinity();
+    const float maximum = values.empty() ? minusInfinity : *std::max_element(values.begin(), values.end());
+    if (maximum == minusInfinity || std::isnan(maximum)) {
+        return maximum;
+    }
+    // Single-precision exponentials summed in double: this runs over the whole vocabulary every
+    // decoding step.
+    // Single-precision exponentials summed in double: this runs over the whole vocabulary at every
+    // decoding step.
+    double sum = 0;
+    for (float value : values) {
+        sum += std::exp(value - maximum);
+    }
+    return static_cast<float>(maximum + std::log(sum));
 }
 
 std::vector<float> Math::cumsum(std::span<const float> values)

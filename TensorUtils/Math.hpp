@@ -21,6 +21,9 @@ public:
 
     // Numerically stable: the maximum is subtracted before exponentiation.
     static std::vector<float> softmax(std::span<const float> values);
+    // log(sum(exp(values))) computed around the maximum; minus infinity for an empty or all
+    // minus-infinity input, NaN when the maximum is NaN.
+    static float logSumExp(std::span<const float> values);
     // Inclusive running sums.
     static std::vector<float> cumsum(std::span<const float> values);
 

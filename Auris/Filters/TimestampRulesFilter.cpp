@@ -1,4 +1,5 @@
 #include "Auris/Filters/TimestampRulesFilter.hpp"
+#include "TensorUtils/Math.hpp"
 
 #include "Auris/Utilities/Logging.hpp"
 #include "Auris/Utilities/MultiArrayUtilities.hpp"
@@ -14,18 +15,9 @@ namespace {
 
 constexpr float minusInfinity = -std::numeric_limits<float>::infinity();
 
-// log(sum(exp(values))), minus infinity for an empty or all-banned range.
 float logSumExp(const float* begin, const float* end)
 {
-    const float maximum = begin == end ? minusInfinity : *std::max_element(begin, end);
-    if (maximum == minusInfinity || std::isnan(maximum)) {
-        return maximum;
-    }
-    double sum = 0;
-    for (const float* value = begin; value != end; ++value) {
-        sum += std::exp(static_cast<double>(*value) - maximum);
-    }
-    return static_cast<float>(maximum + std::log(sum));
+    return tensorutils::Math::logSumExp(std::span<const float>(begin, end));
 }
 
 } // namespace
@@ -74,21 +66,38 @@ bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(
     const ml::MultiArray& logits, int timeTokenBegin)
 {
     try {
-        const std::vector<float> scores = logits.toFloats();
-        const auto n = static_cast<long long>(scores.size());
+        // Read in place when possible: this runs over the whole vocabulary at every step.
+        std::vector<float> converted;
+        const float* scores = nullptr;
+        if (logits.dataType() == ml::MultiArrayDataType::float32 && logits.isPacked()) {
+            scores = logits.data<float>();
+        } else {
+            converted = logits.toFloats();
+            scores = converted.data();
+        }
+        const auto n = static_cast<long long>(logits.count());
         if (timeTokenBegin < 0 || timeTokenBegin > n) {
             Logging::error("TimestampRulesFilter error: the first timestamp token lies outside the logits");
             return false;
         }
-        const float normaliser = logSumExp(scores.data(), scores.data() + n);
-        std::vector<float> logProbs(scores.size());
-        for (std::size_t i = 0; i < scores.size(); ++i) {
-            logProbs[i] = scores[i] - normaliser;
+        const float normaliser = logSumExp(scores, scores + n);
+        // Log-probabilities are the scores minus the normaliser, formed on the fly.
+        float timestampMaximum = minusInfinity;
+        for (long long i = timeTokenBegin; i < n; ++i) {
+            timestampMaximum = std::max(timestampMaximum, scores[i] - normaliser);
         }
-        const float* textEnd = logProbs.data() + timeTokenBegin;
-        const float timestampLogProb = logSumExp(textEnd, logProbs.data() + n);
-        const float maxTextTokenLogProb
-            = textEnd == logProbs.data() ? minusInfinity : *std::max_element(logProbs.cbegin(), logProbs.cbegin() + timeTokenBegin);
+        float timestampLogProb = timestampMaximum;
+        if (timestampMaximum != minusInfinity && !std::isnan(timestampMaximum)) {
+            double sum = 0;
+            for (long long i = timeTokenBegin; i < n; ++i) {
+                sum += std::exp((scores[i] - normaliser) - timestampMaximum);
+            }
+            timestampLogProb = static_cast<float>(timestampMaximum + std::log(sum));
+        }
+        float maxTextTokenLogProb = minusInfinity;
+        for (long long i = 0; i < timeTokenBegin; ++i) {
+            maxTextTokenLogProb = std::max(maxTextTokenLogProb, scores[i] - normaliser);
+        }
         return timestampLogProb > maxTextTokenLogProb;
     } catch (const std::exception& error) {
         Logging::error(std::string("TimestampRulesFilter error: ") + error.what());

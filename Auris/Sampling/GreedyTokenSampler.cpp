@@ -1,33 +1,24 @@
 #include "Auris/Sampling/GreedyTokenSampler.hpp"
 
 #include "Auris/Utilities/Logging.hpp"
+#include "TensorUtils/Math.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <numeric>
 
 namespace auris {
 
 namespace {
 
-std::vector<float> scoresOf(const ml::MultiArray& logits)
-{
-    if (logits.dataType() == ml::MultiArrayDataType::float32 && logits.isPacked()) {
-        const float* data = logits.data<float>();
-        return std::vector<float>(data, data + logits.count());
-    }
-    return logits.toFloats();
-}
-
 // Index of the largest score, the first one on ties; NaN never wins.
-std::size_t argmax(const std::vector<float>& scores)
+std::size_t argmax(const float* scores, std::size_t count)
 {
     std::size_t best = 0;
     float bestScore = -std::numeric_limits<float>::infinity();
     bool found = false;
-    for (std::size_t i = 0; i < scores.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         if (!std::isnan(scores[i]) && (!found || scores[i] > bestScore)) {
             best = i;
             bestScore = scores[i];
@@ -52,9 +43,18 @@ SamplingResult GreedyTokenSampler::update(
     const std::vector<int>& tokens, const ml::MultiArray& logits, const std::vector<float>& logProbs)
 {
     SamplingResult result {tokens, logProbs, false};
-    const std::vector<float> scores = scoresOf(logits);
+    std::vector<float> converted;
+    const float* scores = nullptr;
+    if (logits.dataType() == ml::MultiArrayDataType::float32 && logits.isPacked()) {
+        scores = logits.data<float>();
+    } else {
+        converted = logits.toFloats();
+        scores = converted.data();
+    }
+    const std::size_t count = logits.count();
 
-    std::vector<float> input = scores;
+    std::vector<float>& input = input_;
+    input.assign(scores, scores + count);
     if (temperature != 0) {
         const float scale = 1.0f / temperature;
         for (float& value : input) {
@@ -76,44 +76,65 @@ SamplingResult GreedyTokenSampler::update(
         return result;
     }
 
-    double sum = 0;
-    for (float value : input) {
-        sum += std::exp(static_cast<double>(value) - maximum);
-    }
-    const double logNormaliser = maximum + std::log(sum);
+    const double logNormaliser = tensorutils::Math::logSumExp(input);
+    const double sum = std::exp(logNormaliser - maximum);
 
     std::size_t token = 0;
     if (temperature != 0) {
-        std::vector<float> probabilities(input.size());
-        for (std::size_t i = 0; i < input.size(); ++i) {
-            probabilities[i] = static_cast<float>(std::exp(static_cast<double>(input[i]) - maximum) / sum);
-        }
+        // The k most probable tokens, most probable first and the lower id first on ties. Usual k
+        // are small: keep a short sorted list rather than sorting the whole vocabulary.
         const auto k = static_cast<std::size_t>(
-            std::clamp<long long>(decodingOptions.topK, 1, static_cast<long long>(probabilities.size())));
-        std::vector<std::size_t> order(probabilities.size());
-        std::iota(order.begin(), order.end(), std::size_t {0});
-        std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k), order.end(),
-            [&](std::size_t a, std::size_t b) {
-                return probabilities[a] > probabilities[b] || (probabilities[a] == probabilities[b] && a < b);
-            });
+            std::clamp<long long>(decodingOptions.topK, 1, static_cast<long long>(input.size())));
+        struct Candidate {
+            float probability;
+            std::size_t token;
+        };
+        auto probabilityOf = [&](std::size_t i) {
+            return static_cast<float>(std::exp(static_cast<double>(input[i]) - maximum) / sum);
+        };
+        auto before = [](const Candidate& a, const Candidate& b) {
+            return a.probability > b.probability || (a.probability == b.probability && a.token < b.token);
+        };
+        std::vector<Candidate> best;
+        constexpr std::size_t shortListLimit = 64;
+        if (k <= shortListLimit) {
+            best.reserve(k + 1);
+            for (std::size_t i = 0; i < input.size(); ++i) {
+                const Candidate candidate {probabilityOf(i), i};
+                if (best.size() == k && !before(candidate, best.back())) {
+                    continue;
+                }
+                best.insert(std::upper_bound(best.begin(), best.end(), candidate, before), candidate);
+                if (best.size() > k) {
+                    best.pop_back();
+                }
+            }
+        } else {
+            best.reserve(input.size());
+            for (std::size_t i = 0; i < input.size(); ++i) {
+                best.push_back({probabilityOf(i), i});
+            }
+            std::partial_sort(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(k), best.end(), before);
+            best.resize(k);
+        }
         double total = 0;
-        for (std::size_t j = 0; j < k; ++j) {
-            total += probabilities[order[j]];
+        for (const Candidate& candidate : best) {
+            total += candidate.probability;
         }
         // 24 random bits scaled into [0, total); computed in double, so it stays below the total.
         const double bits = static_cast<double>(randomSource_() >> 8);
         const double r = total * bits * 0x1p-24;
-        token = order[0];
+        token = best.front().token;
         double running = 0;
-        for (std::size_t j = 0; j < k; ++j) {
-            running += probabilities[order[j]];
+        for (const Candidate& candidate : best) {
+            running += candidate.probability;
             if (r < running) {
-                token = order[j];
+                token = candidate.token;
                 break;
             }
         }
     } else {
-        token = argmax(scores);
+        token = argmax(scores, count);
     }
 
     result.tokens.push_back(static_cast<int>(token));

@@ -29,6 +29,8 @@ public:
 
 private:
     RandomSource randomSource_;
+    // Reused across steps: a vocabulary-sized buffer per step would cost more than the sampling.
+    std::vector<float> input_;
 };
 
 } // namespace auris

@@ -1,5 +1,6 @@
 #include "platform/ml/MultiArray.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -193,6 +194,27 @@ MultiArray MultiArray::copy() const
 std::vector<float> MultiArray::toFloats() const
 {
     std::vector<float> values(count_);
+    if (count_ != 0 && isPacked()) {
+        // Logits and caches are read every decoding step: convert straight from storage.
+        switch (dataType_) {
+        case MultiArrayDataType::float16: {
+            const auto* source = static_cast<const Float16*>(data_);
+            for (std::size_t i = 0; i < count_; ++i) {
+                values[i] = Float16::toFloat(source[i].bits());
+            }
+            return values;
+        }
+        case MultiArrayDataType::float32:
+            std::memcpy(values.data(), data_, count_ * sizeof(float));
+            return values;
+        case MultiArrayDataType::float64:
+            std::copy_n(static_cast<const double*>(data_), count_, values.begin());
+            return values;
+        case MultiArrayDataType::int32:
+            std::copy_n(static_cast<const std::int32_t*>(data_), count_, values.begin());
+            return values;
+        }
+    }
     for (std::size_t i = 0; i < count_; ++i) {
         values[i] = static_cast<float>(valueAtOffset(offsetOfLinear(i)));
     }
