@@ -70,6 +70,20 @@ std::string ResultWriting::formatTiming(float start, float end, const std::strin
     return formatTime(start, false, ".") + " --> " + formatTime(end, false, ".") + "\n" + text + "\n\n";
 }
 
+void ResultWriting::forEachCue(
+    const TranscriptionResult& result, const std::function<void(float start, float end, const std::string& text)>& cue)
+{
+    for (const auto& segment : result.segments) {
+        if (segment.words && !segment.words->empty()) {
+            for (const auto& word : *segment.words) {
+                cue(word.start, word.end, word.word);
+            }
+        } else {
+            cue(segment.start, segment.end, segment.text);
+        }
+    }
+}
+
 Outcome<std::string> ResultWriting::writeFile(
     const std::string& fileName, const std::string& extension, const std::string& contents) const
 {

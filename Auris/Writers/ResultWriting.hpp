@@ -4,6 +4,7 @@
 #include "Auris/Core/TranscriptionTypes.hpp"
 
 #include <any>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -33,6 +34,9 @@ public:
     std::string formatTiming(float start, float end, const std::string& text) const;
 
 protected:
+    // Subtitle cues in order: one per word of a segment with words, else one for the segment.
+    static void forEachCue(
+        const TranscriptionResult& result, const std::function<void(float start, float end, const std::string& text)>& cue);
     Outcome<std::string> writeFile(const std::string& fileName, const std::string& extension, const std::string& contents) const;
 };
 

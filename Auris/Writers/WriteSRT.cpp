@@ -6,15 +6,9 @@ Outcome<std::string> WriteSRT::write(const TranscriptionResult& result, const st
 {
     std::string contents;
     int index = 1;
-    for (const auto& segment : result.segments) {
-        if (segment.words && !segment.words->empty()) {
-            for (const auto& word : *segment.words) {
-                contents += formatSegment(index++, word.start, word.end, word.word);
-            }
-        } else {
-            contents += formatSegment(index++, segment.start, segment.end, segment.text);
-        }
-    }
+    forEachCue(result, [&](float start, float end, const std::string& text) {
+        contents += formatSegment(index++, start, end, text);
+    });
     return writeFile(fileName, ".srt", contents);
 }
 

@@ -1,22 +1,15 @@
 #pragma once
 
-#include "Auris/Writers/ResultWriting.hpp"
+#include "Auris/Writers/OutputDirWriter.hpp"
 
 namespace auris {
 
-class WriteSRT : public ResultWriting {
+class WriteSRT : public OutputDirWriter {
 public:
-    explicit WriteSRT(std::string outputDir)
-        : outputDir_(std::move(outputDir))
-    {
-    }
+    using OutputDirWriter::OutputDirWriter;
 
-    const std::string& outputDir() const override { return outputDir_; }
     // Writes "<name>.srt": one numbered cue per word of segments with words, else per segment.
     Outcome<std::string> write(const TranscriptionResult& result, const std::string& fileName, const Options& options = std::nullopt) override;
-
-private:
-    std::string outputDir_;
 };
 
 } // namespace auris

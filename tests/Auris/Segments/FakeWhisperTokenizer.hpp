@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Auris/Text/FakeTokenizer.hpp"
 #include "Auris/Text/WhisperTokenizer.hpp"
 
 #include <cctype>
@@ -13,7 +14,7 @@ namespace testsupport {
 // A small speech tokenizer: text ids below 100, the end token at 100 (where special ids begin) and
 // timestamps from 200 up, each 0.02 s. Words split at leading spaces, special ids and lone
 // punctuation marks, like the engine's space split.
-class FakeWhisperTokenizer : public auris::WhisperTokenizer {
+class FakeWhisperTokenizer : public TokenizerWithoutSpecialTokens<auris::WhisperTokenizer> {
 public:
     static constexpr int endToken = 100;
     static constexpr int timeTokenBegin = 200;
@@ -48,7 +49,6 @@ public:
         return split;
     }
 
-    std::vector<std::string> tokenize(const std::string& text) const override { return {text}; }
     std::vector<int> encode(const std::string&) const override { return {}; }
     std::string decode(const std::vector<int>& tokens) const override
     {
@@ -58,12 +58,6 @@ public:
     }
     std::optional<int> convertTokenToId(const std::string&) const override { return std::nullopt; }
     std::optional<std::string> convertIdToToken(int id) const override { return text(id); }
-    std::optional<std::string> bosToken() const override { return std::nullopt; }
-    std::optional<int> bosTokenId() const override { return std::nullopt; }
-    std::optional<std::string> eosToken() const override { return std::nullopt; }
-    std::optional<int> eosTokenId() const override { return std::nullopt; }
-    std::optional<std::string> unknownToken() const override { return std::nullopt; }
-    std::optional<int> unknownTokenId() const override { return std::nullopt; }
 
 private:
     std::string text(int id) const

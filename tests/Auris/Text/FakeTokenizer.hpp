@@ -5,21 +5,34 @@
 #include <unicode/utf8.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
+// What the test tokenizers share: no begin, end or unknown token, and tokenize hands the text back whole.
+template<typename Interface>
+class TokenizerWithoutSpecialTokens : public Interface {
+public:
+    std::vector<std::string> tokenize(const std::string& text) const override { return {text}; }
+    std::optional<std::string> bosToken() const override { return std::nullopt; }
+    std::optional<int> bosTokenId() const override { return std::nullopt; }
+    std::optional<std::string> eosToken() const override { return std::nullopt; }
+    std::optional<int> eosTokenId() const override { return std::nullopt; }
+    std::optional<std::string> unknownToken() const override { return std::nullopt; }
+    std::optional<int> unknownTokenId() const override { return std::nullopt; }
+};
+
 // A byte-level tokenizer over a fixed vocabulary: decoding joins the tokens' bytes and turns
 // malformed UTF-8 into U+FFFD, as a byte-level decoder does.
-class FakeTokenizer : public tokenizers::Tokenizer {
+class FakeTokenizer : public TokenizerWithoutSpecialTokens<tokenizers::Tokenizer> {
 public:
     explicit FakeTokenizer(std::map<int, std::string> vocabulary)
         : vocabulary_(std::move(vocabulary))
     {
     }
 
-    std::vector<std::string> tokenize(const std::string& text) const override { return {text}; }
     std::vector<int> encode(const std::string& text) const override
     {
         auto id = convertTokenToId(text);
@@ -56,12 +69,6 @@ public:
         auto it = vocabulary_.find(id);
         return it == vocabulary_.end() ? std::nullopt : std::optional<std::string>(it->second);
     }
-    std::optional<std::string> bosToken() const override { return std::nullopt; }
-    std::optional<int> bosTokenId() const override { return std::nullopt; }
-    std::optional<std::string> eosToken() const override { return std::nullopt; }
-    std::optional<int> eosTokenId() const override { return std::nullopt; }
-    std::optional<std::string> unknownToken() const override { return std::nullopt; }
-    std::optional<int> unknownTokenId() const override { return std::nullopt; }
 
 private:
     std::map<int, std::string> vocabulary_;
