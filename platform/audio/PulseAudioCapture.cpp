@@ -208,7 +208,7 @@ private:
 
 struct SourceLookup {
     bool found = false;
-    pa_sample_spec spec {};
+    pa_sample_spec nativeFormat {};
     pa_channel_map map {};
 
     static void receive(pa_context*, const pa_source_info* info, int eol, void* userdata)
@@ -216,7 +216,7 @@ struct SourceLookup {
         auto* self = static_cast<SourceLookup*>(userdata);
         if (eol == 0 && info && !self->found) {
             self->found = true;
-            self->spec = info->sample_spec;
+            self->nativeFormat = info->sample_spec;
             self->map = info->channel_map;
         }
     }
@@ -310,21 +310,21 @@ private:
             throw AudioCaptureError("No input device named \"" + name + "\"");
         }
 
-        const AudioCaptureFormat native {source.spec.rate, source.spec.channels};
+        const AudioCaptureFormat native {source.nativeFormat.rate, source.nativeFormat.channels};
         const auto format = request.formatFor(native);
         const auto framesPerBlock = request.blockFramesFor(format.sampleRate);
         worker_ = std::make_unique<AudioCaptureWorker>(format, framesPerBlock,
                                                        std::size_t {format.sampleRate} * maxPendingSeconds,
                                                        std::move(onBlock), std::move(onFailure));
 
-        const pa_sample_spec spec {PA_SAMPLE_FLOAT32NE, format.sampleRate, static_cast<std::uint8_t>(format.channelCount)};
+        const pa_sample_spec streamFormat {PA_SAMPLE_FLOAT32NE, format.sampleRate, static_cast<std::uint8_t>(format.channelCount)};
         pa_channel_map map;
         if (format.channelCount == native.channelCount && pa_channel_map_valid(&source.map)) {
             map = source.map;
         } else {
             pa_channel_map_init_extend(&map, format.channelCount, PA_CHANNEL_MAP_DEFAULT);
         }
-        stream_ = pa_stream_new(connection_.context(), "Capture", &spec, &map);
+        stream_ = pa_stream_new(connection_.context(), "Capture", &streamFormat, &map);
         if (!stream_) {
             throw AudioCaptureError("Cannot open " + deviceText + ": " + contextError(connection_.context()));
         }
