@@ -86,25 +86,27 @@ const json* Config::value() const
 std::optional<int> Config::intValue() const
 {
     const json* v = value();
-    if (!v) {
-        return std::nullopt;
-    }
-    if (v->is_number_integer()) {
-        if (v->is_number_unsigned()) {
-            const auto u = v->get<std::uint64_t>();
-            if (u > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
-                return std::nullopt;
-            }
-            return static_cast<int>(u);
+    return v ? intOf(*v) : std::nullopt;
+}
+
+std::optional<int> Config::intOf(const json& value)
+{
+    if (value.is_number_unsigned()) {
+        const auto u = value.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
+            return std::nullopt;
         }
-        const auto i = v->get<std::int64_t>();
+        return static_cast<int>(u);
+    }
+    if (value.is_number_integer()) {
+        const auto i = value.get<std::int64_t>();
         if (i < std::numeric_limits<int>::min() || i > std::numeric_limits<int>::max()) {
             return std::nullopt;
         }
         return static_cast<int>(i);
     }
-    if (v->is_number_float()) {
-        const double d = v->get<double>();
+    if (value.is_number_float()) {
+        const double d = value.get<double>();
         if (std::isfinite(d) && d == std::trunc(d) && d >= std::numeric_limits<int>::min()
             && d <= std::numeric_limits<int>::max()) {
             return static_cast<int>(d);

@@ -32,6 +32,8 @@ public:
     bool isLeaf() const { return leaf_; }
     const nlohmann::json* value() const;
     std::optional<int> intValue() const;
+    // A JSON number that is a whole value within int's range (1.0 counts; 1.5 and 2^40 do not).
+    static std::optional<int> intOf(const nlohmann::json& value);
     std::optional<bool> boolValue() const;
     std::optional<std::string> stringValue() const;
     std::optional<std::vector<Config>> arrayValue() const;

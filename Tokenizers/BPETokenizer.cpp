@@ -18,25 +18,6 @@ namespace {
 
 constexpr char32_t byteLevelAlphabetEnd = 0x144;
 
-std::optional<int> integerOf(const json& value)
-{
-    if (value.is_number_unsigned()) {
-        const auto u = value.get<std::uint64_t>();
-        return u <= static_cast<std::uint64_t>(INT_MAX) ? std::optional<int>(static_cast<int>(u)) : std::nullopt;
-    }
-    if (value.is_number_integer()) {
-        const auto i = value.get<std::int64_t>();
-        return i >= INT_MIN && i <= INT_MAX ? std::optional<int>(static_cast<int>(i)) : std::nullopt;
-    }
-    if (value.is_number_float()) {
-        const double d = value.get<double>();
-        if (std::isfinite(d) && d == std::trunc(d) && d >= INT_MIN && d <= INT_MAX) {
-            return static_cast<int>(d);
-        }
-    }
-    return std::nullopt;
-}
-
 TokenizerError mergesError()
 {
     return TokenizerError::configuration("BPETokenizer requires merges");
@@ -220,7 +201,7 @@ BPETokenizer::BPETokenizer(const hub::Config& tokenizerConfig, const hub::Config
     }
     tokensToIds_.reserve(vocab->size() + addedTokens.size());
     for (const auto& [token, value] : vocab->items()) {
-        const auto id = integerOf(value);
+        const auto id = hub::Config::intOf(value);
         if (!id) {
             throw TokenizerError::missingVocab();
         }

@@ -9,7 +9,6 @@
 #include "platform/text/UnicodeText.hpp"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 
 namespace tokenizers {
@@ -40,25 +39,6 @@ std::string foldingDiacritics(const std::string& text)
     return platform::normalized(removingCombiningMarks(decomposed), NormalizationForm::nfc);
 }
 
-std::optional<int> integerOf(const json& value)
-{
-    if (value.is_number_unsigned()) {
-        const auto u = value.get<std::uint64_t>();
-        return u <= static_cast<std::uint64_t>(INT_MAX) ? std::optional<int>(static_cast<int>(u)) : std::nullopt;
-    }
-    if (value.is_number_integer()) {
-        const auto i = value.get<std::int64_t>();
-        return i >= INT_MIN && i <= INT_MAX ? std::optional<int>(static_cast<int>(i)) : std::nullopt;
-    }
-    if (value.is_number_float()) {
-        const double d = value.get<double>();
-        if (std::isfinite(d) && d == std::trunc(d) && d >= INT_MIN && d <= INT_MAX) {
-            return static_cast<int>(d);
-        }
-    }
-    return std::nullopt;
-}
-
 std::map<std::string, int> vocabularyOf(const hub::Config& tokenizerData)
 {
     const auto model = tokenizerData["model"];
@@ -69,7 +49,7 @@ std::map<std::string, int> vocabularyOf(const hub::Config& tokenizerData)
     }
     std::map<std::string, int> result;
     for (const auto& [token, value] : vocab->items()) {
-        const auto id = integerOf(value);
+        const auto id = hub::Config::intOf(value);
         if (!id) {
             throw TokenizerError::missingVocab();
         }
