@@ -3,6 +3,7 @@
 #include "Auris/Core/WhisperError.hpp"
 #include "Auris/Text/Constants.hpp"
 #include "platform/text/LanguageRecognizer.hpp"
+#include "platform/text/TextTransforms.hpp"
 
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
@@ -36,30 +37,6 @@ bool isWrittenWithoutSpaces(const std::optional<std::string>& language)
 std::int32_t clampedLength(std::string_view text)
 {
     return static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
-}
-
-// The text without leading and trailing blanks (space separators and tab).
-std::string_view trimBlanks(std::string_view text)
-{
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const std::int32_t length = clampedLength(text);
-    std::int32_t start = 0;
-    while (start < length) {
-        std::int32_t next = start;
-        UChar32 c = 0;
-        U8_NEXT(bytes, next, length, c);
-        if (c < 0 || !u_isblank(c)) break;
-        start = next;
-    }
-    std::int32_t end = length;
-    while (end > start) {
-        std::int32_t previous = end;
-        UChar32 c = 0;
-        U8_PREV(bytes, start, previous, c);
-        if (c < 0 || !u_isblank(c)) break;
-        end = previous;
-    }
-    return text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
 }
 
 bool isSingleCharacter(std::string_view text)
@@ -172,7 +149,7 @@ WordSplit WhisperTokenizerWrapper::splitTokensOnSpaces(const std::vector<int>& t
         const std::vector<int>& ids = pieces.wordTokens[i];
         const bool special = !ids.empty() && ids.front() >= specialTokens_.specialTokenBegin;
         const bool withSpace = !piece.empty() && piece.front() == ' ';
-        const std::string_view trimmed = trimBlanks(piece);
+        const std::string_view trimmed = platform::trimmingBlanks(piece);
         const bool punctuation = isSingleCharacter(trimmed) && startsWithPunctuation(trimmed);
         if (special || withSpace || punctuation || split.words.empty()) {
             split.words.push_back(piece);

@@ -8,11 +8,10 @@
 #include "Auris/Utilities/Signposts.hpp"
 #include "Auris/Utilities/TextFormatting.hpp"
 #include "platform/system/NumberText.hpp"
+#include "platform/text/TextTransforms.hpp"
 
 #include <unicode/locid.h>
 #include <unicode/numberformatter.h>
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <chrono>
@@ -50,36 +49,6 @@ std::string significantDigitsText(float value)
     std::string utf8;
     text.toUTF8String(utf8);
     return utf8;
-}
-
-bool isBlank(UChar32 c) { return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR; }
-
-// Without leading and trailing spaces and tabs; line breaks stay.
-std::string trimmedBlanks(const std::string& text)
-{
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
-    std::int32_t start = 0;
-    while (start < length) {
-        std::int32_t next = start;
-        UChar32 c = 0;
-        U8_NEXT(bytes, next, length, c);
-        if (c < 0 || !isBlank(c)) {
-            break;
-        }
-        start = next;
-    }
-    std::int32_t end = length;
-    while (end > start) {
-        std::int32_t previous = end;
-        UChar32 c = 0;
-        U8_PREV(bytes, start, previous, c);
-        if (c < 0 || !isBlank(c)) {
-            break;
-        }
-        end = previous;
-    }
-    return text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
 }
 
 // A segment whose time span collapsed still keeps its words when it holds any.
@@ -343,7 +312,7 @@ TranscriptionResult TranscribeTask::runTranscription(std::span<const float> audi
     std::copy_if(allTokens.begin(), allTokens.end(), std::back_inserter(textTokens),
         [&](int token) { return token < special.specialTokenBegin; });
     TranscriptionResult result;
-    result.text = trimmedBlanks(tokenizer_->decode(textTokens));
+    result.text = std::string(platform::trimmingBlanks(tokenizer_->decode(textTokens)));
     result.segments = std::move(allSegments);
     result.language = state.detectedLanguage.value_or("en");
     result.timings = timings_;

@@ -14,5 +14,7 @@ std::string normalized(std::string_view text, NormalizationForm form);
 std::string lowercased(std::string_view text);
 // Each word (a run between whitespace) with its first character in title case and the rest in lower case.
 std::string capitalized(std::string_view text);
+// The text without leading and trailing blanks (space separators and tab); line breaks stay.
+std::string_view trimmingBlanks(std::string_view text);
 
 } // namespace platform

@@ -71,3 +71,13 @@ TEST(UnicodeText, NormalizationCaseAndProperties)
     EXPECT_FALSE(isPunctuation(U'$'));
     EXPECT_TRUE(isNonspacingMark(U'\u0301'));
 }
+
+TEST(UnicodeText, TrimmingBlanksKeepsLineBreaksAndStopsAtBrokenBytes)
+{
+    EXPECT_EQ(platform::trimmingBlanks("\t \u00A0Hello world\u3000 "), "Hello world");
+    EXPECT_EQ(platform::trimmingBlanks(" \nline\n "), "\nline\n");
+    EXPECT_EQ(platform::trimmingBlanks("   "), "");
+    EXPECT_EQ(platform::trimmingBlanks(""), "");
+    // A broken byte is content, never skipped as a blank.
+    EXPECT_EQ(platform::trimmingBlanks(" \xC3 "), "\xC3");
+}
