@@ -68,13 +68,7 @@ bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(
     try {
         // Read in place when possible: this runs over the whole vocabulary at every step.
         std::vector<float> converted;
-        const float* scores = nullptr;
-        if (logits.dataType() == ml::MultiArrayDataType::float32 && logits.isPacked()) {
-            scores = logits.data<float>();
-        } else {
-            converted = logits.toFloats();
-            scores = converted.data();
-        }
+        const float* scores = logits.floatsInPlace(converted);
         const auto n = static_cast<long long>(logits.count());
         if (timeTokenBegin < 0 || timeTokenBegin > n) {
             Logging::error("TimestampRulesFilter error: the first timestamp token lies outside the logits");

@@ -44,13 +44,7 @@ SamplingResult GreedyTokenSampler::update(
 {
     SamplingResult result {tokens, logProbs, false};
     std::vector<float> converted;
-    const float* scores = nullptr;
-    if (logits.dataType() == ml::MultiArrayDataType::float32 && logits.isPacked()) {
-        scores = logits.data<float>();
-    } else {
-        converted = logits.toFloats();
-        scores = converted.data();
-    }
+    const float* scores = logits.floatsInPlace(converted);
     const std::size_t count = logits.count();
 
     std::vector<float>& input = input_;

@@ -191,6 +191,15 @@ MultiArray MultiArray::copy() const
     return result;
 }
 
+const float* MultiArray::floatsInPlace(std::vector<float>& scratch) const
+{
+    if (dataType_ == MultiArrayDataType::float32 && isPacked()) {
+        return static_cast<const float*>(data_);
+    }
+    scratch = toFloats();
+    return scratch.data();
+}
+
 std::vector<float> MultiArray::toFloats() const
 {
     std::vector<float> values(count_);

@@ -106,6 +106,9 @@ public:
     MultiArray copy() const;
     // All elements in row-major order as floats.
     std::vector<float> toFloats() const;
+    // The elements in row-major order as floats, read in place when the storage already is packed
+    // float32, otherwise converted into `scratch`. Valid while this array and `scratch` live.
+    const float* floatsInPlace(std::vector<float>& scratch) const;
 
     // Same storage seen with another shape; only for packed arrays with the same element count.
     MultiArray reshaped(std::vector<int> shape) const;

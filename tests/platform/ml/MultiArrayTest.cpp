@@ -37,6 +37,15 @@ TEST(MultiArray, ExplicitStridesAddressTheRightElements)
     EXPECT_EQ(array.data<std::int32_t>()[8 + 2], 12);
     EXPECT_EQ(array.offsetOfLinear(4), 9u);
     EXPECT_EQ(array.toFloats(), (std::vector<float> {0, 1, 2, 10, 11, 12}));
+    std::vector<float> scratch;
+    const float* viewed = array.floatsInPlace(scratch);
+    EXPECT_EQ(std::vector<float>(viewed, viewed + 6), (std::vector<float> {0, 1, 2, 10, 11, 12}));
+
+    // Packed float32 is read where it lies; nothing is copied.
+    MultiArray floats({2, 3}, MultiArrayDataType::float32);
+    std::vector<float> unused;
+    EXPECT_EQ(floats.floatsInPlace(unused), floats.data<float>());
+    EXPECT_TRUE(unused.empty());
 
     const MultiArray packed = array.copy();
     EXPECT_TRUE(packed.isPacked());
