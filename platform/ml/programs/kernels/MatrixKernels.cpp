@@ -9,12 +9,6 @@
 
 #include <algorithm>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define ML_VECTOR_TARGET __attribute__((target("avx2,fma,f16c")))
-#define ML_HAS_X86 1
-#endif
-
 namespace ml {
 
 namespace {
