@@ -3,6 +3,7 @@
 #include "Hub/RepositoryPath.hpp"
 #include "LoopbackFixture.hpp"
 #include "platform/net/NetError.hpp"
+#include "support/ScopedEnvironment.hpp"
 
 #include <cstdlib>
 
@@ -12,6 +13,8 @@ using hub::Repo;
 using hub::RepoType;
 using loopback::LoopbackHub;
 using Names = std::vector<std::string>;
+
+using testsupport::ScopedEnvironment;
 
 namespace {
 
@@ -30,23 +33,6 @@ protected:
     {
         return caught<HubClientError>(action).kind();
     }
-};
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value)
-        : name_(name)
-    {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnvironment() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
 };
 
 } // namespace

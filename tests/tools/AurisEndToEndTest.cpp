@@ -5,6 +5,7 @@
 #include "support/AudioFixtures.hpp"
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
 #include "tools/make-model/WhisperModelSet.hpp"
+#include "support/ScopedEnvironment.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -17,22 +18,6 @@ using namespace auris;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-class ScopedEndpoint {
-public:
-    explicit ScopedEndpoint(const std::string& endpoint)
-    {
-        if (const char* old = std::getenv(hub::HubApi::endpointVariable)) old_ = old;
-        ::setenv(hub::HubApi::endpointVariable, endpoint.c_str(), 1);
-    }
-    ~ScopedEndpoint()
-    {
-        old_ ? ::setenv(hub::HubApi::endpointVariable, old_->c_str(), 1) : ::unsetenv(hub::HubApi::endpointVariable);
-    }
-
-private:
-    std::optional<std::string> old_;
-};
 
 // The smallest model that still has the real vocabulary: its widths make it a "base" model.
 ml::WhisperShape smallestShape()
@@ -60,7 +45,7 @@ protected:
     void SetUp() override
     {
         LoopbackFixture::SetUp();
-        endpoint.emplace(hub.endpoint());
+        endpoint.emplace(hub::HubApi::endpointVariable, hub.endpoint());
         speech = testsupport::speak("The quick brown fox jumps over the lazy dog.", temporary / "speech.wav");
         if (!speech) {
             GTEST_SKIP() << "espeak-ng is not available to generate speech";
@@ -76,7 +61,7 @@ protected:
             .verbose = true, .logLevel = Logging::LogLevel::debug, .prewarm = true, .load = true, .download = true};
     }
 
-    std::optional<ScopedEndpoint> endpoint;
+    std::optional<testsupport::ScopedEnvironment> endpoint;
     std::optional<std::filesystem::path> speech;
 };
 

@@ -5,6 +5,7 @@
 #include "Auris/Audio/LogCapture.hpp"
 #include "support/AudioFixtures.hpp"
 #include "support/TemporaryDirectory.hpp"
+#include "support/ScopedEnvironment.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -41,31 +42,6 @@ std::vector<float> slice(const std::vector<float>& samples, std::size_t from, st
 {
     return {samples.begin() + static_cast<std::ptrdiff_t>(from), samples.begin() + static_cast<std::ptrdiff_t>(to)};
 }
-
-// Sets an environment variable for one scope.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value)
-        : name_(name)
-    {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment()
-    {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 } // namespace
 

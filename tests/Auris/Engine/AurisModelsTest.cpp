@@ -4,6 +4,7 @@
 #include "Hub/LoopbackFixture.hpp"
 #include "platform/net/NetError.hpp"
 #include "support/AudioFixtures.hpp"
+#include "support/ScopedEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
@@ -29,22 +30,6 @@ bool holds(const Lines& lines, const std::string& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
-
-class ScopedEndpoint {
-public:
-    explicit ScopedEndpoint(const std::string& endpoint)
-    {
-        if (const char* old = std::getenv(hub::HubApi::endpointVariable)) old_ = old;
-        ::setenv(hub::HubApi::endpointVariable, endpoint.c_str(), 1);
-    }
-    ~ScopedEndpoint()
-    {
-        old_ ? ::setenv(hub::HubApi::endpointVariable, old_->c_str(), 1) : ::unsetenv(hub::HubApi::endpointVariable);
-    }
-
-private:
-    std::optional<std::string> old_;
-};
 
 } // namespace
 
@@ -266,7 +251,7 @@ protected:
     void SetUp() override
     {
         LoopbackFixture::SetUp();
-        endpoint.emplace(hub.endpoint());
+        endpoint.emplace(hub::HubApi::endpointVariable, hub.endpoint());
         for (const char* file : {"openai_whisper-large-v3/AudioEncoder.mlmodelc/model.json",
                  "openai_whisper-large-v3/TextDecoder.mlmodelc/model.json",
                  "distil-whisper_distil-large-v3/AudioEncoder.mlmodelc/model.json", "openai_whisper-small/model.json",
@@ -277,7 +262,7 @@ protected:
 
     std::filesystem::path localRepo() const { return downloadBase / "models" / repoId; }
 
-    std::optional<ScopedEndpoint> endpoint;
+    std::optional<testsupport::ScopedEnvironment> endpoint;
 };
 
 TEST_F(ModelDownload, FindsOneFolderAndDownloadsOnlyIt)

@@ -5,6 +5,7 @@
 #include "Hub/LoopbackFixture.hpp"
 #include "Tokenizers/TokenizerFixtures.hpp"
 #include "platform/net/NetError.hpp"
+#include "support/ScopedEnvironment.hpp"
 
 #include <cstdlib>
 #include <fstream>
@@ -19,24 +20,6 @@ using Ids = std::vector<int>;
 
 namespace {
 
-class ScopedEndpoint {
-public:
-    explicit ScopedEndpoint(const std::string& endpoint)
-    {
-        if (const char* old = std::getenv(hub::HubApi::endpointVariable)) {
-            old_ = old;
-        }
-        ::setenv(hub::HubApi::endpointVariable, endpoint.c_str(), 1);
-    }
-    ~ScopedEndpoint()
-    {
-        old_ ? ::setenv(hub::HubApi::endpointVariable, old_->c_str(), 1) : ::unsetenv(hub::HubApi::endpointVariable);
-    }
-
-private:
-    std::optional<std::string> old_;
-};
-
 std::string contents(const std::filesystem::path& path)
 {
     std::ifstream file(path);
@@ -50,7 +33,7 @@ protected:
     void SetUp() override
     {
         LoopbackFixture::SetUp();
-        endpoint.emplace(hub.endpoint());
+        endpoint.emplace(hub::HubApi::endpointVariable, hub.endpoint());
     }
 
     std::filesystem::path local(const std::string& repoId) const { return downloadBase / "models" / repoId; }
@@ -65,7 +48,7 @@ protected:
     }
 
     const Lines threeFiles {"config.json", "tokenizer.json", "tokenizer_config.json"};
-    std::optional<ScopedEndpoint> endpoint;
+    std::optional<testsupport::ScopedEnvironment> endpoint;
     testsupport::CapturedLog log {Logging::LogLevel::debug};
 };
 

@@ -5,6 +5,7 @@
 #include "Auris/Streaming/AudioStreamTranscriber.hpp"
 #include "Auris/Streaming/StreamingFixtures.hpp"
 #include "Auris/Text/DecoderFixtures.hpp"
+#include "Auris/support/LoudnessModels.hpp"
 #include "platform/audio/PulseAudioCapture.hpp"
 #include "platform/ml/ModelFolder.hpp"
 #include "platform/ml/Program.hpp"
@@ -20,98 +21,28 @@
 using namespace auris;
 using namespace testsupport;
 using namespace std::chrono_literals;
-using ml::MultiArrayDataType;
 
 namespace {
 
-// A tiny synthetic speech model: the "mel" stage measures the loudness of each second of the
-// window, the "encoder" passes it on, and the decoder writes one segment per loud stretch, its word
-// chosen by the stretch's loudest second, timed by the seconds it covers.
-constexpr int seconds = 30;
-constexpr float voicedLoudness = 0.02f;
-constexpr int sequenceLength = 24;
-constexpr int embedDim = 2;
-constexpr int vocabulary = ids::timeBegin + 1501;
-
-int timestampToken(int second) { return ids::timeBegin + second * 50; }
-
-class SecondLoudnessProgram : public ml::Program {
-public:
-    ml::DictionaryFeatureProvider predict(const ml::FeatureProvider& inputs) const override
-    {
-        const auto audio = inputs.featureValue("audio")->toFloats();
-        ml::MultiArray loudness({1, 1, 1, seconds}, MultiArrayDataType::float16);
-        for (int s = 0; s < seconds; ++s) {
-            double sum = 0;
-            for (int i = s * 16000; i < (s + 1) * 16000; ++i) {
-                sum += audio[static_cast<std::size_t>(i)] * audio[static_cast<std::size_t>(i)];
-            }
-            loudness.setLinear(static_cast<std::size_t>(s), std::sqrt(sum / 16000));
-        }
-        ml::DictionaryFeatureProvider outputs;
-        outputs.set("melspectrogram_features", loudness);
-        return outputs;
-    }
-};
-
-class ForwardProgram : public ml::Program {
-public:
-    ml::DictionaryFeatureProvider predict(const ml::FeatureProvider& inputs) const override
-    {
-        ml::DictionaryFeatureProvider outputs;
-        outputs.set("encoder_output_embeds", *inputs.featureValue("melspectrogram_features"));
-        return outputs;
-    }
-};
-
+// The decoder writes one segment per loud stretch of the window, its word chosen by the stretch's
+// loudest second, timed by the seconds it covers.
 class StretchSegmentsProgram : public ml::Program {
 public:
     ml::DictionaryFeatureProvider predict(const ml::FeatureProvider& inputs) const override
     {
-        const auto loudness = inputs.featureValue("encoder_output_embeds")->toFloats();
         std::vector<int> tokens;
-        for (int s = 0; s < seconds;) {
-            if (loudness[static_cast<std::size_t>(s)] <= voicedLoudness) {
-                ++s;
-                continue;
-            }
+        for (const auto& stretch : loudness::stretches(inputs)) {
             // Every segment after the first opens with its own start.
             if (!tokens.empty()) {
-                tokens.push_back(timestampToken(s));
-            }
-            float loudest = 0;
-            for (; s < seconds && loudness[static_cast<std::size_t>(s)] > voicedLoudness; ++s) {
-                loudest = std::max(loudest, loudness[static_cast<std::size_t>(s)]);
+                tokens.push_back(loudness::timestampToken(stretch.start));
             }
             tokens.push_back(ids::space);
-            tokens.push_back(loudest < 0.15f ? ids::a : loudest < 0.3f ? ids::b : ids::c);
-            tokens.push_back(timestampToken(s));
+            tokens.push_back(loudness::wordFor(stretch));
+            tokens.push_back(loudness::timestampToken(stretch.end));
         }
-        // The prompt ends at position 3 with the first timestamp; what comes out there is the first word.
-        const int position = static_cast<int>(inputs.featureValue("cache_length")->value({0})) - 3;
-        const int next = position >= 0 && position < static_cast<int>(tokens.size())
-            ? tokens[static_cast<std::size_t>(position)]
-            : ids::end;
-
-        ml::MultiArray logits({1, 1, vocabulary}, MultiArrayDataType::float32);
-        logits.setLinear(static_cast<std::size_t>(next), 40);
-        ml::DictionaryFeatureProvider outputs;
-        outputs.set("logits", logits);
-        outputs.set("key_cache_updates", ml::MultiArray({1, embedDim, 1, 1}, MultiArrayDataType::float16));
-        outputs.set("value_cache_updates", ml::MultiArray({1, embedDim, 1, 1}, MultiArrayDataType::float16));
-        return outputs;
+        return loudness::scriptedStep(inputs, tokens);
     }
 };
-
-template<typename ProgramType>
-std::filesystem::path writeModel(const TemporaryDirectory& dir, const std::string& folderName,
-    const std::string& program, ml::ModelDescription description)
-{
-    ml::ProgramRegistry::shared().add(program, [](const ml::ProgramContext&) { return std::make_unique<ProgramType>(); });
-    const auto folder = dir / folderName;
-    ml::ModelFolderWriter(program, nlohmann::json::object(), std::move(description)).write(folder);
-    return folder;
-}
 
 struct SyntheticModels {
     TemporaryDirectory dir;
@@ -121,31 +52,9 @@ struct SyntheticModels {
 
     SyntheticModels()
     {
-        const std::vector<int> features {1, 1, 1, seconds};
-        ml::ModelDescription mel;
-        mel.inputs = {{"audio", MultiArrayDataType::float32, {480000}}};
-        mel.outputs = {{"melspectrogram_features", MultiArrayDataType::float16, features}};
-        ml::ModelDescription encoder;
-        encoder.inputs = {{"melspectrogram_features", MultiArrayDataType::float16, features}};
-        encoder.outputs = {{"encoder_output_embeds", MultiArrayDataType::float16, features}};
-        ml::ModelDescription decoder;
-        decoder.inputs = {{"input_ids", MultiArrayDataType::int32, {1}}, {"cache_length", MultiArrayDataType::int32, {1}},
-            {"key_cache", MultiArrayDataType::float16, {1, embedDim, 1, sequenceLength}},
-            {"value_cache", MultiArrayDataType::float16, {1, embedDim, 1, sequenceLength}},
-            {"kv_cache_update_mask", MultiArrayDataType::int32, {1, sequenceLength}},
-            {"encoder_output_embeds", MultiArrayDataType::float16, features},
-            {"decoder_key_padding_mask", MultiArrayDataType::float16, {1, sequenceLength}}};
-        decoder.outputs = {{"logits", MultiArrayDataType::float32, {1, 1, vocabulary}},
-            {"key_cache_updates", MultiArrayDataType::float16, {1, embedDim, 1, 1}},
-            {"value_cache_updates", MultiArrayDataType::float16, {1, embedDim, 1, 1}}};
-
-        featureExtractor->loadModel(
-            writeModel<SecondLoudnessProgram>(dir, "MelSpectrogram.mlmodelc", "live.secondLoudness", mel),
-            ml::ComputeUnits::cpuOnly, false);
-        audioEncoder->loadModel(writeModel<ForwardProgram>(dir, "AudioEncoder.mlmodelc", "live.forward", encoder),
-            ml::ComputeUnits::cpuOnly, false);
-        textDecoder->loadModel(
-            writeModel<StretchSegmentsProgram>(dir, TextDecoder::modelFileName, "live.stretchSegments", decoder),
+        loudness::loadFrontEnd(dir, *featureExtractor, *audioEncoder);
+        textDecoder->loadModel(loudness::writeModel<StretchSegmentsProgram>(
+                                   dir, TextDecoder::modelFileName, "live.stretchSegments", loudness::decoderDescription(24)),
             ml::ComputeUnits::cpuOnly, false);
         textDecoder->setTokenizer(makeSmallTokenizer());
         textDecoder->setIsModelMultilingual(true);

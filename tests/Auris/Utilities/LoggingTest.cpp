@@ -1,5 +1,6 @@
 #include "Auris/Utilities/Logging.hpp"
 #include "Auris/Utilities/Signposts.hpp"
+#include "Auris/support/CapturedLog.hpp"
 
 #include <gtest/gtest.h>
 #include <thread>
@@ -7,37 +8,7 @@
 
 using auris::Logging;
 using Level = Logging::LogLevel;
-
-namespace {
-
-// Routes the shared logger into a list for one test and restores it afterwards.
-class CapturedLog {
-public:
-    explicit CapturedLog(Level level)
-    {
-        Logging::shared().setLogLevel(level);
-        Logging::shared().setLoggingCallback([this](const std::string& line) {
-            std::lock_guard lock(mutex_);
-            lines_.push_back(line);
-        });
-    }
-    ~CapturedLog()
-    {
-        Logging::shared().setLoggingCallback(nullptr);
-        Logging::shared().setLogLevel(Level::none);
-    }
-    std::vector<std::string> lines()
-    {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
-} // namespace
+using testsupport::CapturedLog;
 
 TEST(Logging, LevelDecidesWhichLinesAreWritten)
 {
