@@ -83,7 +83,7 @@ ml::ShapeConstraint unspecified()
     return {ml::ShapeConstraint::Type::unspecified, {}, {}};
 }
 
-struct ModelSpec {
+struct FakeModel {
     std::vector<int> shape {1, 8};
     std::optional<ml::ShapeConstraint> constraint = enumerated({{1, 8}});
     bool attention = true;
@@ -102,32 +102,32 @@ protected:
         });
     }
 
-    std::shared_ptr<ml::Model> load(const ModelSpec& spec)
+    std::shared_ptr<ml::Model> load(const FakeModel& fake)
     {
         ml::ModelDescription description;
-        description.inputs.push_back({LanguageModel::input_ids, ml::MultiArrayDataType::int32, spec.shape, false, spec.constraint});
-        if (spec.attention) {
+        description.inputs.push_back({LanguageModel::input_ids, ml::MultiArrayDataType::int32, fake.shape, false, fake.constraint});
+        if (fake.attention) {
             description.inputs.push_back(
-                {LanguageModel::attention_mask, ml::MultiArrayDataType::int32, spec.shape, false, spec.constraint});
+                {LanguageModel::attention_mask, ml::MultiArrayDataType::int32, fake.shape, false, fake.constraint});
         }
-        description.outputs.push_back({"logits", ml::MultiArrayDataType::float32, {1, spec.shape.back(), vocabularySize}});
-        description.metadata = spec.metadata;
-        if (spec.name) {
-            description.metadata[LanguageModel::creatorDefinedMetadataKey] = json {{LanguageModel::modelNameKey, *spec.name}}.dump();
+        description.outputs.push_back({"logits", ml::MultiArrayDataType::float32, {1, fake.shape.back(), vocabularySize}});
+        description.metadata = fake.metadata;
+        if (fake.name) {
+            description.metadata[LanguageModel::creatorDefinedMetadataKey] = json {{LanguageModel::modelNameKey, *fake.name}}.dump();
         }
         const auto folder = temporary / ("Model" + std::to_string(++models_) + ".mlmodelc");
         ml::ModelFolderWriter(programName, {{"vocabulary", vocabularySize}}, description).write(folder);
         ml::ModelConfiguration configuration;
-        configuration.modelDisplayName = spec.displayName;
+        configuration.modelDisplayName = fake.displayName;
         return ml::Model::load(folder, configuration);
     }
 
-    LanguageModel languageModel(const ModelSpec& spec = {}) { return LanguageModel(load(spec), client()); }
+    LanguageModel languageModel(const FakeModel& fake = {}) { return LanguageModel(load(fake), client()); }
 
-    std::string refusal(const ModelSpec& spec)
+    std::string refusal(const FakeModel& fake)
     {
         try {
-            languageModel(spec);
+            languageModel(fake);
         } catch (const std::runtime_error& error) {
             return error.what();
         }
@@ -168,8 +168,8 @@ int best(const ml::MultiArray& scores)
 
 TEST_F(LanguageModelTest, ContextLengthsComeFromTheIdsShapeConstraint)
 {
-    const auto lengths = [&](ModelSpec spec) {
-        const auto model = languageModel(spec);
+    const auto lengths = [&](FakeModel fake) {
+        const auto model = languageModel(fake);
         return std::make_pair(model.minContextLength(), model.maxContextLength());
     };
     EXPECT_EQ(lengths({{1, 128}, enumerated({{1, 64}, {1, 128}})}), std::make_pair(64, 64));

@@ -224,14 +224,14 @@ const std::string& CheckpointConverter::sourceName(const std::string& name) cons
     return it->second;
 }
 
-std::vector<float> CheckpointConverter::tensor(const TensorSpec& spec) const
+std::vector<float> CheckpointConverter::tensor(const TensorSpec& wanted) const
 {
-    if (spec.name == "encoder.positional_embedding" && !names_.contains(spec.name)) {
-        return WhisperModelSet::sinusoids(spec.shape[0], spec.shape[1]);
+    if (wanted.name == "encoder.positional_embedding" && !names_.contains(wanted.name)) {
+        return WhisperModelSet::sinusoids(wanted.shape[0], wanted.shape[1]);
     }
-    const std::string& source = sourceName(spec.name);
+    const std::string& source = sourceName(wanted.name);
     const auto& shape = file_.entry(source).shape;
-    if (!std::equal(shape.begin(), shape.end(), spec.shape.begin(), spec.shape.end())) {
+    if (!std::equal(shape.begin(), shape.end(), wanted.shape.begin(), wanted.shape.end())) {
         throw SafetensorsError("checkpoint tensor \"" + source + "\" does not have the shape the model needs");
     }
     return file_.floats(source);
@@ -239,7 +239,7 @@ std::vector<float> CheckpointConverter::tensor(const TensorSpec& spec) const
 
 void CheckpointConverter::write(const std::filesystem::path& directory) const
 {
-    WhisperModelSet::write(directory, shape_, options_.storage, [this](const TensorSpec& spec) { return tensor(spec); });
+    WhisperModelSet::write(directory, shape_, options_.storage, [this](const TensorSpec& wanted) { return tensor(wanted); });
 }
 
 } // namespace ml

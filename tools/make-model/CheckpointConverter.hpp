@@ -37,7 +37,7 @@ public:
     void write(const std::filesystem::path& directory) const;
 
 private:
-    std::vector<float> tensor(const TensorSpec& spec) const;
+    std::vector<float> tensor(const TensorSpec& wanted) const;
     const std::string& sourceName(const std::string& name) const;
 
     SafetensorsFile file_;

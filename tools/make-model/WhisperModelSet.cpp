@@ -11,48 +11,48 @@ namespace ml {
 
 namespace {
 
-void addLinear(std::vector<TensorSpec>& specs, const std::string& prefix, int outputs, int inputs, bool hasBias)
+void addLinear(std::vector<TensorSpec>& layout, const std::string& prefix, int outputs, int inputs, bool hasBias)
 {
-    specs.push_back({prefix + ".weight", {outputs, inputs}});
+    layout.push_back({prefix + ".weight", {outputs, inputs}});
     if (hasBias) {
-        specs.push_back({prefix + ".bias", {outputs}});
+        layout.push_back({prefix + ".bias", {outputs}});
     }
 }
 
-void addNorm(std::vector<TensorSpec>& specs, const std::string& prefix, int width)
+void addNorm(std::vector<TensorSpec>& layout, const std::string& prefix, int width)
 {
-    specs.push_back({prefix + ".weight", {width}});
-    specs.push_back({prefix + ".bias", {width}});
+    layout.push_back({prefix + ".weight", {width}});
+    layout.push_back({prefix + ".bias", {width}});
 }
 
-void addAttention(std::vector<TensorSpec>& specs, const std::string& prefix, int width)
+void addAttention(std::vector<TensorSpec>& layout, const std::string& prefix, int width)
 {
-    addLinear(specs, prefix + ".query", width, width, true);
-    addLinear(specs, prefix + ".key", width, width, false);
-    addLinear(specs, prefix + ".value", width, width, true);
-    addLinear(specs, prefix + ".output", width, width, true);
+    addLinear(layout, prefix + ".query", width, width, true);
+    addLinear(layout, prefix + ".key", width, width, false);
+    addLinear(layout, prefix + ".value", width, width, true);
+    addLinear(layout, prefix + ".output", width, width, true);
 }
 
-void addMlp(std::vector<TensorSpec>& specs, const std::string& prefix, int width)
+void addMlp(std::vector<TensorSpec>& layout, const std::string& prefix, int width)
 {
-    addLinear(specs, prefix + ".fc1", 4 * width, width, true);
-    addLinear(specs, prefix + ".fc2", width, 4 * width, true);
+    addLinear(layout, prefix + ".fc1", 4 * width, width, true);
+    addLinear(layout, prefix + ".fc2", width, 4 * width, true);
 }
 
-void addTensors(ModelFolderWriter& writer, const std::string& model, const std::vector<TensorSpec>& specs,
+void addTensors(ModelFolderWriter& writer, const std::string& model, const std::vector<TensorSpec>& layout,
     MultiArrayDataType storage, const TensorSource& source)
 {
-    for (const auto& spec : specs) {
-        std::vector<float> values = source({model + "." + spec.name, spec.shape});
+    for (const auto& wanted : layout) {
+        std::vector<float> values = source({model + "." + wanted.name, wanted.shape});
         std::size_t count = 1;
-        for (int dimension : spec.shape) {
+        for (int dimension : wanted.shape) {
             count *= static_cast<std::size_t>(dimension);
         }
         if (values.size() != count) {
-            throw ModelError("tensor \"" + spec.name + "\": the source gave " + std::to_string(values.size())
+            throw ModelError("tensor \"" + wanted.name + "\": the source gave " + std::to_string(values.size())
                 + " values for " + std::to_string(count) + " elements");
         }
-        writer.addTensor(spec.name, spec.shape, values, storage);
+        writer.addTensor(wanted.name, wanted.shape, values, storage);
     }
 }
 
@@ -99,41 +99,41 @@ bool endsWith(const std::string& text, const std::string& suffix)
 
 std::vector<TensorSpec> WhisperModelSet::encoderTensors(const WhisperShape& shape)
 {
-    std::vector<TensorSpec> specs;
+    std::vector<TensorSpec> layout;
     const int d = shape.width;
-    specs.push_back({"conv1.weight", {d, shape.melCount, 3}});
-    specs.push_back({"conv1.bias", {d}});
-    specs.push_back({"conv2.weight", {d, d, 3}});
-    specs.push_back({"conv2.bias", {d}});
-    specs.push_back({"positional_embedding", {shape.audioFrames(), d}});
+    layout.push_back({"conv1.weight", {d, shape.melCount, 3}});
+    layout.push_back({"conv1.bias", {d}});
+    layout.push_back({"conv2.weight", {d, d, 3}});
+    layout.push_back({"conv2.bias", {d}});
+    layout.push_back({"positional_embedding", {shape.audioFrames(), d}});
     for (int i = 0; i < shape.audioLayers; ++i) {
         const std::string prefix = "layers." + std::to_string(i);
-        addNorm(specs, prefix + ".attention_norm", d);
-        addAttention(specs, prefix + ".attention", d);
-        addNorm(specs, prefix + ".mlp_norm", d);
-        addMlp(specs, prefix + ".mlp", d);
+        addNorm(layout, prefix + ".attention_norm", d);
+        addAttention(layout, prefix + ".attention", d);
+        addNorm(layout, prefix + ".mlp_norm", d);
+        addMlp(layout, prefix + ".mlp", d);
     }
-    addNorm(specs, "final_norm", d);
-    return specs;
+    addNorm(layout, "final_norm", d);
+    return layout;
 }
 
 std::vector<TensorSpec> WhisperModelSet::decoderTensors(const WhisperShape& shape)
 {
-    std::vector<TensorSpec> specs;
+    std::vector<TensorSpec> layout;
     const int d = shape.width;
-    specs.push_back({"token_embedding.weight", {shape.vocabularySize, d}});
-    specs.push_back({"positional_embedding", {shape.textContext, d}});
+    layout.push_back({"token_embedding.weight", {shape.vocabularySize, d}});
+    layout.push_back({"positional_embedding", {shape.textContext, d}});
     for (int i = 0; i < shape.textLayers; ++i) {
         const std::string prefix = "layers." + std::to_string(i);
-        addNorm(specs, prefix + ".self_attention_norm", d);
-        addAttention(specs, prefix + ".self_attention", d);
-        addNorm(specs, prefix + ".cross_attention_norm", d);
-        addAttention(specs, prefix + ".cross_attention", d);
-        addNorm(specs, prefix + ".mlp_norm", d);
-        addMlp(specs, prefix + ".mlp", d);
+        addNorm(layout, prefix + ".self_attention_norm", d);
+        addAttention(layout, prefix + ".self_attention", d);
+        addNorm(layout, prefix + ".cross_attention_norm", d);
+        addAttention(layout, prefix + ".cross_attention", d);
+        addNorm(layout, prefix + ".mlp_norm", d);
+        addMlp(layout, prefix + ".mlp", d);
     }
-    addNorm(specs, "final_norm", d);
-    return specs;
+    addNorm(layout, "final_norm", d);
+    return layout;
 }
 
 std::vector<float> WhisperModelSet::sinusoids(int length, int channels)

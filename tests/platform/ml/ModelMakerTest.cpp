@@ -128,11 +128,11 @@ std::vector<CheckpointTensor> checkpointTensors(const WhisperShape& shape, std::
     const char* dtypes[] = {"F32", "F16", "BF16"};
     std::vector<CheckpointTensor> tensors;
     std::size_t index = 0;
-    for (const auto& [model, specs] : {std::pair {std::string("encoder"), WhisperModelSet::encoderTensors(shape)},
+    for (const auto& [model, layout] : {std::pair {std::string("encoder"), WhisperModelSet::encoderTensors(shape)},
              std::pair {std::string("decoder"), WhisperModelSet::decoderTensors(shape)}}) {
-        for (const auto& spec : specs) {
-            const std::string qualified = model + "." + spec.name;
-            tensors.push_back({naming(qualified), dtypes[index++ % 3], spec.shape, exactlyStorable(source({qualified, spec.shape}))});
+        for (const auto& wanted : layout) {
+            const std::string qualified = model + "." + wanted.name;
+            tensors.push_back({naming(qualified), dtypes[index++ % 3], wanted.shape, exactlyStorable(source({qualified, wanted.shape}))});
         }
     }
     return tensors;
@@ -233,7 +233,7 @@ TEST(CheckpointConverter, HubAndOriginalNamesGiveTheSameFolders)
     WhisperShape shape = testmodels::microShape();
     shape.alignmentHeads.clear();
     // The folders the checkpoint's values should turn into, written directly.
-    const auto exact = [source = randomWhisperWeights(99)](const TensorSpec& spec) { return exactlyStorable(source(spec)); };
+    const auto exact = [source = randomWhisperWeights(99)](const TensorSpec& wanted) { return exactlyStorable(source(wanted)); };
 
     for (auto naming : {&hubName, &originalName}) {
         const bool hub = naming == &hubName;
