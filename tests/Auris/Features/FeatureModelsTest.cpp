@@ -8,9 +8,11 @@
 #include "platform/ml/Program.hpp"
 
 #include "support/TemporaryDirectory.hpp"
+#include "Auris/support/SignpostRecording.hpp"
 
 #include <gtest/gtest.h>
 
+using testsupport::SignpostRecording;
 using namespace auris;
 using ml::MultiArrayDataType;
 
@@ -65,28 +67,6 @@ std::filesystem::path writeModel(const testsupport::TemporaryDirectory& dir, con
 }
 
 ml::MultiArray samples() { return ml::MultiArray::fromValues<float>({4}, std::vector<float> {1, 2, 3, 4}); }
-
-class SignpostRecording {
-public:
-    explicit SignpostRecording(platform::Signposter& signposter)
-        : signposter_(signposter)
-    {
-        signposter_.setEnabled(true);
-        signposter_.clear();
-    }
-    ~SignpostRecording() { signposter_.setEnabled(false); }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> names;
-        for (const auto& event : signposter_.events()) {
-            names.push_back((event.kind == platform::Signposter::Event::Kind::begin ? "begin " : "end ") + event.name);
-        }
-        return names;
-    }
-
-private:
-    platform::Signposter& signposter_;
-};
 
 } // namespace
 

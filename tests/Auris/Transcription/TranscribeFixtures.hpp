@@ -6,6 +6,7 @@
 #include "Auris/Text/DecoderFixtures.hpp"
 #include "Auris/Transcription/TranscribeTask.hpp"
 #include "Auris/Utilities/Signposts.hpp"
+#include "Auris/support/SignpostRecording.hpp"
 
 #include <cmath>
 #include <functional>
@@ -182,31 +183,6 @@ struct TaskFixture {
         }
         return first;
     }
-};
-
-// Records one signposter's events for a test.
-class SignpostRecording {
-public:
-    explicit SignpostRecording(platform::Signposter& signposter = auris::transcribeTaskSignposter())
-        : signposter_(signposter)
-    {
-        signposter_.setEnabled(true);
-        signposter_.clear();
-    }
-    ~SignpostRecording() { signposter_.setEnabled(false); }
-
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> names;
-        for (const auto& event : signposter_.events()) {
-            names.push_back((event.kind == platform::Signposter::Event::Kind::begin ? "begin " : "end ") + event.name);
-        }
-        return names;
-    }
-    long open() const { return signposter_.openIntervalCount(); }
-
-private:
-    platform::Signposter& signposter_;
 };
 
 } // namespace testsupport
