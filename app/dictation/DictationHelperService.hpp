@@ -1,0 +1,25 @@
+#pragma once
+
+#include "app/dictation/FeedbackSound.hpp"
+
+#include <QObject>
+#include <QString>
+
+namespace parlino {
+
+// What the screens use of pasting and feedback sounds. The dictation helper and the UI tests' fakes
+// derive from it. Called on the Qt main thread.
+class DictationHelperService : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    // Puts the text on the clipboard and pastes it into whatever window is in front; empty text
+    // does nothing.
+    virtual void pasteAtCursor(const QString& text) = 0;
+    // Plays the sound unless the user turned sounds off.
+    virtual void playFeedbackSound(FeedbackSound sound) = 0;
+};
+
+} // namespace parlino

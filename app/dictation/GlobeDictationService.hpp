@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QObject>
+
+namespace parlino {
+
+// What the screens use of the push-to-talk triggers: their three switches, whether a dictation runs,
+// and whether the desktop lets the program watch the trigger keys. The trigger manager and the UI
+// tests' fakes derive from it. Everything here runs on the Qt main thread.
+class GlobeDictationService : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isActive READ isActive NOTIFY isActiveChanged)
+    Q_PROPERTY(bool needsAccessibilityPermission READ needsAccessibilityPermission NOTIFY needsAccessibilityPermissionChanged)
+    Q_PROPERTY(bool capsLockTriggerEnabled READ capsLockTriggerEnabled WRITE setCapsLockTriggerEnabled NOTIFY triggersChanged)
+    Q_PROPERTY(bool rightShiftTriggerEnabled READ rightShiftTriggerEnabled WRITE setRightShiftTriggerEnabled NOTIFY triggersChanged)
+    Q_PROPERTY(bool globeTriggerEnabled READ globeTriggerEnabled WRITE setGlobeTriggerEnabled NOTIFY triggersChanged)
+
+public:
+    enum class Trigger { capsLock, rightShift, globe };
+
+    using QObject::QObject;
+
+    bool isActive() const { return isActive_; }
+    bool needsAccessibilityPermission() const { return needsAccessibilityPermission_; }
+    bool capsLockTriggerEnabled() const { return capsLockTriggerEnabled_; }
+    bool rightShiftTriggerEnabled() const { return rightShiftTriggerEnabled_; }
+    bool globeTriggerEnabled() const { return globeTriggerEnabled_; }
+    bool isAnyTriggerEnabled() const { return capsLockTriggerEnabled_ || rightShiftTriggerEnabled_ || globeTriggerEnabled_; }
+
+    // Each assignment runs the manager's change handler, also when the value is unchanged.
+    void setCapsLockTriggerEnabled(bool enabled) { assign(Trigger::capsLock, capsLockTriggerEnabled_, enabled); }
+    void setRightShiftTriggerEnabled(bool enabled) { assign(Trigger::rightShift, rightShiftTriggerEnabled_, enabled); }
+    void setGlobeTriggerEnabled(bool enabled) { assign(Trigger::globe, globeTriggerEnabled_, enabled); }
+
+    // Shows the user how to give the program what it needs to watch the keys.
+    virtual void requestAccessibilityPermission() = 0;
+    // Starts (or restarts) watching the trigger keys.
+    virtual void startEventTap() = 0;
+
+signals:
+    void isActiveChanged();
+    void needsAccessibilityPermissionChanged();
+    void triggersChanged();
+
+protected:
+    void setIsActive(bool value)
+    {
+        isActive_ = value;
+        emit isActiveChanged();
+    }
+    void setNeedsAccessibilityPermission(bool value)
+    {
+        needsAccessibilityPermission_ = value;
+        emit needsAccessibilityPermissionChanged();
+    }
+    virtual void triggerChanged(Trigger trigger, bool enabled) = 0;
+
+private:
+    void assign(Trigger trigger, bool& field, bool enabled)
+    {
+        field = enabled;
+        triggerChanged(trigger, enabled);
+        emit triggersChanged();
+    }
+
+    bool isActive_ = false;
+    bool needsAccessibilityPermission_ = false;
+    bool capsLockTriggerEnabled_ = false;
+    bool rightShiftTriggerEnabled_ = false;
+    bool globeTriggerEnabled_ = false;
+};
+
+} // namespace parlino
