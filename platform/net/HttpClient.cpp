@@ -2,6 +2,7 @@
 
 #include "platform/net/NetError.hpp"
 #include "platform/net/Url.hpp"
+#include "platform/system/FileDescriptor.hpp"
 
 #include <curl/curl.h>
 
@@ -238,26 +239,6 @@ private:
     std::exception_ptr sinkError_;
 };
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : fd_(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 } // namespace
 
@@ -292,17 +273,9 @@ HttpClient::FileResult HttpClient::download(const HttpRequest& request, const st
     std::int64_t written = 0;
     Transfer* current = nullptr;
     Transfer transfer(request, [&](const char* data, std::size_t size) {
-        std::size_t offset = 0;
-        while (offset < size) {
-            const ssize_t count = ::write(fd.get(), data + offset, size - offset);
-            if (count < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                current->fail(NetError(NetError::Code::cannotWriteToFile, std::strerror(errno)));
-                return false;
-            }
-            offset += static_cast<std::size_t>(count);
+        if (!fd.writeAll(data, size)) {
+            current->fail(NetError(NetError::Code::cannotWriteToFile, std::strerror(errno)));
+            return false;
         }
         written += static_cast<std::int64_t>(size);
         if (progress) {
@@ -312,7 +285,7 @@ HttpClient::FileResult HttpClient::download(const HttpRequest& request, const st
     });
     current = &transfer;
     result.response = transfer.perform(stop);
-    if (::close(fd.release()) != 0) {
+    if (!fd.close()) {
         throw NetError(NetError::Code::cannotWriteToFile, std::strerror(errno));
     }
     return result;

@@ -108,18 +108,15 @@ std::unique_ptr<PulseAudioTestServer> PulseAudioTestServer::start(std::string& w
         return nullptr;
     }
     server->pid_ = pid;
-    server->reader_ = std::thread([raw = server.get(), fd = output[0]] { raw->readOutput(fd); });
-
-    std::unique_lock lock(server->mutex_);
-    const bool settled = server->changed_.wait_for(lock, options.startTimeout,
-                                                   [&] { return server->ready_ || server->outputClosed_; });
-    if (!settled || !server->ready_) {
-        whyNot = std::string(settled ? "pulseaudio exited at start-up" : "pulseaudio did not start in time")
-                 + "; its log ends with:\n" + server->log_.substr(server->log_.size() - std::min<std::size_t>(server->log_.size(), 2000));
-        lock.unlock();
+    server->output_.read(output[0], "Daemon startup complete.");
+    const auto started = server->output_.waitForStart(options.startTimeout);
+    if (started != ProcessOutput::Start::ready) {
+        const auto log = server->output_.text();
+        whyNot = std::string(started == ProcessOutput::Start::closed ? "pulseaudio exited at start-up"
+                                                                     : "pulseaudio did not start in time")
+                 + "; its log ends with:\n" + log.substr(log.size() - std::min<std::size_t>(log.size(), 2000));
         return nullptr;
     }
-    lock.unlock();
 
     server->fifo_ = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (server->fifo_ < 0) {
@@ -235,56 +232,12 @@ void PulseAudioTestServer::kill()
         ::waitpid(pid_, &status, 0);
         pid_ = -1;
     }
-    stopReading_ = true;
-    if (reader_.joinable()) {
-        reader_.join();
-    }
+    output_.stop();
 }
 
 std::string PulseAudioTestServer::log() const
 {
-    std::lock_guard lock(mutex_);
-    return log_;
-}
-
-void PulseAudioTestServer::readOutput(int fd)
-{
-    char buffer[4096];
-    for (;;) {
-        pollfd source {fd, POLLIN, 0};
-        // Bounded so that a server whose output stays open elsewhere cannot hold the test.
-        const int ready = ::poll(&source, 1, 200);
-        if (ready == 0) {
-            if (stopReading_) {
-                break;
-            }
-            continue;
-        }
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        const auto count = ready < 0 ? -1 : ::read(fd, buffer, sizeof buffer);
-        if (count <= 0) {
-            if (count < 0 && errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            log_.append(buffer, static_cast<std::size_t>(count));
-            if (log_.find("Daemon startup complete.") != std::string::npos) {
-                ready_ = true;
-            }
-        }
-        changed_.notify_all();
-    }
-    ::close(fd);
-    {
-        std::lock_guard lock(mutex_);
-        outputClosed_ = true;
-    }
-    changed_.notify_all();
+    return output_.text();
 }
 
 } // namespace testsupport

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/ProcessOutput.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <atomic>
@@ -55,19 +56,12 @@ public:
 
 private:
     PulseAudioTestServer() = default;
-    void readOutput(int fd);
 
     Options options_;
     TemporaryDirectory directory_;
     int pid_ = -1;
     int fifo_ = -1;
-    std::thread reader_;
-    std::atomic<bool> stopReading_ {false};
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string log_;
-    bool ready_ = false;
-    bool outputClosed_ = false;
+    ProcessOutput output_;
 };
 
 } // namespace testsupport
