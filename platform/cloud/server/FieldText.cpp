@@ -1,0 +1,43 @@
+#include "platform/cloud/server/FieldText.hpp"
+
+#include "platform/cloud/CloudError.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace platform::cloud::server {
+
+std::string doubleText(double value)
+{
+    if (std::isnan(value)) {
+        return "NaN";
+    }
+    if (std::isinf(value)) {
+        return value > 0 ? "Infinity" : "-Infinity";
+    }
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+double parseDouble(std::string_view text)
+{
+    if (text == "NaN") {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    if (text == "Infinity") {
+        return std::numeric_limits<double>::infinity();
+    }
+    if (text == "-Infinity") {
+        return -std::numeric_limits<double>::infinity();
+    }
+    double value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) {
+        throw CloudError(CloudError::Code::internalError);
+    }
+    return value;
+}
+
+} // namespace platform::cloud::server

@@ -1,0 +1,210 @@
+#include "platform/cloud/server/RecordRows.hpp"
+
+#include "platform/cloud/CloudError.hpp"
+#include "platform/cloud/server/AssetFiles.hpp"
+#include "platform/cloud/server/FieldText.hpp"
+
+#include <pqxx/result>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+
+namespace platform::cloud::server {
+
+namespace {
+
+constexpr char rowColumns[] = "SELECT id, record_name, record_type, change_sequence, asset_bytes FROM parlino_cloud.records ";
+
+std::vector<RecordRows::Row> rowsOf(const pqxx::result& result)
+{
+    std::vector<RecordRows::Row> rows;
+    rows.reserve(result.size());
+    for (const auto& row : result) {
+        rows.push_back({row[0].as<std::int64_t>(), row[1].as<std::string>(), row[2].as<std::string>(),
+                        row[3].as<std::int64_t>(), row[4].as<std::int64_t>()});
+    }
+    return rows;
+}
+
+bool isDesired(const Database::DesiredKeys& desiredKeys, const std::string& key)
+{
+    return !desiredKeys || std::find(desiredKeys->begin(), desiredKeys->end(), key) != desiredKeys->end();
+}
+
+std::int64_t nanosecondsOf(Record::Date date)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch()).count();
+}
+
+Record::Date dateOf(std::int64_t nanoseconds)
+{
+    return Record::Date(std::chrono::duration_cast<Record::Date::duration>(std::chrono::nanoseconds(nanoseconds)));
+}
+
+} // namespace
+
+void RecordRows::ensureAccount(pqxx::transaction_base& transaction)
+{
+    transaction.exec("INSERT INTO parlino_cloud.accounts (account) VALUES (current_user) ON CONFLICT DO NOTHING");
+}
+
+RecordRows::Zone RecordRows::findZone(pqxx::transaction_base& transaction, const std::string& container,
+                                      const RecordZone::ID& zoneID, Lock lock)
+{
+    const auto result = transaction.exec_params(
+        std::string("SELECT id, last_change FROM parlino_cloud.zones WHERE container = $1 AND account = current_user "
+                    "AND zone_name = $2")
+            + (lock == Lock::forUpdate ? " FOR UPDATE" : ""),
+        container, zoneID.zoneName);
+    if (result.empty()) {
+        throw CloudError(CloudError::Code::zoneNotFound);
+    }
+    return {result[0][0].as<std::int64_t>(), result[0][1].as<std::int64_t>()};
+}
+
+void RecordRows::deleteZone(pqxx::transaction_base& transaction, std::int64_t zoneId)
+{
+    const auto bytes = transaction.exec_params1(
+        "SELECT coalesce(sum(asset_bytes), 0) FROM parlino_cloud.records WHERE zone_id = $1", zoneId)[0].as<std::int64_t>();
+    transaction.exec_params("DELETE FROM parlino_cloud.zones WHERE id = $1", zoneId);
+    if (bytes > 0) {
+        transaction.exec_params("UPDATE parlino_cloud.accounts SET used_bytes = greatest(used_bytes - $1, 0) "
+                                "WHERE account = current_user",
+                                bytes);
+    }
+}
+
+bool RecordRows::hasRoomFor(pqxx::transaction_base& transaction, std::int64_t assetBytes)
+{
+    if (assetBytes == 0) {
+        return true;
+    }
+    const auto result = transaction.exec_params(
+        "SELECT quota_bytes IS NULL OR used_bytes + $1 <= quota_bytes FROM parlino_cloud.accounts WHERE account = current_user",
+        assetBytes);
+    return result.empty() || result[0][0].as<bool>();
+}
+
+bool RecordRows::chargeQuota(pqxx::transaction_base& transaction, std::int64_t assetBytes)
+{
+    if (assetBytes == 0) {
+        return true;
+    }
+    const auto result = transaction.exec_params(
+        "INSERT INTO parlino_cloud.accounts AS a (account, used_bytes) VALUES (current_user, $1) "
+        "ON CONFLICT (account) DO UPDATE SET used_bytes = a.used_bytes + EXCLUDED.used_bytes "
+        "WHERE a.quota_bytes IS NULL OR a.used_bytes + EXCLUDED.used_bytes <= a.quota_bytes RETURNING 1",
+        assetBytes);
+    return !result.empty();
+}
+
+std::int64_t RecordRows::insertRecord(pqxx::transaction_base& transaction, std::int64_t zoneId, const Record& record,
+                                      std::int64_t assetBytes)
+{
+    const auto result = transaction.exec_params(
+        "INSERT INTO parlino_cloud.records (zone_id, record_name, record_type, asset_bytes) VALUES ($1, $2, $3, $4) "
+        "ON CONFLICT (zone_id, record_name) DO NOTHING RETURNING id",
+        zoneId, record.recordID().recordName, record.recordType(), assetBytes);
+    if (result.empty()) {
+        throw CloudError(CloudError::Code::serverRecordChanged);
+    }
+    return result[0][0].as<std::int64_t>();
+}
+
+void RecordRows::insertFields(pqxx::transaction_base& transaction, std::int64_t recordId, const Record& record,
+                              const AssetBytes& assetBytes)
+{
+    static const std::string insert
+        = "INSERT INTO parlino_cloud.fields (record_id, name, kind, string_value, double_value, date_value, asset_data) "
+          "VALUES ($1, $2, $3, $4, $5::double precision, $6, $7)";
+    for (const auto& [key, value] : record.fields()) {
+        if (const auto* text = std::get_if<std::string>(&value)) {
+            transaction.exec_params(insert, recordId, key, "s", *text, nullptr, nullptr, nullptr);
+        } else if (const auto* number = std::get_if<double>(&value)) {
+            transaction.exec_params(insert, recordId, key, "d", nullptr, doubleText(*number), nullptr, nullptr);
+        } else if (const auto* date = std::get_if<Record::Date>(&value)) {
+            transaction.exec_params(insert, recordId, key, "t", nullptr, nullptr, nanosecondsOf(*date), nullptr);
+        } else {
+            transaction.exec_params(insert, recordId, key, "a", nullptr, nullptr, nullptr, assetBytes(key));
+        }
+    }
+}
+
+void RecordRows::numberChange(pqxx::transaction_base& transaction, std::int64_t zoneId, std::int64_t recordId)
+{
+    const auto change = transaction.exec_params1(
+        "UPDATE parlino_cloud.zones SET last_change = last_change + 1 WHERE id = $1 RETURNING last_change", zoneId);
+    transaction.exec_params("UPDATE parlino_cloud.records SET change_sequence = $1 WHERE id = $2",
+                            change[0].as<std::int64_t>(), recordId);
+}
+
+std::vector<RecordRows::Row> RecordRows::namedRecord(pqxx::transaction_base& transaction, std::int64_t zoneId,
+                                                     const std::string& name)
+{
+    return rowsOf(transaction.exec_params(std::string(rowColumns) + "WHERE zone_id = $1 AND record_name = $2", zoneId, name));
+}
+
+std::vector<RecordRows::Row> RecordRows::recordsOfType(pqxx::transaction_base& transaction, std::int64_t zoneId,
+                                                       const std::string& type)
+{
+    return rowsOf(transaction.exec_params(
+        std::string(rowColumns) + "WHERE zone_id = $1 AND record_type = $2 ORDER BY change_sequence", zoneId, type));
+}
+
+std::vector<RecordRows::Row> RecordRows::changedSince(pqxx::transaction_base& transaction, std::int64_t zoneId,
+                                                      std::int64_t after, std::size_t limit)
+{
+    return rowsOf(transaction.exec_params(
+        std::string(rowColumns) + "WHERE zone_id = $1 AND change_sequence > $2 ORDER BY change_sequence LIMIT $3", zoneId,
+        after, static_cast<std::int64_t>(limit)));
+}
+
+std::vector<Record> RecordRows::load(pqxx::transaction_base& transaction, const RecordZone::ID& zoneID,
+                                     const std::vector<Row>& rows, const Database::DesiredKeys& desiredKeys,
+                                     const std::filesystem::path& cacheFolder)
+{
+    std::vector<Record> records;
+    if (rows.empty()) {
+        return records;
+    }
+    records.reserve(rows.size());
+    std::map<std::int64_t, std::size_t> indexOf;
+    std::string ids = "{";
+    for (const auto& row : rows) {
+        indexOf[row.id] = records.size();
+        records.emplace_back(row.recordType, Record::ID {row.recordName, zoneID});
+        ids += (ids.size() > 1 ? "," : "") + std::to_string(row.id);
+    }
+    ids += "}";
+
+    const auto fields = transaction.exec_params(
+        "SELECT record_id, name, kind, string_value, double_value, date_value FROM parlino_cloud.fields "
+        "WHERE record_id = ANY($1::bigint[]) ORDER BY record_id, name",
+        ids);
+    for (const auto& field : fields) {
+        const auto name = field[1].as<std::string>();
+        if (!isDesired(desiredKeys, name)) {
+            continue;
+        }
+        const auto recordId = field[0].as<std::int64_t>();
+        auto& record = records[indexOf.at(recordId)];
+        const auto kind = field[2].as<std::string>();
+        if (kind == "s") {
+            record.set(name, field[3].as<std::string>());
+        } else if (kind == "d") {
+            record.set(name, parseDouble(field[4].c_str()));
+        } else if (kind == "t") {
+            record.set(name, dateOf(field[5].as<std::int64_t>()));
+        } else if (kind == "a") {
+            // Read one asset at a time, so a batch of large files never sits in memory at once.
+            const auto data = transaction.exec_params1(
+                "SELECT asset_data FROM parlino_cloud.fields WHERE record_id = $1 AND name = $2", recordId, name);
+            const pqxx::binarystring bytes(data[0]);
+            record.set(name, writeCachedAsset(cacheFolder, bytes.data(), bytes.size()));
+        }
+    }
+    return records;
+}
+
+} // namespace platform::cloud::server
