@@ -65,6 +65,11 @@ TEST_F(CloudAccountTest, StatusFollowsWhatTheRoleMayDo)
 {
     EXPECT_EQ(container().accountStatus(), AccountStatus::available);
     EXPECT_EQ(configuration().identityToken(), "postgres@postgres");
+    {
+        testsupport::ScopedEnvironment url(CloudConfiguration::urlVariable, server->url());
+        EXPECT_EQ(ubiquityIdentityToken(), "postgres@postgres");
+        EXPECT_EQ(Container(cloudtest::containerIdentifier).accountStatus(), AccountStatus::available);
+    }
 
     // A role that may not create the store in a database of another owner.
     executeAsSuperuser(server->url(), "CREATE ROLE visitor LOGIN");

@@ -107,6 +107,14 @@ TEST_F(RecordStoreTest, FieldsAndAssetsComeBackAsSavedWithTheirTypes)
     }
     // The cache files go with the last copy of the fetched record.
     EXPECT_EQ(filesIn(temporary / "cache"), 0u);
+
+    // An asset that cannot be cached fails the whole answer, so no token passes over its record.
+    testsupport::writeFile(temporary / "not-a-folder", "");
+    auto unwritable = configuration();
+    unwritable.assetCacheFolder = temporary / "not-a-folder" / "cache";
+    const auto blocked = Container(cloudtest::containerIdentifier, unwritable).privateCloudDatabase();
+    EXPECT_EQ(failure([&] { blocked.fetch(record.recordID()); }), CloudError::Code::assetNotAvailable);
+    EXPECT_EQ(failure([&] { blocked.recordZoneChanges(zoneID, std::nullopt); }), CloudError::Code::assetNotAvailable);
 }
 
 TEST_F(RecordStoreTest, ExistingRecordsMissingItemsAndBadInputFailWithTheirCodes)
