@@ -69,7 +69,8 @@ void ProgressReporter::finish()
         return;
     }
     fraction_ = 1;
-    show(true);
+    // A line saying 100 % may already be out; the bar is drawn once more for its final time.
+    show(style_.terminal);
     if (style_.terminal) {
         stream_ << "\n";
     }

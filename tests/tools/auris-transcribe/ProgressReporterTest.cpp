@@ -40,6 +40,14 @@ TEST(ProgressReporter, PlainLinesCountWholePercentsWithElapsedAndLeft)
         "talk.wav: 25% of the audio, 0:10 elapsed, about 0:30 left\n"
         "talk.wav: 50% of the audio, 1:00 elapsed, about 1:00 left\n"
         "talk.wav: 100% of the audio, 1:01:00 elapsed\n");
+
+    // All done before the end is said once.
+    std::ostringstream early;
+    ProgressReporter done(early, "x.wav", {.terminal = false}, clock.function());
+    done.start();
+    done.update(1.0);
+    done.finish();
+    EXPECT_EQ(early.str(), "x.wav: 0% of the audio, 0:00 elapsed\nx.wav: 100% of the audio, 0:00 elapsed\n");
 }
 
 TEST(ProgressReporter, TerminalBarIsRedrawnInPlaceWithinTheWidth)
