@@ -2,6 +2,7 @@
 
 #include "Auris/Utilities/TextFormatting.hpp"
 
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -12,22 +13,29 @@ namespace auris {
 
 namespace {
 
+// The system's reason for the stream failure just seen (the file streams leave it in errno).
+std::error_code lastSystemError()
+{
+    return {errno != 0 ? errno : EIO, std::generic_category()};
+}
+
 void writeAtomically(const std::filesystem::path& path, const std::string& contents)
 {
     std::filesystem::path partial = path;
     partial += ".partial";
     {
+        errno = 0;
         std::ofstream stream(partial, std::ios::binary | std::ios::trunc);
         if (!stream) {
-            throw std::filesystem::filesystem_error(
-                "cannot create file", partial, std::make_error_code(std::errc::io_error));
+            throw std::filesystem::filesystem_error("cannot create file", partial, lastSystemError());
         }
         stream.write(contents.data(), static_cast<std::streamsize>(contents.size()));
         stream.close();
         if (!stream) {
+            const auto error = lastSystemError();
             std::error_code ignored;
             std::filesystem::remove(partial, ignored);
-            throw std::filesystem::filesystem_error("cannot write file", partial, std::make_error_code(std::errc::io_error));
+            throw std::filesystem::filesystem_error("cannot write file", partial, error);
         }
     }
     std::error_code error;

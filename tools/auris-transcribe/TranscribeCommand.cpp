@@ -1,5 +1,7 @@
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
 
+#include "Auris/Audio/AudioProcessor.hpp"
+#include "Auris/Audio/VADAudioChunker.hpp"
 #include "Auris/Engine/Auris.hpp"
 #include "Auris/Text/Constants.hpp"
 #include "Auris/Utilities/TextFormatting.hpp"
@@ -7,28 +9,65 @@
 #include "Auris/Writers/WriteJSON.hpp"
 #include "Auris/Writers/WriteSRT.hpp"
 #include "Auris/Writers/WriteVTT.hpp"
+#include "tools/auris-transcribe/FileProgress.hpp"
+#include "tools/auris-transcribe/PrintableText.hpp"
+#include "tools/auris-transcribe/ProgressReporter.hpp"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
-#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <stdexcept>
+#include <system_error>
 
 namespace auris {
 
 const char* const transcribeCommandUsage
-    = "usage: auris-transcribe [--model-folder DIR | --model NAME] [--repo ID] [--download-base DIR]\n"
-      "           [--tokenizer-folder DIR] [--language xx] [--format json|srt|vtt|text] [--output-dir DIR]\n"
-      "           [--chunking vad|none] [--workers N] [--verbose] FILE...\n";
+    = "usage: auris-transcribe [--model NAME | --model-folder DIR] [--format text|json|srt|vtt] [--output-dir DIR]\n"
+      "           [OPTION]... FILE...\n";
+
+const char* const transcribeCommandHelp
+    = "usage: auris-transcribe [--model NAME | --model-folder DIR] [--format text|json|srt|vtt] [--output-dir DIR]\n"
+      "           [OPTION]... FILE...\n"
+      "Transcribes audio files with the Auris engine.\n"
+      "\n"
+      "Model:\n"
+      "  --model NAME            a model of the hub repository, downloaded once and then reused\n"
+      "  --model-folder DIR      a model folder on disk; nothing is downloaded\n"
+      "  --repo ID               the hub repository that --model comes from\n"
+      "  --download-base DIR     where downloaded models are kept\n"
+      "  --tokenizer-folder DIR  where the tokenizer is looked for, and downloaded to when missing\n"
+      "Transcription:\n"
+      "  --language xx           the spoken language, such as en; detected when not given\n"
+      "  --chunking vad|none     cut audio longer than 30 s at its pauses (vad, the default) or not\n"
+      "  --workers N             how many chunks are transcribed side by side; 0 (the default) sets no limit\n"
+      "  --word-timestamps       time every word: JSON then lists the words, subtitles get a cue per word\n"
+      "  --keep-special-tokens   keep the control and timestamp tokens in the segment texts (for debugging)\n"
+      "Output:\n"
+      "  --format FORMAT         text (the default) to standard output, or a json, srt or vtt file per input\n"
+      "  --output-dir DIR        the folder for those files, made when missing (default: the current folder)\n"
+      "  --quiet                 no progress on standard error\n"
+      "  --verbose               the time each stage took, for each file\n"
+      "  -h, --help              this help\n"
+      "\n"
+      "Exit status: 0 when every file was transcribed; 1 when a file failed (the others are still done)\n"
+      "or the model or the output folder could not be set up; 2 for a usage error.\n";
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Format = TranscribeCommandOptions::Format;
 
-TranscribeCommandOptions::Format formatNamed(const std::string& name)
+Format formatNamed(const std::string& name)
 {
-    if (name == "text") return TranscribeCommandOptions::Format::text;
-    if (name == "json") return TranscribeCommandOptions::Format::json;
-    if (name == "srt") return TranscribeCommandOptions::Format::srt;
-    if (name == "vtt") return TranscribeCommandOptions::Format::vtt;
+    if (name == "text") return Format::text;
+    if (name == "json") return Format::json;
+    if (name == "srt") return Format::srt;
+    if (name == "vtt") return Format::vtt;
     throw std::invalid_argument("--format takes json, srt, vtt or text, not \"" + name + "\"");
 }
 
@@ -42,29 +81,175 @@ int workerCount(const std::string& text)
     return value;
 }
 
-std::unique_ptr<ResultWriting> writerFor(TranscribeCommandOptions::Format format, const std::string& outputDir)
+std::unique_ptr<ResultWriting> writerFor(Format format, const std::string& outputDir)
 {
     switch (format) {
-    case TranscribeCommandOptions::Format::json: return std::make_unique<WriteJSON>(outputDir);
-    case TranscribeCommandOptions::Format::srt: return std::make_unique<WriteSRT>(outputDir);
-    case TranscribeCommandOptions::Format::vtt: return std::make_unique<WriteVTT>(outputDir);
-    case TranscribeCommandOptions::Format::text: break;
+    case Format::json: return std::make_unique<WriteJSON>(outputDir);
+    case Format::srt: return std::make_unique<WriteSRT>(outputDir);
+    case Format::vtt: return std::make_unique<WriteVTT>(outputDir);
+    case Format::text: break;
     }
     return nullptr;
 }
 
+std::string extensionOf(Format format)
+{
+    switch (format) {
+    case Format::json: return ".json";
+    case Format::srt: return ".srt";
+    case Format::vtt: return ".vtt";
+    case Format::text: break;
+    }
+    return "";
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
 std::string trimmed(const std::string& text)
 {
-    const auto first = text.find_first_not_of(" \t\n");
-    if (first == std::string::npos) {
-        return "";
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && isBlank(text[first])) ++first;
+    while (last > first && isBlank(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+// A cue's text on one line: a blank line would end the cue early, so every run of white space
+// becomes one blank, and none is left at the ends.
+std::string cueText(const std::string& text)
+{
+    std::string line;
+    bool pendingBlank = false;
+    for (const char c : text) {
+        if (isBlank(c)) {
+            pendingBlank = !line.empty();
+            continue;
+        }
+        if (pendingBlank) {
+            line += ' ';
+            pendingBlank = false;
+        }
+        line += c;
     }
-    return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
+    return line;
+}
+
+// The result as subtitles show it: cue texts on one line, and no cue without text.
+TranscriptionResult subtitleResult(const TranscriptionResult& result)
+{
+    TranscriptionResult subtitles = result;
+    subtitles.segments.clear();
+    for (auto segment : result.segments) {
+        segment.text = cueText(segment.text);
+        if (segment.words) {
+            for (auto& word : *segment.words) {
+                word.word = cueText(word.word);
+            }
+            std::erase_if(*segment.words, [](const WordTiming& word) { return word.word.empty(); });
+        }
+        if (!segment.text.empty() || (segment.words && !segment.words->empty())) {
+            subtitles.segments.push_back(std::move(segment));
+        }
+    }
+    return subtitles;
+}
+
+// Creates the folder with its parents and makes sure a file can be created in it, so that no
+// transcription is done for an output that cannot be written. Returns why not, if it cannot.
+std::optional<std::string> prepareOutputFolder(const std::filesystem::path& folder)
+{
+    const std::string name = "\"" + printable(folder.string()) + "\"";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        return "cannot create the output folder " + name + ": " + error.message();
+    }
+    if (!std::filesystem::is_directory(folder, error)) {
+        return "the output folder " + name + " is not a folder";
+    }
+    std::string probe = (folder / ".auris-transcribe-XXXXXX").string();
+    const int descriptor = ::mkstemp(probe.data());
+    if (descriptor < 0) {
+        return "cannot write in the output folder " + name + ": " + std::generic_category().message(errno);
+    }
+    ::close(descriptor);
+    ::unlink(probe.c_str());
+    return std::nullopt;
+}
+
+// One output name per input, its file name without the extension; an input whose name an earlier
+// one already took gets "-2", "-3", ... so that no output overwrites another of the same run.
+std::vector<std::string> distinctOutputNames(const std::vector<std::string>& files)
+{
+    std::set<std::string> taken;
+    std::vector<std::string> names;
+    for (const auto& file : files) {
+        const std::string stem = std::filesystem::path(file).stem().string();
+        std::string name = stem;
+        for (int suffix = 2; taken.contains(name); ++suffix) {
+            name = stem + "-" + std::to_string(suffix);
+        }
+        taken.insert(name);
+        names.push_back(name);
+    }
+    return names;
+}
+
+// The transcription tasks the engine runs for these samples: one per chunk when it chunks them.
+std::size_t taskCount(const std::vector<float>& samples, const DecodingOptions& options)
+{
+    if (options.chunkingStrategy != ChunkingStrategy::vad || samples.size() <= static_cast<std::size_t>(Auris::windowSamples)) {
+        return 1;
+    }
+    return VADAudioChunker(Auris::chunkerWindowPadding).chunkAll(samples, Auris::windowSamples, options).size();
+}
+
+// The progress of the file being transcribed, shared with the engine's progress callbacks. Those
+// run on a thread of their own and may still come after the file is done; they then do nothing.
+struct LiveProgress {
+    explicit LiveProgress(ProgressReporter reporter)
+        : reporter(std::move(reporter))
+    {
+    }
+
+    void stop(bool finished)
+    {
+        std::lock_guard lock(mutex);
+        if (!running) {
+            return;
+        }
+        running = false;
+        if (finished) {
+            reporter.finish();
+        } else {
+            reporter.abandon();
+        }
+    }
+
+    std::mutex mutex;
+    bool running = true;
+    std::optional<FileProgress> file;
+    ProgressReporter reporter;
+};
+
+Auris::ProgressCallback progressCallback(const std::shared_ptr<LiveProgress>& live, const Auris& engine)
+{
+    if (!live) {
+        return {};
+    }
+    // The engine is read only while the file runs, so it is still there.
+    return [live, &engine](const TranscriptionProgress&) -> std::optional<bool> {
+        std::lock_guard lock(live->mutex);
+        if (live->running && live->file) {
+            live->reporter.update(live->file->fraction(engine.progress()));
+        }
+        return std::nullopt;
+    };
 }
 
 // Stage times summed over the chunks, which may have run side by side.
 void printTimings(std::ostream& err, const std::string& path, const TranscriptionTimings& timings,
-    const TranscriptionTimings& engineTimings, double audioSeconds, double wallSeconds)
+    double modelLoadingSeconds, double audioLoadingSeconds, double audioSeconds, double wallSeconds)
 {
     const double totalMilliseconds = wallSeconds * 1000;
     err << path << ": " << formatString("%.2f", audioSeconds) << " s of audio in " << formatString("%.2f", wallSeconds)
@@ -72,8 +257,8 @@ void printTimings(std::ostream& err, const std::string& path, const Transcriptio
     auto stage = [&](const char* label, double seconds, double runs) {
         err << "  " << formatString("%-22s", label) << formatTimingLine(seconds, runs, totalMilliseconds) << "\n";
     };
-    stage("Model Load:", engineTimings.modelLoading, 1);
-    stage("Audio Load:", engineTimings.audioLoading, 1);
+    stage("Model Load:", modelLoadingSeconds, 1);
+    stage("Audio Load:", audioLoadingSeconds, 1);
     stage("Audio Processing:", timings.audioProcessing, timings.totalAudioProcessingRuns);
     stage("Mels:", timings.logmels, timings.totalLogmelRuns);
     stage("Encoding:", timings.encoding, timings.totalEncodingRuns);
@@ -93,6 +278,7 @@ void printTimings(std::ostream& err, const std::string& path, const Transcriptio
 TranscribeCommandOptions parseTranscribeArguments(const std::vector<std::string>& arguments)
 {
     TranscribeCommandOptions options;
+    bool onlyFiles = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         auto value = [&]() -> const std::string& {
@@ -101,7 +287,14 @@ TranscribeCommandOptions parseTranscribeArguments(const std::vector<std::string>
             }
             return arguments[++i];
         };
-        if (argument == "--model-folder") {
+        if (onlyFiles) {
+            options.files.push_back(argument);
+        } else if (argument == "--") {
+            onlyFiles = true;
+        } else if (argument == "--help" || argument == "-h") {
+            options.help = true;
+            return options;
+        } else if (argument == "--model-folder") {
             options.modelFolder = value();
         } else if (argument == "--model") {
             options.model = value();
@@ -129,9 +322,15 @@ TranscribeCommandOptions parseTranscribeArguments(const std::vector<std::string>
             options.chunking = strategy == "vad";
         } else if (argument == "--workers") {
             options.workers = workerCount(value());
+        } else if (argument == "--word-timestamps") {
+            options.wordTimestamps = true;
+        } else if (argument == "--keep-special-tokens") {
+            options.keepSpecialTokens = true;
+        } else if (argument == "--quiet") {
+            options.quiet = true;
         } else if (argument == "--verbose") {
             options.verbose = true;
-        } else if (argument.starts_with("--")) {
+        } else if (argument.starts_with("-") && argument.size() > 1) {
             throw std::invalid_argument("unknown option " + argument);
         } else {
             options.files.push_back(argument);
@@ -146,14 +345,41 @@ TranscribeCommandOptions parseTranscribeArguments(const std::vector<std::string>
     return options;
 }
 
-int runTranscribeCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
+int runTranscribeCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+    const TranscribeCommandEnvironment& environment)
 {
     TranscribeCommandOptions options;
     try {
         options = parseTranscribeArguments(arguments);
     } catch (const std::invalid_argument& error) {
-        err << "auris-transcribe: " << error.what() << "\n" << transcribeCommandUsage;
+        err << "auris-transcribe: " << printable(error.what()) << "\n"
+            << transcribeCommandUsage << "Run auris-transcribe --help for the options.\n";
         return 2;
+    }
+    if (options.help) {
+        out << transcribeCommandHelp;
+        return 0;
+    }
+    const auto now = environment.now ? environment.now : [] { return Clock::now(); };
+    auto secondsSince = [&](Clock::time_point start) { return std::chrono::duration<double>(now() - start).count(); };
+
+    const auto writer = writerFor(options.format, options.outputDir.string());
+    std::vector<std::string> outputNames;
+    if (writer) {
+        if (const auto problem = prepareOutputFolder(options.outputDir)) {
+            err << "auris-transcribe: " << *problem << "\n";
+            return 1;
+        }
+        outputNames = distinctOutputNames(options.files);
+        const std::string extension = extensionOf(options.format);
+        for (std::size_t i = 0; i < options.files.size() && !options.quiet; ++i) {
+            const std::string stem = std::filesystem::path(options.files[i]).stem().string();
+            if (outputNames[i] != stem) {
+                err << "auris-transcribe: " << printable(options.files[i]) << " is written as "
+                    << printable(outputNames[i] + extension) << ", an earlier input has the name "
+                    << printable(stem + extension) << "\n";
+            }
+        }
     }
 
     std::unique_ptr<Auris> engine;
@@ -169,45 +395,81 @@ int runTranscribeCommand(const std::vector<std::string>& arguments, std::ostream
             .download = !options.modelFolder.has_value(),
         });
     } catch (const std::exception& error) {
-        err << "auris-transcribe: " << error.what() << "\n";
+        err << "auris-transcribe: " << printable(error.what()) << "\n";
         return 1;
     }
 
-    DecodingOptions decodeOptions(DecodingOptions::Arguments {
+    const DecodingOptions decodeOptions(DecodingOptions::Arguments {
         .language = options.language,
         .detectLanguage = !options.language.has_value(),
+        .skipSpecialTokens = !options.keepSpecialTokens,
+        .wordTimestamps = options.wordTimestamps,
         .concurrentWorkerCount = options.workers,
         .chunkingStrategy = options.chunking ? ChunkingStrategy::vad : ChunkingStrategy::none,
     });
+    const ProgressReporter::Style style {.terminal = environment.errorIsTerminal, .width = environment.terminalWidth};
 
-    const auto writer = writerFor(options.format, options.outputDir.string());
     int status = 0;
-    for (const auto& file : options.files) {
+    for (std::size_t index = 0; index < options.files.size(); ++index) {
+        const std::string& file = options.files[index];
+        const std::string shownFile = printable(file);
+        std::shared_ptr<LiveProgress> live;
+        if (!options.quiet) {
+            live = std::make_shared<LiveProgress>(ProgressReporter(err, shownFile, style, now));
+            std::lock_guard lock(live->mutex);
+            live->reporter.start();
+        }
         try {
-            const auto start = Clock::now();
-            const auto results = engine->transcribe(file, decodeOptions);
-            const double wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+            if (writer) {
+                const std::string& name = outputNames[index];
+                if (name.empty() || name == "." || name == "..") {
+                    throw std::invalid_argument("no output file name can be made from this path");
+                }
+            }
+            const auto start = now();
+            std::vector<float> samples;
+            {
+                auto buffer = AudioProcessor::loadAudio(file, 0.0, std::nullopt);
+                samples = AudioProcessor::convertBufferToArray(buffer, Auris::conversionChunkSize);
+            }
+            const double audioLoadingSeconds = secondsSince(start);
+            if (live) {
+                FileProgress fileProgress(engine->progress(), taskCount(samples, decodeOptions));
+                std::lock_guard lock(live->mutex);
+                live->file = std::move(fileProgress);
+            }
+            const auto results = engine->transcribe(samples, decodeOptions, progressCallback(live, *engine));
+            const double wallSeconds = secondsSince(start);
+            if (live) {
+                live->stop(true);
+            }
             const auto merged = mergeTranscriptionResults(
                 std::vector<std::optional<TranscriptionResult>>(results.begin(), results.end()));
 
             if (writer) {
-                const auto written = writer->write(merged, std::filesystem::path(file).stem().string());
-                out << written.get() << "\n";
+                const bool subtitles = options.format == Format::srt || options.format == Format::vtt;
+                const auto written = writer->write(subtitles ? subtitleResult(merged) : merged, outputNames[index]);
+                out << printable(written.get()) << "\n";
             } else {
                 if (options.files.size() > 1) {
-                    out << "# " << file << "\n";
+                    out << "# " << shownFile << "\n";
                 }
                 out << trimmed(merged.text) << "\n";
             }
+            out.flush();
             if (options.verbose) {
                 double audioSeconds = 0;
                 for (const auto& result : results) {
                     audioSeconds += result.timings.inputAudioSeconds;
                 }
-                printTimings(err, file, merged.timings, engine->currentTimings(), audioSeconds, wallSeconds);
+                printTimings(err, shownFile, merged.timings, engine->currentTimings().modelLoading, audioLoadingSeconds,
+                    audioSeconds, wallSeconds);
             }
         } catch (const std::exception& error) {
-            err << "auris-transcribe: " << file << ": " << error.what() << "\n";
+            if (live) {
+                live->stop(false);
+            }
+            err << "auris-transcribe: " << shownFile << ": " << printable(error.what()) << "\n";
             status = 1;
         }
     }
