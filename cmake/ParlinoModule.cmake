@@ -32,12 +32,13 @@ function(parlino_module target)
   endif()
 endfunction()
 
-# parlino_tests(<name> [QT] DIR <folder under tests/> [EXCLUDE subfolder...] LIBS target...)
+# parlino_tests(<name> [QT] DIR <folder under tests/> [EXCLUDE subfolder...] LIBS target...
+#               [ENVIRONMENT NAME=value...])
 # One test executable per module; each GoogleTest case becomes a ctest test. A QT suite runs its
 # cases inside a QApplication on the offscreen platform (tests/qtsupport/QtTestMain.cpp).
-# EXCLUDE leaves out subfolders that have a suite of their own.
+# EXCLUDE leaves out subfolders that have a suite of their own; ENVIRONMENT adds to the tests' own.
 function(parlino_tests name)
-  cmake_parse_arguments(ARG "QT" "DIR" "LIBS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "QT" "DIR" "LIBS;EXCLUDE;ENVIRONMENT" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/*.cpp)
   foreach(excluded ${ARG_EXCLUDE})
     list(FILTER sources EXCLUDE REGEX "^${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/${excluded}/")
@@ -45,7 +46,7 @@ function(parlino_tests name)
   if(NOT sources)
     return()
   endif()
-  set(environment "PARLINO_SOURCE_DIR=${PROJECT_SOURCE_DIR};PARLINO_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  set(environment "PARLINO_SOURCE_DIR=${PROJECT_SOURCE_DIR};PARLINO_BINARY_DIR=${PROJECT_BINARY_DIR}" ${ARG_ENVIRONMENT})
   if(ARG_QT)
     file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/*.hpp)
     add_executable(${name} ${sources} ${headers})

@@ -1,17 +1,15 @@
 #pragma once
 
+#include "support/ChildProcess.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -55,19 +53,11 @@ public:
 
 private:
     PulseAudioTestServer() = default;
-    void readOutput(int fd);
 
     Options options_;
     TemporaryDirectory directory_;
-    int pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     int fifo_ = -1;
-    std::thread reader_;
-    std::atomic<bool> stopReading_ {false};
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string log_;
-    bool ready_ = false;
-    bool outputClosed_ = false;
 };
 
 } // namespace testsupport
