@@ -19,6 +19,7 @@ HotkeyGrabber::HotkeyGrabber(const std::string& displayName, PressHandler onPres
     // Without it a held key arrives as release/press pairs; isRepeat() covers servers that refuse.
     Bool supported = False;
     XkbSetDetectableAutoRepeat(connection_->display(), True, &supported);
+    detectableRepeat_ = supported == True;
 }
 
 HotkeyGrabber::~HotkeyGrabber()
@@ -118,7 +119,9 @@ bool HotkeyGrabber::hasQueuedEvents() const
 bool HotkeyGrabber::isRepeat(const XEvent& release)
 {
     auto* display = connection_->display();
-    if (XEventsQueued(display, QueuedAfterReading) == 0) {
+    // A release at the same moment as the next press is a repeat only where the server sends repeats
+    // as pairs; otherwise two quick real presses would look alike.
+    if (detectableRepeat_ || XEventsQueued(display, QueuedAfterReading) == 0) {
         return false;
     }
     XEvent next;

@@ -63,6 +63,7 @@ private:
     std::optional<Hotkey> hotkey_;
     Grab grabbed_;
     std::vector<unsigned> held_;     // grabbed keycodes down now
+    bool detectableRepeat_ = false;
 };
 
 } // namespace platform::input
