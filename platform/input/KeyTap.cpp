@@ -25,7 +25,11 @@ public:
 
     int fd() const { return data_.fd(); }
     void dispatch();
-    bool hasQueuedEvents() const { return !data_.isBroken() && XEventsQueued(data_.display(), QueuedAlready) > 0; }
+    bool hasQueuedEvents() const
+    {
+        return (!data_.isBroken() && XEventsQueued(data_.display(), QueuedAlready) > 0)
+               || (!control_.isBroken() && XEventsQueued(control_.display(), QueuedAlready) > 0);
+    }
     std::vector<Keysym> keysDown() const;
     unsigned modifierState() const;
     bool isBroken() const { return control_.isBroken() || data_.isBroken(); }
@@ -49,6 +53,7 @@ private:
     std::set<unsigned> down_;                   // watched keycodes held now
     bool started_ = false;
     bool ended_ = false;
+    int xkbEventBase_ = -1;
 };
 
 KeyTap::Recorder::Recorder(const std::string& displayName, std::vector<Keysym> watched, EventHandler onEvent,
@@ -63,6 +68,15 @@ KeyTap::Recorder::Recorder(const std::string& displayName, std::vector<Keysym> w
     if (!XRecordQueryVersion(control_.display(), &major, &minor)) {
         throw InputError("the X server has no RECORD extension");
     }
+    // A new keymap is announced on the control connection; dispatch() looks there before it reads
+    // recorded keys, which the server sent later.
+    int opcode = 0;
+    int error = 0;
+    int xkbMajor = XkbMajorVersion;
+    int xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(control_.display(), &opcode, &xkbEventBase_, &error, &xkbMajor, &xkbMinor)) {
+        XkbSelectEvents(control_.display(), XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
+    }
     readKeycodes();
 
     XRecordClientSpec clients = XRecordAllClients;
@@ -72,9 +86,6 @@ KeyTap::Recorder::Recorder(const std::string& displayName, std::vector<Keysym> w
     }
     range->device_events.first = KeyPress;
     range->device_events.last = KeyRelease;
-    // Every client is told of a new keymap; one copy is enough to look the watched keys up again.
-    range->delivered_events.first = MappingNotify;
-    range->delivered_events.last = MappingNotify;
     {
         ErrorTrap trap(control_.display());
         context_ = XRecordCreateContext(control_.display(), 0, &clients, 1, &range, 1);
@@ -134,6 +145,15 @@ bool KeyTap::Recorder::processUntil(std::chrono::milliseconds timeout, Done done
 
 void KeyTap::Recorder::dispatch()
 {
+    bool mappingChanged = false;
+    while (!control_.isBroken() && XPending(control_.display()) > 0) {
+        XEvent event;
+        XNextEvent(control_.display(), &event);
+        mappingChanged = mappingChanged || event.type == xkbEventBase_ || event.type == MappingNotify;
+    }
+    if (mappingChanged) {
+        readKeycodes();
+    }
     if (!data_.isBroken()) {
         XRecordProcessReplies(data_.display());
     }
@@ -167,10 +187,6 @@ void KeyTap::Recorder::handle(const XRecordInterceptData& data)
     }
     const auto* event = reinterpret_cast<const xEvent*>(data.data);
     const int type = event->u.u.type & 0x7f;
-    if (type == MappingNotify) {
-        readKeycodes();
-        return;
-    }
     if (type != KeyPress && type != KeyRelease) {
         return;
     }

@@ -24,6 +24,7 @@ struct KeyTapEvent {
 // A listen-only tap on the whole keyboard: a RECORD context on connections of its own. It reports
 // presses and releases of the watched keys only; every other key event is dropped where it arrives,
 // never stored or passed on. A press of a key that is already down (auto-repeat) is not reported.
+// Watched keys are found by keysym and followed when the keyboard mapping changes.
 // Recording runs from construction to destruction. Single-threaded: call everything on one thread.
 class KeyTap final : public XEventSource {
 public:

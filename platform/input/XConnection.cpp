@@ -5,8 +5,21 @@
 #include <X11/Xlib.h>
 
 #include <cstdlib>
+#include <mutex>
 
 namespace platform::input {
+
+namespace {
+
+// Xlib's stock handler for a lost connection ends the process. This one returns, so that each
+// connection's exit handler decides; connections of others keep the stock exit handler, which
+// still ends the process for them.
+int returnFromConnectionLoss(Display*)
+{
+    return 0;
+}
+
+} // namespace
 
 std::optional<std::string> XConnection::resolveName(const std::string& displayName)
 {
@@ -32,6 +45,8 @@ XConnection::XConnection(const std::string& displayName)
         throw InputError("cannot open the X display \"" + name_ + "\"");
     }
     XSetIOErrorExitHandler(display_, &XConnection::onConnectionLost, this);
+    static std::once_flag installed;
+    std::call_once(installed, [] { XSetIOErrorHandler(&returnFromConnectionLoss); });
 }
 
 XConnection::~XConnection()

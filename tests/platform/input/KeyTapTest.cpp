@@ -4,6 +4,8 @@
 #include "platform/input/InputError.hpp"
 #include "platform/input/InputTestSupport.hpp"
 
+#include <X11/Xlib.h>
+
 #include <gtest/gtest.h>
 
 namespace keysym = platform::input::keysym;
@@ -135,4 +137,44 @@ TEST(CapsLockMonitor, FollowsTheLockFromItsInitialState)
     keyboard.tap(keysym::capsLock);
     ASSERT_TRUE(inputtests::pumpUntil({&monitor, &later}, [&] { return changes.size() == 2 && !later.isOn(); }));
     EXPECT_EQ(changes, (std::vector<bool> {true, false}));
+}
+
+TEST(KeyTap, FollowsAWatchedKeyToItsNewKeycode)
+{
+    auto server = inputtests::startServer();
+    ASSERT_TRUE(server);
+    inputtests::FakeKeyboard keyboard(server->displayName());
+    std::vector<Seen> seen;
+    KeyTap tap(server->displayName(), triggerKeys, [&](const KeyTapEvent& event) {
+        seen.push_back({event.keysym, event.transition, event.modifiers});
+    });
+    const unsigned shiftKey = keyboard.keycodeOf(keysym::shiftRight);
+    const unsigned qKey = keyboard.keycodeOf('q');
+    KeySym shiftSymbols[] {keysym::shiftRight};
+    KeySym qSymbols[] {'q', 'Q'};
+    XChangeKeyboardMapping(keyboard.display(), static_cast<int>(qKey), 1, shiftSymbols, 1);
+    XChangeKeyboardMapping(keyboard.display(), static_cast<int>(shiftKey), 2, qSymbols, 1);
+    XSync(keyboard.display(), False);
+
+    ASSERT_EQ(keyboard.keycodeOf(keysym::shiftRight), qKey);
+    keyboard.tap(keysym::shiftRight);
+    keyboard.tap(keysym::controlRight);
+    ASSERT_TRUE(inputtests::pumpUntil({&tap}, [&] { return !seen.empty() && seen.back().keysym == keysym::controlRight
+                                                            && seen.back().transition == Transition::released; }));
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].keysym, keysym::shiftRight);
+    EXPECT_EQ(seen[1].keysym, keysym::shiftRight);
+}
+
+TEST(KeyTap, OutlivesItsXServerWithoutEndingTheProgram)
+{
+    auto server = inputtests::startServer();
+    ASSERT_TRUE(server);
+    KeyTap tap(server->displayName(), triggerKeys, [](const KeyTapEvent&) {});
+    CapsLockMonitor monitor(server->displayName(), {});
+    server.reset();
+    tap.dispatch();
+    monitor.dispatch();
+    EXPECT_TRUE(tap.isBroken());
+    EXPECT_TRUE(tap.keysDown().empty());
 }
