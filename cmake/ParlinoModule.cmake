@@ -32,12 +32,13 @@ function(parlino_module target)
   endif()
 endfunction()
 
-# parlino_tests(<name> [QT] DIR <folder under tests/> [EXCLUDE subfolder...] LIBS target...)
+# parlino_tests(<name> [QT] DIR <folder under tests/> [EXCLUDE subfolder...] LIBS target...
+#               [ENVIRONMENT NAME=value...])
 # One test executable per module; each GoogleTest case becomes a ctest test. A QT suite runs its
 # cases inside a QApplication on the offscreen platform (tests/qtsupport/QtTestMain.cpp).
-# EXCLUDE leaves out subfolders that have a suite of their own.
+# EXCLUDE leaves out subfolders that have a suite of their own; ENVIRONMENT adds to the tests' own.
 function(parlino_tests name)
-  cmake_parse_arguments(ARG "QT" "DIR" "LIBS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "QT" "DIR" "LIBS;EXCLUDE;ENVIRONMENT" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/*.cpp)
   foreach(excluded ${ARG_EXCLUDE})
     list(FILTER sources EXCLUDE REGEX "^${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/${excluded}/")
@@ -45,6 +46,7 @@ function(parlino_tests name)
   if(NOT sources)
     return()
   endif()
+  set(environment "PARLINO_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "PARLINO_BINARY_DIR=${PROJECT_BINARY_DIR}" ${ARG_ENVIRONMENT})
   if(ARG_QT)
     file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/*.hpp)
     add_executable(${name} ${sources} ${headers})
@@ -55,10 +57,13 @@ function(parlino_tests name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} testsupport GTest::gtest GTest::gtest_main GTest::gmock)
   endif()
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-  # The source and build trees are compiled in: discovered tests take one environment variable at most
-  # (a list falls apart into separate properties on its way through the generated test script).
+  # The source and build trees are compiled in as well, for tests run outside ctest.
   target_compile_definitions(${name} PRIVATE PARLINO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     PARLINO_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 600
-    ENVIRONMENT "PARLINO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 TEST_LIST ${name}_TESTS PROPERTIES TIMEOUT 600)
+  # The environment is a list, which discovery's PROPERTIES would split into words (all but the
+  # first entry were lost); so it is set on the discovered tests by a script ctest reads after them.
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+  file(WRITE ${script} "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT \"${environment}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()

@@ -1,46 +1,23 @@
 #include "support/PulseAudioTestServer.hpp"
 
+#include "support/ChildProcess.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace testsupport {
-
-namespace {
-
-std::string findProgram(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    std::string directories = path ? path : "/usr/bin:/bin";
-    std::size_t begin = 0;
-    while (begin <= directories.size()) {
-        const auto end = std::min(directories.find(':', begin), directories.size());
-        const auto candidate = std::filesystem::path(directories.substr(begin, end - begin)) / name;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate.string();
-        }
-        begin = end + 1;
-    }
-    return {};
-}
-
-} // namespace
 
 std::unique_ptr<PulseAudioTestServer> PulseAudioTestServer::start(std::string& whyNot, Options options)
 {
-    const auto program = findProgram("pulseaudio");
+    const auto program = ChildProcess::findProgram("pulseaudio");
     if (program.empty()) {
         whyNot = "the pulseaudio program is not installed";
         return nullptr;
@@ -68,52 +45,25 @@ std::unique_ptr<PulseAudioTestServer> PulseAudioTestServer::start(std::string& w
               + options.microphoneDescription + "'\"\n"
               "set-default-source " + options.microphoneName + "\n");
 
-    int output[2];
-    if (::pipe2(output, O_CLOEXEC) != 0) {
-        whyNot = std::string("pipe: ") + std::strerror(errno);
-        return nullptr;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, output[1], 2);
-
     const std::string script = (root / "server.pa").string();
-    std::vector<std::string> arguments {program, "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit=yes",
-                                        "--use-pid-file=no", "--realtime=no", "--high-priority=no",
-                                        "--log-level=info", "--log-target=stderr", "-F", script};
-    std::vector<std::string> environment {"XDG_RUNTIME_DIR=" + (root / "runtime").string(),
-                                          "HOME=" + (root / "home").string(),
-                                          "XDG_CONFIG_HOME=" + (root / "home" / ".config").string(),
-                                          std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin")};
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(output[1]);
-    if (spawned != 0) {
-        ::close(output[0]);
-        whyNot = std::string("cannot run pulseaudio: ") + std::strerror(spawned);
+    server->process_ = ChildProcess::start(
+        {program, "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit=yes", "--use-pid-file=no",
+         "--realtime=no", "--high-priority=no", "--log-level=info", "--log-target=stderr", "-F", script},
+        whyNot,
+        {.environment = {{"XDG_RUNTIME_DIR", (root / "runtime").string()},
+                         {"HOME", (root / "home").string()},
+                         {"XDG_CONFIG_HOME", (root / "home" / ".config").string()}},
+         .inheritEnvironment = false,
+         .passFd = -1});
+    if (!server->process_) {
         return nullptr;
     }
-    server->pid_ = pid;
-    server->output_.read(output[0], "Daemon startup complete.");
-    const auto started = server->output_.waitForStart(options.startTimeout);
-    if (started != ProcessOutput::Start::ready) {
-        const auto log = server->output_.text();
-        whyNot = std::string(started == ProcessOutput::Start::closed ? "pulseaudio exited at start-up"
-                                                                     : "pulseaudio did not start in time")
+    const auto ready = server->process_->waitForLine(
+        [](const std::string& line) { return line.find("Daemon startup complete.") != std::string::npos; },
+        options.startTimeout);
+    if (!ready) {
+        const auto log = server->process_->output();
+        whyNot = std::string(server->process_->hasExited() ? "pulseaudio exited at start-up" : "pulseaudio did not start in time")
                  + "; its log ends with:\n" + log.substr(log.size() - std::min<std::size_t>(log.size(), 2000));
         return nullptr;
     }
@@ -172,72 +122,34 @@ bool PulseAudioTestServer::feed(std::span<const float> samples, std::chrono::mil
 
 bool PulseAudioTestServer::control(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout)
 {
-    const auto program = findProgram("pactl");
-    if (program.empty()) {
-        return false;
-    }
-    std::vector<std::string> words {program, "--server=" + address()};
+    std::vector<std::string> words {"pactl", "--server=" + address()};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    std::string environmentPath = std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
-    std::string home = "HOME=" + (directory_.path() / "home").string();
-    char* envp[] = {environmentPath.data(), home.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    std::string whyNot;
+    auto pactl = ChildProcess::start(words, whyNot,
+                                     {.environment = {{"HOME", (directory_.path() / "home").string()}},
+                                      .inheritEnvironment = false,
+                                      .passFd = -1});
+    if (!pactl) {
         return false;
     }
-
     // The wait for the program's end is bounded: past the timeout it is killed.
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool exited = false;
-    int status = 0;
-    std::thread waiter([&] {
-        int result = 0;
-        ::waitpid(pid, &result, 0);
-        std::lock_guard lock(mutex);
-        status = result;
-        exited = true;
-        changed.notify_all();
-    });
-    std::unique_lock lock(mutex);
-    if (!changed.wait_for(lock, timeout, [&] { return exited; })) {
-        ::kill(pid, SIGKILL);
-        changed.wait(lock, [&] { return exited; });
-        lock.unlock();
-        waiter.join();
+    if (!pactl->waitForExit(timeout)) {
+        pactl->kill();
         return false;
     }
-    lock.unlock();
-    waiter.join();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return pactl->exitCode() == 0;
 }
 
 void PulseAudioTestServer::kill()
 {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
+    if (process_) {
+        process_->kill();
     }
-    output_.stop();
 }
 
 std::string PulseAudioTestServer::log() const
 {
-    return output_.text();
+    return process_ ? process_->output() : std::string();
 }
 
 } // namespace testsupport

@@ -1,18 +1,15 @@
 #pragma once
 
-#include "support/ProcessOutput.hpp"
+#include "support/ChildProcess.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -59,9 +56,8 @@ private:
 
     Options options_;
     TemporaryDirectory directory_;
-    int pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     int fifo_ = -1;
-    ProcessOutput output_;
 };
 
 } // namespace testsupport
