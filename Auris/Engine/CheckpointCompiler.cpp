@@ -149,7 +149,14 @@ fs::path CheckpointCompiler::compile(const ProgressCallback& progressCallback) c
     const auto compiling = std::make_shared<hub::Progress>(compileSteps);
     parent->addChild(downloading, downloadUnits);
     parent->addChild(compiling, compileUnits);
+    // Once per unit gained, however often the transfer reports.
+    std::pair<std::int64_t, std::int64_t> reported {-1, -1};
     auto report = [&] {
+        const std::pair now {downloading->completedUnitCount(), compiling->completedUnitCount()};
+        if (now == reported) {
+            return;
+        }
+        reported = now;
         Logging::debug(parent->description());
         if (progressCallback) {
             progressCallback(*parent);
