@@ -1,6 +1,7 @@
 #include "Auris/Engine/Auris.hpp"
 
 #include "Auris/Core/WhisperError.hpp"
+#include "Auris/Engine/CheckpointCompiler.hpp"
 #include "Auris/Models/WhisperMLModel.hpp"
 #include "Auris/Text/TextDecoderContextPrefill.hpp"
 #include "Hub/HubApi.hpp"
@@ -100,6 +101,30 @@ std::filesystem::path Auris::download(const std::string& variant, const std::opt
     const std::string pattern = "*" + variant + "/*";
     const std::string fallbackPattern = "*openai*" + variant + "/*";
 
+    // A model the repository does not offer is compiled from its original checkpoint instead.
+    const auto checkpoint = checkpointRepositoryName(variant);
+    const auto compiledFolder = checkpoint
+        ? std::optional(hubApi.localRepoLocation(repo) / compiledModelFolderName(*checkpoint)) : std::nullopt;
+    if (compiledFolder && CheckpointCompiler::isComplete(*compiledFolder)) {
+        Logging::debug("Using the model at " + compiledFolder->string());
+        return *compiledFolder;
+    }
+    // Compiles the checkpoint, or, when the hub has none for it either, fails as the search did.
+    auto compileInstead = [&](const std::exception_ptr& searchFailure) -> std::filesystem::path {
+        try {
+            return CheckpointCompiler(hubApi, *checkpoint, *compiledFolder).compile(progressCallback);
+        } catch (const hub::HubClientError& error) {
+            if (error.kind() == hub::HubClientError::Kind::authorizationRequired) {
+                std::rethrow_exception(searchFailure);
+            }
+            Logging::debug(error.what());
+            throw;
+        } catch (const std::exception& error) {
+            Logging::debug(error.what());
+            throw;
+        }
+    };
+
     std::vector<std::string> listed;
     try {
         Logging::debug("Searching for models matching " + quoted(pattern) + " in " + repoDescription(repo));
@@ -114,11 +139,19 @@ std::filesystem::path Auris::download(const std::string& variant, const std::opt
         }
         Logging::debug(error.what());
         throw;
+    } catch (const hub::HubClientError& error) {
+        Logging::debug(error.what());
+        // The hub answers so for a repository that does not exist.
+        if (checkpoint && error.kind() == hub::HubClientError::Kind::authorizationRequired) {
+            return compileInstead(std::current_exception());
+        }
+        throw;
     } catch (const std::exception& error) {
         Logging::debug(error.what());
         throw;
     }
 
+    std::exception_ptr searchFailure;
     try {
         auto folders = folderNames(listed);
         std::string snapshotPattern = pattern;
@@ -144,8 +177,12 @@ std::filesystem::path Auris::download(const std::string& variant, const std::opt
         return local / folder;
     } catch (const std::exception& error) {
         Logging::debug(error.what());
-        throw;
+        if (!checkpoint || !listed.empty()) {
+            throw;
+        }
+        searchFailure = std::current_exception();
     }
+    return compileInstead(searchFailure);
 }
 
 std::vector<std::string> Auris::fetchAvailableModels(const std::string& from, const std::vector<std::string>& matching)

@@ -3,6 +3,8 @@
 #include "Auris/Utilities/Logging.hpp"
 #include "Auris/Utilities/SystemFacts.hpp"
 
+#include <algorithm>
+
 namespace auris {
 
 namespace {
@@ -112,6 +114,41 @@ ModelVariant detectModelVariant(int logitsDim, int encoderDim)
 std::string tokenizerRepositoryName(ModelVariant variant)
 {
     return "openai/whisper-" + description(variant);
+}
+
+std::optional<std::string> checkpointRepositoryName(const std::string& modelName)
+{
+    auto withoutPrefix = [&](std::initializer_list<const char*> prefixes) {
+        for (const char* prefix : prefixes) {
+            if (modelName.starts_with(prefix)) {
+                return modelName.substr(std::char_traits<char>::length(prefix));
+            }
+        }
+        return modelName;
+    };
+    if (const std::string distilled = withoutPrefix({"distil-whisper_", "distil-whisper/"}); distilled == "distil-large-v3") {
+        return "distil-whisper/" + distilled;
+    }
+    std::string size = withoutPrefix({"openai_whisper-", "openai/whisper-", "whisper-"});
+    if (size == "large-v3_turbo") {
+        size = "large-v3-turbo";
+    }
+    for (const ModelVariant variant : allModelVariants) {
+        if (size == description(variant)) {
+            return "openai/whisper-" + size;
+        }
+    }
+    if (size == "large-v3-turbo") {
+        return "openai/whisper-" + size;
+    }
+    return std::nullopt;
+}
+
+std::string compiledModelFolderName(const std::string& checkpointRepository)
+{
+    std::string name = checkpointRepository;
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name;
 }
 
 } // namespace auris

@@ -8,7 +8,7 @@
 // its peak resident memory is its own.
 
 #include "platform/ml/Model.hpp"
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "tools/make-model/RandomWhisperWeights.hpp"
 
 #include <cblas.h>
 

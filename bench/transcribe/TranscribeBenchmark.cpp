@@ -6,7 +6,7 @@
 
 #include "Auris/Audio/AudioProcessor.hpp"
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "tools/make-model/RandomWhisperWeights.hpp"
 #include "tools/make-model/WhisperTokenizerFiles.hpp"
 
 #include <chrono>

@@ -1,15 +1,14 @@
 #include "platform/ml/ModelFolder.hpp"
 
+#include "platform/ml/MappedFile.hpp"
 #include "platform/ml/ModelError.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <limits>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <stdexcept>
 
 static_assert(std::endian::native == std::endian::little, "weight blobs are little-endian");
 
@@ -23,32 +22,6 @@ namespace {
 [[noreturn]] void fail(const fs::path& file, const std::string& what)
 {
     throw ModelError(file.string() + ": " + what);
-}
-
-// Read-only private mapping of the weight blob; unmapped with its last holder.
-std::shared_ptr<void> mapFile(const fs::path& file, std::size_t& size)
-{
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        fail(file, "cannot be opened");
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        fail(file, "is not a regular file");
-    }
-    size = static_cast<std::size_t>(info.st_size);
-    if (size == 0) {
-        ::close(fd);
-        return std::shared_ptr<void>(static_cast<void*>(nullptr), [](void*) {});
-    }
-    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (address == MAP_FAILED) {
-        fail(file, "cannot be mapped");
-    }
-    const std::size_t length = size;
-    return std::shared_ptr<void>(address, [length](void* p) { ::munmap(p, length); });
 }
 
 std::vector<int> parseShape(const json& value, const fs::path& file, const std::string& what)
@@ -194,8 +167,9 @@ ModelFolder ModelFolder::open(const fs::path& folder)
     if (!fs::exists(weightFile)) {
         fail(weightFile, "file is missing");
     }
-    std::size_t blobSize = 0;
-    std::shared_ptr<void> blob = mapFile(weightFile, blobSize);
+    const MappedFile mapped = MappedFile::open(weightFile);
+    const std::size_t blobSize = mapped.size();
+    const std::shared_ptr<void>& blob = mapped.owner();
     for (const auto& entry : tensors) {
         if (!entry.is_object()) {
             fail(descriptionFile, "an entry of \"tensors\" is not an object");
@@ -322,6 +296,30 @@ ModelFolderWriter::ModelFolderWriter(std::string program, nlohmann::json paramet
 {
 }
 
+ModelFolderWriter::ModelFolderWriter(const fs::path& folder, std::string program, nlohmann::json parameters,
+    ModelDescription description)
+    : ModelFolderWriter(std::move(program), std::move(parameters), std::move(description))
+{
+    folder_ = folder;
+    fs::create_directories(folder / "weights");
+    weights_.open(folder / ModelFolder::weightFileName, std::ios::binary | std::ios::trunc);
+    if (!weights_) {
+        throw ModelError((folder / ModelFolder::weightFileName).string() + ": cannot be written");
+    }
+}
+
+void ModelFolderWriter::appendBytes(const void* bytes, std::size_t count)
+{
+    if (!folder_) {
+        blob_.insert(blob_.end(), static_cast<const unsigned char*>(bytes), static_cast<const unsigned char*>(bytes) + count);
+        return;
+    }
+    weights_.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+    if (!weights_) {
+        throw ModelError((*folder_ / ModelFolder::weightFileName).string() + ": cannot be written");
+    }
+}
+
 void ModelFolderWriter::addTensor(const std::string& name, const std::vector<int>& shape,
     const std::vector<float>& values, MultiArrayDataType storage)
 {
@@ -335,23 +333,30 @@ void ModelFolderWriter::addTensor(const std::string& name, const std::vector<int
     if (storage != MultiArrayDataType::float16 && storage != MultiArrayDataType::float32) {
         throw ModelError("tensor \"" + name + "\": weights are stored as float16 or float32");
     }
-    blob_.resize((blob_.size() + 63) / 64 * 64);
-    const std::size_t offset = blob_.size();
-    blob_.resize(offset + count * elementSize(storage));
+    static constexpr unsigned char padding[64] {};
+    appendBytes(padding, (size_ + 63) / 64 * 64 - size_);
+    size_ = (size_ + 63) / 64 * 64;
+    const std::size_t offset = size_;
     if (storage == MultiArrayDataType::float32) {
-        std::memcpy(blob_.data() + offset, values.data(), count * sizeof(float));
+        appendBytes(values.data(), count * sizeof(float));
     } else {
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint16_t bits = Float16::fromFloat(values[i]);
-            std::memcpy(blob_.data() + offset + 2 * i, &bits, 2);
+        // In slices, so that a streamed tensor never needs a second full copy.
+        std::vector<std::uint16_t> halves;
+        for (std::size_t start = 0; start < count; start += halfSliceLength) {
+            const std::size_t length = std::min(halfSliceLength, count - start);
+            halves.resize(length);
+            for (std::size_t i = 0; i < length; ++i) {
+                halves[i] = Float16::fromFloat(values[start + i]);
+            }
+            appendBytes(halves.data(), length * sizeof(std::uint16_t));
         }
     }
+    size_ += count * elementSize(storage);
     entries_.push_back({name, shape, storage, offset});
 }
 
-void ModelFolderWriter::write(const fs::path& folder) const
+json ModelFolderWriter::descriptionJson() const
 {
-    fs::create_directories(folder / "weights");
     json root;
     root["format"] = ModelFolder::formatName;
     root["formatVersion"] = ModelFolder::formatVersion;
@@ -371,18 +376,42 @@ void ModelFolderWriter::write(const fs::path& folder) const
         root["tensors"].push_back({{"name", entry.name}, {"dataType", dataTypeName(entry.dataType)},
             {"shape", entry.shape}, {"offset", entry.offset}});
     }
-    {
-        std::ofstream out(folder / ModelFolder::descriptionFileName, std::ios::binary | std::ios::trunc);
-        out << root.dump(2) << '\n';
-        if (!out) {
-            throw ModelError((folder / ModelFolder::descriptionFileName).string() + ": cannot be written");
-        }
+    return root;
+}
+
+void ModelFolderWriter::writeDescription(const fs::path& folder) const
+{
+    std::ofstream out(folder / ModelFolder::descriptionFileName, std::ios::binary | std::ios::trunc);
+    out << descriptionJson().dump(2) << '\n';
+    if (!out) {
+        throw ModelError((folder / ModelFolder::descriptionFileName).string() + ": cannot be written");
     }
+}
+
+void ModelFolderWriter::write(const fs::path& folder) const
+{
+    if (folder_) {
+        throw std::logic_error("a streaming model folder writer is completed with finish()");
+    }
+    fs::create_directories(folder / "weights");
+    writeDescription(folder);
     std::ofstream weights(folder / ModelFolder::weightFileName, std::ios::binary | std::ios::trunc);
     weights.write(reinterpret_cast<const char*>(blob_.data()), static_cast<std::streamsize>(blob_.size()));
     if (!weights) {
         throw ModelError((folder / ModelFolder::weightFileName).string() + ": cannot be written");
     }
+}
+
+void ModelFolderWriter::finish()
+{
+    if (!folder_) {
+        throw std::logic_error("only a streaming model folder writer is completed with finish()");
+    }
+    weights_.close();
+    if (!weights_) {
+        throw ModelError((*folder_ / ModelFolder::weightFileName).string() + ": cannot be written");
+    }
+    writeDescription(*folder_);
 }
 
 } // namespace ml

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,15 +50,21 @@ private:
     std::map<std::string, MultiArray> tensors_;
 };
 
-// Writes a model folder; used by the model tools and by tests that make tiny models.
+// Writes a model folder; used by the model compiler and by tests that make tiny models.
 class ModelFolderWriter {
 public:
+    // Keeps the weights in memory until write(folder).
     ModelFolderWriter(std::string program, nlohmann::json parameters, ModelDescription description);
+    // Streams each tensor into the folder's weight file as it is added, so that a large model is
+    // never held whole; finish() then writes the description.
+    ModelFolderWriter(const std::filesystem::path& folder, std::string program, nlohmann::json parameters,
+        ModelDescription description);
 
     // Weights are stored with the given element type (float16 or float32) from float values.
     void addTensor(const std::string& name, const std::vector<int>& shape, const std::vector<float>& values,
         MultiArrayDataType storage = MultiArrayDataType::float32);
     void write(const std::filesystem::path& folder) const;
+    void finish();
 
 private:
     struct Entry {
@@ -66,11 +73,20 @@ private:
         MultiArrayDataType dataType;
         std::size_t offset;
     };
+    static constexpr std::size_t halfSliceLength = 1 << 16;
+
+    void appendBytes(const void* bytes, std::size_t count);
+    nlohmann::json descriptionJson() const;
+    void writeDescription(const std::filesystem::path& folder) const;
+
     std::string program_;
     nlohmann::json parameters_;
     ModelDescription description_;
     std::vector<Entry> entries_;
+    std::size_t size_ = 0;
     std::vector<unsigned char> blob_;
+    std::optional<std::filesystem::path> folder_;
+    std::ofstream weights_;
 };
 
 nlohmann::json featureToJson(const FeatureDescription& feature);

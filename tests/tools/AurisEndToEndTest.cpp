@@ -4,7 +4,7 @@
 #include "Tokenizers/TokenizerFixtures.hpp"
 #include "support/AudioFixtures.hpp"
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "tools/make-model/RandomWhisperWeights.hpp"
 #include "support/ScopedEnvironment.hpp"
 
 #include <nlohmann/json.hpp>

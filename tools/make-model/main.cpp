@@ -3,7 +3,7 @@
 //   make-model synthetic --output DIR [--preset tiny|base|small] [--vocabulary N] [--width N]
 //       [--layers N] [--heads N] [--mels N] [--audio-samples N] [--text-context N]
 //       [--cache-length N] [--alignment-heads L:H,...] [--seed N] [--precision float16|float32]
-//   make-model convert --checkpoint FILE.safetensors --output DIR [--config FILE]
+//   make-model convert --checkpoint FILE.safetensors|model.safetensors.index.json --output DIR [--config FILE]
 //       [--generation-config FILE] [--heads N] [--cache-length N] [--alignment-heads L:H,...]
 //       [--precision float16|float32]
 //   make-model tokenizer --output DIR [--vocabulary N]
@@ -12,8 +12,8 @@
 // "models/openai/whisper-<size>", the size being the one it recognises from the model's vocabulary
 // and width (a tiny-shaped model with the 51865-entry vocabulary reads "whisper-tiny").
 
-#include "tools/make-model/CheckpointConverter.hpp"
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "platform/ml/compiler/CheckpointConverter.hpp"
+#include "tools/make-model/RandomWhisperWeights.hpp"
 #include "tools/make-model/WhisperTokenizerFiles.hpp"
 
 #include <charconv>
@@ -27,7 +27,7 @@ namespace {
 const char* usage = "usage: make-model synthetic --output DIR [--preset tiny|base|small] [--vocabulary N] [--width N]\n"
                     "           [--layers N] [--heads N] [--mels N] [--audio-samples N] [--text-context N]\n"
                     "           [--cache-length N] [--alignment-heads L:H,...] [--seed N] [--precision float16|float32]\n"
-                    "       make-model convert --checkpoint FILE.safetensors --output DIR [--config FILE]\n"
+                    "       make-model convert --checkpoint FILE.safetensors|INDEX.json --output DIR [--config FILE]\n"
                     "           [--generation-config FILE] [--heads N] [--cache-length N] [--alignment-heads L:H,...]\n"
                     "           [--precision float16|float32]\n"
                     "       make-model tokenizer --output DIR [--vocabulary N]\n";

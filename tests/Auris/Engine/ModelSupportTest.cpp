@@ -41,3 +41,29 @@ TEST(ModelSupport, VariantFromVocabularyAndEncoderWidths)
     EXPECT_EQ(tokenizerRepositoryName(ModelVariant::tinyEn), "openai/whisper-tiny.en");
     EXPECT_EQ(tokenizerRepositoryName(ModelVariant::largev3), "openai/whisper-large-v3");
 }
+
+TEST(ModelSupport, ModelNamesLeadToTheirOriginalCheckpoints)
+{
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases {
+        {"tiny", "openai/whisper-tiny"},
+        {"openai_whisper-base.en", "openai/whisper-base.en"},
+        {"whisper-medium", "openai/whisper-medium"},
+        {"openai/whisper-large-v2", "openai/whisper-large-v2"},
+        {"large-v3", "openai/whisper-large-v3"},
+        {"openai_whisper-large-v3_turbo", "openai/whisper-large-v3-turbo"},
+        {"large-v3-turbo", "openai/whisper-large-v3-turbo"},
+        {"distil-whisper_distil-large-v3", "distil-whisper/distil-large-v3"},
+        {"distil-large-v3", "distil-whisper/distil-large-v3"},
+        // Quantised folders and turbo builds of other sizes have no checkpoint of their own.
+        {"openai_whisper-large-v3_947MB", std::nullopt},
+        {"openai_whisper-large-v2_turbo", std::nullopt},
+        {"distil-whisper_distil-large-v3_turbo", std::nullopt},
+        {"tiny/", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [name, repository] : cases) {
+        EXPECT_EQ(checkpointRepositoryName(name), repository) << name;
+    }
+    EXPECT_EQ(compiledModelFolderName("openai/whisper-large-v3-turbo"), "openai_whisper-large-v3-turbo");
+    EXPECT_EQ(compiledModelFolderName("distil-whisper/distil-large-v3"), "distil-whisper_distil-large-v3");
+}

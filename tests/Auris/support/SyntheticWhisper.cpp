@@ -4,7 +4,7 @@
 #include "Auris/Text/WhisperTokenizerWrapper.hpp"
 #include "Tokenizers/AutoTokenizer.hpp"
 #include "Tokenizers/TokenizerFixtures.hpp"
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "tools/make-model/RandomWhisperWeights.hpp"
 
 #include <algorithm>
 #include <cmath>

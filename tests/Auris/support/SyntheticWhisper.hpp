@@ -4,7 +4,7 @@
 #include "Auris/Features/FeatureExtractor.hpp"
 #include "Auris/Text/TextDecoder.hpp"
 #include "Auris/Text/WhisperTokenizer.hpp"
-#include "tools/make-model/WhisperShape.hpp"
+#include "platform/ml/compiler/WhisperShape.hpp"
 
 #include "support/TemporaryDirectory.hpp"
 

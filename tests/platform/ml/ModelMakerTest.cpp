@@ -4,9 +4,12 @@
 #include "platform/ml/ModelError.hpp"
 #include "platform/ml/ModelFolder.hpp"
 #include "support/TemporaryDirectory.hpp"
-#include "tools/make-model/CheckpointConverter.hpp"
-#include "tools/make-model/SafetensorsFile.hpp"
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "platform/ml/compiler/CheckpointConverter.hpp"
+#include "platform/ml/compiler/SafetensorsCheckpoint.hpp"
+#include "platform/ml/compiler/SafetensorsFile.hpp"
+#include "platform/ml/compiler/WhisperModelSet.hpp"
+#include "tools/make-model/RandomWhisperWeights.hpp"
+#include "tools/make-model/WhisperCheckpoint.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,6 +19,7 @@
 #include <cmath>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 using namespace ml;
 using testsupport::readFile;
@@ -32,37 +36,16 @@ struct CheckpointTensor {
     std::vector<float> values;
 };
 
-void appendValue(std::string& data, const std::string& dtype, float value)
-{
-    const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
-    if (dtype == "F32" || dtype == "I32") {
-        for (int i = 0; i < 4; ++i) {
-            data.push_back(static_cast<char>((bits >> (8 * i)) & 0xff));
-        }
-        return;
-    }
-    const std::uint16_t half = dtype == "F16" ? Float16::fromFloat(value) : static_cast<std::uint16_t>(bits >> 16);
-    data.push_back(static_cast<char>(half & 0xff));
-    data.push_back(static_cast<char>(half >> 8));
-}
-
 std::string safetensors(const std::vector<CheckpointTensor>& tensors)
 {
-    nlohmann::json header = {{"__metadata__", {{"format", "pt"}}}};
-    std::string data;
+    std::vector<WhisperCheckpoint::Tensor> layout;
     for (const auto& tensor : tensors) {
-        const std::size_t begin = data.size();
-        for (float v : tensor.values) {
-            appendValue(data, tensor.dtype, v);
-        }
-        header[tensor.name] = {{"dtype", tensor.dtype}, {"shape", tensor.shape}, {"data_offsets", {begin, data.size()}}};
+        layout.push_back({tensor.name, tensor.dtype, tensor.shape});
     }
-    const std::string text = header.dump();
-    std::string file;
-    for (int i = 0; i < 8; ++i) {
-        file.push_back(static_cast<char>((static_cast<std::uint64_t>(text.size()) >> (8 * i)) & 0xff));
-    }
-    return file + text + data;
+    std::size_t next = 0;
+    std::ostringstream out;
+    WhisperCheckpoint::writeSafetensors(out, layout, [&](const WhisperCheckpoint::Tensor&) { return tensors.at(next++).values; });
+    return out.str();
 }
 
 // Values every checkpoint element type holds exactly: bfloat16 precision, no float16 subnormals.
@@ -88,21 +71,7 @@ std::string renamed(std::string name, const std::vector<std::pair<std::string, s
 // The published hub naming, written out independently of the converter.
 std::string hubName(const std::string& qualified)
 {
-    return "model." + renamed(qualified, {{R"(^encoder\.positional_embedding)", "encoder.embed_positions.weight"},
-                                             {R"(^decoder\.positional_embedding)", "decoder.embed_positions.weight"},
-                                             {R"(token_embedding)", "embed_tokens"},
-                                             {R"(\.attention_norm)", ".self_attn_layer_norm"},
-                                             {R"(\.self_attention_norm)", ".self_attn_layer_norm"},
-                                             {R"(\.cross_attention_norm)", ".encoder_attn_layer_norm"},
-                                             {R"(\.(self_)?attention\.)", ".self_attn."},
-                                             {R"(\.cross_attention\.)", ".encoder_attn."},
-                                             {R"(\.query\.)", ".q_proj."},
-                                             {R"(\.key\.)", ".k_proj."},
-                                             {R"(\.value\.)", ".v_proj."},
-                                             {R"(\.output\.)", ".out_proj."},
-                                             {R"(\.mlp_norm)", ".final_layer_norm"},
-                                             {R"(\.mlp\.)", "."},
-                                             {R"(final_norm)", "layer_norm"}});
+    return WhisperCheckpoint::hubName(qualified);
 }
 
 // The original release's naming.
@@ -128,12 +97,8 @@ std::vector<CheckpointTensor> checkpointTensors(const WhisperShape& shape, std::
     const char* dtypes[] = {"F32", "F16", "BF16"};
     std::vector<CheckpointTensor> tensors;
     std::size_t index = 0;
-    for (const auto& [model, layout] : {std::pair {std::string("encoder"), WhisperModelSet::encoderTensors(shape)},
-             std::pair {std::string("decoder"), WhisperModelSet::decoderTensors(shape)}}) {
-        for (const auto& wanted : layout) {
-            const std::string qualified = model + "." + wanted.name;
-            tensors.push_back({naming(qualified), dtypes[index++ % 3], wanted.shape, exactlyStorable(source({qualified, wanted.shape}))});
-        }
+    for (const auto& wanted : WhisperModelSet::qualifiedTensors(shape)) {
+        tensors.push_back({naming(wanted.name), dtypes[index++ % 3], wanted.shape, exactlyStorable(source(wanted))});
     }
     return tensors;
 }
@@ -319,6 +284,135 @@ TEST(CheckpointConverter, RejectsBrokenCheckpoints)
     auto integers = checkpointTensors(shape, &hubName);
     integers[3].dtype = "I32";
     EXPECT_THAT(errorOf(safetensors(integers)), HasSubstr("not F32, F16 or BF16"));
+}
+
+nlohmann::json with(nlohmann::json object, const char* key, nlohmann::json value)
+{
+    object[key] = std::move(value);
+    return object;
+}
+
+// A safetensors file from a header written by hand, for headers that lie.
+std::string handWritten(const nlohmann::json& header, std::size_t dataBytes)
+{
+    const std::string text = header.dump();
+    std::string file;
+    for (int i = 0; i < 8; ++i) {
+        file.push_back(static_cast<char>((static_cast<std::uint64_t>(text.size()) >> (8 * i)) & 0xff));
+    }
+    return file + text + std::string(dataBytes, '\0');
+}
+
+TEST(CheckpointConverter, HeadersThatLieAndConfigurationsThatDisagreeNameFileAndTensor)
+{
+    TemporaryDirectory dir;
+    const auto file = (dir / "model.safetensors").string();
+    auto openError = [&](const std::string& contents) -> std::string {
+        writeFile(dir / "model.safetensors", contents);
+        try {
+            SafetensorsFile opened(dir / "model.safetensors");
+        } catch (const SafetensorsError& error) {
+            return error.what();
+        }
+        return "opened";
+    };
+    auto tensor = [](const char* dtype, std::vector<int> shape, std::size_t begin, std::size_t end) {
+        return nlohmann::json {{"dtype", dtype}, {"shape", shape}, {"data_offsets", {begin, end}}};
+    };
+    EXPECT_EQ(openError(handWritten({{"a", tensor("F32", {2}, 0, 8)}, {"b", tensor("F16", {4}, 8, 16)}}, 16)), "opened");
+    EXPECT_EQ(openError(handWritten({{"a", tensor("F32", {2}, 0, 8)}, {"b", tensor("F32", {4}, 8, 24)}}, 16)),
+        file + ": tensor \"b\" lies past the end of the file (truncated?)");
+    EXPECT_EQ(openError(handWritten({{"a", tensor("F32", {4}, 0, 16)}, {"b", tensor("F32", {2}, 8, 16)}}, 16)),
+        file + ": tensors \"a\" and \"b\" overlap");
+    EXPECT_EQ(openError(handWritten({{"a", tensor("F12", {2}, 0, 8)}}, 8)), file + ": tensor \"a\" has the unknown element type \"F12\"");
+    EXPECT_EQ(openError(handWritten({{"a", tensor("F32", {3}, 0, 8)}}, 8)), file + ": tensor \"a\" has a byte range that does not match its shape");
+    // Dimensions whose product wraps around 64 bits.
+    EXPECT_THAT(openError(handWritten({{"a", tensor("F32", {1 << 30, 1 << 30}, 0, 8)}}, 8)), HasSubstr("larger than the file"));
+    std::string huge = handWritten({{"a", tensor("F32", {2}, 0, 8)}}, 8);
+    huge[7] = 0x7f;
+    EXPECT_THAT(openError(huge), HasSubstr("implausible header length"));
+    std::filesystem::create_directories(dir / "folder.safetensors");
+    EXPECT_THAT(openError(""), HasSubstr("too short"));
+    EXPECT_THROW(SafetensorsFile(dir / "folder.safetensors"), SafetensorsError);
+
+    // A configuration that disagrees with the tensors is refused before anything is written.
+    const WhisperShape shape = testmodels::microShape();
+    writeFile(dir / "model.safetensors", safetensors(checkpointTensors(shape, &hubName)));
+    auto convertError = [&](nlohmann::json config) -> std::string {
+        writeFile(dir / "config.json", config.dump());
+        try {
+            CheckpointConverter(dir / "model.safetensors", {}).write(dir / "out");
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "converted";
+    };
+    nlohmann::json config = {{"d_model", shape.width}, {"num_mel_bins", shape.melCount}, {"vocab_size", shape.vocabularySize},
+        {"encoder_layers", shape.audioLayers}, {"decoder_layers", shape.textLayers}, {"encoder_attention_heads", 4},
+        {"decoder_attention_heads", 4}, {"max_source_positions", shape.audioFrames()}, {"max_target_positions", shape.textContext}};
+    EXPECT_EQ(convertError(config), "converted");
+    std::filesystem::remove_all(dir / "out");
+    const std::string configFile = (dir / "config.json").string();
+    EXPECT_EQ(convertError(with(config, "d_model", 64)),
+        configFile + ": \"d_model\" is 64, but tensor \"model.encoder.conv1.weight\" of " + file + " makes it 32");
+    EXPECT_EQ(convertError(with(config, "num_mel_bins", 128)),
+        configFile + ": \"num_mel_bins\" is 128, but tensor \"model.encoder.conv1.weight\" of " + file + " makes it 8");
+    EXPECT_EQ(convertError(with(config, "decoder_layers", 4)),
+        configFile + ": \"decoder_layers\" is 4, but the checkpoint " + file + " holds 2 decoder layers (no tensors for \"decoder.layers.2\")");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+TEST(CheckpointConverter, ShardedCheckpointsAndForeignAlignmentHeads)
+{
+    TemporaryDirectory dir;
+    WhisperShape shape = testmodels::microShape();
+    const auto tensors = checkpointTensors(shape, &hubName);
+    writeFile(dir / "single/model.safetensors", safetensors(tensors));
+    // The teacher's heads of a distilled model: only the one inside this model stays.
+    writeFile(dir / "single/generation_config.json", R"({"alignment_heads": [[7, 0], [1, 3], [12, 18]]})");
+    const std::size_t half = tensors.size() / 2;
+    writeFile(dir / "sharded/model-00001-of-00002.safetensors", safetensors({tensors.begin(), tensors.begin() + half}));
+    writeFile(dir / "sharded/model-00002-of-00002.safetensors", safetensors({tensors.begin() + half, tensors.end()}));
+    nlohmann::json index = {{"metadata", {{"total_size", 0}}}, {"weight_map", nlohmann::json::object()}};
+    for (std::size_t i = 0; i < tensors.size(); ++i) {
+        index["weight_map"][tensors[i].name] = i < half ? "model-00001-of-00002.safetensors" : "model-00002-of-00002.safetensors";
+    }
+    writeFile(dir / "sharded/model.safetensors.index.json", index.dump());
+    std::filesystem::copy_file(dir / "single/generation_config.json", dir / "sharded/generation_config.json");
+    EXPECT_EQ(SafetensorsCheckpoint::partNames(dir / "sharded/model.safetensors.index.json"),
+        (std::vector<std::string> {"model-00001-of-00002.safetensors", "model-00002-of-00002.safetensors"}));
+
+    CheckpointConverter::Options options;
+    options.audioHeads = options.textHeads = 4;
+    CheckpointConverter single(dir / "single/model.safetensors", options);
+    CheckpointConverter sharded(dir / "sharded/model.safetensors.index.json", options);
+    EXPECT_EQ(single.shape().alignmentHeads, (std::vector<std::pair<int, int>> {{1, 3}}));
+    std::vector<double> fractions;
+    single.write(dir / "from-single");
+    sharded.write(dir / "from-sharded", [&](double fraction) { fractions.push_back(fraction); });
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+    ASSERT_FALSE(fractions.empty());
+    EXPECT_DOUBLE_EQ(fractions.back(), 1.0);
+    for (const char* model : {WhisperModelSet::encoderFolderName, WhisperModelSet::decoderFolderName}) {
+        EXPECT_EQ(readFile(dir / "from-single" / model / "weights/weight.bin"), readFile(dir / "from-sharded" / model / "weights/weight.bin"));
+        EXPECT_EQ(readFile(dir / "from-single" / model / "model.json"), readFile(dir / "from-sharded" / model / "model.json"));
+    }
+
+    // An index may only name files beside it, and every tensor it places must be there.
+    auto indexError = [&](const nlohmann::json& edited) -> std::string {
+        writeFile(dir / "sharded/model.safetensors.index.json", edited.dump());
+        try {
+            SafetensorsCheckpoint checkpoint(dir / "sharded/model.safetensors.index.json");
+        } catch (const SafetensorsError& error) {
+            return error.what();
+        }
+        return "opened";
+    };
+    EXPECT_THAT(indexError(with(index, "weight_map", {{"x", "../model.safetensors"}})), HasSubstr("not beside the index"));
+    EXPECT_THAT(indexError({{"weight_map", {{"model.decoder.absent.weight", "model-00001-of-00002.safetensors"}}}}),
+        HasSubstr("model-00001-of-00002.safetensors: tensor \"model.decoder.absent.weight\""));
+    EXPECT_THAT(indexError({{"weight_map", {{"x", "missing.safetensors"}}}}), HasSubstr("missing.safetensors: cannot be opened"));
+    EXPECT_THAT(indexError(nlohmann::json::array()), HasSubstr("has no \"weight_map\""));
 }
 
 TEST(WhisperModelFolders, BrokenFoldersFailToLoadWithAClearError)

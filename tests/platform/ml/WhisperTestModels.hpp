@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ml/Model.hpp"
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "tools/make-model/RandomWhisperWeights.hpp"
 
 #include <filesystem>
 #include <memory>

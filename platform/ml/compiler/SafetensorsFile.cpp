@@ -1,12 +1,15 @@
-#include "tools/make-model/SafetensorsFile.hpp"
+#include "platform/ml/compiler/SafetensorsFile.hpp"
 
 #include "platform/ml/Float16.hpp"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
+
+static_assert(std::endian::native == std::endian::little, "safetensors data is little-endian");
 
 namespace ml {
 
@@ -21,41 +24,44 @@ std::size_t elementSizeOf(const std::string& dtype)
     return 0;
 }
 
+std::uint64_t littleEndian64(const unsigned char* bytes)
+{
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) {
+        value = (value << 8) | bytes[i];
+    }
+    return value;
+}
+
 } // namespace
 
 SafetensorsFile::SafetensorsFile(const std::filesystem::path& file)
     : path_(file)
 {
     auto fail = [&](const std::string& what) -> void { throw SafetensorsError(file.string() + ": " + what); };
-    stream_.open(file, std::ios::binary);
-    if (!stream_) {
-        fail("cannot be opened");
+    try {
+        mapped_ = MappedFile::open(file);
+    } catch (const ModelError& error) {
+        throw SafetensorsError(error.what());
     }
-    std::error_code error;
-    const std::uint64_t fileSize = std::filesystem::file_size(file, error);
-    if (error || fileSize < 8) {
+    const std::uint64_t fileSize = mapped_.size();
+    if (fileSize < 8) {
         fail("is too short for a safetensors header");
     }
-    unsigned char lengthBytes[8];
-    stream_.read(reinterpret_cast<char*>(lengthBytes), 8);
-    std::uint64_t headerSize = 0;
-    for (int i = 7; i >= 0; --i) {
-        headerSize = (headerSize << 8) | lengthBytes[i];
+    const std::uint64_t headerSize = littleEndian64(mapped_.data());
+    if (headerSize > maximumHeaderSize) {
+        fail("has an implausible header length (" + std::to_string(headerSize) + " bytes)");
     }
-    if (headerSize > maximumHeaderSize || headerSize > fileSize - 8) {
+    if (headerSize > fileSize - 8) {
         fail("has a header length past the end of the file");
-    }
-    std::string header(static_cast<std::size_t>(headerSize), '\0');
-    stream_.read(header.data(), static_cast<std::streamsize>(headerSize));
-    if (!stream_) {
-        fail("cannot read its header");
     }
     dataStart_ = 8 + headerSize;
     const std::uint64_t dataSize = fileSize - dataStart_;
 
     nlohmann::json root;
     try {
-        root = nlohmann::json::parse(header);
+        const auto* header = reinterpret_cast<const char*>(mapped_.data() + 8);
+        root = nlohmann::json::parse(header, header + headerSize);
     } catch (const nlohmann::json::exception&) {
         fail("has a header that is not valid JSON");
     }
@@ -96,10 +102,24 @@ SafetensorsFile::SafetensorsFile(const std::filesystem::path& file)
         if (entry.end < entry.begin || entry.end > dataSize) {
             fail(what + " lies past the end of the file (truncated?)");
         }
-        if (entry.end - entry.begin != count * size) {
+        if (count > dataSize / size || entry.end - entry.begin != count * size) {
             fail(what + " has a byte range that does not match its shape");
         }
         entries_.emplace(name, std::move(entry));
+    }
+
+    // Two tensors sharing bytes would make one write through the other's values.
+    std::vector<std::pair<const std::string*, const Entry*>> byOffset;
+    for (const auto& [name, entry] : entries_) {
+        if (entry.end > entry.begin) {
+            byOffset.emplace_back(&name, &entry);
+        }
+    }
+    std::sort(byOffset.begin(), byOffset.end(), [](const auto& a, const auto& b) { return a.second->begin < b.second->begin; });
+    for (std::size_t i = 1; i < byOffset.size(); ++i) {
+        if (byOffset[i].second->begin < byOffset[i - 1].second->end) {
+            fail("tensors \"" + *byOffset[i - 1].first + "\" and \"" + *byOffset[i].first + "\" overlap");
+        }
     }
 }
 
@@ -112,35 +132,35 @@ const SafetensorsFile::Entry& SafetensorsFile::entry(const std::string& name) co
     return it->second;
 }
 
+bool SafetensorsFile::isFloatType(const std::string& dtype)
+{
+    return dtype == "F32" || dtype == "F16" || dtype == "BF16";
+}
+
 std::vector<float> SafetensorsFile::floats(const std::string& name) const
 {
     const Entry& found = entry(name);
-    const std::size_t size = elementSizeOf(found.dtype);
-    if (found.dtype != "F32" && found.dtype != "F16" && found.dtype != "BF16") {
+    if (!isFloatType(found.dtype)) {
         throw SafetensorsError(path_.string() + ": tensor \"" + name + "\" is " + found.dtype + ", not F32, F16 or BF16");
     }
-    const std::uint64_t bytes = found.end - found.begin;
-    std::vector<unsigned char> raw(static_cast<std::size_t>(bytes));
-    stream_.clear();
-    stream_.seekg(static_cast<std::streamoff>(dataStart_ + found.begin));
-    stream_.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(bytes));
-    if (!stream_) {
-        throw SafetensorsError(path_.string() + ": tensor \"" + name + "\" cannot be read");
-    }
-    const std::size_t count = static_cast<std::size_t>(bytes / size);
+    const std::size_t size = elementSizeOf(found.dtype);
+    const std::size_t offset = static_cast<std::size_t>(dataStart_ + found.begin);
+    const std::size_t bytes = static_cast<std::size_t>(found.end - found.begin);
+    const unsigned char* raw = mapped_.data() + offset;
+    const std::size_t count = bytes / size;
     std::vector<float> values(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const unsigned char* p = raw.data() + i * size;
-        if (found.dtype == "F32") {
-            const std::uint32_t bits = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8
-                | static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-            values[i] = std::bit_cast<float>(bits);
-        } else {
-            const std::uint16_t bits = static_cast<std::uint16_t>(p[0] | p[1] << 8);
-            values[i] = found.dtype == "F16" ? Float16::toFloat(bits)
-                                             : std::bit_cast<float>(static_cast<std::uint32_t>(bits) << 16);
+    if (found.dtype == "F32") {
+        std::memcpy(values.data(), raw, bytes);
+    } else if (found.dtype == "F16") {
+        for (std::size_t i = 0; i < count; ++i) {
+            values[i] = Float16::toFloat(static_cast<std::uint16_t>(raw[2 * i] | raw[2 * i + 1] << 8));
+        }
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            values[i] = std::bit_cast<float>(static_cast<std::uint32_t>(raw[2 * i] | raw[2 * i + 1] << 8) << 16);
         }
     }
+    mapped_.release(offset, bytes);
     return values;
 }
 

@@ -1,4 +1,4 @@
-#include "tools/make-model/WhisperShape.hpp"
+#include "platform/ml/compiler/WhisperShape.hpp"
 
 #include <stdexcept>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ml/MultiArrayDataType.hpp"
-#include "tools/make-model/WhisperShape.hpp"
+#include "platform/ml/compiler/WhisperShape.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -14,15 +14,21 @@ namespace ml {
 struct TensorSpec {
     std::string name;
     std::vector<int> shape;
+
+    std::size_t elementCount() const;
 };
 
 // Gives the values (row-major floats, as many as the shape holds) of a tensor. The writers ask for
 // "encoder." or "decoder." followed by the tensor's name in its folder.
 using TensorSource = std::function<std::vector<float>(const TensorSpec& tensor)>;
 
+// Told the fraction (0...1) of the weight elements written so far, after each tensor.
+using WriteProgress = std::function<void(double fraction)>;
+
 // Writes the model folders of one Whisper model: "MelSpectrogram.mlmodelc", "AudioEncoder.mlmodelc"
 // and "TextDecoder.mlmodelc". Weights are stored as `storage` (float16 or float32); the mel and
-// encoder outputs use the same element type, logits and alignment weights are float32.
+// encoder outputs use the same element type, logits and alignment weights are float32. Each tensor is
+// asked for, converted and written to disk before the next, so a model is never held whole.
 class WhisperModelSet {
 public:
     static constexpr const char* melFolderName = "MelSpectrogram.mlmodelc";
@@ -32,23 +38,20 @@ public:
     // The tensors of each model, in the order they are written.
     static std::vector<TensorSpec> encoderTensors(const WhisperShape& shape);
     static std::vector<TensorSpec> decoderTensors(const WhisperShape& shape);
+    // Both, named as a TensorSource is asked for them ("encoder.conv1.weight").
+    static std::vector<TensorSpec> qualifiedTensors(const WhisperShape& shape);
 
     // Encoder positions as Whisper makes them: sines then cosines over geometric timescales.
     static std::vector<float> sinusoids(int length, int channels);
 
     static void writeMelSpectrogram(const std::filesystem::path& folder, const WhisperShape& shape, MultiArrayDataType storage);
     static void writeAudioEncoder(const std::filesystem::path& folder, const WhisperShape& shape, MultiArrayDataType storage,
-        const TensorSource& source);
+        const TensorSource& source, const WriteProgress& progress = {});
     static void writeTextDecoder(const std::filesystem::path& folder, const WhisperShape& shape, MultiArrayDataType storage,
-        const TensorSource& source);
+        const TensorSource& source, const WriteProgress& progress = {});
     // All three into `directory`.
     static void write(const std::filesystem::path& directory, const WhisperShape& shape, MultiArrayDataType storage,
-        const TensorSource& source);
+        const TensorSource& source, const WriteProgress& progress = {});
 };
-
-// Seeded random weights that keep activations in a sane range: linear and convolution weights of
-// variance 1 / fan-in, norms near 1, small biases, sinusoidal encoder positions. The same seed
-// gives the same values for a tensor of the same name and shape on every machine.
-TensorSource randomWhisperWeights(std::uint64_t seed);
 
 } // namespace ml

@@ -1,4 +1,4 @@
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "platform/ml/compiler/WhisperModelSet.hpp"
 
 #include "platform/ml/ModelError.hpp"
 #include "platform/ml/ModelFolder.hpp"
@@ -39,20 +39,49 @@ void addMlp(std::vector<TensorSpec>& layout, const std::string& prefix, int widt
     addLinear(layout, prefix + ".fc2", width, 4 * width, true);
 }
 
+// Counts written elements across the models of one set.
+class ElementCounter {
+public:
+    ElementCounter(std::size_t total, const WriteProgress& progress)
+        : total_(total)
+        , progress_(progress)
+    {
+    }
+    void add(std::size_t count)
+    {
+        written_ += count;
+        if (progress_) {
+            progress_(total_ == 0 ? 1.0 : static_cast<double>(written_) / static_cast<double>(total_));
+        }
+    }
+
+private:
+    std::size_t total_;
+    std::size_t written_ = 0;
+    const WriteProgress& progress_;
+};
+
+std::size_t elementsOf(const std::vector<TensorSpec>& layout)
+{
+    std::size_t count = 0;
+    for (const auto& tensor : layout) {
+        count += tensor.elementCount();
+    }
+    return count;
+}
+
 void addTensors(ModelFolderWriter& writer, const std::string& model, const std::vector<TensorSpec>& layout,
-    MultiArrayDataType storage, const TensorSource& source)
+    MultiArrayDataType storage, const TensorSource& source, ElementCounter& counter)
 {
     for (const auto& wanted : layout) {
         std::vector<float> values = source({model + "." + wanted.name, wanted.shape});
-        std::size_t count = 1;
-        for (int dimension : wanted.shape) {
-            count *= static_cast<std::size_t>(dimension);
-        }
+        const std::size_t count = wanted.elementCount();
         if (values.size() != count) {
             throw ModelError("tensor \"" + wanted.name + "\": the source gave " + std::to_string(values.size())
                 + " values for " + std::to_string(count) + " elements");
         }
         writer.addTensor(wanted.name, wanted.shape, values, storage);
+        counter.add(count);
     }
 }
 
@@ -63,39 +92,16 @@ void checkStorage(MultiArrayDataType storage)
     }
 }
 
-// SplitMix64: tiny, fast and the same everywhere.
-class SplitMix {
-public:
-    explicit SplitMix(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t next()
-    {
-        std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-        return z ^ (z >> 31);
-    }
-    // Uniform in [-1, 1).
-    float symmetric() { return static_cast<float>(static_cast<double>(next() >> 11) * 0x1.0p-52 - 1.0); }
-
-private:
-    std::uint64_t state_;
-};
-
-std::uint64_t nameHash(const std::string& name)
-{
-    std::uint64_t hash = 0xcbf29ce484222325ull;
-    for (unsigned char c : name) {
-        hash = (hash ^ c) * 0x100000001b3ull;
-    }
-    return hash;
-}
-
-bool endsWith(const std::string& text, const std::string& suffix)
-{
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 } // namespace
+
+std::size_t TensorSpec::elementCount() const
+{
+    std::size_t count = 1;
+    for (int dimension : shape) {
+        count *= static_cast<std::size_t>(dimension);
+    }
+    return count;
+}
 
 std::vector<TensorSpec> WhisperModelSet::encoderTensors(const WhisperShape& shape)
 {
@@ -136,6 +142,17 @@ std::vector<TensorSpec> WhisperModelSet::decoderTensors(const WhisperShape& shap
     return layout;
 }
 
+std::vector<TensorSpec> WhisperModelSet::qualifiedTensors(const WhisperShape& shape)
+{
+    std::vector<TensorSpec> tensors;
+    for (const auto& [model, layout] : {std::pair {"encoder.", encoderTensors(shape)}, std::pair {"decoder.", decoderTensors(shape)}}) {
+        for (const auto& tensor : layout) {
+            tensors.push_back({model + tensor.name, tensor.shape});
+        }
+    }
+    return tensors;
+}
+
 std::vector<float> WhisperModelSet::sinusoids(int length, int channels)
 {
     std::vector<float> table(static_cast<std::size_t>(length) * static_cast<std::size_t>(channels), 0.0f);
@@ -164,25 +181,29 @@ void WhisperModelSet::writeMelSpectrogram(const std::filesystem::path& folder, c
 }
 
 void WhisperModelSet::writeAudioEncoder(const std::filesystem::path& folder, const WhisperShape& shape,
-    MultiArrayDataType storage, const TensorSource& source)
+    MultiArrayDataType storage, const TensorSource& source, const WriteProgress& progress)
 {
     shape.validate();
     checkStorage(storage);
+    const auto layout = encoderTensors(shape);
+    ElementCounter counter(elementsOf(layout), progress);
     ModelDescription description;
     description.inputs.push_back({"melspectrogram_features", storage, {1, shape.melCount, 1, shape.melFrames()}});
     description.outputs.push_back({"encoder_output_embeds", storage, {1, shape.width, 1, shape.audioFrames()}});
-    ModelFolderWriter writer("whisper.audioEncoder",
+    ModelFolderWriter writer(folder, "whisper.audioEncoder",
         {{"melCount", shape.melCount}, {"width", shape.width}, {"layers", shape.audioLayers}, {"heads", shape.audioHeads}},
         description);
-    addTensors(writer, "encoder", encoderTensors(shape), storage, source);
-    writer.write(folder);
+    addTensors(writer, "encoder", layout, storage, source, counter);
+    writer.finish();
 }
 
 void WhisperModelSet::writeTextDecoder(const std::filesystem::path& folder, const WhisperShape& shape,
-    MultiArrayDataType storage, const TensorSource& source)
+    MultiArrayDataType storage, const TensorSource& source, const WriteProgress& progress)
 {
     shape.validate();
     checkStorage(storage);
+    const auto layout = decoderTensors(shape);
+    ElementCounter counter(elementsOf(layout), progress);
     const int cacheWidth = shape.textLayers * shape.width;
     const int s = shape.cacheLength;
     ModelDescription description;
@@ -207,44 +228,26 @@ void WhisperModelSet::writeTextDecoder(const std::filesystem::path& folder, cons
         }
         parameters["alignmentHeads"] = pairs;
     }
-    ModelFolderWriter writer("whisper.textDecoder", parameters, description);
-    addTensors(writer, "decoder", decoderTensors(shape), storage, source);
-    writer.write(folder);
+    ModelFolderWriter writer(folder, "whisper.textDecoder", parameters, description);
+    addTensors(writer, "decoder", layout, storage, source, counter);
+    writer.finish();
 }
 
 void WhisperModelSet::write(const std::filesystem::path& directory, const WhisperShape& shape, MultiArrayDataType storage,
-    const TensorSource& source)
+    const TensorSource& source, const WriteProgress& progress)
 {
+    const double encoderElements = static_cast<double>(elementsOf(encoderTensors(shape)));
+    const double total = encoderElements + static_cast<double>(elementsOf(decoderTensors(shape)));
+    const double encoderShare = total > 0 ? encoderElements / total : 0.5;
+    WriteProgress encoderProgress;
+    WriteProgress decoderProgress;
+    if (progress) {
+        encoderProgress = [&](double fraction) { progress(encoderShare * fraction); };
+        decoderProgress = [&](double fraction) { progress(encoderShare + (1 - encoderShare) * fraction); };
+    }
     writeMelSpectrogram(directory / melFolderName, shape, storage);
-    writeAudioEncoder(directory / encoderFolderName, shape, storage, source);
-    writeTextDecoder(directory / decoderFolderName, shape, storage, source);
-}
-
-TensorSource randomWhisperWeights(std::uint64_t seed)
-{
-    return [seed](const TensorSpec& tensor) {
-        std::size_t count = 1;
-        for (int dimension : tensor.shape) {
-            count *= static_cast<std::size_t>(dimension);
-        }
-        if (tensor.name == "encoder.positional_embedding" && tensor.shape.size() == 2) {
-            return WhisperModelSet::sinusoids(tensor.shape[0], tensor.shape[1]);
-        }
-        SplitMix random(seed ^ nameHash(tensor.name));
-        float amplitude = 0.1f;
-        float offset = 0.0f;
-        if (endsWith(tensor.name, "norm.weight")) {
-            offset = 1.0f;
-        } else if (tensor.shape.size() >= 2) {
-            std::size_t fanIn = count / static_cast<std::size_t>(tensor.shape[0]);
-            amplitude = static_cast<float>(std::sqrt(3.0 / static_cast<double>(std::max<std::size_t>(fanIn, 1))));
-        }
-        std::vector<float> values(count);
-        for (float& v : values) {
-            v = offset + amplitude * random.symmetric();
-        }
-        return values;
-    };
+    writeAudioEncoder(directory / encoderFolderName, shape, storage, source, encoderProgress);
+    writeTextDecoder(directory / decoderFolderName, shape, storage, source, decoderProgress);
 }
 
 } // namespace ml

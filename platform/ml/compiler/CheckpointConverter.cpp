@@ -1,4 +1,4 @@
-#include "tools/make-model/CheckpointConverter.hpp"
+#include "platform/ml/compiler/CheckpointConverter.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -126,29 +126,54 @@ std::optional<nlohmann::json> readJson(const std::filesystem::path& file, bool r
     std::ifstream stream(file);
     if (!stream) {
         if (required) {
-            throw std::runtime_error(file.string() + ": cannot be opened");
+            throw SafetensorsError(file.string() + ": cannot be opened");
         }
         return std::nullopt;
     }
     try {
         return nlohmann::json::parse(stream);
     } catch (const nlohmann::json::exception&) {
-        throw std::runtime_error(file.string() + ": is not valid JSON");
+        throw SafetensorsError(file.string() + ": is not valid JSON");
     }
 }
 
-std::optional<int> intValue(const std::optional<nlohmann::json>& config, std::initializer_list<const char*> keys)
+// The first of the keys that the configuration holds as a whole number.
+std::optional<std::pair<std::string, int>> intValue(const std::optional<nlohmann::json>& config,
+    const std::vector<const char*>& keys)
 {
     if (!config || !config->is_object()) {
         return std::nullopt;
     }
     for (const char* key : keys) {
         auto it = config->find(key);
-        if (it != config->end() && it->is_number_integer()) {
-            return it->get<int>();
+        if (it != config->end() && it->is_number_integer() && it->get<long long>() >= 0 && it->get<long long>() <= (1 << 24)) {
+            return std::pair {std::string(key), it->get<int>()};
         }
     }
     return std::nullopt;
+}
+
+std::optional<int> intSetting(const std::optional<nlohmann::json>& config, const std::vector<const char*>& keys)
+{
+    const auto found = intValue(config, keys);
+    return found ? std::optional<int>(found->second) : std::nullopt;
+}
+
+// The generation configuration's [layer, head] pairs; an entry of another form is refused.
+std::vector<std::pair<int, int>> listedAlignmentHeads(const nlohmann::json& generation, const std::filesystem::path& file)
+{
+    std::vector<std::pair<int, int>> heads;
+    const auto& list = generation["alignment_heads"];
+    if (!list.is_array()) {
+        throw SafetensorsError(file.string() + ": \"alignment_heads\" must list [layer, head] pairs");
+    }
+    for (const auto& pair : list) {
+        if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_number_integer()) {
+            throw SafetensorsError(file.string() + ": \"alignment_heads\" must list [layer, head] pairs");
+        }
+        heads.emplace_back(pair[0].get<int>(), pair[1].get<int>());
+    }
+    return heads;
 }
 
 } // namespace
@@ -157,7 +182,7 @@ CheckpointConverter::CheckpointConverter(const std::filesystem::path& checkpoint
     : file_(checkpoint)
     , options_(std::move(options))
 {
-    for (const auto& [name, entry] : file_.entries()) {
+    for (const auto& name : file_.names()) {
         if (auto canonical = canonicalName(name)) {
             if (names_.contains(*canonical)) {
                 throw SafetensorsError(checkpoint.string() + ": two tensors map to \"" + *canonical + "\"");
@@ -166,9 +191,10 @@ CheckpointConverter::CheckpointConverter(const std::filesystem::path& checkpoint
         }
     }
     auto dimension = [&](const std::string& canonical, std::size_t rank, std::size_t axis) {
-        const auto& shape = file_.entry(sourceName(canonical)).shape;
+        const auto& source = sourceName(canonical);
+        const auto& shape = file_.entry(source).shape;
         if (shape.size() != rank || shape[axis] <= 0 || shape[axis] > (1 << 24)) {
-            throw SafetensorsError(checkpoint.string() + ": tensor \"" + sourceName(canonical) + "\" has an unexpected shape");
+            throw SafetensorsError(file_.fileOf(source).string() + ": tensor \"" + source + "\" has an unexpected shape");
         }
         return static_cast<int>(shape[axis]);
     };
@@ -192,12 +218,16 @@ CheckpointConverter::CheckpointConverter(const std::filesystem::path& checkpoint
     shape_.textLayers = countLayers("decoder.layers.");
 
     const auto folder = checkpoint.parent_path();
-    const auto config = readJson(options_.configFile.value_or(folder / "config.json"), options_.configFile.has_value());
-    const auto generation = readJson(
-        options_.generationConfigFile.value_or(folder / "generation_config.json"), options_.generationConfigFile.has_value());
+    const auto configFile = options_.configFile.value_or(folder / "config.json");
+    const auto generationFile = options_.generationConfigFile.value_or(folder / "generation_config.json");
+    const auto config = readJson(configFile, options_.configFile.has_value());
+    const auto generation = readJson(generationFile, options_.generationConfigFile.has_value());
+    if (config) {
+        checkAgainstConfiguration(*config, configFile);
+    }
     const int defaultHeads = shape_.width % 64 == 0 ? shape_.width / 64 : 0;
-    shape_.audioHeads = options_.audioHeads.value_or(intValue(config, {"encoder_attention_heads", "n_audio_head"}).value_or(defaultHeads));
-    shape_.textHeads = options_.textHeads.value_or(intValue(config, {"decoder_attention_heads", "n_text_head"}).value_or(defaultHeads));
+    shape_.audioHeads = options_.audioHeads.value_or(intSetting(config, {"encoder_attention_heads", "n_audio_head"}).value_or(defaultHeads));
+    shape_.textHeads = options_.textHeads.value_or(intSetting(config, {"decoder_attention_heads", "n_text_head"}).value_or(defaultHeads));
     if (shape_.audioHeads <= 0 || shape_.textHeads <= 0) {
         throw std::invalid_argument("the head counts cannot be inferred; give them as options");
     }
@@ -205,23 +235,83 @@ CheckpointConverter::CheckpointConverter(const std::filesystem::path& checkpoint
     if (options_.alignmentHeads) {
         shape_.alignmentHeads = *options_.alignmentHeads;
     } else if (generation && generation->is_object() && generation->contains("alignment_heads")) {
-        for (const auto& pair : (*generation)["alignment_heads"]) {
-            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_number_integer()) {
-                throw std::invalid_argument("\"alignment_heads\" must list [layer, head] pairs");
+        // Distilled checkpoints may carry their teacher's heads, which name layers they do not have.
+        for (const auto& [layer, head] : listedAlignmentHeads(*generation, generationFile)) {
+            if (layer >= 0 && layer < shape_.textLayers && head >= 0 && head < shape_.textHeads) {
+                shape_.alignmentHeads.emplace_back(layer, head);
             }
-            shape_.alignmentHeads.emplace_back(pair[0].get<int>(), pair[1].get<int>());
         }
     }
     shape_.validate();
+    checkTensors();
+}
+
+void CheckpointConverter::checkAgainstConfiguration(const nlohmann::json& config, const std::filesystem::path& file) const
+{
+    if (!config.is_object()) {
+        throw SafetensorsError(file.string() + ": is not a JSON object");
+    }
+    struct Check {
+        std::vector<const char*> keys;
+        int found;
+        std::string where; // the canonical tensor the value was read from
+    };
+    const int audioPositions = shape_.audioSamples / 320;
+    std::vector<Check> checks {
+        {{"d_model", "n_audio_state"}, shape_.width, "encoder.conv1.weight"},
+        {{"num_mel_bins", "n_mels"}, shape_.melCount, "encoder.conv1.weight"},
+        {{"vocab_size", "n_vocab"}, shape_.vocabularySize, "decoder.token_embedding.weight"},
+        {{"max_target_positions", "n_text_ctx"}, shape_.textContext, "decoder.positional_embedding"},
+        {{"encoder_layers", "n_audio_layer"}, shape_.audioLayers, ""},
+        {{"decoder_layers", "n_text_layer"}, shape_.textLayers, ""},
+    };
+    if (names_.contains("encoder.positional_embedding")) {
+        checks.push_back({{"max_source_positions", "n_audio_ctx"}, audioPositions, "encoder.positional_embedding"});
+    }
+    for (const auto& check : checks) {
+        const auto value = intValue(config, check.keys);
+        if (!value || value->second == check.found) {
+            continue;
+        }
+        const std::string said = file.string() + ": \"" + value->first + "\" is " + std::to_string(value->second);
+        if (check.where.empty()) {
+            const std::string model = std::string(check.keys.front()).starts_with("encoder") ? "encoder" : "decoder";
+            const std::string firstDiffering = model + ".layers." + std::to_string(std::min(check.found, value->second));
+            throw SafetensorsError(said + ", but the checkpoint " + file_.path().string() + " holds " + std::to_string(check.found)
+                + " " + model + " layers (" + (check.found < value->second ? "no tensors for \"" : "unexpected tensors of \"")
+                + firstDiffering + "\")");
+        }
+        const auto& source = names_.at(check.where);
+        throw SafetensorsError(said + ", but tensor \"" + source + "\" of " + file_.fileOf(source).string() + " makes it "
+            + std::to_string(check.found));
+    }
 }
 
 const std::string& CheckpointConverter::sourceName(const std::string& name) const
 {
     auto it = names_.find(name);
     if (it == names_.end()) {
-        throw SafetensorsError("the checkpoint has no tensor for \"" + name + "\"");
+        throw SafetensorsError(file_.path().string() + ": the checkpoint has no tensor for \"" + name + "\"");
     }
     return it->second;
+}
+
+void CheckpointConverter::checkTensors() const
+{
+    for (const auto& wanted : WhisperModelSet::qualifiedTensors(shape_)) {
+        if (wanted.name == "encoder.positional_embedding" && !names_.contains(wanted.name)) {
+            continue;
+        }
+        const std::string& source = sourceName(wanted.name);
+        const auto& entry = file_.entry(source);
+        const std::string where = file_.fileOf(source).string() + ": tensor \"" + source + "\"";
+        if (!std::equal(entry.shape.begin(), entry.shape.end(), wanted.shape.begin(), wanted.shape.end())) {
+            throw SafetensorsError(where + " does not have the shape the model needs");
+        }
+        if (!SafetensorsFile::isFloatType(entry.dtype)) {
+            throw SafetensorsError(where + " is " + entry.dtype + ", not F32, F16 or BF16");
+        }
+    }
 }
 
 std::vector<float> CheckpointConverter::tensor(const TensorSpec& wanted) const
@@ -229,17 +319,12 @@ std::vector<float> CheckpointConverter::tensor(const TensorSpec& wanted) const
     if (wanted.name == "encoder.positional_embedding" && !names_.contains(wanted.name)) {
         return WhisperModelSet::sinusoids(wanted.shape[0], wanted.shape[1]);
     }
-    const std::string& source = sourceName(wanted.name);
-    const auto& shape = file_.entry(source).shape;
-    if (!std::equal(shape.begin(), shape.end(), wanted.shape.begin(), wanted.shape.end())) {
-        throw SafetensorsError("checkpoint tensor \"" + source + "\" does not have the shape the model needs");
-    }
-    return file_.floats(source);
+    return file_.floats(sourceName(wanted.name));
 }
 
-void CheckpointConverter::write(const std::filesystem::path& directory) const
+void CheckpointConverter::write(const std::filesystem::path& directory, const WriteProgress& progress) const
 {
-    WhisperModelSet::write(directory, shape_, options_.storage, [this](const TensorSpec& wanted) { return tensor(wanted); });
+    WhisperModelSet::write(directory, shape_, options_.storage, [this](const TensorSpec& wanted) { return tensor(wanted); }, progress);
 }
 
 } // namespace ml
