@@ -4,7 +4,8 @@
 #include "support/AudioFixtures.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "platform/ml/compiler/WhisperModelSet.hpp"
+#include "tools/make-model/RandomWhisperWeights.hpp"
 
 #include <nlohmann/json.hpp>
 
