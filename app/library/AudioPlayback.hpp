@@ -23,7 +23,8 @@ public:
     const std::optional<Recording>& currentRecording() const { return currentRecording_; }
 
     // Stops what plays and starts the recording's audio; returns at once. Playing ends with one of
-    // `finished`, `decodeError` or `playbackFailed`, or with `stop`, which reports nothing.
+    // `finished`, `decodeError` or `playbackFailed`, or with `stop`, which reports nothing. For a
+    // file that is not there nothing changes but the `playbackFailed` that follows.
     virtual void play(const Recording& recording) = 0;
     virtual void stop() = 0;
 
@@ -34,7 +35,7 @@ signals:
     void finished();
     // The audio file cannot be opened or decoded.
     void decodeError(const QString& description);
-    // The sound output cannot be used.
+    // The file is not there, or the sound output cannot be used.
     void playbackFailed(const QString& description);
 
 protected:

@@ -2,6 +2,9 @@
 
 #include "app/library/ConsoleLine.hpp"
 
+#include <filesystem>
+#include <system_error>
+
 namespace parlino {
 
 AudioPlayerManager::AudioPlayerManager(platform::SoundServerOptions options, QObject* parent)
@@ -31,6 +34,20 @@ void AudioPlayerManager::post(std::uint64_t playback, Handle handle)
 
 void AudioPlayerManager::play(const Recording& recording)
 {
+    // Like a player that cannot be made for the file: nothing changes, and the failure follows.
+    std::error_code missing;
+    if (!std::filesystem::is_regular_file(recording.audioURL, missing)) {
+        const QString error = QStringLiteral("Cannot open audio file ") + QString::fromStdString(recording.audioURL.string())
+            + QStringLiteral(": ") + QString::fromStdString(std::make_error_code(std::errc::no_such_file_or_directory).message());
+        QMetaObject::invokeMethod(
+            this,
+            [this, error] {
+                printLine(QStringLiteral("❌ Play failed: ") + error);
+                emit playbackFailed(error);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     const std::uint64_t playback = ++playback_;
     platform::AudioPlayer::Callbacks callbacks;
     callbacks.onStarted = [this, playback](double duration) { post(playback, [this, duration] { setDuration(duration); }); };

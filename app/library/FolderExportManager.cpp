@@ -40,8 +40,8 @@ Outcome exportFailure(const QString& description)
 }
 
 // On the export worker.
-Outcome exportOne(const std::optional<std::filesystem::path>& folder,
-                                       const LibraryFolder& library, const Recording& recording)
+Outcome exportOne(const std::optional<std::filesystem::path>& folder, const LibraryFolder& library,
+                  const Recording& recording)
 {
     if (!folder) {
         return failure(QStringLiteral("No export folder selected"));

@@ -165,6 +165,15 @@ TEST_F(AudioPlayerManagerTest, ACorruptFileGivesTheDecodeError)
     EXPECT_FALSE(description.isEmpty());
     EXPECT_TRUE(contains(console.lines(), "❌ Decode error: " + description.toStdString()));
 
+    // A file that is not there changes nothing.
+    QSignalSpy failures(&player, &AudioPlayback::playbackFailed);
+    CapturedConsole missing;
+    player.play(recordingOf(root() / "missing.m4a", 1.0));
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.currentRecording()->audioURL, corrupt);
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_THAT(missing.lines(), testing::ElementsAre(StartsWith("❌ Play failed: Cannot open audio file ")));
+
     // Without a description the error reads as unknown.
     CapturedConsole unknown;
     player.audioPlayerDecodeErrorDidOccur(std::nullopt);
