@@ -38,38 +38,41 @@ std::filesystem::path temporaryName(const std::filesystem::path& destination)
 
 void syncFolder(const std::filesystem::path& folder)
 {
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    const FileDescriptor file(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (file.get() >= 0) {
+        ::fsync(file.get());
     }
+}
+
+// Opens a new hidden file beside the destination and names it in `temporary`.
+int createTemporary(const std::filesystem::path& destination, std::filesystem::path& temporary)
+{
+    if (destination.filename().empty()) {
+        fail("Not a file name", destination, EISDIR);
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temporary = temporaryName(destination);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            return fd;
+        }
+        if (errno != EEXIST) {
+            fail("Cannot create a temporary file", temporary);
+        }
+    }
+    fail("Cannot create a temporary file", temporary, EEXIST);
 }
 
 } // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination)
     : destination_(std::move(destination))
+    , file_(createTemporary(destination_, temporary_))
 {
-    if (destination_.filename().empty()) {
-        fail("Not a file name", destination_, EISDIR);
-    }
-    for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
-        temporary_ = temporaryName(destination_);
-        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno != EEXIST) {
-            fail("Cannot create a temporary file", temporary_);
-        }
-    }
-    if (fd_ < 0) {
-        fail("Cannot create a temporary file", temporary_, EEXIST);
-    }
 }
 
 AtomicFileWriter::~AtomicFileWriter()
 {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
     if (!committed_) {
         ::unlink(temporary_.c_str());
     }
@@ -77,32 +80,23 @@ AtomicFileWriter::~AtomicFileWriter()
 
 void AtomicFileWriter::write(std::string_view bytes)
 {
-    if (fd_ < 0) {
+    if (file_.get() < 0) {
         fail("The file is already complete", destination_, EBADF);
     }
-    while (!bytes.empty()) {
-        const auto written = ::write(fd_, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail("Cannot write the file", temporary_);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
+    if (!file_.writeAll(bytes.data(), bytes.size())) {
+        fail("Cannot write the file", temporary_);
     }
 }
 
 void AtomicFileWriter::commit()
 {
-    if (fd_ < 0) {
+    if (file_.get() < 0) {
         fail("The file is already complete", destination_, EBADF);
     }
-    if (::fsync(fd_) != 0) {
+    if (::fsync(file_.get()) != 0) {
         fail("Cannot write the file to the disk", temporary_);
     }
-    const int closed = ::close(fd_);
-    fd_ = -1;
-    if (closed != 0) {
+    if (!file_.close()) {
         fail("Cannot write the file", temporary_);
     }
     if (::rename(temporary_.c_str(), destination_.c_str()) != 0) {
@@ -121,16 +115,12 @@ void AtomicFileWriter::writeFile(const std::filesystem::path& destination, std::
 
 void AtomicFileWriter::copyFile(const std::filesystem::path& source, const std::filesystem::path& destination)
 {
-    const int fd = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    const FileDescriptor input(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (input.get() < 0) {
         fail("Cannot open the file", source);
     }
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer {fd};
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
+    if (::fstat(input.get(), &status) != 0) {
         fail("Cannot read the attributes of the file", source);
     }
     if (!S_ISREG(status.st_mode)) {
@@ -139,7 +129,7 @@ void AtomicFileWriter::copyFile(const std::filesystem::path& source, const std::
     AtomicFileWriter writer(destination);
     std::array<char, 1 << 16> buffer;
     for (;;) {
-        const auto count = ::read(fd, buffer.data(), buffer.size());
+        const auto count = ::read(input.get(), buffer.data(), buffer.size());
         if (count < 0) {
             if (errno == EINTR) {
                 continue;

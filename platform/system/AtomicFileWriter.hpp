@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/FileDescriptor.hpp"
+
 #include <filesystem>
 #include <string_view>
 
@@ -32,7 +34,7 @@ public:
 private:
     std::filesystem::path destination_;
     std::filesystem::path temporary_;
-    int fd_ = -1;
+    FileDescriptor file_ {-1};
     bool committed_ = false;
 };
 
