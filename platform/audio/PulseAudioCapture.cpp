@@ -2,209 +2,17 @@
 
 #include "platform/audio/AudioCaptureError.hpp"
 #include "platform/audio/AudioCaptureWorker.hpp"
+#include "platform/audio/PulseConnection.hpp"
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
-#include <functional>
 #include <limits>
 #include <optional>
 
 namespace platform {
 
 namespace {
-
-std::string contextError(pa_context* context)
-{
-    return pa_strerror(pa_context_errno(context));
-}
-
-// Text from the server, made valid UTF-8.
-std::string serverText(const char* text)
-{
-    if (!text) {
-        return {};
-    }
-    if (pa_utf8_valid(text)) {
-        return text;
-    }
-    char* filtered = pa_utf8_filter(text);
-    std::string result = filtered ? filtered : "";
-    pa_xfree(filtered);
-    return result;
-}
-
-class MainloopLock {
-public:
-    explicit MainloopLock(pa_threaded_mainloop* loop)
-        : loop_(loop)
-    {
-        pa_threaded_mainloop_lock(loop_);
-    }
-    ~MainloopLock() { pa_threaded_mainloop_unlock(loop_); }
-    MainloopLock(const MainloopLock&) = delete;
-    MainloopLock& operator=(const MainloopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* loop_;
-};
-
-// A connected context with its own event thread. Every wait for the server is bounded.
-class PulseConnection {
-public:
-    explicit PulseConnection(const PulseAudioCaptureOptions& options)
-        : timeout_(options.timeout)
-    {
-        if (options.timeout.count() <= 0) {
-            throw AudioCaptureError("The sound server timeout must be positive");
-        }
-        try {
-            open(options);
-        } catch (...) {
-            close();
-            throw;
-        }
-    }
-
-    ~PulseConnection() { close(); }
-    PulseConnection(const PulseConnection&) = delete;
-    PulseConnection& operator=(const PulseConnection&) = delete;
-
-    pa_threaded_mainloop* loop() const { return loop_; }
-    pa_context* context() const { return context_; }
-
-    // Called on the event thread, loop locked, when the connection breaks.
-    void setLostHandler(std::function<void(const std::string&)> handler) { onLost_ = std::move(handler); }
-
-    // With the loop locked: waits until `done` holds or the timeout passes; returns `done()`.
-    bool waitUntil(const std::function<bool()>& done)
-    {
-        if (done()) {
-            return true;
-        }
-        Timer timer {loop_};
-        const auto microseconds = static_cast<pa_usec_t>(
-            std::chrono::duration_cast<std::chrono::microseconds>(timeout_).count());
-        pa_time_event* event = pa_context_rttime_new(context_, pa_rtclock_now() + microseconds, &Timer::fire, &timer);
-        if (!event) {
-            return false;
-        }
-        while (!done() && !timer.expired) {
-            pa_threaded_mainloop_wait(loop_);
-        }
-        pa_threaded_mainloop_get_api(loop_)->time_free(event);
-        return done();
-    }
-
-    // With the loop locked: runs an operation to its end; false when it failed or timed out.
-    bool finish(pa_operation* operation)
-    {
-        if (!operation) {
-            return false;
-        }
-        pa_operation_set_state_callback(operation, &signalLoop, loop_);
-        const bool ended = waitUntil([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
-        timedOut_ = !ended;
-        if (!ended) {
-            pa_operation_cancel(operation);
-        }
-        const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
-        pa_operation_set_state_callback(operation, nullptr, nullptr);
-        pa_operation_unref(operation);
-        return done;
-    }
-
-    std::string lastError() const { return timedOut_ ? "timed out" : contextError(context_); }
-
-private:
-    struct Timer {
-        pa_threaded_mainloop* loop;
-        bool expired = false;
-
-        static void fire(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata)
-        {
-            auto* timer = static_cast<Timer*>(userdata);
-            timer->expired = true;
-            pa_threaded_mainloop_signal(timer->loop, 0);
-        }
-    };
-
-    static void signalLoop(pa_operation*, void* userdata)
-    {
-        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
-    }
-
-    static void onContextState(pa_context* context, void* userdata)
-    {
-        auto* self = static_cast<PulseConnection*>(userdata);
-        const auto state = pa_context_get_state(context);
-        if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && self->onLost_) {
-            self->onLost_(contextError(context));
-        }
-        pa_threaded_mainloop_signal(self->loop_, 0);
-    }
-
-    void open(const PulseAudioCaptureOptions& options)
-    {
-        loop_ = pa_threaded_mainloop_new();
-        if (!loop_) {
-            throw AudioCaptureError("Cannot connect to the sound server: out of memory");
-        }
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), options.applicationName.c_str());
-        if (!context_) {
-            throw AudioCaptureError("Cannot connect to the sound server: out of memory");
-        }
-        pa_context_set_state_callback(context_, &onContextState, this);
-        const char* server = options.server ? options.server->c_str() : nullptr;
-        if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            throw AudioCaptureError("Cannot connect to the sound server: " + contextError(context_));
-        }
-        if (pa_threaded_mainloop_start(loop_) < 0) {
-            throw AudioCaptureError("Cannot connect to the sound server: the event thread did not start");
-        }
-        running_ = true;
-        MainloopLock lock(loop_);
-        const bool settled = waitUntil([&] {
-            const auto state = pa_context_get_state(context_);
-            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        });
-        if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
-            throw AudioCaptureError("Cannot connect to the sound server: "
-                                    + (settled ? contextError(context_) : std::string("timed out")));
-        }
-    }
-
-    void close()
-    {
-        if (context_) {
-            std::optional<MainloopLock> lock;
-            if (running_) {
-                lock.emplace(loop_);
-            }
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-        }
-        if (running_) {
-            pa_threaded_mainloop_stop(loop_);
-            running_ = false;
-        }
-        if (context_) {
-            pa_context_unref(context_);
-            context_ = nullptr;
-        }
-        if (loop_) {
-            pa_threaded_mainloop_free(loop_);
-            loop_ = nullptr;
-        }
-    }
-
-    std::chrono::milliseconds timeout_;
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
-    bool running_ = false;
-    bool timedOut_ = false;
-    std::function<void(const std::string&)> onLost_;
-};
 
 struct SourceLookup {
     bool found = false;
@@ -229,7 +37,7 @@ std::string defaultSourceName(PulseConnection& connection)
         connection.context(),
         [](pa_context*, const pa_server_info* info, void* userdata) {
             if (info && info->default_source_name) {
-                *static_cast<std::string*>(userdata) = serverText(info->default_source_name);
+                *static_cast<std::string*>(userdata) = PulseConnection::serverText(info->default_source_name);
             }
         },
         &name);
@@ -244,7 +52,7 @@ std::string defaultSourceName(PulseConnection& connection)
 class PulseAudioCapture::Session {
 public:
     Session(const PulseAudioCaptureOptions& options, const AudioCaptureRequest& request, BlockCallback onBlock,
-            FailureCallback onFailure)
+            FailureCallback onFailure) try
         : connection_(options)
     {
         try {
@@ -253,6 +61,8 @@ public:
             close();
             throw;
         }
+    } catch (const SoundServerError& error) {
+        throw AudioCaptureError(error.what());
     }
 
     ~Session() { close(); }
@@ -326,7 +136,7 @@ private:
         }
         stream_ = pa_stream_new(connection_.context(), "Capture", &streamFormat, &map);
         if (!stream_) {
-            throw AudioCaptureError("Cannot open " + deviceText + ": " + contextError(connection_.context()));
+            throw AudioCaptureError("Cannot open " + deviceText + ": " + PulseConnection::contextError(connection_.context()));
         }
         pa_stream_set_state_callback(stream_, &Session::onStreamState, this);
         pa_stream_set_read_callback(stream_, &Session::onStreamRead, this);
@@ -348,7 +158,7 @@ private:
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | (request.deviceName ? PA_STREAM_DONT_MOVE : PA_STREAM_NOFLAGS));
         if (pa_stream_connect_record(stream_, request.deviceName ? name.c_str() : nullptr, &attributes, flags) < 0) {
-            throw AudioCaptureError("Cannot open " + deviceText + ": " + contextError(connection_.context()));
+            throw AudioCaptureError("Cannot open " + deviceText + ": " + PulseConnection::contextError(connection_.context()));
         }
         const bool settled = connection_.waitUntil([&] {
             const auto state = pa_stream_get_state(stream_);
@@ -356,7 +166,7 @@ private:
         });
         if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
             throw AudioCaptureError("Cannot open " + deviceText + ": "
-                                    + (settled ? contextError(connection_.context()) : std::string("timed out")));
+                                    + (settled ? PulseConnection::contextError(connection_.context()) : std::string("timed out")));
         }
     }
 
@@ -368,15 +178,7 @@ private:
         MainloopLock lock(connection_.loop());
         closing_ = true;
         connection_.setLostHandler({});
-        if (stream_) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_set_read_callback(stream_, nullptr, nullptr);
-            if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
-                pa_stream_disconnect(stream_);
-            }
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
+        PulseConnection::closeStream(stream_);
     }
 
     static void onStreamState(pa_stream* stream, void* userdata)
@@ -388,7 +190,7 @@ private:
             self->worker_->fail((PA_CONTEXT_IS_GOOD(pa_context_get_state(context))
                                      ? "The input device stopped: "
                                      : "The connection to the sound server was lost: ")
-                                + contextError(context));
+                                + PulseConnection::contextError(context));
         }
         pa_threaded_mainloop_signal(self->connection_.loop(), 0);
     }
@@ -401,7 +203,7 @@ private:
             const void* data = nullptr;
             std::size_t byteCount = 0;
             if (pa_stream_peek(stream, &data, &byteCount) < 0) {
-                self->worker_->fail("Reading captured audio failed: " + contextError(self->connection_.context()));
+                self->worker_->fail("Reading captured audio failed: " + PulseConnection::contextError(self->connection_.context()));
                 return;
             }
             if (byteCount == 0) {
@@ -448,8 +250,8 @@ std::vector<AudioInputDevice> PulseAudioCapture::inputDevices()
                 }
                 AudioInputDevice device;
                 device.id = info->index;
-                device.name = serverText(info->name);
-                device.description = serverText(info->description);
+                device.name = PulseConnection::serverText(info->name);
+                device.description = PulseConnection::serverText(info->description);
                 if (device.description.empty()) {
                     device.description = device.name;
                 }
@@ -465,6 +267,8 @@ std::vector<AudioInputDevice> PulseAudioCapture::inputDevices()
         }
         return devices;
     } catch (const AudioCaptureError&) {
+        return {};
+    } catch (const SoundServerError&) {
         return {};
     }
 }

@@ -1,20 +1,14 @@
 #pragma once
 
 #include "platform/audio/AudioCaptureSource.hpp"
+#include "platform/audio/SoundServerOptions.hpp"
 
-#include <chrono>
 #include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
 
 namespace platform {
 
-struct PulseAudioCaptureOptions {
-    std::optional<std::string> server;             // e.g. "unix:/run/user/1000/pulse/native"; unset: the usual lookup
-    std::string applicationName = "Parlino";
-    std::chrono::milliseconds timeout {5000};      // bound on every wait for the server
-};
+using PulseAudioCaptureOptions = SoundServerOptions;
 
 // Live capture from a PulseAudio (or PipeWire) sound server. The server is never started on demand:
 // without one the device list is empty and start fails. Monitors of outputs are not listed as inputs.

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/recorder/Recording.hpp"
+
+#include <QList>
+#include <QPointer>
+
+#include <exception>
+#include <functional>
+
+namespace parlino {
+
+class RecordingsManager;
+
+// The library's road to the cloud store: the upload after each save and the full synchronisation.
+// Without one the library works locally. Both operations run on the main thread and finish through
+// their completion exactly once, on the main thread, after the call has returned; a null error
+// means success.
+class CloudSync {
+public:
+    using Completion = std::function<void(std::exception_ptr error)>;
+
+    virtual ~CloudSync() = default;
+
+    virtual void uploadRecording(const Recording& recording, Completion completion) = 0;
+    // Adds what it downloads through `RecordingsManager::appendDownloadedRecording`, then puts the
+    // list in order with `RecordingsManager::sortRecordingsNewestFirst`; a library that is gone
+    // takes nothing.
+    virtual void performFullSync(const QList<Recording>& localRecordings, QPointer<RecordingsManager> library,
+                                 Completion completion) = 0;
+};
+
+} // namespace parlino

@@ -1,0 +1,464 @@
+#include "app/library/RecordingsManager.hpp"
+
+#include "app/library/ConsoleLine.hpp"
+#include "app/recorder/RecordingCoding.hpp"
+#include "platform/audio/AudioFile.hpp"
+#include "platform/system/AtomicFileWriter.hpp"
+#include "platform/system/FileTimes.hpp"
+#include "platform/system/Folders.hpp"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+
+namespace parlino {
+
+namespace {
+
+// Names the ids of recordings found without sidecar.
+const QUuid orphanNamespace = QUuid::fromString(QStringLiteral("6d1f0a52-3c1e-4f9b-9b0e-2a7c5e8d4b10"));
+
+QString text(const std::filesystem::path& path)
+{
+    return QString::fromStdString(path.string());
+}
+
+QString fileName(const std::filesystem::path& path)
+{
+    return text(path.filename());
+}
+
+// Characters as a reader counts them: grapheme clusters.
+qsizetype characterCount(const QString& value)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, value);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0) {
+        ++count;
+    }
+    return count;
+}
+
+QString firstCharacters(const QString& value, qsizetype count)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, value);
+    qsizetype end = 0;
+    for (qsizetype taken = 0; taken < count; ++taken) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0) {
+            break;
+        }
+        end = next;
+    }
+    return value.left(end);
+}
+
+double audioDuration(const std::filesystem::path& audioURL)
+{
+    const platform::AudioFile audio(audioURL);
+    return static_cast<double>(audio.length()) / audio.processingFormat().sampleRate;
+}
+
+QByteArray readWhole(const std::filesystem::path& path)
+{
+    QFile file(text(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw std::runtime_error("Cannot read " + path.string() + ": " + file.errorString().toStdString());
+    }
+    return file.readAll();
+}
+
+// Stable: recordings of the same date keep their order.
+void sortNewestFirst(QList<Recording>& list)
+{
+    std::stable_sort(list.begin(), list.end(), [](const Recording& a, const Recording& b) { return a.date > b.date; });
+}
+
+} // namespace
+
+RecordingsManager& RecordingsManager::shared()
+{
+    static RecordingsManager* library = new RecordingsManager(defaultDocumentsURL());
+    return *library;
+}
+
+std::filesystem::path RecordingsManager::defaultDocumentsURL()
+{
+    return platform::Folders::documents() / "Parlino";
+}
+
+RecordingsManager::RecordingsManager(const std::filesystem::path& documentsURL, QObject* parent)
+    : LibraryService(parent)
+    , documentsURL_([&] {
+        // Made first, so that its path resolves as it will stay.
+        std::error_code error;
+        std::filesystem::create_directories(documentsURL, error);
+        return std::filesystem::absolute(documentsURL).lexically_normal();
+    }())
+    , folder_(documentsURL_)
+{
+    titleWorkers_.setMaxThreadCount(1);
+    printLine(QStringLiteral("📁 Recordings directory: ") + text(documentsURL_));
+}
+
+RecordingsManager::~RecordingsManager()
+{
+    titleWorkers_.waitForDone();
+}
+
+void RecordingsManager::setTitleGenerator(TitleGenerator generator)
+{
+    titleGenerator_ = std::move(generator);
+}
+
+void RecordingsManager::setCloudSync(std::shared_ptr<CloudSync> cloudSync)
+{
+    cloudSync_ = std::move(cloudSync);
+}
+
+std::filesystem::path RecordingsManager::documentsURL() const
+{
+    return documentsURL_;
+}
+
+void RecordingsManager::setIsLoading(bool value)
+{
+    isLoading_ = value;
+    emit isLoadingChanged();
+}
+
+void RecordingsManager::setError(std::optional<RecordingsError> value)
+{
+    error_ = std::move(value);
+    emit errorChanged();
+}
+
+std::optional<qsizetype> RecordingsManager::indexOf(const QUuid& id) const
+{
+    const QList<Recording>& list = recordings();
+    for (qsizetype index = 0; index < list.size(); ++index) {
+        if (list[index].id == id) {
+            return index;
+        }
+    }
+    return std::nullopt;
+}
+
+void RecordingsManager::writeSidecar(const Recording& recording) const
+{
+    if (!folder_.holdsAudio(recording.audioURL)) {
+        throw RecordingsError(RecordingsError::saveFailed);
+    }
+    const QByteArray json = encodeRecording(recording);
+    platform::AtomicFileWriter::writeFile(LibraryFolder::sidecarURL(recording.audioURL),
+                                          std::string_view(json.constData(), static_cast<std::size_t>(json.size())));
+}
+
+void RecordingsManager::loadRecordings()
+{
+    setIsLoading(true);
+    setError(std::nullopt);
+
+    std::vector<std::filesystem::path> audioFiles;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(documentsURL_, error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const std::filesystem::directory_entry& entry = *entries;
+        // Hidden names and other extensions are files still being written, among others.
+        std::error_code typeError;
+        if (LibraryFolder::isAudioName(entry.path().filename()) && entry.is_regular_file(typeError)) {
+            audioFiles.push_back(entry.path());
+        }
+    }
+    if (error) {
+        printLine(QStringLiteral("❌ Failed to load recordings: ") + QString::fromStdString(error.message()));
+        setError(RecordingsError(RecordingsError::loadFailed));
+        setIsLoading(false);
+        return;
+    }
+    // The folder's own order is arbitrary; by name, equal dates come out the same at every load.
+    std::sort(audioFiles.begin(), audioFiles.end());
+    printLine(QStringLiteral("📂 Found %1 audio files").arg(audioFiles.size()));
+
+    QList<Recording> loaded;
+    for (const std::filesystem::path& audioURL : audioFiles) {
+        const std::filesystem::path sidecar = LibraryFolder::sidecarURL(audioURL);
+        std::error_code existsError;
+        if (std::filesystem::exists(sidecar, existsError)) {
+            try {
+                Recording recording = decodeRecording(readWhole(sidecar));
+                // The sidecar describes the audio beside it, wherever its stored path points.
+                recording.audioURL = audioURL;
+                printLine(QStringLiteral("✅ Loaded: ") + recording.title);
+                loaded.append(std::move(recording));
+            } catch (const std::exception& failure) {
+                printLine(QStringLiteral("⚠️ Failed to load ") + fileName(audioURL) + QStringLiteral(": ") + describe(failure));
+            }
+            continue;
+        }
+        Recording recording;
+        try {
+            recording = createMetadataForOrphanAudio(audioURL);
+        } catch (const std::exception& failure) {
+            printLine(QStringLiteral("⚠️ Failed to load ") + fileName(audioURL) + QStringLiteral(": ") + describe(failure));
+            continue;
+        }
+        loaded.append(recording);
+        try {
+            writeSidecar(recording);
+            printLine(QStringLiteral("📝 Created metadata: ") + recording.title);
+        } catch (const std::exception& failure) {
+            printLine(QStringLiteral("⚠️ Failed to load ") + fileName(audioURL) + QStringLiteral(": ") + describe(failure));
+        }
+    }
+
+    sortNewestFirst(loaded);
+    setRecordings(loaded);
+    setIsLoading(false);
+
+    printLine(QStringLiteral("✅ Loaded %1 recordings").arg(loaded.size()));
+    printLine(QStringLiteral("📋 Recordings:"));
+    for (qsizetype index = 0; index < std::min<qsizetype>(5, loaded.size()); ++index) {
+        printLine(QStringLiteral("  - ") + loaded[index].title + QStringLiteral(" (") + fileName(loaded[index].audioURL)
+                  + QStringLiteral(")"));
+    }
+}
+
+Recording RecordingsManager::createMetadataForOrphanAudio(const std::filesystem::path& audioURL) const
+{
+    const QStringList parts = text(audioURL.stem()).split(QLatin1Char('_'));
+
+    // The birth time names the file together with its name, and is its date when the name has none.
+    const auto created = platform::FileTimes::creationDate(audioURL);
+    const auto createdMilliseconds
+        = std::chrono::duration_cast<std::chrono::milliseconds>(created.time_since_epoch()).count();
+    std::optional<QDateTime> date;
+    if (parts.size() >= 2) {
+        date = parseRecordingDate(parts[0] + QLatin1Char('_') + parts[1]);
+    }
+    if (!date) {
+        date = QDateTime::fromMSecsSinceEpoch(createdMilliseconds);
+    }
+
+    QString title = QStringLiteral("Voice Memo");
+    if (parts.size() >= 3) {
+        title = parts.mid(2).join(QLatin1Char(' ')).replace(QLatin1Char('-'), QLatin1Char(' '));
+    }
+
+    Recording recording;
+    const auto birthNanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(created.time_since_epoch()).count();
+    recording.id = QUuid::createUuidV5(orphanNamespace, fileName(audioURL) + QLatin1Char('\n') + QString::number(birthNanoseconds));
+    recording.audioURL = audioURL;
+    recording.title = title;
+    recording.duration = audioDuration(audioURL);
+    recording.date = *date;
+    recording.category = RecordingCategory::suggestedCategory(QString(), title);
+    return recording;
+}
+
+std::optional<QDateTime> RecordingsManager::parseRecordingDate(const QString& text)
+{
+    static const QRegularExpression form(QStringLiteral(R"(^\d{4}-\d{2}-\d{2}_\d{4}$)"));
+    if (!form.match(text).hasMatch()) {
+        return std::nullopt;
+    }
+    const QDateTime date = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd_HHmm"));
+    if (!date.isValid()) {
+        return std::nullopt;
+    }
+    return date;
+}
+
+Recording RecordingsManager::saveRecording(const RecordingResult& result)
+{
+    if (!result.audioURL || !folder_.holdsAudio(*result.audioURL)) {
+        throw RecordingsError(RecordingsError::invalidAudioFile);
+    }
+    Recording recording;
+    recording.id = QUuid::createUuid();
+    recording.audioURL = *result.audioURL;
+    recording.duration = result.duration > 0 ? result.duration : audioDuration(*result.audioURL);
+    recording.title = result.generatedTitle.value_or(QStringLiteral("Voice Memo"));
+    recording.transcription = result.transcription;
+    recording.date = QDateTime::currentDateTime();
+    recording.category = RecordingCategory::suggestedCategory(recording.transcription, recording.title);
+
+    writeSidecar(recording);
+
+    QList<Recording> list = recordings();
+    list.prepend(recording);
+    setRecordings(std::move(list));
+    setLatestSavedRecordingID(recording.id);
+    printLine(QStringLiteral("✅ Saved recording: ") + recording.title);
+
+    if (cloudSync_) {
+        const QString title = recording.title;
+        cloudSync_->uploadRecording(recording, [title](std::exception_ptr error) {
+            if (error) {
+                printLine(QStringLiteral("⚠️ CloudKit upload failed: ") + describe(error));
+            } else {
+                printLine(QStringLiteral("☁️ Uploaded to iCloud: ") + title);
+            }
+        });
+    }
+    return recording;
+}
+
+void RecordingsManager::deleteRecording(const Recording& given)
+{
+    // A copy: the caller's may be the list's own entry, which goes below.
+    const Recording recording = given;
+    if (!folder_.holdsAudio(recording.audioURL)) {
+        throw RecordingsError(RecordingsError::deleteFailed);
+    }
+    // Audio that is already gone leaves only the sidecar and the entry to remove.
+    for (const std::filesystem::path& file : {recording.audioURL, LibraryFolder::sidecarURL(recording.audioURL)}) {
+        std::error_code error;
+        std::filesystem::remove(file, error);
+        if (error) {
+            throw std::filesystem::filesystem_error("Cannot delete the file", file, error);
+        }
+    }
+    QList<Recording> list = recordings();
+    list.removeIf([&](const Recording& entry) { return entry.id == recording.id; });
+    setRecordings(std::move(list));
+    printLine(QStringLiteral("🗑️ Deleted: ") + recording.title);
+}
+
+void RecordingsManager::updateCategory(const Recording& given, RecordingCategory category)
+{
+    const Recording recording = given;
+    if (editEntry(recording.id, [&](Recording& entry) { entry.category = category; })) {
+        printLine(QStringLiteral("📝 Updated category: ") + recording.title + QStringLiteral(" → ") + category.rawValue());
+    }
+}
+
+void RecordingsManager::updateTitle(const Recording& recording, const QString& givenTitle)
+{
+    const QString title = givenTitle;
+    if (editEntry(recording.id, [&](Recording& entry) { entry.title = title; })) {
+        printLine(QStringLiteral("📝 Updated title: ") + title);
+    }
+}
+
+bool RecordingsManager::editEntry(QUuid id, const std::function<void(Recording&)>& edit)
+{
+    const std::optional<qsizetype> index = indexOf(id);
+    if (!index) {
+        return false;
+    }
+    QList<Recording> list = recordings();
+    edit(list[*index]);
+    const Recording changed = list[*index];
+    // The screens see the change even when the sidecar cannot take it.
+    setRecordings(std::move(list));
+    writeSidecar(changed);
+    return true;
+}
+
+void RecordingsManager::updateTranscription(const Recording& given, const QString& givenTranscription)
+{
+    const Recording recording = given;
+    const QString transcription = givenTranscription;
+    const std::optional<qsizetype> index = indexOf(recording.id);
+    if (!index) {
+        printLine(QStringLiteral("⚠️ Recording not found in list: ")
+                  + recording.id.toString(QUuid::WithoutBraces).toUpper());
+        return;
+    }
+    QList<Recording> list = recordings();
+    printLine(QStringLiteral("📝 Updating transcription at index %1").arg(*index));
+    printLine(QStringLiteral("   Old: ") + firstCharacters(list[*index].transcription, 50) + QStringLiteral("..."));
+    printLine(QStringLiteral("   New: ") + firstCharacters(transcription, 50) + QStringLiteral("..."));
+    list[*index].transcription = transcription;
+    setRecordings(std::move(list));
+
+    // The pool is waited for before this object goes, so the posted result never outlives it
+    // unnoticed: Qt drops events for an object that is gone.
+    titleWorkers_.start([this, id = recording.id, transcription, generator = titleGenerator_] {
+        QString title;
+        try {
+            if (generator) {
+                title = generator(transcription);
+            }
+        } catch (...) {
+            title.clear();
+        }
+        QMetaObject::invokeMethod(
+            this, [this, id, transcription, title] { finishTitleUpdate(id, transcription, title); },
+            Qt::QueuedConnection);
+    });
+}
+
+void RecordingsManager::finishTitleUpdate(const QUuid& id, const QString& transcription, const QString& title)
+{
+    printLine(QStringLiteral("🏷️ Generated new title: ") + title);
+    const std::optional<qsizetype> index = indexOf(id);
+    if (!index) {
+        printLine(QStringLiteral("⚠️ Recording was deleted before title update completed"));
+        emit titleUpdateFinished(id);
+        return;
+    }
+    QList<Recording> list = recordings();
+    if (!title.isEmpty()) {
+        list[*index].title = title;
+        printLine(QStringLiteral("✅ Title updated to: ") + title);
+    }
+    const Recording changed = list[*index];
+    setRecordings(std::move(list));
+    try {
+        writeSidecar(changed);
+        printLine(QStringLiteral("💾 Metadata saved successfully"));
+    } catch (const std::exception& failure) {
+        printLine(QStringLiteral("❌ Failed to save metadata: ") + describe(failure));
+    }
+    printLine(QStringLiteral("📝 Update complete! Transcription: %1 chars, Title: ").arg(characterCount(transcription)) + title);
+    emit titleUpdateFinished(id);
+}
+
+void RecordingsManager::syncWithCloud(Completion completion)
+{
+    printLine(QStringLiteral("🔄 Starting CloudKit sync..."));
+    const auto finish = [completion](std::exception_ptr error) {
+        if (error) {
+            printLine(QStringLiteral("⚠️ CloudKit sync failed: ") + describe(error));
+        } else {
+            printLine(QStringLiteral("✅ CloudKit sync complete"));
+        }
+        if (completion) {
+            completion();
+        }
+    };
+    if (!cloudSync_) {
+        QMetaObject::invokeMethod(this, [finish] { finish(nullptr); }, Qt::QueuedConnection);
+        return;
+    }
+    cloudSync_->performFullSync(recordings(), QPointer<RecordingsManager>(this), finish);
+}
+
+bool RecordingsManager::appendDownloadedRecording(const Recording& given)
+{
+    const Recording recording = given;
+    if (!folder_.holdsAudio(recording.audioURL)) {
+        return false;
+    }
+    QList<Recording> list = recordings();
+    list.append(recording);
+    setRecordings(std::move(list));
+    try {
+        writeSidecar(recording);
+    } catch (const std::exception&) {
+    }
+    return true;
+}
+
+void RecordingsManager::sortRecordingsNewestFirst()
+{
+    QList<Recording> list = recordings();
+    sortNewestFirst(list);
+    setRecordings(std::move(list));
+}
+
+} // namespace parlino

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "app/library/CloudSync.hpp"
+#include "app/library/LibraryFolder.hpp"
+#include "app/library/LibraryService.hpp"
+#include "app/library/RecordingsError.hpp"
+
+#include <QDateTime>
+#include <QThreadPool>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace parlino {
+
+// The recordings library: the saved recordings, newest first, and their files, each an AAC file with
+// a JSON sidecar of the same base name directly in the recordings folder. Lives on the main thread;
+// its file work runs there too, except for making titles from edited transcripts.
+//
+// Every sidecar it writes replaces the old one whole (written beside it, then renamed), and it never
+// touches a file outside its folder: an audio path from a sidecar or a caller that lies elsewhere is
+// refused, and a sidecar is always read as describing the audio file beside it.
+class RecordingsManager : public LibraryService {
+    Q_OBJECT
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+
+public:
+    // Makes a title from a transcript; runs on a worker thread. An empty title keeps the old one.
+    using TitleGenerator = std::function<QString(const QString& transcript)>;
+
+    // The application's library over `defaultDocumentsURL()`, made on first use.
+    static RecordingsManager& shared();
+    // "$XDG_DOCUMENTS_DIR/Parlino".
+    static std::filesystem::path defaultDocumentsURL();
+
+    // Makes the folder when it is missing.
+    explicit RecordingsManager(const std::filesystem::path& documentsURL, QObject* parent = nullptr);
+    // Waits for title work still running; its results are dropped.
+    ~RecordingsManager() override;
+
+    void setTitleGenerator(TitleGenerator generator);
+    void setCloudSync(std::shared_ptr<CloudSync> cloudSync);
+
+    bool isLoading() const { return isLoading_; }
+    // `loadFailed` after a load that could not list the folder; cleared when a load starts.
+    const std::optional<RecordingsError>& error() const { return error_; }
+
+    std::filesystem::path documentsURL() const override;
+    void loadRecordings() override;
+    void syncWithCloud(Completion completion = {}) override;
+    // Throws RecordingsError::invalidAudioFile for a result without audio or with audio outside
+    // the folder, the audio layer's error when the duration must be read and cannot be, and the
+    // file system's when the sidecar cannot be written.
+    Recording saveRecording(const RecordingResult& result) override;
+    // Removes the audio (when still there), the sidecar and the list entries. Throws
+    // RecordingsError::deleteFailed for audio outside the folder, else the file system's error.
+    void deleteRecording(const Recording& recording) override;
+    void updateCategory(const Recording& recording, RecordingCategory category) override;
+    void updateTitle(const Recording& recording, const QString& title) override;
+    // Changes the transcript at once; a new title and the sidecar follow later.
+    void updateTranscription(const Recording& recording, const QString& transcription) override;
+
+    // The record for an audio file found without sidecar. Its id comes from the file's name and
+    // birth time, so it stays the same across loads even while no sidecar can be written.
+    Recording createMetadataForOrphanAudio(const std::filesystem::path& audioURL) const;
+    // "yyyy-MM-dd_HHmm" in local time; nothing for any other text.
+    static std::optional<QDateTime> parseRecordingDate(const QString& text);
+
+    // For the cloud sync: appends a downloaded recording and writes its sidecar (a failed write is
+    // ignored; the next load makes one). False, with nothing changed, for audio outside the folder.
+    bool appendDownloadedRecording(const Recording& recording);
+    void sortRecordingsNewestFirst();
+
+signals:
+    void isLoadingChanged();
+    void errorChanged();
+    // The new title of a transcript edit has been applied, or found no recording to apply to.
+    void titleUpdateFinished(const QUuid& id);
+
+private:
+    void setIsLoading(bool value);
+    void setError(std::optional<RecordingsError> value);
+    std::optional<qsizetype> indexOf(const QUuid& id) const;
+    // Changes the list entry with the id and rewrites its sidecar; false when there is none.
+    bool editEntry(QUuid id, const std::function<void(Recording&)>& edit);
+    void writeSidecar(const Recording& recording) const;
+    std::optional<Recording> loadAudioFile(const std::filesystem::path& audioURL);
+    void finishTitleUpdate(const QUuid& id, const QString& transcription, const QString& title);
+
+    std::filesystem::path documentsURL_;
+    LibraryFolder folder_;
+    bool isLoading_ = false;
+    std::optional<RecordingsError> error_;
+    TitleGenerator titleGenerator_;
+    std::shared_ptr<CloudSync> cloudSync_;
+    QThreadPool titleWorkers_;
+};
+
+} // namespace parlino

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/system/FileDescriptor.hpp"
+
+#include <filesystem>
+#include <string_view>
+
+namespace platform {
+
+// A file replaced whole or not at all. The new contents go to a hidden temporary file beside the
+// destination (its name begins with "."), reach the disk, and only then take the destination's
+// name, so a crash at any moment leaves the old file or the new one, never a part of either.
+//
+// All failures throw std::filesystem::filesystem_error.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(std::filesystem::path destination);
+    // Without `commit`, the temporary file is removed and the destination stays as it was.
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void write(std::string_view bytes);
+    // Flushes the contents to the disk and puts them in the destination's place.
+    void commit();
+
+    const std::filesystem::path& temporaryPath() const { return temporary_; }
+
+    static void writeFile(const std::filesystem::path& destination, std::string_view bytes);
+    // The source is read without following a symbolic link; the destination changes only once the
+    // copy is complete.
+    static void copyFile(const std::filesystem::path& source, const std::filesystem::path& destination);
+
+private:
+    std::filesystem::path destination_;
+    std::filesystem::path temporary_;
+    FileDescriptor file_ {-1};
+    bool committed_ = false;
+};
+
+} // namespace platform

@@ -1,0 +1,436 @@
+#include "LibraryFixture.hpp"
+
+#include "app/library/RecordingsListModel.hpp"
+#include "platform/system/AtomicFileWriter.hpp"
+
+#include <QSignalSpy>
+#include <QThread>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace parlino;
+using namespace librarytest;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+class RecordingsManagerTest : public LibraryFixture {};
+
+Recording sidecarRecording(const std::filesystem::path& audioURL, const QString& title, const QDateTime& date)
+{
+    Recording recording;
+    recording.id = QUuid::createUuid();
+    recording.audioURL = audioURL;
+    recording.title = title;
+    recording.transcription = QStringLiteral("Some words");
+    recording.duration = 0.5;
+    recording.date = date;
+    recording.category = RecordingCategory::idea;
+    return recording;
+}
+
+void writeSidecar(const Recording& recording, const std::filesystem::path& path)
+{
+    testsupport::writeFile(path, encodeRecording(recording).toStdString());
+}
+
+QStringList titles(const LibraryService& library)
+{
+    QStringList titles;
+    for (const Recording& recording : library.recordings()) {
+        titles.append(recording.title);
+    }
+    return titles;
+}
+
+// Answers each upload and sync on the next turn of the event loop, as a real store would.
+class FakeCloudSync : public CloudSync {
+public:
+    std::vector<Recording> uploads;
+    std::optional<std::string> uploadFailure;
+    std::vector<Recording> downloads;
+
+    void uploadRecording(const Recording& recording, Completion completion) override
+    {
+        uploads.push_back(recording);
+        QTimer::singleShot(0, [failure = uploadFailure, completion] {
+            completion(failure ? std::make_exception_ptr(std::runtime_error(*failure)) : nullptr);
+        });
+    }
+
+    void performFullSync(const QList<Recording>&, QPointer<RecordingsManager> library, Completion completion) override
+    {
+        QTimer::singleShot(0, [this, library, completion] {
+            if (library) {
+                for (const Recording& recording : downloads) {
+                    library->appendDownloadedRecording(recording);
+                }
+                library->sortRecordingsNewestFirst();
+            }
+            completion(nullptr);
+        });
+    }
+};
+
+} // namespace
+
+TEST_F(RecordingsManagerTest, LoadsSidecarsAndOrphansNewestFirst)
+{
+    const auto folder = libraryFolder();
+    auto library = makeLibrary();
+    EXPECT_EQ(library->documentsURL(), folder);
+    ASSERT_TRUE(std::filesystem::is_directory(folder));
+
+    writeAudio(folder / "2025-01-31_1430_Team-sync.m4a");
+    writeAudio(folder / "2024-06-01_0900_Project-meeting-notes.m4a");
+    writeAudio(folder / "2025-02-02_0800.m4a");
+    writeAudio(folder / "memo.m4a");
+    writeAudio(folder / "2025-03-01_1000_Saved.m4a");
+    const Recording saved = sidecarRecording(folder / "2025-03-01_1000_Saved.m4a", QStringLiteral("Saved one"),
+                                             QDateTime(QDate(2025, 3, 1), QTime(10, 0), Qt::UTC));
+    writeSidecar(saved, folder / "2025-03-01_1000_Saved.json");
+    // Damaged: hidden from the list, left on disk as it is.
+    writeAudio(folder / "broken.m4a");
+    testsupport::writeFile(folder / "broken.json", "{\"id\":");
+    // Still being written, or not audio of the library's kind.
+    writeAudio(folder / ".recording_2025-04-01T10:00:00Z.m4a");
+    writeAudio(folder / "download.m4a.part");
+    writeAudio(folder / "LOUD.M4A");
+    testsupport::writeFile(folder / "notes.txt", "text");
+
+    CapturedConsole console;
+    QSignalSpy loading(library.get(), &RecordingsManager::isLoadingChanged);
+    library->loadRecordings();
+    const auto lines = console.lines();
+
+    EXPECT_EQ(loading.count(), 2);
+    EXPECT_FALSE(library->isLoading());
+    EXPECT_FALSE(library->error());
+    EXPECT_EQ(titles(*library), (QStringList {QStringLiteral("Voice Memo"), QStringLiteral("Saved one"),
+                                              QStringLiteral("Voice Memo"), QStringLiteral("Team sync"),
+                                              QStringLiteral("Project meeting notes")}));
+    const QList<Recording>& list = library->recordings();
+    EXPECT_EQ(list[0].audioURL, folder / "memo.m4a");
+    EXPECT_EQ(list[1].id, saved.id);
+    EXPECT_EQ(list[1].transcription, QStringLiteral("Some words"));
+    EXPECT_EQ(list[1].category, RecordingCategory::idea);
+    EXPECT_EQ(list[2].date, QDateTime(QDate(2025, 2, 2), QTime(8, 0)));
+    EXPECT_EQ(list[3].date, QDateTime(QDate(2025, 1, 31), QTime(14, 30)));
+    EXPECT_EQ(list[3].category, RecordingCategory::personal);
+    EXPECT_TRUE(list[3].transcription.isEmpty());
+    EXPECT_NEAR(list[3].duration, 0.5, 0.05);
+    EXPECT_EQ(list[4].category, RecordingCategory::meeting);
+    // A file without a date in its name is dated by its birth.
+    EXPECT_LE(std::abs(list[0].date.secsTo(QDateTime::currentDateTime())), 60);
+
+    const Recording teamSync = readSidecar(folder / "2025-01-31_1430_Team-sync.json");
+    EXPECT_EQ(teamSync.id, list[3].id);
+    EXPECT_EQ(teamSync.title, QStringLiteral("Team sync"));
+    EXPECT_EQ(testsupport::readFile(folder / "broken.json"), "{\"id\":");
+    EXPECT_FALSE(std::filesystem::exists(folder / ".recording_2025-04-01T10:00:00Z.json"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "download.m4a.json"));
+
+    EXPECT_TRUE(contains(lines, "📂 Found 6 audio files"));
+    EXPECT_TRUE(contains(lines, "✅ Loaded: Saved one"));
+    EXPECT_TRUE(contains(lines, "📝 Created metadata: Team sync"));
+    EXPECT_TRUE(contains(lines, "✅ Loaded 5 recordings"));
+    EXPECT_TRUE(contains(lines, "  - Voice Memo (memo.m4a)"));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("⚠️ Failed to load broken.m4a: ", 0) == 0;
+    }));
+
+    // The next load reads the sidecars it made and gives the same recordings.
+    const QList<Recording> before = library->recordings();
+    library->loadRecordings();
+    ASSERT_EQ(library->recordings().size(), before.size());
+    for (qsizetype index = 0; index < before.size(); ++index) {
+        EXPECT_EQ(library->recordings()[index].id, before[index].id);
+    }
+
+    RecordingsListModel model(*library);
+    EXPECT_EQ(model.rowCount(), 5);
+    EXPECT_EQ(model.data(model.index(1)).toString(), QStringLiteral("Saved one"));
+    EXPECT_EQ(model.data(model.index(1), RecordingsListModel::CategoryRole).toString(), QStringLiteral("Idea"));
+    EXPECT_EQ(model.data(model.index(1), RecordingsListModel::IdRole).toUuid(), saved.id);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    library->deleteRecording(library->recordings()[0]);
+    EXPECT_EQ(reset.count(), 1);
+    EXPECT_EQ(model.rowCount(), 4);
+}
+
+TEST_F(RecordingsManagerTest, AFolderThatCannotBeListedKeepsTheListAndPublishesTheError)
+{
+    auto library = makeLibrary();
+    writeAudio(libraryFolder() / "2025-01-31_1430_Kept.m4a");
+    library->loadRecordings();
+    ASSERT_EQ(library->recordings().size(), 1);
+
+    std::filesystem::rename(libraryFolder(), root() / "moved");
+    testsupport::writeFile(libraryFolder(), "not a folder");
+    CapturedConsole console;
+    library->loadRecordings();
+    const auto lines = console.lines();
+    ASSERT_TRUE(library->error());
+    EXPECT_EQ(library->error()->errorCase(), RecordingsError::loadFailed);
+    EXPECT_EQ(library->recordings().size(), 1);
+    EXPECT_FALSE(library->isLoading());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_THAT(lines.front(), HasSubstr("❌ Failed to load recordings: "));
+}
+
+TEST_F(RecordingsManagerTest, SavesEditsAndDeletes)
+{
+    const auto folder = libraryFolder();
+    auto library = makeLibrary();
+    auto cloud = std::make_shared<FakeCloudSync>();
+    library->setCloudSync(cloud);
+    const Qt::HANDLE mainThread = QThread::currentThreadId();
+    std::atomic<int> titlesOnMainThread {0};
+    library->setTitleGenerator([&](const QString&) {
+        titlesOnMainThread += QThread::currentThreadId() == mainThread;
+        return QStringLiteral("Budget review");
+    });
+    QSignalSpy titleUpdates(library.get(), &RecordingsManager::titleUpdateFinished);
+
+    writeAudio(folder / "2025-05-05_1200_Old.m4a");
+    library->loadRecordings();
+
+    // Without audio nothing is saved.
+    EXPECT_THROW(
+        {
+            try {
+                library->saveRecording(RecordingResult {std::nullopt, QStringLiteral("text"), 2, std::nullopt});
+            } catch (const RecordingsError& error) {
+                EXPECT_EQ(error.errorCase(), RecordingsError::invalidAudioFile);
+                EXPECT_STREQ(error.what(), "Invalid audio file");
+                throw;
+            }
+        },
+        RecordingsError);
+    writeAudio(root() / "elsewhere" / "outside.m4a");
+    EXPECT_THROW(library->saveRecording({root() / "elsewhere" / "outside.m4a", {}, 2, {}}), RecordingsError);
+    testsupport::writeFile(folder / "garbage.m4a", "not audio at all");
+    EXPECT_ANY_THROW(library->saveRecording({folder / "garbage.m4a", {}, 0, {}}));
+    EXPECT_FALSE(std::filesystem::exists(folder / "garbage.json"));
+    EXPECT_EQ(library->recordings().size(), 1);
+    EXPECT_FALSE(library->latestSavedRecordingID());
+
+    writeAudio(folder / "2025-05-05_1300_Call.m4a", 0.75);
+    CapturedConsole console;
+    QSignalSpy latest(library.get(), &LibraryService::latestSavedRecordingIDChanged);
+    const Recording saved = library->saveRecording(
+        {folder / "2025-05-05_1300_Call.m4a", QStringLiteral("We should call the client"), 0, QStringLiteral("Client call")});
+    ASSERT_EQ(library->recordings().size(), 2);
+    EXPECT_EQ(library->recordings().front().id, saved.id);
+    EXPECT_EQ(library->latestSavedRecordingID(), saved.id);
+    EXPECT_EQ(latest.count(), 1);
+    EXPECT_EQ(saved.category, RecordingCategory::meeting);
+    EXPECT_NEAR(saved.duration, 0.75, 0.05);
+    const Recording written = readSidecar(folder / "2025-05-05_1300_Call.json");
+    EXPECT_EQ(written.id, saved.id);
+    EXPECT_EQ(written.transcription, QStringLiteral("We should call the client"));
+
+    writeAudio(folder / "plain.m4a");
+    cloud->uploadFailure = "Quota exceeded";
+    const Recording untitled = library->saveRecording({folder / "plain.m4a", {}, 3.5, {}});
+    EXPECT_EQ(untitled.title, QStringLiteral("Voice Memo"));
+    EXPECT_DOUBLE_EQ(untitled.duration, 3.5);
+    ASSERT_EQ(cloud->uploads.size(), 2u);
+    EXPECT_EQ(cloud->uploads[0].id, saved.id);
+
+    library->updateTitle(saved, QStringLiteral("Renamed"));
+    EXPECT_EQ(readSidecar(folder / "2025-05-05_1300_Call.json").title, QStringLiteral("Renamed"));
+    library->updateCategory(saved, RecordingCategory::task);
+    EXPECT_EQ(readSidecar(folder / "2025-05-05_1300_Call.json").category, RecordingCategory::task);
+    EXPECT_EQ(library->recording(saved.id)->title, QStringLiteral("Renamed"));
+    Recording stranger = saved;
+    stranger.id = QUuid::createUuid();
+    library->updateTitle(stranger, QStringLiteral("Nobody"));
+    EXPECT_EQ(titles(*library), (QStringList {QStringLiteral("Voice Memo"), QStringLiteral("Renamed"), QStringLiteral("Old")}));
+
+    const QString transcript = QStringLiteral("Čaká nás rozpočet na budúci rok a jeho prehľad, ktorý pripravíme do piatku");
+    library->updateTranscription(saved, transcript);
+    EXPECT_EQ(library->recording(saved.id)->transcription, transcript);
+    EXPECT_EQ(readSidecar(folder / "2025-05-05_1300_Call.json").transcription, QStringLiteral("We should call the client"));
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return titleUpdates.count() == 1; }));
+    EXPECT_EQ(library->recording(saved.id)->title, QStringLiteral("Budget review"));
+    const Recording retitled = readSidecar(folder / "2025-05-05_1300_Call.json");
+    EXPECT_EQ(retitled.title, QStringLiteral("Budget review"));
+    EXPECT_EQ(retitled.transcription, transcript);
+    EXPECT_EQ(retitled.category, RecordingCategory::task);
+
+    // A transcript edit whose recording is deleted before its title arrives writes nothing.
+    library->updateTranscription(untitled, QStringLiteral("Short"));
+    library->deleteRecording(untitled);
+    EXPECT_FALSE(std::filesystem::exists(folder / "plain.m4a"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "plain.json"));
+
+    // Audio that is already gone does not keep its entry alive.
+    std::filesystem::remove(folder / "2025-05-05_1300_Call.m4a");
+    library->deleteRecording(saved);
+    EXPECT_FALSE(std::filesystem::exists(folder / "2025-05-05_1300_Call.json"));
+    EXPECT_EQ(titles(*library), QStringList {QStringLiteral("Old")});
+
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return titleUpdates.count() == 2; }));
+    EXPECT_EQ(titlesOnMainThread, 0);
+    const auto lines = console.lines();
+    EXPECT_TRUE(contains(lines, "✅ Saved recording: Client call"));
+    EXPECT_TRUE(contains(lines, "☁️ Uploaded to iCloud: Client call"));
+    EXPECT_TRUE(contains(lines, "⚠️ CloudKit upload failed: Quota exceeded"));
+    EXPECT_FALSE(contains(lines, "☁️ Uploaded to iCloud: Voice Memo"));
+    EXPECT_TRUE(contains(lines, "📝 Updated title: Renamed"));
+    EXPECT_TRUE(contains(lines, "📝 Updated category: Client call → Task"));
+    EXPECT_FALSE(contains(lines, "📝 Updated title: Nobody"));
+    EXPECT_TRUE(contains(lines, "📝 Updating transcription at index 1"));
+    EXPECT_TRUE(contains(lines, "   Old: We should call the client..."));
+    EXPECT_TRUE(contains(lines, "   New: Čaká nás rozpočet na budúci rok a jeho prehľad, kt..."));
+    EXPECT_TRUE(contains(lines, "🏷️ Generated new title: Budget review"));
+    EXPECT_TRUE(contains(lines, "✅ Title updated to: Budget review"));
+    EXPECT_TRUE(contains(lines, "💾 Metadata saved successfully"));
+    EXPECT_TRUE(contains(lines, "📝 Update complete! Transcription: 74 chars, Title: Budget review"));
+    EXPECT_TRUE(contains(lines, "⚠️ Recording was deleted before title update completed"));
+    EXPECT_TRUE(contains(lines, "🗑️ Deleted: Client call"));
+}
+
+TEST_F(RecordingsManagerTest, AnOrphanWhoseSidecarCannotBeWrittenKeepsItsId)
+{
+    // The sidecar's name is one byte longer than the longest name a folder takes.
+    const std::string name = "2025-01-31_1430_" + std::string(255 - 16 - 4, 'x') + ".m4a";
+    writeAudio(libraryFolder() / name);
+    auto library = makeLibrary();
+
+    CapturedConsole console;
+    library->loadRecordings();
+    ASSERT_EQ(library->recordings().size(), 1);
+    const QUuid first = library->recordings()[0].id;
+    library->loadRecordings();
+    ASSERT_EQ(library->recordings().size(), 1);
+    EXPECT_EQ(library->recordings()[0].id, first);
+    EXPECT_EQ(fileNames(libraryFolder()), std::vector<std::string> {name});
+    EXPECT_THROW(library->updateTitle(library->recordings()[0], QStringLiteral("Shorter")), std::exception);
+    EXPECT_EQ(library->recordings()[0].title, QStringLiteral("Shorter"));
+
+    const auto lines = console.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.rfind("⚠️ Failed to load " + name + ": ", 0) == 0; }),
+              2);
+}
+
+TEST_F(RecordingsManagerTest, ACrashBeforeTheSidecarIsRenamedLeavesTheOldOneReadable)
+{
+    const auto folder = libraryFolder();
+    auto library = makeLibrary();
+    writeAudio(folder / "2025-01-31_1430_Keep.m4a");
+    const Recording saved = library->saveRecording({folder / "2025-01-31_1430_Keep.m4a", QStringLiteral("First words"), 0.5,
+                                                    QStringLiteral("Original title")});
+    const std::string before = testsupport::readFile(folder / "2025-01-31_1430_Keep.json");
+
+    Recording changed = saved;
+    changed.title = QStringLiteral("Half written");
+    const std::string after = encodeRecording(changed).toStdString();
+    // The child dies after writing the new contents and before putting them in place.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        platform::AtomicFileWriter writer(folder / "2025-01-31_1430_Keep.json");
+        writer.write(std::string_view(after).substr(0, after.size() / 2));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+
+    EXPECT_EQ(testsupport::readFile(folder / "2025-01-31_1430_Keep.json"), before);
+    const auto names = fileNames(folder);
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0].front(), '.');
+
+    auto relaunched = makeLibrary();
+    relaunched->loadRecordings();
+    ASSERT_EQ(relaunched->recordings().size(), 1);
+    EXPECT_EQ(relaunched->recordings()[0].id, saved.id);
+    EXPECT_EQ(relaunched->recordings()[0].title, QStringLiteral("Original title"));
+    relaunched->updateTitle(saved, QStringLiteral("Second title"));
+    EXPECT_EQ(readSidecar(folder / "2025-01-31_1430_Keep.json").title, QStringLiteral("Second title"));
+}
+
+TEST_F(RecordingsManagerTest, HostileSidecarsTouchNothingOutsideTheFolder)
+{
+    const auto folder = libraryFolder();
+    const auto outside = root() / "outside";
+    writeAudio(outside / "victim.m4a");
+    testsupport::writeFile(outside / "victim.json", "the victim's own sidecar");
+    auto library = makeLibrary();
+
+    const QDateTime date(QDate(2025, 1, 1), QTime(9, 0), Qt::UTC);
+    writeAudio(folder / "crafted.m4a");
+    writeSidecar(sidecarRecording(outside / "victim.m4a", QStringLiteral("Crafted"), date), folder / "crafted.json");
+    writeAudio(folder / "dotted.m4a");
+    writeSidecar(sidecarRecording(folder / ".." / ".." / "outside" / "victim.m4a", QStringLiteral("Dotted"), date),
+                 folder / "dotted.json");
+    std::filesystem::create_symlink(outside, folder / "link");
+    library->loadRecordings();
+    ASSERT_EQ(library->recordings().size(), 2);
+    for (const Recording& recording : library->recordings()) {
+        EXPECT_EQ(recording.audioURL.parent_path(), folder);
+    }
+
+    // Recordings handed in with audio elsewhere are refused before any file is touched.
+    for (const std::filesystem::path& audio : {outside / "victim.m4a", folder / ".." / ".." / "outside" / "victim.m4a",
+                                               folder / "link" / "victim.m4a", std::filesystem::path("victim.m4a"),
+                                               folder / "crafted.json"}) {
+        Recording hostile = library->recordings()[0];
+        hostile.audioURL = audio;
+        try {
+            library->deleteRecording(hostile);
+            ADD_FAILURE() << "deleted " << audio;
+        } catch (const RecordingsError& error) {
+            EXPECT_EQ(error.errorCase(), RecordingsError::deleteFailed);
+        }
+        EXPECT_FALSE(library->appendDownloadedRecording(hostile));
+        EXPECT_THROW(library->saveRecording({audio, {}, 1, {}}), RecordingsError);
+    }
+    EXPECT_EQ(library->recordings().size(), 2);
+
+    library->updateTitle(library->recordings()[0], QStringLiteral("Retitled"));
+    while (!library->recordings().isEmpty()) {
+        library->deleteRecording(library->recordings()[0]);
+    }
+    EXPECT_EQ(fileNames(outside), (std::vector<std::string> {"victim.json", "victim.m4a"}));
+    EXPECT_EQ(testsupport::readFile(outside / "victim.json"), "the victim's own sidecar");
+    EXPECT_EQ(fileNames(folder), std::vector<std::string> {"link"});
+}
+
+TEST_F(RecordingsManagerTest, SyncsThroughItsCloudSeam)
+{
+    const auto folder = libraryFolder();
+    auto library = makeLibrary();
+    writeAudio(folder / "2025-01-31_1430_Local.m4a");
+    library->loadRecordings();
+
+    int completions = 0;
+    {
+        CapturedConsole console;
+        library->syncWithCloud([&] { ++completions; });
+        EXPECT_EQ(completions, 0);
+        ASSERT_TRUE(testsupport::processEventsUntil([&] { return completions == 1; }));
+        EXPECT_THAT(console.lines(), ElementsAre("🔄 Starting CloudKit sync...", "✅ CloudKit sync complete"));
+    }
+
+    auto cloud = std::make_shared<FakeCloudSync>();
+    writeAudio(folder / "downloaded.m4a");
+    cloud->downloads.push_back(sidecarRecording(folder / "downloaded.m4a", QStringLiteral("From the cloud"),
+                                                QDateTime(QDate(2026, 1, 1), QTime(8, 0), Qt::UTC)));
+    cloud->downloads.push_back(sidecarRecording(root() / "elsewhere.m4a", QStringLiteral("Misplaced"),
+                                                QDateTime(QDate(2026, 1, 1), QTime(8, 0), Qt::UTC)));
+    library->setCloudSync(cloud);
+    library->syncWithCloud([&] { ++completions; });
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return completions == 2; }));
+    EXPECT_EQ(titles(*library), (QStringList {QStringLiteral("From the cloud"), QStringLiteral("Local")}));
+    EXPECT_EQ(readSidecar(folder / "downloaded.json").title, QStringLiteral("From the cloud"));
+}
