@@ -224,8 +224,15 @@ void KeyTap::Recorder::readKeycodes()
 
 std::vector<Keysym> KeyTap::Recorder::keysDown() const
 {
+    if (isBroken()) {
+        return {};
+    }
     char keys[32] = {};
     XQueryKeymap(control_.display(), keys);
+    // A server that died during the query leaves no answer worth reading.
+    if (control_.isBroken()) {
+        return {};
+    }
     std::vector<Keysym> down;
     for (const auto& [code, keysym] : keycodes_) {
         if (code < 256 && (keys[code / 8] & (1 << (code % 8))) && std::find(down.begin(), down.end(), keysym) == down.end()) {
