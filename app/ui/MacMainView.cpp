@@ -354,7 +354,9 @@ void MacMainView::handleHotkeyPressed()
         handleHotkeyTranscript();
         return;
     }
-    if (services_.recorder.isTranscribing()) {
+    // A press while the stop is still on its way to a result belongs to that stop, not to a new
+    // recording.
+    if (services_.recorder.isTranscribing() || hotkeyStopInFlight_) {
         return;
     }
     QWidget* window = this->window();

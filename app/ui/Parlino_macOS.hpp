@@ -2,6 +2,7 @@
 
 #include "app/ui/AppServices.hpp"
 #include "app/ui/MacMainView.hpp"
+#include "app/ui/MacOnboardingView.hpp"
 #include "app/ui/design/AnimationClock.hpp"
 #include "platform/settings/UserDefaults.hpp"
 
@@ -17,7 +18,6 @@ class QSystemTrayIcon;
 
 namespace parlino {
 
-class MacOnboardingView;
 
 // The application: its one window, showing the onboarding pages at 500 × 400 until
 // "parlino_hasSeenOnboarding" is set and the main window (at least 900 × 600) from then on.

@@ -60,7 +60,8 @@ void PushToTalkPill::setActive(bool active)
 
 bool PushToTalkPill::isAnimating() const
 {
-    return active_ || presence_.isMoving(now());
+    // While shown it takes frames, so the frame after the exit ends can hide it.
+    return active_ || presence_.isMoving(now()) || isVisible();
 }
 
 void PushToTalkPill::advance()
