@@ -105,6 +105,7 @@ MacMainView::MacMainView(AppServices& services, Destinations destinations, QWidg
     screens_->addWidget(recordView_);
 
     pill_ = new PushToTalkPill(services_.clock, detail_);
+    detail_->installEventFilter(this);
     connect(&services_.globeDictation, &GlobeDictationService::isActiveChanged, this,
         [this] { pill_->setActive(services_.globeDictation.isActive()); });
     pill_->setActive(services_.globeDictation.isActive());
@@ -212,6 +213,14 @@ void MacMainView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     placePill();
+}
+
+bool MacMainView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == detail_ && event->type() == QEvent::Resize) {
+        placePill();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MacMainView::placePill()

@@ -62,6 +62,7 @@ QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: trans
 QSplitter::handle { background: %3; }
 QToolTip { color: %2; background: #FFFFFF; border: 1px solid #D1D1D6; }
 QMessageBox QLabel { color: %2; }
+QMessageBox QLabel#qt_msgbox_label { font-size: 15px; font-weight: 600; }
 QMenu { background: #FFFFFF; border: 1px solid #D1D1D6; padding: 4px; }
 QMenu::item { padding: 4px 18px; border-radius: 4px; color: %2; }
 QMenu::item:selected { background: %1; color: #FFFFFF; }
