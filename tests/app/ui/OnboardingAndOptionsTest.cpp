@@ -7,7 +7,9 @@
 #include "app/ui/SettingsKeys.hpp"
 #include "app/ui/design/SwitchToggle.hpp"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QSystemTrayIcon>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -52,6 +54,8 @@ TEST_F(Onboarding, FourPagesThenGetStartedOpensTheMainWindowForGood)
         EXPECT_EQ(app.mainView(), nullptr);
         EXPECT_EQ(servicesBuilt, 0); // nothing of the managers runs during onboarding
         EXPECT_EQ(app.window()->size(), QSize(500, 400));
+        // Without a tray to bring a hidden window back, closing the window ends the program.
+        EXPECT_EQ(QApplication::quitOnLastWindowClosed(), !QSystemTrayIcon::isSystemTrayAvailable());
 
         auto* button = child<QPushButton>(*app.window(), "onboardingButton");
         auto* title = child<QLabel>(*app.window(), "onboardingTitle");

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLayout>
+#include <QPointer>
 #include <QSet>
 #include <QTest>
 
@@ -46,9 +47,16 @@ UiTest::UiTest()
 
 UiTest::~UiTest()
 {
-    // Windows first: they hold on to the services and the clock.
+    // Windows a test left behind go first: they hold on to the services and the clock. Popups
+    // belong to their owners and go with them.
+    QList<QPointer<QWidget>> windows;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        delete window;
+        if (!window->parent()) {
+            windows.append(window);
+        }
+    }
+    for (const QPointer<QWidget>& window : windows) {
+        delete window.data();
     }
 }
 
