@@ -294,7 +294,6 @@ void MacMainView::presentAccessibilityAlert()
             services_.globeDictation.requestAccessibilityPermission();
         }
     });
-    connect(alert, &QObject::destroyed, this, [this] { accessibilityAlert_ = nullptr; });
     connect(alert, &QMessageBox::finished, alert, &QWidget::close);
     accessibilityAlert_ = alert;
     alert->open();

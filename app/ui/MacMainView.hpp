@@ -4,6 +4,7 @@
 #include "app/ui/AppServices.hpp"
 #include "app/ui/BoolBinding.hpp"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -40,7 +41,7 @@ public:
     MainViewSelection selectedView() const { return selectedView_; }
     void setSelectedView(MainViewSelection selection);
     bool shouldAutoStartRecording() const { return shouldAutoStartRecording_->value(); }
-    bool showAccessibilityAlert() const { return accessibilityAlert_ != nullptr; }
+    bool showAccessibilityAlert() const { return !accessibilityAlert_.isNull(); }
     QWidget* currentScreen() const;
 
     void handleAppear();
@@ -81,7 +82,8 @@ private:
     QWidget* recordingsScreen_ = nullptr;
     QWidget* settingsScreen_ = nullptr;
     PushToTalkPill* pill_ = nullptr;
-    QMessageBox* accessibilityAlert_ = nullptr;
+    // Cleared by itself when the alert closes (it deletes itself then).
+    QPointer<QMessageBox> accessibilityAlert_;
 };
 
 } // namespace parlino
