@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace parlino {
+
+// The general pasteboard as the screens use it; the desktop's clipboard in the application, a
+// recording fake in tests.
+class Clipboard {
+public:
+    virtual ~Clipboard() = default;
+
+    virtual void clearContents() = 0;
+    virtual void setText(const QString& text) = 0;
+    virtual QString text() const = 0;
+};
+
+// The desktop clipboard through Qt.
+class SystemClipboard final : public Clipboard {
+public:
+    void clearContents() override;
+    void setText(const QString& text) override;
+    QString text() const override;
+};
+
+} // namespace parlino

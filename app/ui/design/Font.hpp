@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+
+namespace parlino::design {
+
+// The platform's named text styles; sizes in pixels at scale 1.
+enum class TextStyle { title, title2, title3, headline, subheadline, body, callout, caption, caption2 };
+
+// The design's fonts. The interface face is Inter; the rounded design uses Inter Display (no rounded
+// face is packaged), and monospaced digits are laid out in equal cells by the painting helpers.
+class Font {
+public:
+    enum class Design { standard, rounded, monospaced };
+
+    static constexpr const char* interfaceFamily = "Inter";
+    static constexpr const char* displayFamily = "Inter Display";
+    static constexpr const char* symbolFamily = "Material Icons";
+
+    // Registers the packaged interface and symbol fonts with the application; true when every face
+    // was found. Safe to call more than once.
+    static bool loadBundledFonts();
+
+    static QFont system(double pixelSize, QFont::Weight weight = QFont::Normal, Design design = Design::standard);
+    static QFont textStyle(TextStyle style);
+    static QFont textStyle(TextStyle style, QFont::Weight weight);
+
+    static const QFont& displayLarge();
+    static const QFont& displayMedium();
+    static const QFont& titleLarge();
+    static const QFont& titleMedium();
+    static const QFont& bodyText();
+    static const QFont& calloutText();
+    static const QFont& captionText();
+    static const QFont& timerDisplay();
+};
+
+} // namespace parlino::design
