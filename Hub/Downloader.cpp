@@ -50,6 +50,13 @@ void Downloader::download(const std::string& url, const std::optional<std::strin
     task.thread = std::jthread([this, &task, authToken](std::stop_token stop) { run(task, authToken, stop); });
 }
 
+void Downloader::cancel()
+{
+    if (task_) {
+        task_->thread.request_stop();
+    }
+}
+
 void Downloader::run(Task& task, const std::optional<std::string>& authToken, std::stop_token stop)
 {
     try {

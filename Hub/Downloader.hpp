@@ -67,6 +67,8 @@ public:
 
     // Starts a transfer of `url`, unless one of the same URL is still running.
     void download(const std::string& url, const std::optional<std::string>& authToken);
+    // Ends an unfinished transfer as failed with NetError::Code::cancelled; safe from any thread.
+    void cancel();
     // Blocks until the state is final: the file's place, or the failure rethrown. The transfer's
     // idle timeout bounds the wait. Must not be called from a state subscriber.
     std::filesystem::path waitUntilDone();

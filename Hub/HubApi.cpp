@@ -85,7 +85,7 @@ std::pair<std::string, platform::HttpResponse> HubApi::httpGet(const std::string
     if (hfToken) {
         request.headers.emplace_back("Authorization", "Bearer " + *hfToken);
     }
-    auto result = platform::HttpClient::get(request);
+    auto result = platform::HttpClient::get(request, stopToken);
     const int status = result.response.statusCode;
     if (status <= 0) {
         throw HubClientError::unexpectedError();
@@ -197,9 +197,13 @@ std::filesystem::path HubApi::snapshot(const Repo& repo, const std::vector<std::
     const auto parent = std::make_shared<Progress>(static_cast<std::int64_t>(names.size()));
     const auto repoDestination = localRepoLocation(repo);
     for (const auto& name : names) {
+        if (stopToken.stop_requested()) {
+            throw platform::NetError(platform::NetError::Code::cancelled);
+        }
         const auto child = std::make_shared<Progress>(100);
         parent->addChild(child, 1);
-        const HubFileDownloader downloader { repo, repoDestination, name, hfToken, endpoint, useBackgroundSession, timeout };
+        const HubFileDownloader downloader { repo, repoDestination, name, hfToken, endpoint, useBackgroundSession, timeout,
+            stopToken };
         downloader.download([&](double fraction) {
             // Never backwards, whatever order the reports come in.
             child->setCompletedUnitCount(std::max(child->completedUnitCount(), wholePercent(fraction)));

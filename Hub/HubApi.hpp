@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,9 @@ public:
     bool useBackgroundSession = false;
     // Longest silence of any request or file transfer before it fails.
     std::chrono::milliseconds timeout = platform::HttpRequest::defaultTimeout;
+    // A stop request ends the running request or transfer with NetError::Code::cancelled, and no
+    // further one starts.
+    std::stop_token stopToken;
 
     // No download base: the Documents folder's "modelhub".
     explicit HubApi(std::optional<std::filesystem::path> downloadBase = std::nullopt,
@@ -81,13 +85,15 @@ public:
         std::optional<std::string> endpoint; // absent: defaultEndpoint()
         bool backgroundSession = false;
         std::chrono::milliseconds timeout = platform::HttpRequest::defaultTimeout;
+        std::stop_token stopToken;
 
         std::filesystem::path destination() const;
         // <endpoint>[/datasets|/spaces]/<repo id>/resolve/main/<file>, each segment percent-encoded.
         std::string source() const;
         void prepareDestination() const;
         // Returns at once when anything is already at the destination; otherwise reports the
-        // file's fraction (0...1) and returns once the complete file is in place.
+        // file's fraction (0...1) and returns once the complete file is in place. A stop request
+        // ends the transfer with NetError::Code::cancelled and leaves nothing at the destination.
         std::filesystem::path download(const std::function<void(double)>& progressHandler = {}) const;
     };
 };

@@ -46,8 +46,12 @@ std::filesystem::path HubFileDownloader::download(const std::function<void(doubl
     if (!isInside(target, repoDestination)) {
         throw UnsafePathError(relativeFilename);
     }
+    if (stopToken.stop_requested()) {
+        throw platform::NetError(platform::NetError::Code::cancelled);
+    }
     prepareDestination();
     Downloader downloader(source(), target, hfToken, backgroundSession, timeout);
+    std::stop_callback cancelTransfer(stopToken, [&downloader] { downloader.cancel(); });
     auto subscription = downloader.downloadState().subscribe([&](const Downloader::DownloadState& state) {
         if (state.kind == Downloader::DownloadState::Kind::downloading && progressHandler) {
             progressHandler(state.fraction);

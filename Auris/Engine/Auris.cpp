@@ -47,7 +47,8 @@ Auris::Auris(AurisConfig config)
 {
     Logging::shared().setLogLevel(config.verbose ? config.logLevel : Logging::LogLevel::none);
 
-    settleModelFolder(config.model, config.downloadBase, config.modelRepo, config.modelFolder, config.download);
+    settleModelFolder(config.model, config.downloadBase, config.modelRepo, config.modelFolder, config.download,
+        config.stopToken);
 
     if (config.prewarm.value_or(false)) {
         Logging::info("Prewarming models...");
@@ -67,7 +68,8 @@ Auris::~Auris()
 }
 
 void Auris::settleModelFolder(const std::optional<std::string>& model, const std::optional<std::filesystem::path>& downloadBase,
-    const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelFolder, bool download)
+    const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelFolder, bool download,
+    std::stop_token stopToken)
 {
     const std::string modelName = model ? *model : recommendedModels().defaultModel;
     if (modelFolder) {
@@ -80,7 +82,7 @@ void Auris::settleModelFolder(const std::optional<std::string>& model, const std
     std::filesystem::path downloaded;
     try {
         downloaded = Auris::download(modelName, downloadBase, useBackgroundDownloadSession_,
-            modelRepo.value_or(defaultModelRepo));
+            modelRepo.value_or(defaultModelRepo), {}, stopToken);
     } catch (const std::exception& error) {
         throw WhisperError::modelsUnavailable(
             std::string("Model not found. Please check the model or repo name and try again.\nError: ") + error.what());

@@ -117,10 +117,12 @@ public:
     // --- Models ---
 
     // Finds the one folder named (or ending in) `variant` in the repository and downloads it; returns
-    // the local folder. When the hub cannot be reached, a folder downloaded before is used.
+    // the local folder. When the hub cannot be reached, a folder downloaded before is used. A stop
+    // request ends the download with NetError::Code::cancelled.
     static std::filesystem::path download(const std::string& variant,
         const std::optional<std::filesystem::path>& downloadBase = std::nullopt, bool useBackgroundSession = false,
-        const std::string& from = defaultModelRepo, const DownloadProgressCallback& progressCallback = {});
+        const std::string& from = defaultModelRepo, const DownloadProgressCallback& progressCallback = {},
+        std::stop_token stopToken = {});
     // The model folder names of a repository whose files match any of the patterns.
     static std::vector<std::string> fetchAvailableModels(const std::string& from, const std::vector<std::string>& matching);
     // Model folder names of the file paths, ordered by model size, then by name.
@@ -179,7 +181,8 @@ public:
 
 private:
     void settleModelFolder(const std::optional<std::string>& model, const std::optional<std::filesystem::path>& downloadBase,
-        const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelFolder, bool download);
+        const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelFolder, bool download,
+        std::stop_token stopToken = {});
     void loadModelsHoldingLoadLock(bool prewarmMode);
     // Loads the models unless they are loaded; concurrent callers share one load.
     void ensureModelsLoaded();

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,8 @@ struct AurisConfig {
     // Download the model folder when no `modelFolder` is given.
     bool download = true;
     bool useBackgroundDownloadSession = false;
+    // A stop request cancels the model download; creation then fails with modelsUnavailable.
+    std::stop_token stopToken;
 
     // Where model loading gets its tokenizer; absent: the engine's tokenizer loading.
     TokenizerLoader tokenizerLoader;

@@ -94,9 +94,11 @@ std::shared_ptr<WhisperMLModel> asModel(const std::shared_ptr<Component>& compon
 } // namespace
 
 std::filesystem::path Auris::download(const std::string& variant, const std::optional<std::filesystem::path>& downloadBase,
-    bool useBackgroundSession, const std::string& from, const DownloadProgressCallback& progressCallback)
+    bool useBackgroundSession, const std::string& from, const DownloadProgressCallback& progressCallback,
+    std::stop_token stopToken)
 {
-    const hub::HubApi hubApi(downloadBase, std::nullopt, hub::HubApi::defaultEndpoint(), useBackgroundSession);
+    hub::HubApi hubApi(downloadBase, std::nullopt, hub::HubApi::defaultEndpoint(), useBackgroundSession);
+    hubApi.stopToken = stopToken;
     const hub::Repo repo(from, hub::RepoType::models);
     const std::string pattern = "*" + variant + "/*";
     const std::string fallbackPattern = "*openai*" + variant + "/*";
@@ -130,7 +132,10 @@ std::filesystem::path Auris::download(const std::string& variant, const std::opt
         Logging::debug("Searching for models matching " + quoted(pattern) + " in " + repoDescription(repo));
         listed = hubApi.getFilenames(repo, pattern);
     } catch (const platform::NetError& error) {
-        // Without the hub, a folder downloaded before still serves.
+        // Without the hub, a folder downloaded before still serves; a cancelled download stays cancelled.
+        if (error.code() == platform::NetError::Code::cancelled) {
+            throw;
+        }
         if (auto folder = downloadedFolder(hubApi.localRepoLocation(repo), {pattern, fallbackPattern})) {
             const auto local = hubApi.localRepoLocation(repo) / *folder;
             Logging::debug("Hub unreachable (" + std::string(error.what()) + "), using the downloaded model at "

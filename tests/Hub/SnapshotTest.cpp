@@ -128,6 +128,33 @@ TEST_F(SnapshotTest, ErrorResponsesAndStallsLeaveNoFile)
     EXPECT_THROW(impatient.snapshot(repo, Names { folderPattern }), platform::NetError);
 }
 
+TEST_F(SnapshotTest, AStopRequestEndsTheRunningTransferAndStartsNoOther)
+{
+    const Repo repo(repoId);
+    hub.stallAfter(path(1), 5000);
+    std::stop_source stop;
+    HubApi cancellable = client();
+    cancellable.stopToken = stop.get_token();
+    // Asked from the transfer's own progress report, once the stalled second file is under way.
+    const auto error = caught<platform::NetError>([&] {
+        cancellable.snapshot(repo, Names { folderPattern }, [&](const Progress& progress) {
+            if (progress.fractionCompleted() > 0.2) {
+                stop.request_stop();
+            }
+        });
+    });
+    EXPECT_EQ(error.code(), platform::NetError::Code::cancelled);
+    EXPECT_EQ(filesBelow(local()), Names { files[0] });
+    EXPECT_EQ(requestsTo(path(2)), 0u);
+
+    // Once stopped, not even the listing is asked for.
+    hub.clearFaults();
+    hub.clearRequests();
+    EXPECT_EQ(caught<platform::NetError>([&] { cancellable.snapshot(repo, Names { folderPattern }); }).code(),
+        platform::NetError::Code::cancelled);
+    EXPECT_TRUE(hub.requests().empty());
+}
+
 TEST_F(SnapshotTest, NothingIsWrittenOutsideTheRepositoryFolder)
 {
     hub.setListing(repoId, { "config.json", "../../escape.json" });
