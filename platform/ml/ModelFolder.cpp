@@ -24,6 +24,19 @@ namespace {
     throw ModelError(file.string() + ": " + what);
 }
 
+json readJson(const fs::path& file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    if (!stream) {
+        fail(file, "file is missing");
+    }
+    try {
+        return json::parse(stream);
+    } catch (const json::exception& error) {
+        fail(file, std::string("is not valid JSON (") + error.what() + ")");
+    }
+}
+
 std::vector<int> parseShape(const json& value, const fs::path& file, const std::string& what)
 {
     if (!value.is_array()) {
@@ -112,6 +125,33 @@ std::vector<FeatureDescription> parseFeatures(const json& root, const char* key,
 
 } // namespace
 
+std::uint64_t ModelFolder::declaredWeightBytes(const fs::path& folder)
+{
+    const fs::path descriptionFile = folder / descriptionFileName;
+    const json root = readJson(descriptionFile);
+    const json tensors = root.is_object() ? root.value("tensors", json::array()) : json();
+    if (!tensors.is_array()) {
+        fail(descriptionFile, "\"tensors\" is not a list");
+    }
+    constexpr auto limit = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t end = 0;
+    for (const auto& entry : tensors) {
+        if (!entry.is_object() || !entry.contains("offset") || !entry["offset"].is_number_unsigned()) {
+            fail(descriptionFile, "a tensor has no offset");
+        }
+        const std::string what = "a tensor";
+        const MultiArrayDataType type = parseDataType(entry.value("dataType", json()), descriptionFile, what);
+        std::uint64_t bytes = elementSize(type);
+        for (int dimension : parseShape(entry.value("shape", json()), descriptionFile, what)) {
+            const auto size = static_cast<std::uint64_t>(dimension);
+            bytes = size != 0 && bytes > limit / size ? limit : bytes * size;
+        }
+        const auto offset = entry["offset"].get<std::uint64_t>();
+        end = std::max(end, bytes > limit - offset ? limit : offset + bytes);
+    }
+    return end;
+}
+
 ModelFolder ModelFolder::open(const fs::path& folder)
 {
     ModelFolder model;
@@ -120,16 +160,7 @@ ModelFolder ModelFolder::open(const fs::path& folder)
         throw ModelError(folder.string() + ": model folder is missing");
     }
     const fs::path descriptionFile = folder / descriptionFileName;
-    std::ifstream stream(descriptionFile, std::ios::binary);
-    if (!stream) {
-        fail(descriptionFile, "file is missing");
-    }
-    json root;
-    try {
-        root = json::parse(stream);
-    } catch (const json::exception& error) {
-        fail(descriptionFile, std::string("is not valid JSON (") + error.what() + ")");
-    }
+    const json root = readJson(descriptionFile);
     if (!root.is_object()) {
         fail(descriptionFile, "is not a JSON object");
     }

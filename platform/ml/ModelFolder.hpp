@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -26,6 +27,9 @@ public:
 
     // Parses and validates the folder; throws ModelError naming the file at fault.
     static ModelFolder open(const std::filesystem::path& folder);
+    // The bytes the weight file must hold for every tensor its description lists, read from the
+    // description alone; throws ModelError when the description cannot be read.
+    static std::uint64_t declaredWeightBytes(const std::filesystem::path& folder);
 
     const std::filesystem::path& path() const { return path_; }
     const std::string& program() const { return program_; }

@@ -1,6 +1,7 @@
 #include "platform/system/NumberText.hpp"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -54,6 +55,42 @@ std::string numberText(double value)
 std::string numberText(float value)
 {
     return format(value, 16777216.0); // 2^24
+}
+
+std::string byteCountText(std::uint64_t bytes)
+{
+    if (bytes == 0) {
+        return "Zero KB";
+    }
+    if (bytes < 1000) {
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    }
+    constexpr std::string_view units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    const auto decimalsOf = [](std::size_t unit) { return unit == 0 ? 0 : unit == 1 ? 1 : 2; };
+    double value = static_cast<double>(bytes) / 1000;
+    std::size_t unit = 0;
+    // Rounding may carry a value up to the next unit (999.96 MB reads as 1 GB).
+    while (unit + 1 < std::size(units)) {
+        const double scale = std::pow(10.0, decimalsOf(unit));
+        if (std::round(value * scale) / scale < 1000) {
+            break;
+        }
+        value /= 1000;
+        ++unit;
+    }
+    const int decimals = decimalsOf(unit);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    std::string text(buffer);
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0') {
+            text.pop_back();
+        }
+        if (text.back() == '.') {
+            text.pop_back();
+        }
+    }
+    return text + " " + std::string(units[unit]);
 }
 
 } // namespace platform

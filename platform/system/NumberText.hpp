@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -9,5 +10,10 @@ namespace platform {
 // small magnitudes ("1e-05", "1e+16"), and "inf", "-inf", "nan".
 std::string numberText(double value);
 std::string numberText(float value);
+
+// A size in bytes as the platform's byte-count formatter shows file sizes: decimal units, "Zero KB",
+// "1 byte", "999 bytes", "40 KB", "165.1 MB", "1.5 GB" (kilobytes whole, megabytes with one decimal,
+// larger units with two, trailing zeros dropped).
+std::string byteCountText(std::uint64_t bytes);
 
 } // namespace platform

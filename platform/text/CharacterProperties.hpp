@@ -12,6 +12,8 @@ bool isPunctuation(char32_t scalar);
 bool isNonspacingMark(char32_t scalar);
 // The Unicode Alphabetic property (letters, letter numbers, many marks).
 bool isAlphabetic(char32_t scalar);
+// A letter, mark or number in the Unicode general categories (L*, M*, N*): what a word is made of.
+bool isAlphanumeric(char32_t scalar);
 // Has a Unicode numeric type (decimal, digit or numeric): digits, fractions, numerals.
 bool isNumeric(char32_t scalar);
 

@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace ml;
 using testsupport::TemporaryDirectory;
 using ::testing::HasSubstr;
@@ -106,7 +108,10 @@ TEST(Model, CorruptFoldersAreRejectedWithTheirFileNamed)
 
     EXPECT_THAT(loadError(dir / "Nothing.mlmodelc"), HasSubstr("model folder is missing"));
 
+    // What the weights must hold is known from the description alone, whatever the file holds.
+    EXPECT_EQ(ModelFolder::declaredWeightBytes(folder), 16u);
     std::filesystem::remove(weights);
+    EXPECT_EQ(ModelFolder::declaredWeightBytes(folder), 16u);
     EXPECT_THAT(loadError(folder), HasSubstr("weights/weight.bin: file is missing"));
 
     testsupport::writeFile(weights, blob.substr(0, 8));
@@ -129,6 +134,9 @@ TEST(Model, CorruptFoldersAreRejectedWithTheirFileNamed)
     EXPECT_THAT(edited("\"program\": \"scale\"", "\"program\": 3"), HasSubstr("no \"program\" text"));
     EXPECT_THAT(edited("\"offset\": 0", "\"offset\": 2"), HasSubstr("not aligned"));
     EXPECT_THAT(edited("\"offset\": 0", "\"offset\": 18446744073709551552"), HasSubstr("past the end"));
+    EXPECT_EQ(ModelFolder::declaredWeightBytes(folder), 18446744073709551552u + 16);
+    EXPECT_THAT(edited("\"offset\": 0", "\"offset\": 18446744073709551612"), HasSubstr("past the end"));
+    EXPECT_EQ(ModelFolder::declaredWeightBytes(folder), std::numeric_limits<std::uint64_t>::max());
     EXPECT_THAT(edited("\"offset\": 0", "\"offset\": -4"), HasSubstr("has no offset"));
     EXPECT_THAT(edited("\"name\": \"bias\"", "\"name\": \"other\""), HasSubstr("tensor \"bias\" is missing"));
     EXPECT_THAT(edited("\"factor\": 2.0", "\"factor\": \"two\""), HasSubstr("parameter \"factor\""));
@@ -138,4 +146,5 @@ TEST(Model, CorruptFoldersAreRejectedWithTheirFileNamed)
 
     std::filesystem::remove(description);
     EXPECT_THAT(loadError(folder), HasSubstr("model.json: file is missing"));
+    EXPECT_THROW(ModelFolder::declaredWeightBytes(folder), ModelError);
 }

@@ -70,6 +70,12 @@ TEST(UnicodeText, NormalizationCaseAndProperties)
     EXPECT_TRUE(isPunctuation(U'\u00BF'));
     EXPECT_FALSE(isPunctuation(U'$'));
     EXPECT_TRUE(isNonspacingMark(U'\u0301'));
+    for (char32_t wordPart : {U'a', U'\u017E', U'\u0416', U'\u4F1A', U'\u0301', U'7', U'\u00BD'}) {
+        EXPECT_TRUE(isAlphanumeric(wordPart)) << static_cast<unsigned>(wordPart);
+    }
+    for (char32_t separator : {U' ', U'-', U'\'', U'_', U'\n', U'$', U'\U0001F600'}) {
+        EXPECT_FALSE(isAlphanumeric(separator)) << static_cast<unsigned>(separator);
+    }
 }
 
 TEST(UnicodeText, TrimmingBlanksKeepsLineBreaksAndStopsAtBrokenBytes)

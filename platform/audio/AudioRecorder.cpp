@@ -1,0 +1,204 @@
+#include "platform/audio/AudioRecorder.hpp"
+
+#include "platform/audio/AudioCaptureError.hpp"
+#include "platform/audio/AudioConverter.hpp"
+#include "platform/audio/AudioFileError.hpp"
+#include "platform/audio/AudioFileWriter.hpp"
+
+#include <cmath>
+#include <mutex>
+#include <optional>
+
+namespace platform {
+
+// What the capture callbacks share with the recorder; it outlives both.
+struct AudioRecorder::State {
+    std::mutex mutex;
+    Delegate delegate;
+    AudioFormat fileFormat;
+    std::optional<AudioFileWriter> writer;
+    std::optional<AudioConverter> converter;
+    bool recording = false;
+    bool encodeFailed = false;
+    bool finishReported = false;
+    std::int64_t framesWritten = 0;
+
+    void reportEncodeError(std::unique_lock<std::mutex>& lock, const std::string& message)
+    {
+        encodeFailed = true;
+        const auto callback = delegate.encodeErrorDidOccur;
+        lock.unlock();
+        if (callback) {
+            callback(message);
+        }
+    }
+
+    void reportFinish(std::unique_lock<std::mutex>& lock, bool successfully)
+    {
+        if (finishReported) {
+            return;
+        }
+        finishReported = true;
+        const auto callback = delegate.didFinishRecording;
+        lock.unlock();
+        if (callback) {
+            callback(successfully);
+        }
+    }
+
+    void write(const PCMBuffer& buffer)
+    {
+        writer->write(buffer);
+        framesWritten += buffer.frameLength();
+    }
+
+    // Converted frames of `input` go to the file; the converter is made for the first block of a
+    // format other than the file's.
+    void encode(const PCMBuffer& input)
+    {
+        if (input.format() == fileFormat) {
+            write(input);
+            return;
+        }
+        if (!converter || converter->inputFormat() != input.format()) {
+            converter = AudioConverter::make(input.format(), fileFormat);
+            if (!converter) {
+                throw AudioFileError("Cannot convert captured audio to the file's format");
+            }
+        }
+        const double ratio = fileFormat.sampleRate / input.format().sampleRate;
+        const auto capacity = static_cast<std::uint32_t>(std::ceil(input.frameLength() * ratio)) + 256;
+        auto output = PCMBuffer::make(fileFormat, capacity);
+        if (!output) {
+            throw AudioFileError("Out of memory while recording");
+        }
+        converter->convert(input, *output);
+        write(*output);
+    }
+
+    void onBlock(const AudioCaptureBlock& block)
+    {
+        std::unique_lock lock(mutex);
+        if (!writer || encodeFailed) {
+            return;
+        }
+        try {
+            const auto format = AudioFormat::standard(block.format.sampleRate, static_cast<int>(block.format.channelCount));
+            if (!format) {
+                throw AudioFileError("The capture delivered an unsupported format");
+            }
+            const auto frames = static_cast<std::uint32_t>(block.frameCount());
+            auto input = PCMBuffer::make(*format, frames);
+            if (!input) {
+                throw AudioFileError("Out of memory while recording");
+            }
+            for (int c = 0; c < format->channelCount; ++c) {
+                float* plane = input->channelData(c);
+                for (std::uint32_t i = 0; i < frames; ++i) {
+                    plane[i] = block.samples[static_cast<std::size_t>(i) * format->channelCount + c];
+                }
+            }
+            input->setFrameLength(frames);
+            encode(*input);
+        } catch (const AudioFileError& error) {
+            reportEncodeError(lock, error.what());
+        }
+    }
+
+    void onFailure()
+    {
+        std::unique_lock lock(mutex);
+        reportFinish(lock, false);
+    }
+};
+
+AudioRecorder::AudioRecorder(std::filesystem::path url, AudioFileSettings settings,
+    std::shared_ptr<AudioCaptureSource> source, Delegate delegate)
+    : url_(std::move(url))
+    , settings_(settings)
+    , source_(std::move(source))
+    , state_(std::make_shared<State>())
+{
+    state_->delegate = std::move(delegate);
+}
+
+AudioRecorder::~AudioRecorder()
+{
+    stop();
+}
+
+void AudioRecorder::record()
+{
+    const auto format = AudioFormat::standard(settings_.sampleRate, settings_.channelCount);
+    if (!format) {
+        throw AudioFileError("Unsupported recording settings");
+    }
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->fileFormat = *format;
+        state_->writer.emplace(url_, settings_);
+        state_->recording = true;
+    }
+    AudioCaptureRequest request;
+    request.sampleRate = static_cast<std::uint32_t>(settings_.sampleRate);
+    request.channelCount = static_cast<std::uint32_t>(settings_.channelCount);
+    request.framesPerBlock = static_cast<std::size_t>(std::lround(settings_.sampleRate * blockSeconds));
+    try {
+        const std::shared_ptr<State> state = state_;
+        source_->start(request, [state](const AudioCaptureBlock& block) { state->onBlock(block); },
+            [state](const std::string&) { state->onFailure(); });
+    } catch (...) {
+        std::lock_guard lock(state_->mutex);
+        state_->recording = false;
+        state_->writer.reset();
+        std::error_code ignored;
+        std::filesystem::remove(url_, ignored);
+        throw;
+    }
+}
+
+void AudioRecorder::stop()
+{
+    {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->recording) {
+            return;
+        }
+        state_->recording = false;
+    }
+    source_->stop();
+    std::unique_lock lock(state_->mutex);
+    try {
+        if (state_->converter && !state_->encodeFailed) {
+            auto tail = PCMBuffer::make(state_->fileFormat, 4096);
+            if (tail && state_->converter->flush(*tail) > 0) {
+                state_->write(*tail);
+            }
+        }
+        state_->writer->close();
+        state_->writer.reset();
+    } catch (const AudioFileError& error) {
+        state_->writer.reset();
+        if (!state_->encodeFailed) {
+            state_->reportEncodeError(lock, error.what());
+        }
+        return;
+    }
+    if (!state_->encodeFailed) {
+        state_->reportFinish(lock, true);
+    }
+}
+
+bool AudioRecorder::isRecording() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->recording;
+}
+
+std::int64_t AudioRecorder::framesWritten() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->framesWritten;
+}
+
+} // namespace platform

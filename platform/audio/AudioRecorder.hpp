@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/audio/AudioCaptureSource.hpp"
+#include "platform/audio/AudioFileSettings.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Records live audio into a new file: captures from a source and encodes each block as it arrives,
+// on the source's capture thread, converting to the file's rate and channel count when the source
+// delivers another format. The file is complete once `stop` returns.
+//
+// The delegate hears, on the capture thread or the thread that stops: a stream that broke
+// (`didFinishRecording(false)`, once), an encoder failure (`encodeErrorDidOccur` with the reason,
+// once; later audio is dropped), and a clean stop (`didFinishRecording(true)`).
+class AudioRecorder {
+public:
+    struct Delegate {
+        std::function<void(bool successfully)> didFinishRecording;
+        std::function<void(const std::string& message)> encodeErrorDidOccur;
+    };
+
+    // Capture blocks of 20 ms: a stop loses at most that much of the last word.
+    static constexpr double blockSeconds = 0.02;
+
+    AudioRecorder(std::filesystem::path url, AudioFileSettings settings, std::shared_ptr<AudioCaptureSource> source,
+        Delegate delegate = {});
+    // Stops and finishes the file.
+    ~AudioRecorder();
+    AudioRecorder(const AudioRecorder&) = delete;
+    AudioRecorder& operator=(const AudioRecorder&) = delete;
+
+    // Creates the file and starts capture from the default input. Throws AudioFileError when the
+    // file cannot be created and AudioCaptureError when capture cannot begin (the file is removed
+    // again). May wait for the sound server: call it off the UI thread.
+    void record();
+    // Ends capture, encodes what is pending and finishes the file; later calls do nothing. Waits for
+    // a running capture callback: call it off the UI thread and never from the delegate.
+    void stop();
+
+    bool isRecording() const;
+    // Frames in the file so far, at the file's rate.
+    std::int64_t framesWritten() const;
+    const std::filesystem::path& url() const { return url_; }
+    const AudioFileSettings& settings() const { return settings_; }
+
+private:
+    struct State;
+
+    std::filesystem::path url_;
+    AudioFileSettings settings_;
+    std::shared_ptr<AudioCaptureSource> source_;
+    std::shared_ptr<State> state_;
+};
+
+} // namespace platform
