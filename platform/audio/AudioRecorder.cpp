@@ -5,9 +5,12 @@
 #include "platform/audio/AudioFileError.hpp"
 #include "platform/audio/AudioFileWriter.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace platform {
 
@@ -19,6 +22,9 @@ struct AudioRecorder::State {
     std::optional<AudioFileWriter> writer;
     std::optional<AudioConverter> converter;
     bool recording = false;
+    bool keepsAudio = false;
+    // Planes of the kept audio, one per channel of the file.
+    std::vector<std::vector<float>> kept;
     bool encodeFailed = false;
     bool finishReported = false;
     std::int64_t framesWritten = 0;
@@ -50,6 +56,13 @@ struct AudioRecorder::State {
     {
         writer->write(buffer);
         framesWritten += buffer.frameLength();
+        if (keepsAudio) {
+            kept.resize(static_cast<std::size_t>(fileFormat.channelCount));
+            for (int c = 0; c < fileFormat.channelCount; ++c) {
+                const auto samples = buffer.channel(c);
+                kept[static_cast<std::size_t>(c)].insert(kept[static_cast<std::size_t>(c)].end(), samples.begin(), samples.end());
+            }
+        }
     }
 
     // Converted frames of `input` go to the file; the converter is made for the first block of a
@@ -187,6 +200,35 @@ void AudioRecorder::stop()
     if (!state_->encodeFailed) {
         state_->reportFinish(lock, true);
     }
+}
+
+void AudioRecorder::setKeepsRecordedAudio(bool keeps)
+{
+    std::lock_guard lock(state_->mutex);
+    state_->keepsAudio = keeps;
+}
+
+std::optional<PCMBuffer> AudioRecorder::takeRecordedAudio()
+{
+    std::lock_guard lock(state_->mutex);
+    if (!state_->keepsAudio || state_->recording) {
+        return std::nullopt;
+    }
+    const auto planes = std::exchange(state_->kept, {});
+    const std::size_t frames = planes.empty() ? 0 : planes.front().size();
+    if (frames > std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    auto buffer = PCMBuffer::make(state_->fileFormat, static_cast<std::uint32_t>(frames));
+    if (!buffer) {
+        return std::nullopt;
+    }
+    for (std::size_t c = 0; c < planes.size(); ++c) {
+        std::copy(planes[c].begin(), planes[c].end(), buffer->channelData(static_cast<int>(c)));
+    }
+    buffer->setFrameLength(static_cast<std::uint32_t>(frames));
+    state_->keepsAudio = false;
+    return buffer;
 }
 
 bool AudioRecorder::isRecording() const

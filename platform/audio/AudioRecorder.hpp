@@ -2,11 +2,13 @@
 
 #include "platform/audio/AudioCaptureSource.hpp"
 #include "platform/audio/AudioFileSettings.hpp"
+#include "platform/audio/PCMBuffer.hpp"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -42,6 +44,12 @@ public:
     // Ends capture, encodes what is pending and finishes the file; later calls do nothing. Waits for
     // a running capture callback: call it off the UI thread and never from the delegate.
     void stop();
+
+    // Keeps a copy of what goes into the file, in the file's format, for `takeRecordedAudio`. Set
+    // before `record`.
+    void setKeepsRecordedAudio(bool keeps);
+    // After `stop`: the audio of the whole recording, once; absent when it was not kept.
+    std::optional<PCMBuffer> takeRecordedAudio();
 
     bool isRecording() const;
     // Frames in the file so far, at the file's rate.

@@ -19,16 +19,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-// The smallest model that still has the real vocabulary: its widths make it a "base" model.
-ml::WhisperShape smallestShape()
-{
-    ml::WhisperShape shape;
-    shape.width = 64;
-    shape.audioLayers = shape.textLayers = 1;
-    shape.audioHeads = shape.textHeads = 2;
-    return shape;
-}
-
 std::size_t indexOf(const Lines& lines, const std::string& line)
 {
     return static_cast<std::size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
@@ -50,7 +40,7 @@ protected:
         if (!speech) {
             GTEST_SKIP() << "espeak-ng is not available to generate speech";
         }
-        ml::WhisperModelSet::write(hub.repositoryFolder(Auris::defaultModelRepo) / modelName, smallestShape(),
+        ml::WhisperModelSet::write(hub.repositoryFolder(Auris::defaultModelRepo) / modelName, ml::WhisperShape::smallest(),
             ml::MultiArrayDataType::float16, ml::randomWhisperWeights(7));
         fixtures::writeWhisperTokenizerFolder(hub.repositoryFolder("openai/whisper-base"));
     }

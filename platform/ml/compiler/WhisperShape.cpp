@@ -4,6 +4,15 @@
 
 namespace ml {
 
+WhisperShape WhisperShape::smallest()
+{
+    WhisperShape shape;
+    shape.width = 64;
+    shape.audioLayers = shape.textLayers = 1;
+    shape.audioHeads = shape.textHeads = 2;
+    return shape;
+}
+
 WhisperShape WhisperShape::preset(const std::string& name)
 {
     WhisperShape shape;

@@ -77,6 +77,7 @@ TEST(AudioRecorder, EncodesCapturedAudioInTheFileFormatAndFinishesTheFileOnStop)
     Reports reports;
     const auto url = folder / "memo.m4a";
     AudioRecorder recorder(url, voiceMemo, std::make_shared<NativeFormatCapture>(fake), reports.delegate());
+    recorder.setKeepsRecordedAudio(true);
     recorder.record();
     EXPECT_TRUE(recorder.isRecording());
     EXPECT_TRUE(std::filesystem::exists(url));
@@ -87,6 +88,13 @@ TEST(AudioRecorder, EncodesCapturedAudioInTheFileFormatAndFinishesTheFileOnStop)
     recorder.stop();
     EXPECT_FALSE(recorder.isRecording());
     EXPECT_NEAR(static_cast<double>(recorder.framesWritten()), 16000, 200);
+    // What went into the file is there in memory as well, once.
+    auto kept = recorder.takeRecordedAudio();
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->format(), (AudioFormat {16000, 1}));
+    EXPECT_EQ(static_cast<std::int64_t>(kept->frameLength()), recorder.framesWritten());
+    EXPECT_EQ(testsupport::strongestFrequency(testsupport::channelSamples(*kept), 16000, {220, 440, 880}), 440);
+    EXPECT_FALSE(recorder.takeRecordedAudio());
 
     AudioFile file(url);
     EXPECT_EQ(file.processingFormat(), (AudioFormat {16000, 1}));

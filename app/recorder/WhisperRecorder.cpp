@@ -1,0 +1,221 @@
+#include "app/recorder/WhisperRecorder.hpp"
+
+#include "app/recorder/AurisTranscriber.hpp"
+#include "app/recorder/RecorderText.hpp"
+
+#include "Auris/Text/Constants.hpp"
+#include "platform/audio/AudioRecorder.hpp"
+#include "platform/audio/PulseAudioCapture.hpp"
+#include "platform/system/SystemLog.hpp"
+#include "platform/text/CharacterProperties.hpp"
+#include "platform/text/TextTransforms.hpp"
+#include "platform/text/UnicodeText.hpp"
+
+#include <cmath>
+
+namespace parlino {
+
+namespace {
+
+constexpr const char* debugPrefix = "🐛 WHISPER DEBUG: ";
+
+} // namespace
+
+const platform::AudioFileSettings WhisperRecorder::recordingSettings {
+    platform::AudioFileSettings::FormatID::mpeg4AAC, 16000, 1, 32000};
+
+WhisperRecorder::Dependencies WhisperRecorder::Dependencies::standard()
+{
+    Dependencies dependencies;
+    dependencies.captureSource = std::make_shared<platform::PulseAudioCapture>();
+    dependencies.makeTranscriber = &AurisTranscriber::create;
+    dependencies.clock = std::make_shared<SystemRecorderClock>();
+    dependencies.folders = RecorderFolders::standard();
+    dependencies.log = standardOutputLog();
+    dependencies.systemLog = [](const std::string& line) {
+        platform::SystemLog::write("com.parlino.app", "WhisperRecorder", platform::SystemLog::Type::defaultType, line);
+    };
+    return dependencies;
+}
+
+WhisperRecorder& WhisperRecorder::shared()
+{
+    // Lives as long as the process, like the settings store it is bound to.
+    static WhisperRecorder* const recorder = new WhisperRecorder(platform::UserDefaults::standard(), Dependencies::standard());
+    return *recorder;
+}
+
+WhisperRecorder::WhisperRecorder(platform::UserDefaults& defaults, Dependencies dependencies, QObject* parent)
+    : RecorderService(defaults, parent)
+    , dependencies_(std::move(dependencies))
+    , modelStore_(dependencies_.folders.modelStore, dependencies_.log)
+    , poster_(std::make_shared<MainThreadPoster>(this))
+{
+    // Capture control runs in order: a stop never overtakes the start before it.
+    captureQueue_.setMaxThreadCount(1);
+    captureQueue_.setExpiryTimeout(-1);
+    workers_.setMaxThreadCount(std::max(4, QThread::idealThreadCount()));
+
+    const QString model = whisperModel();
+    defaults.setString(QStringLiteral("WHISPER_INIT_TIME"), dependencies_.clock->now().toString());
+    defaults.setString(QStringLiteral("WHISPER_INIT_MODEL"), model);
+    systemLog(std::string(debugPrefix) + "✅ WhisperRecorder initialized");
+    systemLog(std::string(debugPrefix) + "🔍 Selected model: " + model.toStdString());
+    print("✅ WhisperRecorder initialized");
+    print("🔍 Selected model: " + model.toStdString());
+
+    post([this] {
+        systemLog(std::string(debugPrefix) + "🚀 Starting model check task...");
+        print("🚀 Starting model check...");
+        loadOrDownloadDefaultModel();
+    });
+}
+
+WhisperRecorder::~WhisperRecorder()
+{
+    poster_->close();
+    shutdown_.request_stop();
+    if (runningInit_) {
+        runningInit_->stop.request_stop();
+    }
+    if (session_ && session_->recorder) {
+        auto recorder = session_->recorder;
+        captureQueue_.start([recorder] { recorder->stop(); });
+    }
+    captureQueue_.waitForDone();
+    workers_.waitForDone();
+    std::error_code ignored;
+    for (const auto& run : stops_) {
+        for (const auto& scratch : {run->transcribed, run->preprocessed}) {
+            if (!scratch.empty() && scratch != run->recorded) {
+                std::filesystem::remove(scratch, ignored);
+            }
+        }
+        run->flushTimer.reset();
+    }
+}
+
+void WhisperRecorder::post(std::function<void()> work) const
+{
+    poster_->post(std::move(work));
+}
+
+void WhisperRecorder::print(const std::string& line) const
+{
+    if (dependencies_.log) {
+        dependencies_.log(line);
+    }
+}
+
+ConsoleLog WhisperRecorder::consoleLog() const
+{
+    return dependencies_.log ? dependencies_.log : ConsoleLog([](const std::string&) {});
+}
+
+void WhisperRecorder::systemLog(const std::string& line) const
+{
+    if (dependencies_.systemLog) {
+        dependencies_.systemLog(line);
+    }
+}
+
+std::optional<std::filesystem::path> WhisperRecorder::audioFileURL() const
+{
+    if (!session_) {
+        return std::nullopt;
+    }
+    return session_->url;
+}
+
+bool WhisperRecorder::isHallucination(const QString& text)
+{
+    std::string cleaned = trimmedText(platform::lowercased(text.toStdString()));
+    std::erase(cleaned, '.');
+    std::erase(cleaned, '!');
+    if (cleaned.empty()) {
+        return false;
+    }
+    bool foundPhrase = false;
+    for (const std::string_view phrase : knownHallucinations) {
+        for (std::size_t at = cleaned.find(phrase); at != std::string::npos; at = cleaned.find(phrase, at)) {
+            cleaned.replace(at, phrase.size(), " ");
+            foundPhrase = true;
+        }
+    }
+    if (!foundPhrase) {
+        return false;
+    }
+    // What is left between the phrases may only be spacing and punctuation.
+    std::size_t offset = 0;
+    while (offset < cleaned.size()) {
+        const char32_t scalar = platform::nextScalar(cleaned, offset);
+        if (!platform::isWhitespace(scalar) && !platform::isPunctuation(scalar)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> WhisperRecorder::transcriptionLanguage(const QString& stored)
+{
+    const auto& codes = auris::Constants::languageCodes();
+    const std::string code = stored.toStdString();
+    if (codes.contains(code)) {
+        return code;
+    }
+    const std::string prefix = stored.left(2).toStdString();
+    if (codes.contains(prefix)) {
+        return prefix;
+    }
+    return std::nullopt;
+}
+
+auris::DecodingOptions WhisperRecorder::decodingOptions(const std::optional<std::string>& language)
+{
+    auris::DecodingOptions::Arguments arguments;
+    arguments.verbose = false;
+    arguments.task = auris::DecodingTask::transcribe;
+    arguments.language = language;
+    arguments.temperature = 0.0f;
+    arguments.temperatureIncrementOnFallback = 0.2f;
+    arguments.temperatureFallbackCount = 5;
+    arguments.sampleLength = 224;
+    arguments.topK = 5;
+    arguments.usePrefillPrompt = true;
+    arguments.usePrefillCache = true;
+    // Without a language the engine finds out which one is spoken.
+    arguments.detectLanguage = language ? std::nullopt : std::optional<bool>(true);
+    arguments.skipSpecialTokens = true;
+    arguments.withoutTimestamps = false;
+    arguments.wordTimestamps = false;
+    arguments.suppressBlank = false;
+    arguments.compressionRatioThreshold = 2.4f;
+    arguments.logProbThreshold = -1.0f;
+    arguments.firstTokenLogProbThreshold = -1.5f;
+    arguments.noSpeechThreshold = 0.6f;
+    arguments.concurrentWorkerCount = 0;
+    arguments.chunkingStrategy = auris::ChunkingStrategy::vad;
+    return auris::DecodingOptions(arguments);
+}
+
+WhisperRecorder::ProgressReport WhisperRecorder::progressReport(int windowId, double audioSeconds, double elapsedSeconds)
+{
+    const double raw = audioSeconds > 0 ? (windowId + 1) * progressWindowSeconds / audioSeconds : elapsedSeconds / 10;
+    ProgressReport report;
+    report.progress = std::min(progressCap, raw);
+    if (report.progress > initialTranscriptionProgress && elapsedSeconds > 0.5) {
+        const double remaining = elapsedSeconds / report.progress - elapsedSeconds;
+        report.eta = remaining >= 1 ? QStringLiteral("~%1s left").arg(static_cast<long long>(remaining))
+                                    : QStringLiteral("almost done");
+    } else {
+        report.eta = QStringLiteral("processing...");
+    }
+    return report;
+}
+
+bool WhisperRecorder::shouldPreprocessAudio() const
+{
+    return audioPreprocessingEnabled() && (noiseSuppression() || volumeNormalization() || resample16kHz());
+}
+
+} // namespace parlino

@@ -1,0 +1,258 @@
+#pragma once
+
+#include "app/recorder/ConsoleLog.hpp"
+#include "app/recorder/MainThreadPoster.hpp"
+#include "app/recorder/ModelStore.hpp"
+#include "app/recorder/RecorderClock.hpp"
+#include "app/recorder/RecorderFolders.hpp"
+#include "app/recorder/RecorderService.hpp"
+#include "app/recorder/SpeechTranscriber.hpp"
+
+#include "Auris/Core/DecodingOptions.hpp"
+#include "platform/audio/AudioCaptureSource.hpp"
+#include "platform/audio/AudioFileSettings.hpp"
+#include "platform/audio/PCMBuffer.hpp"
+
+#include <QDateTime>
+#include <QThreadPool>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+class AudioRecorder;
+}
+
+namespace parlino {
+
+// The application's one recorder: records the microphone into an AAC file, cleans the audio,
+// transcribes it with the speech engine (retrying empty and hallucinated results), names and
+// renames the file, and manages the speech model (start-up check, download, switch, repair, cancel).
+//
+// Lives on the Qt main thread; every published property changes there. Capture control, engine
+// creation, preprocessing and transcription run on worker threads and report back through queued
+// calls, so the main thread never waits for the sound server, the network or the engine. A result
+// for a recorder that is gone is dropped.
+//
+// Seams for tests: the capture source, the engine factory, the clock with its timers, the folders
+// and the console.
+class WhisperRecorder final : public RecorderService {
+    Q_OBJECT
+
+public:
+    struct Dependencies {
+        std::shared_ptr<platform::AudioCaptureSource> captureSource;
+        TranscriberFactory makeTranscriber;
+        std::shared_ptr<RecorderClock> clock;
+        RecorderFolders folders;
+        // The console lines; empty: none.
+        ConsoleLog log;
+        // The lines the design sends to the system log ("🐛 WHISPER DEBUG: ..."); empty: none.
+        ConsoleLog systemLog;
+
+        // The user's sound server, the Auris engine, the system clock, the XDG folders, standard
+        // output and the system log.
+        static Dependencies standard();
+    };
+
+    // Whole transcripts made of these (lower case, "." and "!" removed) are what the model says
+    // over silence.
+    static constexpr std::array<std::string_view, 11> knownHallucinations {"thank you for watching",
+        "thanks for watching", "ďakujem za pozornosť", "ďakujem za sledovanie", "subscribe to my channel",
+        "like and subscribe", "don't forget to subscribe", "see you next time", "see you in the next video",
+        "catch you later", "stay tuned"};
+
+    static constexpr int transcriptionAttempts = 3;
+    // A file this small right after a stop may still be flushing; it gets one short wait.
+    static constexpr std::uint64_t flushThresholdBytes = 999;
+    static constexpr std::chrono::milliseconds flushWait {500};
+    static constexpr std::chrono::milliseconds durationTimerInterval {100};
+    static constexpr std::chrono::milliseconds simulatedProgressStep {2000};
+    static constexpr double simulatedDownloadSeconds = 480;
+    static constexpr double initialTranscriptionProgress = 0.05;
+    static constexpr double progressCap = 0.95;
+    static constexpr double progressWindowSeconds = 30;
+    // AAC in ".m4a", 16 kHz, one channel, 32 kbit/s.
+    static const platform::AudioFileSettings recordingSettings;
+
+    // The process-wide recorder, made on first use with the user's settings and the real devices.
+    // Main thread only.
+    static WhisperRecorder& shared();
+
+    // Starts the model check once control is back in the event loop.
+    WhisperRecorder(platform::UserDefaults& defaults, Dependencies dependencies, QObject* parent = nullptr);
+    // Stops capture and engine downloads and waits for the workers.
+    ~WhisperRecorder() override;
+
+    void startRecording(StartCompletion completion) override;
+    void stopRecording(StopCompletion completion) override;
+    void transcribeExistingFile(const std::filesystem::path& audioURL, TranscribeCompletion completion) override;
+    void switchModel(const QString& modelId, Completion completion = {}) override;
+    void deleteAndRedownloadModel(Completion completion = {}) override;
+    void cancelModelDownload() override;
+
+    // True when the whole text, lower-cased, trimmed and without "." and "!", is made of known
+    // hallucination phrases with at most punctuation and spaces between them.
+    static bool isHallucination(const QString& text);
+    // The stored language as the engine takes it: the code itself when the engine knows it, else
+    // its first two characters when those are a code; none (detect the language) otherwise.
+    static std::optional<std::string> transcriptionLanguage(const QString& stored);
+    // The options of every transcription; without a language the engine detects it.
+    static auris::DecodingOptions decodingOptions(const std::optional<std::string>& language);
+
+    struct ProgressReport {
+        double progress = 0;
+        QString eta;
+    };
+    // What a decoding step in window `windowId` shows, for audio of `audioSeconds` (0: unknown)
+    // after `elapsedSeconds` of transcription.
+    static ProgressReport progressReport(int windowId, double audioSeconds, double elapsedSeconds);
+
+    // Preprocessing is on and at least one of its steps is.
+    bool shouldPreprocessAudio() const;
+
+    const ModelStore& modelStore() const { return modelStore_; }
+    const RecorderFolders& folders() const { return dependencies_.folders; }
+    // The file the running recording goes to.
+    std::optional<std::filesystem::path> audioFileURL() const;
+
+private:
+    // One recording from its start to the stop that takes it.
+    struct RecordingSession {
+        std::filesystem::path url;
+        std::shared_ptr<platform::AudioRecorder> recorder;
+        QDateTime startTime;
+    };
+    // One stop, from the end of capture to its result. Everything in it belongs to this stop alone,
+    // so a recording started meanwhile cannot be renamed or transcribed by it.
+    struct StopRun {
+        std::shared_ptr<RecordingSession> session;
+        StopCompletion completion;
+        std::filesystem::path recorded;
+        std::filesystem::path transcribed;
+        // What the microphone gave, kept for preprocessing so that the file need not be decoded.
+        std::shared_ptr<platform::PCMBuffer> recordedAudio;
+        // Written by the preprocessing worker, read once it has reported.
+        std::filesystem::path preprocessed;
+        // When the stop was asked for, and how long the flush wait added to it.
+        QDateTime stopTime;
+        std::chrono::milliseconds waited {0};
+        double duration = 0;
+        double audioSeconds = 0;
+        QString transcript;
+        std::unique_ptr<RecorderTimer> flushTimer;
+        std::chrono::steady_clock::time_point preprocessingStart;
+    };
+
+    struct InitRun {
+        std::uint64_t generation = 0;
+        std::string model;
+        std::stop_source stop;
+        std::vector<Completion> waiters;
+    };
+    struct PendingInit {
+        std::uint64_t generation = 0;
+        std::string model;
+        std::vector<Completion> waiters;
+    };
+    struct AttemptOutcome {
+        QString text;
+        std::optional<RecordingError::Case> error;
+        bool transcribed = false;
+    };
+    struct TranscriptionInput {
+        std::filesystem::path file;
+        std::shared_ptr<SpeechTranscriber> engine;
+        std::optional<std::string> language;
+        // Seconds of audio; negative: read them from the file.
+        double audioSeconds = -1;
+        std::uint64_t job = 0;
+    };
+
+    template <typename Work, typename Done>
+    void runInBackground(QThreadPool& pool, Work work, Done done);
+    void post(std::function<void()> work) const;
+    void print(const std::string& line) const;
+    // The console for worker threads; never empty.
+    ConsoleLog consoleLog() const;
+    void systemLog(const std::string& line) const;
+
+    // Model management.
+    void loadOrDownloadDefaultModel();
+    void initializeAuris(Completion completion);
+    void launchInitialization(std::uint64_t generation, const std::string& model, std::vector<Completion> waiters);
+    void finishInitialization(std::uint64_t generation, std::shared_ptr<SpeechTranscriber> engine, std::exception_ptr error);
+    void failInitialization();
+    void startSimulatedProgress(bool cached);
+    void simulatedProgressTick();
+    void stopSimulatedProgress();
+    void supersedeRunningInitialization();
+
+    // Capture.
+    void startAudioRecording(StartCompletion completion);
+    void finishStart(const std::shared_ptr<RecordingSession>& session, bool permitted, std::exception_ptr error,
+        const StartCompletion& completion);
+    void startDurationTimer();
+    void stopLiveTranscriptionTimer();
+    void reportRecordingFailure();
+
+    // The road after a stop.
+    void stopCapturedSession(const std::shared_ptr<RecordingSession>& session, StopCompletion completion);
+    void continueAfterFlush(const std::shared_ptr<StopRun>& run);
+    void preprocess(const std::shared_ptr<StopRun>& run);
+    void attempt(const std::shared_ptr<StopRun>& run, int number);
+    void judgeAttempt(const std::shared_ptr<StopRun>& run, int number, const AttemptOutcome& outcome);
+    void finishTranscribing(const std::shared_ptr<StopRun>& run);
+    void nameAndFinish(const std::shared_ptr<StopRun>& run);
+    void completeWithoutRecording(StopCompletion completion);
+    std::optional<std::filesystem::path> renamed(const std::filesystem::path& file, const QString& name);
+
+    // Transcription of one file, on a worker thread.
+    TranscriptionInput transcriptionInput(const std::filesystem::path& file, double audioSeconds);
+    static AttemptOutcome transcribeWithAuris(const TranscriptionInput& input, const ConsoleLog& log,
+        const std::shared_ptr<MainThreadPoster>& poster, WhisperRecorder* recorder, std::stop_token stop);
+    void applyAttempt(const AttemptOutcome& outcome);
+    void applyProgress(std::uint64_t job, const ProgressReport& report);
+
+    Dependencies dependencies_;
+    ModelStore modelStore_;
+    std::shared_ptr<MainThreadPoster> poster_;
+    std::stop_source shutdown_;
+
+    std::shared_ptr<SpeechTranscriber> auris_;
+    std::optional<InitRun> runningInit_;
+    std::optional<PendingInit> pendingInit_;
+    std::uint64_t initGeneration_ = 0;
+    std::unique_ptr<RecorderTimer> simulatedProgress_;
+    double simulatedSeconds_ = 0;
+
+    std::shared_ptr<RecordingSession> session_;
+    int startsInFlight_ = 0;
+    std::vector<StopCompletion> stopsWhileStarting_;
+    std::unique_ptr<RecorderTimer> durationTimer_;
+    std::set<std::shared_ptr<StopRun>> stops_;
+    std::uint64_t nextJob_ = 0;
+    std::set<std::uint64_t> openJobs_;
+
+    // Declared last: destroyed first, after the destructor has waited for them.
+    QThreadPool workers_;
+    QThreadPool captureQueue_;
+};
+
+template <typename Work, typename Done>
+void WhisperRecorder::runInBackground(QThreadPool& pool, Work work, Done done)
+{
+    pool.start([poster = poster_, work = std::move(work), done = std::move(done)]() mutable {
+        auto result = std::make_shared<decltype(work())>(work());
+        poster->post([done, result]() mutable { done(std::move(*result)); });
+    });
+}
+
+} // namespace parlino

@@ -1,0 +1,313 @@
+#include "app/recorder/WhisperRecorder.hpp"
+
+#include "platform/system/NumberText.hpp"
+
+namespace parlino {
+
+namespace {
+
+constexpr const char* debugPrefix = "🐛 WHISPER DEBUG: ";
+
+std::string messageOf(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& caught) {
+        return caught.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+} // namespace
+
+void WhisperRecorder::loadOrDownloadDefaultModel()
+{
+    const std::string model = whisperModel().toStdString();
+    systemLog(std::string(debugPrefix) + "📥 loadOrDownloadDefaultModel() called for '" + model + "'");
+    if (ModelStore::isValidModelId(whisperModel())) {
+        const auto weights = modelStore_.findModelFolder(model);
+        const auto expected = weights ? modelStore_.expectedWeightBytes(model) : std::nullopt;
+        const auto actual = weights ? ModelStore::modelFolderSize(*weights) : std::nullopt;
+        if (expected && actual && *expected > 0) {
+            print("🔍 Model '" + model + "' size check:");
+            print("   Expected: " + platform::byteCountText(*expected));
+            print("   Actual:   " + platform::byteCountText(*actual));
+            // A weight file shorter than its description is cut off; one that is longer is whole.
+            if (*actual >= *expected) {
+                print("✅ Model verified - integrity OK!");
+                setAurisReady(true);
+                return;
+            }
+            const auto percent = static_cast<long long>(static_cast<double>(*expected - *actual) / static_cast<double>(*expected) * 100);
+            print("❌ Model CORRUPTED! Diff: " + std::to_string(percent) + "%");
+            print("🔄 Auto-repairing: deleting corrupted model...");
+            if (modelStore_.deleteModelCache(model)) {
+                print("✅ Deleted corrupted model");
+                print("📥 Re-downloading " + model + "...");
+                setAurisReady(false);
+                initializeAuris({});
+                return;
+            }
+        }
+    }
+    print("📥 First launch: Downloading " + model + " model...");
+    setAurisReady(false);
+    initializeAuris({});
+}
+
+void WhisperRecorder::initializeAuris(Completion completion)
+{
+    systemLog(std::string(debugPrefix) + "🚀 initializeAuris() called");
+    print("🚀 Initializing Auris...");
+    const QString modelId = whisperModel();
+    const std::string model = modelId.toStdString();
+    setModelDownloadCancelled(false);
+    if (!ModelStore::isValidModelId(modelId)) {
+        print("❌ Auris initialization failed: the model id '" + model + "' is not a model name");
+        failInitialization();
+        if (completion) {
+            post(std::move(completion));
+        }
+        return;
+    }
+
+    const bool cached = modelStore_.isModelCached(model);
+    if (cached) {
+        print("✅ Model '" + model + "' already cached, loading quickly...");
+        setIsInitializingAuris(false);
+        setAurisInitProgress(1.0);
+    } else {
+        print("📥 Model '" + model + "' not cached, will download...");
+        setIsInitializingAuris(true);
+        setAurisInitProgress(0);
+    }
+    setAurisReady(false);
+    if (!cached) {
+        print("   This may take 2-10 minutes (model size varies)");
+        print("   Progress will show 10% until download completes");
+        setAurisInitProgress(0.1);
+    }
+    startSimulatedProgress(cached);
+
+    std::vector<Completion> waiters;
+    if (completion) {
+        waiters.push_back(std::move(completion));
+    }
+    // One engine creation at a time: the same model joins the running one; another model stops it
+    // and goes next, and the stopped one's result is dropped.
+    if (runningInit_ && runningInit_->generation == initGeneration_ && runningInit_->model == model) {
+        for (auto& waiter : waiters) {
+            runningInit_->waiters.push_back(std::move(waiter));
+        }
+        return;
+    }
+    const std::uint64_t generation = ++initGeneration_;
+    if (runningInit_) {
+        runningInit_->stop.request_stop();
+        PendingInit next {generation, model, std::move(waiters)};
+        if (pendingInit_) {
+            for (auto& waiter : pendingInit_->waiters) {
+                next.waiters.push_back(std::move(waiter));
+            }
+        }
+        pendingInit_ = std::move(next);
+        return;
+    }
+    launchInitialization(generation, model, std::move(waiters));
+}
+
+void WhisperRecorder::launchInitialization(std::uint64_t generation, const std::string& model, std::vector<Completion> waiters)
+{
+    runningInit_ = InitRun {generation, model, {}, std::move(waiters)};
+    const TranscriberRequest request {model, dependencies_.folders.modelStore};
+    auto factory = dependencies_.makeTranscriber;
+    const std::stop_token stop = runningInit_->stop.get_token();
+    struct Outcome {
+        std::shared_ptr<SpeechTranscriber> engine;
+        std::exception_ptr error;
+    };
+    runInBackground(
+        workers_,
+        [factory, request, stop]() -> Outcome {
+            try {
+                auto engine = factory(request, stop);
+                if (!engine) {
+                    throw std::runtime_error("no engine was made");
+                }
+                return {std::move(engine), nullptr};
+            } catch (...) {
+                return {nullptr, std::current_exception()};
+            }
+        },
+        [this, generation](Outcome outcome) { finishInitialization(generation, std::move(outcome.engine), outcome.error); });
+}
+
+void WhisperRecorder::finishInitialization(std::uint64_t generation, std::shared_ptr<SpeechTranscriber> engine,
+    std::exception_ptr error)
+{
+    InitRun run = std::move(*runningInit_);
+    runningInit_.reset();
+    if (generation != initGeneration_) {
+        // Superseded or cancelled: its waiters wait for the next one, if any.
+        if (pendingInit_) {
+            PendingInit next = std::move(*pendingInit_);
+            pendingInit_.reset();
+            for (auto& waiter : run.waiters) {
+                next.waiters.push_back(std::move(waiter));
+            }
+            launchInitialization(next.generation, next.model, std::move(next.waiters));
+        } else {
+            for (auto& waiter : run.waiters) {
+                waiter();
+            }
+        }
+        return;
+    }
+
+    stopSimulatedProgress();
+    if (engine) {
+        auris_ = std::move(engine);
+        setAurisInitProgress(1.0);
+        setAurisReady(true);
+        setIsInitializingAuris(false);
+        print("✅ Auris initialized with model: " + run.model);
+        if (const auto language = transcriptionLanguage(defaults().stringValue(QLatin1String(preferredTranscriptionLanguageKey)))) {
+            print("🌍 Language: " + *language);
+        }
+    } else {
+        const std::string message = messageOf(error);
+        print("❌ Auris initialization failed: " + message);
+        print("   Error details: " + message);
+        failInitialization();
+    }
+    for (auto& waiter : run.waiters) {
+        waiter();
+    }
+}
+
+void WhisperRecorder::failInitialization()
+{
+    stopSimulatedProgress();
+    setError(RecordingError(RecordingError::aurisNotInitialized));
+    setIsInitializingAuris(false);
+    setAurisReady(false);
+    setAurisInitProgress(0);
+}
+
+void WhisperRecorder::startSimulatedProgress(bool cached)
+{
+    stopSimulatedProgress();
+    if (cached) {
+        return;
+    }
+    simulatedSeconds_ = 0;
+    simulatedProgress_ = dependencies_.clock->schedule(simulatedProgressStep, true, [this] { simulatedProgressTick(); });
+}
+
+void WhisperRecorder::simulatedProgressTick()
+{
+    if (aurisInitProgress() >= 0.9) {
+        post([this] { stopSimulatedProgress(); });
+        return;
+    }
+    simulatedSeconds_ += std::chrono::duration<double>(simulatedProgressStep).count();
+    const double progress = 0.1 + 0.8 * std::min(1.0, simulatedSeconds_ / simulatedDownloadSeconds);
+    setAurisInitProgress(progress);
+    const auto seconds = static_cast<long long>(simulatedSeconds_);
+    if (seconds % 10 == 0) {
+        print("⏳ Still downloading... " + std::to_string(static_cast<int>(progress * 100)) + "% (simulated)");
+    }
+}
+
+void WhisperRecorder::stopSimulatedProgress()
+{
+    simulatedProgress_.reset();
+}
+
+void WhisperRecorder::supersedeRunningInitialization()
+{
+    ++initGeneration_;
+    if (runningInit_) {
+        runningInit_->stop.request_stop();
+    }
+}
+
+void WhisperRecorder::switchModel(const QString& modelId, Completion completion)
+{
+    print("🔄 Switching to model: " + modelId.toStdString());
+    if (!ModelStore::isValidModelId(modelId)) {
+        print("❌ Not a model name: '" + modelId.toStdString() + "'");
+        if (completion) {
+            post(std::move(completion));
+        }
+        return;
+    }
+    setWhisperModel(modelId);
+    const std::string model = modelId.toStdString();
+    if (modelStore_.isModelCached(model) && modelStore_.isModelComplete(model)) {
+        print("✅ Model '" + model + "' is complete - switching...");
+        auris_.reset();
+    } else {
+        print("📥 Model '" + model + "' not complete - downloading...");
+        setAurisReady(false);
+        auris_.reset();
+    }
+    initializeAuris(std::move(completion));
+}
+
+void WhisperRecorder::deleteAndRedownloadModel(Completion completion)
+{
+    const QString modelId = whisperModel();
+    const std::string model = modelId.toStdString();
+    print("🗑️ Deleting model: " + model);
+    if (!ModelStore::isValidModelId(modelId)) {
+        print("❌ Failed to delete model: '" + model + "' is not a model name");
+        if (completion) {
+            post(std::move(completion));
+        }
+        return;
+    }
+    auris_.reset();
+    setAurisReady(false);
+    // A download still writing into the folder would race the removal.
+    supersedeRunningInitialization();
+    if (const auto folder = modelStore_.modelCacheFolder(model)) {
+        std::error_code error;
+        std::filesystem::remove_all(*folder, error);
+        if (error) {
+            print("❌ Failed to delete model: " + error.message());
+        } else {
+            print("✅ Model deleted: " + model);
+        }
+    }
+    print("📥 Re-downloading model: " + model);
+    initializeAuris(std::move(completion));
+}
+
+void WhisperRecorder::cancelModelDownload()
+{
+    print("❌ Model download cancelled by user");
+    supersedeRunningInitialization();
+    std::vector<Completion> waiters;
+    if (runningInit_) {
+        waiters = std::exchange(runningInit_->waiters, {});
+    }
+    if (pendingInit_) {
+        for (auto& waiter : pendingInit_->waiters) {
+            waiters.push_back(std::move(waiter));
+        }
+        pendingInit_.reset();
+    }
+    stopSimulatedProgress();
+    setModelDownloadCancelled(true);
+    setIsInitializingAuris(false);
+    setAurisInitProgress(0);
+    auris_.reset();
+    setAurisReady(false);
+    for (auto& waiter : waiters) {
+        post(std::move(waiter));
+    }
+}
+
+} // namespace parlino

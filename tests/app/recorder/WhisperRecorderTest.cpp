@@ -1,0 +1,321 @@
+#include "RecorderHarness.hpp"
+
+#include "app/recorder/SmartNamingEngine.hpp"
+#include "platform/audio/AudioCaptureError.hpp"
+#include "platform/audio/AudioFile.hpp"
+
+#include <gmock/gmock.h>
+
+using namespace parlino;
+using namespace std::chrono_literals;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testsupport::processEventsUntil;
+using Reply = testsupport::ScriptedTranscriber::Reply;
+
+namespace {
+
+std::string bytesOf(const std::filesystem::path& path)
+{
+    return testsupport::readFile(path);
+}
+
+double audioSeconds(const std::filesystem::path& path)
+{
+    const platform::AudioFile file(path);
+    return static_cast<double>(file.length()) / file.processingFormat().sampleRate;
+}
+
+} // namespace
+
+class WhisperRecorderTest : public testsupport::RecorderHarness {};
+
+TEST_F(WhisperRecorderTest, RecordsPreprocessesTranscribesAndNamesTheFileWithItsStatesInOrder)
+{
+    auto recorder = makeRecorder();
+    ASSERT_TRUE(recorder->aurisReady());
+    EXPECT_EQ(defaults.stringValue("WHISPER_INIT_MODEL"), QStringLiteral("small"));
+    EXPECT_TRUE(defaults.contains("WHISPER_INIT_TIME"));
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].model, "small");
+    EXPECT_EQ(requests[0].downloadBase, temporary / "cache" / "parlino");
+
+    testsupport::PublishedStates states(*recorder);
+    ASSERT_FALSE(start(*recorder));
+    EXPECT_TRUE(recorder->isRecording());
+    ASSERT_TRUE(recorder->audioFileURL());
+    EXPECT_EQ(recorder->audioFileURL()->filename().string(),
+        "recording_" + clock->now().toUTC().toString("yyyy-MM-ddTHH:mm:ssZ").toStdString() + ".m4a");
+    // The duration counts up every tenth of a second while recording.
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 3 * 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+    clock->advance(1s);
+    EXPECT_DOUBLE_EQ(recorder->recordingDuration(), 1.0);
+    clock->advance(2s);
+    const RecordingResult result = stop(*recorder);
+
+    ASSERT_TRUE(result.audioURL);
+    EXPECT_EQ(*result.audioURL, temporary / "Documents" / "Parlino" / "2025-01-31_1430_Hello_Quick_Test_Of_Recorder.m4a");
+    EXPECT_EQ(result.transcription, QStringLiteral("Hello there, this is a quick test of the recorder"));
+    EXPECT_EQ(result.generatedTitle, QStringLiteral("Hello Quick Test Of Recorder"));
+    EXPECT_DOUBLE_EQ(result.duration, 3.0);
+    EXPECT_NEAR(audioSeconds(*result.audioURL), 3.0, 0.15);
+    EXPECT_EQ(documents(), std::vector<std::string> {"2025-01-31_1430_Hello_Quick_Test_Of_Recorder.m4a"});
+    EXPECT_TRUE(scratchIsEmpty()) << "the preprocessed file was left behind";
+
+    // The engine heard the cleaned copy, with the language left to detection.
+    const auto calls = transcriber->calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_TRUE(calls[0].audioExisted);
+    EXPECT_EQ(std::filesystem::path(calls[0].audioPath).parent_path(), temporary / "cache" / "parlino" / "tmp");
+    EXPECT_FALSE(calls[0].options.language);
+    EXPECT_TRUE(calls[0].options.detectLanguage);
+    EXPECT_EQ(calls[0].options.chunkingStrategy, auris::ChunkingStrategy::vad);
+    EXPECT_TRUE(calls[0].options.skipSpecialTokens);
+
+    EXPECT_TRUE(states.inOrder({"isRecording=true", "isRecording=false", "isTranscribing=true",
+        "transcriptionProgress=0.05", "isPreprocessing=true", "preprocessingStatus=Preprocessing audio...",
+        "preprocessingStatus=Preprocessing complete (", "isPreprocessing=false", "transcription=Hello there",
+        "isTranscribing=false", "transcriptionProgress=1"}))
+        << states.text();
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(recorder->audioFileURL());
+    const auto lines = log.lines();
+    EXPECT_THAT(lines, Contains("✅ Renamed: 2025-01-31_1430_Hello_Quick_Test_Of_Recorder.m4a"));
+    EXPECT_THAT(lines, Contains("🧹 Temp preprocessed file removed"));
+    EXPECT_THAT(lines, Contains("🌍 Transcribing in language: auto"));
+
+    // Without preprocessing the recorded file itself is transcribed.
+    recorder->setAudioPreprocessingEnabled(false);
+    defaults.setString("preferredTranscriptionLanguage", "yue");
+    record(*recorder, 1.5);
+    const auto second = transcriber->calls().back();
+    EXPECT_EQ(std::filesystem::path(second.audioPath).parent_path(), temporary / "Documents" / "Parlino");
+    EXPECT_EQ(second.options.language, "yue");
+    EXPECT_FALSE(second.options.detectLanguage);
+}
+
+TEST_F(WhisperRecorderTest, RetriesHallucinatedAndEmptyAttemptsAndNamesWhatIsLeft)
+{
+    auto recorder = makeRecorder();
+    recorder->setAudioPreprocessingEnabled(false);
+
+    transcriber->script({Reply {{"Thank you for watching."}}, Reply {{" We will stay tuned ", "to the market. "}}});
+    RecordingResult result = record(*recorder, 1);
+    EXPECT_EQ(result.transcription, QStringLiteral("We will stay tuned to the market."));
+    EXPECT_EQ(log.count("⚠️ Hallucination detected: 'Thank you for watching....' — retrying..."), 1u);
+    EXPECT_EQ(log.count("✅ Auris success (attempt 2)"), 1u);
+
+    log.clear();
+    transcriber->script({Reply {}, Reply {{"", "  "}}, Reply {}});
+    result = record(*recorder, 1);
+    EXPECT_EQ(result.transcription, QString());
+    EXPECT_EQ(result.generatedTitle, QStringLiteral("Voice Memo"));
+    ASSERT_TRUE(result.audioURL);
+    EXPECT_EQ(result.audioURL->filename().string(), "2025-01-31_1430_Voice_Memo.m4a");
+    EXPECT_EQ(log.count("⚠️ Auris empty (attempt "), 3u);
+    EXPECT_EQ(log.count("❌ All 3 transcription attempts failed"), 1u);
+    EXPECT_EQ(transcriber->calls().size(), 5u);
+
+    // A failing engine counts as an empty attempt and publishes its error.
+    transcriber->script({Reply {{}, true}});
+    result = record(*recorder, 1);
+    EXPECT_EQ(result.transcription, QString());
+    ASSERT_TRUE(recorder->error());
+    EXPECT_EQ(recorder->error()->errorCase(), RecordingError::transcriptionFailed);
+    EXPECT_THAT(log.lines(), Contains("   Error type: runtime_error"));
+}
+
+TEST_F(WhisperRecorderTest, SameMinuteRecordingsBothSurviveAndASecondStopDoesNothing)
+{
+    auto recorder = makeRecorder();
+    recorder->setAudioPreprocessingEnabled(false);
+
+    const RecordingResult first = record(*recorder, 1);
+    ASSERT_TRUE(first.audioURL);
+    const std::string firstBytes = bytesOf(*first.audioURL);
+    const RecordingResult second = record(*recorder, 2);
+    ASSERT_TRUE(second.audioURL);
+    EXPECT_EQ(second.audioURL->filename().string(), "2025-01-31_1430_Hello_Quick_Test_Of_Recorder_2.m4a");
+    EXPECT_EQ(bytesOf(*first.audioURL), firstBytes);
+    EXPECT_NEAR(audioSeconds(*first.audioURL), 1.0, 0.15);
+    EXPECT_NEAR(audioSeconds(*second.audioURL), 2.0, 0.15);
+    const std::string secondBytes = bytesOf(*second.audioURL);
+
+    log.clear();
+    const RecordingResult again = stop(*recorder);
+    EXPECT_FALSE(again.audioURL);
+    EXPECT_EQ(again.transcription, QString());
+    EXPECT_FALSE(again.generatedTitle);
+    EXPECT_THAT(log.lines(), Contains("❌ No audio file to transcribe"));
+    EXPECT_EQ(transcriber->calls().size(), 2u);
+    EXPECT_EQ(documents().size(), 2u);
+    EXPECT_EQ(bytesOf(*first.audioURL), firstBytes);
+    EXPECT_EQ(bytesOf(*second.audioURL), secondBytes);
+}
+
+TEST_F(WhisperRecorderTest, ARecordingStartedDuringTranscriptionKeepsItsOwnFile)
+{
+    auto recorder = makeRecorder();
+    recorder->setAudioPreprocessingEnabled(false);
+    transcriber->script({Reply {{"Title: First memo"}, false, true}, Reply {{"Title: Second memo"}}});
+
+    ASSERT_FALSE(start(*recorder));
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+    clock->advance(1s);
+    std::optional<RecordingResult> first;
+    recorder->stopRecording([&](RecordingResult result) { first = std::move(result); });
+    ASSERT_TRUE(processEventsUntil([&] { return transcriber->isHolding(); }));
+
+    clock->advance(1s);
+    ASSERT_FALSE(start(*recorder));
+    const auto running = recorder->audioFileURL();
+    ASSERT_TRUE(running);
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+
+    transcriber->release();
+    ASSERT_TRUE(processEventsUntil([&] { return first.has_value(); }));
+    EXPECT_EQ(first->audioURL->filename().string(), "2025-01-31_1430_First_memo.m4a");
+    EXPECT_EQ(recorder->audioFileURL(), running);
+    EXPECT_TRUE(recorder->isRecording());
+
+    clock->advance(1s);
+    const RecordingResult second = stop(*recorder);
+    ASSERT_TRUE(second.audioURL);
+    EXPECT_EQ(second.audioURL->filename().string(), "2025-01-31_1430_Second_memo.m4a");
+    EXPECT_DOUBLE_EQ(second.duration, 1.0);
+    EXPECT_EQ(documents(), (std::vector<std::string> {"2025-01-31_1430_First_memo.m4a", "2025-01-31_1430_Second_memo.m4a"}));
+}
+
+TEST_F(WhisperRecorderTest, WithoutAModelTheAudioIsKeptAndWithoutAMicrophoneNothingStarts)
+{
+    engineFails = true;
+    auto recorder = makeRecorder();
+    EXPECT_FALSE(recorder->aurisReady());
+    EXPECT_FALSE(recorder->isInitializingAuris());
+    EXPECT_EQ(recorder->aurisInitProgress(), 0.0);
+    ASSERT_TRUE(recorder->error());
+    EXPECT_EQ(recorder->error()->errorCase(), RecordingError::aurisNotInitialized);
+
+    // A short file gets one flush wait on the clock before the road goes on.
+    ASSERT_FALSE(start(*recorder));
+    std::optional<RecordingResult> result;
+    recorder->stopRecording([&](RecordingResult finished) { result = std::move(finished); });
+    ASSERT_TRUE(processEventsUntil([&] { return log.count("⚠️ Audio file suspiciously small") > 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(result);
+    clock->advance(500ms);
+    ASSERT_TRUE(processEventsUntil([&] { return result.has_value(); }));
+    EXPECT_THAT(log.lines(), Contains("⏩ Model not ready, saving audio without transcription"));
+    ASSERT_TRUE(result->audioURL);
+    EXPECT_EQ(result->audioURL->filename().string(), "2025-01-31_1430_Voice_Memo.m4a");
+    EXPECT_EQ(result->transcription, QString());
+    EXPECT_DOUBLE_EQ(result->duration, 0.5);
+    EXPECT_TRUE(transcriber->calls().empty());
+
+    std::exception_ptr failure;
+    bool answered = false;
+    recorder->transcribeExistingFile(*result->audioURL, [&](QString, std::exception_ptr error) {
+        failure = error;
+        answered = true;
+    });
+    ASSERT_TRUE(processEventsUntil([&] { return answered; }));
+    ASSERT_TRUE(failure);
+    try {
+        std::rethrow_exception(failure);
+    } catch (const RecordingError& error) {
+        EXPECT_STREQ(error.what(), "Auris not initialized. Please wait...");
+    }
+
+    // No input at all: the microphone counts as refused.
+    microphone->setDevices({});
+    testsupport::PublishedStates states(*recorder);
+    const std::exception_ptr refused = start(*recorder);
+    ASSERT_TRUE(refused);
+    EXPECT_THROW(std::rethrow_exception(refused), RecordingError);
+    EXPECT_THAT(states.events(), Contains("error=Microphone access denied. Enable in Settings."));
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_THAT(log.lines(), Contains("❌ Microphone permission denied"));
+
+    // A microphone that fails to start passes its error on.
+    microphone->setDevices({{1, "mic", "Microphone", true, {48000, 2}}});
+    microphone->failNextStart("Cannot connect to the sound server");
+    const std::exception_ptr broken = start(*recorder);
+    ASSERT_TRUE(broken);
+    EXPECT_THROW(std::rethrow_exception(broken), platform::AudioCaptureError);
+    EXPECT_FALSE(recorder->isRecording());
+}
+
+TEST_F(WhisperRecorderTest, ReTranscribesAnExistingFileOnceAndBreaksOffWhenTheMicrophoneDoes)
+{
+    auto recorder = makeRecorder();
+    const RecordingResult saved = record(*recorder, 1);
+    ASSERT_TRUE(saved.audioURL);
+    transcriber->script({Reply {{"Thanks for watching!"}}});
+    testsupport::PublishedStates states(*recorder);
+    QString text;
+    bool answered = false;
+    recorder->transcribeExistingFile(*saved.audioURL, [&](QString transcript, std::exception_ptr error) {
+        EXPECT_FALSE(error);
+        text = transcript;
+        answered = true;
+    });
+    ASSERT_TRUE(processEventsUntil([&] { return answered; }));
+    // One attempt, no hallucination test, no renaming.
+    EXPECT_EQ(text, QStringLiteral("Thanks for watching!"));
+    EXPECT_TRUE(std::filesystem::exists(*saved.audioURL));
+    EXPECT_TRUE(states.inOrder({"isTranscribing=true", "transcriptionProgress=0", "transcription=Thanks for watching!",
+        "isTranscribing=false", "transcriptionProgress=1"}))
+        << states.text();
+    EXPECT_EQ(transcriber->calls().back().audioPath, saved.audioURL->string());
+
+    // A microphone that goes away mid-recording is published as a failed recording; the audio so far
+    // is still saved.
+    ASSERT_FALSE(start(*recorder));
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+    microphone->failStream("The input device stopped");
+    ASSERT_TRUE(processEventsUntil([&] { return recorder->error() && recorder->error()->errorCase() == RecordingError::recordingFailed; }));
+    EXPECT_THAT(log.lines(), Contains("❌ Audio recording failed"));
+    clock->advance(1s);
+    const RecordingResult broken = stop(*recorder);
+    ASSERT_TRUE(broken.audioURL);
+    EXPECT_NEAR(audioSeconds(*broken.audioURL), 1.0, 0.15);
+}
+
+TEST(WhisperRecorderRules, HallucinationsLanguagesAndProgress)
+{
+    for (const char* text : {"Thanks for watching!", "Thanks for watching?", "  thank you for watching.  ",
+             "Ďakujem za pozornosť.", "Thank you for watching, see you next time!", "STAY TUNED"}) {
+        EXPECT_TRUE(WhisperRecorder::isHallucination(QString::fromUtf8(text))) << text;
+    }
+    for (const char* text : {"", "   \n", "We will stay tuned to the market", "Thanks for watching the kids today",
+             "Thank you", "?"}) {
+        EXPECT_FALSE(WhisperRecorder::isHallucination(QString::fromUtf8(text))) << text;
+    }
+
+    EXPECT_EQ(WhisperRecorder::transcriptionLanguage("en-US"), "en");
+    EXPECT_EQ(WhisperRecorder::transcriptionLanguage("sk"), "sk");
+    EXPECT_EQ(WhisperRecorder::transcriptionLanguage("yue"), "yue");
+    EXPECT_EQ(WhisperRecorder::transcriptionLanguage("haw"), "haw");
+    EXPECT_FALSE(WhisperRecorder::transcriptionLanguage(""));
+    EXPECT_FALSE(WhisperRecorder::transcriptionLanguage("xx"));
+    const auto options = WhisperRecorder::decodingOptions(std::string("sk"));
+    EXPECT_EQ(options.language, "sk");
+    EXPECT_FALSE(options.detectLanguage);
+    EXPECT_EQ(options.temperatureFallbackCount, 5);
+    EXPECT_EQ(options.sampleLength, 224);
+    EXPECT_EQ(options.compressionRatioThreshold, 2.4f);
+    EXPECT_EQ(options.noSpeechThreshold, 0.6f);
+    EXPECT_TRUE(WhisperRecorder::decodingOptions(std::nullopt).detectLanguage);
+
+    EXPECT_DOUBLE_EQ(WhisperRecorder::progressReport(0, 60, 0.2).progress, 0.5);
+    EXPECT_EQ(WhisperRecorder::progressReport(0, 60, 0.2).eta, QStringLiteral("processing..."));
+    EXPECT_DOUBLE_EQ(WhisperRecorder::progressReport(1, 60, 4).progress, 0.95);
+    EXPECT_EQ(WhisperRecorder::progressReport(0, 60, 4).eta, QStringLiteral("~4s left"));
+    EXPECT_EQ(WhisperRecorder::progressReport(1, 60, 4).eta, QStringLiteral("almost done"));
+    EXPECT_DOUBLE_EQ(WhisperRecorder::progressReport(3, 0, 2).progress, 0.2);
+}
