@@ -57,7 +57,8 @@ WhisperRecorder::WhisperRecorder(platform::UserDefaults& defaults, Dependencies 
     workers_.setMaxThreadCount(std::max(4, QThread::idealThreadCount()));
 
     const QString model = whisperModel();
-    defaults.setString(QStringLiteral("WHISPER_INIT_TIME"), dependencies_.clock->now().toString());
+    defaults.setString(QStringLiteral("WHISPER_INIT_TIME"),
+        dependencies_.clock->now().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss '+0000'")));
     defaults.setString(QStringLiteral("WHISPER_INIT_MODEL"), model);
     systemLog(std::string(debugPrefix) + "✅ WhisperRecorder initialized");
     systemLog(std::string(debugPrefix) + "🔍 Selected model: " + model.toStdString());

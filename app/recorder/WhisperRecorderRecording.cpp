@@ -142,9 +142,14 @@ void WhisperRecorder::startAudioRecording(StartCompletion completion)
         std::exception_ptr error;
     };
     const bool keepsAudio = shouldPreprocessAudio();
+    // A start over a running recording ends that one first: both would capture from one source.
+    const auto previous = session_ ? session_->recorder : nullptr;
     runInBackground(
         captureQueue_,
-        [session, source, log, folder, now, delegate, keepsAudio]() -> Outcome {
+        [session, source, log, folder, now, delegate, keepsAudio, previous]() -> Outcome {
+            if (previous) {
+                previous->stop();
+            }
             if (!requestMicrophonePermission(*source, log)) {
                 return {false, nullptr};
             }
@@ -176,11 +181,7 @@ void WhisperRecorder::finishStart(const std::shared_ptr<RecordingSession>& sessi
     } else if (error) {
         completion(error);
     } else {
-        if (session_) {
-            // A start over a running recording ends that one; its file stays as it is named.
-            auto replaced = session_->recorder;
-            captureQueue_.start([replaced] { replaced->stop(); });
-        }
+        // A recording this one replaced keeps its file as it is named.
         session_ = session;
         setIsRecording(true);
         session->startTime = dependencies_.clock->now();

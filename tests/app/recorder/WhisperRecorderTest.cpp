@@ -36,7 +36,8 @@ TEST_F(WhisperRecorderTest, RecordsPreprocessesTranscribesAndNamesTheFileWithIts
     auto recorder = makeRecorder();
     ASSERT_TRUE(recorder->aurisReady());
     EXPECT_EQ(defaults.stringValue("WHISPER_INIT_MODEL"), QStringLiteral("small"));
-    EXPECT_TRUE(defaults.contains("WHISPER_INIT_TIME"));
+    EXPECT_EQ(defaults.stringValue("WHISPER_INIT_TIME"),
+        clock->now().toUTC().toString("yyyy-MM-dd HH:mm:ss") + QStringLiteral(" +0000"));
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].model, "small");
     EXPECT_EQ(requests[0].downloadBase, temporary / "cache" / "parlino");
@@ -188,6 +189,31 @@ TEST_F(WhisperRecorderTest, ARecordingStartedDuringTranscriptionKeepsItsOwnFile)
     EXPECT_EQ(second.audioURL->filename().string(), "2025-01-31_1430_Second_memo.m4a");
     EXPECT_DOUBLE_EQ(second.duration, 1.0);
     EXPECT_EQ(documents(), (std::vector<std::string> {"2025-01-31_1430_First_memo.m4a", "2025-01-31_1430_Second_memo.m4a"}));
+}
+
+TEST_F(WhisperRecorderTest, AStartOverARunningRecordingEndsItAndKeepsItsFile)
+{
+    auto recorder = makeRecorder();
+    recorder->setAudioPreprocessingEnabled(false);
+    ASSERT_FALSE(start(*recorder));
+    const auto replaced = recorder->audioFileURL();
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+
+    // In the same second: the new file gets a name of its own.
+    ASSERT_FALSE(start(*recorder));
+    const auto running = recorder->audioFileURL();
+    ASSERT_TRUE(replaced && running);
+    EXPECT_NE(*running, *replaced);
+    EXPECT_EQ(running->stem().string(), replaced->stem().string() + "_2");
+    EXPECT_NEAR(audioSeconds(*replaced), 1.0, 0.15);
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 2 * 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+    clock->advance(2s);
+    const RecordingResult result = stop(*recorder);
+    ASSERT_TRUE(result.audioURL);
+    EXPECT_NEAR(audioSeconds(*result.audioURL), 2.0, 0.15);
+    EXPECT_TRUE(std::filesystem::exists(*replaced));
 }
 
 TEST_F(WhisperRecorderTest, WithoutAModelTheAudioIsKeptAndWithoutAMicrophoneNothingStarts)
