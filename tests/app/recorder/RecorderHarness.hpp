@@ -9,7 +9,8 @@
 #include "Auris/Engine/Auris.hpp"
 #include "Tokenizers/TokenizerFixtures.hpp"
 #include "tools/loopback-hub/LoopbackHub.hpp"
-#include "tools/make-model/WhisperModelSet.hpp"
+#include "platform/ml/compiler/WhisperModelSet.hpp"
+#include "tools/make-model/RandomWhisperWeights.hpp"
 
 #include "platform/audio/FakeAudioCapture.hpp"
 #include "qtsupport/QtTestSupport.hpp"
