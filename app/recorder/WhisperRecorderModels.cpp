@@ -208,7 +208,12 @@ void WhisperRecorder::startSimulatedProgress(bool cached)
 void WhisperRecorder::simulatedProgressTick()
 {
     if (aurisInitProgress() >= 0.9) {
-        post([this] { stopSimulatedProgress(); });
+        // Not from inside its own tick; a simulation started meanwhile is left alone.
+        post([this] {
+            if (aurisInitProgress() >= 0.9) {
+                stopSimulatedProgress();
+            }
+        });
         return;
     }
     simulatedSeconds_ += std::chrono::duration<double>(simulatedProgressStep).count();
