@@ -1,5 +1,6 @@
 #include "app/library/RecordingsManager.hpp"
 
+#include "app/library/CloudKitSyncManager.hpp"
 #include "app/library/ConsoleLine.hpp"
 #include "app/recorder/RecordingCoding.hpp"
 #include "platform/audio/AudioFile.hpp"
@@ -80,7 +81,11 @@ void sortNewestFirst(QList<Recording>& list)
 
 RecordingsManager& RecordingsManager::shared()
 {
-    static RecordingsManager* library = new RecordingsManager(defaultDocumentsURL());
+    static RecordingsManager* library = [] {
+        auto* made = new RecordingsManager(defaultDocumentsURL());
+        made->setCloudSync(CloudKitSyncManager::sharedCloudSync());
+        return made;
+    }();
     return *library;
 }
 
@@ -438,18 +443,20 @@ void RecordingsManager::syncWithCloud(Completion completion)
     cloudSync_->performFullSync(recordings(), QPointer<RecordingsManager>(this), finish);
 }
 
-bool RecordingsManager::appendDownloadedRecording(const Recording& given)
+bool RecordingsManager::appendDownloadedRecording(const Recording& given, DownloadedSidecar sidecar)
 {
     const Recording recording = given;
-    if (!folder_.holdsAudio(recording.audioURL)) {
+    if (!folder_.holdsAudio(recording.audioURL) || indexOf(recording.id)) {
         return false;
     }
     QList<Recording> list = recordings();
     list.append(recording);
     setRecordings(std::move(list));
-    try {
-        writeSidecar(recording);
-    } catch (const std::exception&) {
+    if (sidecar == DownloadedSidecar::toWrite) {
+        try {
+            writeSidecar(recording);
+        } catch (const std::exception&) {
+        }
     }
     return true;
 }

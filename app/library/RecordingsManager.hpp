@@ -68,9 +68,11 @@ public:
     // "yyyy-MM-dd_HHmm" in local time; nothing for any other text.
     static std::optional<QDateTime> parseRecordingDate(const QString& text);
 
-    // For the cloud sync: appends a downloaded recording and writes its sidecar (a failed write is
-    // ignored; the next load makes one). False, with nothing changed, for audio outside the folder.
-    bool appendDownloadedRecording(const Recording& recording);
+    enum class DownloadedSidecar { toWrite, written };
+    // For the cloud sync: appends a downloaded recording and writes its sidecar unless the sync
+    // already has (a failed write is ignored). False, with nothing changed, for audio outside the
+    // folder and for a recording the list already holds.
+    bool appendDownloadedRecording(const Recording& recording, DownloadedSidecar sidecar = DownloadedSidecar::toWrite);
     void sortRecordingsNewestFirst();
 
 signals:

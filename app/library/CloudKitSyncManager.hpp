@@ -1,0 +1,156 @@
+#pragma once
+
+#include "app/library/CloudRecordStore.hpp"
+#include "app/library/CloudSync.hpp"
+#include "app/library/SyncError.hpp"
+#include "app/library/SyncStatus.hpp"
+#include "platform/cloud/CloudConfiguration.hpp"
+#include "platform/cloud/Container.hpp"
+#include "platform/cloud/ServerChangeToken.hpp"
+#include "platform/settings/UserDefaults.hpp"
+
+#include <QDateTime>
+#include <QObject>
+#include <QSet>
+#include <QThreadPool>
+#include <QUuid>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace parlino {
+
+// Mirrors the recordings library into the private cloud database: the upload after each save and
+// the full synchronisation that downloads what is new and uploads what the cloud lacks.
+//
+// Lives on the main thread, where its published state changes and its completions run. Every
+// database call runs on one worker, and one full sync runs at a time: a second request while one
+// runs joins it and finishes with it. Whether the cloud may be used at all is decided once, at
+// creation, from the entitlements file and the configured account.
+class CloudKitSyncManager : public QObject, public CloudSync {
+    Q_OBJECT
+    Q_PROPERTY(bool isSyncing READ isSyncing NOTIFY isSyncingChanged)
+
+public:
+    using SyncError = parlino::SyncError;
+    using SyncStatus = parlino::SyncStatus;
+    using Log = CloudRecordStore::Log;
+    using Clock = CloudRecordStore::Clock;
+
+    static constexpr char containerIdentifier[] = "iCloud.com.OrvandaNote";
+    static constexpr char zoneName[] = "RecordingsZone";
+    static constexpr char recordTypeName[] = "Recording";
+    static constexpr char deviceIDKey[] = "deviceID";
+    static constexpr char zoneCreatedKey[] = "cloudKitZoneCreated";
+    static constexpr char changeTokenKey[] = "cloudKitChangeToken";
+    static constexpr char fullRescanDoneKey[] = "cloudKit_v2_fullRescan_done";
+
+    // What a manager is made over.
+    struct Environment {
+        platform::cloud::CloudConfiguration configuration;
+        // Nullopt when the program's own folder is unknown.
+        std::optional<std::filesystem::path> entitlementsFile;
+        // Not owned; outlives the manager.
+        platform::UserDefaults* defaults = nullptr;
+        std::filesystem::path temporaryFolder;
+        Clock clock;
+        // Called from the worker as well as the main thread.
+        Log log;
+
+        // $PARLINO_CLOUD_URL, the entitlements file beside the executable, the user's settings,
+        // the system's temporary folder and clock, and the system log.
+        static Environment standard();
+    };
+
+    // The application's manager over the standard environment, made on first use.
+    static CloudKitSyncManager& shared();
+    // A CloudSync that reaches `shared()`, making it only at the first upload or sync.
+    static std::shared_ptr<CloudSync> sharedCloudSync();
+
+    explicit CloudKitSyncManager(Environment environment, QObject* parent = nullptr);
+    // Waits for the database call under way; what it reports, and what was still to come, is dropped.
+    ~CloudKitSyncManager() override;
+
+    bool isSyncing() const { return isSyncing_; }
+    // When the last upload or download succeeded.
+    const std::optional<QDateTime>& lastSyncDate() const { return lastSyncDate_; }
+    // The account problem last found; never cleared.
+    const std::optional<SyncError>& syncError() const { return syncError_; }
+    const SyncStatus& syncStatus() const { return syncStatus_; }
+
+    bool cloudKitAvailable() const { return cloudKitAvailable_; }
+    const QString& deviceID() const { return deviceID_; }
+    const std::string& recordType() const { return recordType_; }
+    const platform::cloud::RecordZone::ID& customZoneID() const { return customZoneID_; }
+
+    // Fails only with SyncError::uploadFailed; succeeds at once when the cloud is not available.
+    void uploadRecording(const Recording& recording, Completion completion) override;
+    // Fails only with SyncError::downloadFailed.
+    void performFullSync(const QList<Recording>& localRecordings, QPointer<RecordingsManager> library,
+                         Completion completion) override;
+    // True when the account can be used; never fails.
+    void checkAccountStatus(std::function<void(bool available)> completion);
+
+    platform::cloud::Record makeCKRecord(const Recording& recording) const;
+    std::optional<platform::cloud::ServerChangeToken> loadChangeToken() const;
+    // Nullopt removes the stored token.
+    void saveChangeToken(const std::optional<platform::cloud::ServerChangeToken>& token);
+
+signals:
+    void isSyncingChanged();
+    void lastSyncDateChanged();
+    void syncErrorChanged();
+    void syncStatusChanged();
+
+private:
+    struct FullSync;
+    struct DownloadAnswer;
+
+    bool hasICloudEntitlement() const;
+    QString loadOrCreateDeviceID();
+
+    void downloadNewRecordings(const QSet<QUuid>& localIDs, const std::filesystem::path& folder,
+                               std::function<void(DownloadAnswer)> completion);
+    void getCloudRecordIDs(std::function<void(std::set<std::string>)> completion);
+    void continueAfterAccountCheck(const std::shared_ptr<FullSync>& sync, bool available);
+    void continueAfterDownload(const std::shared_ptr<FullSync>& sync, DownloadAnswer answer);
+    void continueAfterListing(const std::shared_ptr<FullSync>& sync, std::set<std::string> cloudNames);
+    void uploadMissing(const std::shared_ptr<FullSync>& sync, qsizetype next);
+    void finishFullSync(const std::shared_ptr<FullSync>& sync, const std::exception_ptr& error);
+
+    // Runs `work` on the worker and `then` with its result here; `work` must not throw.
+    template <typename Work, typename Then>
+    void onWorker(Work work, Then then);
+    // Runs `action` here, after the caller has returned.
+    void later(std::function<void()> action);
+
+    bool zoneKnown() const;
+    void rememberZone(bool knownBefore, bool knownAfter);
+    void begin();
+    void setIsSyncing(bool value);
+    void setLastSyncDate(std::optional<QDateTime> value);
+    void setSyncError(std::optional<SyncError> value);
+    void setSyncStatus(SyncStatus value);
+    void log(const std::string& line) const { environment_.log(line); }
+
+    Environment environment_;
+    bool isSyncing_ = false;
+    std::optional<QDateTime> lastSyncDate_;
+    std::optional<SyncError> syncError_;
+    SyncStatus syncStatus_;
+    std::optional<platform::cloud::Container> container_;
+    std::optional<platform::cloud::Database> privateDatabase_;
+    std::string recordType_ = recordTypeName;
+    bool cloudKitAvailable_ = false;
+    platform::cloud::RecordZone::ID customZoneID_ {zoneName};
+    QString deviceID_;
+    std::shared_ptr<const CloudRecordStore> store_;
+    std::shared_ptr<FullSync> fullSync_;
+    QThreadPool worker_;
+};
+
+} // namespace parlino
