@@ -105,11 +105,6 @@ struct X11Road {
     std::unique_ptr<GlobeDictationManager> manager;
 };
 
-QString key(const char* name)
-{
-    return QString::fromLatin1(name);
-}
-
 int newSinkInputs(const testsupport::ChildProcess& subscription)
 {
     const std::string output = subscription.output();
