@@ -6,12 +6,12 @@
 #include "app/dictation/X11TriggerInput.hpp"
 #include "app/library/ConsoleLine.hpp"
 #include "app/library/RecordingsManager.hpp"
+#include "app/recorder/WhisperRecorder.hpp"
 #include "platform/input/Keys.hpp"
 
 #include <QPointer>
 
 #include <algorithm>
-#include <cassert>
 #include <filesystem>
 #include <unistd.h>
 
@@ -62,13 +62,12 @@ GlobeDictationManager::~GlobeDictationManager()
     ++permissionPoll_;
 }
 
-GlobeDictationManager& GlobeDictationManager::shared(RecorderService& recorder)
+GlobeDictationManager& GlobeDictationManager::shared()
 {
     static X11TriggerInput* input = new X11TriggerInput;
     static GlobeDictationManager* manager = new GlobeDictationManager(
-        {platform::UserDefaults::standard(), recorder, RecordingsManager::shared(), DictationHelper::shared(), *input,
-         SystemClock::shared()});
-    assert(&manager->dependencies_.recorder == &recorder);
+        {platform::UserDefaults::standard(), WhisperRecorder::shared(), RecordingsManager::shared(), DictationHelper::shared(),
+         *input, SystemClock::shared()});
     return *manager;
 }
 

@@ -49,9 +49,8 @@ public:
     explicit GlobeDictationManager(Dependencies dependencies, QObject* parent = nullptr);
     ~GlobeDictationManager() override;
 
-    // The application's manager on $DISPLAY with the shared library and helper. The first call
-    // creates it with `recorder`, the application's one recorder; later calls return it.
-    static GlobeDictationManager& shared(RecorderService& recorder);
+    // The application's manager on $DISPLAY with the shared recorder, library and helper.
+    static GlobeDictationManager& shared();
 
     // Logs what this desktop lacks and how to get it, then polls every 1.5 s until it is there.
     void requestAccessibilityPermission() override;
