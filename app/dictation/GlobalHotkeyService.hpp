@@ -30,6 +30,10 @@ public:
     // Drops the registration and forgets the stored combination.
     virtual void clearHotkey() = 0;
     virtual void loadSavedHotkey() = 0;
+    // While the shortcut field records a new combination the current one is let go, so that
+    // pressing it reaches the field; `resumeHotkey` takes it back unless one was registered since.
+    virtual void pauseHotkey() = 0;
+    virtual void resumeHotkey() = 0;
 
     // Runs on the main thread for every press; replaces the action set before.
     void setOnHotkeyPressed(std::function<void()> action) { onHotkeyPressed_ = std::move(action); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 namespace parlino {
 
@@ -11,6 +12,7 @@ class GlobeDictationService : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isActive READ isActive NOTIFY isActiveChanged)
     Q_PROPERTY(bool needsAccessibilityPermission READ needsAccessibilityPermission NOTIFY needsAccessibilityPermissionChanged)
+    Q_PROPERTY(QString missingPermissionText READ missingPermissionText NOTIFY needsAccessibilityPermissionChanged)
     Q_PROPERTY(bool capsLockTriggerEnabled READ capsLockTriggerEnabled WRITE setCapsLockTriggerEnabled NOTIFY triggersChanged)
     Q_PROPERTY(bool rightShiftTriggerEnabled READ rightShiftTriggerEnabled WRITE setRightShiftTriggerEnabled NOTIFY triggersChanged)
     Q_PROPERTY(bool globeTriggerEnabled READ globeTriggerEnabled WRITE setGlobeTriggerEnabled NOTIFY triggersChanged)
@@ -22,6 +24,9 @@ public:
 
     bool isActive() const { return isActive_; }
     bool needsAccessibilityPermission() const { return needsAccessibilityPermission_; }
+    // While the permission is missing: what this desktop lacks for watching the keys, e.g. "the X
+    // server has no RECORD extension"; empty otherwise.
+    QString missingPermissionText() const { return missingPermissionText_; }
     bool capsLockTriggerEnabled() const { return capsLockTriggerEnabled_; }
     bool rightShiftTriggerEnabled() const { return rightShiftTriggerEnabled_; }
     bool globeTriggerEnabled() const { return globeTriggerEnabled_; }
@@ -48,9 +53,10 @@ protected:
         isActive_ = value;
         emit isActiveChanged();
     }
-    void setNeedsAccessibilityPermission(bool value)
+    void setNeedsAccessibilityPermission(bool value, const QString& missing = {})
     {
         needsAccessibilityPermission_ = value;
+        missingPermissionText_ = value ? missing : QString();
         emit needsAccessibilityPermissionChanged();
     }
     virtual void triggerChanged(Trigger trigger, bool enabled) = 0;
@@ -65,6 +71,7 @@ private:
 
     bool isActive_ = false;
     bool needsAccessibilityPermission_ = false;
+    QString missingPermissionText_;
     bool capsLockTriggerEnabled_ = false;
     bool rightShiftTriggerEnabled_ = false;
     bool globeTriggerEnabled_ = false;

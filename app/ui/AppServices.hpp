@@ -5,7 +5,7 @@
 #include "app/dictation/GlobeDictationService.hpp"
 #include "app/library/LibraryService.hpp"
 #include "app/recorder/RecorderService.hpp"
-#include "app/ui/Clipboard.hpp"
+#include "app/dictation/Clipboard.hpp"
 #include "app/ui/UrlOpener.hpp"
 #include "app/ui/design/AnimationClock.hpp"
 #include "platform/settings/UserDefaults.hpp"

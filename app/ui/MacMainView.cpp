@@ -3,7 +3,8 @@
 #include "app/ui/ConsoleLog.hpp"
 #include "app/ui/MacRecordView.hpp"
 #include "app/ui/PushToTalkPill.hpp"
-#include "app/ui/SettingsKeys.hpp"
+#include "app/dictation/ChosenRecordingOptions.hpp"
+#include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
@@ -308,12 +309,7 @@ void MacMainView::handleRecordingComplete(const RecordingResult& result)
         QString::fromLatin1(SettingsKeys::saveToRecordings), SettingsKeys::saveToRecordingsDefault);
     const bool keepAudio
         = defaults.boolValue(QString::fromLatin1(SettingsKeys::saveAudioFile), SettingsKeys::saveAudioFileDefault);
-    const std::optional<RecordingCategory> stored
-        = RecordingCategory::fromRawValue(defaults.stringValue(QString::fromLatin1(SettingsKeys::selectedRecordingCategory),
-            QString::fromLatin1(SettingsKeys::selectedRecordingCategoryDefault)));
-    // "All" is the list filter, never a recording's category.
-    const RecordingCategory category
-        = stored && *stored != RecordingCategory::all ? *stored : RecordingCategory(RecordingCategory::personal);
+    const RecordingCategory category = ChosenRecordingOptions::category(defaults);
 
     if (copy && !result.transcription.isEmpty()) {
         services_.clipboard.clearContents();
@@ -325,19 +321,8 @@ void MacMainView::handleRecordingComplete(const RecordingResult& result)
         try {
             const Recording saved = services_.library.saveRecording(result);
             // The category and title go to the recording just saved, found by its id.
-            try {
-                services_.library.updateCategory(saved, category);
-            } catch (const std::exception&) {
-            }
-            const QString title = defaults.stringValue(QString::fromLatin1(SettingsKeys::recordingTitle));
-            if (!title.isEmpty()) {
-                try {
-                    services_.library.updateTitle(services_.library.recording(saved.id).value_or(saved), title);
-                } catch (const std::exception&) {
-                }
-            }
+            ChosenRecordingOptions::apply(services_.library, defaults, saved);
             consoleLine(QStringLiteral("✅ Recording saved (category: ") + category.rawValue() + QLatin1Char(')'));
-            defaults.setString(QString::fromLatin1(SettingsKeys::recordingTitle), QString());
         } catch (const std::exception& error) {
             consoleLine(QStringLiteral("❌ Save failed: ") + describe(error));
         }

@@ -1,6 +1,6 @@
 #include "app/ui/MacOnboardingView.hpp"
 
-#include "app/ui/SettingsKeys.hpp"
+#include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
 #include "app/ui/design/Symbol.hpp"

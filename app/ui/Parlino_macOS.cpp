@@ -1,7 +1,7 @@
 #include "app/ui/Parlino_macOS.hpp"
 
 #include "app/ui/MacOnboardingView.hpp"
-#include "app/ui/SettingsKeys.hpp"
+#include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/LinearGradient.hpp"
 #include "app/ui/design/Symbol.hpp"

@@ -1,6 +1,6 @@
 #include "app/ui/RecordingOptionsView.hpp"
 
-#include "app/ui/SettingsKeys.hpp"
+#include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"

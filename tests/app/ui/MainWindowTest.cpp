@@ -5,7 +5,7 @@
 #include "app/ui/MacRecordView.hpp"
 #include "app/ui/Parlino_macOS.hpp"
 #include "app/ui/PushToTalkPill.hpp"
-#include "app/ui/SettingsKeys.hpp"
+#include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/PNButton.hpp"
 #include "app/ui/design/PNGradientText.hpp"
 #include "app/ui/design/PNShimmerModifier.hpp"

@@ -4,7 +4,7 @@
 #include "app/ui/MacOnboardingView.hpp"
 #include "app/ui/MacRecordView.hpp"
 #include "app/ui/Parlino_macOS.hpp"
-#include "app/ui/SettingsKeys.hpp"
+#include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/PNButton.hpp"
 
 #include <QApplication>

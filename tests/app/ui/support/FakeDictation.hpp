@@ -3,12 +3,13 @@
 #include "app/dictation/DictationHelperService.hpp"
 #include "app/dictation/GlobalHotkeyService.hpp"
 #include "app/dictation/GlobeDictationService.hpp"
-#include "app/ui/Clipboard.hpp"
+#include "app/dictation/Clipboard.hpp"
 #include "app/ui/UrlOpener.hpp"
 
 #include <QList>
 #include <QUrl>
 
+#include <utility>
 #include <vector>
 
 namespace uitest {
@@ -32,19 +33,60 @@ protected:
     void triggerChanged(Trigger, bool) override {}
 };
 
-// A hotkey the test presses.
+// A hotkey the test presses; registrations succeed unless the test refuses them.
 class FakeHotkey final : public parlino::GlobalHotkeyService {
     Q_OBJECT
 
 public:
     using GlobalHotkeyService::GlobalHotkeyService;
 
-    bool registerHotkey(std::uint32_t, std::uint16_t) override { return true; }
-    void unregisterHotkey() override {}
-    void clearHotkey() override {}
+    bool registerHotkey(std::uint32_t modifiers, std::uint16_t keyCode) override
+    {
+        registrations.push_back({modifiers, keyCode});
+        if (refuseRegistrations) {
+            return false;
+        }
+        paused = false;
+        setIsHotkeyEnabled(true);
+        setCurrentShortcut(shownText);
+        return true;
+    }
+    void unregisterHotkey() override { setIsHotkeyEnabled(false); }
+    void clearHotkey() override
+    {
+        ++clears;
+        setIsHotkeyEnabled(false);
+        setCurrentShortcut(QString());
+    }
     void loadSavedHotkey() override {}
+    void pauseHotkey() override
+    {
+        ++pauses;
+        paused = isHotkeyEnabled();
+        setIsHotkeyEnabled(false);
+    }
+    void resumeHotkey() override
+    {
+        ++resumes;
+        if (std::exchange(paused, false)) {
+            setIsHotkeyEnabled(true);
+        }
+    }
 
     void press() { hotkeyPressed(); }
+
+    struct Registration {
+        std::uint32_t modifiers;
+        std::uint16_t keyCode;
+    };
+    std::vector<Registration> registrations;
+    bool refuseRegistrations = false;
+    // What a successful registration shows.
+    QString shownText = QStringLiteral("⌃⌥K");
+    bool paused = false;
+    int pauses = 0;
+    int resumes = 0;
+    int clears = 0;
 };
 
 // Records pastes and sounds.
@@ -55,9 +97,16 @@ public:
     using DictationHelperService::DictationHelperService;
 
     void pasteAtCursor(const QString& text) override { pastes.push_back(text); }
+    void pasteIntoApplication(const QString& text, std::optional<platform::input::FrontWindow> target) override
+    {
+        pastes.push_back(text);
+        targets.push_back(target);
+    }
     void playFeedbackSound(parlino::FeedbackSound sound) override { sounds.push_back(sound); }
 
     std::vector<QString> pastes;
+    // The window each pasteIntoApplication was meant for.
+    std::vector<std::optional<platform::input::FrontWindow>> targets;
     std::vector<parlino::FeedbackSound> sounds;
 };
 

@@ -1,4 +1,4 @@
-#include "app/ui/Clipboard.hpp"
+#include "app/dictation/Clipboard.hpp"
 
 #include <QClipboard>
 #include <QGuiApplication>

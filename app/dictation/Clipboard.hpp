@@ -4,7 +4,7 @@
 
 namespace parlino {
 
-// The general pasteboard as the screens use it; the desktop's clipboard in the application, a
+// The general pasteboard as the screens and the paste road use it; the desktop's clipboard in the application, a
 // recording fake in tests.
 class Clipboard {
 public:
