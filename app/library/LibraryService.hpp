@@ -32,6 +32,8 @@ public:
     // The recording with this id as the list holds it now, if it is there.
     std::optional<Recording> recording(const QUuid& id) const;
     std::optional<QUuid> latestSavedRecordingID() const { return latestSavedRecordingID_; }
+    // For the screen that has acted on the recording saved last.
+    void clearLatestSavedRecordingID() { setLatestSavedRecordingID(std::nullopt); }
 
     // The folder the audio files and their sidecars lie in.
     virtual std::filesystem::path documentsURL() const = 0;

@@ -1,5 +1,6 @@
 #include "app/library/RecordingsManager.hpp"
 
+#include "app/library/Characters.hpp"
 #include "app/library/CloudKitSyncManager.hpp"
 #include "app/library/ConsoleLine.hpp"
 #include "app/recorder/RecordingCoding.hpp"
@@ -10,7 +11,6 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 
@@ -31,31 +31,6 @@ QString fileName(const std::filesystem::path& path)
     return text(path.filename());
 }
 
-// Characters as a reader counts them: grapheme clusters.
-qsizetype characterCount(const QString& value)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, value);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() > 0) {
-        ++count;
-    }
-    return count;
-}
-
-QString firstCharacters(const QString& value, qsizetype count)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, value);
-    qsizetype end = 0;
-    for (qsizetype taken = 0; taken < count; ++taken) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0) {
-            break;
-        }
-        end = next;
-    }
-    return value.left(end);
-}
-
 double audioDuration(const std::filesystem::path& audioURL)
 {
     const platform::AudioFile audio(audioURL);
@@ -69,6 +44,18 @@ QByteArray readWhole(const std::filesystem::path& path)
         throw std::runtime_error("Cannot read " + path.string() + ": " + file.errorString().toStdString());
     }
     return file.readAll();
+}
+
+const QString voiceMemo = QStringLiteral("Voice Memo");
+
+// What a file named "date_time_Some-title.m4a" is called: the words after the date and time.
+QString titleFromFileName(const std::filesystem::path& audioURL)
+{
+    const QStringList parts = text(audioURL.stem()).split(QLatin1Char('_'));
+    if (parts.size() < 3) {
+        return voiceMemo;
+    }
+    return parts.mid(2).join(QLatin1Char(' ')).replace(QLatin1Char('-'), QLatin1Char(' '));
 }
 
 // Stable: recordings of the same date keep their order.
@@ -247,10 +234,7 @@ Recording RecordingsManager::createMetadataForOrphanAudio(const std::filesystem:
         date = QDateTime::fromMSecsSinceEpoch(createdMilliseconds);
     }
 
-    QString title = QStringLiteral("Voice Memo");
-    if (parts.size() >= 3) {
-        title = parts.mid(2).join(QLatin1Char(' ')).replace(QLatin1Char('-'), QLatin1Char(' '));
-    }
+    const QString title = titleFromFileName(audioURL);
 
     Recording recording;
     const auto birthNanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(created.time_since_epoch()).count();
@@ -285,12 +269,13 @@ Recording RecordingsManager::saveRecording(const RecordingResult& result)
     recording.id = QUuid::createUuid();
     recording.audioURL = *result.audioURL;
     recording.duration = result.duration > 0 ? result.duration : audioDuration(*result.audioURL);
-    recording.title = result.generatedTitle.value_or(QStringLiteral("Voice Memo"));
+    recording.title = result.generatedTitle.value_or(voiceMemo);
     recording.transcription = result.transcription;
     recording.date = QDateTime::currentDateTime();
     recording.category = RecordingCategory::suggestedCategory(recording.transcription, recording.title);
 
     writeSidecar(recording);
+    generatedTitles_.insert(recording.id);
 
     QList<Recording> list = recordings();
     list.prepend(recording);
@@ -328,6 +313,8 @@ void RecordingsManager::deleteRecording(const Recording& given)
     }
     QList<Recording> list = recordings();
     list.removeIf([&](const Recording& entry) { return entry.id == recording.id; });
+    generatedTitles_.remove(recording.id);
+    typedTitles_.remove(recording.id);
     setRecordings(std::move(list));
     printLine(QStringLiteral("🗑️ Deleted: ") + recording.title);
 }
@@ -343,7 +330,12 @@ void RecordingsManager::updateCategory(const Recording& given, RecordingCategory
 void RecordingsManager::updateTitle(const Recording& recording, const QString& givenTitle)
 {
     const QString title = givenTitle;
-    if (editEntry(recording.id, [&](Recording& entry) { entry.title = title; })) {
+    const auto typed = [&](Recording& entry) {
+        entry.title = title;
+        generatedTitles_.remove(entry.id);
+        typedTitles_.insert(entry.id);
+    };
+    if (editEntry(recording.id, typed)) {
         printLine(QStringLiteral("📝 Updated title: ") + title);
     }
 }
@@ -374,30 +366,48 @@ void RecordingsManager::updateTranscription(const Recording& given, const QStrin
         return;
     }
     QList<Recording> list = recordings();
+    const QString previous = list[*index].transcription;
     printLine(QStringLiteral("📝 Updating transcription at index %1").arg(*index));
-    printLine(QStringLiteral("   Old: ") + firstCharacters(list[*index].transcription, 50) + QStringLiteral("..."));
+    printLine(QStringLiteral("   Old: ") + firstCharacters(previous, 50) + QStringLiteral("..."));
     printLine(QStringLiteral("   New: ") + firstCharacters(transcription, 50) + QStringLiteral("..."));
     list[*index].transcription = transcription;
     setRecordings(std::move(list));
 
     // The pool is waited for before this object goes, so the posted result never outlives it
     // unnoticed: Qt drops events for an object that is gone.
-    titleWorkers_.start([this, id = recording.id, transcription, generator = titleGenerator_] {
-        QString title;
-        try {
-            if (generator) {
-                title = generator(transcription);
+    titleWorkers_.start([this, id = recording.id, transcription, previous, generator = titleGenerator_] {
+        const auto titleOf = [&](const QString& transcript) {
+            try {
+                return generator ? generator(transcript) : QString();
+            } catch (...) {
+                return QString();
             }
-        } catch (...) {
-            title.clear();
-        }
+        };
+        const QString title = titleOf(transcription);
+        // What an earlier re-titling would have made of the old transcript.
+        const QString previousTitle = previous.isEmpty() ? QString() : titleOf(previous);
         QMetaObject::invokeMethod(
-            this, [this, id, transcription, title] { finishTitleUpdate(id, transcription, title); },
+            this, [this, id, transcription, title, previousTitle] {
+                finishTitleUpdate(id, transcription, title, previousTitle);
+            },
             Qt::QueuedConnection);
     });
 }
 
-void RecordingsManager::finishTitleUpdate(const QUuid& id, const QString& transcription, const QString& title)
+bool RecordingsManager::titleIsGenerated(const Recording& entry, const QString& titleOfPreviousTranscript) const
+{
+    if (typedTitles_.contains(entry.id)) {
+        return false;
+    }
+    if (generatedTitles_.contains(entry.id)) {
+        return true;
+    }
+    return entry.title == voiceMemo || entry.title == titleFromFileName(entry.audioURL)
+        || (!titleOfPreviousTranscript.isEmpty() && entry.title == titleOfPreviousTranscript);
+}
+
+void RecordingsManager::finishTitleUpdate(
+    const QUuid& id, const QString& transcription, const QString& title, const QString& titleOfPreviousTranscript)
 {
     printLine(QStringLiteral("🏷️ Generated new title: ") + title);
     const std::optional<qsizetype> index = indexOf(id);
@@ -408,8 +418,13 @@ void RecordingsManager::finishTitleUpdate(const QUuid& id, const QString& transc
     }
     QList<Recording> list = recordings();
     if (!title.isEmpty()) {
-        list[*index].title = title;
-        printLine(QStringLiteral("✅ Title updated to: ") + title);
+        if (titleIsGenerated(list[*index], titleOfPreviousTranscript)) {
+            list[*index].title = title;
+            generatedTitles_.insert(id);
+            printLine(QStringLiteral("✅ Title updated to: ") + title);
+        } else {
+            printLine(QStringLiteral("   Title kept (typed by the user): ") + list[*index].title);
+        }
     }
     const Recording changed = list[*index];
     setRecordings(std::move(list));

@@ -6,6 +6,7 @@
 #include "app/library/RecordingsError.hpp"
 
 #include <QDateTime>
+#include <QSet>
 #include <QThreadPool>
 
 #include <filesystem>
@@ -59,7 +60,8 @@ public:
     void deleteRecording(const Recording& recording) override;
     void updateCategory(const Recording& recording, RecordingCategory category) override;
     void updateTitle(const Recording& recording, const QString& title) override;
-    // Changes the transcript at once; a new title and the sidecar follow later.
+    // Changes the transcript at once; the sidecar follows later, with a title made from the new
+    // transcript when the old title was made by the program rather than typed by the user.
     void updateTranscription(const Recording& recording, const QString& transcription) override;
 
     // The record for an audio file found without sidecar. Its id comes from the file's name and
@@ -89,13 +91,21 @@ private:
     bool editEntry(QUuid id, const std::function<void(Recording&)>& edit);
     void writeSidecar(const Recording& recording) const;
     std::optional<Recording> loadAudioFile(const std::filesystem::path& audioURL);
-    void finishTitleUpdate(const QUuid& id, const QString& transcription, const QString& title);
+    void finishTitleUpdate(const QUuid& id, const QString& transcription, const QString& title,
+        const QString& titleOfPreviousTranscript);
+    // Whether the entry's title is one the program made (from a transcript, from its file's name,
+    // or the "Voice Memo" fallback) and so may be replaced by a title made from a new transcript.
+    // What this session saw decides first; for recordings from an earlier run the title is
+    // compared with what the program would have made, since the sidecar does not record it.
+    bool titleIsGenerated(const Recording& entry, const QString& titleOfPreviousTranscript) const;
 
     std::filesystem::path documentsURL_;
     LibraryFolder folder_;
     bool isLoading_ = false;
     std::optional<RecordingsError> error_;
     TitleGenerator titleGenerator_;
+    QSet<QUuid> generatedTitles_;
+    QSet<QUuid> typedTitles_;
     std::shared_ptr<CloudSync> cloudSync_;
     QThreadPool titleWorkers_;
 };

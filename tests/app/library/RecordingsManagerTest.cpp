@@ -258,9 +258,10 @@ TEST_F(RecordingsManagerTest, SavesEditsAndDeletes)
     EXPECT_EQ(library->recording(saved.id)->transcription, transcript);
     EXPECT_EQ(readSidecar(folder / "2025-05-05_1300_Call.json").transcription, QStringLiteral("We should call the client"));
     ASSERT_TRUE(testsupport::processEventsUntil([&] { return titleUpdates.count() == 1; }));
-    EXPECT_EQ(library->recording(saved.id)->title, QStringLiteral("Budget review"));
+    // The title the user typed stays; the sidecar takes the new transcript.
+    EXPECT_EQ(library->recording(saved.id)->title, QStringLiteral("Renamed"));
     const Recording retitled = readSidecar(folder / "2025-05-05_1300_Call.json");
-    EXPECT_EQ(retitled.title, QStringLiteral("Budget review"));
+    EXPECT_EQ(retitled.title, QStringLiteral("Renamed"));
     EXPECT_EQ(retitled.transcription, transcript);
     EXPECT_EQ(retitled.category, RecordingCategory::task);
 
@@ -290,11 +291,63 @@ TEST_F(RecordingsManagerTest, SavesEditsAndDeletes)
     EXPECT_TRUE(contains(lines, "   Old: We should call the client..."));
     EXPECT_TRUE(contains(lines, "   New: Čaká nás rozpočet na budúci rok a jeho prehľad, kt..."));
     EXPECT_TRUE(contains(lines, "🏷️ Generated new title: Budget review"));
-    EXPECT_TRUE(contains(lines, "✅ Title updated to: Budget review"));
+    EXPECT_TRUE(contains(lines, "   Title kept (typed by the user): Renamed"));
+    EXPECT_FALSE(contains(lines, "✅ Title updated to: Budget review"));
     EXPECT_TRUE(contains(lines, "💾 Metadata saved successfully"));
     EXPECT_TRUE(contains(lines, "📝 Update complete! Transcription: 74 chars, Title: Budget review"));
     EXPECT_TRUE(contains(lines, "⚠️ Recording was deleted before title update completed"));
     EXPECT_TRUE(contains(lines, "🗑️ Deleted: Client call"));
+}
+
+TEST_F(RecordingsManagerTest, ReTitlingReplacesOnlyTitlesTheProgramMadeAlsoAfterARelaunch)
+{
+    const auto folder = libraryFolder();
+    const auto generator = [](const QString& transcript) { return QStringLiteral("About ") + transcript.section(' ', 0, 0); };
+    const auto retitle = [&](RecordingsManager& library, const QString& title, const QString& transcript) {
+        QSignalSpy finished(&library, &RecordingsManager::titleUpdateFinished);
+        const auto found = std::find_if(library.recordings().begin(), library.recordings().end(),
+                                        [&](const Recording& recording) { return recording.title == title; });
+        EXPECT_NE(found, library.recordings().end()) << title.toStdString();
+        const QUuid id = found->id;
+        library.updateTranscription(*found, transcript);
+        EXPECT_TRUE(testsupport::processEventsUntil([&] { return finished.count() == 1; }));
+        return library.recording(id).value_or(Recording {}).title;
+    };
+
+    writeAudio(folder / "2025-05-05_1300_Call.m4a");
+    writeAudio(folder / "2025-05-05_1400_Weekly_plan.m4a");
+    writeAudio(folder / "2025-05-05_1500_Notes.m4a");
+    writeAudio(folder / "untitled.m4a");
+    writeAudio(folder / "2025-01-31_1430_Team-sync.m4a");
+    {
+        auto library = makeLibrary();
+        library->setTitleGenerator(generator);
+        library->saveRecording({folder / "2025-05-05_1300_Call.m4a", QStringLiteral("budget first"), 1, QStringLiteral("Client call")});
+        library->saveRecording({folder / "2025-05-05_1400_Weekly_plan.m4a", QStringLiteral("plan"), 1, QStringLiteral("Weekly plan")});
+        const Recording notes = library->saveRecording({folder / "2025-05-05_1500_Notes.m4a", QStringLiteral("notes"), 1, QStringLiteral("Notes")});
+        library->saveRecording({folder / "untitled.m4a", {}, 1, {}});
+        library->updateTitle(notes, QStringLiteral("My own words"));
+
+        // The recorder's title goes, the typed one stays and the sidecar still takes the transcript.
+        EXPECT_EQ(retitle(*library, QStringLiteral("Client call"), QStringLiteral("budget again")), QStringLiteral("About budget"));
+        EXPECT_EQ(retitle(*library, QStringLiteral("My own words"), QStringLiteral("shopping list")), QStringLiteral("My own words"));
+        EXPECT_EQ(readSidecar(folder / "2025-05-05_1500_Notes.json").transcription, QStringLiteral("shopping list"));
+        EXPECT_EQ(readSidecar(folder / "2025-05-05_1500_Notes.json").title, QStringLiteral("My own words"));
+    }
+
+    // A new run knows no history: the title made from the old transcript, the file's own title and
+    // the fallback count as the program's, anything else as typed.
+    auto library = makeLibrary();
+    library->setTitleGenerator(generator);
+    library->loadRecordings();
+    ASSERT_EQ(library->recordings().size(), 5);
+    EXPECT_EQ(retitle(*library, QStringLiteral("About budget"), QStringLiteral("travel plans")), QStringLiteral("About travel"));
+    EXPECT_EQ(retitle(*library, QStringLiteral("Weekly plan"), QStringLiteral("groceries")), QStringLiteral("About groceries"));
+    EXPECT_EQ(retitle(*library, QStringLiteral("Voice Memo"), QStringLiteral("ideas")), QStringLiteral("About ideas"));
+    EXPECT_EQ(retitle(*library, QStringLiteral("Team sync"), QStringLiteral("standup")), QStringLiteral("About standup"));
+    EXPECT_EQ(retitle(*library, QStringLiteral("My own words"), QStringLiteral("errands")), QStringLiteral("My own words"));
+    EXPECT_EQ(readSidecar(folder / "2025-05-05_1500_Notes.json").title, QStringLiteral("My own words"));
+    EXPECT_EQ(readSidecar(folder / "2025-05-05_1500_Notes.json").transcription, QStringLiteral("errands"));
 }
 
 TEST_F(RecordingsManagerTest, AnOrphanWhoseSidecarCannotBeWrittenKeepsItsId)
