@@ -2,6 +2,7 @@
 
 #include "app/ui/ConsoleLog.hpp"
 #include "app/ui/MacRecordView.hpp"
+#include "app/ui/MacRecordingsListView.hpp"
 #include "app/ui/PushToTalkPill.hpp"
 #include "app/dictation/ChosenRecordingOptions.hpp"
 #include "app/dictation/SettingsKeys.hpp"
@@ -70,12 +71,22 @@ QString describe(const std::exception& error)
     return QString::fromUtf8(error.what());
 }
 
+MacMainView::Destinations withRecordingsBrowser(MacMainView::Destinations destinations)
+{
+    if (!destinations.recordings) {
+        destinations.recordings = [](AppServices& services, QWidget* parent) -> QWidget* {
+            return new MacRecordingsListView(services, parent);
+        };
+    }
+    return destinations;
+}
+
 } // namespace
 
 MacMainView::MacMainView(AppServices& services, Destinations destinations, QWidget* parent)
     : QWidget(parent)
     , services_(services)
-    , destinations_(std::move(destinations))
+    , destinations_(withRecordingsBrowser(std::move(destinations)))
     , shouldAutoStartRecording_(new BoolBinding(this))
 {
     setObjectName(QStringLiteral("mainView"));

@@ -18,12 +18,18 @@ PNGlassModifier::PNGlassModifier(QWidget* content, QWidget* parent)
     layout->addWidget(content_);
 }
 
+void PNGlassModifier::setCornerRadius(double radius)
+{
+    cornerRadius_ = radius;
+    update();
+}
+
 void PNGlassModifier::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF panel = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    const QPainterPath shape = roundedRect(panel, 12);
+    const QPainterPath shape = roundedRect(panel, cornerRadius_);
     const bool dark = currentAppearance() == Appearance::dark;
 
     paintSoftShadow(painter, shape, QColor(0, 0, 0, dark ? 60 : 18), 10, QPointF(0, 3));
@@ -41,7 +47,7 @@ void PNGlassModifier::paintEvent(QPaintEvent*)
         painter.drawPath(shape);
     }
     painter.setPen(QPen(edge, 0.5));
-    painter.drawPath(roundedRect(panel.adjusted(0.5, 0.5, -0.5, -0.5), 11.5));
+    painter.drawPath(roundedRect(panel.adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius_ - 0.5));
 }
 
 } // namespace parlino::design

@@ -14,12 +14,15 @@ public:
     explicit PNGlassModifier(QWidget* content, QWidget* parent = nullptr);
 
     QWidget* content() const { return content_; }
+    double cornerRadius() const { return cornerRadius_; }
+    void setCornerRadius(double radius);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QWidget* content_;
+    double cornerRadius_ = 12;
 };
 
 } // namespace parlino::design

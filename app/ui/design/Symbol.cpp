@@ -68,6 +68,7 @@ const QHash<QString, SymbolGlyph>& table()
         {QStringLiteral("keyboard"), {0xe312}},
         {QStringLiteral("magnifyingglass"), {0xe8b6}},
         {QStringLiteral("trash"), {0xe872}},
+        {QStringLiteral("chevron.up.chevron.down"), {0xe5d7}},
     };
     return symbols;
 }

@@ -125,6 +125,7 @@ public:
     int clears = 0;
 };
 
+// Records what it was asked to open; `opens` false makes every open fail.
 class FakeUrlOpener final : public parlino::UrlOpener {
 public:
     bool openUrl(const QUrl& url) override
@@ -132,8 +133,14 @@ public:
         opened.push_back(url);
         return opens;
     }
+    bool openApplication(const parlino::DesktopEntry& application) override
+    {
+        openedApplications.push_back(application.id);
+        return opens;
+    }
 
     std::vector<QUrl> opened;
+    std::vector<QString> openedApplications;
     bool opens = true;
 };
 

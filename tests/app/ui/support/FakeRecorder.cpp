@@ -55,7 +55,14 @@ void FakeRecorder::finishStop(const parlino::RecordingResult& result)
 void FakeRecorder::transcribeExistingFile(const std::filesystem::path& audioURL, TranscribeCompletion completion)
 {
     transcribedFiles.push_back(audioURL);
-    QTimer::singleShot(0, this, [completion = std::move(completion)] { completion(QString(), nullptr); });
+    pendingTranscription_ = std::move(completion);
+}
+
+void FakeRecorder::finishTranscription(const QString& transcript, std::exception_ptr error)
+{
+    if (TranscribeCompletion completion = std::exchange(pendingTranscription_, nullptr)) {
+        completion(transcript, error);
+    }
 }
 
 void FakeRecorder::switchModel(const QString& modelId, Completion completion)

@@ -44,6 +44,9 @@ public:
     void publishPreprocessing(const QString& status);
     void publishTranscribing(double progress, const QString& eta);
     void finishStop(const parlino::RecordingResult& result);
+    // The transcription of an existing file waits until the test finishes it.
+    bool hasPendingTranscription() const { return pendingTranscription_ != nullptr; }
+    void finishTranscription(const QString& transcript, std::exception_ptr error = nullptr);
 
     // The next start fails with this error.
     std::exception_ptr nextStartError;
@@ -55,6 +58,7 @@ public:
 
 private:
     StopCompletion pendingStop_;
+    TranscribeCompletion pendingTranscription_;
 };
 
 } // namespace uitest

@@ -41,8 +41,20 @@ UiTest::UiTest()
     defaults = std::make_unique<platform::UserDefaults>(folder / "parlino.conf");
     recorder = std::make_unique<FakeRecorder>(*defaults);
     library = std::make_unique<FakeLibrary>(folder / "Documents" / "Parlino");
-    services_ = std::make_unique<parlino::AppServices>(parlino::AppServices{*defaults, *recorder, *library,
-        globeDictation, hotkey, dictationHelper, clipboard, urlOpener, clock, 7});
+    services_ = std::make_unique<parlino::AppServices>(parlino::AppServices{
+        .defaults = *defaults,
+        .recorder = *recorder,
+        .library = *library,
+        .audioPlayer = audioPlayer,
+        .globeDictation = globeDictation,
+        .hotkey = hotkey,
+        .dictationHelper = dictationHelper,
+        .clipboard = clipboard,
+        .urlOpener = urlOpener,
+        .delayTimer = delayTimer,
+        .clock = clock,
+        .randomSeed = 7,
+    });
 }
 
 UiTest::~UiTest()

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "FakeAudioPlayback.hpp"
 #include "FakeDictation.hpp"
 #include "FakeLibrary.hpp"
 #include "FakeRecorder.hpp"
 #include "ManualAnimationClock.hpp"
+#include "ManualDelayTimer.hpp"
 
 #include "app/ui/AppServices.hpp"
 #include "platform/settings/UserDefaults.hpp"
@@ -60,11 +62,13 @@ protected:
     ManualAnimationClock clock;
     std::unique_ptr<FakeRecorder> recorder;
     std::unique_ptr<FakeLibrary> library;
+    FakeAudioPlayback audioPlayer;
     FakeGlobeDictation globeDictation;
     FakeHotkey hotkey;
     FakeDictationHelper dictationHelper;
     FakeClipboard clipboard;
     FakeUrlOpener urlOpener;
+    ManualDelayTimer delayTimer;
 
 private:
     std::unique_ptr<parlino::AppServices> services_;

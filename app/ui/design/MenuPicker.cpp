@@ -1,0 +1,34 @@
+#include "app/ui/design/MenuPicker.hpp"
+
+#include "app/ui/design/Color.hpp"
+#include "app/ui/design/Symbol.hpp"
+
+#include <QPainter>
+
+namespace parlino::design {
+
+namespace {
+
+constexpr double chevronSize = 12;
+constexpr int chevronRoom = 22;
+
+} // namespace
+
+MenuPicker::MenuPicker(QWidget* parent)
+    : QComboBox(parent)
+{
+    setCursor(Qt::PointingHandCursor);
+    setStyleSheet(QStringLiteral("QComboBox { padding-right: %1px; }").arg(chevronRoom));
+}
+
+void MenuPicker::paintEvent(QPaintEvent* event)
+{
+    QComboBox::paintEvent(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPointF center(width() - chevronRoom / 2.0 - 1, height() / 2.0);
+    painter.fillPath(symbolPath(QStringLiteral("chevron.up.chevron.down"), chevronSize, center),
+        Color::textSecondary().resolved());
+}
+
+} // namespace parlino::design
