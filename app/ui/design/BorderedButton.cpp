@@ -38,7 +38,8 @@ BorderedButton::BorderedButton(AnimationClock& clock, QString title, std::option
 {
     setAccessibleName(title_);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::StrongFocus);
+    // Like the platform's buttons: reached by Tab, not focused by a click.
+    setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
@@ -138,7 +139,7 @@ void BorderedButton::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     if (!isEnabled()) {
-        painter.setOpacity(0.45);
+        painter.setOpacity(0.55);
     }
     const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -1.5);
     const QPainterPath shape = roundedRect(area, cornerRadius);

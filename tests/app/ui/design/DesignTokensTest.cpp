@@ -94,7 +94,8 @@ TEST(DesignTokens, EverySymbolTheScreensNameHasAGlyph)
         "gearshape", "waveform.badge.magnifyingglass", "text.badge.checkmark", "mic.fill", "stop.fill",
         "character.cursor.ibeam", "xmark.circle.fill", "folder.fill", "tag.fill", "doc.on.clipboard", "return",
         "square.and.arrow.down", "waveform", "play.fill", "pause.circle.fill", "star.fill", "trash",
-        "magnifyingglass", "heart.fill", "envelope.fill", "sparkles", "keyboard", "clock", "calendar"};
+        "magnifyingglass", "heart.fill", "envelope.fill", "sparkles", "keyboard", "clock", "calendar", "mic.slash",
+        "arrow.triangle.2.circlepath", "questionmark.circle", "doc.text", "folder", "brain", "chevron.up.chevron.down"};
     for (const parlino::RecordingCategory category : parlino::RecordingCategory::allCases()) {
         names << category.icon();
     }
