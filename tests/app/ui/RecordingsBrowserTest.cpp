@@ -1,5 +1,7 @@
 #include "RecordingsFixture.hpp"
 
+#include "app/ui/RecordingRow.hpp"
+#include "app/ui/RecordingRowDelegate.hpp"
 #include "app/ui/design/PNEmptyState.hpp"
 #include "app/ui/design/PNGradientIcon.hpp"
 
@@ -343,4 +345,49 @@ TEST_F(RecordingsBrowser, ASaveWhileThePaneIsShownSelectsTheRecording)
     list.show();
     EXPECT_EQ(list.selectedRecordingID(), saved.id);
     EXPECT_EQ(library->latestSavedRecordingID(), unseen.id);
+}
+
+TEST_F(RecordingsBrowser, RowsShowTheirMetadataOnTwoOrThreeLinesAndGrowUnderThePointer)
+{
+    const QList<Recording> list = samples();
+    const RecordingRow board(list[5]);
+    EXPECT_EQ(board.recording().category.icon(), QStringLiteral("square.grid.2x2"));
+    EXPECT_EQ(board.metadataText(), QStringLiteral("March 8, 2025 • 1:15 • All"));
+    Recording silent = list[4];
+    silent.duration = 0;
+    const RecordingRow memo(silent);
+    EXPECT_EQ(memo.metadataText(), QStringLiteral("March 9, 2025 • 0:00 • Note"));
+    EXPECT_FALSE(memo.showsPreview());
+    EXPECT_TRUE(memo.previewLines(300).isEmpty());
+    EXPECT_LT(memo.height(), board.height());
+
+    Recording wordy = list[0];
+    wordy.title = QStringLiteral("A title far too long to stand on one line of a narrow list, however wide the font");
+    wordy.transcription = QString(QStringLiteral("Many words follow here\nand more after a break. ")).repeated(4000);
+    const RecordingRow row(wordy);
+    EXPECT_TRUE(row.titleLine(200).endsWith(QChar(0x2026)));
+    const QStringList preview = row.previewLines(240);
+    ASSERT_EQ(preview.size(), 2);
+    EXPECT_FALSE(preview[0].contains(QLatin1Char('\n')));
+    EXPECT_TRUE(preview[1].endsWith(QChar(0x2026)));
+    EXPECT_EQ(row.height(), board.height());
+
+    library->setList(list);
+    open();
+    QListView* listView = view->listView();
+    auto* delegate = qobject_cast<RecordingRowDelegate*>(listView->itemDelegate());
+    ASSERT_NE(delegate, nullptr);
+    const QModelIndex second = listView->model()->index(1, 0);
+    QTest::mouseMove(listView->viewport(), listView->visualRect(second).center());
+    const QUuid standup = byTitle(QStringLiteral("Team Standup")).id;
+    EXPECT_EQ(delegate->hoveredRecording(), standup);
+    clock.advance(0.05);
+    EXPECT_GT(delegate->scaleOf(standup), 1.0);
+    EXPECT_LT(delegate->scaleOf(standup), RecordingRowDelegate::hoverScale);
+    clock.advance(0.2);
+    EXPECT_DOUBLE_EQ(delegate->scaleOf(standup), RecordingRowDelegate::hoverScale);
+    QTest::mouseMove(listView->viewport(), listView->visualRect(listView->model()->index(0, 0)).center());
+    clock.advance(0.2);
+    EXPECT_DOUBLE_EQ(delegate->scaleOf(standup), 1.0);
+    EXPECT_DOUBLE_EQ(delegate->scaleOf(byTitle(QStringLiteral("Q3 Budget Review")).id), RecordingRowDelegate::hoverScale);
 }

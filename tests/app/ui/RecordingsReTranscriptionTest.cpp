@@ -20,19 +20,7 @@ class RealLibraryBrowser : public RecordingsTest {
 protected:
     RealLibraryBrowser()
         : realLibrary(std::make_unique<RecordingsManager>(folder / "Library"))
-        , realServices(AppServices{
-              .defaults = *defaults,
-              .recorder = *recorder,
-              .library = *realLibrary,
-              .audioPlayer = audioPlayer,
-              .globeDictation = globeDictation,
-              .hotkey = hotkey,
-              .dictationHelper = dictationHelper,
-              .clipboard = clipboard,
-              .urlOpener = urlOpener,
-              .delayTimer = delayTimer,
-              .clock = clock,
-          })
+        , realServices(servicesWith(*realLibrary))
     {
         realLibrary->setTitleGenerator(
             [](const QString& transcript) { return QStringLiteral("About ") + transcript.section(' ', 0, 0); });

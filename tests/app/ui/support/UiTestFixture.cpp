@@ -41,10 +41,15 @@ UiTest::UiTest()
     defaults = std::make_unique<platform::UserDefaults>(folder / "parlino.conf");
     recorder = std::make_unique<FakeRecorder>(*defaults);
     library = std::make_unique<FakeLibrary>(folder / "Documents" / "Parlino");
-    services_ = std::make_unique<parlino::AppServices>(parlino::AppServices{
+    services_ = std::make_unique<parlino::AppServices>(servicesWith(*library));
+}
+
+parlino::AppServices UiTest::servicesWith(parlino::LibraryService& library)
+{
+    return parlino::AppServices{
         .defaults = *defaults,
         .recorder = *recorder,
-        .library = *library,
+        .library = library,
         .audioPlayer = audioPlayer,
         .globeDictation = globeDictation,
         .hotkey = hotkey,
@@ -54,7 +59,7 @@ UiTest::UiTest()
         .delayTimer = delayTimer,
         .clock = clock,
         .randomSeed = 7,
-    });
+    };
 }
 
 UiTest::~UiTest()

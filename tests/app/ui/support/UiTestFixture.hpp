@@ -51,6 +51,8 @@ protected:
     ~UiTest() override;
 
     parlino::AppServices& services() { return *services_; }
+    // The same fakes around another library (a real one, for one).
+    parlino::AppServices servicesWith(parlino::LibraryService& library);
 
     // Shows the widget at this size and lets its layout settle.
     void showAt(QWidget& widget, QSize size);
