@@ -700,10 +700,10 @@ void RecordingDetailView::transcribe(const Recording& recording)
 {
     consoleLine(QStringLiteral("🎯 Starting transcription..."));
     // The library outlives every screen: the result is stored even when this pane has gone.
-    LibraryService& library = services_.library;
+    LibraryService* library = &services_.library;
     const QPointer<RecordingDetailView> self(this);
     services_.recorder.transcribeExistingFile(
-        recording.audioURL, [self, &library, recording](const QString& text, std::exception_ptr error) {
+        recording.audioURL, [self, library, recording](const QString& text, std::exception_ptr error) {
             const auto finish = [self] {
                 if (self) {
                     self->endReTranscription();
@@ -728,7 +728,7 @@ void RecordingDetailView::transcribe(const Recording& recording)
             }
             consoleLine(QStringLiteral("💾 Updating RecordingsManager..."));
             try {
-                library.updateTranscription(recording, text);
+                library->updateTranscription(recording, text);
             } catch (const std::exception& failure) {
                 reportFailure(describe(failure));
                 return;

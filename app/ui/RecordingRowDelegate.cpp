@@ -28,11 +28,12 @@ RecordingRowDelegate::RecordingRowDelegate(AnimationClock& clock, QAbstractItemV
     : QStyledItemDelegate(view)
     , clock_(clock)
     , view_(view)
+    , viewport_(view->viewport())
     , frames_(clock)
 {
     view_->setMouseTracking(true);
-    view_->viewport()->setMouseTracking(true);
-    view_->viewport()->installEventFilter(this);
+    viewport_->setMouseTracking(true);
+    viewport_->installEventFilter(this);
 }
 
 Recording RecordingRowDelegate::recordingOf(const QModelIndex& index)
@@ -66,7 +67,9 @@ void RecordingRowDelegate::setHoveredRecording(std::optional<QUuid> id)
         }
         found->animateTo(hoverScale, Animation::quickEaseOut(), now);
     }
-    frames_.runWhile(view_->viewport(), [this] { return isMoving(); });
+    if (viewport_) {
+        frames_.runWhile(viewport_, [this] { return isMoving(); });
+    }
 }
 
 double RecordingRowDelegate::scaleOf(const QUuid& id) const
@@ -88,7 +91,7 @@ bool RecordingRowDelegate::isMoving() const
 
 bool RecordingRowDelegate::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == view_->viewport()) {
+    if (watched == viewport_) {
         if (event->type() == QEvent::MouseMove) {
             const QModelIndex index = view_->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint());
             setHoveredRecording(index.isValid() ? std::optional(recordingOf(index).id) : std::nullopt);

@@ -6,6 +6,7 @@
 #include "app/ui/design/FrameDriver.hpp"
 
 #include <QHash>
+#include <QPointer>
 #include <QStyledItemDelegate>
 #include <QUuid>
 
@@ -44,6 +45,8 @@ private:
 
     design::AnimationClock& clock_;
     QAbstractItemView* view_;
+    // Kept apart from the view: events reach the filter while the view is being destroyed.
+    QPointer<QWidget> viewport_;
     std::optional<QUuid> hovered_;
     QHash<QUuid, design::AnimatedValue> scales_;
     design::FrameDriver frames_;
