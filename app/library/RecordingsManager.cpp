@@ -1,8 +1,8 @@
 #include "app/library/RecordingsManager.hpp"
 
-#include "app/library/Characters.hpp"
 #include "app/library/CloudKitSyncManager.hpp"
 #include "app/library/ConsoleLine.hpp"
+#include "app/recorder/RecorderText.hpp"
 #include "app/recorder/RecordingCoding.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/system/AtomicFileWriter.hpp"
@@ -368,8 +368,8 @@ void RecordingsManager::updateTranscription(const Recording& given, const QStrin
     QList<Recording> list = recordings();
     const QString previous = list[*index].transcription;
     printLine(QStringLiteral("📝 Updating transcription at index %1").arg(*index));
-    printLine(QStringLiteral("   Old: ") + firstCharacters(previous, 50) + QStringLiteral("..."));
-    printLine(QStringLiteral("   New: ") + firstCharacters(transcription, 50) + QStringLiteral("..."));
+    printLine(QStringLiteral("   Old: ") + characterPrefix(previous, 50) + QStringLiteral("..."));
+    printLine(QStringLiteral("   New: ") + characterPrefix(transcription, 50) + QStringLiteral("..."));
     list[*index].transcription = transcription;
     setRecordings(std::move(list));
 

@@ -1,6 +1,6 @@
 #include "app/ui/AIAppLauncher.hpp"
 
-#include "app/library/Characters.hpp"
+#include "app/recorder/RecorderText.hpp"
 #include "app/ui/ConsoleLog.hpp"
 
 namespace parlino {

@@ -1,7 +1,7 @@
 #include "app/ui/RecordingDetailView.hpp"
 
-#include "app/library/Characters.hpp"
 #include "app/library/ConsoleLine.hpp"
+#include "app/recorder/RecorderText.hpp"
 #include "app/ui/AIAppLauncher.hpp"
 #include "app/ui/ConsoleLog.hpp"
 #include "app/ui/RecordingRow.hpp"
@@ -720,7 +720,7 @@ void RecordingDetailView::transcribe(const Recording& recording)
                 return;
             }
             consoleLine(QStringLiteral("📝 Transcription result: %1 chars").arg(characterCount(text)));
-            consoleLine(QStringLiteral("   Preview: ") + firstCharacters(text, previewLength) + QStringLiteral("..."));
+            consoleLine(QStringLiteral("   Preview: ") + characterPrefix(text, previewLength) + QStringLiteral("..."));
             if (text.isEmpty()) {
                 consoleLine(QStringLiteral("❌ FATAL: Empty transcription returned"));
                 finish();
@@ -735,7 +735,7 @@ void RecordingDetailView::transcribe(const Recording& recording)
             }
             consoleLine(QStringLiteral("✅ Re-transcription completed successfully!"));
             consoleLine(
-                QStringLiteral("   New transcription: ") + firstCharacters(text, previewLength) + QStringLiteral("..."));
+                QStringLiteral("   New transcription: ") + characterPrefix(text, previewLength) + QStringLiteral("..."));
             finish();
         });
 }
