@@ -111,6 +111,7 @@ MacRecordingsListView::MacRecordingsListView(AppServices& services, QWidget* par
     , services_(services)
 {
     setObjectName(QStringLiteral("recordingsListView"));
+    setFocusPolicy(Qt::ClickFocus);
     model_ = new RecordingsListModel(services_.library, this);
     filter_ = new RecordingsFilter(*model_, this);
 
@@ -572,9 +573,10 @@ void MacRecordingsListView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous()) {
-        // The list takes the keys, not the first control of the bar.
+        // The list (or the pane, while it has nothing to list) takes the keys, not the first
+        // control of the bar.
         if (!isAncestorOf(QApplication::focusWidget())) {
-            list_->setFocus(Qt::OtherFocusReason);
+            (listStack_->currentWidget() == list_ ? static_cast<QWidget*>(list_) : this)->setFocus(Qt::OtherFocusReason);
         }
         services_.library.loadRecordings();
         services_.library.syncWithCloud();
