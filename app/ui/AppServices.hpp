@@ -1,13 +1,13 @@
 #pragma once
 
 #include "app/dictation/Clipboard.hpp"
+#include "app/dictation/Clock.hpp"
 #include "app/dictation/DictationHelperService.hpp"
 #include "app/dictation/GlobalHotkeyService.hpp"
 #include "app/dictation/GlobeDictationService.hpp"
 #include "app/library/AudioPlayback.hpp"
 #include "app/library/LibraryService.hpp"
 #include "app/recorder/RecorderService.hpp"
-#include "app/ui/DelayTimer.hpp"
 #include "app/ui/UrlOpener.hpp"
 #include "app/ui/design/AnimationClock.hpp"
 #include "platform/settings/UserDefaults.hpp"
@@ -31,7 +31,8 @@ struct AppServices {
     DictationHelperService& dictationHelper;
     Clipboard& clipboard;
     UrlOpener& urlOpener;
-    DelayTimer& delayTimer;
+    // Time and delayed steps of the screens' waits (the engine's readiness, for one).
+    Clock& timer;
     design::AnimationClock& clock;
     // Seeds the decorative randomness (particle places), so that tests draw the same each run.
     std::uint32_t randomSeed = 0x5eed;

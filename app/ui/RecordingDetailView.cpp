@@ -41,7 +41,7 @@ using namespace design;
 namespace {
 
 constexpr int readinessSleeps = 30;
-constexpr std::chrono::milliseconds readinessSleep{1000};
+constexpr Clock::Duration readinessSleep{1000};
 constexpr qsizetype previewLength = 100;
 
 // The title row's badge: a soft brand glow with the category's gradient symbol.
@@ -679,7 +679,7 @@ void RecordingDetailView::waitForAuris(const Recording& recording, int sleeps)
             transcribeWhenReady(recording);
             return;
         }
-        services_.delayTimer.schedule(
+        services_.timer.schedule(
             readinessSleep, this, [this, recording, sleeps] { waitForAuris(recording, sleeps + 1); });
         return;
     }

@@ -2,7 +2,7 @@
 
 #include "app/ui/MacMainView.hpp"
 #include "app/ui/Parlino_macOS.hpp"
-#include "app/ui/SettingsKeys.hpp"
+#include "app/dictation/SettingsKeys.hpp"
 
 #include <QLineEdit>
 
@@ -74,7 +74,7 @@ TEST_F(RecordingsLook, TheListEmptyFilledAndSearchingAndTheDetailPaneAreFinished
     EXPECT_TRUE(find("detailCategoryPicker")->isVisible());
     EXPECT_GT(shareOfPixels(editing, areaOf(find("detailTitleField"), &detail()), isDark), 0.05);
     recorder->setAurisReady(true);
-    delayTimer.elapse();
+    timer.advance(std::chrono::seconds(1));
     recorder->finishTranscription(QStringLiteral("done"));
 }
 

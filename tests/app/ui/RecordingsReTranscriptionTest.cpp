@@ -15,6 +15,8 @@ using namespace uitest;
 
 namespace {
 
+constexpr std::chrono::seconds second{1};
+
 // The pane over the real library in a temporary folder, with titles made from the first word.
 class RealLibraryBrowser : public RecordingsTest {
 protected:
@@ -86,8 +88,9 @@ TEST_F(RealLibraryBrowser, ReTranscriptionWaitsForTheEngineShowsTheNewTextAndKee
     EXPECT_EQ(reTranscribe->title(), QStringLiteral("Transcribing..."));
     detail().reTranscribe();
     QCoreApplication::processEvents();
-    ASSERT_EQ(delayTimer.pending.size(), 1u);
-    EXPECT_EQ(delayTimer.pending[0].delay, std::chrono::milliseconds(1000));
+    // One-second waits.
+    timer.advance(std::chrono::milliseconds(999));
+    ASSERT_EQ(timer.pendingCount(), 1u);
 
     // Another recording shows its own button: not busy, but no second run while one goes.
     clickRow(QStringLiteral("Standup"));
@@ -97,11 +100,11 @@ TEST_F(RealLibraryBrowser, ReTranscriptionWaitsForTheEngineShowsTheNewTextAndKee
     clickRow(QStringLiteral("Quarterly numbers"));
     EXPECT_TRUE(reTranscribe->isBusy());
 
-    delayTimer.elapse();
-    ASSERT_EQ(delayTimer.pending.size(), 1u);
+    timer.advance(std::chrono::milliseconds(1));
+    ASSERT_EQ(timer.pendingCount(), 1u);
     recorder->setAurisReady(true);
-    delayTimer.elapse();
-    EXPECT_TRUE(delayTimer.pending.empty());
+    timer.advance(second);
+    EXPECT_EQ(timer.pendingCount(), 0u);
     ASSERT_TRUE(recorder->hasPendingTranscription());
     EXPECT_EQ(recorder->transcribedFiles.back(), budget.audioURL);
     recorder->finishTranscription(QStringLiteral("budget is final and approved"));
@@ -162,7 +165,8 @@ TEST_F(RealLibraryBrowser, ReTranscriptionGivesUpAfterThirtySecondsAndKeepsTheTe
     QCoreApplication::processEvents();
     console.clear();
     int sleeps = 0;
-    while (delayTimer.elapse() > 0) {
+    while (timer.pendingCount() > 0) {
+        timer.advance(second);
         ++sleeps;
     }
     EXPECT_EQ(sleeps, 30);
@@ -174,12 +178,10 @@ TEST_F(RealLibraryBrowser, ReTranscriptionGivesUpAfterThirtySecondsAndKeepsTheTe
     // empty result keeps the old text.
     click(reTranscribe);
     QCoreApplication::processEvents();
-    for (int i = 0; i < 29; ++i) {
-        delayTimer.elapse();
-    }
+    timer.advance(29 * second);
     recorder->setAurisReady(true);
     console.clear();
-    delayTimer.elapse();
+    timer.advance(second);
     EXPECT_EQ(console.lines(), QStringList{QStringLiteral("🎯 Starting transcription...")});
     console.clear();
     recorder->finishTranscription(QString());

@@ -56,7 +56,7 @@ parlino::AppServices UiTest::servicesWith(parlino::LibraryService& library)
         .dictationHelper = dictationHelper,
         .clipboard = clipboard,
         .urlOpener = urlOpener,
-        .delayTimer = delayTimer,
+        .timer = timer,
         .clock = clock,
         .randomSeed = 7,
     };

@@ -5,8 +5,8 @@
 #include "FakeLibrary.hpp"
 #include "FakeRecorder.hpp"
 #include "ManualAnimationClock.hpp"
-#include "ManualDelayTimer.hpp"
 
+#include "app/dictation/support/ManualClock.hpp"
 #include "app/ui/AppServices.hpp"
 #include "platform/settings/UserDefaults.hpp"
 
@@ -70,7 +70,7 @@ protected:
     FakeDictationHelper dictationHelper;
     FakeClipboard clipboard;
     FakeUrlOpener urlOpener;
-    ManualDelayTimer delayTimer;
+    dictationtest::ManualClock timer;
 
 private:
     std::unique_ptr<parlino::AppServices> services_;
