@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -67,6 +68,9 @@ private:
         bool gelu = false;
     };
     void run(std::initializer_list<Product> products) const;
+    // Products whose rows split by head (each product `width` rows), followed per head by
+    // attend(head) as soon as that head's rows are done.
+    void runPerHead(std::initializer_list<Product> products, const std::function<void(std::size_t head)>& attend) const;
 
     std::string label_;
     int vocabularySize_ = 0;
