@@ -15,6 +15,7 @@ using namespace programSupport;
 namespace {
 
 constexpr std::size_t rowsPerTask = 16;
+constexpr std::size_t attentionRowsMaximum = 64;
 
 // Tile epilogues: add a bias row to every row of the tile, optionally followed by GELU.
 TileEpilogue addBias(float* matrix, std::size_t stride, const float* bias, bool thenGelu = false)
@@ -253,10 +254,21 @@ void WhisperAudioEncoderProgram::runBlock(const Block& block, float* x, float* n
                 const int rows = static_cast<int>(std::min(attentionRows, frames - first));
                 gemm(nullptr, rows, frames_, hw, scale, qkv.get() + first * stacked + h * headWidth, static_cast<int>(stacked),
                     *keys[h], 0.0f, block, frames_);
+                // Softmax without its division: the weighted values of a row are scaled once instead.
+                float inverseSums[attentionRowsMaximum];
                 for (int r = 0; r < rows; ++r) {
-                    softmax(block + static_cast<std::size_t>(r) * frames, frames, 1.0f);
+                    float* row = block + static_cast<std::size_t>(r) * frames;
+                    inverseSums[r] = 1.0f / exponentiate(row, frames, 1.0f, maximum(row, frames, kernels), kernels);
                 }
-                gemm(nullptr, rows, hw, frames_, 1.0f, block, frames_, *values[h], 0.0f, attended + first * width + h * headWidth, d);
+                float* out = attended + first * width + h * headWidth;
+                gemm(nullptr, rows, hw, frames_, 1.0f, block, frames_, *values[h], 0.0f, out, d, [&](const GemmTile& tile) {
+                    for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
+                        float* row = out + static_cast<std::size_t>(r) * width;
+                        for (int j = tile.columnBegin; j < tile.columnEnd; ++j) {
+                            row[j] *= inverseSums[r];
+                        }
+                    }
+                });
             }
         });
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ml/programs/kernels/CpuFeatures.hpp"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -29,5 +31,9 @@ void softmax(float* x, std::size_t count, float scale);
 float maximum(const float* x, std::size_t count);
 // x = exp(x * scale - shift), in place; returns the sum of the results.
 float exponentiate(float* x, std::size_t count, float scale, float shift);
+// The same with that kernel set's instructions (one this processor runs); the forms above take
+// activeKernelSet().
+float maximum(const float* x, std::size_t count, KernelSet set);
+float exponentiate(float* x, std::size_t count, float scale, float shift, KernelSet set);
 
 } // namespace ml
