@@ -31,6 +31,11 @@ TEST(VectorKernels, MaximumAndExponentialsOfEverySetMatchThePlainLoops)
             EXPECT_EQ(maximum(values.data(), count, set), maximum(values.data(), count, KernelSet::portable))
                 << kernelSetName(set) << " " << count;
 
+            const float top = count ? values[count - 1] : 0.0f;
+            const double plainTotal = sumOfExponentials(values.data(), count, top, KernelSet::portable);
+            EXPECT_NEAR(sumOfExponentials(values.data(), count, top, set), plainTotal, 1e-6 * std::max(1.0, plainTotal))
+                << kernelSetName(set) << " " << count;
+
             const float shift = count ? maximum(values.data(), count, KernelSet::portable) * 0.5f : 0.0f;
             std::vector<float> plain = values, vector = values;
             const float plainSum = exponentiate(plain.data(), count, 0.5f, shift, KernelSet::portable);

@@ -252,6 +252,25 @@ ML_VECTOR_TARGET void layerNormVector(const float* x, float* y, std::size_t n, c
     }
 }
 
+ML_VECTOR_TARGET double sumOfExponentialsVector(const float* x, std::size_t n, float shift)
+{
+    const __m256 offset = _mm256_set1_ps(shift);
+    __m256d sum0 = _mm256_setzero_pd(), sum1 = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 e = exp256(_mm256_sub_ps(_mm256_loadu_ps(x + i), offset));
+        sum0 = _mm256_add_pd(sum0, _mm256_cvtps_pd(_mm256_castps256_ps128(e)));
+        sum1 = _mm256_add_pd(sum1, _mm256_cvtps_pd(_mm256_extractf128_ps(e, 1)));
+    }
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, _mm256_add_pd(sum0, sum1));
+    double sum = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    for (; i < n; ++i) {
+        sum += std::exp(x[i] - shift);
+    }
+    return sum;
+}
+
 // GCC 12's AVX-512 headers start many intrinsics from a deliberately undefined register and then
 // warn about it.
 #pragma GCC diagnostic push
@@ -318,6 +337,19 @@ ML_WIDE_TARGET float exponentiateWide(float* x, std::size_t n, float scale, floa
         sum0 = _mm512_add_ps(sum0, _mm512_maskz_mov_ps(mask, e));
     }
     return _mm512_reduce_add_ps(_mm512_add_ps(sum0, sum1));
+}
+
+ML_WIDE_TARGET double sumOfExponentialsWide(const float* x, std::size_t n, float shift)
+{
+    const __m512 offset = _mm512_set1_ps(shift);
+    __m512d sum0 = _mm512_setzero_pd(), sum1 = _mm512_setzero_pd();
+    for (std::size_t i = 0; i < n; i += 16) {
+        const __mmask16 mask = tailMask(n - i);
+        const __m512 e = _mm512_maskz_mov_ps(mask, exp512(_mm512_sub_ps(_mm512_maskz_loadu_ps(mask, x + i), offset)));
+        sum0 = _mm512_add_pd(sum0, _mm512_cvtps_pd(_mm512_castps512_ps256(e)));
+        sum1 = _mm512_add_pd(sum1, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(e), 1))));
+    }
+    return _mm512_reduce_add_pd(_mm512_add_pd(sum0, sum1));
 }
 
 #pragma GCC diagnostic pop
@@ -499,6 +531,29 @@ float exponentiate(float* x, std::size_t count, float scale, float shift, Kernel
     for (std::size_t i = 0; i < count; ++i) {
         x[i] = std::exp(x[i] * scale - shift);
         sum += x[i];
+    }
+    return sum;
+}
+
+double sumOfExponentials(const float* x, std::size_t count, float shift)
+{
+    return sumOfExponentials(x, count, shift, activeKernelSet());
+}
+
+double sumOfExponentials(const float* x, std::size_t count, float shift, KernelSet set)
+{
+#ifdef ML_HAS_X86
+    if (set == KernelSet::avx512) {
+        return sumOfExponentialsWide(x, count, shift);
+    }
+    if (set == KernelSet::avx2) {
+        return sumOfExponentialsVector(x, count, shift);
+    }
+#endif
+    (void)set;
+    double sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += std::exp(x[i] - shift);
     }
     return sum;
 }
