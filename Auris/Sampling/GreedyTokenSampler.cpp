@@ -75,8 +75,10 @@ SamplingResult GreedyTokenSampler::update(
 
     std::size_t token = 0;
     if (temperature != 0) {
-        // The k most probable tokens, most probable first and the lower id first on ties. Usual k
-        // are small: keep a short sorted list rather than sorting the whole vocabulary.
+        // The k most probable tokens, most probable first and the lower id first on ties. The
+        // exponential is monotonic, so they are the k highest scores: only those k are turned
+        // into probabilities. Usual k are small: keep a short sorted list rather than sorting the
+        // whole vocabulary.
         const auto k = static_cast<std::size_t>(
             std::clamp<long long>(decodingOptions.topK, 1, static_cast<long long>(input.size())));
         struct Candidate {
@@ -86,30 +88,32 @@ SamplingResult GreedyTokenSampler::update(
         auto probabilityOf = [&](std::size_t i) {
             return static_cast<float>(std::exp(static_cast<double>(input[i]) - maximum) / sum);
         };
-        auto before = [](const Candidate& a, const Candidate& b) {
-            return a.probability > b.probability || (a.probability == b.probability && a.token < b.token);
-        };
-        std::vector<Candidate> best;
+        auto higher = [&](std::size_t a, std::size_t b) { return input[a] > input[b] || (input[a] == input[b] && a < b); };
+        std::vector<std::size_t> top;
         constexpr std::size_t shortListLimit = 64;
         if (k <= shortListLimit) {
-            best.reserve(k + 1);
+            top.reserve(k + 1);
             for (std::size_t i = 0; i < input.size(); ++i) {
-                const Candidate candidate {probabilityOf(i), i};
-                if (best.size() == k && !before(candidate, best.back())) {
+                if (top.size() == k && !higher(i, top.back())) {
                     continue;
                 }
-                best.insert(std::upper_bound(best.begin(), best.end(), candidate, before), candidate);
-                if (best.size() > k) {
-                    best.pop_back();
+                top.insert(std::upper_bound(top.begin(), top.end(), i, higher), i);
+                if (top.size() > k) {
+                    top.pop_back();
                 }
             }
         } else {
-            best.reserve(input.size());
+            top.resize(input.size());
             for (std::size_t i = 0; i < input.size(); ++i) {
-                best.push_back({probabilityOf(i), i});
+                top[i] = i;
             }
-            std::partial_sort(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(k), best.end(), before);
-            best.resize(k);
+            std::partial_sort(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(k), top.end(), higher);
+            top.resize(k);
+        }
+        std::vector<Candidate> best;
+        best.reserve(k);
+        for (std::size_t i : top) {
+            best.push_back({probabilityOf(i), i});
         }
         double total = 0;
         for (const Candidate& candidate : best) {
