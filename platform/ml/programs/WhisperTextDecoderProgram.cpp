@@ -165,6 +165,22 @@ void WhisperTextDecoderProgram::runPerHead(std::initializer_list<Product> produc
     });
 }
 
+bool WhisperTextDecoderProgram::sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const
+{
+    // Every step compares the whole encoder output (a megabyte or more): across the pool.
+    constexpr std::size_t chunk = 1 << 16;
+    std::atomic<bool> differ {false};
+    pool_->parallelFor((size + chunk - 1) / chunk, 1, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t c = begin; c < end && !differ.load(std::memory_order_relaxed); ++c) {
+            const std::size_t at = c * chunk;
+            if (std::memcmp(a + at, b + at, std::min(chunk, size - at)) != 0) {
+                differ.store(true, std::memory_order_relaxed);
+            }
+        }
+    });
+    return !differ.load();
+}
+
 std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::crossState(
     const MultiArray& encoderOutput) const
 {
@@ -184,8 +200,7 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
         std::lock_guard lock(crossMutex_);
         for (auto it = crossStates_.begin(); it != crossStates_.end(); ++it) {
             const CrossState& candidate = **it;
-            if (candidate.sourceType == keyType && candidate.source.size() == size
-                && std::memcmp(candidate.source.data(), bytes, size) == 0) {
+            if (candidate.sourceType == keyType && candidate.source.size() == size && sameBytes(candidate.source.data(), bytes, size)) {
                 auto state = *it;
                 crossStates_.erase(it);
                 crossStates_.push_front(state);

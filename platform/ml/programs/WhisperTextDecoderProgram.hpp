@@ -58,6 +58,7 @@ private:
     };
 
     std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput) const;
+    bool sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const;
     std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput,
         std::vector<unsigned char> sourceBytes) const;
     // Matrix-vector products that share one parallel loop over their stacked rows.
