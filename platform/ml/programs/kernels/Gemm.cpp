@@ -243,8 +243,10 @@ const MicroKernel vectorKernels[] = {nullptr, &vectorKernel<1>, &vectorKernel<2>
 
 #endif
 
-// Rows and columns of a tile: enough tiles for every thread to take several, each still large
-// enough that its panels are reused across many row blocks.
+// Rows and columns of a tile. The tiles of a product are shared out in rounds of one per thread,
+// so the product takes about rounds x (time of one tile); bigger tiles reuse each panel of B and
+// each row of A over more of the other, which the penalty terms stand for. The shape with the
+// least estimated time wins.
 struct TileSize {
     int rows;
     int columns;
@@ -252,20 +254,27 @@ struct TileSize {
 
 TileSize tileSize(const Geometry& g, int m, int n, int threads)
 {
-    int rows = g.rows * 8;
-    int columns = g.columns * 8;
-    const auto tiles = [&] {
-        return static_cast<long>((m + rows - 1) / rows) * static_cast<long>((n + columns - 1) / columns);
-    };
-    const long wanted = threads > 1 ? 4L * threads : 1;
-    while (tiles() < wanted && columns > 2 * g.columns && columns / 2 >= g.columns) {
-        columns /= 2;
+    TileSize best {g.rows * 8, g.columns * 8};
+    if (threads <= 1) {
+        return best;
     }
-    while (tiles() < wanted && rows > 2 * g.rows) {
-        rows /= 2;
-        rows = (rows + g.rows - 1) / g.rows * g.rows;
+    double bestTime = 0;
+    for (int rowPanels = 2; rowPanels <= 8; ++rowPanels) {
+        for (int columnPanels = 1; columnPanels <= 8; ++columnPanels) {
+            const int rows = rowPanels * g.rows;
+            const int columns = columnPanels * g.columns;
+            const long tiles = static_cast<long>((m + rows - 1) / rows) * static_cast<long>((n + columns - 1) / columns);
+            const long rounds = (tiles + threads - 1) / threads;
+            const double tileTime = static_cast<double>(std::min(rows, m)) * std::min(columns, n)
+                * (1.0 + 0.5 * g.rows / rows + 0.5 * g.columns / columns);
+            const double time = static_cast<double>(rounds) * tileTime;
+            if (bestTime == 0 || time < bestTime * 0.999) {
+                bestTime = time;
+                best = {rows, columns};
+            }
+        }
     }
-    return {rows, columns};
+    return best;
 }
 
 // Whether the rows of a block, `stride` floats apart, crowd into few sets of the first-level
