@@ -1,7 +1,7 @@
 #include "Auris/Sampling/GreedyTokenSampler.hpp"
 
 #include "Auris/Utilities/Logging.hpp"
-#include "TensorUtils/Math.hpp"
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -10,25 +10,6 @@
 
 namespace auris {
 
-namespace {
-
-// Index of the largest score, the first one on ties; NaN never wins.
-std::size_t argmax(const float* scores, std::size_t count)
-{
-    std::size_t best = 0;
-    float bestScore = -std::numeric_limits<float>::infinity();
-    bool found = false;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!std::isnan(scores[i]) && (!found || scores[i] > bestScore)) {
-            best = i;
-            bestScore = scores[i];
-            found = true;
-        }
-    }
-    return best;
-}
-
-} // namespace
 
 GreedyTokenSampler::GreedyTokenSampler(
     float temperature, int eotToken, DecodingOptions decodingOptions, RandomSource randomSource)
@@ -47,21 +28,21 @@ SamplingResult GreedyTokenSampler::update(
     const float* scores = logits.floatsInPlace(converted);
     const std::size_t count = logits.count();
 
+    // One pass over the vocabulary: the scaled scores with NaN as -inf, their maximum and the
+    // first index holding it (the greedy choice).
     std::vector<float>& input = input_;
-    input.assign(scores, scores + count);
-    if (temperature != 0) {
-        const float scale = 1.0f / temperature;
-        for (float& value : input) {
-            value *= scale;
+    input.resize(count);
+    const float scale = temperature != 0 ? 1.0f / temperature : 1.0f;
+    float maximum = -std::numeric_limits<float>::infinity();
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float value = temperature != 0 ? scores[i] * scale : scores[i];
+        input[i] = std::isnan(value) ? -std::numeric_limits<float>::infinity() : value;
+        if (input[i] > maximum) {
+            maximum = input[i];
+            first = i;
         }
     }
-    for (float& value : input) {
-        if (std::isnan(value)) {
-            value = -std::numeric_limits<float>::infinity();
-        }
-    }
-    const float maximum = input.empty() ? -std::numeric_limits<float>::infinity()
-                                        : *std::max_element(input.begin(), input.end());
     if (!std::isfinite(maximum)) {
         Logging::error("Sampling error: the logits hold no finite value");
         result.tokens.push_back(eotToken);
@@ -70,7 +51,8 @@ SamplingResult GreedyTokenSampler::update(
         return result;
     }
 
-    const double logNormaliser = tensorutils::Math::logSumExp(input);
+    const double logNormaliser
+        = static_cast<float>(maximum + std::log(ml::sumOfExponentials(input.data(), input.size(), maximum)));
     const double sum = std::exp(logNormaliser - maximum);
 
     std::size_t token = 0;
@@ -132,7 +114,7 @@ SamplingResult GreedyTokenSampler::update(
             }
         }
     } else {
-        token = argmax(scores, count);
+        token = first;
     }
 
     result.tokens.push_back(static_cast<int>(token));
