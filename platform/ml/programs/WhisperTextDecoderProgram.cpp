@@ -357,7 +357,12 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     std::vector<float> hidden(4 * width);
     std::vector<float> crossProbabilities(static_cast<std::size_t>(heads_) * frames);
     const std::size_t heads = static_cast<std::size_t>(heads_);
-    std::vector<float> sums(heads);
+    // Blocks of at least 128 frames, enough of them for every thread to take a few.
+    const std::size_t frameBlocks = std::clamp<std::size_t>(
+        (4 * static_cast<std::size_t>(pool_->threadCount()) + heads - 1) / heads, 1, std::max<std::size_t>(1, frames / 128));
+    std::vector<AttentionPartial> partials(heads * frameBlocks);
+    std::vector<float> blockOutputs(heads * frameBlocks * headWidth);
+    std::vector<float> blockScales(heads * frameBlocks);
     std::vector<float> selfScores(heads * (cached + 1));
     std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
     const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
@@ -421,30 +426,58 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         // Cross-attention over the encoder output.
         layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
+        // Each head's frames in a few blocks, so that every thread streams a share of the keys and
+        // values; the blocks' partial sums combine per head afterwards.
+        run({{&block.crossAttention.query, normed.data(), query.data()}});
         const bool half = cross->halfKeys[l] != nullptr;
-        runPerHead({{&block.crossAttention.query, normed.data(), query.data()}}, [&](std::size_t h) {
-            const float* q = query.data() + h * headWidth;
-            float* weights = crossProbabilities.data() + h * frames;
-            float* out = attended.data() + h * headWidth;
-            const std::size_t keyAt = h * headWidth * frames;
-            const std::size_t valueAt = h * frames * headWidth;
-            const AttentionPartial partial = half
-                ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt, headWidth, frames,
-                    headWidth, scale, weights, out)
-                : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, headWidth, frames,
-                    headWidth, scale, weights, out);
-            const float inverse = 1.0f / partial.sum;
-            for (std::size_t j = 0; j < headWidth; ++j) {
-                out[j] *= inverse;
+        pool_->parallelFor(heads * frameBlocks, 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t task = begin; task < end; ++task) {
+                const std::size_t h = task / frameBlocks;
+                const std::size_t firstFrame = frames * (task % frameBlocks) / frameBlocks;
+                const std::size_t blockFrames = frames * (task % frameBlocks + 1) / frameBlocks - firstFrame;
+                const float* q = query.data() + h * headWidth;
+                float* weights = crossProbabilities.data() + h * frames + firstFrame;
+                float* out = blockOutputs.data() + task * headWidth;
+                const std::size_t keyAt = h * headWidth * frames + firstFrame;
+                const std::size_t valueAt = (h * frames + firstFrame) * headWidth;
+                partials[task] = half
+                    ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt, headWidth,
+                        blockFrames, headWidth, scale, weights, out)
+                    : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, headWidth,
+                        blockFrames, headWidth, scale, weights, out);
             }
-            sums[h] = partial.sum;
         });
+        for (std::size_t h = 0; h < heads; ++h) {
+            const AttentionPartial* headPartials = partials.data() + h * frameBlocks;
+            float top = -std::numeric_limits<float>::infinity();
+            for (std::size_t b = 0; b < frameBlocks; ++b) {
+                if (headPartials[b].sum > 0) {
+                    top = std::max(top, headPartials[b].maximum);
+                }
+            }
+            float total = 0;
+            for (std::size_t b = 0; b < frameBlocks; ++b) {
+                blockScales[h * frameBlocks + b] = headPartials[b].sum > 0 ? std::exp(headPartials[b].maximum - top) : 0.0f;
+                total += headPartials[b].sum * blockScales[h * frameBlocks + b];
+            }
+            float* out = attended.data() + h * headWidth;
+            std::fill(out, out + headWidth, 0.0f);
+            for (std::size_t b = 0; b < frameBlocks; ++b) {
+                axpy(blockScales[h * frameBlocks + b] / total, blockOutputs.data() + (h * frameBlocks + b) * headWidth, out,
+                    headWidth);
+                blockScales[h * frameBlocks + b] /= total;
+            }
+        }
         if (hasAlignmentOutput_) {
             for (const auto& [layer, head] : alignmentHeads_) {
                 if (static_cast<std::size_t>(layer) == l) {
                     const std::size_t h = static_cast<std::size_t>(head);
-                    axpy(1.0f / (sums[h] * static_cast<float>(alignmentHeads_.size())), crossProbabilities.data() + h * frames,
-                        alignment.data(), frames);
+                    for (std::size_t b = 0; b < frameBlocks; ++b) {
+                        const std::size_t firstFrame = frames * b / frameBlocks;
+                        axpy(blockScales[h * frameBlocks + b] / static_cast<float>(alignmentHeads_.size()),
+                            crossProbabilities.data() + h * frames + firstFrame, alignment.data() + firstFrame,
+                            frames * (b + 1) / frameBlocks - firstFrame);
+                    }
                 }
             }
         }
