@@ -244,6 +244,9 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
         }
     });
 
+    // The encoder output as the second factor of every layer's key product, packed once.
+    const PackedOperand packedChannels(activeKernelSet(), GemmOperand {channels.get(), false, false, audioFrames_}, audioFrames_,
+        width_, pool_.get(), buffers_.get());
     const std::size_t layers = blocks_.size();
     state->keys.resize(layers);
     state->values.resize(layers);
@@ -266,8 +269,8 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
         float* valueData = values.get();
         std::uint16_t* halfKeys = half ? state->halfKeys[l].get() : nullptr;
         std::uint16_t* halfValues = half ? state->halfValues[l].get() : nullptr;
-        parallelMultiply(*pool_, false, width_, audioFrames_, width_, 1.0f, cross.key.floats(*buffers_, *pool_).get(), width_,
-            channels.get(), audioFrames_, 0.0f, keyData, audioFrames_, [=](const GemmTile& tile) {
+        gemm(pool_.get(), width_, audioFrames_, width_, 1.0f, cross.key.floats(*buffers_, *pool_).get(), width_, packedChannels,
+            0.0f, keyData, audioFrames_, [=](const GemmTile& tile) {
                 if (!halfKeys) {
                     return;
                 }
@@ -277,8 +280,11 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
                 }
             });
         auto rowValues = buffers_->floats(count);
-        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
-            cross.value.floats(*buffers_, *pool_).get(), width_, 0.0f, rowValues.get(), width_, [&](const GemmTile& tile) {
+        const PackedOperand valueWeights(activeKernelSet(),
+            GemmOperand {cross.value.weight.dataPointer(), cross.value.weight.dataType() == MultiArrayDataType::float16, true, width_},
+            width_, width_, pool_.get(), buffers_.get());
+        gemm(pool_.get(), audioFrames_, width_, width_, 1.0f, embeds.get(), width_, valueWeights, 0.0f, rowValues.get(), width_,
+            [&](const GemmTile& tile) {
                 std::vector<float> piece(headWidth);
                 for (int f = tile.rowBegin; f < tile.rowEnd; ++f) {
                     float* row = rowValues.get() + static_cast<std::size_t>(f) * width;
