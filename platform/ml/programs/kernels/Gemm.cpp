@@ -19,9 +19,9 @@ namespace ml {
 namespace {
 
 // The micro-kernels keep an R x NR block of C in registers over a stretch of k: rows of A are
-// broadcast straight from memory (no packing of A), a panel of B is two (AVX-512) or two
-// (AVX2) vector loads per step. A stretch of k is short enough for the panels of a tile to stay
-// in the second-level cache while every row block of the tile passes over them.
+// broadcast straight from memory (no packing of A), a panel row of B is two vector loads per step.
+// A stretch of k is short enough for the panels of a tile to stay in the second-level cache while
+// every row block of the tile passes over them.
 struct Geometry {
     int rows; // MR
     int columns; // NR
@@ -126,10 +126,10 @@ ML_VECTOR_TARGET void packPanelVector(const ColumnSource* sources, int k, int wi
         const ColumnSource* s = sources + group;
         bool alike = true, rows = true, stretch = true;
         const std::size_t size = s[0].isHalf ? 2 : 4;
-        for (int i = 0; i < 8; ++i) {
-            alike = alike && s[i].base && s[i].isHalf == s[0].isHalf && s[i].step == s[0].step;
+        for (int i = 0; i < 8 && alike; ++i) {
+            alike = s[i].base && s[i].isHalf == s[0].isHalf && s[i].step == s[0].step;
             rows = rows && s[i].step == 1;
-            stretch = stretch
+            stretch = stretch && alike
                 && static_cast<const char*>(s[i].base) == static_cast<const char*>(s[0].base) + static_cast<std::size_t>(i) * size;
         }
         float* out = panel + group;
