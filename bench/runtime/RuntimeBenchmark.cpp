@@ -2,7 +2,7 @@
 // same run: encoder FLOP/s over OpenBLAS SGEMM FLOP/s, decoder time per token over the time to
 // stream its weights once at the measured copy bandwidth, and peak resident memory. See README.md.
 //
-//   runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32] [--peer DIR]
+//   runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32] [--peer DIR] [--runs N]
 //
 // Each shape is measured in a fresh process (this program started again with --measure) so that
 // its peak resident memory is its own, once with OpenBLAS left to choose its kernels and once told
@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -158,7 +159,7 @@ std::pair<double, double> decodeWindow(const std::shared_ptr<ml::Model>& decoder
     return {firstStep, laterSteps[laterSteps.size() / 2]};
 }
 
-int measure(const std::string& name, const fs::path& directory, double elementBytes)
+int measure(const std::string& name, const fs::path& directory, double elementBytes, int runs)
 {
     const ml::WhisperShape shape = ml::WhisperShape::preset(name);
     const auto loadStart = Clock::now();
@@ -176,7 +177,6 @@ int measure(const std::string& name, const fs::path& directory, double elementBy
 
     double melTime = 1e9, encoderTime = 1e9;
     ml::MultiArray embeds;
-    const int runs = name == "small" ? 3 : 5;
     for (int run = 0; run < runs; ++run) {
         auto start = Clock::now();
         ml::DictionaryFeatureProvider features;
@@ -307,8 +307,9 @@ int main(int argc, char** argv)
     fs::path models = fs::temp_directory_path() / "parlino-runtime-bench";
     fs::path peer = sourceFolder() / "bench/runtime/onnx-peer/node_modules/onnxruntime-node";
     std::string measured;
+    int runs = 0; // windows through the encoder and the peer: 5, small 3
     bool machineOnly = false;
-    const char* usage = "usage: runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32] [--peer DIR]\n";
+    const char* usage = "usage: runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32] [--peer DIR] [--runs N]\n";
     for (int i = 1; i < argc; ++i) {
         const std::string key = argv[i];
         if (key == "--machine") {
@@ -325,6 +326,13 @@ int main(int argc, char** argv)
         else if (key == "--models") models = value;
         else if (key == "--measure") measured = value;
         else if (key == "--peer") peer = value;
+        else if (key == "--runs") {
+            runs = static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
+            if (runs < 1 || runs > 100) {
+                std::cerr << usage;
+                return 2;
+            }
+        }
         else {
             std::cerr << usage;
             return 2;
@@ -336,7 +344,7 @@ int main(int argc, char** argv)
         return machine();
     }
     if (!measured.empty()) {
-        return measure(measured, models / (measured + "-" + precision), elementBytes);
+        return measure(measured, models / (measured + "-" + precision), elementBytes, runs > 0 ? runs : measured == "small" ? 3 : 5);
     }
 
     const std::string self = quoted(fs::read_symlink("/proc/self/exe").string());
@@ -369,7 +377,7 @@ int main(int argc, char** argv)
             "enc GF/s", "enc/SGEMM", "tok ms", "bound ms", "tok/bound", "window ms", "peak MiB");
         for (const auto& name : splitList(shapes)) {
             const std::string command = setting.environment + " " + self + " --measure " + name + " --models "
-                + quoted(models.string()) + " --precision " + precision;
+                + quoted(models.string()) + " --precision " + precision + " --runs " + std::to_string(runs);
             const std::string line = firstLine(command);
             char shapeName[32];
             double loadTime, melTime, encoderTime, first, perToken, flops, weightBytes;
@@ -380,7 +388,8 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "measuring %s failed: %s\n", name.c_str(), line.c_str());
                 return 1;
             }
-            const double peerMs = hasPeer ? peerTime(name, models, peer, name == "small" ? 3 : 5) : -1;
+            const int windowRuns = runs > 0 ? runs : name == "small" ? 3 : 5;
+            const double peerMs = hasPeer ? peerTime(name, models, peer, windowRuns) : -1;
             char peerText[16] = "-", speedupText[16] = "-";
             if (peerMs > 0) {
                 std::snprintf(peerText, sizeof peerText, "%.1f", peerMs);
