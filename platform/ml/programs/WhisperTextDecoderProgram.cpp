@@ -12,6 +12,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace ml {
 
@@ -26,6 +31,15 @@ std::size_t rowGrain(int rows, int threads)
 {
     const std::size_t target = static_cast<std::size_t>(rows) / static_cast<std::size_t>(std::max(1, threads) * 4);
     return std::max<std::size_t>(16, (target + 3) / 4 * 4);
+}
+
+inline void pause()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#else
+    std::this_thread::yield();
+#endif
 }
 
 const std::uint16_t* halfData(const MultiArray& array)
@@ -367,6 +381,8 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     const std::size_t frameBlocks = std::clamp<std::size_t>(
         (4 * static_cast<std::size_t>(pool_->threadCount()) + heads - 1) / heads, 1, std::max<std::size_t>(1, frames / 128));
     std::vector<AttentionPartial> partials(heads * frameBlocks);
+    const std::size_t queryParts = std::clamp<std::size_t>(
+        (2 * static_cast<std::size_t>(pool_->threadCount()) + heads - 1) / heads, 1, std::max<std::size_t>(1, headWidth / 16));
     std::vector<float> blockOutputs(heads * frameBlocks * headWidth);
     std::vector<float> blockScales(heads * frameBlocks);
     std::vector<float> selfScores(heads * (cached + 1));
@@ -433,20 +449,38 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
         // Each head's frames in a few blocks, so that every thread streams a share of the keys and
-        // values; the blocks' partial sums combine per head afterwards.
-        run({{&block.crossAttention.query, normed.data(), query.data()}});
+        // values; the blocks' partial sums combine per head afterwards. One loop does both: the
+        // first tasks project the query, head by head in parts, and the pool hands tasks out in
+        // order, so a block's wait for its head's query is only for parts already being computed.
         const bool half = cross->halfKeys[l] != nullptr;
-        pool_->parallelFor(heads * frameBlocks, 1, [&](std::size_t begin, std::size_t end) {
+        const LinearWeights& queryLayer = block.crossAttention.query;
+        const float* queryBias = queryLayer.bias.empty() ? nullptr : queryLayer.bias.data();
+        const std::size_t queryTasks = heads * queryParts;
+        std::vector<std::atomic<std::size_t>> queryDone(heads);
+        pool_->parallelFor(queryTasks + heads * frameBlocks, 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t task = begin; task < end; ++task) {
-                const std::size_t h = task / frameBlocks;
-                const std::size_t firstFrame = frames * (task % frameBlocks) / frameBlocks;
-                const std::size_t blockFrames = frames * (task % frameBlocks + 1) / frameBlocks - firstFrame;
+                if (task < queryTasks) {
+                    const std::size_t h = task / queryParts;
+                    const std::size_t part = task % queryParts;
+                    const int first = static_cast<int>(h * headWidth + headWidth * part / queryParts);
+                    const int last = static_cast<int>(h * headWidth + headWidth * (part + 1) / queryParts);
+                    matrixVector(queryLayer.matrix(), normed.data(), queryBias, query.data(), first, last);
+                    queryDone[h].fetch_add(1, std::memory_order_release);
+                    continue;
+                }
+                const std::size_t blockTask = task - queryTasks;
+                const std::size_t h = blockTask / frameBlocks;
+                while (queryDone[h].load(std::memory_order_acquire) < queryParts) {
+                    pause();
+                }
+                const std::size_t firstFrame = frames * (blockTask % frameBlocks) / frameBlocks;
+                const std::size_t blockFrames = frames * (blockTask % frameBlocks + 1) / frameBlocks - firstFrame;
                 const float* q = query.data() + h * headWidth;
                 float* weights = crossProbabilities.data() + h * frames + firstFrame;
-                float* out = blockOutputs.data() + task * headWidth;
+                float* out = blockOutputs.data() + blockTask * headWidth;
                 const std::size_t keyAt = h * headWidth * frames + firstFrame;
                 const std::size_t valueAt = (h * frames + firstFrame) * headWidth;
-                partials[task] = half
+                partials[blockTask] = half
                     ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt, headWidth,
                         blockFrames, headWidth, scale, weights, out)
                     : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, headWidth,
