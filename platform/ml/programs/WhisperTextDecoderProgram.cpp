@@ -12,11 +12,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <thread>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 
 namespace ml {
 
@@ -31,15 +26,6 @@ std::size_t rowGrain(int rows, int threads)
 {
     const std::size_t target = static_cast<std::size_t>(rows) / static_cast<std::size_t>(std::max(1, threads) * 4);
     return std::max<std::size_t>(16, (target + 3) / 4 * 4);
-}
-
-inline void pause()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    _mm_pause();
-#else
-    std::this_thread::yield();
-#endif
 }
 
 const std::uint16_t* halfData(const MultiArray& array)
@@ -377,14 +363,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     std::vector<float> hidden(4 * width);
     std::vector<float> crossProbabilities(static_cast<std::size_t>(heads_) * frames);
     const std::size_t heads = static_cast<std::size_t>(heads_);
-    // Blocks of at least 128 frames, enough of them for every thread to take a few.
-    const std::size_t frameBlocks = std::clamp<std::size_t>(
-        (4 * static_cast<std::size_t>(pool_->threadCount()) + heads - 1) / heads, 1, std::max<std::size_t>(1, frames / 128));
-    std::vector<AttentionPartial> partials(heads * frameBlocks);
-    const std::size_t queryParts = std::clamp<std::size_t>(
-        (2 * static_cast<std::size_t>(pool_->threadCount()) + heads - 1) / heads, 1, std::max<std::size_t>(1, headWidth / 16));
-    std::vector<float> blockOutputs(heads * frameBlocks * headWidth);
-    std::vector<float> blockScales(heads * frameBlocks);
+    std::vector<float> sums(heads);
     std::vector<float> selfScores(heads * (cached + 1));
     std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
     const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
@@ -448,76 +427,30 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         // Cross-attention over the encoder output.
         layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
-        // Each head's frames in a few blocks, so that every thread streams a share of the keys and
-        // values; the blocks' partial sums combine per head afterwards. One loop does both: the
-        // first tasks project the query, head by head in parts, and the pool hands tasks out in
-        // order, so a block's wait for its head's query is only for parts already being computed.
         const bool half = cross->halfKeys[l] != nullptr;
-        const LinearWeights& queryLayer = block.crossAttention.query;
-        const float* queryBias = queryLayer.bias.empty() ? nullptr : queryLayer.bias.data();
-        const std::size_t queryTasks = heads * queryParts;
-        std::vector<std::atomic<std::size_t>> queryDone(heads);
-        pool_->parallelFor(queryTasks + heads * frameBlocks, 1, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t task = begin; task < end; ++task) {
-                if (task < queryTasks) {
-                    const std::size_t h = task / queryParts;
-                    const std::size_t part = task % queryParts;
-                    const int first = static_cast<int>(h * headWidth + headWidth * part / queryParts);
-                    const int last = static_cast<int>(h * headWidth + headWidth * (part + 1) / queryParts);
-                    matrixVector(queryLayer.matrix(), normed.data(), queryBias, query.data(), first, last);
-                    queryDone[h].fetch_add(1, std::memory_order_release);
-                    continue;
-                }
-                const std::size_t blockTask = task - queryTasks;
-                const std::size_t h = blockTask / frameBlocks;
-                while (queryDone[h].load(std::memory_order_acquire) < queryParts) {
-                    pause();
-                }
-                const std::size_t firstFrame = frames * (blockTask % frameBlocks) / frameBlocks;
-                const std::size_t blockFrames = frames * (blockTask % frameBlocks + 1) / frameBlocks - firstFrame;
-                const float* q = query.data() + h * headWidth;
-                float* weights = crossProbabilities.data() + h * frames + firstFrame;
-                float* out = blockOutputs.data() + blockTask * headWidth;
-                const std::size_t keyAt = h * headWidth * frames + firstFrame;
-                const std::size_t valueAt = (h * frames + firstFrame) * headWidth;
-                partials[blockTask] = half
-                    ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt, headWidth,
-                        blockFrames, headWidth, scale, weights, out)
-                    : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, headWidth,
-                        blockFrames, headWidth, scale, weights, out);
-            }
-        });
-        for (std::size_t h = 0; h < heads; ++h) {
-            const AttentionPartial* headPartials = partials.data() + h * frameBlocks;
-            float top = -std::numeric_limits<float>::infinity();
-            for (std::size_t b = 0; b < frameBlocks; ++b) {
-                if (headPartials[b].sum > 0) {
-                    top = std::max(top, headPartials[b].maximum);
-                }
-            }
-            float total = 0;
-            for (std::size_t b = 0; b < frameBlocks; ++b) {
-                blockScales[h * frameBlocks + b] = headPartials[b].sum > 0 ? std::exp(headPartials[b].maximum - top) : 0.0f;
-                total += headPartials[b].sum * blockScales[h * frameBlocks + b];
-            }
+        runPerHead({{&block.crossAttention.query, normed.data(), query.data()}}, [&](std::size_t h) {
+            const float* q = query.data() + h * headWidth;
+            float* weights = crossProbabilities.data() + h * frames;
             float* out = attended.data() + h * headWidth;
-            std::fill(out, out + headWidth, 0.0f);
-            for (std::size_t b = 0; b < frameBlocks; ++b) {
-                axpy(blockScales[h * frameBlocks + b] / total, blockOutputs.data() + (h * frameBlocks + b) * headWidth, out,
-                    headWidth);
-                blockScales[h * frameBlocks + b] /= total;
+            const std::size_t keyAt = h * headWidth * frames;
+            const std::size_t valueAt = h * frames * headWidth;
+            const AttentionPartial partial = half
+                ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt, headWidth, frames,
+                    headWidth, scale, weights, out)
+                : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, headWidth, frames,
+                    headWidth, scale, weights, out);
+            const float inverse = 1.0f / partial.sum;
+            for (std::size_t j = 0; j < headWidth; ++j) {
+                out[j] *= inverse;
             }
-        }
+            sums[h] = partial.sum;
+        });
         if (hasAlignmentOutput_) {
             for (const auto& [layer, head] : alignmentHeads_) {
                 if (static_cast<std::size_t>(layer) == l) {
                     const std::size_t h = static_cast<std::size_t>(head);
-                    for (std::size_t b = 0; b < frameBlocks; ++b) {
-                        const std::size_t firstFrame = frames * b / frameBlocks;
-                        axpy(blockScales[h * frameBlocks + b] / static_cast<float>(alignmentHeads_.size()),
-                            crossProbabilities.data() + h * frames + firstFrame, alignment.data() + firstFrame,
-                            frames * (b + 1) / frameBlocks - firstFrame);
-                    }
+                    axpy(1.0f / (sums[h] * static_cast<float>(alignmentHeads_.size())), crossProbabilities.data() + h * frames,
+                        alignment.data(), frames);
                 }
             }
         }
