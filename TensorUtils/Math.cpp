@@ -1,5 +1,7 @@
 #include "TensorUtils/Math.hpp"
 
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
+
 #include <algorithm>
 #include <limits>
 #include <climits>
@@ -64,14 +66,9 @@ float Math::logSumExp(std::span<const float> values)
     if (maximum == minusInfinity || std::isnan(maximum)) {
         return maximum;
     }
-    // Single-precision exponentials summed in double: this runs over the whole vocabulary every
-    // decoding step.
-    // Single-precision exponentials summed in double: this runs over the whole vocabulary at every
-    // decoding step.
-    double sum = 0;
-    for (float value : values) {
-        sum += std::exp(value - maximum);
-    }
+    // Single-precision exponentials summed in double, in vector registers: this runs over the
+    // whole vocabulary at every decoding step.
+    const double sum = ml::sumOfExponentials(values.data(), values.size(), maximum);
     return static_cast<float>(maximum + std::log(sum));
 }
 

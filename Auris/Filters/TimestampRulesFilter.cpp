@@ -3,6 +3,7 @@
 
 #include "Auris/Utilities/Logging.hpp"
 #include "Auris/Utilities/MultiArrayUtilities.hpp"
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -88,10 +89,11 @@ bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(
             }
             timestampLogProb = static_cast<float>(timestampMaximum + std::log(sum));
         }
-        float maxTextTokenLogProb = minusInfinity;
-        for (long long i = 0; i < timeTokenBegin; ++i) {
-            maxTextTokenLogProb = std::max(maxTextTokenLogProb, scores[i] - normaliser);
-        }
+        // Subtracting one normaliser keeps the order, so the text tokens' best log-probability is
+        // their best score less the normaliser.
+        const float maxTextTokenLogProb = timeTokenBegin > 0
+            ? ml::maximum(scores, static_cast<std::size_t>(timeTokenBegin)) - normaliser
+            : minusInfinity;
         return timestampLogProb > maxTextTokenLogProb;
     } catch (const std::exception& error) {
         Logging::error(std::string("TimestampRulesFilter error: ") + error.what());

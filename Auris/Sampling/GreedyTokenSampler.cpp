@@ -1,7 +1,7 @@
 #include "Auris/Sampling/GreedyTokenSampler.hpp"
 
 #include "Auris/Utilities/Logging.hpp"
-#include "TensorUtils/Math.hpp"
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -10,25 +10,6 @@
 
 namespace auris {
 
-namespace {
-
-// Index of the largest score, the first one on ties; NaN never wins.
-std::size_t argmax(const float* scores, std::size_t count)
-{
-    std::size_t best = 0;
-    float bestScore = -std::numeric_limits<float>::infinity();
-    bool found = false;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!std::isnan(scores[i]) && (!found || scores[i] > bestScore)) {
-            best = i;
-            bestScore = scores[i];
-            found = true;
-        }
-    }
-    return best;
-}
-
-} // namespace
 
 GreedyTokenSampler::GreedyTokenSampler(
     float temperature, int eotToken, DecodingOptions decodingOptions, RandomSource randomSource)
@@ -47,21 +28,21 @@ SamplingResult GreedyTokenSampler::update(
     const float* scores = logits.floatsInPlace(converted);
     const std::size_t count = logits.count();
 
+    // One pass over the vocabulary: the scaled scores with NaN as -inf, their maximum and the
+    // first index holding it (the greedy choice).
     std::vector<float>& input = input_;
-    input.assign(scores, scores + count);
-    if (temperature != 0) {
-        const float scale = 1.0f / temperature;
-        for (float& value : input) {
-            value *= scale;
+    input.resize(count);
+    const float scale = temperature != 0 ? 1.0f / temperature : 1.0f;
+    float maximum = -std::numeric_limits<float>::infinity();
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float value = temperature != 0 ? scores[i] * scale : scores[i];
+        input[i] = std::isnan(value) ? -std::numeric_limits<float>::infinity() : value;
+        if (input[i] > maximum) {
+            maximum = input[i];
+            first = i;
         }
     }
-    for (float& value : input) {
-        if (std::isnan(value)) {
-            value = -std::numeric_limits<float>::infinity();
-        }
-    }
-    const float maximum = input.empty() ? -std::numeric_limits<float>::infinity()
-                                        : *std::max_element(input.begin(), input.end());
     if (!std::isfinite(maximum)) {
         Logging::error("Sampling error: the logits hold no finite value");
         result.tokens.push_back(eotToken);
@@ -70,13 +51,16 @@ SamplingResult GreedyTokenSampler::update(
         return result;
     }
 
-    const double logNormaliser = tensorutils::Math::logSumExp(input);
+    const double logNormaliser
+        = static_cast<float>(maximum + std::log(ml::sumOfExponentials(input.data(), input.size(), maximum)));
     const double sum = std::exp(logNormaliser - maximum);
 
     std::size_t token = 0;
     if (temperature != 0) {
-        // The k most probable tokens, most probable first and the lower id first on ties. Usual k
-        // are small: keep a short sorted list rather than sorting the whole vocabulary.
+        // The k most probable tokens, most probable first and the lower id first on ties. The
+        // exponential is monotonic, so they are the k highest scores: only those k are turned
+        // into probabilities. Usual k are small: keep a short sorted list rather than sorting the
+        // whole vocabulary.
         const auto k = static_cast<std::size_t>(
             std::clamp<long long>(decodingOptions.topK, 1, static_cast<long long>(input.size())));
         struct Candidate {
@@ -86,30 +70,32 @@ SamplingResult GreedyTokenSampler::update(
         auto probabilityOf = [&](std::size_t i) {
             return static_cast<float>(std::exp(static_cast<double>(input[i]) - maximum) / sum);
         };
-        auto before = [](const Candidate& a, const Candidate& b) {
-            return a.probability > b.probability || (a.probability == b.probability && a.token < b.token);
-        };
-        std::vector<Candidate> best;
+        auto higher = [&](std::size_t a, std::size_t b) { return input[a] > input[b] || (input[a] == input[b] && a < b); };
+        std::vector<std::size_t> top;
         constexpr std::size_t shortListLimit = 64;
         if (k <= shortListLimit) {
-            best.reserve(k + 1);
+            top.reserve(k + 1);
             for (std::size_t i = 0; i < input.size(); ++i) {
-                const Candidate candidate {probabilityOf(i), i};
-                if (best.size() == k && !before(candidate, best.back())) {
+                if (top.size() == k && !higher(i, top.back())) {
                     continue;
                 }
-                best.insert(std::upper_bound(best.begin(), best.end(), candidate, before), candidate);
-                if (best.size() > k) {
-                    best.pop_back();
+                top.insert(std::upper_bound(top.begin(), top.end(), i, higher), i);
+                if (top.size() > k) {
+                    top.pop_back();
                 }
             }
         } else {
-            best.reserve(input.size());
+            top.resize(input.size());
             for (std::size_t i = 0; i < input.size(); ++i) {
-                best.push_back({probabilityOf(i), i});
+                top[i] = i;
             }
-            std::partial_sort(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(k), best.end(), before);
-            best.resize(k);
+            std::partial_sort(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(k), top.end(), higher);
+            top.resize(k);
+        }
+        std::vector<Candidate> best;
+        best.reserve(k);
+        for (std::size_t i : top) {
+            best.push_back({probabilityOf(i), i});
         }
         double total = 0;
         for (const Candidate& candidate : best) {
@@ -128,7 +114,7 @@ SamplingResult GreedyTokenSampler::update(
             }
         }
     } else {
-        token = argmax(scores, count);
+        token = first;
     }
 
     result.tokens.push_back(static_cast<int>(token));

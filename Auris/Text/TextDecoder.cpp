@@ -341,12 +341,14 @@ DecodingResult TextDecoder::decodeText(const ml::MultiArray& encoderOutput, Deco
         int inputToken = nextToken;
         if (tokenIndex < promptCount) {
             inputToken = prompt[static_cast<std::size_t>(tokenIndex)];
-            Logging::debug("Forcing prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: "
-                + std::to_string(inputToken) + ", text: " + whisperTokenizer->decode({inputToken}));
+            if (Logging::writes(Logging::LogLevel::debug)) {
+                Logging::debug("Forcing prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: "
+                    + std::to_string(inputToken) + ", text: " + whisperTokenizer->decode({inputToken}));
+            }
         }
         decoderInputs.inputIds.setLinear(0, inputToken);
         decoderInputs.cacheLength.setLinear(0, tokenIndex);
-        if (tokenIndex <= prefilledIndex + 3) {
+        if (tokenIndex <= prefilledIndex + 3 && Logging::writes(Logging::LogLevel::debug)) {
             debugCaches(decoderInputs, tokenIndex, prefilledIndex);
         }
 
@@ -376,8 +378,10 @@ DecodingResult TextDecoder::decodeText(const ml::MultiArray& encoderOutput, Deco
         }
         nextToken = sampled.tokens.back();
         const float nextLogProb = sampled.logProbs.back();
-        Logging::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: "
-            + std::to_string(nextToken) + ", text: " + whisperTokenizer->decode({nextToken}));
+        if (Logging::writes(Logging::LogLevel::debug)) {
+            Logging::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: "
+                + std::to_string(nextToken) + ", text: " + whisperTokenizer->decode({nextToken}));
+        }
         timings.totalDecodingLoops += 1;
 
         // Tokens predicted while the prompt is still fed are discarded, so they neither end the

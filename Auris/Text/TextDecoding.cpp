@@ -227,7 +227,7 @@ DecodingInputs TextDecoding::prefillDecoderInputs(
 
 void TextDecoding::debugCaches(const DecodingInputs& decoderInputs, int /*tokenIndex*/, int prefillSize) const
 {
-    if (Logging::shared().logLevel() > Logging::LogLevel::debug) {
+    if (!Logging::writes(Logging::LogLevel::debug)) {
         return;
     }
     // Out-of-range positions read as 0 rather than fail: the table is only a diagnostic.

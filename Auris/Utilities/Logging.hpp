@@ -45,6 +45,9 @@ public:
     static Logging& shared();
 
     LogLevel logLevel() const { return static_cast<LogLevel>(logLevel_.load(std::memory_order_relaxed)); }
+    // Whether lines of that level are written now: callers on hot paths test it before building
+    // a costly line, so that the line costs nothing while the level is off.
+    static bool writes(LogLevel level) { return shared().logLevel() <= level; }
     void setLogLevel(LogLevel level) { logLevel_.store(static_cast<int>(level), std::memory_order_relaxed); }
 
     // An empty function removes the callback.
@@ -57,7 +60,7 @@ public:
     template<typename... Items>
     static void debug(const Items&... items)
     {
-        if (shared().logLevel() <= LogLevel::debug) {
+        if (writes(LogLevel::debug)) {
             shared().log(render(" ", items...), LogType::debug);
         }
     }
@@ -65,7 +68,7 @@ public:
     template<typename... Items>
     static void info(const Items&... items)
     {
-        if (shared().logLevel() <= LogLevel::info) {
+        if (writes(LogLevel::info)) {
             shared().log(render(" ", items...), LogType::info);
         }
     }
@@ -73,7 +76,7 @@ public:
     template<typename... Items>
     static void error(const Items&... items)
     {
-        if (shared().logLevel() <= LogLevel::error) {
+        if (writes(LogLevel::error)) {
             shared().log(render(" ", items...), LogType::error);
         }
     }

@@ -2,12 +2,15 @@
 // same run: encoder FLOP/s over OpenBLAS SGEMM FLOP/s, decoder time per token over the time to
 // stream its weights once at the measured copy bandwidth, and peak resident memory. See README.md.
 //
-//   runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32]
+//   runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32] [--peer DIR] [--runs N]
 //
 // Each shape is measured in a fresh process (this program started again with --measure) so that
-// its peak resident memory is its own.
+// its peak resident memory is its own, once with OpenBLAS left to choose its kernels and once told
+// to use its Haswell ones. The encoder's time is set beside ONNX Runtime's for a graph of the same
+// shape when onnxruntime-node is installed (bench/runtime/setup-onnx-peer).
 
 #include "platform/ml/Model.hpp"
+#include "platform/ml/programs/kernels/CpuFeatures.hpp"
 #include "tools/make-model/RandomWhisperWeights.hpp"
 
 #include <cblas.h>
@@ -16,6 +19,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -155,7 +159,7 @@ std::pair<double, double> decodeWindow(const std::shared_ptr<ml::Model>& decoder
     return {firstStep, laterSteps[laterSteps.size() / 2]};
 }
 
-int measure(const std::string& name, const fs::path& directory, double elementBytes)
+int measure(const std::string& name, const fs::path& directory, double elementBytes, int runs)
 {
     const ml::WhisperShape shape = ml::WhisperShape::preset(name);
     const auto loadStart = Clock::now();
@@ -173,7 +177,6 @@ int measure(const std::string& name, const fs::path& directory, double elementBy
 
     double melTime = 1e9, encoderTime = 1e9;
     ml::MultiArray embeds;
-    const int runs = name == "small" ? 3 : 5;
     for (int run = 0; run < runs; ++run) {
         auto start = Clock::now();
         ml::DictionaryFeatureProvider features;
@@ -217,6 +220,84 @@ std::vector<std::string> splitList(const std::string& text)
     return items;
 }
 
+std::string quoted(const std::string& text)
+{
+    std::string result = "'";
+    for (char c : text) {
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return result + "'";
+}
+
+// Runs a shell command and returns its first line of output; empty when it fails.
+std::string firstLine(const std::string& command)
+{
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char line[512] = {};
+    const bool read = pipe && std::fgets(line, sizeof line, pipe);
+    const int status = pipe ? ::pclose(pipe) : -1;
+    return read && status == 0 ? std::string(line) : std::string();
+}
+
+// How the measuring processes see OpenBLAS: left to choose its kernels for this processor, or told
+// to use the Haswell ones (as this workplace's environment does).
+struct BlasSetting {
+    std::string label;
+    std::string environment; // an env(1) prefix
+};
+
+const std::vector<BlasSetting> blasSettings {
+    {"OpenBLAS choosing its own kernels", "env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE"},
+    {"OPENBLAS_CORETYPE=Haswell", "env OPENBLAS_CORETYPE=Haswell"},
+};
+
+fs::path sourceFolder()
+{
+#ifdef PARLINO_SOURCE_DIR
+    return PARLINO_SOURCE_DIR;
+#else
+    return fs::current_path();
+#endif
+}
+
+std::string python()
+{
+    // Debian's interpreter, where python3-onnx is installed.
+    return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+}
+
+// The peer's best time for one window of that shape in ms, or a negative number when it is not installed
+// or fails.
+double peerTime(const std::string& shape, const fs::path& models, const fs::path& peerModule, int runs)
+{
+    const fs::path graph = models / (shape + "-encoder.onnx");
+    if (!fs::exists(graph)) {
+        const std::string write = python() + " " + quoted((sourceFolder() / "bench/runtime/write-encoder-onnx.py").string()) + " "
+            + shape + " " + quoted(graph.string()) + " && echo written";
+        if (firstLine(write).empty()) {
+            std::fprintf(stderr, "writing the ONNX graph for %s failed (python3-onnx and python3-numpy installed?)\n", shape.c_str());
+            fs::remove(graph);
+            return -1;
+        }
+    }
+    const std::string command = "node " + quoted((sourceFolder() / "bench/runtime/onnx-peer.js").string()) + " "
+        + quoted(peerModule.string()) + " " + quoted(graph.string()) + " " + std::to_string(std::thread::hardware_concurrency())
+        + " " + std::to_string(runs);
+    const std::string line = firstLine(command);
+    double best = -1, median = -1;
+    if (std::sscanf(line.c_str(), "peer %lf %lf", &best, &median) != 2) {
+        std::fprintf(stderr, "timing ONNX Runtime on %s failed\n", shape.c_str());
+        return -1;
+    }
+    return best;
+}
+
+int machine()
+{
+    std::printf("%.6e %.6e %s\n", sgemmFlops(), copyBandwidth(), ml::kernelSetName(ml::activeKernelSet()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -224,60 +305,102 @@ int main(int argc, char** argv)
     std::string shapes = "tiny,base,small";
     std::string precision = "float16";
     fs::path models = fs::temp_directory_path() / "parlino-runtime-bench";
+    fs::path peer = sourceFolder() / "bench/runtime/onnx-peer/node_modules/onnxruntime-node";
     std::string measured;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    int runs = 0; // windows through the encoder and the peer: 5, small 3
+    bool machineOnly = false;
+    const char* usage = "usage: runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32] [--peer DIR] [--runs N]\n";
+    for (int i = 1; i < argc; ++i) {
         const std::string key = argv[i];
-        if (key == "--shapes") shapes = argv[i + 1];
-        else if (key == "--precision") precision = argv[i + 1];
-        else if (key == "--models") models = argv[i + 1];
-        else if (key == "--measure") measured = argv[i + 1];
+        if (key == "--machine") {
+            machineOnly = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::cerr << usage;
+            return 2;
+        }
+        const std::string value = argv[++i];
+        if (key == "--shapes") shapes = value;
+        else if (key == "--precision") precision = value;
+        else if (key == "--models") models = value;
+        else if (key == "--measure") measured = value;
+        else if (key == "--peer") peer = value;
+        else if (key == "--runs") {
+            runs = static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
+            if (runs < 1 || runs > 100) {
+                std::cerr << usage;
+                return 2;
+            }
+        }
         else {
-            std::cerr << "usage: runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32]\n";
+            std::cerr << usage;
             return 2;
         }
     }
     const auto storage = precision == "float32" ? ml::MultiArrayDataType::float32 : ml::MultiArrayDataType::float16;
     const double elementBytes = storage == ml::MultiArrayDataType::float32 ? 4 : 2;
+    if (machineOnly) {
+        return machine();
+    }
     if (!measured.empty()) {
-        return measure(measured, models / (measured + "-" + precision), elementBytes);
+        return measure(measured, models / (measured + "-" + precision), elementBytes, runs > 0 ? runs : measured == "small" ? 3 : 5);
     }
 
-    const double gemm = sgemmFlops();
-    const double bandwidth = copyBandwidth();
-    double load = 0;
-    std::ifstream("/proc/loadavg") >> load;
-    std::printf("machine: %u threads, load %.1f, OpenBLAS SGEMM %.1f GFLOP/s (2048^3), copy bandwidth %.1f GB/s (read + write)\n",
-        std::thread::hardware_concurrency(), load, gemm / 1e9, bandwidth / 1e9);
-    std::printf("%-6s %9s %8s %9s %11s %9s %10s %10s %10s %10s\n", "shape", "mel ms", "enc ms", "enc GF/s", "enc/SGEMM",
-        "tok ms", "bound ms", "tok/bound", "window ms", "peak MiB");
+    const std::string self = quoted(fs::read_symlink("/proc/self/exe").string());
+    const bool hasPeer = fs::exists(peer / "package.json");
+    if (!hasPeer) {
+        std::printf("ONNX Runtime is not installed (bench/runtime/setup-onnx-peer installs it): peer columns left empty\n");
+    }
     for (const auto& name : splitList(shapes)) {
         const fs::path directory = models / (name + "-" + precision);
         if (!fs::exists(directory / ml::WhisperModelSet::decoderFolderName)) {
             ml::WhisperModelSet::write(directory, ml::WhisperShape::preset(name), storage, ml::randomWhisperWeights(1));
         }
-        const std::string command = "'" + fs::read_symlink("/proc/self/exe").string() + "' --measure " + name + " --models '"
-            + models.string() + "' --precision " + precision;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        char line[512] = {};
-        const bool read = pipe && std::fgets(line, sizeof line, pipe);
-        const int status = pipe ? ::pclose(pipe) : -1;
-        if (!read || status != 0) {
-            std::fprintf(stderr, "measuring %s failed\n", name.c_str());
+    }
+
+    for (const auto& setting : blasSettings) {
+        double gemm = 0, bandwidth = 0;
+        char kernels[32] = {};
+        const std::string machineLine = firstLine(setting.environment + " " + self + " --machine");
+        if (std::sscanf(machineLine.c_str(), "%lf %lf %31s", &gemm, &bandwidth, kernels) != 3) {
+            std::fprintf(stderr, "measuring the machine failed\n");
             return 1;
         }
-        char shapeName[32];
-        double load, melTime, encoderTime, first, perToken, flops, weightBytes;
-        long peak;
-        if (std::sscanf(line, "%31s %lf %lf %lf %lf %lf %lf %lf %ld", shapeName, &load, &melTime, &encoderTime, &first, &perToken,
-                &flops, &weightBytes, &peak)
-            != 9) {
-            std::fprintf(stderr, "unexpected measurement: %s", line);
-            return 1;
+        double load = 0;
+        std::ifstream("/proc/loadavg") >> load;
+        std::printf("\n== %s\n", setting.label.c_str());
+        std::printf("machine: %u threads, load %.1f, kernels %s, OpenBLAS SGEMM %.1f GFLOP/s (2048^3), copy bandwidth %.1f GB/s "
+                    "(read + write)\n",
+            std::thread::hardware_concurrency(), load, kernels, gemm / 1e9, bandwidth / 1e9);
+        std::printf("%-6s %7s %8s %8s %8s %9s %9s %8s %9s %9s %9s %9s\n", "shape", "mel ms", "enc ms", "peer ms", "speedup",
+            "enc GF/s", "enc/SGEMM", "tok ms", "bound ms", "tok/bound", "window ms", "peak MiB");
+        for (const auto& name : splitList(shapes)) {
+            const std::string command = setting.environment + " " + self + " --measure " + name + " --models "
+                + quoted(models.string()) + " --precision " + precision + " --runs " + std::to_string(runs);
+            const std::string line = firstLine(command);
+            char shapeName[32];
+            double loadTime, melTime, encoderTime, first, perToken, flops, weightBytes;
+            long peak;
+            if (std::sscanf(line.c_str(), "%31s %lf %lf %lf %lf %lf %lf %lf %ld", shapeName, &loadTime, &melTime, &encoderTime,
+                    &first, &perToken, &flops, &weightBytes, &peak)
+                != 9) {
+                std::fprintf(stderr, "measuring %s failed: %s\n", name.c_str(), line.c_str());
+                return 1;
+            }
+            const int windowRuns = runs > 0 ? runs : name == "small" ? 3 : 5;
+            const double peerMs = hasPeer ? peerTime(name, models, peer, windowRuns) : -1;
+            char peerText[16] = "-", speedupText[16] = "-";
+            if (peerMs > 0) {
+                std::snprintf(peerText, sizeof peerText, "%.1f", peerMs);
+                std::snprintf(speedupText, sizeof speedupText, "%.2f", peerMs / (encoderTime * 1e3));
+            }
+            const double bound = weightBytes / bandwidth;
+            std::printf("%-6s %7.1f %8.1f %8s %8s %9.1f %9.2f %8.2f %9.2f %9.2f %9.1f %9.1f\n", name.c_str(), melTime * 1e3,
+                encoderTime * 1e3, peerText, speedupText, flops / encoderTime / 1e9, flops / encoderTime / gemm, perToken * 1e3,
+                bound * 1e3, perToken / bound, first * 1e3, peak / 1024.0);
+            std::fflush(stdout);
         }
-        const double bound = weightBytes / bandwidth;
-        std::printf("%-6s %9.1f %8.1f %9.1f %11.2f %9.2f %10.2f %10.2f %10.1f %10.1f\n", name.c_str(), melTime * 1e3,
-            encoderTime * 1e3, flops / encoderTime / 1e9, flops / encoderTime / gemm, perToken * 1e3, bound * 1e3,
-            perToken / bound, first * 1e3, peak / 1024.0);
     }
     return 0;
 }

@@ -76,6 +76,49 @@ std::filesystem::path makeSpeech(const std::filesystem::path& folder, double min
     throw std::runtime_error("espeak-ng made less speech than asked for");
 }
 
+// The total milliseconds of one stage line of the command's timings ("  Decoding:  123.45 ms / ..."),
+// or a negative number when the stage is missing.
+double stageMilliseconds(const std::string& timings, const std::string& stage)
+{
+    std::istringstream lines(timings);
+    for (std::string line; std::getline(lines, line);) {
+        const auto start = line.find_first_not_of(' ');
+        if (start != std::string::npos && line.compare(start, stage.size(), stage) == 0) {
+            return std::stod(line.substr(start + stage.size()));
+        }
+    }
+    return -1;
+}
+
+double stageRuns(const std::string& timings, const std::string& stage)
+{
+    std::istringstream lines(timings);
+    for (std::string line; std::getline(lines, line);) {
+        const auto start = line.find_first_not_of(' ');
+        const auto slash = line.find('/');
+        if (start != std::string::npos && slash != std::string::npos && line.compare(start, stage.size(), stage) == 0) {
+            return std::stod(line.substr(slash + 1));
+        }
+    }
+    return -1;
+}
+
+// What each decoding step costs outside the decoder model, as the command's timings name it: the
+// logit filters, the sampler and the cache copies.
+void printPerStepOverhead(const std::string& timings)
+{
+    const double steps = stageRuns(timings, "Decoding:");
+    const double filtering = stageMilliseconds(timings, "- Logit Filtering:");
+    const double sampling = stageMilliseconds(timings, "- Sampling:");
+    const double caching = stageMilliseconds(timings, "- Kv Caching:");
+    if (steps <= 0 || filtering < 0 || sampling < 0 || caching < 0) {
+        return;
+    }
+    std::cout << "  per step outside predictions: " << (filtering + sampling + caching) / steps * 1e3 << " us (filtering "
+              << filtering / steps * 1e3 << ", sampling " << sampling / steps * 1e3 << ", cache copies " << caching / steps * 1e3
+              << ") over " << steps << " steps\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -120,11 +163,13 @@ int main(int argc, char** argv)
             std::cout << "\n== " << preset << "-shaped model (width " << shape.width << ", " << shape.audioLayers
                       << " + " << shape.textLayers << " layers), written in " << secondsSince(start) << " s\n";
 
-            std::ostringstream text;
+            std::ostringstream text, timings;
             status |= auris::runTranscribeCommand({"--model-folder", modelFolder.string(), "--tokenizer-folder",
                                                       (folder / "tokenizers").string(), "--language", "en", "--workers",
                                                       workers, "--verbose", speech.string()},
-                text, std::cout);
+                text, timings);
+            std::cout << timings.str();
+            printPerStepOverhead(timings.str());
         }
         if (keep) {
             std::cout << "\nkept " << folder << "\n";

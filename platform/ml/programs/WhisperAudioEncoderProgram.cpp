@@ -15,18 +15,7 @@ using namespace programSupport;
 namespace {
 
 constexpr std::size_t rowsPerTask = 16;
-constexpr std::size_t attentionRows = 128;
-
-LinearWeights convolution(const ModelFolder& folder, const std::string& prefix, int outputs, int inputs)
-{
-    LinearWeights layer;
-    const MultiArray& weight = folder.tensor(prefix + ".weight", {outputs, inputs, 3});
-    transformerWeights::requireFloatStorage(folder, prefix + ".weight", weight);
-    layer.weight = weight.reshaped({outputs, inputs * 3});
-    transformerWeights::requireFloatStorage(folder, prefix + ".bias", folder.tensor(prefix + ".bias"));
-    layer.bias = floatTensor(folder, prefix + ".bias", {outputs});
-    return layer;
-}
+constexpr std::size_t attentionRowsMaximum = 64;
 
 // Tile epilogues: add a bias row to every row of the tile, optionally followed by GELU.
 TileEpilogue addBias(float* matrix, std::size_t stride, const float* bias, bool thenGelu = false)
@@ -43,7 +32,45 @@ TileEpilogue addBias(float* matrix, std::size_t stride, const float* bias, bool 
     };
 }
 
+GemmOperand operand(const MultiArray& weight)
+{
+    return {weight.dataPointer(), weight.dataType() == MultiArrayDataType::float16, true, weight.shape()[1]};
+}
+
 } // namespace
+
+WhisperAudioEncoderProgram::Convolution WhisperAudioEncoderProgram::convolution(const ModelFolder& folder,
+    const std::string& prefix, int outputs, int inputs)
+{
+    const MultiArray& weight = folder.tensor(prefix + ".weight", {outputs, inputs, 3});
+    transformerWeights::requireFloatStorage(folder, prefix + ".weight", weight);
+    transformerWeights::requireFloatStorage(folder, prefix + ".bias", folder.tensor(prefix + ".bias"));
+    Convolution layer;
+    layer.channels = inputs;
+    layer.bias = floatTensor(folder, prefix + ".bias", {outputs});
+    // From [output][channel][tap] to [output][tap][channel], the order of a window of frames.
+    const std::size_t columns = 3 * static_cast<std::size_t>(inputs);
+    const std::size_t count = static_cast<std::size_t>(outputs) * columns;
+    const bool half = weight.dataType() == MultiArrayDataType::float16;
+    const auto reorder = [&](const auto* source, auto& destination) {
+        destination.resize(count);
+        for (std::size_t o = 0; o < static_cast<std::size_t>(outputs); ++o) {
+            for (std::size_t c = 0; c < static_cast<std::size_t>(inputs); ++c) {
+                for (std::size_t k = 0; k < 3; ++k) {
+                    destination[o * columns + k * static_cast<std::size_t>(inputs) + c] = source[o * columns + c * 3 + k];
+                }
+            }
+        }
+    };
+    if (half) {
+        reorder(static_cast<const std::uint16_t*>(weight.dataPointer()), layer.halfWeights);
+        layer.weights = {layer.halfWeights.data(), true, true, static_cast<int>(columns)};
+    } else {
+        reorder(weight.data<float>(), layer.floatWeights);
+        layer.weights = {layer.floatWeights.data(), false, true, static_cast<int>(columns)};
+    }
+    return layer;
+}
 
 WhisperAudioEncoderProgram::WhisperAudioEncoderProgram(const ProgramContext& context)
 {
@@ -88,6 +115,8 @@ DictionaryFeatureProvider WhisperAudioEncoderProgram::predict(const FeatureProvi
     const std::size_t mels = static_cast<std::size_t>(melCount_);
 
     auto x = buffers_->floats(frames * width);
+    auto normed = buffers_->floats(frames * width);
+    const NormWeights& firstNorm = blocks_.empty() ? finalNorm_ : blocks_.front().attentionNorm;
     {
         // Both convolutions as matrix products over windows of three frames. The inputs are kept
         // frame-major with a zero frame at each end, so a window is three consecutive rows.
@@ -107,24 +136,22 @@ DictionaryFeatureProvider WhisperAudioEncoderProgram::predict(const FeatureProvi
         auto hidden = buffers_->floats((inputFrames + 2) * width);
         std::fill_n(hidden.get(), width, 0.0f);
         std::fill_n(hidden.get() + (inputFrames + 1) * width, width, 0.0f);
-        convolve(conv1_, mel.get(), mels, 1, inputFrames, hidden.get() + width, nullptr);
+        convolve(conv1_, mel.get(), 1, inputFrames, hidden.get() + width, nullptr, nullptr, nullptr);
         mel.reset();
-        convolve(conv2_, hidden.get(), width, 2, frames, x.get(), positions_.data());
+        convolve(conv2_, hidden.get(), 2, frames, x.get(), positions_.data(), &firstNorm, normed.get());
     }
 
-    for (const Block& block : blocks_) {
-        runBlock(block, x.get());
+    for (std::size_t i = 0; i < blocks_.size(); ++i) {
+        runBlock(blocks_[i], x.get(), normed.get(), i + 1 < blocks_.size() ? blocks_[i + 1].attentionNorm : finalNorm_);
     }
+    x.reset();
 
-    // Final norm, written channel-major as [1, width, 1, frames].
+    // The final norm is in `normed`; written channel-major as [1, width, 1, frames].
     auto transposed = buffers_->floats(frames * width);
-    pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        std::vector<float> row(width);
-        for (std::size_t t = begin; t < end; ++t) {
-            layerNorm(x.get() + t * width, row.data(), width, finalNorm_.gain.data(), finalNorm_.bias.data(),
-                transformerWeights::normEpsilon);
-            for (std::size_t c = 0; c < width; ++c) {
-                transposed.get()[c * frames + t] = row[c];
+    pool_->parallelFor(width, rowsPerTask, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t c = begin; c < end; ++c) {
+            for (std::size_t t = 0; t < frames; ++t) {
+                transposed.get()[c * frames + t] = normed.get()[t * width + c];
             }
         }
     });
@@ -135,39 +162,29 @@ DictionaryFeatureProvider WhisperAudioEncoderProgram::predict(const FeatureProvi
     return result;
 }
 
-void WhisperAudioEncoderProgram::convolve(const LinearWeights& layer, const float* input, std::size_t channels, std::size_t stride,
-    std::size_t outputFrames, float* output, const float* positions) const
+void WhisperAudioEncoderProgram::normRows(const NormWeights& norm, const float* x, float* normed, int begin, int end) const
 {
     const std::size_t width = static_cast<std::size_t>(width_);
-    const std::size_t columns = 3 * channels;
-    // Weights from [output][channel][tap] to [output][tap][channel], the order of a window.
-    auto weights = buffers_->floats(width * columns);
-    const MultiArray& stored = layer.weight;
-    pool_->parallelFor(width, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        std::vector<float> row(columns);
-        for (std::size_t o = begin; o < end; ++o) {
-            const std::size_t offset = o * columns;
-            if (stored.dataType() == MultiArrayDataType::float16) {
-                halfToFloat(static_cast<const std::uint16_t*>(stored.dataPointer()) + offset, row.data(), columns);
-            } else {
-                std::copy_n(stored.data<float>() + offset, columns, row.data());
-            }
-            for (std::size_t c = 0; c < channels; ++c) {
-                for (std::size_t k = 0; k < 3; ++k) {
-                    weights.get()[offset + k * channels + c] = row[c * 3 + k];
-                }
-            }
-        }
-    });
-    auto windows = buffers_->floats(outputFrames * columns);
-    pool_->parallelFor(outputFrames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t t = begin; t < end; ++t) {
-            std::copy_n(input + t * stride * channels, columns, windows.get() + t * columns);
-        }
-    });
+    for (int t = begin; t < end; ++t) {
+        const std::size_t at = static_cast<std::size_t>(t) * width;
+        layerNorm(x + at, normed + at, width, norm.gain.data(), norm.bias.data(), transformerWeights::normEpsilon);
+    }
+}
+
+void WhisperAudioEncoderProgram::convolve(const Convolution& layer, const float* input, std::size_t stride,
+    std::size_t outputFrames, float* output, const float* positions, const NormWeights* norm, float* normed) const
+{
+    const std::size_t width = static_cast<std::size_t>(width_);
+    const int columns = 3 * layer.channels;
+    const PackedOperand weights(activeKernelSet(), layer.weights, width_, columns, pool_.get(), buffers_.get());
     const TileEpilogue activate = addBias(output, width, layer.bias.data(), true);
-    parallelMultiply(*pool_, true, static_cast<int>(outputFrames), width_, static_cast<int>(columns), 1.0f, windows.get(),
-        static_cast<int>(columns), weights.get(), static_cast<int>(columns), 0.0f, output, width_, [&](const GemmTile& tile) {
+    RowsEpilogue finished;
+    if (norm) {
+        finished = [&](int begin, int end) { normRows(*norm, output, normed, begin, end); };
+    }
+    gemm(pool_.get(), static_cast<int>(outputFrames), width_, columns, 1.0f, input, static_cast<int>(stride) * layer.channels,
+        weights, 0.0f, output, width_,
+        [&](const GemmTile& tile) {
             activate(tile);
             if (positions) {
                 const std::size_t count = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
@@ -176,90 +193,110 @@ void WhisperAudioEncoderProgram::convolve(const LinearWeights& layer, const floa
                     axpy(1.0f, positions + at, output + at, count);
                 }
             }
-        });
+        },
+        finished);
 }
 
-void WhisperAudioEncoderProgram::runBlock(const Block& block, float* x) const
+void WhisperAudioEncoderProgram::runBlock(const Block& block, float* x, float* normed, const NormWeights& nextNorm) const
 {
     const int d = width_;
     const std::size_t width = static_cast<std::size_t>(d);
     const std::size_t frames = static_cast<std::size_t>(frames_);
     const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
+    const int hw = static_cast<int>(headWidth);
     const float scale = 1.0f / std::sqrt(static_cast<float>(headWidth));
-
-    auto normed = buffers_->floats(frames * width);
-    auto normRows = [&](const NormWeights& norm) {
-        pool_->parallelFor(frames, rowsPerTask, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t t = begin; t < end; ++t) {
-                layerNorm(x + t * width, normed.get() + t * width, width, norm.gain.data(), norm.bias.data(),
-                    transformerWeights::normEpsilon);
-            }
-        });
-    };
+    const KernelSet kernels = activeKernelSet();
 
     // Pre-norm attention: the three projections as one product against stacked weights.
-    normRows(block.attentionNorm);
     const std::size_t stacked = 3 * width;
-    auto projectionWeights = buffers_->floats(stacked * width);
-    std::vector<float> projectionBias(stacked, 0.0f);
-    const LinearWeights* projections[] = {&block.attention.query, &block.attention.key, &block.attention.value};
-    for (std::size_t p = 0; p < 3; ++p) {
-        const auto& layer = *projections[p];
-        float* destination = projectionWeights.get() + p * width * width;
-        if (layer.weight.dataType() == MultiArrayDataType::float16) {
-            const auto* source = static_cast<const std::uint16_t*>(layer.weight.dataPointer());
-            pool_->parallelFor(width * width, 1 << 16, [&](std::size_t begin, std::size_t end) {
-                halfToFloat(source + begin, destination + begin, end - begin);
-            });
-        } else {
-            std::copy_n(layer.weight.data<float>(), width * width, destination);
-        }
-        std::copy(layer.bias.begin(), layer.bias.end(), projectionBias.begin() + static_cast<long>(p * width));
-    }
     auto qkv = buffers_->floats(frames * stacked);
-    parallelMultiply(*pool_, true, frames_, static_cast<int>(stacked), d, 1.0f, normed.get(), d, projectionWeights.get(), d,
-        0.0f, qkv.get(), static_cast<int>(stacked), addBias(qkv.get(), stacked, projectionBias.data()));
+    {
+        std::vector<float> projectionBias(stacked, 0.0f);
+        std::copy(block.attention.query.bias.begin(), block.attention.query.bias.end(), projectionBias.begin());
+        std::copy(block.attention.value.bias.begin(), block.attention.value.bias.end(),
+            projectionBias.begin() + static_cast<long>(2 * width));
+        const PackedOperand projections(kernels,
+            {operand(block.attention.query.weight), operand(block.attention.key.weight), operand(block.attention.value.weight)},
+            {d, d, d}, d, pool_.get(), buffers_.get());
+        gemm(pool_.get(), frames_, static_cast<int>(stacked), d, 1.0f, normed, d, projections, 0.0f, qkv.get(),
+            static_cast<int>(stacked), addBias(qkv.get(), stacked, projectionBias.data()));
+    }
 
-    // Attention per head and block of query rows: scores, softmax and weighted values stay in one
-    // thread's cache.
-    float* attended = normed.get();
-    const std::size_t rowBlocks = (frames + attentionRows - 1) / attentionRows;
-    const std::size_t scoreBlock = attentionRows * frames;
-    auto scores = buffers_->floats(static_cast<std::size_t>(pool_->threadCount()) * scoreBlock);
-    pool_->parallelForWithSlot(static_cast<std::size_t>(heads_) * rowBlocks, 1, [&](int slot, std::size_t begin, std::size_t end) {
-        float* block = scores.get() + static_cast<std::size_t>(slot) * scoreBlock;
-        for (std::size_t task = begin; task < end; ++task) {
-            const std::size_t h = task / rowBlocks;
-            const std::size_t first = (task % rowBlocks) * attentionRows;
-            const int rows = static_cast<int>(std::min(attentionRows, frames - first));
-            const float* q = qkv.get() + first * stacked + h * headWidth;
-            const float* k = qkv.get() + width + h * headWidth;
-            const float* v = qkv.get() + 2 * width + h * headWidth;
-            multiplyTransposed(rows, frames_, static_cast<int>(headWidth), scale, q, static_cast<int>(stacked), k,
-                static_cast<int>(stacked), 0.0f, block, frames_);
-            for (int r = 0; r < rows; ++r) {
-                softmax(block + static_cast<std::size_t>(r) * frames, frames, 1.0f);
+    // Attention per head and block of query rows: the block's scores, softmax and weighted values
+    // stay in one thread's cache. Each head's keys and values are packed once for all its blocks.
+    float* attended = normed;
+    {
+        std::vector<std::unique_ptr<PackedOperand>> keys(static_cast<std::size_t>(heads_));
+        std::vector<std::unique_ptr<PackedOperand>> values(static_cast<std::size_t>(heads_));
+        pool_->parallelFor(2 * static_cast<std::size_t>(heads_), 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t task = begin; task < end; ++task) {
+                const std::size_t h = task / 2;
+                if (task % 2 == 0) {
+                    keys[h] = std::make_unique<PackedOperand>(kernels,
+                        GemmOperand {qkv.get() + width + h * headWidth, false, true, static_cast<int>(stacked)}, frames_, hw,
+                        nullptr, buffers_.get());
+                } else {
+                    values[h] = std::make_unique<PackedOperand>(kernels,
+                        GemmOperand {qkv.get() + 2 * width + h * headWidth, false, false, static_cast<int>(stacked)}, hw,
+                        frames_, nullptr, buffers_.get());
+                }
             }
-            multiply(rows, static_cast<int>(headWidth), frames_, 1.0f, block, frames_, v, static_cast<int>(stacked), 0.0f,
-                attended + first * width + h * headWidth, d);
-        }
-    });
-    scores.reset();
+        });
+        const std::size_t attentionRows = kernels == KernelSet::avx512 ? 56 : kernels == KernelSet::avx2 ? 48 : 64;
+        const std::size_t rowBlocks = (frames + attentionRows - 1) / attentionRows;
+        const std::size_t scoreBlock = attentionRows * frames;
+        auto scores = buffers_->floats(static_cast<std::size_t>(pool_->threadCount()) * scoreBlock);
+        pool_->parallelForWithSlot(static_cast<std::size_t>(heads_) * rowBlocks, 1, [&](int slot, std::size_t begin, std::size_t end) {
+            float* block = scores.get() + static_cast<std::size_t>(slot) * scoreBlock;
+            for (std::size_t task = begin; task < end; ++task) {
+                const std::size_t h = task / rowBlocks;
+                const std::size_t first = (task % rowBlocks) * attentionRows;
+                const int rows = static_cast<int>(std::min(attentionRows, frames - first));
+                gemm(nullptr, rows, frames_, hw, scale, qkv.get() + first * stacked + h * headWidth, static_cast<int>(stacked),
+                    *keys[h], 0.0f, block, frames_);
+                // Softmax without its division: the weighted values of a row are scaled once instead.
+                float inverseSums[attentionRowsMaximum];
+                for (int r = 0; r < rows; ++r) {
+                    float* row = block + static_cast<std::size_t>(r) * frames;
+                    inverseSums[r] = 1.0f / exponentiate(row, frames, 1.0f, maximum(row, frames, kernels), kernels);
+                }
+                float* out = attended + first * width + h * headWidth;
+                gemm(nullptr, rows, hw, frames_, 1.0f, block, frames_, *values[h], 0.0f, out, d, [&](const GemmTile& tile) {
+                    for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
+                        float* row = out + static_cast<std::size_t>(r) * width;
+                        for (int j = tile.columnBegin; j < tile.columnEnd; ++j) {
+                            row[j] *= inverseSums[r];
+                        }
+                    }
+                });
+            }
+        });
+    }
     qkv.reset();
 
-    parallelMultiply(*pool_, true, frames_, d, d, 1.0f, attended, d, block.attention.output.floats(*buffers_, *pool_).get(), d,
-        1.0f, x, d, addBias(x, width, block.attention.output.bias.data()));
+    {
+        const PackedOperand output(kernels, operand(block.attention.output.weight), d, d, pool_.get(), buffers_.get());
+        gemm(pool_.get(), frames_, d, d, 1.0f, attended, d, output, 1.0f, x, d,
+            addBias(x, width, block.attention.output.bias.data()),
+            [&](int begin, int end) { normRows(block.mlpNorm, x, normed, begin, end); });
+    }
 
     // Pre-norm MLP.
-    normRows(block.mlpNorm);
     const std::size_t inner = 4 * width;
     auto expanded = buffers_->floats(frames * inner);
-    parallelMultiply(*pool_, true, frames_, static_cast<int>(inner), d, 1.0f, normed.get(), d,
-        block.mlp.expand.floats(*buffers_, *pool_).get(), d, 0.0f, expanded.get(), static_cast<int>(inner),
-        addBias(expanded.get(), inner, block.mlp.expand.bias.data(), true));
-    parallelMultiply(*pool_, true, frames_, d, static_cast<int>(inner), 1.0f, expanded.get(), static_cast<int>(inner),
-        block.mlp.contract.floats(*buffers_, *pool_).get(), static_cast<int>(inner), 1.0f, x, d,
-        addBias(x, width, block.mlp.contract.bias.data()));
+    {
+        const PackedOperand expand(kernels, operand(block.mlp.expand.weight), static_cast<int>(inner), d, pool_.get(),
+            buffers_.get());
+        gemm(pool_.get(), frames_, static_cast<int>(inner), d, 1.0f, normed, d, expand, 0.0f, expanded.get(),
+            static_cast<int>(inner), addBias(expanded.get(), inner, block.mlp.expand.bias.data(), true));
+    }
+    {
+        const PackedOperand contract(kernels, operand(block.mlp.contract.weight), d, static_cast<int>(inner), pool_.get(),
+            buffers_.get());
+        gemm(pool_.get(), frames_, d, static_cast<int>(inner), 1.0f, expanded.get(), static_cast<int>(inner), contract, 1.0f, x,
+            d, addBias(x, width, block.mlp.contract.bias.data()),
+            [&](int begin, int end) { normRows(nextNorm, x, normed, begin, end); });
+    }
 }
 
 } // namespace ml

@@ -5,10 +5,14 @@
 #include "platform/ml/programs/kernels/BufferPool.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace ml {
+
+class ModelFolder;
 
 // "melspectrogram_features" [1, melCount, 1, F] -> "encoder_output_embeds" [1, width, 1, ceil(F / 2)]:
 // two convolutions (kernel 3; the second with stride 2) each followed by GELU, learned or
@@ -27,13 +31,26 @@ private:
         MlpWeights mlp;
     };
 
-    // A kernel-3 convolution with GELU (and the positions added, when given) as one matrix product:
+    // A kernel-3 convolution with its weights in window order, [output][tap][channel].
+    struct Convolution {
+        GemmOperand weights;
+        std::vector<float> floatWeights;
+        std::vector<std::uint16_t> halfWeights;
+        std::vector<float> bias;
+        int channels = 0;
+    };
+    static Convolution convolution(const ModelFolder& folder, const std::string& prefix, int outputs, int inputs);
+
+    // The convolution with GELU (and the positions added, when given) as one matrix product:
     // `input` is frame-major with a zero frame before its first; output frame t sees input frames
-    // t * stride - 1 to t * stride + 1.
-    void convolve(const LinearWeights& layer, const float* input, std::size_t channels, std::size_t stride,
-        std::size_t outputFrames, float* output, const float* positions) const;
-    // x: [frames][width], updated in place.
-    void runBlock(const Block& block, float* x) const;
+    // t * stride - 1 to t * stride + 1. Finished rows go through `norm` into `normed` when given.
+    void convolve(const Convolution& layer, const float* input, std::size_t stride, std::size_t outputFrames, float* output,
+        const float* positions, const NormWeights* norm, float* normed) const;
+    // x: [frames][width], updated in place; `normed` holds the block's attention norm of x on entry
+    // and `nextNorm` of the new x on return.
+    void runBlock(const Block& block, float* x, float* normed, const NormWeights& nextNorm) const;
+    // Layer norm of rows [begin, end) of x into `normed`.
+    void normRows(const NormWeights& norm, const float* x, float* normed, int begin, int end) const;
 
     int melCount_ = 0;
     int width_ = 0;
@@ -41,8 +58,8 @@ private:
     int inputFrames_ = 0;
     int frames_ = 0;
     MultiArrayDataType outputType_ = MultiArrayDataType::float32;
-    LinearWeights conv1_; // [width, melCount * 3]
-    LinearWeights conv2_; // [width, width * 3]
+    Convolution conv1_; // [width][3][melCount]
+    Convolution conv2_; // [width][3][width]
     std::vector<float> positions_;
     std::vector<Block> blocks_;
     NormWeights finalNorm_;

@@ -65,7 +65,7 @@ DictionaryFeatureProvider WhisperMelSpectrogramProgram::predict(const FeaturePro
     });
     auto spectrum = buffers_->floats(frameCount * 2 * bins);
     parallelMultiply(*pool_, false, frames, 2 * bins, n, 1.0f, frameMatrix.get(), n, basis_.data(), 2 * bins, 0.0f,
-        spectrum.get(), 2 * bins);
+        spectrum.get(), 2 * bins, {}, buffers_.get());
     auto power = buffers_->floats(frameCount * bins);
     pool_->parallelFor(frameCount * bins, framesPerTask * bins, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
@@ -79,7 +79,7 @@ DictionaryFeatureProvider WhisperMelSpectrogramProgram::predict(const FeaturePro
     auto energyBuffer = buffers_->floats(cells);
     float* energies = energyBuffer.get();
     parallelMultiply(*pool_, true, melCount_, frames, bins, 1.0f, filters_.data(), bins, power.get(), bins, 0.0f, energies,
-        frames);
+        frames, {}, buffers_.get());
 
     std::vector<float> maxima(static_cast<std::size_t>(pool_->threadCount()), -std::numeric_limits<float>::infinity());
     pool_->parallelForWithSlot(cells, cellsPerTask, [&](int slot, std::size_t begin, std::size_t end) {

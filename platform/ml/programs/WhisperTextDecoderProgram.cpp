@@ -8,6 +8,7 @@
 #include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -130,6 +131,56 @@ void WhisperTextDecoderProgram::run(std::initializer_list<Product> products) con
     });
 }
 
+void WhisperTextDecoderProgram::runPerHead(std::initializer_list<Product> products, const std::function<void(std::size_t)>& attend) const
+{
+    // Head h owns rows [h * headWidth, (h + 1) * headWidth) of every product; its rows of all the
+    // products are cut into a few parts, and whoever finishes a head's last part runs its attention,
+    // so no thread waits for the other heads in between.
+    const std::size_t heads = static_cast<std::size_t>(heads_);
+    const std::size_t headWidth = static_cast<std::size_t>(width_) / heads;
+    const std::size_t headRows = headWidth * products.size();
+    const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
+    const std::size_t parts = std::clamp<std::size_t>((4 * threads + heads - 1) / heads, 1, std::max<std::size_t>(1, headRows / 16));
+    std::vector<std::atomic<std::size_t>> finished(heads);
+    pool_->parallelFor(heads * parts, 1, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t task = begin; task < end; ++task) {
+            const std::size_t h = task / parts;
+            const std::size_t part = task % parts;
+            const std::size_t rowBegin = headRows * part / parts;
+            const std::size_t rowEnd = headRows * (part + 1) / parts;
+            for (std::size_t row = rowBegin; row < rowEnd;) {
+                const std::size_t index = row / headWidth;
+                const std::size_t last = std::min(rowEnd, (index + 1) * headWidth);
+                const Product& product = *(products.begin() + static_cast<std::ptrdiff_t>(index));
+                const int first = static_cast<int>(h * headWidth + row - index * headWidth);
+                const int stop = static_cast<int>(h * headWidth + last - index * headWidth);
+                const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data();
+                matrixVector(product.layer->matrix(), product.input, bias, product.output, first, stop);
+                row = last;
+            }
+            if (finished[h].fetch_add(1, std::memory_order_acq_rel) + 1 == parts) {
+                attend(h);
+            }
+        }
+    });
+}
+
+bool WhisperTextDecoderProgram::sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const
+{
+    // Every step compares the whole encoder output (a megabyte or more): across the pool.
+    constexpr std::size_t chunk = 1 << 16;
+    std::atomic<bool> differ {false};
+    pool_->parallelFor((size + chunk - 1) / chunk, 1, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t c = begin; c < end && !differ.load(std::memory_order_relaxed); ++c) {
+            const std::size_t at = c * chunk;
+            if (std::memcmp(a + at, b + at, std::min(chunk, size - at)) != 0) {
+                differ.store(true, std::memory_order_relaxed);
+            }
+        }
+    });
+    return !differ.load();
+}
+
 std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::crossState(
     const MultiArray& encoderOutput) const
 {
@@ -149,8 +200,7 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
         std::lock_guard lock(crossMutex_);
         for (auto it = crossStates_.begin(); it != crossStates_.end(); ++it) {
             const CrossState& candidate = **it;
-            if (candidate.sourceType == keyType && candidate.source.size() == size
-                && std::memcmp(candidate.source.data(), bytes, size) == 0) {
+            if (candidate.sourceType == keyType && candidate.source.size() == size && sameBytes(candidate.source.data(), bytes, size)) {
                 auto state = *it;
                 crossStates_.erase(it);
                 crossStates_.push_front(state);
@@ -194,6 +244,9 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
         }
     });
 
+    // The encoder output as the second factor of every layer's key product, packed once.
+    const PackedOperand packedChannels(activeKernelSet(), GemmOperand {channels.get(), false, false, audioFrames_}, audioFrames_,
+        width_, pool_.get(), buffers_.get());
     const std::size_t layers = blocks_.size();
     state->keys.resize(layers);
     state->values.resize(layers);
@@ -216,8 +269,8 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
         float* valueData = values.get();
         std::uint16_t* halfKeys = half ? state->halfKeys[l].get() : nullptr;
         std::uint16_t* halfValues = half ? state->halfValues[l].get() : nullptr;
-        parallelMultiply(*pool_, false, width_, audioFrames_, width_, 1.0f, cross.key.floats(*buffers_, *pool_).get(), width_,
-            channels.get(), audioFrames_, 0.0f, keyData, audioFrames_, [=](const GemmTile& tile) {
+        gemm(pool_.get(), width_, audioFrames_, width_, 1.0f, cross.key.floats(*buffers_, *pool_).get(), width_, packedChannels,
+            0.0f, keyData, audioFrames_, [=](const GemmTile& tile) {
                 if (!halfKeys) {
                     return;
                 }
@@ -227,8 +280,11 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
                 }
             });
         auto rowValues = buffers_->floats(count);
-        parallelMultiply(*pool_, true, audioFrames_, width_, width_, 1.0f, embeds.get(), width_,
-            cross.value.floats(*buffers_, *pool_).get(), width_, 0.0f, rowValues.get(), width_, [&](const GemmTile& tile) {
+        const PackedOperand valueWeights(activeKernelSet(),
+            GemmOperand {cross.value.weight.dataPointer(), cross.value.weight.dataType() == MultiArrayDataType::float16, true, width_},
+            width_, width_, pool_.get(), buffers_.get());
+        gemm(pool_.get(), audioFrames_, width_, width_, 1.0f, embeds.get(), width_, valueWeights, 0.0f, rowValues.get(), width_,
+            [&](const GemmTile& tile) {
                 std::vector<float> piece(headWidth);
                 for (int f = tile.rowBegin; f < tile.rowEnd; ++f) {
                     float* row = rowValues.get() + static_cast<std::size_t>(f) * width;
@@ -308,6 +364,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     std::vector<float> crossProbabilities(static_cast<std::size_t>(heads_) * frames);
     const std::size_t heads = static_cast<std::size_t>(heads_);
     std::vector<float> sums(heads);
+    std::vector<float> selfScores(heads * (cached + 1));
     std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
     const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
     const std::size_t keyColumnStride = static_cast<std::size_t>(keyCache.strides()[3]);
@@ -321,24 +378,24 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         // Self-attention over the cached positions and this one.
         layerNorm(x.data(), normed.data(), width, block.selfAttentionNorm.gain.data(), block.selfAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
-        run({{&block.selfAttention.query, normed.data(), query.data()}, {&block.selfAttention.key, normed.data(), key.data()},
-            {&block.selfAttention.value, normed.data(), value.data()}});
-        // The step sees its own key and value as the cache will hold them.
-        floatToHalf(key.data(), keyOut + layerOffset, width);
-        floatToHalf(value.data(), valueOut + layerOffset, width);
-        halfToFloat(keyOut + layerOffset, key.data(), width);
-        halfToFloat(valueOut + layerOffset, value.data(), width);
-
-        pool_->parallelFor(static_cast<std::size_t>(heads_), 1, [&](std::size_t begin, std::size_t end) {
-            std::vector<float> scores(cached + 1);
-            for (std::size_t h = begin; h < end; ++h) {
+        // Each head's query, key and value rows, then its attention on the thread that finished them.
+        runPerHead({{&block.selfAttention.query, normed.data(), query.data()}, {&block.selfAttention.key, normed.data(), key.data()},
+                       {&block.selfAttention.value, normed.data(), value.data()}},
+            [&](std::size_t h) {
+                // The step sees its own key and value as the cache will hold them.
                 const std::size_t first = layerOffset + h * headWidth;
+                floatToHalf(key.data() + h * headWidth, keyOut + first, headWidth);
+                floatToHalf(value.data() + h * headWidth, valueOut + first, headWidth);
+                halfToFloat(keyOut + first, key.data() + h * headWidth, headWidth);
+                halfToFloat(valueOut + first, value.data() + h * headWidth, headWidth);
+
+                float* scores = selfScores.data() + h * (cached + 1);
                 const float* q = query.data() + h * headWidth;
-                std::fill(scores.begin(), scores.end(), 0.0f);
+                std::fill(scores, scores + cached + 1, 0.0f);
                 for (std::size_t j = 0; j < headWidth; ++j) {
                     const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
                     if (keyColumnStride == 1) {
-                        axpyHalf(q[j], row, scores.data(), cached);
+                        axpyHalf(q[j], row, scores, cached);
                     } else {
                         for (std::size_t p = 0; p < cached; ++p) {
                             scores[p] += q[j] * Float16::toFloat(row[p * keyColumnStride]);
@@ -349,13 +406,13 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                     scores[p] = scores[p] * scale + padding[p];
                 }
                 scores[cached] = dot(q, key.data() + h * headWidth, headWidth) * scale;
-                softmax(scores.data(), cached + 1, 1.0f);
+                softmax(scores, cached + 1, 1.0f);
                 float* out = attended.data() + h * headWidth;
                 for (std::size_t j = 0; j < headWidth; ++j) {
                     const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
                     float sum = 0;
                     if (valueColumnStride == 1) {
-                        sum = dotHalf(row, scores.data(), cached);
+                        sum = dotHalf(row, scores, cached);
                     } else {
                         for (std::size_t p = 0; p < cached; ++p) {
                             sum += scores[p] * Float16::toFloat(row[p * valueColumnStride]);
@@ -363,34 +420,30 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                     }
                     out[j] = sum + scores[cached] * value[h * headWidth + j];
                 }
-            }
-        });
+            });
         run({{&block.selfAttention.output, attended.data(), projected.data()}});
         axpy(1.0f, projected.data(), x.data(), width);
 
         // Cross-attention over the encoder output.
         layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
-        run({{&block.crossAttention.query, normed.data(), query.data()}});
         const bool half = cross->halfKeys[l] != nullptr;
-        pool_->parallelFor(heads, 1, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t h = begin; h < end; ++h) {
-                const float* q = query.data() + h * headWidth;
-                float* weights = crossProbabilities.data() + h * frames;
-                float* out = attended.data() + h * headWidth;
-                const std::size_t keyAt = h * headWidth * frames;
-                const std::size_t valueAt = h * frames * headWidth;
-                const AttentionPartial partial = half
-                    ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt, headWidth,
-                        frames, headWidth, scale, weights, out)
-                    : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, headWidth, frames,
-                        headWidth, scale, weights, out);
-                const float inverse = 1.0f / partial.sum;
-                for (std::size_t j = 0; j < headWidth; ++j) {
-                    out[j] *= inverse;
-                }
-                sums[h] = partial.sum;
+        runPerHead({{&block.crossAttention.query, normed.data(), query.data()}}, [&](std::size_t h) {
+            const float* q = query.data() + h * headWidth;
+            float* weights = crossProbabilities.data() + h * frames;
+            float* out = attended.data() + h * headWidth;
+            const std::size_t keyAt = h * headWidth * frames;
+            const std::size_t valueAt = h * frames * headWidth;
+            const AttentionPartial partial = half
+                ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt, headWidth, frames,
+                    headWidth, scale, weights, out)
+                : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, headWidth, frames,
+                    headWidth, scale, weights, out);
+            const float inverse = 1.0f / partial.sum;
+            for (std::size_t j = 0; j < headWidth; ++j) {
+                out[j] *= inverse;
             }
+            sums[h] = partial.sum;
         });
         if (hasAlignmentOutput_) {
             for (const auto& [layer, head] : alignmentHeads_) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -57,6 +58,7 @@ private:
     };
 
     std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput) const;
+    bool sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const;
     std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput,
         std::vector<unsigned char> sourceBytes) const;
     // Matrix-vector products that share one parallel loop over their stacked rows.
@@ -67,6 +69,9 @@ private:
         bool gelu = false;
     };
     void run(std::initializer_list<Product> products) const;
+    // Products whose rows split by head (each product `width` rows), followed per head by
+    // attend(head) as soon as that head's rows are done.
+    void runPerHead(std::initializer_list<Product> products, const std::function<void(std::size_t head)>& attend) const;
 
     std::string label_;
     int vocabularySize_ = 0;

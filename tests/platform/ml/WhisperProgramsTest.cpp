@@ -345,6 +345,49 @@ TEST(WhisperTextDecoder, StepsWithTheCacheEqualAFullCausalPass)
     }
 }
 
+TEST(WhisperTextDecoder, LongWindowsMatchTheFullPass)
+{
+    TemporaryDirectory dir;
+    // 700 audio positions, past the vector kernels' blocks of frames many times over.
+    WhisperShape shape = testmodels::microShape();
+    shape.audioSamples = 224000;
+    shape.width = 64;
+    shape.textHeads = 2;
+    shape.alignmentHeads = {{1, 0}, {0, 1}};
+    for (auto storage : {MultiArrayDataType::float32, MultiArrayDataType::float16}) {
+        const auto folder = dir / ("Long" + std::string(dataTypeName(storage)) + ".mlmodelc");
+        WhisperModelSet::writeTextDecoder(folder, shape, storage, randomWhisperWeights(31));
+        auto model = testmodels::load(folder);
+        auto encoded = randomValues(static_cast<std::size_t>(shape.width * shape.audioFrames()), 12, 2.0f);
+        if (storage == MultiArrayDataType::float16) {
+            for (float& v : encoded) {
+                v = reference::roundToHalf(v);
+            }
+        }
+        MultiArray encoderOutput({1, shape.width, 1, shape.audioFrames()}, storage);
+        for (std::size_t i = 0; i < encoded.size(); ++i) {
+            encoderOutput.setLinear(i, encoded[i]);
+        }
+        const std::vector<int> tokens {3, 17, 5, 39, 0, 22};
+        reference::Dimensions d {shape.melCount, shape.vocabularySize, shape.width, shape.textHeads, shape.textLayers};
+        const auto expected = reference::decoder(reference::readWeights(folder), d, shape.alignmentHeads, encoded,
+            shape.audioFrames(), tokens, storage == MultiArrayDataType::float16);
+        CacheDriver driver(model, encoderOutput);
+        const float tolerance = storage == MultiArrayDataType::float32 ? 1e-4f : 2e-3f;
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            auto output = driver.step(tokens[i]);
+            expectClose(output.featureValue("logits")->toFloats(), expected.logits[i], tolerance, "logits");
+            const auto alignment = output.featureValue("alignment_heads_weights")->toFloats();
+            double sum = 0;
+            for (float a : alignment) {
+                sum += a;
+            }
+            EXPECT_NEAR(sum, 1.0, 1e-5) << "step " << i;
+            expectClose(alignment, expected.alignment[i], tolerance, "alignment");
+        }
+    }
+}
+
 TEST(WhisperTextDecoder, FollowsNewEncoderOutputTheCallersMaskAndCacheStrides)
 {
     TemporaryDirectory dir;

@@ -5,27 +5,11 @@
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 #include "platform/ml/programs/kernels/VectorKernels.hpp"
 
-#include <cblas.h>
-
 #include <algorithm>
 
 namespace ml {
 
 namespace {
-
-constexpr int tileRows = 192;
-constexpr int tileColumns = 256;
-
-// BLAS's own threads would compete with the pools for the cores; every call here runs on its
-// caller's thread.
-void useSingleThreadedBlas()
-{
-    static const bool done = [] {
-        openblas_set_num_threads(1);
-        return true;
-    }();
-    (void)done;
-}
 
 #ifdef ML_HAS_X86
 
@@ -140,56 +124,31 @@ void matrixVector(const WeightMatrix& w, const float* x, const float* bias, floa
 void multiplyTransposed(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta,
     float* c, int ldc)
 {
-    if (m == 0 || n == 0) {
+    if (m <= 0 || n <= 0) {
         return;
     }
-    useSingleThreadedBlas();
-    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
+    const PackedOperand packed(activeKernelSet(), GemmOperand {b, false, true, ldb}, n, k);
+    gemm(nullptr, m, n, k, alpha, a, lda, packed, beta, c, ldc);
 }
 
 void multiply(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta, float* c,
     int ldc)
 {
-    if (m == 0 || n == 0) {
+    if (m <= 0 || n <= 0) {
         return;
     }
-    useSingleThreadedBlas();
-    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
+    const PackedOperand packed(activeKernelSet(), GemmOperand {b, false, false, ldb}, n, k);
+    gemm(nullptr, m, n, k, alpha, a, lda, packed, beta, c, ldc);
 }
 
 void parallelMultiply(ThreadPool& pool, bool transposedB, int m, int n, int k, float alpha, const float* a, int lda,
-    const float* b, int ldb, float beta, float* c, int ldc, const TileEpilogue& epilogue)
+    const float* b, int ldb, float beta, float* c, int ldc, const TileEpilogue& epilogue, BufferPool* buffers)
 {
     if (m <= 0 || n <= 0) {
         return;
     }
-    const int columns = n <= tileColumns * 3 / 2 ? n : tileColumns;
-    const int rowTiles = (m + tileRows - 1) / tileRows;
-    const int columnTiles = (n + columns - 1) / columns;
-    pool.parallelFor(static_cast<std::size_t>(rowTiles) * static_cast<std::size_t>(columnTiles), 1,
-        [&](std::size_t begin, std::size_t end) {
-            for (std::size_t index = begin; index < end; ++index) {
-                GemmTile tile;
-                tile.rowBegin = static_cast<int>(index / static_cast<std::size_t>(columnTiles)) * tileRows;
-                tile.rowEnd = std::min(m, tile.rowBegin + tileRows);
-                tile.columnBegin = static_cast<int>(index % static_cast<std::size_t>(columnTiles)) * columns;
-                tile.columnEnd = std::min(n, tile.columnBegin + columns);
-                const float* tileA = a + static_cast<std::size_t>(tile.rowBegin) * static_cast<std::size_t>(lda);
-                const float* tileB = transposedB ? b + static_cast<std::size_t>(tile.columnBegin) * static_cast<std::size_t>(ldb)
-                                                 : b + tile.columnBegin;
-                float* tileC = c + static_cast<std::size_t>(tile.rowBegin) * static_cast<std::size_t>(ldc) + tile.columnBegin;
-                const int rows = tile.rowEnd - tile.rowBegin;
-                const int cols = tile.columnEnd - tile.columnBegin;
-                if (transposedB) {
-                    multiplyTransposed(rows, cols, k, alpha, tileA, lda, tileB, ldb, beta, tileC, ldc);
-                } else {
-                    multiply(rows, cols, k, alpha, tileA, lda, tileB, ldb, beta, tileC, ldc);
-                }
-                if (epilogue) {
-                    epilogue(tile);
-                }
-            }
-        });
+    const PackedOperand packed(activeKernelSet(), GemmOperand {b, false, transposedB, ldb}, n, k, &pool, buffers);
+    gemm(&pool, m, n, k, alpha, a, lda, packed, beta, c, ldc, epilogue);
 }
 
 } // namespace ml

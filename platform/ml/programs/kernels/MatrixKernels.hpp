@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/ml/programs/kernels/Gemm.hpp"
+
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 namespace ml {
 
+class BufferPool;
 class ThreadPool;
 
 // A row-major weight matrix as stored in a model folder: float32 or float16 elements, one row per
@@ -29,30 +31,21 @@ struct WeightMatrix {
 // y[r] = dot(row r of w, x) (+ bias[r] when given) for rows [rowBegin, rowEnd).
 void matrixVector(const WeightMatrix& w, const float* x, const float* bias, float* y, int rowBegin, int rowEnd);
 
-// Matrix products run as single-threaded BLAS calls: parallel work is split over tiles by the
-// programs' own pools, so BLAS keeps no threads of its own spinning beside them.
+// Products through gemm() with this processor's kernel set (see Gemm.hpp); the matrices are
+// float32 only, packed anew on every call.
 
-// C[m x n] = alpha * A[m x k] * B[n x k]^T + beta * C, row-major with leading dimensions; float32 only.
+// C[m x n] = alpha * A[m x k] * B[n x k]^T + beta * C, row-major with leading dimensions, on the
+// calling thread.
 void multiplyTransposed(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta,
     float* c, int ldc);
 
-// C[m x n] = alpha * A[m x k] * B[k x n] + beta * C, row-major.
+// C[m x n] = alpha * A[m x k] * B[k x n] + beta * C, row-major, on the calling thread.
 void multiply(int m, int n, int k, float alpha, const float* a, int lda, const float* b, int ldb, float beta, float* c,
     int ldc);
 
-struct GemmTile {
-    int rowBegin = 0;
-    int rowEnd = 0;
-    int columnBegin = 0;
-    int columnEnd = 0;
-};
-
-// Runs on the thread that computed a tile, right after it, while the tile is still in cache.
-using TileEpilogue = std::function<void(const GemmTile& tile)>;
-
 // C = alpha * A * op(B) + beta * C with op(B) = B^T for a [n x k] B when `transposedB`, else a
-// [k x n] B; spread over the pool in tiles.
+// [k x n] B; spread over the pool in tiles. B's packing comes from `buffers` when given.
 void parallelMultiply(ThreadPool& pool, bool transposedB, int m, int n, int k, float alpha, const float* a, int lda,
-    const float* b, int ldb, float beta, float* c, int ldc, const TileEpilogue& epilogue = {});
+    const float* b, int ldb, float beta, float* c, int ldc, const TileEpilogue& epilogue = {}, BufferPool* buffers = nullptr);
 
 } // namespace ml

@@ -252,6 +252,108 @@ ML_VECTOR_TARGET void layerNormVector(const float* x, float* y, std::size_t n, c
     }
 }
 
+ML_VECTOR_TARGET double sumOfExponentialsVector(const float* x, std::size_t n, float shift)
+{
+    const __m256 offset = _mm256_set1_ps(shift);
+    __m256d sum0 = _mm256_setzero_pd(), sum1 = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 e = exp256(_mm256_sub_ps(_mm256_loadu_ps(x + i), offset));
+        sum0 = _mm256_add_pd(sum0, _mm256_cvtps_pd(_mm256_castps256_ps128(e)));
+        sum1 = _mm256_add_pd(sum1, _mm256_cvtps_pd(_mm256_extractf128_ps(e, 1)));
+    }
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, _mm256_add_pd(sum0, sum1));
+    double sum = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    for (; i < n; ++i) {
+        sum += std::exp(x[i] - shift);
+    }
+    return sum;
+}
+
+// GCC 12's AVX-512 headers start many intrinsics from a deliberately undefined register and then
+// warn about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// exp256 sixteen lanes wide; the power of two goes on through scalef, which covers the range.
+ML_WIDE_TARGET inline __m512 exp512(__m512 x)
+{
+    const __mmask16 tooSmall = _mm512_cmp_ps_mask(x, _mm512_set1_ps(-87.33f), _CMP_LT_OQ);
+    x = _mm512_min_ps(_mm512_max_ps(x, _mm512_set1_ps(-87.33f)), _mm512_set1_ps(88.72f));
+    const __m512 n = _mm512_roundscale_ps(_mm512_mul_ps(x, _mm512_set1_ps(1.44269504f)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    __m512 r = _mm512_fnmadd_ps(n, _mm512_set1_ps(0.693359375f), x);
+    r = _mm512_fnmadd_ps(n, _mm512_set1_ps(-2.12194440e-4f), r);
+    __m512 p = _mm512_set1_ps(1.0f / 720.0f);
+    p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.0f / 120.0f));
+    p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.0f / 24.0f));
+    p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.0f / 6.0f));
+    p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(0.5f));
+    p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.0f));
+    p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.0f));
+    return _mm512_maskz_mov_ps(static_cast<__mmask16>(~tooSmall), _mm512_scalef_ps(p, n));
+}
+
+inline __mmask16 tailMask(std::size_t remaining)
+{
+    return remaining >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << remaining) - 1);
+}
+
+ML_WIDE_TARGET float maximumWide(const float* x, std::size_t n)
+{
+    const __m512 lowest = _mm512_set1_ps(-std::numeric_limits<float>::infinity());
+    __m512 m0 = lowest, m1 = lowest;
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        m0 = _mm512_max_ps(m0, _mm512_loadu_ps(x + i));
+        m1 = _mm512_max_ps(m1, _mm512_loadu_ps(x + i + 16));
+    }
+    for (; i < n; i += 16) {
+        m0 = _mm512_max_ps(m0, _mm512_mask_loadu_ps(lowest, tailMask(n - i), x + i));
+    }
+    const __m512 m = _mm512_max_ps(m0, m1);
+    return horizontalMax(_mm256_max_ps(_mm512_castps512_ps256(m), _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(m), 1))));
+}
+
+ML_WIDE_TARGET float exponentiateWide(float* x, std::size_t n, float scale, float shift)
+{
+    const __m512 s = _mm512_set1_ps(scale);
+    const __m512 offset = _mm512_set1_ps(shift);
+    __m512 sum0 = _mm512_setzero_ps(), sum1 = _mm512_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m512 e0 = exp512(_mm512_fmsub_ps(_mm512_loadu_ps(x + i), s, offset));
+        const __m512 e1 = exp512(_mm512_fmsub_ps(_mm512_loadu_ps(x + i + 16), s, offset));
+        _mm512_storeu_ps(x + i, e0);
+        _mm512_storeu_ps(x + i + 16, e1);
+        sum0 = _mm512_add_ps(sum0, e0);
+        sum1 = _mm512_add_ps(sum1, e1);
+    }
+    for (; i < n; i += 16) {
+        const __mmask16 mask = tailMask(n - i);
+        const __m512 e = exp512(_mm512_fmsub_ps(_mm512_maskz_loadu_ps(mask, x + i), s, offset));
+        _mm512_mask_storeu_ps(x + i, mask, e);
+        sum0 = _mm512_add_ps(sum0, _mm512_maskz_mov_ps(mask, e));
+    }
+    return _mm512_reduce_add_ps(_mm512_add_ps(sum0, sum1));
+}
+
+ML_WIDE_TARGET double sumOfExponentialsWide(const float* x, std::size_t n, float shift)
+{
+    const __m512 offset = _mm512_set1_ps(shift);
+    __m512d sum0 = _mm512_setzero_pd(), sum1 = _mm512_setzero_pd();
+    for (std::size_t i = 0; i < n; i += 16) {
+        const __mmask16 mask = tailMask(n - i);
+        const __m512 e = _mm512_maskz_mov_ps(mask, exp512(_mm512_sub_ps(_mm512_maskz_loadu_ps(mask, x + i), offset)));
+        sum0 = _mm512_add_pd(sum0, _mm512_cvtps_pd(_mm512_castps512_ps256(e)));
+        sum1 = _mm512_add_pd(sum1, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(e), 1))));
+    }
+    return _mm512_reduce_add_pd(_mm512_add_pd(sum0, sum1));
+}
+
+#pragma GCC diagnostic pop
+
 #endif
 
 void softmaxPlain(float* x, std::size_t n, float scale)
@@ -388,11 +490,20 @@ void gelu(float* x, std::size_t count)
 
 float maximum(const float* x, std::size_t count)
 {
+    return maximum(x, count, activeKernelSet());
+}
+
+float maximum(const float* x, std::size_t count, KernelSet set)
+{
 #ifdef ML_HAS_X86
-    if (hasVectorUnits()) {
+    if (set == KernelSet::avx512) {
+        return maximumWide(x, count);
+    }
+    if (set == KernelSet::avx2) {
         return maximumVector(x, count);
     }
 #endif
+    (void)set;
     float result = -std::numeric_limits<float>::infinity();
     for (std::size_t i = 0; i < count; ++i) {
         result = std::max(result, x[i]);
@@ -402,15 +513,47 @@ float maximum(const float* x, std::size_t count)
 
 float exponentiate(float* x, std::size_t count, float scale, float shift)
 {
+    return exponentiate(x, count, scale, shift, activeKernelSet());
+}
+
+float exponentiate(float* x, std::size_t count, float scale, float shift, KernelSet set)
+{
 #ifdef ML_HAS_X86
-    if (hasVectorUnits()) {
+    if (set == KernelSet::avx512) {
+        return exponentiateWide(x, count, scale, shift);
+    }
+    if (set == KernelSet::avx2) {
         return exponentiateVector(x, count, scale, shift);
     }
 #endif
+    (void)set;
     float sum = 0;
     for (std::size_t i = 0; i < count; ++i) {
         x[i] = std::exp(x[i] * scale - shift);
         sum += x[i];
+    }
+    return sum;
+}
+
+double sumOfExponentials(const float* x, std::size_t count, float shift)
+{
+    return sumOfExponentials(x, count, shift, activeKernelSet());
+}
+
+double sumOfExponentials(const float* x, std::size_t count, float shift, KernelSet set)
+{
+#ifdef ML_HAS_X86
+    if (set == KernelSet::avx512) {
+        return sumOfExponentialsWide(x, count, shift);
+    }
+    if (set == KernelSet::avx2) {
+        return sumOfExponentialsVector(x, count, shift);
+    }
+#endif
+    (void)set;
+    double sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += std::exp(x[i] - shift);
     }
     return sum;
 }

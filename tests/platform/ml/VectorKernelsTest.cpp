@@ -1,0 +1,49 @@
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+using namespace ml;
+
+TEST(VectorKernels, MaximumAndExponentialsOfEverySetMatchThePlainLoops)
+{
+    std::mt19937 generator(3);
+    std::uniform_real_distribution<float> uniform(-30.0f, 30.0f);
+    for (KernelSet set : {KernelSet::avx2, KernelSet::avx512}) {
+        if (!supportsKernelSet(set)) {
+            continue;
+        }
+        // Lengths around the 8- and 16-lane blocks and their doubled loops.
+        for (std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(7), std::size_t(15), std::size_t(16),
+                 std::size_t(17), std::size_t(33), std::size_t(1500)}) {
+            std::vector<float> values(count);
+            for (float& v : values) {
+                v = uniform(generator);
+            }
+            if (count > 3) {
+                values[2] = -std::numeric_limits<float>::infinity(); // a masked score
+                values[count - 1] = 31.0f; // the largest sits in the tail
+            }
+            EXPECT_EQ(maximum(values.data(), count, set), maximum(values.data(), count, KernelSet::portable))
+                << kernelSetName(set) << " " << count;
+
+            const float top = count ? values[count - 1] : 0.0f;
+            const double plainTotal = sumOfExponentials(values.data(), count, top, KernelSet::portable);
+            EXPECT_NEAR(sumOfExponentials(values.data(), count, top, set), plainTotal, 1e-6 * std::max(1.0, plainTotal))
+                << kernelSetName(set) << " " << count;
+
+            const float shift = count ? maximum(values.data(), count, KernelSet::portable) * 0.5f : 0.0f;
+            std::vector<float> plain = values, vector = values;
+            const float plainSum = exponentiate(plain.data(), count, 0.5f, shift, KernelSet::portable);
+            const float vectorSum = exponentiate(vector.data(), count, 0.5f, shift, set);
+            EXPECT_NEAR(vectorSum, plainSum, 1e-5f * std::max(1.0f, plainSum)) << kernelSetName(set) << " " << count;
+            for (std::size_t i = 0; i < count; ++i) {
+                ASSERT_NEAR(vector[i], plain[i], 4e-7f * std::max(1.0f, plain[i])) << kernelSetName(set) << " " << count << " at " << i;
+            }
+        }
+    }
+}
