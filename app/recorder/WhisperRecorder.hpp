@@ -149,6 +149,8 @@ private:
         QString transcript;
         std::unique_ptr<RecorderTimer> flushTimer;
         std::chrono::steady_clock::time_point preprocessingStart;
+        // Waited for the engine of a model that was ready but still loading.
+        bool waitedForEngine = false;
     };
 
     struct InitRun {
@@ -187,6 +189,12 @@ private:
     // Model management.
     void loadOrDownloadDefaultModel();
     void initializeAuris(Completion completion);
+    // Creates the engine of a model that passed the start-up check, leaving it marked ready.
+    void loadVerifiedModel(const std::string& model);
+    // An engine creation runs that has not been cancelled or superseded.
+    bool engineBeingCreated() const;
+    // Runs the completion once the engine creation running now (or the one due next) has ended.
+    void awaitEngine(Completion completion);
     void launchInitialization(std::uint64_t generation, const std::string& model, std::vector<Completion> waiters);
     void finishInitialization(std::uint64_t generation, std::shared_ptr<SpeechTranscriber> engine, std::exception_ptr error);
     void failInitialization();

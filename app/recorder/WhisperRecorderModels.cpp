@@ -37,6 +37,7 @@ void WhisperRecorder::loadOrDownloadDefaultModel()
             if (*actual >= *expected) {
                 print("✅ Model verified - integrity OK!");
                 setAurisReady(true);
+                loadVerifiedModel(model);
                 return;
             }
             const auto percent = static_cast<long long>(static_cast<double>(*expected - *actual) / static_cast<double>(*expected) * 100);
@@ -115,6 +116,32 @@ void WhisperRecorder::initializeAuris(Completion completion)
         return;
     }
     launchInitialization(generation, model, std::move(waiters));
+}
+
+void WhisperRecorder::loadVerifiedModel(const std::string& model)
+{
+    // Ready already, so the flags stay as they are; a recording made meanwhile waits for the engine.
+    if (auris_ || engineBeingCreated()) {
+        return;
+    }
+    print("🔄 Loading model '" + model + "' in the background...");
+    launchInitialization(++initGeneration_, model, {});
+}
+
+bool WhisperRecorder::engineBeingCreated() const
+{
+    return (runningInit_ && runningInit_->generation == initGeneration_) || pendingInit_;
+}
+
+void WhisperRecorder::awaitEngine(Completion completion)
+{
+    if (pendingInit_) {
+        pendingInit_->waiters.push_back(std::move(completion));
+    } else if (runningInit_) {
+        runningInit_->waiters.push_back(std::move(completion));
+    } else {
+        post(std::move(completion));
+    }
 }
 
 void WhisperRecorder::launchInitialization(std::uint64_t generation, const std::string& model, std::vector<Completion> waiters)

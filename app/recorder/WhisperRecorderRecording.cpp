@@ -109,7 +109,7 @@ void WhisperRecorder::startRecording(StartCompletion completion)
     setTranscription({});
     setLiveTranscriptionAttempts(0);
     print("🧹 Cleared previous transcription");
-    if (!auris_ && !isInitializingAuris()) {
+    if (!auris_ && !engineBeingCreated() && !isInitializingAuris()) {
         print("🔄 Auris not loaded, initializing in background...");
         initializeAuris({});
     }
@@ -297,7 +297,21 @@ void WhisperRecorder::continueAfterFlush(const std::shared_ptr<StopRun>& run)
     // Finishing the file takes a moment that the recording does not last.
     run->duration = secondsBetween(run->session->startTime, run->stopTime)
         + std::chrono::duration<double>(run->waited).count();
+    if (aurisReady() && !auris_ && engineBeingCreated()) {
+        // The model passed its check and is loading: the recording is transcribed once it has.
+        if (!run->waitedForEngine) {
+            run->waitedForEngine = true;
+            print("⏳ Waiting for the model to finish loading...");
+            setIsTranscribing(true);
+            setTranscriptionProgress(initialTranscriptionProgress);
+        }
+        awaitEngine([this, run] { continueAfterFlush(run); });
+        return;
+    }
     if (!aurisReady() || !auris_) {
+        if (run->waitedForEngine) {
+            setIsTranscribing(false);
+        }
         run->recordedAudio.reset();
         print("⏩ Model not ready, saving audio without transcription");
         print("   💡 Use 'ReTranscribe' button later to add transcription");
@@ -540,6 +554,12 @@ void WhisperRecorder::applyProgress(std::uint64_t job, const ProgressReport& rep
 
 void WhisperRecorder::transcribeExistingFile(const fs::path& audioURL, TranscribeCompletion completion)
 {
+    if (aurisReady() && !auris_ && engineBeingCreated()) {
+        awaitEngine([this, audioURL, completion = std::move(completion)]() mutable {
+            transcribeExistingFile(audioURL, std::move(completion));
+        });
+        return;
+    }
     print("🔄 Transcribing existing file: " + audioURL.filename().string());
     if (!aurisReady()) {
         print("❌ Auris not ready");

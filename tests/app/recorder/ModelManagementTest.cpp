@@ -103,14 +103,22 @@ TEST_F(ModelManagementTest, FirstLaunchDownloadsThenLaterLaunchesVerifyOrRepair)
             SmartNamingEngine::makeFileName(*result.generatedTitle, clock->now()).toStdString());
     }
 
-    // A whole model is trusted at the next launch without asking the hub.
+    // A whole model is trusted at the next launch and loaded at once, with nothing fetched again:
+    // a recording made straight away is transcribed by it.
     log.clear();
     hub.clearRequests();
     {
         auto recorder = makeRecorder(realEngine());
         EXPECT_TRUE(recorder->aurisReady());
         EXPECT_THAT(log.lines(), Contains("✅ Model verified - integrity OK!"));
-        EXPECT_TRUE(hub.requests().empty());
+        recorder->setAudioPreprocessingEnabled(false);
+        record(*recorder, 1);
+        EXPECT_THAT(log.lines(), Contains("✅ Auris initialized with model: base"));
+        EXPECT_THAT(log.lines(), Contains("🎤 Transcribing with Auris..."));
+        EXPECT_EQ(log.count("⏩ Model not ready"), 0u);
+        for (const auto& request : hub.requests()) {
+            EXPECT_EQ(request.path.find("/resolve/"), std::string::npos) << request.path;
+        }
     }
 
     // A weight file cut short is deleted and fetched again.

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -136,9 +137,11 @@ protected:
     {
         parlino::WhisperRecorder::Dependencies dependencies;
         dependencies.captureSource = microphone;
-        dependencies.makeTranscriber = [this](const parlino::TranscriberRequest& request, std::stop_token) {
-            std::lock_guard lock(factoryMutex);
+        dependencies.makeTranscriber = [this](const parlino::TranscriberRequest& request, std::stop_token stop) {
+            std::unique_lock lock(factoryMutex);
             requests.push_back(request);
+            factoryChanged.notify_all();
+            factoryChanged.wait(lock, stop, [this] { return !holdEngine; });
             if (engineFails) {
                 throw std::runtime_error("Model not found. Please check the model or repo name and try again.");
             }
@@ -195,6 +198,25 @@ protected:
         return stop(recorder);
     }
 
+    std::size_t engineRequests()
+    {
+        std::lock_guard lock(factoryMutex);
+        return requests.size();
+    }
+
+    // Engine creations wait (until released or stopped) from now on.
+    void holdEngineCreation()
+    {
+        std::lock_guard lock(factoryMutex);
+        holdEngine = true;
+    }
+    void releaseEngineCreation()
+    {
+        std::lock_guard lock(factoryMutex);
+        holdEngine = false;
+        factoryChanged.notify_all();
+    }
+
     std::vector<std::string> documents() const
     {
         std::vector<std::string> names;
@@ -223,6 +245,8 @@ protected:
     CollectedLog log;
     CollectedLog systemLog;
     std::mutex factoryMutex;
+    std::condition_variable_any factoryChanged;
+    bool holdEngine = false;
     std::vector<parlino::TranscriberRequest> requests;
     std::atomic<bool> engineFails = false;
 };

@@ -312,6 +312,76 @@ TEST_F(WhisperRecorderTest, ReTranscribesAnExistingFileOnceAndBreaksOffWhenTheMi
     EXPECT_NEAR(audioSeconds(*broken.audioURL), 1.0, 0.15);
 }
 
+TEST_F(WhisperRecorderTest, AModelVerifiedAtStartUpLoadsAtOnceAndAStopWaitsForItsEngine)
+{
+    // A whole model on disk from an earlier launch.
+    ml::WhisperModelSet::write(temporary / "cache" / "parlino" / "models" / "aurislabs" / "auris-coreml" / "openai_whisper-small",
+        ml::WhisperShape::smallest(), ml::MultiArrayDataType::float16, ml::randomWhisperWeights(7));
+    holdEngineCreation();
+    auto recorder = makeRecorder();
+    EXPECT_THAT(log.lines(), Contains("✅ Model verified - integrity OK!"));
+    EXPECT_TRUE(recorder->aurisReady());
+    // The engine is being made in the background without the screens seeing the model go unready.
+    ASSERT_TRUE(processEventsUntil([&] { return engineRequests() == 1; }));
+    EXPECT_FALSE(recorder->isInitializingAuris());
+
+    testsupport::PublishedStates states(*recorder);
+    ASSERT_FALSE(start(*recorder));
+    EXPECT_EQ(log.count("🔄 Auris not loaded"), 0u);
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 2 * 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+    clock->advance(2s);
+    std::optional<RecordingResult> result;
+    recorder->stopRecording([&](RecordingResult finished) { result = std::move(finished); });
+    ASSERT_TRUE(processEventsUntil([&] { return log.count("⏳ Waiting for the model to finish loading...") == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(recorder->isTranscribing());
+    EXPECT_TRUE(recorder->aurisReady());
+
+    releaseEngineCreation();
+    ASSERT_TRUE(processEventsUntil([&] { return result.has_value(); }));
+    EXPECT_EQ(result->transcription, QStringLiteral("Hello there, this is a quick test of the recorder"));
+    EXPECT_EQ(engineRequests(), 1u);
+    EXPECT_EQ(log.count("⏩ Model not ready"), 0u);
+    EXPECT_FALSE(recorder->isTranscribing());
+    EXPECT_EQ(std::count(states.events().begin(), states.events().end(), "aurisReady=false"), 0) << states.text();
+
+    // When that load fails instead, the waiting recording is kept untranscribed, and so is a
+    // re-transcription asked for meanwhile.
+    log.clear();
+    holdEngineCreation();
+    engineFails = true;
+    recorder.reset();
+    auto failing = makeRecorder();
+    ASSERT_TRUE(processEventsUntil([&] { return engineRequests() == 2; }));
+    ASSERT_FALSE(start(*failing));
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+    clock->advance(1s);
+    result.reset();
+    failing->stopRecording([&](RecordingResult finished) { result = std::move(finished); });
+    ASSERT_TRUE(processEventsUntil([&] { return log.count("⏳ Waiting for the model") == 1; }));
+    std::exception_ptr failure;
+    bool answered = false;
+    failing->transcribeExistingFile(temporary / "Documents" / "Parlino" / "missing.m4a", [&](QString, std::exception_ptr error) {
+        failure = error;
+        answered = true;
+    });
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(answered);
+    releaseEngineCreation();
+    ASSERT_TRUE(processEventsUntil([&] { return result.has_value() && answered; }));
+    EXPECT_EQ(result->transcription, QString());
+    ASSERT_TRUE(result->audioURL);
+    EXPECT_TRUE(std::filesystem::exists(*result->audioURL));
+    EXPECT_THAT(log.lines(), Contains("⏩ Model not ready, saving audio without transcription"));
+    EXPECT_FALSE(failing->isTranscribing());
+    EXPECT_FALSE(failing->aurisReady());
+    EXPECT_TRUE(failure);
+    EXPECT_EQ(transcriber->calls().size(), 1u);
+}
+
 TEST(WhisperRecorderRules, HallucinationsLanguagesAndProgress)
 {
     for (const char* text : {"Thanks for watching!", "Thanks for watching?", "  thank you for watching.  ",
