@@ -5,6 +5,7 @@
 
 #include "Auris/Text/Constants.hpp"
 #include "platform/audio/AudioRecorder.hpp"
+#include "platform/audio/FileAudioCapture.hpp"
 #include "platform/audio/PulseAudioCapture.hpp"
 #include "platform/system/SystemLog.hpp"
 #include "platform/text/CharacterProperties.hpp"
@@ -12,6 +13,7 @@
 #include "platform/text/UnicodeText.hpp"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace parlino {
 
@@ -27,7 +29,12 @@ const platform::AudioFileSettings WhisperRecorder::recordingSettings {
 WhisperRecorder::Dependencies WhisperRecorder::Dependencies::standard()
 {
     Dependencies dependencies;
-    dependencies.captureSource = std::make_shared<platform::PulseAudioCapture>();
+    const char* captureFile = std::getenv(captureFileVariable);
+    if (captureFile && *captureFile) {
+        dependencies.captureSource = std::make_shared<platform::FileAudioCapture>(captureFile);
+    } else {
+        dependencies.captureSource = std::make_shared<platform::PulseAudioCapture>();
+    }
     dependencies.makeTranscriber = &AurisTranscriber::create;
     dependencies.clock = std::make_shared<SystemRecorderClock>();
     dependencies.folders = RecorderFolders::standard();

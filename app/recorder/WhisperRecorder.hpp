@@ -58,7 +58,8 @@ public:
         ConsoleLog systemLog;
 
         // The user's sound server, the Auris engine, the system clock, the XDG folders, standard
-        // output and the system log.
+        // output and the system log. With `captureFileVariable` set, its audio file stands in for
+        // the microphone.
         static Dependencies standard();
     };
 
@@ -68,6 +69,10 @@ public:
         "thanks for watching", "ďakujem za pozornosť", "ďakujem za sledovanie", "subscribe to my channel",
         "like and subscribe", "don't forget to subscribe", "see you next time", "see you in the next video",
         "catch you later", "stay tuned"};
+
+    // Names an audio file that every recording hears instead of the microphone (for tests and
+    // machines without one).
+    static constexpr const char* captureFileVariable = "PARLINO_CAPTURE_FILE";
 
     static constexpr int transcriptionAttempts = 3;
     // A file this small right after a stop may still be flushing; it gets one short wait.

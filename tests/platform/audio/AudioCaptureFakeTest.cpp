@@ -1,5 +1,8 @@
 #include "platform/audio/AudioCaptureError.hpp"
 #include "platform/audio/FakeAudioCapture.hpp"
+#include "platform/audio/FileAudioCapture.hpp"
+#include "support/AudioFixtures.hpp"
+#include "support/TemporaryDirectory.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -202,4 +205,48 @@ TEST(AudioCaptureFake, CallbacksMayStopOrRestartTheSource)
     ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return stoppedItself; }));
     EXPECT_FALSE(capture.isCapturing());
     EXPECT_EQ(firstCalls, 1);
+}
+
+TEST(FileAudioCapture, EveryStartHearsTheWholeFileInTheCaptureFormatBeforeItReturns)
+{
+    testsupport::TemporaryDirectory folder;
+    const auto file = folder / "speech.wav";
+    // 1.05 s: the last block is completed with silence instead of being held back.
+    const auto tone = testsupport::sine(440, 22050, 23152);
+    testsupport::writeAudioFile(file, 22050, {tone, tone});
+    FileAudioCapture source(file);
+    const auto devices = source.inputDevices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].name, FileAudioCapture::deviceName);
+    EXPECT_EQ(devices[0].description, "speech.wav");
+    EXPECT_TRUE(devices[0].isDefault);
+    EXPECT_EQ(devices[0].nativeFormat, (AudioCaptureFormat {22050, 2}));
+
+    for (int start = 0; start < 2; ++start) {
+        Collected collected;
+        AudioCaptureRequest request;
+        request.sampleRate = 16000;
+        request.channelCount = 1;
+        EXPECT_EQ(source.start(request, collected.onBlock(), collected.onFailure()), (AudioCaptureFormat {16000, 1}));
+        EXPECT_TRUE(source.isCapturing());
+        {
+            std::lock_guard lock(collected.mutex);
+            EXPECT_EQ(collected.samples.size(), 11u * 1600u);
+            EXPECT_EQ(testsupport::strongestFrequency(std::vector<float>(collected.samples.begin(), collected.samples.begin() + 16000),
+                          16000, {220, 440, 880}),
+                440);
+            EXPECT_TRUE(collected.failures.empty());
+        }
+        source.stop();
+        EXPECT_FALSE(source.isCapturing());
+    }
+
+    // A file that cannot be read is a machine without a microphone.
+    FileAudioCapture missing(folder / "missing.wav");
+    EXPECT_TRUE(missing.inputDevices().empty());
+    EXPECT_THAT(startError(missing, {}), HasSubstr("default input device"));
+    testsupport::writeFile(folder / "broken.wav", "RIFF not really");
+    FileAudioCapture broken(folder / "broken.wav");
+    EXPECT_TRUE(broken.inputDevices().empty());
+    EXPECT_NE(startError(broken, {}), "started");
 }
