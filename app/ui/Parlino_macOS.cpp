@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
@@ -97,7 +98,12 @@ void Parlino_macOS::updateContent()
         }
         window_->setMinimumSize(mainMinimumSize);
         window_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        window_->resize(mainInitialSize);
+        // No taller or wider than the screen it opens on, where that is smaller.
+        QSize initial = mainInitialSize;
+        if (const QScreen* screen = window_->screen()) {
+            initial = initial.boundedTo(screen->availableSize()).expandedTo(mainMinimumSize);
+        }
+        window_->resize(initial);
         main_ = new MacMainView(services_(), destinations_, window_.get());
         layout->addWidget(main_);
         if (window_->isVisible()) {
@@ -125,6 +131,7 @@ void Parlino_macOS::setUpTray()
     tray_ = new QSystemTrayIcon(window_->windowIcon());
     tray_->setToolTip(QStringLiteral("Parlino"));
     trayMenu_ = std::make_unique<QMenu>();
+    trayMenu_->setObjectName(QStringLiteral("trayMenu"));
     trayMenu_->addAction(QStringLiteral("Show Parlino"), this, &Parlino_macOS::show);
     trayMenu_->addSeparator();
     trayMenu_->addAction(QStringLiteral("Quit Parlino"), qApp, &QCoreApplication::quit);

@@ -1,0 +1,27 @@
+// The parlino executable: the application's one window, onboarding first and the main window from
+// then on, over the real managers. It reads no command-line options of its own.
+#include "app/ui/ApplicationServices.hpp"
+#include "app/ui/Parlino_macOS.hpp"
+#include "app/ui/ScreenProbe.hpp"
+#include "app/ui/design/AnimationClock.hpp"
+#include "app/ui/design/Theme.hpp"
+#include "platform/settings/UserDefaults.hpp"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication::setApplicationName(QStringLiteral("Parlino"));
+    QApplication::setOrganizationName(QStringLiteral("Parlino"));
+    QApplication::setDesktopFileName(QStringLiteral("parlino"));
+    QApplication application(argc, argv);
+    parlino::design::Theme::apply(application);
+    const auto probe = parlino::ScreenProbe::fromEnvironment(application);
+
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    parlino::design::SystemAnimationClock clock;
+    parlino::ApplicationServices services(defaults, clock);
+    parlino::Parlino_macOS parlino(defaults, clock, [&services]() -> parlino::AppServices& { return services.services(); });
+    parlino.show();
+    return application.exec();
+}
