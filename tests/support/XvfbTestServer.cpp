@@ -96,7 +96,7 @@ std::unique_ptr<XvfbTestServer> XvfbTestServer::start(std::string& whyNot, Optio
     }
     // Xvfb takes the first free display number and tells it on fd 3, so parallel tests never meet.
     std::vector<std::string> arguments {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset",
-                                        "-screen", "0", "1024x768x24"};
+                                        "-screen", "0", options.screen};
     for (const auto& extension : options.disabledExtensions) {
         arguments.insert(arguments.end(), {"-extension", extension});
     }

@@ -17,6 +17,7 @@ public:
     struct Options {
         bool windowManager = false;
         std::vector<std::string> disabledExtensions;    // e.g. {"RECORD"}
+        std::string screen = "1024x768x24";              // width x height x depth
         std::chrono::milliseconds startTimeout {20000};
     };
 
