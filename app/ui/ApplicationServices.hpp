@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/ui/AppServices.hpp"
-#include "app/ui/Clipboard.hpp"
+#include "app/dictation/Clipboard.hpp"
 #include "app/ui/UrlOpener.hpp"
 
 #include <memory>
@@ -28,9 +28,6 @@ private:
     design::AnimationClock& clock_;
     SystemClipboard clipboard_;
     SystemUrlOpener urlOpener_;
-    std::unique_ptr<GlobalHotkeyService> hotkey_;
-    std::unique_ptr<GlobeDictationService> globeDictation_;
-    std::unique_ptr<DictationHelperService> dictationHelper_;
     std::unique_ptr<AppServices> services_;
 };
 
