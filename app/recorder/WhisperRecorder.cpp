@@ -81,6 +81,11 @@ WhisperRecorder::WhisperRecorder(platform::UserDefaults& defaults, Dependencies 
 
 WhisperRecorder::~WhisperRecorder()
 {
+    finishWork();
+}
+
+void WhisperRecorder::finishWork()
+{
     poster_->close();
     shutdown_.request_stop();
     if (runningInit_) {

@@ -95,6 +95,10 @@ public:
     WhisperRecorder(platform::UserDefaults& defaults, Dependencies dependencies, QObject* parent = nullptr);
     // Stops capture and engine downloads and waits for the workers.
     ~WhisperRecorder() override;
+    // What the destructor does, for the shared recorder, which is never destroyed: called before the
+    // process exits, so that no worker is still running while the program's static objects go.
+    // Nothing is reported afterwards.
+    void finishWork();
 
     void startRecording(StartCompletion completion) override;
     void stopRecording(StopCompletion completion) override;

@@ -31,7 +31,13 @@ ApplicationServices::ApplicationServices(platform::UserDefaults& defaults, desig
 {
 }
 
-ApplicationServices::~ApplicationServices() = default;
+ApplicationServices::~ApplicationServices()
+{
+    // A model still loading at quit would go on past the end of main, into static objects already gone.
+    if (services_) {
+        WhisperRecorder::shared().finishWork();
+    }
+}
 
 AppServices& ApplicationServices::services()
 {

@@ -16,6 +16,7 @@ namespace parlino {
 class ApplicationServices {
 public:
     ApplicationServices(platform::UserDefaults& defaults, design::AnimationClock& clock);
+    // Ends the recorder's background work before the process exits.
     ~ApplicationServices();
     ApplicationServices(const ApplicationServices&) = delete;
     ApplicationServices& operator=(const ApplicationServices&) = delete;

@@ -380,6 +380,16 @@ TEST_F(WhisperRecorderTest, AModelVerifiedAtStartUpLoadsAtOnceAndAStopWaitsForIt
     EXPECT_FALSE(failing->aurisReady());
     EXPECT_TRUE(failure);
     EXPECT_EQ(transcriber->calls().size(), 1u);
+
+    // Before the process exits, a load still running is stopped and waited for, and reports nothing.
+    holdEngineCreation();
+    auto quitting = makeRecorder();
+    ASSERT_TRUE(processEventsUntil([&] { return engineRequests() == 3; }));
+    log.clear();
+    quitting->finishWork();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+    EXPECT_TRUE(quitting->aurisReady());
 }
 
 TEST(WhisperRecorderRules, HallucinationsLanguagesAndProgress)
