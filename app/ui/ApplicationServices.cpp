@@ -47,8 +47,20 @@ AppServices& ApplicationServices::services()
         GlobalHotkeyManager& hotkey = GlobalHotkeyManager::shared();
         GlobeDictationManager& globeDictation = GlobeDictationManager::shared();
         WhisperRecorder& recorder = WhisperRecorder::shared();
-        services_ = std::make_unique<AppServices>(AppServices {defaults_, recorder, library, globeDictation, hotkey,
-            DictationHelper::shared(), clipboard_, urlOpener_, clock_});
+        audioPlayer_ = std::make_unique<AudioPlayerManager>();
+        services_ = std::make_unique<AppServices>(AppServices {
+            .defaults = defaults_,
+            .recorder = recorder,
+            .library = library,
+            .audioPlayer = *audioPlayer_,
+            .globeDictation = globeDictation,
+            .hotkey = hotkey,
+            .dictationHelper = DictationHelper::shared(),
+            .clipboard = clipboard_,
+            .urlOpener = urlOpener_,
+            .timer = SystemClock::shared(),
+            .clock = clock_,
+        });
     }
     return *services_;
 }

@@ -2,6 +2,7 @@
 
 #include "app/ui/AppServices.hpp"
 #include "app/dictation/Clipboard.hpp"
+#include "app/library/AudioPlayerManager.hpp"
 #include "app/ui/UrlOpener.hpp"
 
 #include <memory>
@@ -11,8 +12,8 @@ namespace parlino {
 // The application's composition root: the real managers behind AppServices. They are made the
 // first time the main window asks for them, in the order it names them (library, hotkey,
 // push-to-talk triggers, recorder), so that nothing of theirs runs during onboarding. The shared
-// managers live until the process ends; the rest lives as long as this object, which outlives
-// every window.
+// managers live until the process ends; the rest (the player of saved recordings, the desktop
+// seams) lives as long as this object, which outlives every window.
 class ApplicationServices {
 public:
     ApplicationServices(platform::UserDefaults& defaults, design::AnimationClock& clock);
@@ -29,6 +30,7 @@ private:
     design::AnimationClock& clock_;
     SystemClipboard clipboard_;
     SystemUrlOpener urlOpener_;
+    std::unique_ptr<AudioPlayerManager> audioPlayer_;
     std::unique_ptr<AppServices> services_;
 };
 
