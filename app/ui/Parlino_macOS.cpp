@@ -9,7 +9,6 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
@@ -98,12 +97,7 @@ void Parlino_macOS::updateContent()
         }
         window_->setMinimumSize(mainMinimumSize);
         window_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        // No taller or wider than the screen it opens on, where that is smaller.
-        QSize initial = mainInitialSize;
-        if (const QScreen* screen = window_->screen()) {
-            initial = initial.boundedTo(screen->availableSize()).expandedTo(mainMinimumSize);
-        }
-        window_->resize(initial);
+        window_->resize(mainInitialSize);
         main_ = new MacMainView(services_(), destinations_, window_.get());
         layout->addWidget(main_);
         if (window_->isVisible()) {
