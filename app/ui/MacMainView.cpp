@@ -3,6 +3,7 @@
 #include "app/ui/ConsoleLog.hpp"
 #include "app/ui/MacRecordView.hpp"
 #include "app/ui/MacRecordingsListView.hpp"
+#include "app/ui/MacSettingsView.hpp"
 #include "app/ui/PushToTalkPill.hpp"
 #include "app/dictation/ChosenRecordingOptions.hpp"
 #include "app/dictation/SettingsKeys.hpp"
@@ -190,6 +191,10 @@ void MacMainView::setSelectedView(MainViewSelection selection)
             QStringLiteral("Recordings")));
         break;
     case MainViewSelection::settings:
+        if (!settingsScreen_ && !destinations_.settings) {
+            settingsScreen_ = new MacSettingsView(services_, MacSettingsView::chooseFolderWithPanel, screens_);
+            screens_->addWidget(settingsScreen_);
+        }
         screens_->setCurrentWidget(screenOf(
             settingsScreen_, destinations_.settings, QStringLiteral("gearshape"), QStringLiteral("Settings")));
         break;
