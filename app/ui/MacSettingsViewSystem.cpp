@@ -86,9 +86,11 @@ SettingsSection* MacSettingsView::pushToTalkSection()
     auto* missingLayout = new QVBoxLayout(permissionMissing_);
     missingLayout->setContentsMargins(0, 0, 0, 0);
     missingLayout->setSpacing(4);
-    QPushButton* openSettings = captionButton(QStringLiteral("Open Settings"), permissionMissing_);
-    openSettings->setObjectName(QStringLiteral("openAccessibilitySettingsButton"));
-    connect(openSettings, &QPushButton::clicked, this, [&dictation] { dictation.requestAccessibilityPermission(); });
+    // There are no system settings to open: the manager reports what the session lacks and starts
+    // watching for it.
+    QPushButton* checkSession = captionButton(QStringLiteral("Check Session"), permissionMissing_);
+    checkSession->setObjectName(QStringLiteral("checkSessionButton"));
+    connect(checkSession, &QPushButton::clicked, this, [&dictation] { dictation.requestAccessibilityPermission(); });
     QPushButton* retry = captionButton(QStringLiteral("Retry"), permissionMissing_);
     retry->setObjectName(QStringLiteral("retryEventTapButton"));
     connect(retry, &QPushButton::clicked, this, [&dictation] { dictation.startEventTap(); });
@@ -96,7 +98,7 @@ SettingsSection* MacSettingsView::pushToTalkSection()
         {formSymbol(QStringLiteral("xmark.circle.fill"), Color::dangerRed(), 12, permissionMissing_),
             new PlainLabel(QStringLiteral("X11 session with RECORD and XTEST required!"),
                 Font::textStyle(TextStyle::caption, QFont::DemiBold), Color::dangerRed(), permissionMissing_),
-            openSettings, retry},
+            checkSession, retry},
         4, permissionMissing_));
     missingLayout->addWidget(SettingsSection::indentedRow(
         {formText(QStringLiteral("Log out → choose an X11 (Xorg) session at login → enable Parlino"),

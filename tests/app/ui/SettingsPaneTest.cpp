@@ -334,7 +334,7 @@ TEST_F(SettingsPane, PushToTalkStatusHotkeyStorageAndAbout)
     }
     EXPECT_EQ(texts, (QStringList{"X11 session with RECORD and XTEST required!",
                          "Log out → choose an X11 (Xorg) session at login → enable Parlino"}));
-    click(find("openAccessibilitySettingsButton"));
+    click(find("checkSessionButton"));
     click(find("retryEventTapButton"));
     EXPECT_EQ(globeDictation.permissionRequests, 1);
     EXPECT_EQ(globeDictation.eventTapStarts, 1);
