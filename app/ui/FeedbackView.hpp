@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ui/ThankYouView.hpp"
 #include "app/ui/UrlOpener.hpp"
 
 #include <QDialog>
@@ -17,8 +18,6 @@ class QPushButton;
 class QToolButton;
 
 namespace parlino {
-
-class ThankYouView;
 
 // The feedback sheet: a category, one to five stars and free text. One to three stars compose a
 // mail to the maker in the desktop's mail program and close the sheet; four or five send nothing

@@ -29,7 +29,7 @@ public:
     enum class MainViewSelection { record, recordings, settings };
 
     // Builds the screen of a destination other than Record the first time it is chosen; without
-    // one, Settings is the settings pane.
+    // one, Recordings is the recordings browser and Settings the settings pane.
     using ScreenFactory = std::function<QWidget*(AppServices& services, QWidget* parent)>;
     struct Destinations {
         ScreenFactory recordings;

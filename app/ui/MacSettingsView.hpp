@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ui/AIApp.hpp"
 #include "app/ui/AppServices.hpp"
 
 #include <QString>
@@ -44,16 +45,10 @@ public:
         QString pickerLabel;
         QString displayName;
     };
-    // An AI chat service whose Shortcut name the user may override.
-    struct ShortcutApp {
-        QString name;
-        std::optional<QString> shortcutName;
-    };
 
     static constexpr const char* versionText = "4.0 (Linux)";
     static constexpr const char* buildText = "2026.02.20";
     static constexpr const char* platformText = "Debian 12+";
-    static constexpr const char* shortcutKeyPrefix = "shortcut_";
 
     // The folder the user chose in the folder panel, or none when the panel was cancelled.
     using FolderChooser = std::function<std::optional<std::filesystem::path>(QWidget* parent)>;
@@ -65,7 +60,6 @@ public:
     static const std::vector<Language>& supportedLanguages();
     // The five speech models in picker order.
     static const std::vector<Model>& models();
-    static const std::vector<ShortcutApp>& shortcutApps();
     // The short name of a model id; an id that is not one of the five is returned unchanged.
     static QString modelDisplayName(const QString& modelId);
     // The download progress as a whole percentage with its Slovak suffix.
@@ -86,8 +80,8 @@ public:
 
     // The stored Shortcut name of an app, else its default, else empty; writing an empty text
     // forgets the override.
-    QString aiShortcut(const ShortcutApp& app) const;
-    void setAiShortcut(const ShortcutApp& app, const QString& value);
+    QString aiShortcut(const AIApp& app) const;
+    void setAiShortcut(const AIApp& app, const QString& value);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -157,7 +151,7 @@ private:
     SettingsToggle* autoEnter_ = nullptr;
     SettingsToggle* soundFeedback_ = nullptr;
 
-    std::vector<std::pair<ShortcutApp, QLineEdit*>> shortcutFields_;
+    std::vector<std::pair<const AIApp*, QLineEdit*>> shortcutFields_;
 
     SettingsToggle* globeTrigger_ = nullptr;
     SettingsToggle* capsLockTrigger_ = nullptr;

@@ -32,20 +32,6 @@ QWidget* indentedLabelledRow(const QString& label, QWidget* control, QWidget* pa
 
 } // namespace
 
-const std::vector<MacSettingsView::ShortcutApp>& MacSettingsView::shortcutApps()
-{
-    // TODO(browser): the AI app table of the recordings browser replaces this list when it lands.
-    static const std::vector<ShortcutApp> apps = {
-        {QStringLiteral("ChatGPT"), QStringLiteral("Ask ChatGPT")},
-        {QStringLiteral("Claude"), std::nullopt},
-        {QStringLiteral("Gemini"), QStringLiteral("Type Gemini prompt")},
-        {QStringLiteral("Grok"), QStringLiteral("Open Grok")},
-        {QStringLiteral("Perplexity"), QStringLiteral("Ask Perplexity")},
-        {QStringLiteral("Copilot"), QStringLiteral("Talk to Copilot")},
-    };
-    return apps;
-}
-
 SettingsSection* MacSettingsView::audioProcessingSection()
 {
     auto* section = new SettingsSection(QStringLiteral("Audio Processing (v6)"), this);
@@ -159,18 +145,19 @@ void MacSettingsView::showAfterRecording()
         defaults.boolValue(key(SettingsKeys::soundFeedbackEnabled), SettingsKeys::soundFeedbackEnabledDefault));
 }
 
-QString MacSettingsView::aiShortcut(const ShortcutApp& app) const
+QString MacSettingsView::aiShortcut(const AIApp& app) const
 {
-    const QString settingsKey = QString::fromLatin1(shortcutKeyPrefix) + app.name;
+    // Unlike the launcher, a stored empty name is shown as it is.
+    const QString settingsKey = app.shortcutKey();
     if (services_.defaults.contains(settingsKey)) {
         return services_.defaults.stringValue(settingsKey);
     }
     return app.shortcutName.value_or(QString());
 }
 
-void MacSettingsView::setAiShortcut(const ShortcutApp& app, const QString& value)
+void MacSettingsView::setAiShortcut(const AIApp& app, const QString& value)
 {
-    const QString settingsKey = QString::fromLatin1(shortcutKeyPrefix) + app.name;
+    const QString settingsKey = app.shortcutKey();
     if (value.isEmpty()) {
         services_.defaults.remove(settingsKey);
     } else {
@@ -183,22 +170,22 @@ SettingsSection* MacSettingsView::aiShortcutsSection()
     auto* section = new SettingsSection(QStringLiteral("AI Shortcuts"), this);
     section->setObjectName(QStringLiteral("aiShortcutsSection"));
     section->setRowSpacing(8);
-    for (const ShortcutApp& app : shortcutApps()) {
+    for (const AIApp& app : AIApp::allApps()) {
         auto* field = new QLineEdit(section);
         field->setObjectName(QStringLiteral("shortcutField_") + app.name);
         field->setPlaceholderText(QStringLiteral("Shortcut name"));
         field->setFixedWidth(250);
-        connect(field, &QLineEdit::textEdited, this, [this, app](const QString& text) { setAiShortcut(app, text); });
+        connect(field, &QLineEdit::textEdited, this, [this, &app](const QString& text) { setAiShortcut(app, text); });
         QList<QWidget*> controls = {field};
         if (app.shortcutName) {
             controls.append(formText(QStringLiteral("(default: ") + *app.shortcutName + QLatin1Char(')'),
                 TextStyle::caption, Color::textSecondary(), section));
         }
         section->addRow(SettingsSection::labelledRow(app.name, controls, section));
-        shortcutFields_.emplace_back(app, field);
+        shortcutFields_.emplace_back(&app, field);
     }
     section->addRow(SettingsSection::indentedRow(
-        {formText(QStringLiteral("Customize which Siri Shortcut to run per AI app. Text is sent as input."),
+        {formText(QStringLiteral("Customize which Shortcut to run per AI app. Text is sent as input."),
             TextStyle::caption, Color::textSecondary(), section)},
         0, section));
     return section;
@@ -207,7 +194,7 @@ SettingsSection* MacSettingsView::aiShortcutsSection()
 void MacSettingsView::showAiShortcuts()
 {
     for (const auto& [app, field] : shortcutFields_) {
-        const QString value = aiShortcut(app);
+        const QString value = aiShortcut(*app);
         if (field->text() != value) {
             field->setText(value);
         }

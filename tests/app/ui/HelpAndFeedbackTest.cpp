@@ -2,6 +2,7 @@
 
 #include "app/ui/FeedbackView.hpp"
 #include "app/ui/HelpView.hpp"
+#include "app/ui/MacMainView.hpp"
 #include "app/ui/ThankYouView.hpp"
 
 #include <QComboBox>
@@ -180,4 +181,24 @@ TEST_F(Sheets, HighRatingsAskForAReviewOverTheFormThatKeepsItsText)
 
     QTest::keyClick(form, Qt::Key_Escape);
     ASSERT_TRUE(waitFor([&] { return form.isNull(); }));
+}
+
+TEST_F(Sheets, TheRecordingsToolbarOpensBothSheets)
+{
+    MacMainView main(services());
+    showAt(main, QSize(1120, 800));
+    main.setSelectedView(MacMainView::MainViewSelection::recordings);
+    click(child<QWidget>(main, "helpButton"));
+    QPointer<HelpView> help = main.findChild<HelpView*>();
+    ASSERT_TRUE(help);
+    ASSERT_TRUE(waitFor([&] { return help->isVisible(); }));
+    QTest::keyClick(help, Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([&] { return help.isNull(); }));
+
+    click(child<QWidget>(main, "feedbackButton"));
+    QPointer<FeedbackView> feedback = main.findChild<FeedbackView*>();
+    ASSERT_TRUE(feedback);
+    ASSERT_TRUE(waitFor([&] { return feedback->isVisible(); }));
+    click(child<QPushButton>(*feedback, "cancelFeedbackButton"));
+    ASSERT_TRUE(waitFor([&] { return feedback.isNull(); }));
 }
