@@ -126,6 +126,9 @@ void FolderExportManager::saveExportBookmark(const std::filesystem::path& folder
         setExportError(QStringLiteral("Failed to save folder: ") + describe(error));
         return;
     }
+    if (exportError_) {
+        setExportError(std::nullopt);
+    }
     setExportFolderURL(absolute);
     printLine(QStringLiteral("✅ Export folder saved: ") + text(absolute));
 }
@@ -174,9 +177,11 @@ void FolderExportManager::startExport(QList<Recording> recordings, bool reportCo
     exports_.start([this, folder = exportFolderURL_, library = LibraryFolder(library_.documentsURL()),
                     recordings = std::move(recordings), reportCount, completion = std::move(completion)] {
         qsizetype exported = 0;
+        qsizetype failed = 0;
         for (const Recording& recording : recordings) {
             Outcome outcome = exportOne(folder, library, recording);
             exported += outcome.exported ? 1 : 0;
+            failed += outcome.exported ? 0 : 1;
             QMetaObject::invokeMethod(
                 this,
                 [this, outcome = std::move(outcome)] {
@@ -186,7 +191,11 @@ void FolderExportManager::startExport(QList<Recording> recordings, bool reportCo
         }
         QMetaObject::invokeMethod(
             this,
-            [exported, reportCount, completion] {
+            [this, exported, failed, reportCount, completion] {
+                // A run that exported everything it was given makes an earlier error stale.
+                if (exported > 0 && failed == 0 && exportError_) {
+                    setExportError(std::nullopt);
+                }
                 if (reportCount) {
                     printLine(QStringLiteral("✅ Exported %1 recordings").arg(exported));
                 }

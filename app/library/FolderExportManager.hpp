@@ -45,7 +45,8 @@ public:
     bool autoExportEnabled() const { return autoExportEnabled_; }
     // When the last recording was exported without error.
     const std::optional<QDateTime>& lastExportDate() const { return lastExportDate_; }
-    // The last export or folder error as the user sees it; a later success leaves it.
+    // The last export or folder error as the user sees it, until a folder is chosen or a later
+    // export copies everything it was given.
     const std::optional<QString>& exportError() const { return exportError_; }
     void setExportError(std::optional<QString> error);
 

@@ -6,6 +6,7 @@
 #include "app/dictation/GlobalHotkeyService.hpp"
 #include "app/dictation/GlobeDictationService.hpp"
 #include "app/library/AudioPlayback.hpp"
+#include "app/library/FolderExportManager.hpp"
 #include "app/library/LibraryService.hpp"
 #include "app/recorder/RecorderService.hpp"
 #include "app/ui/UrlOpener.hpp"
@@ -26,6 +27,7 @@ struct AppServices {
     LibraryService& library;
     // The one player of saved recordings, shared by the list and the detail pane.
     AudioPlayback& audioPlayer;
+    FolderExportManager& exportManager;
     GlobeDictationService& globeDictation;
     GlobalHotkeyService& hotkey;
     DictationHelperService& dictationHelper;

@@ -1,8 +1,11 @@
 #include "app/ui/MacMainView.hpp"
 
 #include "app/ui/ConsoleLog.hpp"
+#include "app/ui/FeedbackView.hpp"
+#include "app/ui/HelpView.hpp"
 #include "app/ui/MacRecordView.hpp"
 #include "app/ui/MacRecordingsListView.hpp"
+#include "app/ui/MacSettingsView.hpp"
 #include "app/ui/PushToTalkPill.hpp"
 #include "app/dictation/ChosenRecordingOptions.hpp"
 #include "app/dictation/SettingsKeys.hpp"
@@ -71,11 +74,22 @@ QString describe(const std::exception& error)
     return QString::fromUtf8(error.what());
 }
 
-MacMainView::Destinations withRecordingsBrowser(MacMainView::Destinations destinations)
+// The screens of the destinations the caller left open: the recordings browser, whose toolbar
+// opens the help and feedback sheets, and the settings pane.
+MacMainView::Destinations withDefaultScreens(MacMainView::Destinations destinations)
 {
     if (!destinations.recordings) {
         destinations.recordings = [](AppServices& services, QWidget* parent) -> QWidget* {
-            return new MacRecordingsListView(services, parent);
+            auto* list = new MacRecordingsListView(services, parent);
+            QObject::connect(list, &MacRecordingsListView::helpRequested, list, [list] { HelpView::present(list); });
+            QObject::connect(list, &MacRecordingsListView::feedbackRequested, list,
+                [list, &services] { FeedbackView::present(services.urlOpener, list); });
+            return list;
+        };
+    }
+    if (!destinations.settings) {
+        destinations.settings = [](AppServices& services, QWidget* parent) -> QWidget* {
+            return new MacSettingsView(services, MacSettingsView::chooseFolderWithPanel, parent);
         };
     }
     return destinations;
@@ -86,7 +100,7 @@ MacMainView::Destinations withRecordingsBrowser(MacMainView::Destinations destin
 MacMainView::MacMainView(AppServices& services, Destinations destinations, QWidget* parent)
     : QWidget(parent)
     , services_(services)
-    , destinations_(withRecordingsBrowser(std::move(destinations)))
+    , destinations_(withDefaultScreens(std::move(destinations)))
     , shouldAutoStartRecording_(new BoolBinding(this))
 {
     setObjectName(QStringLiteral("mainView"));

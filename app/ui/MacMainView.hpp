@@ -28,7 +28,8 @@ class MacMainView : public QWidget {
 public:
     enum class MainViewSelection { record, recordings, settings };
 
-    // Builds the screen of a destination other than Record the first time it is chosen.
+    // Builds the screen of a destination other than Record the first time it is chosen; without
+    // one, Recordings is the recordings browser and Settings the settings pane.
     using ScreenFactory = std::function<QWidget*(AppServices& services, QWidget* parent)>;
     struct Destinations {
         ScreenFactory recordings;

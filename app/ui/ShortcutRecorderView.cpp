@@ -1,6 +1,7 @@
 #include "app/ui/ShortcutRecorderView.hpp"
 
 #include "app/dictation/GlobalHotkeyManager.hpp"
+#include "app/ui/SettingsSection.hpp"
 #include "app/ui/ShortcutFieldView.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
@@ -20,16 +21,20 @@ namespace flag = platform::input::modifierFlag;
 
 namespace {
 
-constexpr int labelWidth = 120;
 constexpr int rowSpacing = 12;
 
+// Under the field, lined up with the controls of the settings pane's other rows. A text that may
+// wrap takes the whole width.
 QWidget* indented(QWidget* child, QWidget* parent)
 {
     auto* holder = new QWidget(parent);
     auto* layout = new QHBoxLayout(holder);
-    layout->setContentsMargins(labelWidth, 0, 0, 0);
-    layout->addWidget(child);
-    layout->addStretch();
+    layout->setContentsMargins(SettingsSection::indent, 0, 0, 0);
+    const bool fills = child->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding;
+    layout->addWidget(child, fills ? 1 : 0);
+    if (!fills) {
+        layout->addStretch();
+    }
     return holder;
 }
 
@@ -47,8 +52,9 @@ ShortcutRecorderView::ShortcutRecorderView(GlobalHotkeyService& hotkeyManager, Q
     auto* row = new QWidget(this);
     auto* rowLayout = new QHBoxLayout(row);
     rowLayout->setContentsMargins(0, 0, 0, 0);
+    rowLayout->setSpacing(SettingsSection::rowSpacing);
     auto* label = new PlainLabel(QStringLiteral("Global Hotkey:"), Font::textStyle(TextStyle::body), Color::textPrimary(), row);
-    label->setFixedWidth(labelWidth);
+    label->setFixedWidth(SettingsSection::labelWidth);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     rowLayout->addWidget(label);
     field_ = new ShortcutFieldView(row);
@@ -75,6 +81,7 @@ ShortcutRecorderView::ShortcutRecorderView(GlobalHotkeyService& hotkeyManager, Q
     auto* hint = new PlainLabel(QStringLiteral("Click to record a new shortcut, then press your desired key combination"),
                                 Font::textStyle(TextStyle::caption), Color::textSecondary(), this);
     hint->setWordWrap(true);
+    hint->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     column->addWidget(indented(hint, this));
 
     auto* active = new QWidget(this);

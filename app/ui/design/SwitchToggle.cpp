@@ -51,6 +51,10 @@ void SwitchToggle::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    // Disabled: the stored state stays readable, greyed.
+    if (!isEnabled()) {
+        painter.setOpacity(0.45);
+    }
     const QRectF track(QPointF((width() - trackSize.width()) / 2.0, (height() - trackSize.height()) / 2.0),
         QSizeF(trackSize));
     const double on = knob_.value(clock_.now());

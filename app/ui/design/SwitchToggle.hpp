@@ -9,7 +9,7 @@
 namespace parlino::design {
 
 // The small switch of the settings rows: a pill track in the brand colour when on, with a sliding
-// white knob.
+// white knob; faded while disabled.
 class SwitchToggle : public QAbstractButton {
     Q_OBJECT
 

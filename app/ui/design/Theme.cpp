@@ -36,6 +36,7 @@ QComboBox {
     min-height: 18px;
 }
 QComboBox:focus { border: 1px solid %1; }
+QComboBox:disabled { background: #F5F5F7; color: %4; }
 QComboBox::drop-down { border: none; width: 18px; }
 QComboBox QAbstractItemView {
     background: #FFFFFF;
@@ -54,6 +55,7 @@ QPushButton {
 QPushButton:hover { background: #F7F7FA; }
 QPushButton:pressed { background: %3; }
 QPushButton:default { background: %1; border: 1px solid %1; color: #FFFFFF; }
+QPushButton:disabled { background: #F5F5F7; border: 1px solid #E5E5EA; color: %4; }
 QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }
 QScrollBar::handle:vertical { background: rgba(0, 0, 0, 60); border-radius: 3px; min-height: 24px; }
 QScrollBar::handle:vertical:hover { background: rgba(0, 0, 0, 100); }
@@ -67,7 +69,7 @@ QMenu { background: #FFFFFF; border: 1px solid #D1D1D6; padding: 4px; }
 QMenu::item { padding: 4px 18px; border-radius: 4px; color: %2; }
 QMenu::item:selected { background: %1; color: #FFFFFF; }
 )")
-        .arg(blue, text, tertiary);
+        .arg(blue, text, tertiary, Color::textSecondary().resolved().name());
 }
 
 } // namespace

@@ -77,6 +77,7 @@ TEST_F(FolderExportManagerTest, ExportsTwiceAndFindsTheFolderAgainAfterARelaunch
         EXPECT_EQ(console.lines(), std::vector<std::string> {"✅ Export folder saved: " + exportFolder().string()});
     }
     EXPECT_EQ(exporter->exportFolderURL(), exportFolder());
+    EXPECT_FALSE(exporter->exportError());
 
     const std::vector<std::string> exported {"2025-01-31_1430_Standup.json", "2025-01-31_1430_Standup.m4a",
                                              "2025-02-01_0900_Ideas.json", "2025-02-01_0900_Ideas.m4a"};
@@ -101,8 +102,7 @@ TEST_F(FolderExportManagerTest, ExportsTwiceAndFindsTheFolderAgainAfterARelaunch
               testsupport::readFile(libraryFolder() / "2025-01-31_1430_Standup.m4a"));
     EXPECT_EQ(testsupport::readFile(exportFolder() / "2025-02-01_0900_Ideas.json"),
               testsupport::readFile(libraryFolder() / "2025-02-01_0900_Ideas.json"));
-    // The error of the first run stays through later successes.
-    EXPECT_EQ(exporter->exportError(), QStringLiteral("No export folder selected"));
+    EXPECT_FALSE(exporter->exportError());
 
     exporter->setAutoExport(true);
     EXPECT_TRUE(defaults_.boolValue(QString::fromLatin1(FolderExportManager::autoExportKey)));
@@ -216,4 +216,6 @@ TEST_F(FolderExportManagerTest, AFailedCopyLeavesTheEarlierExportIntact)
     run([&](FolderExportManager::Completion completion) { exporter->exportRecording(doubled, std::move(completion)); });
     EXPECT_TRUE(std::filesystem::exists(exportFolder() / "take.m4a.json"));
     EXPECT_TRUE(std::filesystem::exists(exportFolder() / "take.m4a.m4a"));
+    // That export succeeded whole, so the earlier error is gone.
+    EXPECT_FALSE(exporter->exportError());
 }

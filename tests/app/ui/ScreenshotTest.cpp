@@ -3,11 +3,14 @@
 #include "app/ui/MacMainView.hpp"
 #include "app/ui/MacOnboardingView.hpp"
 #include "app/ui/MacRecordView.hpp"
+#include "app/ui/MacSettingsView.hpp"
 #include "app/ui/Parlino_macOS.hpp"
 #include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/PNButton.hpp"
 
 #include <QApplication>
+#include <QScrollArea>
+#include <QScrollBar>
 
 using namespace parlino;
 using namespace uitest;
@@ -67,4 +70,47 @@ TEST_F(ScreensLook, EveryRecordScreenIsAFinishedPicture)
     app.mainView()->setSelectedView(MacMainView::MainViewSelection::record);
     clock.advance(1.5);
     saveScreenshot(*app.window(), QStringLiteral("ready-downloading"));
+}
+
+TEST_F(ScreensLook, EverySettingsSectionIsAFinishedPicture)
+{
+    defaults->setBool(QString::fromLatin1(SettingsKeys::hasSeenOnboarding), true);
+    Parlino_macOS app(*defaults, clock, [this]() -> AppServices& { return services(); });
+    app.show();
+    QCoreApplication::processEvents();
+    app.mainView()->setSelectedView(MacMainView::MainViewSelection::settings);
+    QCoreApplication::processEvents();
+    auto* settings = qobject_cast<MacSettingsView*>(app.mainView()->currentScreen());
+    ASSERT_NE(settings, nullptr);
+
+    globeDictation.setCapsLockTriggerEnabled(true);
+    globeDictation.setNeedsAccessibilityPermission(true);
+    hotkey.shownText = QStringLiteral("⌃⌥Space");
+    hotkey.registerHotkey(0x0C0000, 49);
+    defaults->setString(QString::fromLatin1(RecorderService::preferredTranscriptionLanguageKey), QStringLiteral("sk"));
+    exportManager->setExportFolderURL(folder / "Exports" / "Shared drives" / "Team recordings & transcripts"
+        / "A rather long folder name that does not fit on one line at all" / "2025" / "Parlino");
+    exportManager->setExportError(QStringLiteral("Export failed: The export folder cannot be the recordings folder, lie inside it or contain it"));
+    recorder->setAurisReady(true);
+    clock.advance(1.0);
+    const QImage top = saveScreenshot(*app.window(), QStringLiteral("settings"));
+    EXPECT_GT(distinctColours(top), 40);
+
+    auto* form = child<QWidget>(*settings, "settingsForm");
+    const QImage whole = saveScreenshot(*form, QStringLiteral("settings-all-sections"));
+    EXPECT_GT(whole.height(), top.height());
+
+    recorder->setAurisReady(false);
+    recorder->setIsInitializingAuris(true);
+    recorder->setAurisInitProgress(0.42);
+    clock.advance(0.5);
+    saveScreenshot(*app.window(), QStringLiteral("settings-model-downloading"));
+
+    auto* scroll = child<QScrollArea>(*settings, "settingsScroll");
+    scroll->ensureWidgetVisible(child<QWidget>(*settings, "pushToTalkSection"), 0, 0);
+    clock.advance(0.5);
+    saveScreenshot(*app.window(), QStringLiteral("settings-push-to-talk"));
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    clock.advance(0.5);
+    saveScreenshot(*app.window(), QStringLiteral("settings-export-about"));
 }

@@ -76,6 +76,7 @@ void FakeRecorder::switchModel(const QString& modelId, Completion completion)
 
 void FakeRecorder::deleteAndRedownloadModel(Completion completion)
 {
+    ++deleteCalls;
     if (completion) {
         QTimer::singleShot(0, this, std::move(completion));
     }

@@ -53,6 +53,7 @@ public:
     int startCalls = 0;
     int stopCalls = 0;
     int cancelCalls = 0;
+    int deleteCalls = 0;
     std::vector<std::filesystem::path> transcribedFiles;
     std::vector<QString> switchedModels;
 

@@ -42,15 +42,19 @@ UiTest::UiTest()
     recorder = std::make_unique<FakeRecorder>(*defaults);
     library = std::make_unique<FakeLibrary>(folder / "Documents" / "Parlino");
     services_ = std::make_unique<parlino::AppServices>(servicesWith(*library));
+    exportManager = &services_->exportManager;
 }
 
 parlino::AppServices UiTest::servicesWith(parlino::LibraryService& library)
 {
+    // The real export manager, over this library and the private settings.
+    exportManagers_.push_back(std::make_unique<parlino::FolderExportManager>(*defaults, library));
     return parlino::AppServices{
         .defaults = *defaults,
         .recorder = *recorder,
         .library = library,
         .audioPlayer = audioPlayer,
+        .exportManager = *exportManagers_.back(),
         .globeDictation = globeDictation,
         .hotkey = hotkey,
         .dictationHelper = dictationHelper,
@@ -96,7 +100,10 @@ bool UiTest::waitFor(const std::function<bool()>& condition)
 
 QImage saveScreenshot(QWidget& widget, const QString& name)
 {
-    QCoreApplication::processEvents();
+    // A layout change reaches the outer layouts one posted request per level.
+    for (int pass = 0; pass < 6; ++pass) {
+        QCoreApplication::processEvents();
+    }
     const QImage image = widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
     const QString folder = QStringLiteral(PARLINO_BINARY_DIR "/test-artifacts/ui");
     QDir().mkpath(folder);

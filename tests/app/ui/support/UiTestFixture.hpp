@@ -24,6 +24,7 @@
 #include <memory>
 #include <sstream>
 #include <streambuf>
+#include <vector>
 
 namespace uitest {
 
@@ -65,6 +66,8 @@ protected:
     std::unique_ptr<FakeRecorder> recorder;
     std::unique_ptr<FakeLibrary> library;
     FakeAudioPlayback audioPlayer;
+    // The export manager of the fixture's own services.
+    parlino::FolderExportManager* exportManager = nullptr;
     FakeGlobeDictation globeDictation;
     FakeHotkey hotkey;
     FakeDictationHelper dictationHelper;
@@ -73,6 +76,7 @@ protected:
     dictationtest::ManualClock timer;
 
 private:
+    std::vector<std::unique_ptr<parlino::FolderExportManager>> exportManagers_;
     std::unique_ptr<parlino::AppServices> services_;
 };
 
