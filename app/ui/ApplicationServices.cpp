@@ -53,6 +53,7 @@ AppServices& ApplicationServices::services()
             .recorder = recorder,
             .library = library,
             .audioPlayer = *audioPlayer_,
+            .exportManager = FolderExportManager::shared(),
             .globeDictation = globeDictation,
             .hotkey = hotkey,
             .dictationHelper = DictationHelper::shared(),
