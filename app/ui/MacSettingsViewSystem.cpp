@@ -101,7 +101,7 @@ SettingsSection* MacSettingsView::pushToTalkSection()
             checkSession, retry},
         4, permissionMissing_));
     missingLayout->addWidget(SettingsSection::indentedRow(
-        {formText(QStringLiteral("Log out → choose an X11 (Xorg) session at login → enable Parlino"),
+        {formText(QStringLiteral("Log out → choose an X11 (Xorg) session at login → start Parlino"),
             TextStyle::caption, Color::dangerRed(), permissionMissing_)},
         0, permissionMissing_));
     section->addRow(permissionMissing_);

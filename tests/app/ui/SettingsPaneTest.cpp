@@ -333,7 +333,7 @@ TEST_F(SettingsPane, PushToTalkStatusHotkeyStorageAndAbout)
         }
     }
     EXPECT_EQ(texts, (QStringList{"X11 session with RECORD and XTEST required!",
-                         "Log out → choose an X11 (Xorg) session at login → enable Parlino"}));
+                         "Log out → choose an X11 (Xorg) session at login → start Parlino"}));
     click(find("checkSessionButton"));
     click(find("retryEventTapButton"));
     EXPECT_EQ(globeDictation.permissionRequests, 1);
