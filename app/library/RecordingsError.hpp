@@ -1,28 +1,16 @@
 #pragma once
 
-#include <stdexcept>
-#include <string>
+#include "app/recorder/CaseError.hpp"
 
 namespace parlino {
 
-// The library's error; each case describes itself with its fixed message.
-class RecordingsError : public std::runtime_error {
-public:
+struct RecordingsErrorCases {
     enum Case {
         loadFailed,
         saveFailed,
         deleteFailed,
         invalidAudioFile,
     };
-
-    explicit RecordingsError(Case value)
-        : std::runtime_error(messageOf(value))
-        , case_(value)
-    {
-    }
-
-    Case errorCase() const { return case_; }
-    std::string localizedDescription() const { return what(); }
 
     static const char* messageOf(Case value)
     {
@@ -34,11 +22,9 @@ public:
         }
         return "";
     }
-
-    friend bool operator==(const RecordingsError& a, const RecordingsError& b) { return a.case_ == b.case_; }
-
-private:
-    Case case_;
 };
+
+// The library's error.
+using RecordingsError = CaseError<RecordingsErrorCases>;
 
 } // namespace parlino

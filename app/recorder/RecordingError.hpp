@@ -1,13 +1,10 @@
 #pragma once
 
-#include <stdexcept>
-#include <string>
+#include "app/recorder/CaseError.hpp"
 
 namespace parlino {
 
-// The recorder's error; each case describes itself with its fixed message.
-class RecordingError : public std::runtime_error {
-public:
+struct RecordingErrorCases {
     enum Case {
         microphoneAccessDenied,
         recordingFailed,
@@ -15,15 +12,6 @@ public:
         aurisNotInitialized,
         modelDownloadFailed,
     };
-
-    explicit RecordingError(Case value)
-        : std::runtime_error(messageOf(value))
-        , case_(value)
-    {
-    }
-
-    Case errorCase() const { return case_; }
-    std::string localizedDescription() const { return what(); }
 
     static const char* messageOf(Case value)
     {
@@ -36,11 +24,9 @@ public:
         }
         return "";
     }
-
-    friend bool operator==(const RecordingError& a, const RecordingError& b) { return a.case_ == b.case_; }
-
-private:
-    Case case_;
 };
+
+// The recorder's error.
+using RecordingError = CaseError<RecordingErrorCases>;
 
 } // namespace parlino
