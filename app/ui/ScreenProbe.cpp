@@ -2,6 +2,7 @@
 
 #include "platform/system/Console.hpp"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QEvent>
 #include <QTimer>
@@ -64,6 +65,9 @@ bool ScreenProbe::eventFilter(QObject* watched, QEvent* event)
         return false;
     }
     if (type == QEvent::Hide) {
+        if (auto* view = qobject_cast<QAbstractItemView*>(&widget); view && reported_.contains(view->objectName())) {
+            forgetRows(*view);
+        }
         // Shown again, it is told again, also at the same place.
         if (told_.remove(&widget) > 0) {
             platform::Console::print("🧪 hidden " + widget.objectName().toStdString());
@@ -78,7 +82,68 @@ bool ScreenProbe::eventFilter(QObject* watched, QEvent* event)
     if (reported_.contains(widget.objectName()) && (type == QEvent::Paint || widget.isWindow())) {
         tellGeometry(widget);
     }
+    // A list paints its rows on its viewport.
+    if (type == QEvent::Paint) {
+        if (auto* view = qobject_cast<QAbstractItemView*>(widget.parentWidget());
+            view && view->viewport() == &widget && reported_.contains(view->objectName())) {
+            tellRows(*view);
+        }
+    }
     return false;
+}
+
+void ScreenProbe::tellRows(QAbstractItemView& view)
+{
+    const QAbstractItemModel* model = view.model();
+    if (!model || !view.isVisible()) {
+        return;
+    }
+    QWidget* viewport = view.viewport();
+    const QRect shown = viewport->rect();
+    const QString prefix = view.objectName() + QStringLiteral(".row");
+    QSet<QString> inView;
+    for (int row = 0; row < model->rowCount(view.rootIndex()); ++row) {
+        const QRect rect = view.visualRect(model->index(row, 0, view.rootIndex())).intersected(shown);
+        if (rect.isEmpty()) {
+            continue;
+        }
+        const QString name = prefix + QString::number(row);
+        inView.insert(name);
+        const QRect place(viewport->mapToGlobal(rect.topLeft()), rect.size());
+        auto told = toldRows_.find(name);
+        if (told != toldRows_.end() && *told == place) {
+            continue;
+        }
+        toldRows_.insert(name, place);
+        platform::Console::print(QStringLiteral("🧪 geometry %1 %2 %3 %4 %5")
+                .arg(name)
+                .arg(place.x())
+                .arg(place.y())
+                .arg(place.width())
+                .arg(place.height())
+                .toStdString());
+    }
+    for (auto told = toldRows_.begin(); told != toldRows_.end();) {
+        if (told.key().startsWith(prefix) && !inView.contains(told.key())) {
+            platform::Console::print("🧪 hidden " + told.key().toStdString());
+            told = toldRows_.erase(told);
+        } else {
+            ++told;
+        }
+    }
+}
+
+void ScreenProbe::forgetRows(const QAbstractItemView& view)
+{
+    const QString prefix = view.objectName() + QStringLiteral(".row");
+    for (auto told = toldRows_.begin(); told != toldRows_.end();) {
+        if (told.key().startsWith(prefix)) {
+            platform::Console::print("🧪 hidden " + told.key().toStdString());
+            told = toldRows_.erase(told);
+        } else {
+            ++told;
+        }
+    }
 }
 
 void ScreenProbe::tellGeometry(QWidget& widget)

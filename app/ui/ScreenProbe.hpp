@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class QAbstractItemView;
 class QApplication;
 class QWidget;
 
@@ -20,7 +21,9 @@ namespace parlino {
 //     "🧪 geometry <name> <x> <y> <width> <height>" in screen coordinates whenever it is painted (a
 //     window also when moved or resized) at a place other than the one last told; when a widget
 //     told is hidden, "🧪 hidden <name>", and it is told again once shown; when one gets the
-//     keyboard focus, "🧪 focus <name>".
+//     keyboard focus, "🧪 focus <name>". The rows of a list of one of these names are told as
+//     "<name>.row<index>" whenever the list is painted (only rows in view; "🧪 hidden" when one
+//     leaves the view or the list is hidden).
 // PARLINO_REPORT_FIRST_PAINT=1  Once the main window's content has first been painted and put on
 //     the screen: "🧪 first paint <nanoseconds on the monotonic clock>". With "exit" the program
 //     then quits.
@@ -42,11 +45,15 @@ protected:
 private:
     ScreenProbe(QSet<QString> reported, bool reportFirstPaint, bool quitAfterFirstPaint);
     void tellGeometry(QWidget& widget);
+    void tellRows(QAbstractItemView& view);
+    void forgetRows(const QAbstractItemView& view);
     void tellFirstPaint();
 
     QSet<QString> reported_;
     // Where each widget was last told to be; a new widget of the same name is told anew.
     QHash<const QObject*, QRect> told_;
+    // The same for list rows, by their told names.
+    QHash<QString, QRect> toldRows_;
     bool reportFirstPaint_ = false;
     bool quitAfterFirstPaint_ = false;
     bool firstPaintSeen_ = false;

@@ -1,5 +1,8 @@
 #include "XDesktop.hpp"
 
+// Before Xlib, whose macros (Status, Bool) clash with Qt's names.
+#include <QImage>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -7,6 +10,7 @@
 
 #include <poll.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -92,6 +96,82 @@ void XDesktop::tapKey(const std::string& keysymName)
     XTestFakeKeyEvent(display_, code, True, keyTapGap);
     XTestFakeKeyEvent(display_, code, False, CurrentTime);
     XSync(display_, False);
+}
+
+void XDesktop::typeText(const std::string& text)
+{
+    for (const char c : text) {
+        tapKey(c == ' ' ? std::string("space") : std::string(1, c));
+    }
+}
+
+void XDesktop::pressKey(const std::string& keysymName)
+{
+    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, XStringToKeysym(keysymName.c_str())), True, CurrentTime);
+    XSync(display_, False);
+}
+
+void XDesktop::releaseKey(const std::string& keysymName, std::chrono::milliseconds after)
+{
+    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, XStringToKeysym(keysymName.c_str())), False,
+        static_cast<unsigned long>(after.count()));
+    XSync(display_, False);
+}
+
+void XDesktop::scroll(int x, int y, int steps)
+{
+    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+    const unsigned button = steps < 0 ? 4 : 5;
+    for (int step = 0; step < std::abs(steps); ++step) {
+        XTestFakeButtonEvent(display_, button, True, CurrentTime);
+        XTestFakeButtonEvent(display_, button, False, CurrentTime);
+    }
+    XSync(display_, False);
+}
+
+QImage XDesktop::capture(const Rect& area)
+{
+    XImage* image = XGetImage(display_, DefaultRootWindow(display_), area.x, area.y,
+        static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+    if (!image) {
+        return {};
+    }
+    // The channels as the visual's masks place them, whatever the server's byte order.
+    const auto channel = [](unsigned long pixel, unsigned long mask) {
+        int shift = 0;
+        while (mask && !(mask & 1)) {
+            mask >>= 1;
+            ++shift;
+        }
+        return static_cast<int>(((pixel >> shift) & mask) * 255 / (mask ? mask : 1));
+    };
+    QImage picture(area.width, area.height, QImage::Format_RGB32);
+    for (int y = 0; y < area.height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < area.width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            line[x] = qRgb(channel(pixel, image->red_mask), channel(pixel, image->green_mask), channel(pixel, image->blue_mask));
+        }
+    }
+    XDestroyImage(image);
+    return picture;
+}
+
+std::optional<XDesktop::Rect> XDesktop::windowPlace(unsigned long window)
+{
+    const auto previous = XSetErrorHandler(ignoreErrors);
+    XWindowAttributes attributes {};
+    int x = 0;
+    int y = 0;
+    Window child = 0;
+    std::optional<Rect> place;
+    if (XGetWindowAttributes(display_, window, &attributes)
+        && XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &x, &y, &child)) {
+        place = Rect {x, y, attributes.width, attributes.height};
+    }
+    XSync(display_, False);
+    XSetErrorHandler(previous);
+    return place;
 }
 
 unsigned long XDesktop::windowOfProcess(int pid)

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+class QImage;
 struct _XDisplay;
 
 namespace testsupport {
@@ -32,6 +33,18 @@ public:
     void click(int x, int y, int button = 1);
     // A press and release of the key with this keysym name ("space", "Up", "Return").
     void tapKey(const std::string& keysymName);
+    // Taps the keys of lower-case letters, digits and blanks.
+    void typeText(const std::string& text);
+    void pressKey(const std::string& keysymName);
+    // The server holds the release back by `after`, so that the key is down at least that long.
+    void releaseKey(const std::string& keysymName, std::chrono::milliseconds after = {});
+    // Turns the wheel over the point: negative steps scroll up.
+    void scroll(int x, int y, int steps);
+
+    // What the screen shows in the rectangle, as the server has it.
+    QImage capture(const Rect& area);
+    // The window's inside on the screen; nothing when it is gone.
+    std::optional<Rect> windowPlace(unsigned long window);
 
     // The window manager's client window of the process; 0 while it has none mapped.
     unsigned long windowOfProcess(int pid);
