@@ -237,6 +237,10 @@ protected:
     // new place before the click has shown its effect, it is clicked there again.
     bool clickUntil(RunningApp& app, const std::string& widget, const std::string& effect)
     {
+        return clickUntil(app, widget, [&] { return app.saw(effect); });
+    }
+    bool clickUntil(RunningApp& app, const std::string& widget, const std::function<bool()>& effect)
+    {
         for (int attempt = 0; attempt < 10; ++attempt) {
             const auto place = app.place(widget);
             if (!place) {
@@ -245,9 +249,9 @@ protected:
             click(*place);
             const bool settled = app.waitUntil([&] {
                 const auto now = app.place(widget);
-                return app.saw(effect) || !now || now->x != place->x || now->y != place->y;
+                return effect() || !now || now->x != place->x || now->y != place->y;
             });
-            if (app.saw(effect)) {
+            if (effect()) {
                 return true;
             }
             if (!settled) {

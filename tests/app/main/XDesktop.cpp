@@ -190,6 +190,12 @@ unsigned long XDesktop::windowOfProcess(int pid)
     return found;
 }
 
+unsigned long XDesktop::activeWindow()
+{
+    const auto active = windowList(display_, DefaultRootWindow(display_), "_NET_ACTIVE_WINDOW");
+    return active.empty() ? 0 : active.front();
+}
+
 void XDesktop::closeWindow(unsigned long window)
 {
     XEvent event {};

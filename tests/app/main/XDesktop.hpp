@@ -48,6 +48,8 @@ public:
 
     // The window manager's client window of the process; 0 while it has none mapped.
     unsigned long windowOfProcess(int pid);
+    // The window manager's active window; 0 while none is.
+    unsigned long activeWindow();
     // Asks the window to close (WM_DELETE_WINDOW), as its title bar's close button does.
     void closeWindow(unsigned long window);
     bool isViewable(unsigned long window);
