@@ -403,7 +403,7 @@ void MacMainView::handleHotkeyTranscript()
         services.dictationHelper.playFeedbackSound(FeedbackSound::stop);
         try {
             services.library.saveRecording(result);
-            consoleLine(QStringLiteral("✅ Recording saved to Mac"));
+            consoleLine(QStringLiteral("✅ Recording saved to computer"));
         } catch (const std::exception& error) {
             consoleLine(QStringLiteral("❌ Save failed: ") + describe(error));
         }
