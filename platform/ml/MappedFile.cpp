@@ -1,10 +1,11 @@
 #include "platform/ml/MappedFile.hpp"
 
 #include "platform/ml/ModelError.hpp"
+#include "platform/system/RegularFile.hpp"
 
-#include <fcntl.h>
+#include <optional>
 #include <sys/mman.h>
-#include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace ml {
@@ -12,24 +13,18 @@ namespace ml {
 MappedFile MappedFile::open(const std::filesystem::path& file)
 {
     auto fail = [&](const char* what) { throw ModelError(file.string() + ": " + what); };
-    // Non-blocking, so that a FIFO in the file's place fails the regular-file check instead of hanging.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        fail("cannot be opened");
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        fail("is not a regular file");
+    std::optional<platform::RegularFile> opened;
+    try {
+        opened.emplace(platform::RegularFile::open(file));
+    } catch (const std::filesystem::filesystem_error& error) {
+        fail(error.code() == std::errc::invalid_argument ? "is not a regular file" : "cannot be opened");
     }
     MappedFile mapped;
-    mapped.size_ = static_cast<std::size_t>(info.st_size);
+    mapped.size_ = opened->size();
     if (mapped.size_ == 0) {
-        ::close(fd);
         return mapped;
     }
-    void* address = ::mmap(nullptr, mapped.size_, PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
+    void* address = ::mmap(nullptr, mapped.size_, PROT_READ, MAP_PRIVATE, opened->descriptor().get(), 0);
     if (address == MAP_FAILED) {
         fail("cannot be mapped");
     }

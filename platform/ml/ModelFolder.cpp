@@ -2,13 +2,17 @@
 
 #include "platform/ml/MappedFile.hpp"
 #include "platform/ml/ModelError.hpp"
+#include "platform/system/BoundedJson.hpp"
+#include "platform/system/RegularFile.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <stdexcept>
+#include <system_error>
 
 static_assert(std::endian::native == std::endian::little, "weight blobs are little-endian");
 
@@ -24,19 +28,6 @@ namespace {
     throw ModelError(file.string() + ": " + what);
 }
 
-json readJson(const fs::path& file)
-{
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream) {
-        fail(file, "file is missing");
-    }
-    try {
-        return json::parse(stream);
-    } catch (const json::exception& error) {
-        fail(file, std::string("is not valid JSON (") + error.what() + ")");
-    }
-}
-
 std::vector<int> parseShape(const json& value, const fs::path& file, const std::string& what)
 {
     if (!value.is_array()) {
@@ -44,13 +35,25 @@ std::vector<int> parseShape(const json& value, const fs::path& file, const std::
     }
     std::vector<int> shape;
     for (const auto& dimension : value) {
-        if (!dimension.is_number_integer() || dimension.get<long long>() < 0
-            || dimension.get<long long>() > std::numeric_limits<int>::max()) {
+        const auto size = platform::BoundedJson::intOf(dimension);
+        if (!size || *size < 0) {
             fail(file, what + " has an invalid dimension in its shape");
         }
-        shape.push_back(dimension.get<int>());
+        shape.push_back(*size);
     }
     return shape;
+}
+
+std::pair<int, int> parseSizeRange(const json& value, const fs::path& file, const std::string& what)
+{
+    if (value.is_array() && value.size() == 2) {
+        const auto low = platform::BoundedJson::intOf(value[0]);
+        const auto high = platform::BoundedJson::intOf(value[1]);
+        if (low && high) {
+            return {*low, *high};
+        }
+    }
+    fail(file, what + " has a malformed size range");
 }
 
 MultiArrayDataType parseDataType(const json& value, const fs::path& file, const std::string& what)
@@ -81,6 +84,7 @@ std::vector<FeatureDescription> parseFeatures(const json& root, const char* key,
         fail(file, std::string("has no \"") + key + "\" list");
     }
     std::vector<FeatureDescription> features;
+    std::set<std::string> names;
     for (const auto& item : *it) {
         if (!item.is_object()) {
             fail(file, std::string("an entry of \"") + key + "\" is not an object");
@@ -88,6 +92,10 @@ std::vector<FeatureDescription> parseFeatures(const json& root, const char* key,
         FeatureDescription feature;
         feature.name = requireString(item, "name", file, std::string("an entry of \"") + key + "\"");
         const std::string what = std::string(key == std::string("inputs") ? "input" : "output") + " \"" + feature.name + "\"";
+        // A second feature of one name would never be fed or read: lookups find the first.
+        if (!names.insert(feature.name).second) {
+            fail(file, what + " is listed twice");
+        }
         feature.dataType = parseDataType(item.value("dataType", json()), file, what);
         feature.shape = parseShape(item.value("shape", json()), file, what);
         feature.isOptional = item.value("optional", false);
@@ -107,11 +115,7 @@ std::vector<FeatureDescription> parseFeatures(const json& root, const char* key,
             } else if (type == "range") {
                 shapeConstraint.type = ShapeConstraint::Type::range;
                 for (const auto& range : constraint->value("ranges", json::array())) {
-                    if (!range.is_array() || range.size() != 2 || !range[0].is_number_integer()
-                        || !range[1].is_number_integer()) {
-                        fail(file, what + " has a malformed size range");
-                    }
-                    shapeConstraint.sizeRangeForDimension.emplace_back(range[0].get<int>(), range[1].get<int>());
+                    shapeConstraint.sizeRangeForDimension.push_back(parseSizeRange(range, file, what));
                 }
             } else {
                 fail(file, what + " has an unknown shape constraint \"" + type + "\"");
@@ -123,12 +127,59 @@ std::vector<FeatureDescription> parseFeatures(const json& root, const char* key,
     return features;
 }
 
+// Where a tensor lies in the weights, end excluded.
+struct StoredRange {
+    std::uint64_t begin;
+    std::uint64_t end;
+    std::string name;
+};
+
+// The bytes a tensor of this shape takes; none when they cannot fit in a blob of `blobSize` bytes.
+std::optional<std::uint64_t> storedBytes(const std::vector<int>& shape, std::size_t elementBytes, std::uint64_t blobSize)
+{
+    if (std::find(shape.begin(), shape.end(), 0) != shape.end()) {
+        return 0;
+    }
+    std::uint64_t bytes = elementBytes;
+    for (int dimension : shape) {
+        if (bytes > blobSize / static_cast<std::uint64_t>(dimension)) {
+            return std::nullopt;
+        }
+        bytes *= static_cast<std::uint64_t>(dimension);
+    }
+    return bytes;
+}
+
+json readDescription(const fs::path& file)
+{
+    std::string text;
+    try {
+        text = platform::RegularFile::read(file, ModelFolder::maximumDescriptionSize);
+    } catch (const fs::filesystem_error& error) {
+        if (error.code() == std::errc::no_such_file_or_directory) {
+            fail(file, "file is missing");
+        }
+        if (error.code() == std::errc::file_too_large) {
+            fail(file, "is larger than the " + std::to_string(ModelFolder::maximumDescriptionSize) + " bytes a description may hold");
+        }
+        if (error.code() == std::errc::invalid_argument) {
+            fail(file, "is not a regular file");
+        }
+        fail(file, "cannot be read (" + error.code().message() + ")");
+    }
+    try {
+        return platform::BoundedJson::parse(text, {.duplicateKeys = platform::BoundedJson::DuplicateKeys::refused});
+    } catch (const platform::BoundedJsonError& error) {
+        fail(file, error.what());
+    }
+}
+
 } // namespace
 
 std::uint64_t ModelFolder::declaredWeightBytes(const fs::path& folder)
 {
     const fs::path descriptionFile = folder / descriptionFileName;
-    const json root = readJson(descriptionFile);
+    const json root = readDescription(descriptionFile);
     const json tensors = root.is_object() ? root.value("tensors", json::array()) : json();
     if (!tensors.is_array()) {
         fail(descriptionFile, "\"tensors\" is not a list");
@@ -160,15 +211,14 @@ ModelFolder ModelFolder::open(const fs::path& folder)
         throw ModelError(folder.string() + ": model folder is missing");
     }
     const fs::path descriptionFile = folder / descriptionFileName;
-    const json root = readJson(descriptionFile);
+    const json root = readDescription(descriptionFile);
     if (!root.is_object()) {
         fail(descriptionFile, "is not a JSON object");
     }
     if (root.value("format", "") != formatName) {
         fail(descriptionFile, std::string("is not a \"") + formatName + "\" description");
     }
-    if (!root.contains("formatVersion") || !root["formatVersion"].is_number_integer()
-        || root["formatVersion"].get<int>() != formatVersion) {
+    if (!root.contains("formatVersion") || platform::BoundedJson::intOf(root["formatVersion"]) != formatVersion) {
         fail(descriptionFile, "has an unsupported format version");
     }
     model.program_ = requireString(root, "program", descriptionFile, "the description");
@@ -201,6 +251,7 @@ ModelFolder ModelFolder::open(const fs::path& folder)
     const MappedFile mapped = MappedFile::open(weightFile);
     const std::size_t blobSize = mapped.size();
     const std::shared_ptr<void>& blob = mapped.owner();
+    std::vector<StoredRange> ranges;
     for (const auto& entry : tensors) {
         if (!entry.is_object()) {
             fail(descriptionFile, "an entry of \"tensors\" is not an object");
@@ -217,26 +268,34 @@ ModelFolder ModelFolder::open(const fs::path& folder)
             fail(descriptionFile, what + " has no offset");
         }
         const auto offset = entry["offset"].get<std::uint64_t>();
-        std::uint64_t count = 1;
-        for (int dimension : shape) {
-            count *= static_cast<std::uint64_t>(dimension);
-            if (count > blobSize) {
-                break;
-            }
-        }
-        const std::uint64_t bytes = count * elementSize(type);
+        const auto bytes = storedBytes(shape, elementSize(type), blobSize);
         if (offset % elementSize(type) != 0) {
             fail(descriptionFile, what + " is not aligned to its element size");
         }
-        if (offset > blobSize || bytes > blobSize - offset) {
+        if (!bytes || offset > blobSize || *bytes > blobSize - offset) {
             fail(weightFile, what + " lies past the end of the weights (truncated file?)");
         }
         if (model.tensors_.contains(name)) {
             fail(descriptionFile, what + " is listed twice");
         }
+        std::vector<int> strides;
+        try {
+            strides = packedStrides(shape);
+        } catch (const MultiArrayError&) {
+            fail(descriptionFile, what + " has a shape too large to address");
+        }
+        if (*bytes > 0) {
+            ranges.push_back({offset, offset + *bytes, name});
+        }
         void* data = static_cast<unsigned char*>(blob.get()) + offset;
-        auto strides = packedStrides(shape);
         model.tensors_.emplace(name, MultiArray(blob, data, std::move(shape), type, std::move(strides)));
+    }
+    // Tensors sharing bytes would make one change through the other.
+    std::sort(ranges.begin(), ranges.end(), [](const StoredRange& a, const StoredRange& b) { return a.begin < b.begin; });
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+        if (ranges[i].begin < ranges[i - 1].end) {
+            fail(descriptionFile, "tensors \"" + ranges[i - 1].name + "\" and \"" + ranges[i].name + "\" overlap in the weights");
+        }
     }
     return model;
 }
@@ -282,7 +341,11 @@ int ModelFolder::intParameter(const std::string& name) const
     if (it == parameters_.end() || !it->is_number_integer()) {
         fail(path_ / descriptionFileName, "parameter \"" + name + "\" is missing or not an integer");
     }
-    return it->get<int>();
+    const auto value = platform::BoundedJson::intOf(*it);
+    if (!value) {
+        fail(path_ / descriptionFileName, "parameter \"" + name + "\" is " + it->dump() + ", outside the range of an integer");
+    }
+    return *value;
 }
 
 double ModelFolder::numberParameter(const std::string& name) const

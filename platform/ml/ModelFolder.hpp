@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,9 @@ public:
     static constexpr const char* weightFileName = "weights/weight.bin";
     static constexpr const char* formatName = "parlino.mlmodelc";
     static constexpr int formatVersion = 1;
+    // The description is read whole; it lists names and shapes only, so this is far more than any
+    // model needs.
+    static constexpr std::size_t maximumDescriptionSize = 64u << 20;
 
     // Parses and validates the folder; throws ModelError naming the file at fault.
     static ModelFolder open(const std::filesystem::path& folder);

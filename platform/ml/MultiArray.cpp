@@ -43,10 +43,15 @@ std::shared_ptr<void> allocateZeroed(std::size_t bytes)
 std::vector<int> packedStrides(const std::vector<int>& shape)
 {
     std::vector<int> strides(shape.size(), 1);
-    long long stride = 1;
+    int stride = 1;
     for (std::size_t i = shape.size(); i-- > 0;) {
-        strides[i] = static_cast<int>(stride);
-        stride *= std::max(shape[i], 1);
+        strides[i] = stride;
+        // A zero-sized array holds nothing, yet its other dimensions still set the strides.
+        const int dimension = std::max(shape[i], 1);
+        if (i > 0 && stride > std::numeric_limits<int>::max() / dimension) {
+            throw MultiArrayError("multi-array shape is too large");
+        }
+        stride *= dimension;
     }
     return strides;
 }

@@ -122,6 +122,7 @@ private:
     std::size_t count_ = 0;
 };
 
+// Row-major strides of a packed array; throws MultiArrayError when one lies past int's range.
 std::vector<int> packedStrides(const std::vector<int>& shape);
 
 } // namespace ml

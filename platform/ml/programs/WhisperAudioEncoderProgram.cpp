@@ -85,7 +85,8 @@ WhisperAudioEncoderProgram::WhisperAudioEncoderProgram(const ProgramContext& con
     inputFrames_ = requireInput(folder, "melspectrogram_features", {MultiArrayDataType::float32, MultiArrayDataType::float16},
         {1, melCount_, 1, anySize})
                        .shape[3];
-    frames_ = (inputFrames_ + 1) / 2;
+    // Rounded up without adding first: the frame count may be as large as int holds.
+    frames_ = inputFrames_ / 2 + inputFrames_ % 2;
     outputType_ = requireOutput(folder, "encoder_output_embeds", {MultiArrayDataType::float32, MultiArrayDataType::float16},
         {1, width_, 1, frames_})
                       .dataType;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <sys/stat.h>
 
 using namespace ml;
 using testsupport::TemporaryDirectory;
@@ -42,6 +43,27 @@ std::string loadError(const std::filesystem::path& folder)
     }
     return "loaded";
 }
+
+// A scale model folder with its good files kept, to be broken and mended again.
+struct ScaleModel {
+    TemporaryDirectory dir;
+    std::filesystem::path folder = writeScaleModel(dir, MultiArrayDataType::float32);
+    std::filesystem::path description = folder / "model.json";
+    std::filesystem::path weights = folder / "weights/weight.bin";
+    std::string good = testsupport::readFile(description);
+    std::string blob = testsupport::readFile(weights);
+
+    // The load error once the first `from` of the good description reads `to`.
+    std::string loadErrorAfterEdit(const std::string& from, const std::string& to) const
+    {
+        std::string text = good;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        testsupport::writeFile(description, text);
+        return loadError(folder);
+    }
+};
 
 } // namespace
 
@@ -99,12 +121,8 @@ TEST(Model, FlexibleShapesFollowTheirConstraint)
 
 TEST(Model, CorruptFoldersAreRejectedWithTheirFileNamed)
 {
-    TemporaryDirectory dir;
-    const auto folder = writeScaleModel(dir, MultiArrayDataType::float32);
-    const auto description = folder / "model.json";
-    const auto weights = folder / "weights/weight.bin";
-    const std::string good = testsupport::readFile(description);
-    const std::string blob = testsupport::readFile(weights);
+    const ScaleModel model;
+    const auto& [dir, folder, description, weights, good, blob] = model;
 
     EXPECT_THAT(loadError(dir / "Nothing.mlmodelc"), HasSubstr("model folder is missing"));
 
@@ -121,14 +139,7 @@ TEST(Model, CorruptFoldersAreRejectedWithTheirFileNamed)
     testsupport::writeFile(description, good.substr(0, good.size() / 2));
     EXPECT_THAT(loadError(folder), HasSubstr("model.json: is not valid JSON"));
 
-    auto edited = [&](const std::string& from, const std::string& to) {
-        std::string text = good;
-        auto at = text.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        text.replace(at, from.size(), to);
-        testsupport::writeFile(description, text);
-        return loadError(folder);
-    };
+    auto edited = [&](const std::string& from, const std::string& to) { return model.loadErrorAfterEdit(from, to); };
     EXPECT_THAT(edited("\"float32\"", "\"float8\""), HasSubstr("unknown element type \"float8\""));
     EXPECT_THAT(edited("\"program\": \"scale\"", "\"program\": \"nope\""), HasSubstr("unknown program \"nope\""));
     EXPECT_THAT(edited("\"program\": \"scale\"", "\"program\": 3"), HasSubstr("no \"program\" text"));
@@ -147,4 +158,51 @@ TEST(Model, CorruptFoldersAreRejectedWithTheirFileNamed)
     std::filesystem::remove(description);
     EXPECT_THAT(loadError(folder), HasSubstr("model.json: file is missing"));
     EXPECT_THROW(ModelFolder::declaredWeightBytes(folder), ModelError);
+}
+
+TEST(Model, HostileDescriptionsAreRefusedWithoutCrashingOrBlocking)
+{
+    const ScaleModel model;
+    const auto& [dir, folder, description, weights, good, blob] = model;
+    auto edited = [&](const std::string& from, const std::string& to) { return model.loadErrorAfterEdit(from, to); };
+
+    // Nesting deep enough to overflow the stack of any recursive walk.
+    const std::string deep = std::string(20000, '[') + std::string(20000, ']');
+    EXPECT_THAT(edited("\"factor\": 2.0", "\"factor\": 2.0, \"deep\": " + deep), HasSubstr("nested more than 512 levels deep"));
+    EXPECT_THAT(edited("\"author\": \"tests\"", "\"author\": " + deep), HasSubstr("nested more than 512 levels deep"));
+    EXPECT_THAT(edited("\"tensors\": [", "\"tensors\": [" + deep + ","), HasSubstr("nested more than 512 levels deep"));
+
+    // Sizes past int are refused, not cut to 32 bits.
+    EXPECT_THAT(edited("\"formatVersion\": 1", "\"formatVersion\": 4294967297"), HasSubstr("unsupported format version"));
+    EXPECT_THAT(edited("\"shape\": [\n        2,\n        2\n      ]", "\"shape\": [4294967298, 2]"), HasSubstr("invalid dimension"));
+    // A zero-sized tensor whose other dimensions overflow the strides.
+    EXPECT_THAT(edited("\"tensors\": [", "\"tensors\": [{\"name\": \"empty\", \"dataType\": \"float32\", \"offset\": 0, "
+                                          "\"shape\": [0, 2147483647, 2147483647, 2147483647]},"),
+        HasSubstr("tensor \"empty\" has a shape too large to address"));
+    // Names given twice and bytes shared between tensors.
+    EXPECT_THAT(edited("\"inputs\": [", "\"inputs\": [{\"name\": \"x\", \"dataType\": \"float32\", \"shape\": [2, 2]},"),
+        HasSubstr("input \"x\" is listed twice"));
+    EXPECT_THAT(edited("\"program\": \"scale\"", "\"program\": \"scale\", \"program\": \"other\""),
+        HasSubstr("holds the key \"program\" twice"));
+    EXPECT_THAT(edited("\"tensors\": [", "\"tensors\": [{\"name\": \"alias\", \"dataType\": \"float32\", \"offset\": 8, "
+                                          "\"shape\": [2]},"),
+        HasSubstr("tensors \"bias\" and \"alias\" overlap"));
+    testsupport::writeFile(description, good);
+
+    // A description past the cap is refused before it is read.
+    std::filesystem::resize_file(description, ModelFolder::maximumDescriptionSize + 1);
+    EXPECT_THAT(loadError(folder), HasSubstr("model.json: is larger than the 67108864 bytes a description may hold"));
+
+    // FIFOs in the files' places would block a plain open until a writer came.
+    std::filesystem::remove(description);
+    ASSERT_EQ(::mkfifo(description.c_str(), 0600), 0);
+    EXPECT_THAT(loadError(folder), HasSubstr("model.json: is not a regular file"));
+    std::filesystem::remove(description);
+    testsupport::writeFile(description, good);
+    std::filesystem::remove(weights);
+    ASSERT_EQ(::mkfifo(weights.c_str(), 0600), 0);
+    EXPECT_THAT(loadError(folder), HasSubstr("weight.bin: is not a regular file"));
+    std::filesystem::remove(weights);
+    testsupport::writeFile(weights, blob);
+    EXPECT_EQ(loadError(folder), "loaded");
 }
