@@ -204,7 +204,7 @@ TEST_F(CheckpointEndToEnd, CutDownloadsAndBrokenCheckpointsLeaveNothingHalfMade)
     const std::string config = ml::WhisperCheckpoint::hubConfig(quickShape()).dump();
     std::string truncatedHeader = good;
     truncatedHeader[5] = 0x10; // a header length of about a terabyte
-    EXPECT_THAT(failureWith(truncatedHeader, config), HasSubstr(local + ": has an implausible header length"));
+    EXPECT_THAT(failureWith(truncatedHeader, config), HasSubstr(local + ": has a header of "));
     EXPECT_THAT(failureWith(good.substr(0, good.size() - 100), config),
         HasSubstr(local + ": tensor \"model.decoder.layer_norm.bias\" lies past the end of the file"));
     auto widened = ml::WhisperCheckpoint::hubConfig(quickShape());

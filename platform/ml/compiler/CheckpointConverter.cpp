@@ -1,15 +1,21 @@
 #include "platform/ml/compiler/CheckpointConverter.hpp"
 
+#include "platform/system/BoundedJson.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
 #include <sstream>
 
 namespace ml {
 
 namespace {
+
+constexpr int maximumSetting = 1 << 24;
+// The encoder sees one position per 320 samples (two mel frames of 160).
+constexpr int samplesPerAudioPosition = 320;
+constexpr int maximumAudioPositions = 16000 * 600 / samplesPerAudioPosition;
 
 std::vector<std::string> split(const std::string& name)
 {
@@ -123,39 +129,43 @@ std::optional<std::string> canonicalName(std::string name)
 
 std::optional<nlohmann::json> readJson(const std::filesystem::path& file, bool required)
 {
-    std::ifstream stream(file);
-    if (!stream) {
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) {
         if (required) {
             throw SafetensorsError(file.string() + ": cannot be opened");
         }
         return std::nullopt;
     }
-    try {
-        return nlohmann::json::parse(stream);
-    } catch (const nlohmann::json::exception&) {
-        throw SafetensorsError(file.string() + ": is not valid JSON");
-    }
+    return SafetensorsCheckpoint::readJsonFile(file, {});
 }
 
-// The first of the keys that the configuration holds as a whole number.
+// The first of the keys that the configuration holds as a whole number. A whole number outside
+// 0 to 2^24 is refused rather than passed over: no model is that large, and the value was meant.
 std::optional<std::pair<std::string, int>> intValue(const std::optional<nlohmann::json>& config,
-    const std::vector<const char*>& keys)
+    const std::vector<const char*>& keys, const std::filesystem::path& file)
 {
     if (!config || !config->is_object()) {
         return std::nullopt;
     }
     for (const char* key : keys) {
         auto it = config->find(key);
-        if (it != config->end() && it->is_number_integer() && it->get<long long>() >= 0 && it->get<long long>() <= (1 << 24)) {
-            return std::pair {std::string(key), it->get<int>()};
+        if (it == config->end() || !it->is_number_integer()) {
+            continue;
         }
+        const auto value = platform::BoundedJson::intOf(*it);
+        if (!value || *value < 0 || *value > maximumSetting) {
+            throw SafetensorsError(file.string() + ": \"" + key + "\" is " + it->dump() + ", outside 0 to "
+                + std::to_string(maximumSetting));
+        }
+        return std::pair {std::string(key), *value};
     }
     return std::nullopt;
 }
 
-std::optional<int> intSetting(const std::optional<nlohmann::json>& config, const std::vector<const char*>& keys)
+std::optional<int> intSetting(const std::optional<nlohmann::json>& config, const std::vector<const char*>& keys,
+    const std::filesystem::path& file)
 {
-    const auto found = intValue(config, keys);
+    const auto found = intValue(config, keys, file);
     return found ? std::optional<int>(found->second) : std::nullopt;
 }
 
@@ -171,7 +181,12 @@ std::vector<std::pair<int, int>> listedAlignmentHeads(const nlohmann::json& gene
         if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_number_integer()) {
             throw SafetensorsError(file.string() + ": \"alignment_heads\" must list [layer, head] pairs");
         }
-        heads.emplace_back(pair[0].get<int>(), pair[1].get<int>());
+        const auto layer = platform::BoundedJson::intOf(pair[0]);
+        const auto head = platform::BoundedJson::intOf(pair[1]);
+        if (!layer || !head) {
+            throw SafetensorsError(file.string() + ": \"alignment_heads\" holds " + pair.dump() + ", outside the range of an integer");
+        }
+        heads.emplace_back(*layer, *head);
     }
     return heads;
 }
@@ -203,7 +218,15 @@ CheckpointConverter::CheckpointConverter(const std::filesystem::path& checkpoint
     shape_.vocabularySize = dimension("decoder.token_embedding.weight", 2, 0);
     shape_.textContext = dimension("decoder.positional_embedding", 2, 0);
     if (names_.contains("encoder.positional_embedding")) {
-        shape_.audioSamples = dimension("encoder.positional_embedding", 2, 0) * 320;
+        // Checked before the product, which a table of millions of rows would carry past int.
+        const int positions = dimension("encoder.positional_embedding", 2, 0);
+        if (positions > maximumAudioPositions) {
+            const auto& source = sourceName("encoder.positional_embedding");
+            throw SafetensorsError(file_.fileOf(source).string() + ": tensor \"" + source + "\" has "
+                + std::to_string(positions) + " positions, more than the " + std::to_string(maximumAudioPositions)
+                + " of a ten-minute window");
+        }
+        shape_.audioSamples = positions * samplesPerAudioPosition;
     }
     auto countLayers = [&](const std::string& prefix) {
         int layers = 0;
@@ -226,8 +249,10 @@ CheckpointConverter::CheckpointConverter(const std::filesystem::path& checkpoint
         checkAgainstConfiguration(*config, configFile);
     }
     const int defaultHeads = shape_.width % 64 == 0 ? shape_.width / 64 : 0;
-    shape_.audioHeads = options_.audioHeads.value_or(intSetting(config, {"encoder_attention_heads", "n_audio_head"}).value_or(defaultHeads));
-    shape_.textHeads = options_.textHeads.value_or(intSetting(config, {"decoder_attention_heads", "n_text_head"}).value_or(defaultHeads));
+    shape_.audioHeads = options_.audioHeads.value_or(
+        intSetting(config, {"encoder_attention_heads", "n_audio_head"}, configFile).value_or(defaultHeads));
+    shape_.textHeads = options_.textHeads.value_or(
+        intSetting(config, {"decoder_attention_heads", "n_text_head"}, configFile).value_or(defaultHeads));
     if (shape_.audioHeads <= 0 || shape_.textHeads <= 0) {
         throw std::invalid_argument("the head counts cannot be inferred; give them as options");
     }
@@ -256,7 +281,7 @@ void CheckpointConverter::checkAgainstConfiguration(const nlohmann::json& config
         int found;
         std::string where; // the canonical tensor the value was read from
     };
-    const int audioPositions = shape_.audioSamples / 320;
+    const int audioPositions = shape_.audioSamples / samplesPerAudioPosition;
     std::vector<Check> checks {
         {{"d_model", "n_audio_state"}, shape_.width, "encoder.conv1.weight"},
         {{"num_mel_bins", "n_mels"}, shape_.melCount, "encoder.conv1.weight"},
@@ -269,7 +294,7 @@ void CheckpointConverter::checkAgainstConfiguration(const nlohmann::json& config
         checks.push_back({{"max_source_positions", "n_audio_ctx"}, audioPositions, "encoder.positional_embedding"});
     }
     for (const auto& check : checks) {
-        const auto value = intValue(config, check.keys);
+        const auto value = intValue(config, check.keys, file);
         if (!value || value->second == check.found) {
             continue;
         }

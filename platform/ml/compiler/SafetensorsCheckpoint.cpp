@@ -1,9 +1,12 @@
 #include "platform/ml/compiler/SafetensorsCheckpoint.hpp"
 
+#include "platform/system/BoundedJson.hpp"
+#include "platform/system/RegularFile.hpp"
+
 #include <nlohmann/json.hpp>
 
-#include <fstream>
 #include <algorithm>
+#include <system_error>
 
 namespace ml {
 
@@ -13,16 +16,7 @@ namespace {
 std::vector<std::pair<std::string, std::string>> readWeightMap(const std::filesystem::path& indexFile)
 {
     auto fail = [&](const std::string& what) -> void { throw SafetensorsError(indexFile.string() + ": " + what); };
-    std::ifstream stream(indexFile, std::ios::binary);
-    if (!stream) {
-        fail("cannot be opened");
-    }
-    nlohmann::json root;
-    try {
-        root = nlohmann::json::parse(stream);
-    } catch (const nlohmann::json::exception&) {
-        fail("is not valid JSON");
-    }
+    const nlohmann::json root = SafetensorsCheckpoint::readJsonFile(indexFile, {.duplicateKeys = platform::BoundedJson::DuplicateKeys::refused});
     const auto map = root.is_object() ? root.find("weight_map") : root.end();
     if (!root.is_object() || map == root.end() || !map->is_object()) {
         fail("has no \"weight_map\" object");
@@ -46,6 +40,25 @@ std::vector<std::pair<std::string, std::string>> readWeightMap(const std::filesy
 }
 
 } // namespace
+
+nlohmann::json SafetensorsCheckpoint::readJsonFile(const std::filesystem::path& file, const platform::BoundedJson::Limits& limits)
+{
+    std::string text;
+    try {
+        text = platform::RegularFile::read(file, maximumJsonSize);
+    } catch (const std::filesystem::filesystem_error& error) {
+        if (error.code() == std::errc::file_too_large) {
+            throw SafetensorsError(file.string() + ": is larger than the " + std::to_string(maximumJsonSize)
+                + " bytes allowed");
+        }
+        throw SafetensorsError(file.string() + ": cannot be opened (" + error.code().message() + ")");
+    }
+    try {
+        return platform::BoundedJson::parse(text, limits);
+    } catch (const platform::BoundedJsonError& error) {
+        throw SafetensorsError(file.string() + ": " + error.what());
+    }
+}
 
 std::vector<std::string> SafetensorsCheckpoint::partNames(const std::filesystem::path& indexFile)
 {

@@ -1,7 +1,11 @@
 #pragma once
 
 #include "platform/ml/compiler/SafetensorsFile.hpp"
+#include "platform/system/BoundedJson.hpp"
 
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -16,6 +20,8 @@ class SafetensorsCheckpoint {
 public:
     static constexpr const char* singleFileName = "model.safetensors";
     static constexpr const char* indexFileName = "model.safetensors.index.json";
+    // The JSON files that come with a checkpoint (its index, its configurations) are small.
+    static constexpr std::size_t maximumJsonSize = 16u << 20;
 
     // A path ending in ".json" is read as an index, anything else as one safetensors file. Throws
     // SafetensorsError naming the file (and tensor) at fault.
@@ -24,6 +30,9 @@ public:
     // The part files an index names, each once, in the order first named. Names that are not plain
     // file names beside the index throw SafetensorsError.
     static std::vector<std::string> partNames(const std::filesystem::path& indexFile);
+    // One of those JSON files: a regular file of at most maximumJsonSize bytes, parsed within the
+    // limits. Throws SafetensorsError naming the file.
+    static nlohmann::json readJsonFile(const std::filesystem::path& file, const platform::BoundedJson::Limits& limits);
 
     const std::filesystem::path& path() const { return path_; }
     // Every tensor name, sorted.

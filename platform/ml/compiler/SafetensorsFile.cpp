@@ -1,6 +1,7 @@
 #include "platform/ml/compiler/SafetensorsFile.hpp"
 
 #include "platform/ml/Float16.hpp"
+#include "platform/system/BoundedJson.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -50,7 +51,8 @@ SafetensorsFile::SafetensorsFile(const std::filesystem::path& file)
     }
     const std::uint64_t headerSize = littleEndian64(mapped_.data());
     if (headerSize > maximumHeaderSize) {
-        fail("has an implausible header length (" + std::to_string(headerSize) + " bytes)");
+        fail("has a header of " + std::to_string(headerSize) + " bytes, over the cap of " + std::to_string(maximumHeaderSize)
+            + " bytes");
     }
     if (headerSize > fileSize - 8) {
         fail("has a header length past the end of the file");
@@ -61,9 +63,11 @@ SafetensorsFile::SafetensorsFile(const std::filesystem::path& file)
     nlohmann::json root;
     try {
         const auto* header = reinterpret_cast<const char*>(mapped_.data() + 8);
-        root = nlohmann::json::parse(header, header + headerSize);
-    } catch (const nlohmann::json::exception&) {
-        fail("has a header that is not valid JSON");
+        // A name given twice would leave one of the two tensors unseen.
+        root = platform::BoundedJson::parse(std::string_view(header, headerSize),
+            {.duplicateKeys = platform::BoundedJson::DuplicateKeys::refused});
+    } catch (const platform::BoundedJsonError& error) {
+        fail(std::string("has a header that ") + error.what());
     }
     if (!root.is_object()) {
         fail("has a header that is not a JSON object");

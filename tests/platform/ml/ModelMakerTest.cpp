@@ -264,7 +264,7 @@ TEST(CheckpointConverter, RejectsBrokenCheckpoints)
     EXPECT_THAT(errorOf(good.substr(0, 5)), HasSubstr("too short"));
     std::string hugeHeader = good;
     hugeHeader[6] = 1;
-    EXPECT_THAT(errorOf(hugeHeader), HasSubstr("header length"));
+    EXPECT_THAT(errorOf(hugeHeader), HasSubstr("over the cap"));
     std::string notJson = good;
     notJson[8] = '!';
     EXPECT_THAT(errorOf(notJson), HasSubstr("not valid JSON"));
@@ -293,14 +293,18 @@ nlohmann::json with(nlohmann::json object, const char* key, nlohmann::json value
 }
 
 // A safetensors file from a header written by hand, for headers that lie.
-std::string handWritten(const nlohmann::json& header, std::size_t dataBytes)
+std::string handWritten(const std::string& text, std::size_t dataBytes)
 {
-    const std::string text = header.dump();
     std::string file;
     for (int i = 0; i < 8; ++i) {
         file.push_back(static_cast<char>((static_cast<std::uint64_t>(text.size()) >> (8 * i)) & 0xff));
     }
     return file + text + std::string(dataBytes, '\0');
+}
+
+std::string handWritten(const nlohmann::json& header, std::size_t dataBytes)
+{
+    return handWritten(header.dump(), dataBytes);
 }
 
 TEST(CheckpointConverter, HeadersThatLieAndConfigurationsThatDisagreeNameFileAndTensor)
@@ -330,7 +334,7 @@ TEST(CheckpointConverter, HeadersThatLieAndConfigurationsThatDisagreeNameFileAnd
     EXPECT_THAT(openError(handWritten({{"a", tensor("F32", {1 << 30, 1 << 30}, 0, 8)}}, 8)), HasSubstr("larger than the file"));
     std::string huge = handWritten({{"a", tensor("F32", {2}, 0, 8)}}, 8);
     huge[7] = 0x7f;
-    EXPECT_THAT(openError(huge), HasSubstr("implausible header length"));
+    EXPECT_THAT(openError(huge), HasSubstr("over the cap"));
     std::filesystem::create_directories(dir / "folder.safetensors");
     EXPECT_THAT(openError(""), HasSubstr("too short"));
     EXPECT_THROW(SafetensorsFile(dir / "folder.safetensors"), SafetensorsError);
@@ -359,6 +363,54 @@ TEST(CheckpointConverter, HeadersThatLieAndConfigurationsThatDisagreeNameFileAnd
         configFile + ": \"num_mel_bins\" is 128, but tensor \"model.encoder.conv1.weight\" of " + file + " makes it 8");
     EXPECT_EQ(convertError(with(config, "decoder_layers", 4)),
         configFile + ": \"decoder_layers\" is 4, but the checkpoint " + file + " holds 2 decoder layers (no tensors for \"decoder.layers.2\")");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+TEST(CheckpointConverter, NumbersPastTheirRangeAndNamesGivenTwiceAreRefused)
+{
+    TemporaryDirectory dir;
+    const auto file = (dir / "model.safetensors").string();
+    auto tensor = [](const char* dtype, std::vector<int> shape, std::size_t begin, std::size_t end) {
+        return nlohmann::json {{"dtype", dtype}, {"shape", shape}, {"data_offsets", {begin, end}}};
+    };
+    auto convertError = [&](const CheckpointConverter::Options& options = {}) -> std::string {
+        try {
+            CheckpointConverter(dir / "model.safetensors", options).write(dir / "out");
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "converted";
+    };
+
+    // One name twice: the plain parser would keep the second silently.
+    writeFile(dir / "model.safetensors",
+        handWritten(std::string(R"({"a": {"dtype": "F32", "shape": [2], "data_offsets": [0, 8]}, )")
+                + R"("a": {"dtype": "F32", "shape": [2], "data_offsets": [8, 16]}})",
+            16));
+    EXPECT_THROW(SafetensorsFile(dir / "model.safetensors"), SafetensorsError);
+    EXPECT_EQ(convertError(), file + ": has a header that holds the key \"a\" twice in one object");
+
+    // Seven million positions: their product with the samples per position would pass int.
+    const nlohmann::json header = {{"model.encoder.conv1.weight", tensor("F32", {32, 8, 3}, 0, 3072)},
+        {"model.decoder.embed_tokens.weight", tensor("F32", {1, 32}, 3072, 3200)},
+        {"model.decoder.embed_positions.weight", tensor("F32", {1, 32}, 3200, 3328)},
+        {"model.encoder.embed_positions.weight", tensor("U8", {7000000, 1}, 3328, 7003328)}};
+    writeFile(dir / "model.safetensors", handWritten(header, 7003328));
+    EXPECT_EQ(convertError(), file + ": tensor \"model.encoder.embed_positions.weight\" has 7000000 positions, more than the 30000 of a ten-minute window");
+
+    // Configuration numbers past 32 bits are refused, not cut (2^32 + 32 would read as 32).
+    const WhisperShape shape = testmodels::microShape();
+    writeFile(dir / "model.safetensors", safetensors(checkpointTensors(shape, &hubName)));
+    CheckpointConverter::Options options;
+    options.audioHeads = options.textHeads = 4;
+    writeFile(dir / "config.json", R"({"d_model": 4294967328})");
+    EXPECT_EQ(convertError(options), (dir / "config.json").string() + ": \"d_model\" is 4294967328, outside 0 to 16777216");
+    writeFile(dir / "config.json", R"({"encoder_attention_heads": -4})");
+    EXPECT_THAT(convertError(), HasSubstr("\"encoder_attention_heads\" is -4, outside 0 to 16777216"));
+    std::filesystem::remove(dir / "config.json");
+    writeFile(dir / "generation_config.json", R"({"alignment_heads": [[4294967296, 0]]})");
+    EXPECT_EQ(convertError(options),
+        (dir / "generation_config.json").string() + ": \"alignment_heads\" holds [4294967296,0], outside the range of an integer");
     EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
 
@@ -467,17 +519,29 @@ TEST(WhisperModelFolders, BrokenFoldersFailToLoadWithAClearError)
     EXPECT_THAT(loadError(folder), HasSubstr("input \"key_cache\" must be float16"));
 
     folder = fresh("integers");
-    editDescription(folder, [](nlohmann::json& root) {
+    // Integers take more bytes than the halves they replace, so they get bytes of their own.
+    const auto blobSize = (std::filesystem::file_size(folder / "weights/weight.bin") + 3) / 4 * 4;
+    std::filesystem::resize_file(folder / "weights/weight.bin", blobSize + 4 * shape.width);
+    editDescription(folder, [&](nlohmann::json& root) {
         for (auto& t : root["tensors"]) {
             if (t["name"] == "final_norm.weight") {
                 t["dataType"] = "int32";
+                t["offset"] = blobSize;
             }
         }
     });
     EXPECT_THAT(loadError(folder), HasSubstr("must be stored as float16 or float32"));
 
+    // 2^32 + 32 is not 32.
+    folder = fresh("wide");
+    editDescription(folder, [](nlohmann::json& root) { root["parameters"]["width"] = (1ull << 32) + 32; });
+    EXPECT_THAT(loadError(folder), HasSubstr("parameter \"width\" is 4294967328, outside the range of an integer"));
+
     WhisperShape encoderShape = shape;
     WhisperModelSet::writeAudioEncoder(dir / "encoder", encoderShape, MultiArrayDataType::float32, randomWhisperWeights(2));
     editDescription(dir / "encoder", [](nlohmann::json& root) { root["outputs"][0]["shape"] = {1, 32, 1, 11}; });
     EXPECT_THAT(loadError(dir / "encoder"), HasSubstr("output \"encoder_output_embeds\""));
+    // The most mel frames a shape holds still halve without overflow.
+    editDescription(dir / "encoder", [](nlohmann::json& root) { root["inputs"][0]["shape"][3] = 2147483647; });
+    EXPECT_THAT(loadError(dir / "encoder"), HasSubstr("shaped [1, 32, 1, 1073741824]"));
 }
