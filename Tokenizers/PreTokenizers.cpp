@@ -5,6 +5,7 @@
 #include "Tokenizers/StringSplit.hpp"
 #include "Tokenizers/NestingGuard.hpp"
 #include "Tokenizers/Tokenizer.hpp"
+#include "Tokenizers/TokenizerRegex.hpp"
 #include "platform/text/Regex.hpp"
 
 namespace tokenizers {
@@ -110,7 +111,7 @@ MetaspacePreTokenizer::MetaspacePreTokenizer(const hub::Config& config)
         prependScheme_ = PrependScheme::never;
     }
     try {
-        replacementPattern_.emplace(replacement_);
+        replacementPattern_.emplace(tokenizerRegex::compile(replacement_));
     } catch (const platform::RegexError&) {
     }
 }
@@ -125,7 +126,8 @@ std::vector<std::string> MetaspacePreTokenizer::preTokenize(const std::string& t
     // The pieces start at each match of the replacement read as a regular expression (searched
     // literally when it is none).
     const std::string prefixed = prefix + replaced;
-    const auto matches = replacementPattern_ ? replacementPattern_->findAll(prefixed) : platform::findAllLiteral(prefixed, replacement_);
+    const auto matches = replacementPattern_ ? tokenizerRegex::findAll(*replacementPattern_, prefixed)
+                                             : platform::findAllLiteral(prefixed, replacement_);
     return splitAtMatches(prefixed, matches, SplitDelimiterBehavior::mergedWithNext);
 }
 
@@ -211,7 +213,7 @@ SplitPreTokenizer::SplitPreTokenizer(const hub::Config& config)
         literal_ = std::move(literal);
     } else if (auto expression = stringOf(*pattern, "Regex")) {
         try {
-            regex_.emplace(*expression);
+            regex_.emplace(tokenizerRegex::compile(*expression));
         } catch (const platform::RegexError&) {
             throw TokenizerError::configuration("Cannot build regexp from " + *expression);
         }
@@ -223,7 +225,7 @@ std::vector<std::string> SplitPreTokenizer::preTokenize(const std::string& text)
     if (!literal_ && !regex_) {
         return {text};
     }
-    const auto matches = regex_ ? regex_->findAll(text) : platform::findAllLiteral(text, *literal_);
+    const auto matches = regex_ ? tokenizerRegex::findAll(*regex_, text) : platform::findAllLiteral(text, *literal_);
     if (matches.empty()) {
         return {text};
     }

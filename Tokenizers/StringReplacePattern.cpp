@@ -1,6 +1,7 @@
 #include "Tokenizers/StringReplacePattern.hpp"
 
 #include "Tokenizers/Tokenizer.hpp"
+#include "Tokenizers/TokenizerRegex.hpp"
 
 namespace tokenizers {
 
@@ -40,7 +41,7 @@ std::optional<StringReplacePattern> StringReplacePattern::fromConfig(const hub::
     if (const auto expression = (*pattern)["Regex"]; expression && expression->stringValue()) {
         const std::string source = *expression->stringValue();
         try {
-            return regexp(platform::Regex(source), *replacement);
+            return regexp(tokenizerRegex::compile(source), *replacement);
         } catch (const platform::RegexError&) {
             throw TokenizerError::configuration("Cannot build regexp from " + source);
         }
@@ -51,7 +52,7 @@ std::optional<StringReplacePattern> StringReplacePattern::fromConfig(const hub::
 std::string StringReplacePattern::replace(std::string_view text) const
 {
     if (kind_ == Kind::regexp) {
-        return regex_->replaceAll(text, replacement_);
+        return tokenizerRegex::replaceAll(*regex_, text, replacement_);
     }
     return platform::replacingOccurrences(text, pattern_, replacement_);
 }

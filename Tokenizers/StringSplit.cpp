@@ -1,5 +1,9 @@
 #include "Tokenizers/StringSplit.hpp"
 
+#include "Tokenizers/TokenizerRegex.hpp"
+
+#include <optional>
+
 namespace tokenizers {
 
 std::vector<std::string> splitAtMatches(std::string_view text, const std::vector<platform::TextRange>& matches,
@@ -59,9 +63,15 @@ std::vector<std::string> split(std::string_view text, std::string_view by, Split
     SplitDelimiterBehavior behavior)
 {
     if (matching == SplitMatching::regularExpression) {
+        // Only a pattern that does not compile is searched literally; one that runs past its
+        // limits fails.
+        std::optional<platform::Regex> regex;
         try {
-            return splitAtMatches(text, platform::Regex(by).findAll(text), behavior);
+            regex.emplace(tokenizerRegex::compile(by));
         } catch (const platform::RegexError&) {
+        }
+        if (regex) {
+            return splitAtMatches(text, tokenizerRegex::findAll(*regex, text), behavior);
         }
     }
     return splitAtMatches(text, platform::findAllLiteral(text, by), behavior);

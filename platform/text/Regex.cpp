@@ -5,6 +5,8 @@
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
+
 namespace platform {
 
 struct Regex::Compiled {
@@ -40,14 +42,37 @@ private:
     std::size_t byte_ = 0;
 };
 
-std::unique_ptr<icu::RegexMatcher> makeMatcher(const icu::RegexPattern& pattern, const icu::UnicodeString& text)
+std::unique_ptr<icu::RegexMatcher> makeMatcher(
+    const icu::RegexPattern& pattern, const icu::UnicodeString& text, const RegexLimits& limits)
 {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(text, status));
     if (U_FAILURE(status) || !matcher) {
         throw RegexError("cannot create a regular-expression matcher");
     }
+    if (limits.fixedTime > 0) {
+        // The engine counts time over all searches of one matcher, so the budget covers the whole text.
+        const std::int64_t perText = limits.codeUnitsPerTime > 0 ? text.length() / limits.codeUnitsPerTime : 0;
+        matcher->setTimeLimit(static_cast<int32_t>(std::min<std::int64_t>(limits.fixedTime + perText, INT32_MAX)), status);
+    }
+    if (limits.stackBytes > 0) {
+        matcher->setStackLimit(limits.stackBytes, status);
+    }
+    if (U_FAILURE(status)) {
+        throw RegexError("cannot limit a regular-expression matcher");
+    }
     return matcher;
+}
+
+[[noreturn]] void throwSearchFailure(const char* what, UErrorCode status)
+{
+    if (status == U_REGEX_TIME_OUT) {
+        throw RegexLimitError(RegexLimitError::Limit::time, std::string(what) + " ran past its time limit");
+    }
+    if (status == U_REGEX_STACK_OVERFLOW) {
+        throw RegexLimitError(RegexLimitError::Limit::stack, std::string(what) + " ran past its stack limit");
+    }
+    throw RegexError(std::string(what) + " failed: " + u_errorName(status));
 }
 
 icu::UnicodeString unicodeStringOf(const std::u16string& text)
@@ -90,8 +115,9 @@ void appendTemplate(icu::UnicodeString& out, const icu::RegexMatcher& matcher, s
 
 } // namespace
 
-Regex::Regex(std::string_view pattern)
+Regex::Regex(std::string_view pattern, const RegexLimits& limits)
     : pattern_(pattern)
+    , limits_(limits)
 {
     if (!isValidUtf8(pattern)) {
         throw RegexError("pattern is not valid UTF-8");
@@ -118,7 +144,7 @@ std::vector<TextRange> Regex::findAll(std::string_view text) const
     }
     const std::u16string utf16 = toUtf16(text);
     const icu::UnicodeString subject = unicodeStringOf(utf16);
-    auto matcher = makeMatcher(*compiled_->pattern, subject);
+    auto matcher = makeMatcher(*compiled_->pattern, subject, limits_);
     OffsetMapper mapper(text);
     UErrorCode status = U_ZERO_ERROR;
     while (matcher->find(status) && U_SUCCESS(status)) {
@@ -128,7 +154,7 @@ std::vector<TextRange> Regex::findAll(std::string_view text) const
         ranges.push_back({begin, mapper.byteOffset(end)});
     }
     if (U_FAILURE(status)) {
-        throw RegexError(std::string("regular-expression search failed: ") + u_errorName(status));
+        throwSearchFailure("regular-expression search", status);
     }
     return ranges;
 }
@@ -141,7 +167,7 @@ std::string Regex::replaceAll(std::string_view text, std::string_view replacemen
     const std::u16string utf16 = toUtf16(text);
     const std::u16string replacement = toUtf16(replacementTemplate);
     const icu::UnicodeString subject = unicodeStringOf(utf16);
-    auto matcher = makeMatcher(*compiled_->pattern, subject);
+    auto matcher = makeMatcher(*compiled_->pattern, subject, limits_);
     icu::UnicodeString out;
     int32_t copied = 0;
     UErrorCode status = U_ZERO_ERROR;
@@ -152,7 +178,7 @@ std::string Regex::replaceAll(std::string_view text, std::string_view replacemen
         copied = matcher->end(status);
     }
     if (U_FAILURE(status)) {
-        throw RegexError(std::string("regular-expression replacement failed: ") + u_errorName(status));
+        throwSearchFailure("regular-expression replacement", status);
     }
     out.append(subject, copied, subject.length() - copied);
     return toUtf8(std::u16string_view(out.getBuffer(), static_cast<std::size_t>(out.length())));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,35 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A search stopped by its limits (see RegexLimits).
+class RegexLimitError : public RegexError {
+public:
+    enum class Limit { time, stack };
+
+    RegexLimitError(Limit limit, const std::string& message)
+        : RegexError(message)
+        , limit_(limit)
+    {
+    }
+    Limit limit() const { return limit_; }
+
+private:
+    Limit limit_;
+};
+
+// Bounds on one search (findAll or replaceAll), so that a pattern that backtracks without end on
+// some text fails instead of running for minutes. The time is counted in the match engine's units
+// (ten thousand steps each, a few tenths of a millisecond); the budget grows with the text, so
+// ordinary patterns never meet it while exponential backtracking does at once. Zero leaves a
+// bound off (ICU's own default then applies to the stack).
+struct RegexLimits {
+    std::int32_t fixedTime = 0;
+    // One more unit of time per this many UTF-16 code units of searched text.
+    std::int32_t codeUnitsPerTime = 0;
+    // Bytes of the match engine's backtracking stack.
+    std::int32_t stackBytes = 0;
+};
+
 // A stretch of a UTF-8 text, in byte offsets, end excluded.
 struct TextRange {
     std::size_t begin = 0;
@@ -25,13 +55,15 @@ struct TextRange {
 // between threads. Matching works on UTF-8; ranges come back in byte offsets of the searched text.
 class Regex {
 public:
-    // Throws RegexError when the pattern does not compile.
-    explicit Regex(std::string_view pattern);
+    // Throws RegexError when the pattern does not compile. Searches past the limits throw
+    // RegexLimitError.
+    explicit Regex(std::string_view pattern, const RegexLimits& limits = {});
     ~Regex();
     Regex(const Regex&);
     Regex& operator=(const Regex&);
 
     const std::string& pattern() const { return pattern_; }
+    const RegexLimits& limits() const { return limits_; }
 
     // All non-overlapping matches from left to right; after an empty match the search resumes one
     // character further, so a pattern that matches the empty string cannot loop.
@@ -44,6 +76,7 @@ public:
 private:
     struct Compiled;
     std::string pattern_;
+    RegexLimits limits_;
     std::shared_ptr<const Compiled> compiled_;
 };
 

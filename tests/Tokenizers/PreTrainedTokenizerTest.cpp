@@ -281,3 +281,23 @@ TEST(PreTrainedTokenizer, DeeplyNestedSequencesAreRefused)
     data["decoder"] = shallow;
     EXPECT_EQ(AutoTokenizer::from(Config(fixtures::whisperTokenizerConfig()), Config(data))->decode({262}), "Hello");
 }
+
+TEST(PreTrainedTokenizer, BacktrackingPatternsFailNamingThePatternInsteadOfSpinning)
+{
+    const json pattern = {{"Regex", "(a+)+$"}};
+    const std::string hostile = std::string(40, 'a') + "!";
+    auto messageOf = [&](const std::string& stage, const json& section, bool decoding) {
+        json data = fixtures::whisperTokenizerData();
+        data[stage] = section;
+        const auto tokenizer = AutoTokenizer::from(Config(fixtures::whisperTokenizerConfig()), Config(data));
+        const auto ids = whisper()->encode(hostile);
+        return configurationMessage([&] { decoding ? (void)tokenizer->decode(ids) : (void)tokenizer->encode(hostile); });
+    };
+    const std::string expected = "The regular expression \"(a+)+$\" ran past its time limit";
+    EXPECT_TRUE(messageOf("normalizer", {{"type", "Replace"}, {"pattern", pattern}, {"content", ""}}, false).starts_with(expected));
+    EXPECT_TRUE(messageOf("decoder", {{"type", "Sequence"}, {"decoders", {{{"type", "ByteLevel"}},
+        {{"type", "Replace"}, {"pattern", pattern}, {"content", ""}}}}}, true).starts_with(expected));
+    EXPECT_TRUE(messageOf("pre_tokenizer", {{"type", "Split"}, {"pattern", pattern}, {"behavior", "Isolated"}}, false)
+                    .starts_with(expected));
+    EXPECT_TRUE(messageOf("pre_tokenizer", {{"type", "Metaspace"}, {"replacement", "(a+)+$"}}, false).starts_with(expected));
+}

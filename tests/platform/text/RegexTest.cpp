@@ -54,3 +54,22 @@ TEST(Regex, EmptyMatchesAdvanceAndTemplatesExpand)
     EXPECT_EQ(replacingOccurrences("abc", "", "x"), "abc");
     EXPECT_EQ(findAllLiteral("a-b-", "-").size(), 2u);
 }
+
+TEST(Regex, LimitsStopCatastrophicBacktrackingButNotOrdinarySearches)
+{
+    const RegexLimits limits {.fixedTime = 100, .codeUnitsPerTime = 8, .stackBytes = 1 << 20};
+    const std::string hostile = std::string(40, 'a') + "!";
+    try {
+        Regex("(a+)+$", limits).findAll(hostile);
+        ADD_FAILURE() << "the search finished";
+    } catch (const RegexLimitError& error) {
+        EXPECT_EQ(error.limit(), RegexLimitError::Limit::time);
+    }
+    EXPECT_THROW(Regex("(a+)+$", limits).replaceAll(hostile, ""), RegexLimitError);
+
+    // The budget grows with the text, so a long text of many matches still finishes.
+    const std::string longText(1 << 20, 'a');
+    EXPECT_EQ(Regex("a", limits).findAll(longText).size(), longText.size());
+    EXPECT_EQ(Regex("a+b|a", limits).replaceAll("aaab aa", "x"), "x xx");
+    EXPECT_EQ(Regex("(a+)+$").findAll("aaa").size(), 1u);
+}
