@@ -1,53 +1,13 @@
 #include "Auris/Writers/ResultWriting.hpp"
 
 #include "Auris/Utilities/TextFormatting.hpp"
+#include "platform/system/AtomicFileWriter.hpp"
 
-#include <cerrno>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
-#include <system_error>
 
 namespace auris {
-
-namespace {
-
-// The system's reason for the stream failure just seen (the file streams leave it in errno).
-std::error_code lastSystemError()
-{
-    return {errno != 0 ? errno : EIO, std::generic_category()};
-}
-
-void writeAtomically(const std::filesystem::path& path, const std::string& contents)
-{
-    std::filesystem::path partial = path;
-    partial += ".partial";
-    {
-        errno = 0;
-        std::ofstream stream(partial, std::ios::binary | std::ios::trunc);
-        if (!stream) {
-            throw std::filesystem::filesystem_error("cannot create file", partial, lastSystemError());
-        }
-        stream.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-        stream.close();
-        if (!stream) {
-            const auto error = lastSystemError();
-            std::error_code ignored;
-            std::filesystem::remove(partial, ignored);
-            throw std::filesystem::filesystem_error("cannot write file", partial, error);
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(partial, path, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        throw std::filesystem::filesystem_error("cannot move file into place", partial, path, error);
-    }
-}
-
-} // namespace
 
 std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours, const std::string& decimalMarker) const
 {
@@ -102,7 +62,9 @@ Outcome<std::string> ResultWriting::writeFile(
             throw std::invalid_argument("invalid output file name \"" + fileName + "\"");
         }
         const auto path = std::filesystem::absolute(std::filesystem::path(outputDir()) / (fileName + extension));
-        writeAtomically(path, contents);
+        // A temporary file of an unpredictable name, created exclusively and never through a
+        // link planted in the folder, then renamed over the destination.
+        platform::AtomicFileWriter::writeFile(path, contents);
         return Outcome<std::string>::success(path.string());
     } catch (...) {
         return Outcome<std::string>::failure(std::current_exception());

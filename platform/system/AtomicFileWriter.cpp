@@ -52,7 +52,7 @@ int createTemporary(const std::filesystem::path& destination, std::filesystem::p
     }
     for (int attempt = 0; attempt < 16; ++attempt) {
         temporary = temporaryName(destination);
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             return fd;
         }

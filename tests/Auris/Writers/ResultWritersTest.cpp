@@ -110,3 +110,25 @@ TEST(ResultWriters, FailuresAreReturnedNotThrown)
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
+
+TEST(ResultWriters, APlantedLinkIsNeverFollowed)
+{
+    TemporaryDirectory dir;
+    const auto victim = dir / "victim.txt";
+    testsupport::writeFile(victim, "keep me");
+    // Where a writer with a predictable temporary name would write first.
+    std::filesystem::create_directories(dir / "out");
+    std::filesystem::create_symlink(victim, dir / "out" / "talk.srt.partial");
+
+    const auto written = WriteSRT((dir / "out").string()).write(resultWithWordsAndWithout(), "talk");
+    ASSERT_TRUE(written.isSuccess());
+    EXPECT_EQ(readFile(victim), "keep me");
+    EXPECT_TRUE(readFile(dir / "out" / "talk.srt").starts_with("1\n00:00:00,000 --> "));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "out" / "talk.srt.partial"));
+
+    // A link in the destination's own place is replaced, not written through.
+    std::filesystem::create_symlink(victim, dir / "out" / "talk.vtt");
+    ASSERT_TRUE(WriteVTT((dir / "out").string()).write(resultWithWordsAndWithout(), "talk").isSuccess());
+    EXPECT_EQ(readFile(victim), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "out" / "talk.vtt"));
+}
