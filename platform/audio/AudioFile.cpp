@@ -2,11 +2,14 @@
 
 #include "platform/audio/AudioFileError.hpp"
 #include "platform/audio/FFmpegSupport.hpp"
+#include "platform/system/RegularFile.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 
 namespace platform {
 
@@ -14,22 +17,121 @@ using namespace ffmpeg;
 
 namespace {
 
+// The open file as FFmpeg reads it: through callbacks over the one descriptor, at a position of
+// this reader's own, so that starting over needs no second open of the path (which a FIFO or a
+// file replaced meanwhile would answer differently).
+class FileReader {
+public:
+    FileReader(int descriptor, std::int64_t size)
+        : descriptor_(descriptor)
+        , size_(size)
+    {
+    }
+
+    static int read(void* opaque, std::uint8_t* buffer, int size)
+    {
+        auto& reader = *static_cast<FileReader*>(opaque);
+        for (;;) {
+            const auto count = ::pread(reader.descriptor_, buffer, static_cast<std::size_t>(size), reader.position_);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0) {
+                return AVERROR(errno);
+            }
+            if (count == 0) {
+                return AVERROR_EOF;
+            }
+            reader.position_ += count;
+            return static_cast<int>(count);
+        }
+    }
+
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence)
+    {
+        auto& reader = *static_cast<FileReader*>(opaque);
+        std::int64_t target = 0;
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE: return reader.size_;
+        case SEEK_SET: target = offset; break;
+        case SEEK_CUR: target = reader.position_ + offset; break;
+        case SEEK_END: target = reader.size_ + offset; break;
+        default: return AVERROR(EINVAL);
+        }
+        if (target < 0) {
+            return AVERROR(EINVAL);
+        }
+        reader.position_ = target;
+        return target;
+    }
+
+private:
+    int descriptor_;
+    std::int64_t size_;
+    std::int64_t position_ = 0;
+};
+
+struct IoContextDeleter {
+    void operator()(AVIOContext* context) const
+    {
+        // The library may have replaced the buffer it was given; the context's own is the one to free.
+        av_freep(&context->buffer);
+        avio_context_free(&context);
+    }
+};
+using IoContextPtr = std::unique_ptr<AVIOContext, IoContextDeleter>;
+
+// The container context reads through the reader and its I/O context until it is closed, so it
+// always goes first.
 struct Demuxer {
+    std::unique_ptr<FileReader> reader;
+    IoContextPtr io;
     InputContextPtr context;
     int streamIndex = -1;
+
+    Demuxer() = default;
+    Demuxer(Demuxer&&) noexcept = default;
+    Demuxer& operator=(Demuxer&& other) noexcept
+    {
+        context.reset();
+        reader = std::move(other.reader);
+        io = std::move(other.io);
+        context = std::move(other.context);
+        streamIndex = other.streamIndex;
+        return *this;
+    }
+    ~Demuxer() { context.reset(); }
 
     AVStream* stream() const { return context->streams[streamIndex]; }
 };
 
-Demuxer openDemuxer(const std::filesystem::path& path)
+constexpr int ioBufferSize = 1 << 16;
+
+Demuxer openDemuxer(const RegularFile& file, const std::filesystem::path& path)
 {
     quietenLibraryLog();
-    AVFormatContext* raw = nullptr;
+    Demuxer demuxer;
+    demuxer.reader = std::make_unique<FileReader>(file.descriptor().get(), static_cast<std::int64_t>(file.size()));
+    auto* buffer = static_cast<unsigned char*>(av_malloc(ioBufferSize));
+    if (!buffer) {
+        throw AudioFileError("Out of memory for reading " + path.string());
+    }
+    demuxer.io.reset(avio_alloc_context(buffer, ioBufferSize, 0, demuxer.reader.get(), &FileReader::read, nullptr, &FileReader::seek));
+    if (!demuxer.io) {
+        av_free(buffer);
+        throw AudioFileError("Out of memory for reading " + path.string());
+    }
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) {
+        throw AudioFileError("Out of memory for reading " + path.string());
+    }
+    raw->pb = demuxer.io.get();
+    // The path still names the file, which helps the library guess its container.
     int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
     if (status < 0) {
         throw AudioFileError("Cannot open audio file " + path.string() + ": " + errorText(status));
     }
-    Demuxer demuxer {InputContextPtr(raw), -1};
+    demuxer.context.reset(raw);
     status = avformat_find_stream_info(demuxer.context.get(), nullptr);
     if (status < 0) {
         throw AudioFileError("Cannot read the streams of audio file " + path.string() + ": " + errorText(status));
@@ -44,6 +146,15 @@ Demuxer openDemuxer(const std::filesystem::path& path)
         }
     }
     return demuxer;
+}
+
+RegularFile openAudioFile(const std::filesystem::path& path)
+{
+    try {
+        return RegularFile::open(path);
+    } catch (const std::filesystem::filesystem_error& error) {
+        throw AudioFileError("Cannot open audio file " + path.string() + ": " + RegularFile::reason(error));
+    }
 }
 
 AudioFormat formatOf(const Demuxer& demuxer, const std::filesystem::path& path)
@@ -187,8 +298,9 @@ class AudioFile::Decoder {
 public:
     explicit Decoder(const std::filesystem::path& path)
         : path_(path)
+        , file_(openAudioFile(path))
     {
-        Demuxer demuxer = openDemuxer(path_);
+        Demuxer demuxer = openDemuxer(file_, path_);
         format_ = formatOf(demuxer, path_);
         start(std::move(demuxer));
         // Only decoding tells the exact frame count: container durations and packet counts are
@@ -267,7 +379,7 @@ public:
 private:
     void rewind()
     {
-        Demuxer demuxer = openDemuxer(path_);
+        Demuxer demuxer = openDemuxer(file_, path_);
         if (formatOf(demuxer, path_) != format_) {
             throw AudioFileError("The audio file " + path_.string() + " changed while it was read");
         }
@@ -351,6 +463,7 @@ private:
     }
 
     std::filesystem::path path_;
+    RegularFile file_;
     AudioFormat format_;
     std::int64_t length_ = 0;
     std::int64_t position_ = 0;

@@ -71,4 +71,15 @@ std::string RegularFile::read(const std::filesystem::path& path, std::size_t max
     return contents;
 }
 
+std::string RegularFile::reason(const std::filesystem::filesystem_error& error)
+{
+    if (error.code() == std::errc::invalid_argument) {
+        return "not a regular file";
+    }
+    if (error.code() == std::errc::file_too_large) {
+        return "larger than allowed";
+    }
+    return error.code().message();
+}
+
 } // namespace platform

@@ -25,6 +25,10 @@ public:
     // is read).
     static std::string read(const std::filesystem::path& path, std::size_t maximumSize);
 
+    // The reason of a failure of open or read, in words: "not a regular file", "larger than
+    // allowed", else the system's text ("No such file or directory").
+    static std::string reason(const std::filesystem::filesystem_error& error);
+
 private:
     RegularFile(FileDescriptor file, std::size_t size);
 

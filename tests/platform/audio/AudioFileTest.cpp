@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sys/stat.h>
 
 using namespace platform;
 using namespace testsupport;
@@ -176,4 +177,23 @@ TEST(AudioFile, DamagedOrForeignFilesFailWithAClearError)
         EXPECT_THAT(error, HasSubstr(name));
     }
     EXPECT_THAT(openError(dir / "truncated.wav"), HasSubstr("truncated"));
+}
+
+TEST(AudioFile, OnlyARegularFileIsReadAndItsPathIsOpenedOnce)
+{
+    TemporaryDirectory dir;
+    // A FIFO would block a plain open until a writer came, and never end.
+    ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
+    EXPECT_THAT(openError(dir / "pipe.wav"), HasSubstr("pipe.wav: not a regular file"));
+
+    // Going back to the start reads the file that was opened, whatever the path names by then.
+    const auto first = sine(440, 16000, 20'000);
+    writeAudioFile(dir / "take.wav", 16000, {first});
+    writeAudioFile(dir / "other.m4a", 16000, {noise(30'000, 0.5f)});
+    AudioFile file(dir / "take.wav");
+    EXPECT_EQ(readAt(file, 15'000, 100), std::vector<float>(first.begin() + 15'000, first.begin() + 15'100));
+    std::filesystem::rename(dir / "other.m4a", dir / "take.wav");
+    EXPECT_EQ(readAt(file, 10, 100), std::vector<float>(first.begin() + 10, first.begin() + 110));
+    std::filesystem::remove(dir / "take.wav");
+    EXPECT_EQ(readAt(file, 0, 20'000), first);
 }
