@@ -2,10 +2,10 @@
 
 #include "Hub/FallbackConfigurations.hpp"
 #include "Hub/Repo.hpp"
+#include "platform/system/BoundedJson.hpp"
+#include "platform/system/RegularFile.hpp"
 #include "platform/text/TextTransforms.hpp"
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace hub {
@@ -14,53 +14,23 @@ using nlohmann::json;
 
 namespace {
 
-constexpr int maximumJsonDepth = 512;
-
-// Copying or walking a document recurses per level, so hostile nesting is refused up front.
-bool nestsTooDeeply(const std::string& text)
-{
-    int depth = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\') {
-                ++i;
-            } else if (c == '"') {
-                inString = false;
-            }
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > maximumJsonDepth) {
-                return true;
-            }
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return false;
-}
+// Vocabularies of a few hundred thousand tokens take tens of megabytes; this leaves ample room.
+constexpr std::size_t maximumFileSize = 512u << 20;
 
 // Read and parse failures throw with the file named; a top level that is not an object is `parse`.
 Config readJsonObject(const std::filesystem::path& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw std::runtime_error("Cannot read " + path.string());
+    std::string text;
+    try {
+        text = platform::RegularFile::read(path, maximumFileSize);
+    } catch (const std::filesystem::filesystem_error& error) {
+        throw std::runtime_error("Cannot read " + path.string() + ": " + platform::RegularFile::reason(error));
     }
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    if (file.bad()) {
-        throw std::runtime_error("Cannot read " + path.string());
-    }
-    const std::string text = contents.str();
-    if (nestsTooDeeply(text)) {
-        throw std::runtime_error("Cannot parse " + path.string() + ": nested too deeply");
-    }
-    json parsed = json::parse(text, nullptr, false);
-    if (parsed.is_discarded()) {
-        throw std::runtime_error("Cannot parse " + path.string() + " as JSON");
+    json parsed;
+    try {
+        parsed = platform::BoundedJson::parse(text);
+    } catch (const platform::BoundedJsonError& error) {
+        throw std::runtime_error("Cannot parse " + path.string() + ": it " + error.what());
     }
     if (!parsed.is_object()) {
         throw HubClientError::parse();

@@ -41,6 +41,11 @@ public:
 
     Kind kind() const { return kind_; }
     int statusCode() const { return statusCode_; }
+    // The same error, its message followed by a sentence of the caller's.
+    HubClientError withContext(const std::string& sentence) const
+    {
+        return HubClientError(kind_, statusCode_, std::string(what()) + " " + sentence);
+    }
 
 private:
     HubClientError(Kind kind, int statusCode, const std::string& text)

@@ -6,6 +6,7 @@
 #include "Hub/LanguageModelConfigurationFromHub.hpp"
 #include "Tokenizers/AutoTokenizer.hpp"
 #include "Tokenizers/PreTrainedTokenizer.hpp"
+#include "platform/net/NetError.hpp"
 
 #include <stdlib.h>
 
@@ -22,22 +23,39 @@ namespace fs = std::filesystem;
 
 constexpr std::array<const char*, 3> configurationFiles {"config.json", "tokenizer_config.json", "tokenizer.json"};
 
-// The local copy's tokenizer, or none (with the reason logged) when it cannot be built.
-std::shared_ptr<const tokenizers::Tokenizer> loadLocalTokenizer(const fs::path& folder)
+// The local copy's tokenizer, or none (with the reason logged and kept in `rejection`) when it
+// cannot be built.
+std::shared_ptr<const tokenizers::Tokenizer> loadLocalTokenizer(const fs::path& folder, std::string& rejection)
 {
     try {
         const hub::LanguageModelConfigurationFromHub configuration(folder);
         const auto tokenizerConfig = configuration.tokenizerConfig();
         if (!tokenizerConfig) {
-            Logging::debug("Tokenizer configuration not found in local config");
+            rejection = "Tokenizer configuration not found in local config";
+            Logging::debug(rejection);
             return nullptr;
         }
         auto tokenizer = std::make_shared<tokenizers::PreTrainedTokenizer>(*tokenizerConfig, configuration.tokenizerData());
         Logging::debug("Loading tokenizer from local folder");
         return tokenizer;
     } catch (const std::exception& error) {
-        Logging::debug("Error loading local tokenizer: " + std::string(error.what()));
+        rejection = error.what();
+        Logging::debug("Error loading local tokenizer: " + rejection);
         return nullptr;
+    }
+}
+
+// The hub's failure, still of its own type, now also saying why the local copy was not used:
+// otherwise a broken local file reads as a network problem.
+[[noreturn]] void rethrowWithRejection(const fs::path& folder, const std::string& rejection)
+{
+    const std::string sentence = "The local tokenizer in " + folder.string() + " was not used: " + rejection;
+    try {
+        throw;
+    } catch (const platform::NetError& error) {
+        throw error.withContext(sentence);
+    } catch (const hub::HubClientError& error) {
+        throw error.withContext(sentence);
     }
 }
 
@@ -103,15 +121,22 @@ std::shared_ptr<const WhisperTokenizer> loadTokenizer(ModelVariant variant, cons
     const auto localFolder = hubApi.localRepoLocation(hub::Repo(repoId, hub::RepoType::models));
     std::error_code ignored;
     const bool hasLocalCopy = fs::exists(localFolder / "tokenizer.json", ignored);
-    if (hasLocalCopy) {
-        if (auto tokenizer = loadLocalTokenizer(localFolder)) {
-            return std::make_shared<WhisperTokenizerWrapper>(std::move(tokenizer));
-        }
+    if (!hasLocalCopy) {
+        Logging::debug("Loading tokenizer from Hub");
+        return std::make_shared<WhisperTokenizerWrapper>(tokenizers::AutoTokenizer::fromPretrained(repoId, hubApi));
+    }
+    std::string rejection;
+    if (auto tokenizer = loadLocalTokenizer(localFolder, rejection)) {
+        return std::make_shared<WhisperTokenizerWrapper>(std::move(tokenizer));
     }
     Logging::debug("Loading tokenizer from Hub");
-    auto tokenizer = hasLocalCopy ? fetchReplacingLocalCopy(repoId, hubApi, localFolder)
-                                  : tokenizers::AutoTokenizer::fromPretrained(repoId, hubApi);
-    return std::make_shared<WhisperTokenizerWrapper>(std::move(tokenizer));
+    try {
+        return std::make_shared<WhisperTokenizerWrapper>(fetchReplacingLocalCopy(repoId, hubApi, localFolder));
+    } catch (const platform::NetError&) {
+        rethrowWithRejection(localFolder, rejection);
+    } catch (const hub::HubClientError&) {
+        rethrowWithRejection(localFolder, rejection);
+    }
 }
 
 std::shared_ptr<const WhisperTokenizer> loadTokenizer(

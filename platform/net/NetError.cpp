@@ -8,6 +8,17 @@ NetError::NetError(Code code, const std::string& detail)
 {
 }
 
+NetError::NetError(Code code, Message message)
+    : std::runtime_error(message.text)
+    , code_(code)
+{
+}
+
+NetError NetError::withContext(const std::string& sentence) const
+{
+    return NetError(code_, Message {std::string(what()) + " " + sentence});
+}
+
 std::string NetError::describe(Code code)
 {
     switch (code) {

@@ -27,10 +27,17 @@ public:
     NetError(Code code, const std::string& detail = {});
 
     Code code() const { return code_; }
+    // The same error, its message followed by a sentence of the caller's.
+    NetError withContext(const std::string& sentence) const;
     // The message for a code without detail, e.g. "The request timed out."
     static std::string describe(Code code);
 
 private:
+    struct Message {
+        std::string text;
+    };
+    NetError(Code code, Message message);
+
     Code code_;
 };
 

@@ -8,6 +8,7 @@
 #include "support/ScopedEnvironment.hpp"
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <fstream>
 #include <sstream>
 
@@ -83,7 +84,11 @@ TEST_F(TokenizerLoading, RejectedLocalCopyIsReplacedFromTheHubOnlyOnceTheHubAnsw
 
     // The hub refuses: its error reaches the caller and the local copy is left as it was.
     hub.failWithStatus(LoopbackHub::listingPath(repoId), 500);
-    EXPECT_EQ(caught<HubClientError>([&] { loadTokenizer(ModelVariant::base, downloadBase); }).statusCode(), 500);
+    const auto refused = caught<HubClientError>([&] { loadTokenizer(ModelVariant::base, downloadBase); });
+    EXPECT_EQ(refused.statusCode(), 500);
+    // The caller learns why the local copy was passed over, not only that the hub failed.
+    EXPECT_EQ(std::string(refused.what()),
+        "httpStatusCode(500) The local tokenizer in " + local(repoId).string() + " was not used: unsupportedTokenizer(\"Qwen2Tokenizer\")");
     EXPECT_EQ(log.lines(), fallingBack);
     EXPECT_EQ(filesBelow(local(repoId)), threeFiles);
     EXPECT_EQ(json::parse(contents(local(repoId) / "tokenizer_config.json"))["tokenizer_class"], "Qwen2Tokenizer");
@@ -126,9 +131,24 @@ TEST_F(TokenizerLoading, LocalCopyWithoutUsableConfigurationGoesToTheHub)
     expectWhisperTokenizer(loadTokenizer(ModelVariant::smallEn, downloadBase));
     EXPECT_EQ(log.lines().back(), "Loading tokenizer from local folder");
 
-    // A local file that does not parse is reported with the reader's message.
+    // A local file that does not parse is reported with the reader's message, in the log and in
+    // the error of the hub that could not stand in.
     testsupport::writeFile(local(repoId) / "tokenizer.json", "{ not json");
-    EXPECT_THROW(loadTokenizer(ModelVariant::smallEn, downloadBase), platform::NetError);
+    const std::string unreachable = caught<platform::NetError>([&] { loadTokenizer(ModelVariant::smallEn, downloadBase); }).what();
+    EXPECT_TRUE(unreachable.starts_with("Could not connect to the server.")) << unreachable;
+    EXPECT_NE(unreachable.find(" was not used: Cannot parse " + (local(repoId) / "tokenizer.json").string() + ": it is not valid JSON"),
+        std::string::npos) << unreachable;
     const Lines lines = log.lines();
     EXPECT_TRUE(lines[lines.size() - 2].starts_with("Error loading local tokenizer: Cannot parse ")) << lines[lines.size() - 2];
+
+    // Nor does one nested past the bound, or a FIFO in a file's place.
+    testsupport::writeFile(local(repoId) / "tokenizer.json", std::string(100000, '[') + std::string(100000, ']'));
+    EXPECT_NE(std::string(caught<platform::NetError>([&] { loadTokenizer(ModelVariant::smallEn, downloadBase); }).what())
+                  .find("nested more than 512 levels deep"),
+        std::string::npos);
+    std::filesystem::remove(local(repoId) / "tokenizer.json");
+    ASSERT_EQ(::mkfifo((local(repoId) / "tokenizer.json").c_str(), 0600), 0);
+    EXPECT_NE(std::string(caught<platform::NetError>([&] { loadTokenizer(ModelVariant::smallEn, downloadBase); }).what())
+                  .find("tokenizer.json: not a regular file"),
+        std::string::npos);
 }
