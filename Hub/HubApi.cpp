@@ -104,21 +104,7 @@ std::vector<std::string> HubApi::getFilenames(const Repo& repo, const std::vecto
     requireSafeRelativePath(repo.id);
     const auto url = validatedUrl(joined(endpoint, "/api/" + rawValue(repo.type) + "/" + repo.id));
     const auto [body, response] = httpGet(url);
-    const auto listing = nlohmann::json::parse(body);
-    const auto siblings = listing.is_object() ? listing.find("siblings") : listing.end();
-    if (!listing.is_object() || siblings == listing.end() || !siblings->is_array()) {
-        throw HubClientError::parse();
-    }
-    std::vector<std::string> names;
-    names.reserve(siblings->size());
-    for (const auto& sibling : *siblings) {
-        const auto name = sibling.is_object() ? sibling.find("rfilename") : sibling.end();
-        if (!sibling.is_object() || name == sibling.end() || !name->is_string()) {
-            throw HubClientError::parse();
-        }
-        requireSafeRelativePath(name->get_ref<const std::string&>());
-        names.push_back(name->get<std::string>());
-    }
+    std::vector<std::string> names = filenamesInListing(body);
     if (globs.empty()) {
         return names;
     }
@@ -136,6 +122,26 @@ std::vector<std::string> HubApi::getFilenames(const Repo& repo, const std::vecto
         }
     }
     return result;
+}
+
+std::vector<std::string> HubApi::filenamesInListing(std::string_view body)
+{
+    const auto listing = nlohmann::json::parse(body);
+    const auto siblings = listing.is_object() ? listing.find("siblings") : listing.end();
+    if (!listing.is_object() || siblings == listing.end() || !siblings->is_array()) {
+        throw HubClientError::parse();
+    }
+    std::vector<std::string> names;
+    names.reserve(siblings->size());
+    for (const auto& sibling : *siblings) {
+        const auto name = sibling.is_object() ? sibling.find("rfilename") : sibling.end();
+        if (!sibling.is_object() || name == sibling.end() || !name->is_string()) {
+            throw HubClientError::parse();
+        }
+        requireSafeRelativePath(name->get_ref<const std::string&>());
+        names.push_back(name->get<std::string>());
+    }
+    return names;
 }
 
 std::vector<std::string> HubApi::getFilenames(const std::string& repoId, const std::vector<std::string>& globs) const

@@ -12,6 +12,7 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -51,6 +52,10 @@ public:
     // The listed files matching any glob (all of them, in listing order, without globs). A listing
     // naming a file that could leave the repository's folder throws UnsafePathError.
     std::vector<std::string> getFilenames(const Repo& repo, const std::vector<std::string>& globs = {}) const;
+    // The file names of a repository listing ({"siblings": [{"rfilename": name}, ...]}), in order.
+    // Text that is no JSON throws nlohmann::json::parse_error, another shape HubClientError::parse,
+    // an unsafe name UnsafePathError.
+    static std::vector<std::string> filenamesInListing(std::string_view body);
     std::vector<std::string> getFilenames(const std::string& repoId, const std::vector<std::string>& globs = {}) const;
     std::vector<std::string> getFilenames(const Repo& repo, const std::string& glob) const;
     std::vector<std::string> getFilenames(const std::string& repoId, const std::string& glob) const;
