@@ -46,9 +46,12 @@ std::vector<int> packedStrides(const std::vector<int>& shape)
     int stride = 1;
     for (std::size_t i = shape.size(); i-- > 0;) {
         strides[i] = stride;
+        if (i == 0) {
+            break;
+        }
         // A zero-sized array holds nothing, yet its other dimensions still set the strides.
         const int dimension = std::max(shape[i], 1);
-        if (i > 0 && stride > std::numeric_limits<int>::max() / dimension) {
+        if (stride > std::numeric_limits<int>::max() / dimension) {
             throw MultiArrayError("multi-array shape is too large");
         }
         stride *= dimension;

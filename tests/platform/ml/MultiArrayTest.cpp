@@ -86,4 +86,10 @@ TEST(MultiArray, RejectsInvalidShapes)
     MultiArray empty({0, 5}, MultiArrayDataType::float32);
     EXPECT_EQ(empty.count(), 0u);
     EXPECT_TRUE(empty.toFloats().empty());
+
+    // Strides past int are refused; the outermost dimension sets none, so it may take any size.
+    EXPECT_EQ(ml::packedStrides({1090569985, 4, 0}), (std::vector<int> {4, 1, 1}));
+    EXPECT_EQ(ml::packedStrides({2147483647}), (std::vector<int> {1}));
+    EXPECT_THROW(ml::packedStrides({0, 65536, 65536}), ml::MultiArrayError);
+    EXPECT_THROW(MultiArray({0, 2147483647, 2147483647, 2147483647}, MultiArrayDataType::float32), ml::MultiArrayError);
 }
