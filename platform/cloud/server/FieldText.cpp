@@ -3,6 +3,7 @@
 #include "platform/cloud/CloudError.hpp"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -38,6 +39,16 @@ double parseDouble(std::string_view text)
         throw CloudError(CloudError::Code::internalError);
     }
     return value;
+}
+
+std::int64_t dateNanoseconds(Record::Date date)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch()).count();
+}
+
+Record::Date dateFromNanoseconds(std::int64_t nanoseconds)
+{
+    return Record::Date(std::chrono::duration_cast<Record::Date::duration>(std::chrono::nanoseconds(nanoseconds)));
 }
 
 } // namespace platform::cloud::server

@@ -32,16 +32,6 @@ bool isDesired(const Database::DesiredKeys& desiredKeys, const std::string& key)
     return !desiredKeys || std::find(desiredKeys->begin(), desiredKeys->end(), key) != desiredKeys->end();
 }
 
-std::int64_t nanosecondsOf(Record::Date date)
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch()).count();
-}
-
-Record::Date dateOf(std::int64_t nanoseconds)
-{
-    return Record::Date(std::chrono::duration_cast<Record::Date::duration>(std::chrono::nanoseconds(nanoseconds)));
-}
-
 } // namespace
 
 void RecordRows::ensureAccount(pqxx::transaction_base& transaction)
@@ -124,7 +114,7 @@ void RecordRows::insertFields(pqxx::transaction_base& transaction, std::int64_t 
         } else if (const auto* number = std::get_if<double>(&value)) {
             transaction.exec_params(insert, recordId, key, "d", nullptr, doubleText(*number), nullptr, nullptr);
         } else if (const auto* date = std::get_if<Record::Date>(&value)) {
-            transaction.exec_params(insert, recordId, key, "t", nullptr, nullptr, nanosecondsOf(*date), nullptr);
+            transaction.exec_params(insert, recordId, key, "t", nullptr, nullptr, dateNanoseconds(*date), nullptr);
         } else {
             transaction.exec_params(insert, recordId, key, "a", nullptr, nullptr, nullptr, assetBytes(key));
         }
@@ -195,7 +185,7 @@ std::vector<Record> RecordRows::load(pqxx::transaction_base& transaction, const 
         } else if (kind == "d") {
             record.set(name, parseDouble(field[4].c_str()));
         } else if (kind == "t") {
-            record.set(name, dateOf(field[5].as<std::int64_t>()));
+            record.set(name, dateFromNanoseconds(field[5].as<std::int64_t>()));
         } else if (kind == "a") {
             // Read one asset at a time, so a batch of large files never sits in memory at once.
             const auto data = transaction.exec_params1(
