@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 namespace ml {
 
 bool hasVectorUnits()
@@ -13,8 +17,12 @@ bool hasVectorUnits()
 bool supportsKernelSet(KernelSet set)
 {
 #if defined(__x86_64__) || defined(__i386__)
-    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")
-        && __builtin_cpu_supports("f16c");
+    static const bool avx2 = [] {
+        // Clang before 15 has no "f16c" for __builtin_cpu_supports; the CPU is asked directly.
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        const bool f16c = __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_F16C) != 0;
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && f16c;
+    }();
     static const bool avx512 = avx2 && __builtin_cpu_supports("avx512f");
     switch (set) {
     case KernelSet::portable: return true;
