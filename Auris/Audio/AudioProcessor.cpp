@@ -57,6 +57,28 @@ std::pair<std::int64_t, std::uint32_t> frameRange(
     return {startFrame, static_cast<std::uint32_t>(endFrame - startFrame)};
 }
 
+void requireExisting(const std::string& path)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        throw WhisperError::loadAudioFailed("Resource path does not exist " + path);
+    }
+}
+
+// The file, positioned at the first frame of the range, and the range's frame count.
+struct OpenedRange {
+    platform::AudioFile file;
+    std::uint32_t frameCount;
+};
+
+OpenedRange openRange(const std::string& path, std::optional<double> startTime, std::optional<double> endTime)
+{
+    platform::AudioFile file(path);
+    const auto [startFrame, frameCount] = frameRange(startTime, endTime, file.processingFormat().sampleRate, file.length());
+    file.setFramePosition(startFrame);
+    return {std::move(file), frameCount};
+}
+
 platform::PCMBuffer readDirectly(platform::AudioFile& file, std::uint32_t frameCount)
 {
     auto buffer = platform::PCMBuffer::make(file.processingFormat(), frameCount);
@@ -71,16 +93,10 @@ platform::PCMBuffer readDirectly(platform::AudioFile& file, std::uint32_t frameC
 
 platform::PCMBuffer AudioProcessor::loadAudio(const std::string& fromPath, std::optional<double> startTime, std::optional<double> endTime)
 {
-    std::error_code error;
-    if (!std::filesystem::exists(fromPath, error)) {
-        throw WhisperError::loadAudioFailed("Resource path does not exist " + fromPath);
-    }
+    requireExisting(fromPath);
     try {
-        platform::AudioFile file(fromPath);
+        auto [file, frameCount] = openRange(fromPath, startTime, endTime);
         const platform::AudioFormat format = file.processingFormat();
-        const auto [startFrame, frameCount] = frameRange(startTime, endTime, format.sampleRate, file.length());
-        file.setFramePosition(startFrame);
-
         std::optional<platform::PCMBuffer> buffer;
         if (format.sampleRate == sampleRate && format.channelCount == 1) {
             buffer = readDirectly(file, frameCount);
@@ -100,6 +116,68 @@ platform::PCMBuffer AudioProcessor::loadAudio(const std::string& fromPath, std::
     }
 }
 
+std::vector<float> AudioProcessor::loadAudioSamples(
+    const std::string& fromPath, std::optional<double> startTime, std::optional<double> endTime)
+{
+    requireExisting(fromPath);
+    try {
+        auto [file, frameCount] = openRange(fromPath, startTime, endTime);
+        const platform::AudioFormat format = file.processingFormat();
+        const bool direct = format.sampleRate == sampleRate && format.channelCount == 1;
+        // The length resampleAudio plans, so that both roads give the same samples.
+        const auto planned = direct ? std::size_t {frameCount}
+                                    : static_cast<std::size_t>(sampleRate * (static_cast<double>(frameCount) / format.sampleRate));
+        std::vector<float> samples;
+        samples.reserve(planned);
+
+        const std::uint32_t blockFrames = std::max<std::uint32_t>(1, std::min(maxReadFrameSize, frameCount));
+        auto input = platform::PCMBuffer::make(format, blockFrames);
+        const platform::AudioFormat engineFormat {static_cast<double>(sampleRate), 1};
+        std::optional<platform::AudioConverter> converter;
+        std::optional<platform::PCMBuffer> converted;
+        if (!direct) {
+            converter = platform::AudioConverter::make(format, engineFormat);
+            converted = platform::PCMBuffer::make(engineFormat,
+                static_cast<std::uint32_t>(std::floor(blockFrames * static_cast<double>(sampleRate) / format.sampleRate)) + 1);
+        }
+        if (!input || (!direct && (!converter || !converted))) {
+            throw WhisperError::loadAudioFailed("Failed to process audio buffer");
+        }
+        // Appends what the converter gave, as far as the planned length allows.
+        auto keep = [&](const platform::PCMBuffer& block) {
+            const std::size_t count = std::min<std::size_t>(block.frameLength(), planned - samples.size());
+            samples.insert(samples.end(), block.channelData(0), block.channelData(0) + count);
+        };
+        for (std::uint32_t framesRead = 0; framesRead < frameCount;) {
+            file.read(*input, std::min(blockFrames, frameCount - framesRead));
+            if (input->frameLength() == 0) {
+                break;
+            }
+            framesRead += input->frameLength();
+            if (direct) {
+                keep(*input);
+                continue;
+            }
+            converted->setFrameLength(0);
+            converter->convert(*input, *converted);
+            keep(*converted);
+        }
+        while (converter && samples.size() < planned) {
+            converted->setFrameLength(0);
+            if (converter->flush(*converted) == 0) {
+                break;
+            }
+            keep(*converted);
+        }
+        Logging::debug("Audio source details - " + describe(format.sampleRate, format.channelCount, file.length()));
+        Logging::debug("Audio samples details - " + describe(sampleRate, 1, static_cast<std::int64_t>(samples.size())));
+        logCurrentMemoryUsage("After loadAudioSamples function");
+        return samples;
+    } catch (const platform::AudioFileError& failure) {
+        throw WhisperError::loadAudioFailed(failure.what());
+    }
+}
+
 std::future<platform::PCMBuffer> AudioProcessor::loadAudioAsync(const std::string& fromPath)
 {
     return std::async(std::launch::async, [fromPath] { return loadAudio(fromPath); });
@@ -112,8 +190,7 @@ std::vector<AudioLoadResult> AudioProcessor::loadAudio(const std::vector<std::st
     auto work = [&] {
         for (std::size_t i = next++; i < paths.size(); i = next++) {
             try {
-                auto buffer = loadAudio(paths[i], 0.0);
-                results[i] = convertBufferToArray(buffer, 1024);
+                results[i] = loadAudioSamples(paths[i], 0.0);
             } catch (...) {
                 results[i] = std::current_exception();
             }

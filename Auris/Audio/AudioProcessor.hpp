@@ -60,6 +60,11 @@ public:
     // unreadable, truncated or damaged, or the range lies outside it.
     static platform::PCMBuffer loadAudio(
         const std::string& fromPath, std::optional<double> startTime = std::nullopt, std::optional<double> endTime = std::nullopt);
+    // The same audio as loadAudio gives, as an array: it is read and converted block by block
+    // straight into the array, so that only one full copy of the audio is ever held (loadAudio
+    // and convertBufferToArray hold two at their peak).
+    static std::vector<float> loadAudioSamples(
+        const std::string& fromPath, std::optional<double> startTime = std::nullopt, std::optional<double> endTime = std::nullopt);
     // `loadAudio(fromPath)` on another thread.
     static std::future<platform::PCMBuffer> loadAudioAsync(const std::string& fromPath);
     // Loads every path concurrently (a bounded number at a time); one result per path, in order.

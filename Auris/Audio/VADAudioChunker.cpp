@@ -22,9 +22,19 @@ VADAudioChunker::VADAudioChunker(int windowPadding)
 std::vector<AudioChunk> VADAudioChunker::chunkAll(
     const std::vector<float>& audioArray, int maxChunkLength, const std::optional<DecodingOptions>& decodeOptions)
 {
-    const auto count = static_cast<std::int64_t>(audioArray.size());
+    std::vector<AudioChunk> chunks;
+    for (const auto& [start, end] : chunkRanges(audioArray, maxChunkLength, decodeOptions)) {
+        chunks.push_back({start, std::vector<float>(audioArray.begin() + start, audioArray.begin() + end)});
+    }
+    return chunks;
+}
+
+std::vector<VADAudioChunker::ChunkRange> VADAudioChunker::chunkRanges(
+    std::span<const float> audio, int maxChunkLength, const std::optional<DecodingOptions>& decodeOptions) const
+{
+    const auto count = static_cast<std::int64_t>(audio.size());
     if (maxChunkLength >= count) {
-        return {AudioChunk {0, audioArray}};
+        return {ChunkRange {0, static_cast<int>(count)}};
     }
     if (maxChunkLength <= 0) {
         throw WhisperError::audioProcessingFailed("maxChunkLength must be positive");
@@ -32,14 +42,13 @@ std::vector<AudioChunk> VADAudioChunker::chunkAll(
     if (count > INT_MAX) {
         throw WhisperError::audioProcessingFailed("Audio is too long to cut into chunks");
     }
-    const std::span<const float> audio(audioArray);
 
-    std::vector<AudioChunk> chunks;
+    std::vector<ChunkRange> chunks;
     auto append = [&](std::int64_t start, std::int64_t end) {
         constexpr auto rate = static_cast<float>(AudioProcessing::sampleRate);
         Logging::debug("Found chunk from " + formatString("%.2f", static_cast<float>(start) / rate) + " to "
             + formatString("%.2f", static_cast<float>(end) / rate));
-        chunks.push_back({static_cast<int>(start), std::vector<float>(audio.begin() + start, audio.begin() + end)});
+        chunks.push_back({static_cast<int>(start), static_cast<int>(end)});
     };
     // A stretch too short to be cut normally is still transcribed when someone speaks in it.
     auto appendIfVoiced = [&](std::int64_t start, std::int64_t end) {

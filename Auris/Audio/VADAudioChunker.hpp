@@ -19,6 +19,17 @@ public:
     std::vector<AudioChunk> chunkAll(
         const std::vector<float>& audioArray, int maxChunkLength, const std::optional<DecodingOptions>& decodeOptions) override;
 
+    // A chunk's samples of the whole audio, end excluded.
+    struct ChunkRange {
+        int startIndex = 0;
+        int endIndex = 0;
+        friend bool operator==(const ChunkRange&, const ChunkRange&) = default;
+    };
+    // Where chunkAll cuts, without copying the audio: long recordings are transcribed from views
+    // of the one array that holds them.
+    std::vector<ChunkRange> chunkRanges(
+        std::span<const float> audio, int maxChunkLength, const std::optional<DecodingOptions>& decodeOptions) const;
+
 private:
     // Where to end a chunk that starts at `startIndex` and may run to `endIndex`.
     std::int64_t splitOnMiddleOfLongestSilence(std::span<const float> audioArray, std::int64_t startIndex, std::int64_t endIndex) const;

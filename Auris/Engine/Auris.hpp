@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -187,9 +188,16 @@ private:
     // Loads the models unless they are loaded; concurrent callers share one load.
     void ensureModelsLoaded();
     void setModelState(ModelState state);
-    std::vector<TranscriptionResult> runTranscribeTask(const std::vector<float>& audioArray,
+    // The transcription roads work on views of the caller's samples: a long recording is never
+    // copied, not even into its chunks.
+    std::vector<TranscriptionResult> transcribeSamples(std::span<const float> audio,
         const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken);
-    std::vector<TranscriptionResult> transcribeInChunks(const std::vector<float>& audioArray,
+    std::vector<TranscriptionOutcome> transcribeEach(const std::vector<std::span<const float>>& audios,
+        const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray, const ProgressCallback& callback,
+        std::stop_token stopToken);
+    std::vector<TranscriptionResult> runTranscribeTask(std::span<const float> audio,
+        const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken);
+    std::vector<TranscriptionResult> transcribeInChunks(std::span<const float> audio,
         const DecodingOptions& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken);
 
     mutable std::mutex mutex_;

@@ -8,8 +8,7 @@ namespace auris {
 
 LanguageDetection Auris::detectLanguage(const std::string& audioPath)
 {
-    auto buffer = AudioProcessor::loadAudio(audioPath, 0.0, std::nullopt);
-    return detectLangauge(AudioProcessor::convertBufferToArray(buffer, conversionChunkSize));
+    return detectLangauge(AudioProcessor::loadAudioSamples(audioPath, 0.0, std::nullopt));
 }
 
 LanguageDetection Auris::detectLangauge(const std::vector<float>& audioArray)

@@ -33,18 +33,15 @@ void logResults(const std::vector<TranscriptionResult>& results)
 std::vector<TranscriptionResult> Auris::transcribe(const std::string& audioPath,
     const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
 {
+    // Loading converts as it reads, so there is no separate conversion step to time.
     const auto loadStart = Clock::now();
-    auto buffer = AudioProcessor::loadAudio(audioPath, 0.0, std::nullopt);
+    const auto samples = AudioProcessor::loadAudioSamples(audioPath, 0.0, std::nullopt);
     const double loadingTime = secondsSince(loadStart);
-    const auto convertStart = Clock::now();
-    const auto samples = AudioProcessor::convertBufferToArray(buffer, conversionChunkSize);
-    const double convertTime = secondsSince(convertStart);
     {
         std::lock_guard lock(mutex_);
-        currentTimings_.audioLoading = loadingTime + convertTime;
+        currentTimings_.audioLoading = loadingTime;
     }
-    Logging::debug("Audio loading time: " + platform::numberText(loadingTime)
-        + ", Audio convert time: " + platform::numberText(convertTime));
+    Logging::debug("Audio loading time: " + platform::numberText(loadingTime) + ", Audio convert time: " + platform::numberText(0.0));
     return transcribe(samples, decodeOptions, callback, stopToken);
 }
 
@@ -58,10 +55,16 @@ std::optional<TranscriptionResult> Auris::transcribeFirst(const std::string& aud
 std::vector<TranscriptionResult> Auris::transcribe(const std::vector<float>& audioArray,
     const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
 {
+    return transcribeSamples(audioArray, decodeOptions, callback, stopToken);
+}
+
+std::vector<TranscriptionResult> Auris::transcribeSamples(std::span<const float> audio,
+    const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
+{
     const bool chunked = decodeOptions && decodeOptions->chunkingStrategy == ChunkingStrategy::vad
-        && audioArray.size() > static_cast<std::size_t>(windowSamples);
-    auto results = chunked ? transcribeInChunks(audioArray, *decodeOptions, callback, stopToken)
-                           : runTranscribeTask(audioArray, decodeOptions, callback, stopToken);
+        && audio.size() > static_cast<std::size_t>(windowSamples);
+    auto results = chunked ? transcribeInChunks(audio, *decodeOptions, callback, stopToken)
+                           : runTranscribeTask(audio, decodeOptions, callback, stopToken);
     if (decodeOptions && decodeOptions->verbose) {
         logResults(results);
     }
@@ -75,22 +78,25 @@ std::optional<TranscriptionResult> Auris::transcribeFirst(const std::vector<floa
     return results.empty() ? std::nullopt : std::optional<TranscriptionResult>(std::move(results.front()));
 }
 
-std::vector<TranscriptionResult> Auris::transcribeInChunks(const std::vector<float>& audioArray,
+std::vector<TranscriptionResult> Auris::transcribeInChunks(std::span<const float> audio,
     const DecodingOptions& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
 {
     VADAudioChunker chunker(chunkerWindowPadding);
-    auto chunks = chunker.chunkAll(audioArray, windowSamples, decodeOptions);
+    const auto ranges = chunker.chunkRanges(audio, windowSamples, decodeOptions);
 
     DecodingOptions chunkOptions = decodeOptions;
     chunkOptions.clipTimestamps.clear();
-    std::vector<std::vector<float>> chunkArrays;
-    chunkArrays.reserve(chunks.size());
-    for (auto& chunk : chunks) {
-        // Only the offsets are needed once the samples are handed on.
-        chunkArrays.push_back(std::move(chunk.audioSamples));
+    std::vector<std::span<const float>> pieces;
+    // Offsets only: the samples stay in the caller's array.
+    std::vector<AudioChunk> chunks;
+    pieces.reserve(ranges.size());
+    chunks.reserve(ranges.size());
+    for (const auto& [start, end] : ranges) {
+        pieces.push_back(audio.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
+        chunks.push_back({start, {}});
     }
-    const auto outcomes = transcribeWithOptions(
-        chunkArrays, std::vector<std::optional<DecodingOptions>>(chunkArrays.size(), chunkOptions), callback, stopToken);
+    const auto outcomes = transcribeEach(
+        pieces, std::vector<std::optional<DecodingOptions>>(pieces.size(), chunkOptions), callback, stopToken);
     if (outcomes.size() != chunks.size()) {
         throw WhisperError::transcriptionFailed(
             "No chunk was transcribed: the worker count must not be negative.");
@@ -108,7 +114,7 @@ std::vector<TranscriptionResult> Auris::transcribeInChunks(const std::vector<flo
     return chunker.updateSeekOffsetsForResults(chunkOutcomes, chunks);
 }
 
-std::vector<TranscriptionResult> Auris::runTranscribeTask(const std::vector<float>& audioArray,
+std::vector<TranscriptionResult> Auris::runTranscribeTask(std::span<const float> audio,
     const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken)
 {
     ensureModelsLoaded();
@@ -141,7 +147,7 @@ std::vector<TranscriptionResult> Auris::runTranscribeTask(const std::vector<floa
     TranscriptionResult result;
     try {
         checkCancellation(stopToken);
-        result = task.runTranscription(audioArray, decodeOptions, callback, stopToken);
+        result = task.runTranscription(audio, decodeOptions, callback, stopToken);
     } catch (const CancellationError&) {
         std::lock_guard lock(mutex_);
         progress_ = std::make_shared<hub::Progress>();
@@ -161,6 +167,14 @@ std::vector<TranscriptionResult> Auris::runTranscribeTask(const std::vector<floa
 }
 
 std::vector<Auris::TranscriptionOutcome> Auris::transcribeWithOptions(const std::vector<std::vector<float>>& audioArrays,
+    const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray, const ProgressCallback& callback,
+    std::stop_token stopToken)
+{
+    return transcribeEach(std::vector<std::span<const float>>(audioArrays.begin(), audioArrays.end()), decodeOptionsArray,
+        callback, stopToken);
+}
+
+std::vector<Auris::TranscriptionOutcome> Auris::transcribeEach(const std::vector<std::span<const float>>& audioArrays,
     const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray, const ProgressCallback& callback,
     std::stop_token stopToken)
 {
@@ -197,7 +211,7 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeWithOptions(const std:
                     };
                 }
                 outcomes[position] = TranscriptionOutcome::success(
-                    transcribe(audioArrays[position], decodeOptionsArray[position], positioned, stopToken));
+                    transcribeSamples(audioArrays[position], decodeOptionsArray[position], positioned, stopToken));
             } catch (...) {
                 outcomes[position] = TranscriptionOutcome::failure(std::current_exception());
             }

@@ -427,11 +427,7 @@ int runTranscribeCommand(const std::vector<std::string>& arguments, std::ostream
                 }
             }
             const auto start = now();
-            std::vector<float> samples;
-            {
-                auto buffer = AudioProcessor::loadAudio(file, 0.0, std::nullopt);
-                samples = AudioProcessor::convertBufferToArray(buffer, Auris::conversionChunkSize);
-            }
+            const std::vector<float> samples = AudioProcessor::loadAudioSamples(file, 0.0, std::nullopt);
             const double audioLoadingSeconds = secondsSince(start);
             if (live) {
                 FileProgress fileProgress(engine->progress(), taskCount(samples, decodeOptions));

@@ -59,6 +59,7 @@ TEST(AudioProcessor, EngineRateFileLoadsUnchangedAndRangesCutExactFrames)
         ElementsAre("Audio source details - Sample Rate: 16000.0 Hz, Channel Count: 1, Frame Length: 192007, Duration: 12.0004375s"));
     EXPECT_THAT(log.startingWith("After loadAudio function - Memory usage: "), ::testing::SizeIs(1));
 
+    EXPECT_EQ(AudioProcessor::loadAudioSamples(path), samples);
     EXPECT_EQ(load(path, 2.5, 3.0), slice(samples, 40'000, 48'000));
     EXPECT_EQ(load(path, 11.0, 99.0), slice(samples, 176'000, samples.size()));
     EXPECT_EQ(load(path, {}, 0.5), slice(samples, 0, 8000));
@@ -216,4 +217,19 @@ TEST(AudioBufferUtilities, AppendChecksFormatsRangesAndRoom)
     writeFileCreatingDirectories(source, nested);
     EXPECT_EQ(platform::AudioFile(nested).length(), 4);
     EXPECT_THROW(writeFileCreatingDirectories(source, nested / "x" / "d.wav"), std::filesystem::filesystem_error);
+}
+
+TEST(AudioProcessor, SamplesLoadedStraightIntoAnArrayMatchTheBufferRoad)
+{
+    TemporaryDirectory dir;
+    const auto tones = concatenate({sine(500, 44100, 441'000), sine(1500, 44100, 1'000'003)});
+    writeAudioFile(dir / "stereo.wav", 44100, {tones, noise(tones.size(), 0.2f, 9)});
+    writeAudioFile(dir / "voice.m4a", 22050, {sine(300, 22050, 22050 * 40)});
+    for (const auto& file : {dir / "stereo.wav", dir / "voice.m4a"}) {
+        const std::string path = file.string();
+        EXPECT_EQ(AudioProcessor::loadAudioSamples(path), load(path)) << path;
+        EXPECT_EQ(AudioProcessor::loadAudioSamples(path, 3.25, 33.5), load(path, 3.25, 33.5)) << path;
+    }
+    EXPECT_THROW(AudioProcessor::loadAudioSamples((dir / "missing.wav").string()), WhisperError);
+    EXPECT_THROW(AudioProcessor::loadAudioSamples((dir / "stereo.wav").string(), 99.0), WhisperError);
 }
