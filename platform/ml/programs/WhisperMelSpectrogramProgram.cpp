@@ -48,9 +48,11 @@ DictionaryFeatureProvider WhisperMelSpectrogramProgram::predict(const FeaturePro
     auto paddedBuffer = buffers_->floats(static_cast<std::size_t>(sampleCount_) + 2 * padding);
     float* samples = paddedBuffer.get() + padding;
     readFloats(*inputs.featureValue("audio"), samples);
+    // The last index in pointer arithmetic: near int's largest count, "count - 1 + i" would overflow.
+    float* last = samples + (sampleCount_ - 1);
     for (int i = 1; i <= padding; ++i) {
         samples[-i] = samples[i];
-        samples[sampleCount_ - 1 + i] = samples[sampleCount_ - 1 - i];
+        last[i] = last[-i];
     }
 
     // The windowed DFT of all frames as one matrix product, then power and mel energies.
