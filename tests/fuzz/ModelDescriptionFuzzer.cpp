@@ -23,6 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzsupport::writeFile(folder / ml::ModelFolder::descriptionFileName,
         std::string_view(reinterpret_cast<const char*>(data), size));
     try {
+        ml::ModelFolder::declaredWeightBytes(folder);
+    } catch (const std::exception&) {
+    }
+    try {
         const auto opened = ml::ModelFolder::open(folder);
         for (const auto& name : opened.tensorNames()) {
             const auto& tensor = opened.tensor(name);
