@@ -179,7 +179,8 @@ Recording decodeRecording(const QByteArray& json)
     nlohmann::json object;
     try {
         object = nlohmann::json::parse(json.begin(), json.end());
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {
+        // Parse errors, and numbers past a double's range ("9e999"), which the parser reports apart.
         fail(std::string("not JSON: ") + error.what());
     }
     if (!object.is_object()) {
