@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -63,7 +64,14 @@ void appendKey(std::string& out, const char* key)
 
 QString fileURLText(const std::filesystem::path& path)
 {
-    return QUrl::fromLocalFile(QString::fromStdString(path.string())).toString(QUrl::FullyEncoded);
+    // Leading slashes past the first would make the URL name a network host ("//" gave "file://",
+    // which names no file); on Linux they name the same file as one slash does.
+    std::string text = path.string();
+    const std::size_t slashes = std::min(text.find_first_not_of('/'), text.size());
+    if (slashes > 1) {
+        text.erase(0, slashes - 1);
+    }
+    return QUrl::fromLocalFile(QString::fromStdString(text)).toString(QUrl::FullyEncoded);
 }
 
 [[noreturn]] void fail(const std::string& why)

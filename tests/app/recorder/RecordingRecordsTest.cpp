@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 using namespace parlino;
 
 namespace {
@@ -57,6 +61,15 @@ TEST(RecordingCoding, WritesTheSidecarFormAndReadsItBack)
     const Recording readFull = decodeRecording(full);
     EXPECT_EQ(readFull.deviceID, QStringLiteral("dev"));
     EXPECT_EQ(readFull.syncedAt, read.date);
+
+    // Extra leading slashes would turn into a URL host; the file they name reads back instead.
+    const std::vector<std::pair<std::string, std::string>> slashed {
+        {"//", "/"}, {"///srv/a.m4a", "/srv/a.m4a"}, {"//srv/a.m4a", "/srv/a.m4a"}};
+    for (const auto& [written, expected] : slashed) {
+        Recording withSlashes = recording;
+        withSlashes.audioURL = written;
+        EXPECT_EQ(decodeRecording(encodeRecording(withSlashes)).audioURL, std::filesystem::path(expected)) << written;
+    }
 }
 
 TEST(RecordingCoding, AcceptsWhatReadersMayMeetAndRejectsBrokenRecords)
