@@ -67,6 +67,20 @@ TEST(Regex, LimitsStopCatastrophicBacktrackingButNotOrdinarySearches)
     }
     EXPECT_THROW(Regex("(a+)+$", limits).replaceAll(hostile, ""), RegexLimitError);
 
+    // Each repetition of a group with a choice keeps a backtracking frame, so a long run of them
+    // meets the stack bound, which is the caller's and not the engine's default.
+    std::string alternating;
+    for (int i = 0; i < 2'000; ++i) {
+        alternating += "ab";
+    }
+    EXPECT_TRUE(Regex("(a|b)*c").findAll(alternating).empty());
+    try {
+        Regex("(a|b)*c", {.stackBytes = 4096}).findAll(alternating);
+        ADD_FAILURE() << "the search finished";
+    } catch (const RegexLimitError& error) {
+        EXPECT_EQ(error.limit(), RegexLimitError::Limit::stack);
+    }
+
     // The budget grows with the text, so a long text of many matches still finishes.
     const std::string longText(1 << 20, 'a');
     EXPECT_EQ(Regex("a", limits).findAll(longText).size(), longText.size());
