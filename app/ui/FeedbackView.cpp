@@ -7,6 +7,7 @@
 #include "app/ui/design/Divider.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
+#include "app/ui/design/MenuPicker.hpp"
 #include "app/ui/design/RoundedSurface.hpp"
 #include "app/ui/design/Symbol.hpp"
 
@@ -82,7 +83,7 @@ FeedbackView::FeedbackView(UrlOpener& urlOpener, QWidget* parent, QString addres
     categoryLayout->setContentsMargins(0, 0, 0, 0);
     categoryLayout->setSpacing(8);
     categoryLayout->addWidget(formText(QStringLiteral("Category"), TextStyle::body, Color::textPrimary(), categoryRow));
-    category_ = new QComboBox(categoryRow);
+    category_ = new MenuPicker(categoryRow);
     category_->setObjectName(QStringLiteral("feedbackCategoryPicker"));
     category_->setAccessibleName(QStringLiteral("Category"));
     category_->addItems(categories());

@@ -5,6 +5,7 @@
 #include "app/ui/SettingsSection.hpp"
 #include "app/ui/SettingsToggle.hpp"
 #include "app/ui/design/Labels.hpp"
+#include "app/ui/design/MenuPicker.hpp"
 #include "app/ui/design/Symbol.hpp"
 
 #include <QComboBox>
@@ -262,7 +263,7 @@ SettingsSection* MacSettingsView::transcriptionSection()
         4, section));
     section->addDivider();
 
-    languagePicker_ = new QComboBox(section);
+    languagePicker_ = new MenuPicker(section);
     languagePicker_->setObjectName(QStringLiteral("languagePicker"));
     languagePicker_->setFixedWidth(250);
     languagePicker_->setMaxVisibleItems(16);
@@ -301,7 +302,7 @@ SettingsSection* MacSettingsView::configurationSection()
         {formText(QStringLiteral("Local (Auris) - Offline"), TextStyle::body, Color::textSecondary(), section)},
         section));
 
-    modelPicker_ = new QComboBox(section);
+    modelPicker_ = new MenuPicker(section);
     modelPicker_->setObjectName(QStringLiteral("modelPicker"));
     modelPicker_->setFixedWidth(300);
     for (const Model& model : models()) {

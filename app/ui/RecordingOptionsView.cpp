@@ -4,6 +4,7 @@
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
+#include "app/ui/design/MenuPicker.hpp"
 #include "app/ui/design/Painting.hpp"
 #include "app/ui/design/Symbol.hpp"
 #include "app/ui/design/SwitchToggle.hpp"
@@ -125,7 +126,7 @@ QWidget* RecordingOptionsView::categoryRow()
     layout->addWidget(symbolLabel(QStringLiteral("folder.fill"), Color::brandBlue(), 12, row));
     layout->addWidget(new PlainLabel(
         QStringLiteral("Category"), Font::textStyle(TextStyle::caption), Color::textSecondary(), row));
-    category_ = new QComboBox(row);
+    category_ = new MenuPicker(row);
     category_->setObjectName(QStringLiteral("categoryPicker"));
     category_->setFixedWidth(140);
     category_->setFont(Font::textStyle(TextStyle::caption));

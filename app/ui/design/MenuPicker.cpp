@@ -4,6 +4,7 @@
 #include "app/ui/design/Symbol.hpp"
 
 #include <QPainter>
+#include <QWheelEvent>
 
 namespace parlino::design {
 
@@ -18,6 +19,7 @@ MenuPicker::MenuPicker(QWidget* parent)
     : QComboBox(parent)
 {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
     setStyleSheet(QStringLiteral("QComboBox { padding-right: %1px; }").arg(chevronRoom));
 }
 
@@ -29,6 +31,11 @@ void MenuPicker::paintEvent(QPaintEvent* event)
     const QPointF center(width() - chevronRoom / 2.0 - 1, height() / 2.0);
     painter.fillPath(symbolPath(QStringLiteral("chevron.up.chevron.down"), chevronSize, center),
         Color::textSecondary().resolved());
+}
+
+void MenuPicker::wheelEvent(QWheelEvent* event)
+{
+    event->ignore();
 }
 
 } // namespace parlino::design

@@ -5,6 +5,8 @@
 namespace parlino::design {
 
 // A menu-style picker: the toolkit's combo box with the up-and-down chevron that marks a menu.
+// Like a menu it changes only when chosen from: the wheel scrolls what it stands in, so scrolling a
+// form past a picker never changes a setting.
 class MenuPicker : public QComboBox {
     Q_OBJECT
 
@@ -13,6 +15,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 };
 
 } // namespace parlino::design

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -141,6 +142,15 @@ TEST_F(SettingsPane, PickersShowTheSettingsAndOnlyTheUsersChoiceWritesThem)
     EXPECT_EQ(languages->currentText(), QStringLiteral("Auto-Detect (any language)"));
     EXPECT_EQ(text("activeLanguage"), QStringLiteral("Auto (Device Language)"));
     EXPECT_EQ(find<QComboBox>("modelPicker")->currentText(), QStringLiteral("small (~150 MB) - Odporúčaný"));
+
+    // The wheel over a picker changes nothing and is left to the pane around it, which scrolls.
+    const QPoint onPicker = languages->rect().center();
+    QWheelEvent wheel(onPicker, languages->mapToGlobal(onPicker), QPoint(), QPoint(0, -120), Qt::NoButton,
+        Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(languages, &wheel);
+    EXPECT_FALSE(wheel.isAccepted());
+    EXPECT_EQ(languages->currentIndex(), 0);
+    EXPECT_FALSE(defaults->contains(key(RecorderService::preferredTranscriptionLanguageKey)));
 
     choose(languages, QStringLiteral("sk"));
     EXPECT_EQ(defaults->stringValue(key(RecorderService::preferredTranscriptionLanguageKey)), QStringLiteral("sk"));
