@@ -377,7 +377,7 @@ int main(int argc, char** argv)
             "enc GF/s", "enc/SGEMM", "tok ms", "bound ms", "tok/bound", "window ms", "peak MiB");
         for (const auto& name : splitList(shapes)) {
             const std::string command = setting.environment + " " + self + " --measure " + name + " --models "
-                + quoted(models.string()) + " --precision " + precision + " --runs " + std::to_string(runs);
+                + quoted(models.string()) + " --precision " + precision + (runs > 0 ? " --runs " + std::to_string(runs) : std::string());
             const std::string line = firstLine(command);
             char shapeName[32];
             double loadTime, melTime, encoderTime, first, perToken, flops, weightBytes;

@@ -21,6 +21,11 @@ namespace {
 
 constexpr std::size_t framesPerTask = 64;
 
+std::size_t paddedToLine(std::size_t floats)
+{
+    return (floats + 15) / 16 * 16;
+}
+
 // Rows per task of a matrix-vector product: a few tasks per thread, whole groups of four rows.
 std::size_t rowGrain(int rows, int threads)
 {
@@ -361,10 +366,14 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
 
     std::vector<float> normed(width), query(width), key(width), value(width), attended(width), projected(width);
     std::vector<float> hidden(4 * width);
-    std::vector<float> crossProbabilities(static_cast<std::size_t>(heads_) * frames);
+    // Each head's scores on cache lines of their own: threads running side by side add into them
+    // row after row.
+    const std::size_t frameStride = paddedToLine(frames);
+    const std::size_t selfStride = paddedToLine(cached + 1);
+    auto crossProbabilities = buffers_->floats(static_cast<std::size_t>(heads_) * frameStride);
     const std::size_t heads = static_cast<std::size_t>(heads_);
     std::vector<float> sums(heads);
-    std::vector<float> selfScores(heads * (cached + 1));
+    auto selfScores = buffers_->floats(heads * selfStride);
     std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
     const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
     const std::size_t keyColumnStride = static_cast<std::size_t>(keyCache.strides()[3]);
@@ -389,7 +398,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                 halfToFloat(keyOut + first, key.data() + h * headWidth, headWidth);
                 halfToFloat(valueOut + first, value.data() + h * headWidth, headWidth);
 
-                float* scores = selfScores.data() + h * (cached + 1);
+                float* scores = selfScores.get() + h * selfStride;
                 const float* q = query.data() + h * headWidth;
                 std::fill(scores, scores + cached + 1, 0.0f);
                 for (std::size_t j = 0; j < headWidth; ++j) {
@@ -430,7 +439,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         const bool half = cross->halfKeys[l] != nullptr;
         runPerHead({{&block.crossAttention.query, normed.data(), query.data()}}, [&](std::size_t h) {
             const float* q = query.data() + h * headWidth;
-            float* weights = crossProbabilities.data() + h * frames;
+            float* weights = crossProbabilities.get() + h * frameStride;
             float* out = attended.data() + h * headWidth;
             const std::size_t keyAt = h * headWidth * frames;
             const std::size_t valueAt = h * frames * headWidth;
@@ -449,7 +458,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             for (const auto& [layer, head] : alignmentHeads_) {
                 if (static_cast<std::size_t>(layer) == l) {
                     const std::size_t h = static_cast<std::size_t>(head);
-                    axpy(1.0f / (sums[h] * static_cast<float>(alignmentHeads_.size())), crossProbabilities.data() + h * frames,
+                    axpy(1.0f / (sums[h] * static_cast<float>(alignmentHeads_.size())), crossProbabilities.get() + h * frameStride,
                         alignment.data(), frames);
                 }
             }
