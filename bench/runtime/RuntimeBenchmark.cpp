@@ -1,6 +1,7 @@
 // Speed and memory of the Whisper programs, as ratios to what this machine can do, measured in the
 // same run: encoder FLOP/s over OpenBLAS SGEMM FLOP/s, decoder time per token over the time to
-// stream its weights once at the measured copy bandwidth, and peak resident memory. See README.md.
+// read its weights and caches once at the measured read bandwidth, and peak resident memory. See
+// README.md.
 //
 //   runtime-bench [--models DIR] [--shapes tiny,base,small] [--precision float16|float32] [--peer DIR] [--runs N]
 //
@@ -54,20 +55,60 @@ double sgemmFlops()
     return 2.0 * n * n * n / best;
 }
 
-// Bytes moved (read + written) per second by a multi-threaded copy far larger than the caches.
-double copyBandwidth()
+// The sum of words [begin, end), in vector loads where the processor has them: scalar loads alone
+// may not keep enough of the memory stream in flight.
+std::uint64_t sumWords(const std::uint64_t* words, std::size_t begin, std::size_t end);
+
+#ifdef ML_HAS_X86
+ML_VECTOR_TARGET std::uint64_t sumWordsVector(const std::uint64_t* words, std::size_t begin, std::size_t end)
 {
-    const std::size_t bytes = std::size_t(512) << 20;
-    std::vector<char> source(bytes, 1), destination(bytes, 0);
+    __m256i a = _mm256_setzero_si256(), b = a, c = a, d = a;
+    std::size_t i = begin;
+    for (; i + 16 <= end; i += 16) {
+        a = _mm256_add_epi64(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i)));
+        b = _mm256_add_epi64(b, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i + 4)));
+        c = _mm256_add_epi64(c, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i + 8)));
+        d = _mm256_add_epi64(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i + 12)));
+    }
+    alignas(32) std::uint64_t lanes[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), _mm256_add_epi64(_mm256_add_epi64(a, b), _mm256_add_epi64(c, d)));
+    std::uint64_t sum = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    for (; i < end; ++i) {
+        sum += words[i];
+    }
+    return sum;
+}
+#endif
+
+std::uint64_t sumWords(const std::uint64_t* words, std::size_t begin, std::size_t end)
+{
+#ifdef ML_HAS_X86
+    if (ml::hasVectorUnits()) {
+        return sumWordsVector(words, begin, end);
+    }
+#endif
+    std::uint64_t sum = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        sum += words[i];
+    }
+    return sum;
+}
+
+// Bytes read per second by all cores reading one buffer far larger than the caches, as a decoder
+// step reads its weights: best of five passes.
+double readBandwidth()
+{
+    const std::size_t words = (std::size_t(512) << 20) / sizeof(std::uint64_t);
+    std::vector<std::uint64_t> buffer(words, 1);
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::uint64_t> sums(threads);
     double best = 1e9;
     for (int run = 0; run < 5; ++run) {
         const auto start = Clock::now();
         std::vector<std::thread> workers;
         for (unsigned t = 0; t < threads; ++t) {
             workers.emplace_back([&, t] {
-                const std::size_t begin = bytes * t / threads, end = bytes * (t + 1) / threads;
-                std::memcpy(destination.data() + begin, source.data() + begin, end - begin);
+                sums[t] = sumWords(buffer.data(), words * t / threads, words * (t + 1) / threads);
             });
         }
         for (auto& worker : workers) {
@@ -75,7 +116,14 @@ double copyBandwidth()
         }
         best = std::min(best, seconds(start));
     }
-    return 2.0 * static_cast<double>(bytes) / best;
+    std::uint64_t total = 0;
+    for (auto sum : sums) {
+        total += sum;
+    }
+    if (total != words) {
+        std::fprintf(stderr, "the bandwidth pass lost words\n");
+    }
+    return static_cast<double>(words * sizeof(std::uint64_t)) / best;
 }
 
 long peakResidentKiB()
@@ -97,14 +145,21 @@ double encoderFlops(const ml::WhisperShape& s)
     return convolutions + s.audioLayers * layer;
 }
 
-// Weight bytes one decoder step reads: every matrix except the cross-attention keys and values
-// (those act once per window), the token table once for the logits.
-double decoderWeightBytes(const ml::WhisperShape& s, double elementBytes)
+// Bytes a decoder step at `position` must read: every weight matrix except the cross-attention key
+// and value projections (those act once per window), the token table once for the logits, the
+// window's cross-attention keys and values (kept in the weights' precision) and the float16
+// self-attention cache of the positions before it.
+double decoderStepBytes(const ml::WhisperShape& s, double elementBytes, int position)
 {
     const double d = s.width;
-    const double perLayer = (4 * d * d + 2 * d * d + 8 * d * d) * elementBytes;
-    return s.textLayers * perLayer + static_cast<double>(s.vocabularySize) * d * elementBytes;
+    const double weights = s.textLayers * (4 * d * d + 2 * d * d + 8 * d * d) * elementBytes
+        + static_cast<double>(s.vocabularySize) * d * elementBytes;
+    const double crossCache = 2.0 * s.textLayers * s.audioFrames() * d * elementBytes;
+    const double selfCache = 2.0 * s.textLayers * d * position * 2;
+    return weights + crossCache + selfCache;
 }
+
+constexpr int decodedSteps = 100;
 
 ml::MultiArray filled(std::vector<int> shape, ml::MultiArrayDataType type, double value)
 {
@@ -123,7 +178,7 @@ std::pair<double, double> decodeWindow(const std::shared_ptr<ml::Model>& decoder
     auto valueCache = filled({1, cacheWidth, 1, length}, ml::MultiArrayDataType::float16, 0);
     auto updateMask = filled({1, length}, ml::MultiArrayDataType::int32, 0);
     auto padding = filled({1, length}, ml::MultiArrayDataType::float16, -10000);
-    const int steps = std::min(length, 100);
+    const int steps = std::min(length, decodedSteps);
     double firstStep = 0;
     std::vector<double> laterSteps;
     for (int i = 0; i < steps; ++i) {
@@ -205,8 +260,13 @@ int measure(const std::string& name, const fs::path& directory, double elementBy
         windowStart = timing.first;
         perToken = timing.second;
     }
-    std::printf("%s %.6f %.6f %.6f %.6f %.6f %.3e %.3e %ld\n", name.c_str(), loadTime, melTime, encoderTime, windowStart, perToken,
-        encoderFlops(shape), decoderWeightBytes(shape, elementBytes), peakResidentKiB());
+    // The bandwidth in this process right after its steps, under the load they ran under; after the
+    // peak memory is read, which its buffer would raise.
+    const long peak = peakResidentKiB();
+    const double bandwidth = readBandwidth();
+    // The median step sits about halfway through the window's positions.
+    std::printf("%s %.6f %.6f %.6f %.6f %.6f %.3e %.3e %ld %.6e\n", name.c_str(), loadTime, melTime, encoderTime, windowStart,
+        perToken, encoderFlops(shape), decoderStepBytes(shape, elementBytes, decodedSteps / 2), peak, bandwidth);
     return 0;
 }
 
@@ -294,7 +354,7 @@ double peerTime(const std::string& shape, const fs::path& models, const fs::path
 
 int machine()
 {
-    std::printf("%.6e %.6e %s\n", sgemmFlops(), copyBandwidth(), ml::kernelSetName(ml::activeKernelSet()));
+    std::printf("%.6e %.6e %s\n", sgemmFlops(), readBandwidth(), ml::kernelSetName(ml::activeKernelSet()));
     return 0;
 }
 
@@ -370,21 +430,20 @@ int main(int argc, char** argv)
         double load = 0;
         std::ifstream("/proc/loadavg") >> load;
         std::printf("\n== %s\n", setting.label.c_str());
-        std::printf("machine: %u threads, load %.1f, kernels %s, OpenBLAS SGEMM %.1f GFLOP/s (2048^3), copy bandwidth %.1f GB/s "
-                    "(read + write)\n",
+        std::printf("machine: %u threads, load %.1f, kernels %s, OpenBLAS SGEMM %.1f GFLOP/s (2048^3), read bandwidth %.1f GB/s\n",
             std::thread::hardware_concurrency(), load, kernels, gemm / 1e9, bandwidth / 1e9);
-        std::printf("%-6s %7s %8s %8s %8s %9s %9s %8s %9s %9s %9s %9s\n", "shape", "mel ms", "enc ms", "peer ms", "speedup",
-            "enc GF/s", "enc/SGEMM", "tok ms", "bound ms", "tok/bound", "window ms", "peak MiB");
+        std::printf("%-6s %7s %8s %8s %8s %9s %9s %8s %8s %9s %9s %9s %9s\n", "shape", "mel ms", "enc ms", "peer ms", "speedup",
+            "enc GF/s", "enc/SGEMM", "tok ms", "read GB/s", "bound ms", "tok/bound", "window ms", "peak MiB");
         for (const auto& name : splitList(shapes)) {
             const std::string command = setting.environment + " " + self + " --measure " + name + " --models "
                 + quoted(models.string()) + " --precision " + precision + (runs > 0 ? " --runs " + std::to_string(runs) : std::string());
             const std::string line = firstLine(command);
             char shapeName[32];
-            double loadTime, melTime, encoderTime, first, perToken, flops, weightBytes;
+            double loadTime, melTime, encoderTime, first, perToken, flops, stepBytes, stepBandwidth;
             long peak;
-            if (std::sscanf(line.c_str(), "%31s %lf %lf %lf %lf %lf %lf %lf %ld", shapeName, &loadTime, &melTime, &encoderTime,
-                    &first, &perToken, &flops, &weightBytes, &peak)
-                != 9) {
+            if (std::sscanf(line.c_str(), "%31s %lf %lf %lf %lf %lf %lf %lf %ld %lf", shapeName, &loadTime, &melTime, &encoderTime,
+                    &first, &perToken, &flops, &stepBytes, &peak, &stepBandwidth)
+                != 10) {
                 std::fprintf(stderr, "measuring %s failed: %s\n", name.c_str(), line.c_str());
                 return 1;
             }
@@ -395,10 +454,10 @@ int main(int argc, char** argv)
                 std::snprintf(peerText, sizeof peerText, "%.1f", peerMs);
                 std::snprintf(speedupText, sizeof speedupText, "%.2f", peerMs / (encoderTime * 1e3));
             }
-            const double bound = weightBytes / bandwidth;
-            std::printf("%-6s %7.1f %8.1f %8s %8s %9.1f %9.2f %8.2f %9.2f %9.2f %9.1f %9.1f\n", name.c_str(), melTime * 1e3,
+            const double bound = stepBytes / stepBandwidth;
+            std::printf("%-6s %7.1f %8.1f %8s %8s %9.1f %9.2f %8.2f %9.1f %9.2f %9.2f %9.1f %9.1f\n", name.c_str(), melTime * 1e3,
                 encoderTime * 1e3, peerText, speedupText, flops / encoderTime / 1e9, flops / encoderTime / gemm, perToken * 1e3,
-                bound * 1e3, perToken / bound, first * 1e3, peak / 1024.0);
+                stepBandwidth / 1e9, bound * 1e3, perToken / bound, first * 1e3, peak / 1024.0);
             std::fflush(stdout);
         }
     }
