@@ -136,7 +136,8 @@ void WhisperTextDecoderProgram::run(std::initializer_list<Product> products) con
     });
 }
 
-void WhisperTextDecoderProgram::runPerHead(std::initializer_list<Product> products, const std::function<void(std::size_t)>& attend) const
+void WhisperTextDecoderProgram::runPerHead(std::initializer_list<Product> products, const std::function<void(std::size_t)>& attend,
+    const PartCall& prepare) const
 {
     // Head h owns rows [h * headWidth, (h + 1) * headWidth) of every product; its rows of all the
     // products are cut into a few parts, and whoever finishes a head's last part runs its attention,
@@ -151,6 +152,9 @@ void WhisperTextDecoderProgram::runPerHead(std::initializer_list<Product> produc
         for (std::size_t task = begin; task < end; ++task) {
             const std::size_t h = task / parts;
             const std::size_t part = task % parts;
+            if (prepare) {
+                prepare(h, part, parts);
+            }
             const std::size_t rowBegin = headRows * part / parts;
             const std::size_t rowEnd = headRows * (part + 1) / parts;
             for (std::size_t row = rowBegin; row < rowEnd;) {
@@ -428,6 +432,18 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                         }
                     }
                     out[j] = sum + scores[cached] * value[h * headWidth + j];
+                }
+            },
+            [&](std::size_t h, std::size_t part, std::size_t parts) {
+                // The head's cached rows lie far apart and are cold by now: fetch this task's share of
+                // them while its products stream, so that the head's attention finds them in cache.
+                if (keyColumnStride != 1 || valueColumnStride != 1) {
+                    return;
+                }
+                const std::size_t first = layerOffset + h * headWidth;
+                for (std::size_t j = headWidth * part / parts; j < headWidth * (part + 1) / parts; ++j) {
+                    prefetch(halfData(keyCache) + (first + j) * keyRowStride, cached * sizeof(std::uint16_t));
+                    prefetch(halfData(valueCache) + (first + j) * valueRowStride, cached * sizeof(std::uint16_t));
                 }
             });
         run({{&block.selfAttention.output, attended.data(), projected.data()}});

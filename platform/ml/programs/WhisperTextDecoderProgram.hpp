@@ -70,8 +70,11 @@ private:
     };
     void run(std::initializer_list<Product> products) const;
     // Products whose rows split by head (each product `width` rows), followed per head by
-    // attend(head) as soon as that head's rows are done.
-    void runPerHead(std::initializer_list<Product> products, const std::function<void(std::size_t head)>& attend) const;
+    // attend(head) as soon as that head's rows are done. Each of a head's `parts` tasks first calls
+    // prepare(head, part, parts) when given.
+    using PartCall = std::function<void(std::size_t head, std::size_t part, std::size_t parts)>;
+    void runPerHead(std::initializer_list<Product> products, const std::function<void(std::size_t head)>& attend,
+        const PartCall& prepare = {}) const;
 
     std::string label_;
     int vocabularySize_ = 0;

@@ -21,6 +21,18 @@ void axpyHalf(float alpha, const std::uint16_t* x, float* y, std::size_t count);
 // y = (x - mean) / sqrt(variance + epsilon) * gain + bias; x and y may be the same row.
 void layerNorm(const float* x, float* y, std::size_t count, const float* gain, const float* bias, float epsilon);
 
+// Asks for the cache lines of [data, data + bytes) ahead of their use; changes nothing else.
+inline void prefetch(const void* data, std::size_t bytes)
+{
+    const char* p = static_cast<const char*>(data);
+    for (std::size_t at = 0; at < bytes; at += 64) {
+        __builtin_prefetch(p + at);
+    }
+    if (bytes > 0) {
+        __builtin_prefetch(p + bytes - 1);
+    }
+}
+
 // x = x * Phi(x), the exact (error-function) form.
 void gelu(float* x, std::size_t count);
 
