@@ -17,6 +17,7 @@
 #include <cblas.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -95,26 +96,55 @@ std::uint64_t sumWords(const std::uint64_t* words, std::size_t begin, std::size_
 }
 
 // Bytes read per second by all cores reading one buffer far larger than the caches, as a decoder
-// step reads its weights: best of five passes.
+// step reads its weights: best of five passes after two to warm up. The threads stay up and spin
+// between passes, as the programs' pools do: threads started for each pass read well below what
+// the machine can (their cores wake up slowly, in a virtual machine especially). The threads take
+// the buffer a mebibyte at a time, as the pools take their tasks.
 double readBandwidth()
 {
     const std::size_t words = (std::size_t(512) << 20) / sizeof(std::uint64_t);
+    constexpr std::size_t chunk = (std::size_t(1) << 20) / sizeof(std::uint64_t);
     std::vector<std::uint64_t> buffer(words, 1);
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    constexpr int warmUp = 2, passes = warmUp + 5;
     std::vector<std::uint64_t> sums(threads);
+    std::atomic<int> pass {-1};
+    std::atomic<unsigned> finished {0};
+    std::atomic<std::size_t> next {0};
+    const auto read = [&](unsigned t) {
+        std::uint64_t sum = 0;
+        for (std::size_t begin = next.fetch_add(chunk); begin < words; begin = next.fetch_add(chunk)) {
+            sum += sumWords(buffer.data(), begin, std::min(words, begin + chunk));
+        }
+        sums[t] += sum;
+        finished.fetch_add(1, std::memory_order_acq_rel);
+    };
+    // This thread reads the first share itself: one spinning thread more than cores would take one.
+    std::vector<std::thread> workers;
+    for (unsigned t = 1; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int p = 0; p < passes; ++p) {
+                while (pass.load(std::memory_order_acquire) < p) {
+                }
+                read(t);
+            }
+        });
+    }
     double best = 1e9;
-    for (int run = 0; run < 5; ++run) {
+    for (int p = 0; p < passes; ++p) {
+        next.store(0);
+        std::fill(sums.begin(), sums.end(), 0);
         const auto start = Clock::now();
-        std::vector<std::thread> workers;
-        for (unsigned t = 0; t < threads; ++t) {
-            workers.emplace_back([&, t] {
-                sums[t] = sumWords(buffer.data(), words * t / threads, words * (t + 1) / threads);
-            });
+        pass.store(p, std::memory_order_release);
+        read(0);
+        while (finished.load(std::memory_order_acquire) < threads * static_cast<unsigned>(p + 1)) {
         }
-        for (auto& worker : workers) {
-            worker.join();
+        if (p >= warmUp) {
+            best = std::min(best, seconds(start));
         }
-        best = std::min(best, seconds(start));
+    }
+    for (auto& worker : workers) {
+        worker.join();
     }
     std::uint64_t total = 0;
     for (auto sum : sums) {
