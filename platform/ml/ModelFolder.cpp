@@ -248,7 +248,8 @@ ModelFolder ModelFolder::open(const fs::path& folder)
     if (!fs::exists(weightFile)) {
         fail(weightFile, "file is missing");
     }
-    const MappedFile mapped = MappedFile::open(weightFile);
+    model.weights_ = MappedFile::open(weightFile);
+    const MappedFile& mapped = model.weights_;
     const std::size_t blobSize = mapped.size();
     const std::shared_ptr<void>& blob = mapped.owner();
     std::vector<StoredRange> ranges;
@@ -298,6 +299,17 @@ ModelFolder ModelFolder::open(const fs::path& folder)
         }
     }
     return model;
+}
+
+void ModelFolder::releaseTensor(const MultiArray& tensor) const
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(tensor.dataPointer());
+    const auto begin = reinterpret_cast<std::uintptr_t>(weights_.data());
+    const std::size_t bytes = tensor.count() * elementSize(tensor.dataType());
+    if (weights_.data() == nullptr || at < begin || at - begin > weights_.size() || bytes > weights_.size() - (at - begin)) {
+        return;
+    }
+    weights_.release(at - begin, bytes);
 }
 
 std::vector<std::string> ModelFolder::tensorNames() const

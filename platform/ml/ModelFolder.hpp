@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ml/MappedFile.hpp"
 #include "platform/ml/ModelDescription.hpp"
 #include "platform/ml/MultiArray.hpp"
 
@@ -45,6 +46,9 @@ public:
     // The named weight tensor; throws ModelError when it is missing or, with an expected shape, shaped otherwise.
     const MultiArray& tensor(const std::string& name) const;
     const MultiArray& tensor(const std::string& name, const std::vector<int>& expectedShape) const;
+    // Lets the system drop a tensor's resident pages, for weights a program has copied: a later
+    // read fetches them from the file again. Does nothing for arrays that are not this folder's.
+    void releaseTensor(const MultiArray& tensor) const;
 
     // Integer and number parameters of the program, with a clear error when missing or mistyped.
     int intParameter(const std::string& name) const;
@@ -56,6 +60,7 @@ private:
     nlohmann::json parameters_;
     ModelDescription description_;
     std::map<std::string, MultiArray> tensors_;
+    MappedFile weights_;
 };
 
 // Writes a model folder; used by the model compiler and by tests that make tiny models.

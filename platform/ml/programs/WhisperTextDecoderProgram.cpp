@@ -26,15 +26,8 @@ std::size_t paddedToLine(std::size_t floats)
     return (floats + 15) / 16 * 16;
 }
 
-// Rows per task of a matrix-vector product: two tasks per thread, whole groups of four rows. Each
-// task starts a new stretch of the weights, whose first lines wait the full memory latency, so
-// small matrices stream faster in fewer, longer tasks; the second task per thread evens out threads
-// that start late.
-std::size_t rowGrain(int rows, int threads)
-{
-    const std::size_t target = static_cast<std::size_t>(rows) / static_cast<std::size_t>(std::max(1, threads) * 2);
-    return std::max<std::size_t>(16, (target + 3) / 4 * 4);
-}
+// Two ranges per thread: a thread that starts late leaves half its share for the others to take.
+constexpr std::size_t rangesPerThread = 2;
 
 const std::uint16_t* halfData(const MultiArray& array)
 {
@@ -113,66 +106,47 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     finalNorm_ = transformerWeights::norm(folder, "final_norm", width_);
     pool_ = std::make_unique<ThreadPool>(context.threadCount);
     buffers_ = BufferPool::create();
-}
 
-void WhisperTextDecoderProgram::run(std::initializer_list<Product> products) const
-{
-    int total = 0;
-    for (const auto& product : products) {
-        total += product.layer->outputs();
-    }
-    pool_->parallelFor(static_cast<std::size_t>(total), rowGrain(total, pool_->threadCount()), [&](std::size_t begin, std::size_t end) {
-        int offset = 0;
-        for (const auto& product : products) {
-            const int rows = product.layer->outputs();
-            const int first = std::max(static_cast<int>(begin) - offset, 0);
-            const int last = std::min(static_cast<int>(end) - offset, rows);
-            if (first < last) {
-                const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data();
-                matrixVector(product.layer->matrix(), product.input, bias, product.output, first, last);
-                if (product.gelu) {
-                    gelu(product.output + first, static_cast<std::size_t>(last - first));
-                }
-            }
-            offset += rows;
-        }
-    });
-}
-
-void WhisperTextDecoderProgram::runPerHead(std::initializer_list<Product> products, const std::function<void(std::size_t)>& attend,
-    const PartCall& prepare) const
-{
-    // Head h owns rows [h * headWidth, (h + 1) * headWidth) of every product; its rows of all the
-    // products are cut into a few parts, and whoever finishes a head's last part runs its attention,
-    // so no thread waits for the other heads in between.
-    const std::size_t heads = static_cast<std::size_t>(heads_);
-    const std::size_t headWidth = static_cast<std::size_t>(width_) / heads;
-    const std::size_t headRows = headWidth * products.size();
     const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
-    const std::size_t parts = std::clamp<std::size_t>((4 * threads + heads - 1) / heads, 1, std::max<std::size_t>(1, headRows / 16));
-    std::vector<std::atomic<std::size_t>> finished(heads);
-    pool_->parallelFor(heads * parts, 1, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t task = begin; task < end; ++task) {
-            const std::size_t h = task / parts;
-            const std::size_t part = task % parts;
-            if (prepare) {
-                prepare(h, part, parts);
+    ranges_ = std::min(threads * rangesPerThread, ThreadPool::maximumPinnedRanges);
+    std::vector<std::vector<const LinearWeights*>> loops;
+    for (const Block& block : blocks_) {
+        loops.push_back({&block.selfAttention.query, &block.selfAttention.key, &block.selfAttention.value});
+        loops.push_back({&block.selfAttention.output});
+        loops.push_back({&block.crossAttention.query});
+        loops.push_back({&block.crossAttention.output});
+        loops.push_back({&block.mlp.expand});
+        loops.push_back({&block.mlp.contract});
+    }
+    loops.push_back({&tokenEmbedding_});
+    stream_ = ProductStream(loops, ranges_, threads, *pool_);
+    // The copies serve every step; the mapped originals need not stay in memory.
+    for (const auto& loop : loops) {
+        for (const LinearWeights* layer : loop) {
+            folder.releaseTensor(layer->weight);
+        }
+    }
+}
+
+void WhisperTextDecoderProgram::run(std::size_t loop, std::initializer_list<Product> products,
+    const std::function<void(std::size_t)>& after) const
+{
+    pool_->parallelForPinned(ranges_, [&](int, std::size_t r) {
+        for (const ProductStream::Slice& slice : stream_.slices(loop, r)) {
+            const Product& product = *(products.begin() + static_cast<std::ptrdiff_t>(slice.product));
+            const std::size_t rows = static_cast<std::size_t>(slice.matrix.rows);
+            float* output = product.output + slice.first;
+            const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data() + slice.first;
+            matrixVector(slice.matrix, product.input, bias, output, 0, slice.matrix.rows);
+            if (product.gelu) {
+                gelu(output, rows);
             }
-            const std::size_t rowBegin = headRows * part / parts;
-            const std::size_t rowEnd = headRows * (part + 1) / parts;
-            for (std::size_t row = rowBegin; row < rowEnd;) {
-                const std::size_t index = row / headWidth;
-                const std::size_t last = std::min(rowEnd, (index + 1) * headWidth);
-                const Product& product = *(products.begin() + static_cast<std::ptrdiff_t>(index));
-                const int first = static_cast<int>(h * headWidth + row - index * headWidth);
-                const int stop = static_cast<int>(h * headWidth + last - index * headWidth);
-                const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data();
-                matrixVector(product.layer->matrix(), product.input, bias, product.output, first, stop);
-                row = last;
+            if (product.residual) {
+                axpy(1.0f, output, product.residual + slice.first, rows);
             }
-            if (finished[h].fetch_add(1, std::memory_order_acq_rel) + 1 == parts) {
-                attend(h);
-            }
+        }
+        if (after) {
+            after(r);
         }
     });
 }
@@ -265,30 +239,45 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
     state->halfKeys.resize(layers);
     state->halfValues.resize(layers);
     const std::size_t count = frames * width;
+    const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
+    const std::size_t tiles = (frames + attentionTile - 1) / attentionTile;
+    const std::size_t tiledCount = width * tiles * attentionTile;
     for (std::size_t l = 0; l < layers; ++l) {
         const AttentionWeights& cross = blocks_[l].crossAttention;
         const bool half = cross.key.weight.dataType() == MultiArrayDataType::float16;
         auto keys = buffers_->floats(count);
-        auto values = buffers_->floats(count);
         if (half) {
-            state->halfKeys[l] = buffers_->halves(count);
+            state->halfKeys[l] = buffers_->halves(tiledCount);
             state->halfValues[l] = buffers_->halves(count);
+            std::fill_n(state->halfKeys[l].get(), tiledCount, std::uint16_t(0));
+        } else {
+            state->keys[l] = buffers_->floats(tiledCount);
+            state->values[l] = buffers_->floats(count);
+            std::fill_n(state->keys[l].get(), tiledCount, 0.0f);
         }
-        // Keys channel-major ([channel][frame], so each head's rows are [j][frame]), values
-        // head-major ([head][frame][j]): every head reads one contiguous stretch of each.
-        const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
-        float* keyData = keys.get();
-        float* valueData = values.get();
+        // Keys in tiles per head ([head][tile][j][position in tile]), values head-major
+        // ([head][frame][j]): every piece of a head's frames reads one contiguous stretch of each.
+        const float* keyData = keys.get();
+        float* tiledKeys = half ? nullptr : state->keys[l].get();
+        float* valueData = half ? nullptr : state->values[l].get();
         std::uint16_t* halfKeys = half ? state->halfKeys[l].get() : nullptr;
         std::uint16_t* halfValues = half ? state->halfValues[l].get() : nullptr;
         gemm(pool_.get(), width_, audioFrames_, width_, 1.0f, cross.key.floats(*buffers_, *pool_).get(), width_, packedChannels,
-            0.0f, keyData, audioFrames_, [=](const GemmTile& tile) {
-                if (!halfKeys) {
-                    return;
-                }
+            0.0f, keys.get(), audioFrames_, [=](const GemmTile& tile) {
                 for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
-                    const std::size_t at = static_cast<std::size_t>(r) * frames + static_cast<std::size_t>(tile.columnBegin);
-                    floatToHalf(keyData + at, halfKeys + at, static_cast<std::size_t>(tile.columnEnd - tile.columnBegin));
+                    const std::size_t h = static_cast<std::size_t>(r) / headWidth;
+                    const std::size_t j = static_cast<std::size_t>(r) % headWidth;
+                    for (std::size_t f = static_cast<std::size_t>(tile.columnBegin); f < static_cast<std::size_t>(tile.columnEnd);) {
+                        const std::size_t span = std::min(attentionTile - f % attentionTile, static_cast<std::size_t>(tile.columnEnd) - f);
+                        const std::size_t at = ((h * tiles + f / attentionTile) * headWidth + j) * attentionTile + f % attentionTile;
+                        const float* source = keyData + static_cast<std::size_t>(r) * frames + f;
+                        if (halfKeys) {
+                            floatToHalf(source, halfKeys + at, span);
+                        } else {
+                            std::copy_n(source, span, tiledKeys + at);
+                        }
+                        f += span;
+                    }
                 }
             });
         auto rowValues = buffers_->floats(count);
@@ -297,7 +286,6 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             width_, width_, pool_.get(), buffers_.get());
         gemm(pool_.get(), audioFrames_, width_, width_, 1.0f, embeds.get(), width_, valueWeights, 0.0f, rowValues.get(), width_,
             [&](const GemmTile& tile) {
-                std::vector<float> piece(headWidth);
                 for (int f = tile.rowBegin; f < tile.rowEnd; ++f) {
                     float* row = rowValues.get() + static_cast<std::size_t>(f) * width;
                     axpy(1.0f, cross.value.bias.data() + tile.columnBegin, row + tile.columnBegin,
@@ -316,10 +304,6 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
                     }
                 }
             });
-        if (!half) {
-            state->keys[l] = std::move(keys);
-            state->values[l] = std::move(values);
-        }
     }
     return state;
 }
@@ -373,19 +357,44 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
 
     std::vector<float> normed(width), query(width), key(width), value(width), attended(width), projected(width);
     std::vector<float> hidden(4 * width);
-    // Each head's scores on cache lines of their own: threads running side by side add into them
-    // row after row.
+    const std::size_t heads = static_cast<std::size_t>(heads_);
+    const std::size_t ranges = ranges_;
+    // Each head's scores on cache lines of their own.
     const std::size_t frameStride = paddedToLine(frames);
     const std::size_t selfStride = paddedToLine(cached + 1);
-    auto crossProbabilities = buffers_->floats(static_cast<std::size_t>(heads_) * frameStride);
-    const std::size_t heads = static_cast<std::size_t>(heads_);
-    std::vector<float> sums(heads);
+    auto crossProbabilities = buffers_->floats(heads * frameStride);
     auto selfScores = buffers_->floats(heads * selfStride);
     std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
     const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
     const std::size_t keyColumnStride = static_cast<std::size_t>(keyCache.strides()[3]);
     const std::size_t valueRowStride = static_cast<std::size_t>(valueCache.strides()[1]);
     const std::size_t valueColumnStride = static_cast<std::size_t>(valueCache.strides()[3]);
+
+    // Cross-attention runs over all heads' frames cut into equal ranges, so every thread reads the
+    // same share of the keys and values whatever the head count; a range holds pieces of up to a
+    // few heads, combined afterwards through their running-softmax partials.
+    struct Piece {
+        std::size_t head = 0;
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        AttentionPartial partial;
+    };
+    // In whole key tiles: a piece starts on one.
+    const std::size_t tiles = (frames + attentionTile - 1) / attentionTile;
+    const std::size_t span = heads * tiles;
+    const std::size_t piecesPerRange = span / ranges / std::max<std::size_t>(tiles, 1) + 2;
+    const std::size_t pieceStride = paddedToLine(headWidth);
+    std::vector<Piece> pieces(ranges * piecesPerRange);
+    std::vector<std::size_t> pieceCounts(ranges);
+    auto pieceOutputs = buffers_->floats(pieces.size() * pieceStride);
+    std::vector<float> headMaximum(heads), headSum(heads);
+    const auto forEachPiece = [&](const std::function<void(const Piece&, const float* output)>& visit) {
+        for (std::size_t r = 0; r < ranges; ++r) {
+            for (std::size_t k = 0; k < pieceCounts[r]; ++k) {
+                visit(pieces[r * piecesPerRange + k], pieceOutputs.get() + (r * piecesPerRange + k) * pieceStride);
+            }
+        }
+    };
 
     for (std::size_t l = 0; l < blocks_.size(); ++l) {
         const Block& block = blocks_[l];
@@ -394,10 +403,25 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         // Self-attention over the cached positions and this one.
         layerNorm(x.data(), normed.data(), width, block.selfAttentionNorm.gain.data(), block.selfAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
-        // Each head's query, key and value rows, then its attention on the thread that finished them.
-        runPerHead({{&block.selfAttention.query, normed.data(), query.data()}, {&block.selfAttention.key, normed.data(), key.data()},
-                       {&block.selfAttention.value, normed.data(), value.data()}},
-            [&](std::size_t h) {
+        run(loopOf(l, selfProjections),
+            {{&block.selfAttention.query, normed.data(), query.data()}, {&block.selfAttention.key, normed.data(), key.data()},
+                {&block.selfAttention.value, normed.data(), value.data()}},
+            [&](std::size_t r) {
+                // The cached rows of the heads this thread attends to next lie far apart and are
+                // cold by now.
+                if (keyColumnStride != 1 || valueColumnStride != 1) {
+                    return;
+                }
+                for (std::size_t h = r; h < heads; h += ranges) {
+                    const std::size_t first = layerOffset + h * headWidth;
+                    for (std::size_t j = 0; j < headWidth; ++j) {
+                        prefetch(halfData(keyCache) + (first + j) * keyRowStride, cached * sizeof(std::uint16_t));
+                        prefetch(halfData(valueCache) + (first + j) * valueRowStride, cached * sizeof(std::uint16_t));
+                    }
+                }
+            });
+        pool_->parallelForPinned(ranges, [&](int, std::size_t r) {
+            for (std::size_t h = r; h < heads; h += ranges) {
                 // The step sees its own key and value as the cache will hold them.
                 const std::size_t first = layerOffset + h * headWidth;
                 floatToHalf(key.data() + h * headWidth, keyOut + first, headWidth);
@@ -436,66 +460,83 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                     }
                     out[j] = sum + scores[cached] * value[h * headWidth + j];
                 }
-            },
-            [&](std::size_t h, std::size_t part, std::size_t parts) {
-                // The head's cached rows lie far apart and are cold by now: fetch this task's share of
-                // them while its products stream, so that the head's attention finds them in cache.
-                if (keyColumnStride != 1 || valueColumnStride != 1) {
-                    return;
-                }
-                const std::size_t first = layerOffset + h * headWidth;
-                for (std::size_t j = headWidth * part / parts; j < headWidth * (part + 1) / parts; ++j) {
-                    prefetch(halfData(keyCache) + (first + j) * keyRowStride, cached * sizeof(std::uint16_t));
-                    prefetch(halfData(valueCache) + (first + j) * valueRowStride, cached * sizeof(std::uint16_t));
-                }
-            });
-        run({{&block.selfAttention.output, attended.data(), projected.data()}});
-        axpy(1.0f, projected.data(), x.data(), width);
+            }
+        });
+        run(loopOf(l, selfOutput), {{&block.selfAttention.output, attended.data(), projected.data(), false, x.data()}});
 
         // Cross-attention over the encoder output.
         layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
+        run(loopOf(l, crossQuery), {{&block.crossAttention.query, normed.data(), query.data()}});
         const bool half = cross->halfKeys[l] != nullptr;
-        runPerHead({{&block.crossAttention.query, normed.data(), query.data()}}, [&](std::size_t h) {
-            const float* q = query.data() + h * headWidth;
-            float* weights = crossProbabilities.get() + h * frameStride;
-            float* out = attended.data() + h * headWidth;
-            const std::size_t keyAt = h * headWidth * frames;
-            const std::size_t valueAt = h * frames * headWidth;
-            const AttentionPartial partial = half
-                ? attendBlock(q, cross->halfKeys[l].get() + keyAt, frames, cross->halfValues[l].get() + valueAt, headWidth, frames,
-                    headWidth, scale, weights, out)
-                : attendBlock(q, cross->keys[l].get() + keyAt, frames, cross->values[l].get() + valueAt, headWidth, frames,
-                    headWidth, scale, weights, out);
-            const float inverse = 1.0f / partial.sum;
-            for (std::size_t j = 0; j < headWidth; ++j) {
-                out[j] *= inverse;
+        pool_->parallelForPinned(ranges, [&](int, std::size_t r) {
+            const std::size_t end = span * (r + 1) / ranges;
+            std::size_t count = 0;
+            for (std::size_t at = span * r / ranges; at < end; ++count) {
+                const std::size_t h = at / tiles;
+                const std::size_t firstTile = at - h * tiles;
+                const std::size_t lastTile = std::min(tiles, firstTile + (end - at));
+                const std::size_t begin = firstTile * attentionTile;
+                const std::size_t stop = std::min(frames, lastTile * attentionTile);
+                float* out = pieceOutputs.get() + (r * piecesPerRange + count) * pieceStride;
+                const float* q = query.data() + h * headWidth;
+                float* weights = crossProbabilities.get() + h * frameStride + begin;
+                const std::size_t keyAt = (h * tiles + firstTile) * attentionTile * headWidth;
+                const std::size_t valueAt = (h * frames + begin) * headWidth;
+                const AttentionPartial partial = half
+                    ? attendBlock(q, cross->halfKeys[l].get() + keyAt, cross->halfValues[l].get() + valueAt, headWidth, stop - begin,
+                        headWidth, scale, weights, out)
+                    : attendBlock(q, cross->keys[l].get() + keyAt, cross->values[l].get() + valueAt, headWidth, stop - begin,
+                        headWidth, scale, weights, out);
+                pieces[r * piecesPerRange + count] = {h, begin, stop, partial};
+                at += lastTile - firstTile;
             }
-            sums[h] = partial.sum;
+            pieceCounts[r] = count;
         });
-        if (hasAlignmentOutput_) {
-            for (const auto& [layer, head] : alignmentHeads_) {
-                if (static_cast<std::size_t>(layer) == l) {
-                    const std::size_t h = static_cast<std::size_t>(head);
-                    axpy(1.0f / (sums[h] * static_cast<float>(alignmentHeads_.size())), crossProbabilities.get() + h * frameStride,
-                        alignment.data(), frames);
-                }
+        std::fill(headMaximum.begin(), headMaximum.end(), -std::numeric_limits<float>::infinity());
+        std::fill(headSum.begin(), headSum.end(), 0.0f);
+        std::fill(attended.begin(), attended.end(), 0.0f);
+        forEachPiece([&](const Piece& piece, const float*) {
+            headMaximum[piece.head] = std::max(headMaximum[piece.head], piece.partial.maximum);
+        });
+        forEachPiece([&](const Piece& piece, const float* output) {
+            const float factor = std::exp(piece.partial.maximum - headMaximum[piece.head]);
+            headSum[piece.head] += factor * piece.partial.sum;
+            axpy(factor, output, attended.data() + piece.head * headWidth, headWidth);
+        });
+        for (std::size_t h = 0; h < heads; ++h) {
+            const float inverse = 1.0f / headSum[h];
+            for (std::size_t j = 0; j < headWidth; ++j) {
+                attended[h * headWidth + j] *= inverse;
             }
         }
-        run({{&block.crossAttention.output, attended.data(), projected.data()}});
-        axpy(1.0f, projected.data(), x.data(), width);
+        if (hasAlignmentOutput_) {
+            for (const auto& [layer, head] : alignmentHeads_) {
+                if (static_cast<std::size_t>(layer) != l) {
+                    continue;
+                }
+                forEachPiece([&](const Piece& piece, const float*) {
+                    if (piece.head == static_cast<std::size_t>(head)) {
+                        const float factor = std::exp(piece.partial.maximum - headMaximum[piece.head])
+                            / (headSum[piece.head] * static_cast<float>(alignmentHeads_.size()));
+                        axpy(factor, crossProbabilities.get() + piece.head * frameStride + piece.begin, alignment.data() + piece.begin,
+                            piece.end - piece.begin);
+                    }
+                });
+            }
+        }
+        run(loopOf(l, crossOutput), {{&block.crossAttention.output, attended.data(), projected.data(), false, x.data()}});
 
         // MLP.
         layerNorm(x.data(), normed.data(), width, block.mlpNorm.gain.data(), block.mlpNorm.bias.data(),
             transformerWeights::normEpsilon);
-        run({{&block.mlp.expand, normed.data(), hidden.data(), true}});
-        run({{&block.mlp.contract, hidden.data(), projected.data()}});
-        axpy(1.0f, projected.data(), x.data(), width);
+        run(loopOf(l, expand), {{&block.mlp.expand, normed.data(), hidden.data(), true}});
+        run(loopOf(l, contract), {{&block.mlp.contract, hidden.data(), projected.data(), false, x.data()}});
     }
 
     layerNorm(x.data(), normed.data(), width, finalNorm_.gain.data(), finalNorm_.bias.data(), transformerWeights::normEpsilon);
     MultiArray logits = buffers_->array({1, 1, vocabularySize_}, MultiArrayDataType::float32);
-    run({{&tokenEmbedding_, normed.data(), logits.data<float>()}});
+    run(blocks_.size() * loopsPerLayer, {{&tokenEmbedding_, normed.data(), logits.data<float>()}});
 
     DictionaryFeatureProvider result;
     result.set("logits", logits);

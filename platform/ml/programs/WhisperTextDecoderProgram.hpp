@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ml/Program.hpp"
+#include "platform/ml/programs/ProductStream.hpp"
 #include "platform/ml/programs/TransformerWeights.hpp"
 #include "platform/ml/programs/kernels/BufferPool.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
@@ -45,8 +46,8 @@ private:
         MlpWeights mlp;
     };
 
-    // Cross-attention keys ([width][W]) and values ([heads][W][head width]) of every layer for one
-    // encoder output, stored as float16 where the layer's weights are (then `keys` and `values`
+    // Cross-attention keys (per head in tiles of positions, see attendBlock) and values ([heads][W][head
+    // width]) of every layer for one encoder output, stored as float16 where the layer's weights are (then `keys` and `values`
     // stay empty).
     struct CrossState {
         MultiArrayDataType sourceType = MultiArrayDataType::float32;
@@ -61,20 +62,21 @@ private:
     bool sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const;
     std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput,
         std::vector<unsigned char> sourceBytes) const;
-    // Matrix-vector products that share one parallel loop over their stacked rows.
+    // Matrix-vector products that share one parallel loop over their stacked rows; `residual`, when
+    // given, gets each output row added to it.
     struct Product {
         const LinearWeights* layer;
         const float* input;
         float* output;
         bool gelu = false;
+        float* residual = nullptr;
     };
-    void run(std::initializer_list<Product> products) const;
-    // Products whose rows split by head (each product `width` rows), followed per head by
-    // attend(head) as soon as that head's rows are done. Each of a head's `parts` tasks first calls
-    // prepare(head, part, parts) when given.
-    using PartCall = std::function<void(std::size_t head, std::size_t part, std::size_t parts)>;
-    void runPerHead(std::initializer_list<Product> products, const std::function<void(std::size_t head)>& attend,
-        const PartCall& prepare = {}) const;
+    // Runs loop `loop` of the stream, whose products these are in order; then, when given,
+    // after(range) on the thread that ran each range.
+    void run(std::size_t loop, std::initializer_list<Product> products, const std::function<void(std::size_t)>& after = {}) const;
+    // The stream's loops: six per layer, then the logits.
+    enum LayerLoop : std::size_t { selfProjections, selfOutput, crossQuery, crossOutput, expand, contract, loopsPerLayer };
+    static std::size_t loopOf(std::size_t layer, LayerLoop which) { return layer * loopsPerLayer + which; }
 
     std::string label_;
     int vocabularySize_ = 0;
@@ -93,6 +95,10 @@ private:
     NormWeights finalNorm_;
     std::unique_ptr<ThreadPool> pool_;
     std::shared_ptr<BufferPool> buffers_;
+    // Every parallel loop of a step has this many ranges, so each thread gets the same share of
+    // every loop from one step to the next.
+    std::size_t ranges_ = 1;
+    ProductStream stream_;
 
     static constexpr std::size_t crossStatesKept = 2;
     mutable std::mutex crossMutex_;

@@ -42,9 +42,20 @@ TEST(ThreadPool, CoversEveryIndexOnceForAnyCountAndGrain)
                 expectEachIndexOnce(pool, count, grain);
             }
         }
-        // Many loops back to back: workers must never run a range of a loop that has finished.
+        // Many loops back to back, pinned ones among them: workers must never run a range of a
+        // loop that has finished.
         for (int round = 0; round < 300; ++round) {
             expectEachIndexOnce(pool, 37 + static_cast<std::size_t>(round % 11), 2);
+            const std::size_t ranges = 1 + static_cast<std::size_t>(round % 40);
+            std::vector<std::atomic<int>> visits(ranges);
+            pool.parallelForPinned(ranges, [&](int slot, std::size_t r) {
+                if (slot >= 0 && slot < pool.threadCount()) {
+                    visits[r].fetch_add(1);
+                }
+            });
+            for (std::size_t r = 0; r < ranges; ++r) {
+                ASSERT_EQ(visits[r].load(), 1) << "range " << r << " of " << ranges << " in a pinned loop";
+            }
         }
     }
 }

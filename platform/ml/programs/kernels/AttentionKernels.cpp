@@ -26,15 +26,15 @@ AttentionPartial weigh(float* weights, std::size_t positions, float scale)
 }
 
 template<typename Element>
-void scorePlain(const float* query, const Element* keys, std::size_t keyStride, std::size_t positions, std::size_t headWidth,
-    float* scores)
+void scorePlain(const float* query, const Element* keyTiles, std::size_t positions, std::size_t headWidth, float* scores)
 {
-    std::fill(scores, scores + positions, 0.0f);
-    for (std::size_t j = 0; j < headWidth; ++j) {
-        const Element* row = keys + j * keyStride;
-        for (std::size_t p = 0; p < positions; ++p) {
-            scores[p] += query[j] * element(row, p);
+    for (std::size_t p = 0; p < positions; ++p) {
+        const Element* tile = keyTiles + p / attentionTile * attentionTile * headWidth + p % attentionTile;
+        float sum = 0;
+        for (std::size_t j = 0; j < headWidth; ++j) {
+            sum += query[j] * element(tile, j * attentionTile);
         }
+        scores[p] = sum;
     }
 }
 
@@ -58,30 +58,68 @@ ML_VECTOR_TARGET inline __m256 load8(const std::uint16_t* p)
     return _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-// Channel-major keys, one channel row at a time: each row streams from memory in order while the
-// block's scores stay in the first-level cache.
+// A tile's sixteen scores, its channels in four interleaved sums so that the multiply-adds do not
+// wait on each other; tiles stream from memory in order.
 template<typename Element>
-ML_VECTOR_TARGET void scoreVector(const float* query, const Element* keys, std::size_t keyStride, std::size_t positions,
-    std::size_t headWidth, float* scores)
+ML_VECTOR_TARGET void scoreVector(const float* query, const Element* keyTiles, std::size_t positions, std::size_t headWidth,
+    float* scores)
 {
-    const std::size_t vectorPositions = positions & ~std::size_t(7);
-    std::fill(scores, scores + positions, 0.0f);
-    for (std::size_t j = 0; j < headWidth; ++j) {
-        const Element* row = keys + j * keyStride;
-        const __m256 q = _mm256_set1_ps(query[j]);
-        std::size_t p = 0;
-        for (; p + 32 <= vectorPositions; p += 32) {
-            _mm256_storeu_ps(scores + p, _mm256_fmadd_ps(q, load8(row + p), _mm256_loadu_ps(scores + p)));
-            _mm256_storeu_ps(scores + p + 8, _mm256_fmadd_ps(q, load8(row + p + 8), _mm256_loadu_ps(scores + p + 8)));
-            _mm256_storeu_ps(scores + p + 16, _mm256_fmadd_ps(q, load8(row + p + 16), _mm256_loadu_ps(scores + p + 16)));
-            _mm256_storeu_ps(scores + p + 24, _mm256_fmadd_ps(q, load8(row + p + 24), _mm256_loadu_ps(scores + p + 24)));
+    const std::size_t groups = headWidth & ~std::size_t(3);
+    for (std::size_t start = 0; start < positions; start += attentionTile) {
+        const Element* tile = keyTiles + start / attentionTile * attentionTile * headWidth;
+        __m256 low[4], high[4];
+        for (int g = 0; g < 4; ++g) {
+            low[g] = _mm256_setzero_ps();
+            high[g] = _mm256_setzero_ps();
         }
-        for (; p < vectorPositions; p += 8) {
-            _mm256_storeu_ps(scores + p, _mm256_fmadd_ps(q, load8(row + p), _mm256_loadu_ps(scores + p)));
+        std::size_t j = 0;
+        for (; j < groups; j += 4) {
+            for (int g = 0; g < 4; ++g) {
+                const __m256 q = _mm256_set1_ps(query[j + static_cast<std::size_t>(g)]);
+                const Element* row = tile + (j + static_cast<std::size_t>(g)) * attentionTile;
+                low[g] = _mm256_fmadd_ps(q, load8(row), low[g]);
+                high[g] = _mm256_fmadd_ps(q, load8(row + 8), high[g]);
+            }
         }
-        for (; p < positions; ++p) {
-            scores[p] += query[j] * element(row, p);
+        for (; j < headWidth; ++j) {
+            const __m256 q = _mm256_set1_ps(query[j]);
+            low[0] = _mm256_fmadd_ps(q, load8(tile + j * attentionTile), low[0]);
+            high[0] = _mm256_fmadd_ps(q, load8(tile + j * attentionTile + 8), high[0]);
         }
+        alignas(32) float sums[attentionTile];
+        _mm256_store_ps(sums, _mm256_add_ps(_mm256_add_ps(low[0], low[1]), _mm256_add_ps(low[2], low[3])));
+        _mm256_store_ps(sums + 8, _mm256_add_ps(_mm256_add_ps(high[0], high[1]), _mm256_add_ps(high[2], high[3])));
+        std::copy_n(sums, std::min(attentionTile, positions - start), scores + start);
+    }
+}
+
+ML_WIDE_TARGET inline __m512 load16(const float* p) { return _mm512_loadu_ps(p); }
+ML_WIDE_TARGET inline __m512 load16(const std::uint16_t* p)
+{
+    return _mm512_maskz_cvtph_ps(0xffff, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+template<typename Element>
+ML_WIDE_TARGET void scoreWide(const float* query, const Element* keyTiles, std::size_t positions, std::size_t headWidth,
+    float* scores)
+{
+    const std::size_t groups = headWidth & ~std::size_t(3);
+    for (std::size_t start = 0; start < positions; start += attentionTile) {
+        const Element* tile = keyTiles + start / attentionTile * attentionTile * headWidth;
+        __m512 sum[4] = {_mm512_setzero_ps(), _mm512_setzero_ps(), _mm512_setzero_ps(), _mm512_setzero_ps()};
+        std::size_t j = 0;
+        for (; j < groups; j += 4) {
+            for (int g = 0; g < 4; ++g) {
+                sum[g] = _mm512_fmadd_ps(_mm512_set1_ps(query[j + static_cast<std::size_t>(g)]),
+                    load16(tile + (j + static_cast<std::size_t>(g)) * attentionTile), sum[g]);
+            }
+        }
+        for (; j < headWidth; ++j) {
+            sum[0] = _mm512_fmadd_ps(_mm512_set1_ps(query[j]), load16(tile + j * attentionTile), sum[0]);
+        }
+        const __m512 total = _mm512_add_ps(_mm512_add_ps(sum[0], sum[1]), _mm512_add_ps(sum[2], sum[3]));
+        const std::size_t count = std::min(attentionTile, positions - start);
+        _mm512_mask_storeu_ps(scores + start, static_cast<__mmask16>((1u << count) - 1), total);
     }
 }
 
@@ -124,8 +162,8 @@ bool weighValuesDispatch(const float* weights, const Element* values, std::size_
 #endif
 
 template<typename Element>
-AttentionPartial attend(const float* query, const Element* keys, std::size_t keyStride, const Element* values,
-    std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
+AttentionPartial attend(const float* query, const Element* keyTiles, const Element* values, std::size_t valueStride,
+    std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
 {
     if (positions == 0) {
         std::fill(output, output + headWidth, 0.0f);
@@ -133,7 +171,11 @@ AttentionPartial attend(const float* query, const Element* keys, std::size_t key
     }
 #ifdef ML_HAS_X86
     if (hasVectorUnits()) {
-        scoreVector(query, keys, keyStride, positions, headWidth, weights);
+        if (activeKernelSet() == KernelSet::avx512) {
+            scoreWide(query, keyTiles, positions, headWidth, weights);
+        } else {
+            scoreVector(query, keyTiles, positions, headWidth, weights);
+        }
         const AttentionPartial partial = weigh(weights, positions, scale);
         if (!weighValuesDispatch(weights, values, valueStride, positions, headWidth, output)) {
             weighValuesPlain(weights, values, valueStride, positions, headWidth, output);
@@ -141,7 +183,7 @@ AttentionPartial attend(const float* query, const Element* keys, std::size_t key
         return partial;
     }
 #endif
-    scorePlain(query, keys, keyStride, positions, headWidth, weights);
+    scorePlain(query, keyTiles, positions, headWidth, weights);
     const AttentionPartial partial = weigh(weights, positions, scale);
     weighValuesPlain(weights, values, valueStride, positions, headWidth, output);
     return partial;
@@ -149,16 +191,16 @@ AttentionPartial attend(const float* query, const Element* keys, std::size_t key
 
 } // namespace
 
-AttentionPartial attendBlock(const float* query, const float* keys, std::size_t keyStride, const float* values,
-    std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
+AttentionPartial attendBlock(const float* query, const float* keyTiles, const float* values, std::size_t valueStride,
+    std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
 {
-    return attend(query, keys, keyStride, values, valueStride, positions, headWidth, scale, weights, output);
+    return attend(query, keyTiles, values, valueStride, positions, headWidth, scale, weights, output);
 }
 
-AttentionPartial attendBlock(const float* query, const std::uint16_t* keys, std::size_t keyStride, const std::uint16_t* values,
+AttentionPartial attendBlock(const float* query, const std::uint16_t* keyTiles, const std::uint16_t* values,
     std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output)
 {
-    return attend(query, keys, keyStride, values, valueStride, positions, headWidth, scale, weights, output);
+    return attend(query, keyTiles, values, valueStride, positions, headWidth, scale, weights, output);
 }
 
 } // namespace ml

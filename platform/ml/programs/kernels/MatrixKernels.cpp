@@ -34,64 +34,65 @@ ML_VECTOR_TARGET inline __m256 loadRow(const float* p)
 inline float scalarAt(const std::uint16_t* p, int i) { return Float16::toFloat(p[i]); }
 inline float scalarAt(const float* p, int i) { return p[i]; }
 
-// Four rows at a time so that each load of x serves four rows, fetching the next four rows into
-// cache meanwhile: the weights stream from memory once per step, and the prefetch keeps more of
-// that stream in flight than the hardware prefetcher alone.
+// One row at a time: the weights stream from memory once per step in address order, which the
+// hardware prefetchers follow best, and x stays in the first-level cache.
 template<typename Element>
-ML_VECTOR_TARGET void matrixVectorVector(const Element* base, int rows, int columns, const float* x, const float* bias, float* y,
+ML_VECTOR_TARGET void matrixVectorVector(const Element* base, int columns, const float* x, const float* bias, float* y,
     int rowBegin, int rowEnd)
 {
-    constexpr int elementsPerLine = 64 / static_cast<int>(sizeof(Element));
     const std::size_t stride = static_cast<std::size_t>(columns);
-    const int vectorColumns = columns & ~7;
-    int r = rowBegin;
-    for (; r + 4 <= rowEnd; r += 4) {
-        const Element* r0 = base + static_cast<std::size_t>(r) * stride;
-        const Element* r1 = r0 + stride;
-        const Element* r2 = r1 + stride;
-        const Element* r3 = r2 + stride;
-        const bool prefetch = r + 8 <= rows;
-        const Element* next = prefetch ? r3 + stride : r0;
-        __m256 a0 = _mm256_setzero_ps(), a1 = _mm256_setzero_ps(), a2 = _mm256_setzero_ps(), a3 = _mm256_setzero_ps();
-        for (int c = 0; c < vectorColumns; c += 8) {
-            if (prefetch && c % elementsPerLine == 0) {
-                _mm_prefetch(reinterpret_cast<const char*>(next + c), _MM_HINT_T0);
-                _mm_prefetch(reinterpret_cast<const char*>(next + stride + c), _MM_HINT_T0);
-                _mm_prefetch(reinterpret_cast<const char*>(next + 2 * stride + c), _MM_HINT_T0);
-                _mm_prefetch(reinterpret_cast<const char*>(next + 3 * stride + c), _MM_HINT_T0);
-            }
-            const __m256 xv = _mm256_loadu_ps(x + c);
-            a0 = _mm256_fmadd_ps(loadRow(r0 + c), xv, a0);
-            a1 = _mm256_fmadd_ps(loadRow(r1 + c), xv, a1);
-            a2 = _mm256_fmadd_ps(loadRow(r2 + c), xv, a2);
-            a3 = _mm256_fmadd_ps(loadRow(r3 + c), xv, a3);
-        }
-        float s0 = sum8(a0), s1 = sum8(a1), s2 = sum8(a2), s3 = sum8(a3);
-        for (int c = vectorColumns; c < columns; ++c) {
-            s0 += scalarAt(r0, c) * x[c];
-            s1 += scalarAt(r1, c) * x[c];
-            s2 += scalarAt(r2, c) * x[c];
-            s3 += scalarAt(r3, c) * x[c];
-        }
-        if (bias) {
-            s0 += bias[r];
-            s1 += bias[r + 1];
-            s2 += bias[r + 2];
-            s3 += bias[r + 3];
-        }
-        y[r] = s0;
-        y[r + 1] = s1;
-        y[r + 2] = s2;
-        y[r + 3] = s3;
-    }
-    for (; r < rowEnd; ++r) {
+    const int blockColumns = columns & ~31;
+    for (int r = rowBegin; r < rowEnd; ++r) {
         const Element* row = base + static_cast<std::size_t>(r) * stride;
-        __m256 a = _mm256_setzero_ps();
-        for (int c = 0; c < vectorColumns; c += 8) {
-            a = _mm256_fmadd_ps(loadRow(row + c), _mm256_loadu_ps(x + c), a);
+        __m256 a0 = _mm256_setzero_ps(), a1 = _mm256_setzero_ps(), a2 = _mm256_setzero_ps(), a3 = _mm256_setzero_ps();
+        int c = 0;
+        for (; c < blockColumns; c += 32) {
+            a0 = _mm256_fmadd_ps(loadRow(row + c), _mm256_loadu_ps(x + c), a0);
+            a1 = _mm256_fmadd_ps(loadRow(row + c + 8), _mm256_loadu_ps(x + c + 8), a1);
+            a2 = _mm256_fmadd_ps(loadRow(row + c + 16), _mm256_loadu_ps(x + c + 16), a2);
+            a3 = _mm256_fmadd_ps(loadRow(row + c + 24), _mm256_loadu_ps(x + c + 24), a3);
         }
-        float s = sum8(a);
-        for (int c = vectorColumns; c < columns; ++c) {
+        for (; c + 8 <= columns; c += 8) {
+            a0 = _mm256_fmadd_ps(loadRow(row + c), _mm256_loadu_ps(x + c), a0);
+        }
+        float s = sum8(_mm256_add_ps(_mm256_add_ps(a0, a1), _mm256_add_ps(a2, a3)));
+        for (; c < columns; ++c) {
+            s += scalarAt(row, c) * x[c];
+        }
+        y[r] = s + (bias ? bias[r] : 0.0f);
+    }
+}
+
+ML_WIDE_TARGET inline __m512 loadWideRow(const std::uint16_t* p)
+{
+    return _mm512_maskz_cvtph_ps(0xffff, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+ML_WIDE_TARGET inline __m512 loadWideRow(const float* p)
+{
+    return _mm512_loadu_ps(p);
+}
+
+template<typename Element>
+ML_WIDE_TARGET void matrixVectorWide(const Element* base, int columns, const float* x, const float* bias, float* y, int rowBegin,
+    int rowEnd)
+{
+    const std::size_t stride = static_cast<std::size_t>(columns);
+    const int blockColumns = columns & ~31;
+    for (int r = rowBegin; r < rowEnd; ++r) {
+        const Element* row = base + static_cast<std::size_t>(r) * stride;
+        __m512 a0 = _mm512_setzero_ps(), a1 = _mm512_setzero_ps();
+        int c = 0;
+        for (; c < blockColumns; c += 32) {
+            a0 = _mm512_fmadd_ps(loadWideRow(row + c), _mm512_loadu_ps(x + c), a0);
+            a1 = _mm512_fmadd_ps(loadWideRow(row + c + 16), _mm512_loadu_ps(x + c + 16), a1);
+        }
+        const __m512 a = _mm512_add_ps(a0, a1);
+        // Masked extracts: the plain forms trip a false uninitialised-value warning in GCC 12.
+        const __m512d halves = _mm512_castps_pd(a);
+        float s = sum8(_mm256_add_ps(_mm256_castpd_ps(_mm512_maskz_extractf64x4_pd(0xf, halves, 0)),
+            _mm256_castpd_ps(_mm512_maskz_extractf64x4_pd(0xf, halves, 1))));
+        for (; c < columns; ++c) {
             s += scalarAt(row, c) * x[c];
         }
         y[r] = s + (bias ? bias[r] : 0.0f);
@@ -105,11 +106,19 @@ ML_VECTOR_TARGET void matrixVectorVector(const Element* base, int rows, int colu
 void matrixVector(const WeightMatrix& w, const float* x, const float* bias, float* y, int rowBegin, int rowEnd)
 {
 #ifdef ML_HAS_X86
+    if (activeKernelSet() == KernelSet::avx512) {
+        if (w.isHalf) {
+            matrixVectorWide(static_cast<const std::uint16_t*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+        } else {
+            matrixVectorWide(static_cast<const float*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+        }
+        return;
+    }
     if (hasVectorUnits()) {
         if (w.isHalf) {
-            matrixVectorVector(static_cast<const std::uint16_t*>(w.data), w.rows, w.columns, x, bias, y, rowBegin, rowEnd);
+            matrixVectorVector(static_cast<const std::uint16_t*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
         } else {
-            matrixVectorVector(static_cast<const float*>(w.data), w.rows, w.columns, x, bias, y, rowBegin, rowEnd);
+            matrixVectorVector(static_cast<const float*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
         }
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <stdexcept>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -18,7 +19,9 @@ constexpr auto spinTime = std::chrono::microseconds(100);
 constexpr int indexBits = 20;
 constexpr std::uint64_t indexMask = (std::uint64_t(1) << indexBits) - 1;
 constexpr std::uint64_t maximumRanges = indexMask;
-constexpr std::uint64_t loopMask = (std::uint64_t(1) << (64 - 2 * indexBits)) - 1;
+constexpr std::uint64_t loopMask = (std::uint64_t(1) << (64 - 2 * indexBits - 1)) - 1;
+constexpr std::uint64_t pinnedFlag = std::uint64_t(1) << 63;
+constexpr int pinnedCountBits = 16;
 
 inline void relax()
 {
@@ -50,6 +53,8 @@ T awaitChange(const std::atomic<T>& value, T old)
 } // namespace
 
 ThreadPool::ThreadPool(int threadCount)
+    : claims_(maximumPinnedRanges)
+    , done_(static_cast<std::size_t>(std::max(1, threadCount)))
 {
     const int workers = std::max(1, threadCount) - 1;
     workers_.reserve(static_cast<std::size_t>(workers));
@@ -61,8 +66,8 @@ ThreadPool::ThreadPool(int threadCount)
 ThreadPool::~ThreadPool()
 {
     stopping_.store(true, std::memory_order_release);
-    wake_.fetch_add(1, std::memory_order_acq_rel);
-    wake_.notify_all();
+    control_.wake.fetch_add(1, std::memory_order_acq_rel);
+    control_.wake.notify_all();
     for (auto& worker : workers_) {
         worker.join();
     }
@@ -72,7 +77,7 @@ void ThreadPool::workerLoop(int slot)
 {
     std::uint32_t seen = 0;
     for (;;) {
-        seen = awaitChange(wake_, seen);
+        seen = awaitChange(control_.wake, seen);
         if (stopping_.load(std::memory_order_acquire)) {
             return;
         }
@@ -83,24 +88,103 @@ void ThreadPool::workerLoop(int slot)
 void ThreadPool::runRanges(int slot)
 {
     for (;;) {
-        std::uint64_t work = work_.load(std::memory_order_acquire);
+        std::uint64_t work = control_.work.load(std::memory_order_acquire);
         std::uint64_t index = 0;
         for (;;) {
+            if (work & pinnedFlag) {
+                runPinnedRanges(slot);
+                return;
+            }
             index = work & indexMask;
             const std::uint64_t ranges = (work >> indexBits) & indexMask;
             if (index >= ranges) {
                 return;
             }
-            if (work_.compare_exchange_weak(work, work + 1, std::memory_order_acq_rel, std::memory_order_acquire)) {
+            if (control_.work.compare_exchange_weak(work, work + 1, std::memory_order_acq_rel, std::memory_order_acquire)) {
                 break;
             }
         }
         // Holding a range of this loop keeps the caller from starting another one, so the loop's
         // body and sizes stay valid until the range is counted as finished.
-        const std::size_t begin = static_cast<std::size_t>(index) * grain_;
-        (*body_)(slot, begin, std::min(count_, begin + grain_));
+        const std::size_t begin = static_cast<std::size_t>(index) * control_.grain;
+        (*control_.body)(slot, begin, std::min(control_.count, begin + control_.grain));
         finished_.fetch_add(1, std::memory_order_acq_rel);
         finished_.notify_all();
+    }
+}
+
+void ThreadPool::runPinnedRanges(int slot)
+{
+    const std::uint64_t work = control_.pinnedWork.load(std::memory_order_acquire);
+    const std::uint64_t number = work >> pinnedCountBits;
+    const std::size_t ranges = static_cast<std::size_t>(work & ((std::uint64_t(1) << pinnedCountBits) - 1));
+    const std::size_t threads = static_cast<std::size_t>(threadCount());
+    std::atomic<std::uint64_t>& done = done_[static_cast<std::size_t>(slot)].value;
+    // False when the loop has ended: then this thread must run nothing more.
+    const auto take = [&](std::size_t r) {
+        std::uint64_t claim = claims_[r].value.load(std::memory_order_relaxed);
+        if (claim >= number || !claims_[r].value.compare_exchange_strong(claim, number, std::memory_order_acq_rel)) {
+            return true;
+        }
+        // A claim made after the loop ended marks a range of a later loop with an older number,
+        // which leaves it free for that loop.
+        if (control_.pinnedWork.load(std::memory_order_acquire) != work) {
+            return false;
+        }
+        (*control_.pinnedBody)(slot, r);
+        done.store(done.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        return true;
+    };
+    for (std::size_t r = static_cast<std::size_t>(slot); r < ranges; r += threads) {
+        if (!take(r)) {
+            return;
+        }
+    }
+    for (std::size_t i = 1; i < ranges; ++i) {
+        if (!take((static_cast<std::size_t>(slot) + i) % ranges)) {
+            return;
+        }
+    }
+}
+
+void ThreadPool::parallelForPinned(std::size_t ranges, const PinnedBody& body)
+{
+    if (ranges == 0) {
+        return;
+    }
+    if (ranges > maximumPinnedRanges) {
+        throw std::invalid_argument("too many ranges for one pinned loop");
+    }
+    std::unique_lock lock(busy_, std::try_to_lock);
+    if (!lock.owns_lock() || workers_.empty() || ranges == 1) {
+        for (std::size_t r = 0; r < ranges; ++r) {
+            body(0, r);
+        }
+        return;
+    }
+    control_.pinnedBody = &body;
+    ++pinnedNumber_;
+    control_.pinnedWork.store((pinnedNumber_ << pinnedCountBits) | ranges, std::memory_order_release);
+    loopNumber_ = (loopNumber_ + 1) & loopMask;
+    control_.work.store(pinnedFlag | (loopNumber_ << (2 * indexBits)), std::memory_order_release);
+    control_.wake.fetch_add(1, std::memory_order_acq_rel);
+    control_.wake.notify_all();
+    runPinnedRanges(0);
+    pinnedDone_ += ranges;
+    const auto deadline = std::chrono::steady_clock::now() + spinTime;
+    for (unsigned spins = 0;; ++spins) {
+        std::uint64_t done = 0;
+        for (const auto& slot : done_) {
+            done += slot.value.load(std::memory_order_acquire);
+        }
+        if (done == pinnedDone_) {
+            return;
+        }
+        if ((spins & 63u) == 63u && std::chrono::steady_clock::now() > deadline) {
+            std::this_thread::yield();
+        } else {
+            relax();
+        }
     }
 }
 
@@ -124,14 +208,14 @@ void ThreadPool::parallelForWithSlot(std::size_t count, std::size_t grain, const
         return;
     }
     const auto ranges = static_cast<std::uint32_t>((count + grain - 1) / grain);
-    body_ = &body;
-    count_ = count;
-    grain_ = grain;
+    control_.body = &body;
+    control_.count = count;
+    control_.grain = grain;
     finished_.store(0, std::memory_order_relaxed);
     loopNumber_ = (loopNumber_ + 1) & loopMask;
-    work_.store((loopNumber_ << (2 * indexBits)) | (std::uint64_t(ranges) << indexBits), std::memory_order_release);
-    wake_.fetch_add(1, std::memory_order_acq_rel);
-    wake_.notify_all();
+    control_.work.store((loopNumber_ << (2 * indexBits)) | (std::uint64_t(ranges) << indexBits), std::memory_order_release);
+    control_.wake.fetch_add(1, std::memory_order_acq_rel);
+    control_.wake.notify_all();
     runRanges(0);
     for (std::uint32_t done = finished_.load(std::memory_order_acquire); done != ranges;
          done = finished_.load(std::memory_order_acquire)) {

@@ -33,24 +33,53 @@ public:
     void parallelFor(std::size_t count, std::size_t grain, const RangeBody& body);
     void parallelForWithSlot(std::size_t count, std::size_t grain, const SlotRangeBody& body);
 
+    // Calls body(slot, r) once for every r in [0, ranges), for loops of a few microseconds. Range r
+    // is first offered to slot r % threadCount(), so loops of one range count give the same work
+    // to the same thread each time and what it fetched for a later loop waits in its own cache; a
+    // thread done with its own ranges takes those its thread has not started. The threads
+    // synchronise through cache lines of their own and the caller spins (yielding after a while)
+    // instead of sleeping, so a loop costs about a microsecond. At most maximumPinnedRanges.
+    using PinnedBody = std::function<void(int slot, std::size_t range)>;
+    static constexpr std::size_t maximumPinnedRanges = 256;
+    void parallelForPinned(std::size_t ranges, const PinnedBody& body);
+
 private:
     void workerLoop(int slot);
     // Takes and runs ranges of the current loop until none is left.
     void runRanges(int slot);
+    void runPinnedRanges(int slot);
+
+    struct alignas(64) Counter {
+        std::atomic<std::uint64_t> value {0};
+    };
 
     std::vector<std::thread> workers_;
     std::mutex busy_;
     std::atomic<bool> stopping_ {false};
-    std::atomic<std::uint32_t> wake_ {0};
-    // The current loop: its number, its range count and the next range to take, in one word so
-    // that a range is only ever taken from the loop it belongs to.
-    std::atomic<std::uint64_t> work_ {0};
-    std::atomic<std::uint32_t> finished_ {0};
+    // What idle workers watch, on one cache line that only the caller writes while workers wait, so
+    // that one transfer tells a worker everything about the next loop.
+    struct alignas(64) Control {
+        std::atomic<std::uint32_t> wake {0};
+        // The current loop: its number, its range count and the next range to take, in one word
+        // so that a range is only ever taken from the loop it belongs to; the top bit marks a
+        // pinned loop.
+        std::atomic<std::uint64_t> work {0};
+        // The current pinned loop as (number << 16 | ranges); its number never repeats.
+        std::atomic<std::uint64_t> pinnedWork {0};
+        // Written by the caller only while no range of the loop is taken or running.
+        const SlotRangeBody* body = nullptr;
+        const PinnedBody* pinnedBody = nullptr;
+        std::size_t count = 0;
+        std::size_t grain = 1;
+    } control_;
+    alignas(64) std::atomic<std::uint32_t> finished_ {0};
     std::uint64_t loopNumber_ = 0;
-    // Written by the caller only while no range of the loop is taken or running.
-    const SlotRangeBody* body_ = nullptr;
-    std::size_t count_ = 0;
-    std::size_t grain_ = 1;
+    std::uint64_t pinnedNumber_ = 0;
+    // Range r of a pinned loop is taken by raising claims_[r] from an older loop number to the
+    // loop's; done_[slot] counts the pinned ranges that slot has run, written by it alone.
+    std::vector<Counter> claims_;
+    std::vector<Counter> done_;
+    std::uint64_t pinnedDone_ = 0;
 };
 
 } // namespace ml
