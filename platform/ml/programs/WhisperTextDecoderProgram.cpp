@@ -128,8 +128,7 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     }
 }
 
-void WhisperTextDecoderProgram::run(std::size_t loop, std::initializer_list<Product> products,
-    const std::function<void(std::size_t)>& after) const
+void WhisperTextDecoderProgram::run(std::size_t loop, std::initializer_list<Product> products) const
 {
     pool_->parallelForPinned(ranges_, [&](int, std::size_t r) {
         for (const ProductStream::Slice& slice : stream_.slices(loop, r)) {
@@ -144,9 +143,6 @@ void WhisperTextDecoderProgram::run(std::size_t loop, std::initializer_list<Prod
             if (product.residual) {
                 axpy(1.0f, output, product.residual + slice.first, rows);
             }
-        }
-        if (after) {
-            after(r);
         }
     });
 }
@@ -405,21 +401,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             transformerWeights::normEpsilon);
         run(loopOf(l, selfProjections),
             {{&block.selfAttention.query, normed.data(), query.data()}, {&block.selfAttention.key, normed.data(), key.data()},
-                {&block.selfAttention.value, normed.data(), value.data()}},
-            [&](std::size_t r) {
-                // The cached rows of the heads this thread attends to next lie far apart and are
-                // cold by now.
-                if (keyColumnStride != 1 || valueColumnStride != 1) {
-                    return;
-                }
-                for (std::size_t h = r; h < heads; h += ranges) {
-                    const std::size_t first = layerOffset + h * headWidth;
-                    for (std::size_t j = 0; j < headWidth; ++j) {
-                        prefetch(halfData(keyCache) + (first + j) * keyRowStride, cached * sizeof(std::uint16_t));
-                        prefetch(halfData(valueCache) + (first + j) * valueRowStride, cached * sizeof(std::uint16_t));
-                    }
-                }
-            });
+                {&block.selfAttention.value, normed.data(), value.data()}});
         pool_->parallelForPinned(ranges, [&](int, std::size_t r) {
             for (std::size_t h = r; h < heads; h += ranges) {
                 // The step sees its own key and value as the cache will hold them.
@@ -431,12 +413,12 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
 
                 float* scores = selfScores.get() + h * selfStride;
                 const float* q = query.data() + h * headWidth;
-                std::fill(scores, scores + cached + 1, 0.0f);
-                for (std::size_t j = 0; j < headWidth; ++j) {
-                    const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
-                    if (keyColumnStride == 1) {
-                        axpyHalf(q[j], row, scores, cached);
-                    } else {
+                if (keyColumnStride == 1) {
+                    scoreChannelRows(q, halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth, scores);
+                } else {
+                    std::fill(scores, scores + cached, 0.0f);
+                    for (std::size_t j = 0; j < headWidth; ++j) {
+                        const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
                         for (std::size_t p = 0; p < cached; ++p) {
                             scores[p] += q[j] * Float16::toFloat(row[p * keyColumnStride]);
                         }
@@ -448,17 +430,20 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                 scores[cached] = dot(q, key.data() + h * headWidth, headWidth) * scale;
                 softmax(scores, cached + 1, 1.0f);
                 float* out = attended.data() + h * headWidth;
-                for (std::size_t j = 0; j < headWidth; ++j) {
-                    const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
-                    float sum = 0;
-                    if (valueColumnStride == 1) {
-                        sum = dotHalf(row, scores, cached);
-                    } else {
+                if (valueColumnStride == 1) {
+                    weighChannelRows(scores, halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth, out);
+                } else {
+                    for (std::size_t j = 0; j < headWidth; ++j) {
+                        const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
+                        float sum = 0;
                         for (std::size_t p = 0; p < cached; ++p) {
                             sum += scores[p] * Float16::toFloat(row[p * valueColumnStride]);
                         }
+                        out[j] = sum;
                     }
-                    out[j] = sum + scores[cached] * value[h * headWidth + j];
+                }
+                for (std::size_t j = 0; j < headWidth; ++j) {
+                    out[j] += scores[cached] * value[h * headWidth + j];
                 }
             }
         });

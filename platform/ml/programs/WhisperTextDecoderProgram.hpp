@@ -71,9 +71,8 @@ private:
         bool gelu = false;
         float* residual = nullptr;
     };
-    // Runs loop `loop` of the stream, whose products these are in order; then, when given,
-    // after(range) on the thread that ran each range.
-    void run(std::size_t loop, std::initializer_list<Product> products, const std::function<void(std::size_t)>& after = {}) const;
+    // Runs loop `loop` of the stream, whose products these are in order.
+    void run(std::size_t loop, std::initializer_list<Product> products) const;
     // The stream's loops: six per layer, then the logits.
     enum LayerLoop : std::size_t { selfProjections, selfOutput, crossQuery, crossOutput, expand, contract, loopsPerLayer };
     static std::size_t loopOf(std::size_t layer, LayerLoop which) { return layer * loopsPerLayer + which; }

@@ -25,4 +25,12 @@ AttentionPartial attendBlock(const float* query, const float* keyTiles, const fl
 AttentionPartial attendBlock(const float* query, const std::uint16_t* keyTiles, const std::uint16_t* values,
     std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output);
 
+// For a cache stored channel-major (row j holds channel j of every position, rows `rowStride`
+// elements apart): scores[p] = sum_j query[j] * keys[j][p], and output[j] = sum_p weights[p] *
+// values[j][p], over positions [0, positions).
+void scoreChannelRows(const float* query, const std::uint16_t* keys, std::size_t rowStride, std::size_t positions,
+    std::size_t headWidth, float* scores);
+void weighChannelRows(const float* weights, const std::uint16_t* values, std::size_t rowStride, std::size_t positions,
+    std::size_t headWidth, float* output);
+
 } // namespace ml

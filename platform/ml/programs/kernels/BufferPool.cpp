@@ -1,7 +1,10 @@
 #include "platform/ml/programs/kernels/BufferPool.hpp"
 
 #include <cstdlib>
+#include <cstdint>
 #include <new>
+
+#include <sys/mman.h>
 
 namespace ml {
 
@@ -28,6 +31,22 @@ BufferPool::~BufferPool()
     }
 }
 
+namespace {
+
+// Large blocks stream through the programs' loops: huge pages spare the page walks and let the
+// prefetchers run past 4 KiB. Only whole huge pages inside the block; the system may refuse.
+void adviseHugePages(void* memory, std::size_t size)
+{
+    constexpr std::uintptr_t hugePage = std::uintptr_t(2) << 20;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(memory) + hugePage - 1) & ~(hugePage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(memory) + size) & ~(hugePage - 1);
+    if (end > begin) {
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    }
+}
+
+} // namespace
+
 std::shared_ptr<void> BufferPool::block(std::size_t bytes)
 {
     const std::size_t size = roundedSize(bytes);
@@ -49,6 +68,7 @@ std::shared_ptr<void> BufferPool::block(std::size_t bytes)
         if (!memory) {
             throw std::bad_alloc();
         }
+        adviseHugePages(memory, size);
     }
     std::weak_ptr<BufferPool> owner = weak_from_this();
     return std::shared_ptr<void>(memory, [owner, blockSize](void* p) {
