@@ -498,12 +498,13 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             }
         }
         if (hasAlignmentOutput_) {
-            for (const auto& [layer, head] : alignmentHeads_) {
-                if (static_cast<std::size_t>(layer) != l) {
+            for (const auto& pair : alignmentHeads_) {
+                if (static_cast<std::size_t>(pair.first) != l) {
                     continue;
                 }
+                const std::size_t head = static_cast<std::size_t>(pair.second);
                 forEachPiece([&](const Piece& piece, const float*) {
-                    if (piece.head == static_cast<std::size_t>(head)) {
+                    if (piece.head == head) {
                         const float factor = std::exp(piece.partial.maximum - headMaximum[piece.head])
                             / (headSum[piece.head] * static_cast<float>(alignmentHeads_.size()));
                         axpy(factor, crossProbabilities.get() + piece.head * frameStride + piece.begin, alignment.data() + piece.begin,
