@@ -144,10 +144,11 @@ protected:
         ASSERT_TRUE(clickUntil(app, "sidebar.row2", [&] { return app.place("settingsForm").has_value(); })) << app.output();
         bool switched = false;
         for (int page = 1;; ++page) {
+            // Read once the picture is still: the wait for it takes in the last moves of a turn.
+            screenshot(app, "settings-" + std::to_string(page), *app.place("parlinoWindow"));
             const auto view = app.place("settingsView");
             const auto form = app.place("settingsForm");
             ASSERT_TRUE(view && form) << app.output();
-            screenshot(app, "settings-" + std::to_string(page), *app.place("parlinoWindow"));
             const auto toggle = app.place("rightShiftTriggerSwitch");
             if (!switched && toggle && toggle->y >= view->y && toggle->y + toggle->height <= view->y + view->height) {
                 click(*toggle);
@@ -160,14 +161,16 @@ protected:
                 break;
             }
             ASSERT_LT(page, 20) << "the settings pane does not end";
-            // Only what is painted after the turn of the wheel counts.
+            // Only where the switch is painted after the turn of the wheel counts.
             app.forget("rightShiftTriggerSwitch");
-            app.forget("settingsForm");
             // A turn that reached nothing (the pane still busy with the last change) is turned again.
             bool moved = false;
             for (int turn = 0; turn < 3 && !moved; ++turn) {
                 desktop->scroll(view->centerX(), view->centerY(), 8);
-                moved = app.waitUntil([&] { return app.place("settingsForm").has_value(); }, turn < 2 ? 10s : timeout);
+                moved = app.waitUntil([&] {
+                    const auto now = app.place("settingsForm");
+                    return now && now->y != form->y;
+                }, turn < 2 ? 10s : timeout);
             }
             ASSERT_TRUE(moved) << app.output();
         }
