@@ -64,11 +64,14 @@ WhisperAudioEncoderProgram::Convolution WhisperAudioEncoderProgram::convolution(
     };
     if (half) {
         reorder(static_cast<const std::uint16_t*>(weight.dataPointer()), layer.halfWeights);
-        layer.weights = {layer.halfWeights.data(), true, true, static_cast<int>(columns)};
+        layer.weights.parts = {{layer.halfWeights.data(), true, true, static_cast<int>(columns)}};
     } else {
         reorder(weight.data<float>(), layer.floatWeights);
-        layer.weights = {layer.floatWeights.data(), false, true, static_cast<int>(columns)};
+        layer.weights.parts = {{layer.floatWeights.data(), false, true, static_cast<int>(columns)}};
     }
+    layer.weights.columns = {outputs};
+    layer.weights.depth = static_cast<int>(columns);
+    folder.releaseTensor(weight);
     return layer;
 }
 
@@ -97,14 +100,54 @@ WhisperAudioEncoderProgram::WhisperAudioEncoderProgram(const ProgramContext& con
     positions_ = floatTensor(folder, "positional_embedding", {frames_, width_});
     for (int i = 0; i < layers; ++i) {
         const std::string prefix = "layers." + std::to_string(i);
-        blocks_.push_back({transformerWeights::norm(folder, prefix + ".attention_norm", width_),
+        Block block {transformerWeights::norm(folder, prefix + ".attention_norm", width_),
             transformerWeights::attention(folder, prefix + ".attention", width_),
-            transformerWeights::norm(folder, prefix + ".mlp_norm", width_),
-            transformerWeights::mlp(folder, prefix + ".mlp", width_)});
+            transformerWeights::norm(folder, prefix + ".mlp_norm", width_), transformerWeights::mlp(folder, prefix + ".mlp", width_)};
+        const int d = width_;
+        block.projections = {{operand(block.attention.query.weight), operand(block.attention.key.weight),
+                                 operand(block.attention.value.weight)},
+            {d, d, d}, d, {}};
+        block.output = {{operand(block.attention.output.weight)}, {d}, d, {}};
+        block.expand = {{operand(block.mlp.expand.weight)}, {4 * d}, d, {}};
+        block.contract = {{operand(block.mlp.contract.weight)}, {d}, 4 * d, {}};
+        blocks_.push_back(std::move(block));
     }
     finalNorm_ = transformerWeights::norm(folder, "final_norm", width_);
     pool_ = std::make_unique<ThreadPool>(context.threadCount);
     buffers_ = BufferPool::create();
+
+    if (activeKernelSet() == KernelSet::portable) {
+        return;
+    }
+    for (Convolution* layer : {&conv1_, &conv2_}) {
+        keepPacked(layer->weights);
+        layer->halfWeights = {};
+        layer->floatWeights = {};
+        layer->weights.parts.clear();
+    }
+    for (Block& block : blocks_) {
+        for (ProductWeights* weights : {&block.projections, &block.output, &block.expand, &block.contract}) {
+            keepPacked(*weights);
+        }
+        // The panels serve every window; the mapped originals need not stay in memory.
+        for (const LinearWeights* layer : {&block.attention.query, &block.attention.key, &block.attention.value,
+                 &block.attention.output, &block.mlp.expand, &block.mlp.contract}) {
+            folder.releaseTensor(layer->weight);
+        }
+    }
+}
+
+void WhisperAudioEncoderProgram::keepPacked(ProductWeights& weights) const
+{
+    weights.packed = PackedOperand::keepingPrecision(activeKernelSet(), weights.parts, weights.columns, weights.depth, pool_.get());
+}
+
+const PackedOperand& WhisperAudioEncoderProgram::packed(const ProductWeights& weights, std::optional<PackedOperand>& scratch) const
+{
+    if (weights.packed) {
+        return *weights.packed;
+    }
+    return scratch.emplace(activeKernelSet(), weights.parts, weights.columns, weights.depth, pool_.get(), buffers_.get());
 }
 
 DictionaryFeatureProvider WhisperAudioEncoderProgram::predict(const FeatureProvider& inputs) const
@@ -177,7 +220,8 @@ void WhisperAudioEncoderProgram::convolve(const Convolution& layer, const float*
 {
     const std::size_t width = static_cast<std::size_t>(width_);
     const int columns = 3 * layer.channels;
-    const PackedOperand weights(activeKernelSet(), layer.weights, width_, columns, pool_.get(), buffers_.get());
+    std::optional<PackedOperand> scratch;
+    const PackedOperand& weights = packed(layer.weights, scratch);
     const TileEpilogue activate = addBias(output, width, layer.bias.data(), true);
     RowsEpilogue finished;
     if (norm) {
@@ -216,10 +260,8 @@ void WhisperAudioEncoderProgram::runBlock(const Block& block, float* x, float* n
         std::copy(block.attention.query.bias.begin(), block.attention.query.bias.end(), projectionBias.begin());
         std::copy(block.attention.value.bias.begin(), block.attention.value.bias.end(),
             projectionBias.begin() + static_cast<long>(2 * width));
-        const PackedOperand projections(kernels,
-            {operand(block.attention.query.weight), operand(block.attention.key.weight), operand(block.attention.value.weight)},
-            {d, d, d}, d, pool_.get(), buffers_.get());
-        gemm(pool_.get(), frames_, static_cast<int>(stacked), d, 1.0f, normed, d, projections, 0.0f, qkv.get(),
+        std::optional<PackedOperand> scratch;
+        gemm(pool_.get(), frames_, static_cast<int>(stacked), d, 1.0f, normed, d, packed(block.projections, scratch), 0.0f, qkv.get(),
             static_cast<int>(stacked), addBias(qkv.get(), stacked, projectionBias.data()));
     }
 
@@ -276,8 +318,8 @@ void WhisperAudioEncoderProgram::runBlock(const Block& block, float* x, float* n
     qkv.reset();
 
     {
-        const PackedOperand output(kernels, operand(block.attention.output.weight), d, d, pool_.get(), buffers_.get());
-        gemm(pool_.get(), frames_, d, d, 1.0f, attended, d, output, 1.0f, x, d,
+        std::optional<PackedOperand> scratch;
+        gemm(pool_.get(), frames_, d, d, 1.0f, attended, d, packed(block.output, scratch), 1.0f, x, d,
             addBias(x, width, block.attention.output.bias.data()),
             [&](int begin, int end) { normRows(block.mlpNorm, x, normed, begin, end); });
     }
@@ -286,15 +328,14 @@ void WhisperAudioEncoderProgram::runBlock(const Block& block, float* x, float* n
     const std::size_t inner = 4 * width;
     auto expanded = buffers_->floats(frames * inner);
     {
-        const PackedOperand expand(kernels, operand(block.mlp.expand.weight), static_cast<int>(inner), d, pool_.get(),
-            buffers_.get());
-        gemm(pool_.get(), frames_, static_cast<int>(inner), d, 1.0f, normed, d, expand, 0.0f, expanded.get(),
+        std::optional<PackedOperand> scratch;
+        gemm(pool_.get(), frames_, static_cast<int>(inner), d, 1.0f, normed, d, packed(block.expand, scratch), 0.0f, expanded.get(),
             static_cast<int>(inner), addBias(expanded.get(), inner, block.mlp.expand.bias.data(), true));
     }
     {
-        const PackedOperand contract(kernels, operand(block.mlp.contract.weight), d, static_cast<int>(inner), pool_.get(),
-            buffers_.get());
-        gemm(pool_.get(), frames_, d, static_cast<int>(inner), 1.0f, expanded.get(), static_cast<int>(inner), contract, 1.0f, x,
+        std::optional<PackedOperand> scratch;
+        gemm(pool_.get(), frames_, d, static_cast<int>(inner), 1.0f, expanded.get(), static_cast<int>(inner),
+            packed(block.contract, scratch), 1.0f, x,
             d, addBias(x, width, block.mlp.contract.bias.data()),
             [&](int begin, int end) { normRows(nextNorm, x, normed, begin, end); });
     }

@@ -3,10 +3,12 @@
 #include "platform/ml/Program.hpp"
 #include "platform/ml/programs/TransformerWeights.hpp"
 #include "platform/ml/programs/kernels/BufferPool.hpp"
+#include "platform/ml/programs/kernels/Gemm.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,21 +26,38 @@ public:
     DictionaryFeatureProvider predict(const FeatureProvider& inputs) const override;
 
 private:
+    // The second factor of a product as the folder stores it, packed for the micro-kernels once at
+    // load; the portable set packs it for each product instead (kept, its float32 copy would
+    // double the weights' memory).
+    struct ProductWeights {
+        std::vector<GemmOperand> parts;
+        std::vector<int> columns;
+        int depth = 0;
+        std::optional<PackedOperand> packed;
+    };
+
     struct Block {
         NormWeights attentionNorm;
         AttentionWeights attention;
         NormWeights mlpNorm;
         MlpWeights mlp;
+        ProductWeights projections; // query, key and value side by side
+        ProductWeights output;
+        ProductWeights expand;
+        ProductWeights contract;
     };
 
     // A kernel-3 convolution with its weights in window order, [output][tap][channel].
     struct Convolution {
-        GemmOperand weights;
+        ProductWeights weights;
         std::vector<float> floatWeights;
         std::vector<std::uint16_t> halfWeights;
         std::vector<float> bias;
         int channels = 0;
     };
+    void keepPacked(ProductWeights& weights) const;
+    // The weights' packed panels: the kept ones, or packed into `scratch` now.
+    const PackedOperand& packed(const ProductWeights& weights, std::optional<PackedOperand>& scratch) const;
     static Convolution convolution(const ModelFolder& folder, const std::string& prefix, int outputs, int inputs);
 
     // The convolution with GELU (and the positions added, when given) as one matrix product:

@@ -114,9 +114,11 @@ TEST(Gemm, EverySetMatchesThePlainProductOverOddSizesLayoutsAndTails)
         for (int m : ms) {
             for (int n : ns) {
                 for (int k : ks) {
-                    for (int variant = 0; variant < 4; ++variant) {
+                    // Variants 4 and 5 keep float16 panels.
+                    for (int variant = 0; variant < 6; ++variant) {
                         const bool transposed = variant % 2 == 0;
                         const bool half = variant >= 2;
+                        const bool kept = variant >= 4;
                         const Operand b(n, k, transposed, half, variant, ++seed);
                         const int lda = k + 3;
                         const int ldc = n + 2;
@@ -126,8 +128,11 @@ TEST(Gemm, EverySetMatchesThePlainProductOverOddSizesLayoutsAndTails)
                         const float beta = variant == 0 ? 0.0f : variant == 3 ? 0.25f : 1.0f;
                         const std::string what = std::string(kernelSetName(set)) + " m " + std::to_string(m) + " n "
                             + std::to_string(n) + " k " + std::to_string(k) + " variant " + std::to_string(variant);
-                        const PackedOperand packed(set, b.operand, n, k, variant % 3 == 0 ? &pool : nullptr);
+                        const PackedOperand packed = kept
+                            ? PackedOperand::keepingPrecision(set, {b.operand}, {n}, k, variant == 4 ? &pool : nullptr)
+                            : PackedOperand(set, b.operand, n, k, variant % 3 == 0 ? &pool : nullptr);
                         EXPECT_EQ(packed.kernelSet(), set);
+                        EXPECT_EQ(packed.halfPanels(), kept && set != KernelSet::portable);
                         std::vector<float> c = c0;
                         if (beta == 0.0f) {
                             // Never read: garbage there must not show through.
@@ -135,7 +140,7 @@ TEST(Gemm, EverySetMatchesThePlainProductOverOddSizesLayoutsAndTails)
                                 std::fill_n(c.begin() + static_cast<long>(i) * ldc, n, std::numeric_limits<float>::quiet_NaN());
                             }
                         }
-                        gemm(variant < 2 ? &pool : nullptr, m, n, k, alpha, a.data(), lda, packed, beta, c.data(), ldc);
+                        gemm(variant < 2 || variant == 4 ? &pool : nullptr, m, n, k, alpha, a.data(), lda, packed, beta, c.data(), ldc);
                         expectNear(c, reference(m, n, k, alpha, a, lda, b.values, beta, c0, ldc), k, what);
                         if (testing::Test::HasFailure()) {
                             return;

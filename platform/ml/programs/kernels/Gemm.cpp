@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 namespace ml {
@@ -155,10 +156,17 @@ ML_WIDE_TARGET inline void storeWide(float* c, __m512 acc, __mmask16 mask, __m51
     _mm512_mask_storeu_ps(c, mask, v);
 }
 
-template<int R>
-ML_WIDE_TARGET void wideKernel(int kc, const float* a, std::size_t lda, const float* b, float* c, std::size_t ldc, int columns,
+ML_WIDE_TARGET inline __m512 load16(const float* p) { return _mm512_loadu_ps(p); }
+ML_WIDE_TARGET inline __m512 load16(const std::uint16_t* p)
+{
+    return _mm512_maskz_cvtph_ps(__mmask16(0xffff), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+template<int R, typename Element>
+ML_WIDE_TARGET void wideKernel(int kc, const float* a, std::size_t lda, const void* panel, float* c, std::size_t ldc, int columns,
     float alpha, float beta)
 {
+    const auto* b = static_cast<const Element*>(panel);
     __m512 acc[R][2];
 #pragma GCC unroll 14
     for (int r = 0; r < R; ++r) {
@@ -166,8 +174,8 @@ ML_WIDE_TARGET void wideKernel(int kc, const float* a, std::size_t lda, const fl
         acc[r][1] = _mm512_setzero_ps();
     }
     for (int p = 0; p < kc; ++p) {
-        const __m512 b0 = _mm512_loadu_ps(b);
-        const __m512 b1 = _mm512_loadu_ps(b + 16);
+        const __m512 b0 = load16(b);
+        const __m512 b1 = load16(b + 16);
         b += 32;
 #pragma GCC unroll 14
         for (int r = 0; r < R; ++r) {
@@ -186,10 +194,11 @@ ML_WIDE_TARGET void wideKernel(int kc, const float* a, std::size_t lda, const fl
     }
 }
 
-template<int R>
-ML_VECTOR_TARGET void vectorKernel(int kc, const float* a, std::size_t lda, const float* b, float* c, std::size_t ldc,
+template<int R, typename Element>
+ML_VECTOR_TARGET void vectorKernel(int kc, const float* a, std::size_t lda, const void* panel, float* c, std::size_t ldc,
     int columns, float alpha, float beta)
 {
+    const auto* b = static_cast<const Element*>(panel);
     __m256 acc[R][2];
 #pragma GCC unroll 6
     for (int r = 0; r < R; ++r) {
@@ -197,8 +206,8 @@ ML_VECTOR_TARGET void vectorKernel(int kc, const float* a, std::size_t lda, cons
         acc[r][1] = _mm256_setzero_ps();
     }
     for (int p = 0; p < kc; ++p) {
-        const __m256 b0 = _mm256_loadu_ps(b);
-        const __m256 b1 = _mm256_loadu_ps(b + 8);
+        const __m256 b0 = load8(b);
+        const __m256 b1 = load8(b + 8);
         b += 16;
 #pragma GCC unroll 6
         for (int r = 0; r < R; ++r) {
@@ -232,14 +241,25 @@ ML_VECTOR_TARGET void vectorKernel(int kc, const float* a, std::size_t lda, cons
     }
 }
 
-using MicroKernel = void (*)(int, const float*, std::size_t, const float*, float*, std::size_t, int, float, float);
+using MicroKernel = void (*)(int, const float*, std::size_t, const void*, float*, std::size_t, int, float, float);
 
 // Indexed by the rows of the block.
-const MicroKernel wideKernels[] = {nullptr, &wideKernel<1>, &wideKernel<2>, &wideKernel<3>, &wideKernel<4>, &wideKernel<5>,
-    &wideKernel<6>, &wideKernel<7>, &wideKernel<8>, &wideKernel<9>, &wideKernel<10>, &wideKernel<11>, &wideKernel<12>,
-    &wideKernel<13>, &wideKernel<14>};
-const MicroKernel vectorKernels[] = {nullptr, &vectorKernel<1>, &vectorKernel<2>, &vectorKernel<3>, &vectorKernel<4>,
-    &vectorKernel<5>, &vectorKernel<6>};
+template<typename Element>
+constexpr MicroKernel wideKernels[] = {nullptr, &wideKernel<1, Element>, &wideKernel<2, Element>, &wideKernel<3, Element>,
+    &wideKernel<4, Element>, &wideKernel<5, Element>, &wideKernel<6, Element>, &wideKernel<7, Element>, &wideKernel<8, Element>,
+    &wideKernel<9, Element>, &wideKernel<10, Element>, &wideKernel<11, Element>, &wideKernel<12, Element>,
+    &wideKernel<13, Element>, &wideKernel<14, Element>};
+template<typename Element>
+constexpr MicroKernel vectorKernels[] = {nullptr, &vectorKernel<1, Element>, &vectorKernel<2, Element>,
+    &vectorKernel<3, Element>, &vectorKernel<4, Element>, &vectorKernel<5, Element>, &vectorKernel<6, Element>};
+
+const MicroKernel* microKernels(KernelSet set, bool halfPanels)
+{
+    if (set == KernelSet::avx512) {
+        return halfPanels ? wideKernels<std::uint16_t> : wideKernels<float>;
+    }
+    return halfPanels ? vectorKernels<std::uint16_t> : vectorKernels<float>;
+}
 
 #endif
 
@@ -297,7 +317,7 @@ void runTile(KernelSet set, const GemmTile& tile, int k, float alpha, const floa
 {
 #ifdef ML_HAS_X86
     const Geometry g = geometry(set);
-    const MicroKernel* kernels = set == KernelSet::avx512 ? wideKernels : vectorKernels;
+    const MicroKernel* kernels = microKernels(set, b.halfPanels());
     const std::size_t strideC = static_cast<std::size_t>(ldc);
     const bool copyRows = crowdsCacheSets(static_cast<std::size_t>(lda), g.rows);
     const std::size_t copyStride = static_cast<std::size_t>(g.depth) + 16;
@@ -322,7 +342,7 @@ void runTile(KernelSet set, const GemmTile& tile, int k, float alpha, const floa
             const MicroKernel kernel = kernels[rows];
             const float* aBlock = rowsA + static_cast<std::size_t>(row - tile.rowBegin) * strideA;
             for (int column = tile.columnBegin; column < tile.columnEnd; column += g.columns) {
-                const float* panel = b.panel(column / g.columns) + static_cast<std::size_t>(depth) * static_cast<std::size_t>(g.columns);
+                const void* panel = b.panel(column / g.columns, depth);
                 kernel(kc, aBlock, strideA, panel, c + static_cast<std::size_t>(row) * strideC + static_cast<std::size_t>(column),
                     strideC, std::min(g.columns, tile.columnEnd - column), alpha, blockBeta);
             }
@@ -379,16 +399,22 @@ void runPortableTile(const GemmTile& tile, int k, float alpha, const float* a, i
     }
 }
 
-std::shared_ptr<float> allocate(std::size_t count, BufferPool* buffers)
+template<typename Element>
+std::shared_ptr<Element> allocate(std::size_t count, BufferPool* buffers)
 {
+    const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(Element);
     if (buffers) {
-        return buffers->floats(count);
+        if constexpr (std::is_same_v<Element, float>) {
+            return buffers->floats(count);
+        } else {
+            return buffers->halves(count);
+        }
     }
-    void* memory = std::aligned_alloc(64, (std::max<std::size_t>(count, 1) * sizeof(float) + 63) / 64 * 64);
+    void* memory = std::aligned_alloc(64, (bytes + 63) / 64 * 64);
     if (!memory) {
         throw std::bad_alloc();
     }
-    return std::shared_ptr<float>(static_cast<float*>(memory), [](float* p) { std::free(p); });
+    return std::shared_ptr<Element>(static_cast<Element*>(memory), [](Element* p) { std::free(p); });
 }
 
 void forEach(ThreadPool* pool, std::size_t count, std::size_t grain, const std::function<void(std::size_t, std::size_t)>& body)
@@ -409,6 +435,18 @@ PackedOperand::PackedOperand(KernelSet set, const GemmOperand& operand, int n, i
 
 PackedOperand::PackedOperand(KernelSet set, const std::vector<GemmOperand>& parts, const std::vector<int>& columns, int k,
     ThreadPool* pool, BufferPool* buffers)
+    : PackedOperand(set, parts, columns, k, pool, buffers, false)
+{
+}
+
+PackedOperand PackedOperand::keepingPrecision(KernelSet set, const std::vector<GemmOperand>& parts, const std::vector<int>& columns,
+    int k, ThreadPool* pool)
+{
+    return PackedOperand(set, parts, columns, k, pool, nullptr, true);
+}
+
+PackedOperand::PackedOperand(KernelSet set, const std::vector<GemmOperand>& parts, const std::vector<int>& columns, int k,
+    ThreadPool* pool, BufferPool* buffers, bool keepHalves)
     : set_(supportsKernelSet(set) ? set : KernelSet::portable)
     , k_(k)
     , transposed_(parts.empty() || parts.front().transposed)
@@ -448,8 +486,9 @@ PackedOperand::PackedOperand(KernelSet set, const std::vector<GemmOperand>& part
         }
         // One float32 matrix in the stored layout: [n][k] or [k][n], rows packed.
         ld_ = transposed_ ? k : n_;
-        storage_ = allocate(static_cast<std::size_t>(n_) * static_cast<std::size_t>(k), buffers);
-        float* destination = storage_.get();
+        auto floats = allocate<float>(static_cast<std::size_t>(n_) * static_cast<std::size_t>(k), buffers);
+        storage_ = floats;
+        float* destination = floats.get();
         forEach(pool, static_cast<std::size_t>(n_), 64, [&](std::size_t begin, std::size_t end) {
             for (std::size_t j = begin; j < end; ++j) {
                 const ColumnSource s = source(static_cast<int>(j));
@@ -460,17 +499,41 @@ PackedOperand::PackedOperand(KernelSet set, const std::vector<GemmOperand>& part
                 }
             }
         });
-        data_ = storage_.get();
+        data_ = floats.get();
         return;
     }
 
     panelWidth_ = geometry(set_).columns;
     const int panels = (n_ + panelWidth_ - 1) / panelWidth_;
     const std::size_t panelSize = static_cast<std::size_t>(panelWidth_) * static_cast<std::size_t>(k);
-    storage_ = allocate(static_cast<std::size_t>(panels) * panelSize, buffers);
-    data_ = storage_.get();
-    float* destination = storage_.get();
     const int width = panelWidth_;
+    halfPanels_ = keepHalves && !parts.empty()
+        && std::all_of(parts.begin(), parts.end(), [](const GemmOperand& part) { return part.isHalf; });
+    if (halfPanels_) {
+        // The stored bits as they are, zero past n.
+        auto halves = allocate<std::uint16_t>(static_cast<std::size_t>(panels) * panelSize, nullptr);
+        std::uint16_t* destination = halves.get();
+        forEach(pool, static_cast<std::size_t>(panels), 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t p = begin; p < end; ++p) {
+                std::uint16_t* out = destination + p * panelSize;
+                for (int c = 0; c < width; ++c) {
+                    const ColumnSource s = source(static_cast<int>(p) * width + c);
+                    const auto* column = static_cast<const std::uint16_t*>(s.base);
+                    for (int kk = 0; kk < k; ++kk) {
+                        out[static_cast<std::size_t>(kk) * static_cast<std::size_t>(width) + static_cast<std::size_t>(c)]
+                            = column ? column[static_cast<std::size_t>(kk) * s.step] : std::uint16_t(0);
+                    }
+                }
+            }
+        });
+        storage_ = halves;
+        data_ = halves.get();
+        return;
+    }
+    auto floats = allocate<float>(static_cast<std::size_t>(panels) * panelSize, buffers);
+    storage_ = floats;
+    data_ = floats.get();
+    float* destination = floats.get();
     forEach(pool, static_cast<std::size_t>(panels), 1, [&](std::size_t begin, std::size_t end) {
         std::vector<ColumnSource> sources(static_cast<std::size_t>(width));
         for (std::size_t p = begin; p < end; ++p) {
@@ -488,9 +551,11 @@ PackedOperand::PackedOperand(KernelSet set, const std::vector<GemmOperand>& part
     });
 }
 
-const float* PackedOperand::panel(int index) const
+const void* PackedOperand::panel(int index, int depth) const
 {
-    return data_ + static_cast<std::size_t>(index) * static_cast<std::size_t>(panelWidth_) * static_cast<std::size_t>(k_);
+    const std::size_t at = (static_cast<std::size_t>(index) * static_cast<std::size_t>(k_) + static_cast<std::size_t>(depth))
+        * static_cast<std::size_t>(panelWidth_);
+    return static_cast<const char*>(data_) + at * (halfPanels_ ? sizeof(std::uint16_t) : sizeof(float));
 }
 
 void gemm(ThreadPool* pool, int m, int n, int k, float alpha, const float* a, int lda, const PackedOperand& b, float beta,

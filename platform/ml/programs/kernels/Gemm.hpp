@@ -46,26 +46,39 @@ public:
     PackedOperand(KernelSet set, const std::vector<GemmOperand>& parts, const std::vector<int>& columns, int k,
         ThreadPool* pool = nullptr, BufferPool* buffers = nullptr);
 
+    // Packed once to serve many products: float16 parts stay float16 in the panels (half the
+    // bytes, widened by the micro-kernels as they read them), so the copy takes no more memory
+    // than the stored weights. The portable set widens them to float32 as always.
+    static PackedOperand keepingPrecision(KernelSet set, const std::vector<GemmOperand>& parts, const std::vector<int>& columns,
+        int k, ThreadPool* pool = nullptr);
+
     KernelSet kernelSet() const { return set_; }
     int n() const { return n_; }
     int k() const { return k_; }
     // The columns of one panel (0 for the portable set).
     int panelWidth() const { return panelWidth_; }
-    const float* panel(int index) const;
+    // Whether the panels hold float16 elements (else float32).
+    bool halfPanels() const { return halfPanels_; }
+    // Row `depth` of panel `index`.
+    const void* panel(int index, int depth) const;
     // The portable set's matrix.
-    const float* matrix() const { return data_; }
+    const float* matrix() const { return static_cast<const float*>(data_); }
     bool transposed() const { return transposed_; }
     int ld() const { return ld_; }
 
 private:
+    PackedOperand(KernelSet set, const std::vector<GemmOperand>& parts, const std::vector<int>& columns, int k, ThreadPool* pool,
+        BufferPool* buffers, bool keepHalves);
+
     KernelSet set_;
     int n_ = 0;
     int k_ = 0;
     int panelWidth_ = 0;
     bool transposed_ = true;
+    bool halfPanels_ = false;
     int ld_ = 0;
-    std::shared_ptr<float> storage_;
-    const float* data_ = nullptr;
+    std::shared_ptr<void> storage_;
+    const void* data_ = nullptr;
 };
 
 // C[m x n] = alpha * A[m x k] * B + beta * C with A and C row-major, B packed for k rows; spread
