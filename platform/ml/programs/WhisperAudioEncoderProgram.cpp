@@ -24,9 +24,10 @@ TileEpilogue addBias(float* matrix, std::size_t stride, const float* bias, bool 
         const std::size_t count = static_cast<std::size_t>(tile.columnEnd - tile.columnBegin);
         for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
             float* row = matrix + static_cast<std::size_t>(r) * stride + static_cast<std::size_t>(tile.columnBegin);
-            axpy(1.0f, bias + tile.columnBegin, row, count);
             if (thenGelu) {
-                gelu(row, count);
+                biasGelu(row, bias + tile.columnBegin, count);
+            } else {
+                axpy(1.0f, bias + tile.columnBegin, row, count);
             }
         }
     };

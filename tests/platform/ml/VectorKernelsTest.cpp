@@ -47,3 +47,31 @@ TEST(VectorKernels, MaximumAndExponentialsOfEverySetMatchThePlainLoops)
         }
     }
 }
+
+TEST(VectorKernels, GeluWithAndWithoutBiasMatchesTheErrorFunctionInEverySet)
+{
+    std::mt19937 generator(5);
+    std::uniform_real_distribution<float> uniform(-9.0f, 9.0f);
+    for (KernelSet set : {KernelSet::portable, KernelSet::avx2, KernelSet::avx512}) {
+        if (!supportsKernelSet(set)) {
+            continue;
+        }
+        for (std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(9), std::size_t(16), std::size_t(37)}) {
+            std::vector<float> values(count), bias(count);
+            for (std::size_t i = 0; i < count; ++i) {
+                values[i] = uniform(generator);
+                bias[i] = uniform(generator) * 0.25f;
+            }
+            for (bool biased : {false, true}) {
+                std::vector<float> x = values;
+                biasGelu(x.data(), biased ? bias.data() : nullptr, count, set);
+                for (std::size_t i = 0; i < count; ++i) {
+                    const double v = static_cast<double>(values[i]) + (biased ? bias[i] : 0.0f);
+                    const double expected = 0.5 * v * (1.0 + std::erf(v / std::sqrt(2.0)));
+                    ASSERT_NEAR(x[i], expected, 1e-6 * std::max(1.0, std::abs(v)))
+                        << kernelSetName(set) << " " << count << " at " << i << (biased ? " with bias" : "");
+                }
+            }
+        }
+    }
+}

@@ -35,6 +35,8 @@ inline void prefetch(const void* data, std::size_t bytes)
 
 // x = x * Phi(x), the exact (error-function) form.
 void gelu(float* x, std::size_t count);
+// x = GELU(x + bias), one pass; bias may be null.
+void biasGelu(float* x, const float* bias, std::size_t count);
 
 // x = softmax(x * scale), in place, for scale > 0.
 void softmax(float* x, std::size_t count, float scale);
@@ -48,6 +50,7 @@ double sumOfExponentials(const float* x, std::size_t count, float shift);
 // The same with that kernel set's instructions (one this processor runs); the forms above take
 // activeKernelSet().
 float maximum(const float* x, std::size_t count, KernelSet set);
+void biasGelu(float* x, const float* bias, std::size_t count, KernelSet set);
 float exponentiate(float* x, std::size_t count, float scale, float shift, KernelSet set);
 double sumOfExponentials(const float* x, std::size_t count, float shift, KernelSet set);
 
