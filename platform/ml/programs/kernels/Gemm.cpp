@@ -26,10 +26,10 @@ namespace {
 struct Geometry {
     int rows; // MR
     int columns; // NR
-    int depth; // KC
+    int depth; // KC at most; k is cut into stretches of equal length
 };
 
-constexpr Geometry wideGeometry {14, 32, 256};
+constexpr Geometry wideGeometry {14, 32, 384};
 constexpr Geometry vectorGeometry {6, 16, 256};
 
 Geometry geometry(KernelSet set)
@@ -320,13 +320,15 @@ void runTile(KernelSet set, const GemmTile& tile, int k, float alpha, const floa
     const MicroKernel* kernels = microKernels(set, b.halfPanels());
     const std::size_t strideC = static_cast<std::size_t>(ldc);
     const bool copyRows = crowdsCacheSets(static_cast<std::size_t>(lda), g.rows);
-    const std::size_t copyStride = static_cast<std::size_t>(g.depth) + 16;
+    const int stretches = std::max(1, (k + g.depth - 1) / g.depth);
+    const int stretch = (k + stretches - 1) / stretches;
+    const std::size_t copyStride = static_cast<std::size_t>(stretch) + 16;
     thread_local std::vector<float> copied;
     if (copyRows) {
         copied.resize(static_cast<std::size_t>(tile.rowEnd - tile.rowBegin) * copyStride);
     }
-    for (int depth = 0; depth < k || depth == 0; depth += g.depth) {
-        const int kc = std::min(g.depth, k - depth);
+    for (int depth = 0; depth < k || depth == 0; depth += stretch) {
+        const int kc = std::min(stretch, k - depth);
         const float blockBeta = depth == 0 ? beta : 1.0f;
         const float* rowsA = a + static_cast<std::size_t>(tile.rowBegin) * static_cast<std::size_t>(lda) + static_cast<std::size_t>(depth);
         std::size_t strideA = static_cast<std::size_t>(lda);
