@@ -22,6 +22,8 @@ std::size_t elementBytes(const WeightMatrix& matrix)
 ProductStream::ProductStream(const std::vector<std::vector<const LinearWeights*>>& loops, std::size_t ranges,
     std::size_t threads, ThreadPool& pool)
     : ranges_(ranges)
+    , chunkRows_(loops.size(), 16)
+    , chunks_(loops.size(), std::vector<std::uint16_t>(ranges))
     , slices_(loops.size() * ranges)
 {
     struct Planned {
@@ -42,9 +44,19 @@ ProductStream::ProductStream(const std::vector<std::vector<const LinearWeights*>
                 total += static_cast<std::size_t>(layer->outputs());
             }
             const std::size_t lines = (total + 15) / 16;
+            if (!loops[loop].empty()) {
+                const WeightMatrix first = loops[loop].front()->matrix();
+                const std::size_t lineBytes = 16 * static_cast<std::size_t>(first.columns) * elementBytes(first);
+                chunkRows_[loop] = 16 * std::max<std::size_t>(1, (chunkBytes + lineBytes / 2) / lineBytes);
+            }
             for (std::size_t r = slot; r < ranges; r += threads) {
                 const std::size_t begin = std::min(total, lines * r / ranges * 16);
                 const std::size_t end = std::min(total, lines * (r + 1) / ranges * 16);
+                const std::size_t chunks = (end - begin + chunkRows_[loop] - 1) / chunkRows_[loop];
+                if (chunks > ThreadPool::maximumChunks) {
+                    throw ModelError("a product too large for its loop");
+                }
+                chunks_[loop][r] = static_cast<std::uint16_t>(chunks);
                 std::size_t stacked = 0;
                 for (std::size_t p = 0; p < loops[loop].size(); ++p) {
                     const WeightMatrix matrix = loops[loop][p]->matrix();

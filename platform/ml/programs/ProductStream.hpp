@@ -3,7 +3,9 @@
 #include "platform/ml/programs/TransformerWeights.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -31,8 +33,32 @@ public:
     std::size_t ranges() const { return ranges_; }
     const std::vector<Slice>& slices(std::size_t loop, std::size_t range) const { return slices_[loop * ranges_ + range]; }
 
+    // Each range's rows of a loop cut into chunks of whole cache lines of the outputs, about
+    // chunkBytes of weights each: the chunk count of every range, for ThreadPool::parallelForStretches.
+    const std::vector<std::uint16_t>& chunks(std::size_t loop) const { return chunks_[loop]; }
+    // Calls visit(slice, rowBegin, rowEnd) for the rows of the slices of (loop, range) that chunks
+    // [begin, end) cover, rows counted within each slice.
+    template<typename Visit>
+    void forChunks(std::size_t loop, std::size_t range, std::size_t begin, std::size_t end, Visit&& visit) const
+    {
+        const std::size_t from = begin * chunkRows_[loop];
+        const std::size_t to = end * chunkRows_[loop];
+        std::size_t at = 0;
+        for (const Slice& slice : slices(loop, range)) {
+            const std::size_t rows = static_cast<std::size_t>(slice.matrix.rows);
+            if (from < at + rows && at < to) {
+                visit(slice, std::max(from, at) - at, std::min(to, at + rows) - at);
+            }
+            at += rows;
+        }
+    }
+
+    static constexpr std::size_t chunkBytes = 32 << 10;
+
 private:
     std::size_t ranges_ = 0;
+    std::vector<std::size_t> chunkRows_; // [loop]
+    std::vector<std::vector<std::uint16_t>> chunks_; // [loop][range]
     std::shared_ptr<void> buffer_;
     std::vector<std::vector<Slice>> slices_; // [loop * ranges + range]
 };

@@ -121,7 +121,7 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
         loops.push_back({&block.mlp.contract});
     }
     loops.push_back({&tokenEmbedding_});
-    stream_ = ProductStream(loops, ranges_, threads, *pool_);
+    stream_ = ProductStream(loops, threads, threads, *pool_);
     // The copies serve every step; the mapped originals need not stay in memory.
     for (const auto& loop : loops) {
         for (const LinearWeights* layer : loop) {
@@ -132,20 +132,19 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
 
 void WhisperTextDecoderProgram::run(std::size_t loop, std::initializer_list<Product> products) const
 {
-    pool_->parallelForPinned(ranges_, [&](int, std::size_t r) {
-        for (const ProductStream::Slice& slice : stream_.slices(loop, r)) {
+    pool_->parallelForStretches(stream_.chunks(loop), [&](int, std::size_t stretch, std::size_t begin, std::size_t end) {
+        stream_.forChunks(loop, stretch, begin, end, [&](const ProductStream::Slice& slice, std::size_t from, std::size_t to) {
             const Product& product = *(products.begin() + static_cast<std::ptrdiff_t>(slice.product));
-            const std::size_t rows = static_cast<std::size_t>(slice.matrix.rows);
             float* output = product.output + slice.first;
             const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data() + slice.first;
-            matrixVector(slice.matrix, product.input, bias, output, 0, slice.matrix.rows);
+            matrixVector(slice.matrix, product.input, bias, output, static_cast<int>(from), static_cast<int>(to));
             if (product.gelu) {
-                gelu(output, rows);
+                gelu(output + from, to - from);
             }
             if (product.residual) {
-                axpy(1.0f, output, product.residual + slice.first, rows);
+                axpy(1.0f, output + from, product.residual + slice.first + from, to - from);
             }
-        }
+        });
     });
 }
 

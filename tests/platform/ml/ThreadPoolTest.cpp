@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -56,7 +57,56 @@ TEST(ThreadPool, CoversEveryIndexOnceForAnyCountAndGrain)
             for (std::size_t r = 0; r < ranges; ++r) {
                 ASSERT_EQ(visits[r].load(), 1) << "range " << r << " of " << ranges << " in a pinned loop";
             }
+            std::vector<std::uint16_t> chunks(static_cast<std::size_t>(threads));
+            for (std::size_t s = 0; s < chunks.size(); ++s) {
+                chunks[s] = static_cast<std::uint16_t>((round * 7 + static_cast<int>(s) * 3) % 13);
+            }
+            std::vector<std::vector<std::atomic<int>>> chunkVisits(chunks.size());
+            for (std::size_t s = 0; s < chunks.size(); ++s) {
+                chunkVisits[s] = std::vector<std::atomic<int>>(chunks[s]);
+            }
+            pool.parallelForStretches(chunks, [&](int slot, std::size_t stretch, std::size_t begin, std::size_t end) {
+                if (slot >= 0 && slot < pool.threadCount() && begin < end && end <= chunks[stretch]) {
+                    for (std::size_t c = begin; c < end; ++c) {
+                        chunkVisits[stretch][c].fetch_add(1);
+                    }
+                }
+            });
+            for (std::size_t s = 0; s < chunks.size(); ++s) {
+                for (std::size_t c = 0; c < chunks[s]; ++c) {
+                    ASSERT_EQ(chunkVisits[s][c].load(), 1) << "chunk " << c << " of stretch " << s << " in round " << round;
+                }
+            }
         }
+    }
+}
+
+TEST(ThreadPool, AStretchLoopGivesTheChunksOfAHeldThreadToTheOthers)
+{
+    ThreadPool pool(4);
+    const std::vector<std::uint16_t> chunks {40, 2, 0, 3};
+    std::atomic<int> visited {0};
+    std::vector<std::atomic<int>> runBy(chunks[0]);
+    std::atomic<std::size_t> heldEnd {0};
+    pool.parallelForStretches(chunks, [&](int slot, std::size_t stretch, std::size_t begin, std::size_t end) {
+        for (std::size_t c = begin; c < end; ++c) {
+            if (stretch == 0) {
+                runBy[c].store(slot);
+            }
+        }
+        visited.fetch_add(static_cast<int>(end - begin));
+        // Whoever runs the first chunk (the caller, normally) holds it until the others have run
+        // every other chunk.
+        if (stretch == 0 && begin == 0) {
+            heldEnd.store(end);
+            while (visited.load() < 45) {
+                std::this_thread::yield();
+            }
+        }
+    });
+    EXPECT_EQ(visited.load(), 45);
+    for (std::size_t c = heldEnd.load(); c < chunks[0]; ++c) {
+        EXPECT_NE(runBy[c].load(), runBy[0].load()) << "chunk " << c << " waited for the held thread";
     }
 }
 

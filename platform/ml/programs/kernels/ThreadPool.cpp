@@ -22,6 +22,13 @@ constexpr std::uint64_t maximumRanges = indexMask;
 constexpr std::uint64_t loopMask = (std::uint64_t(1) << (64 - 2 * indexBits - 1)) - 1;
 constexpr std::uint64_t pinnedFlag = std::uint64_t(1) << 63;
 constexpr int pinnedCountBits = 16;
+constexpr std::uint64_t stretchFlag = std::uint64_t(1) << (pinnedCountBits - 1);
+constexpr std::uint64_t chunkMask = 0xffff;
+
+constexpr std::uint64_t stretchWord(std::uint64_t number, std::uint64_t front, std::uint64_t back)
+{
+    return (number & 0xffffffffu) << 32 | front << 16 | back;
+}
 
 inline void relax()
 {
@@ -55,6 +62,7 @@ T awaitChange(const std::atomic<T>& value, T old)
 ThreadPool::ThreadPool(int threadCount)
     : claims_(maximumPinnedRanges)
     , done_(static_cast<std::size_t>(std::max(1, threadCount)))
+    , stretches_(static_cast<std::size_t>(std::max(1, threadCount)))
 {
     const int workers = std::max(1, threadCount) - 1;
     workers_.reserve(static_cast<std::size_t>(workers));
@@ -116,8 +124,12 @@ void ThreadPool::runRanges(int slot)
 void ThreadPool::runPinnedRanges(int slot)
 {
     const std::uint64_t work = control_.pinnedWork.load(std::memory_order_acquire);
+    if (work & stretchFlag) {
+        runStretches(slot, work);
+        return;
+    }
     const std::uint64_t number = work >> pinnedCountBits;
-    const std::size_t ranges = static_cast<std::size_t>(work & ((std::uint64_t(1) << pinnedCountBits) - 1));
+    const std::size_t ranges = static_cast<std::size_t>(work & (stretchFlag - 1));
     const std::size_t threads = static_cast<std::size_t>(threadCount());
     std::atomic<std::uint64_t>& done = done_[static_cast<std::size_t>(slot)].value;
     // False when the loop has ended: then this thread must run nothing more.
@@ -147,6 +159,86 @@ void ThreadPool::runPinnedRanges(int slot)
     }
 }
 
+void ThreadPool::runStretches(int slot, std::uint64_t work)
+{
+    const std::uint64_t number = (work >> pinnedCountBits) & 0xffffffffu;
+    std::atomic<std::uint64_t>& done = done_[static_cast<std::size_t>(slot)].value;
+    const auto run = [&](std::size_t stretch, std::uint64_t begin, std::uint64_t end) {
+        // Valid: the loop cannot end while this thread holds chunks it has not counted.
+        (*control_.stretchBody)(slot, stretch, static_cast<std::size_t>(begin), static_cast<std::size_t>(end));
+        done.store(done.load(std::memory_order_relaxed) + (end - begin), std::memory_order_release);
+    };
+    std::atomic<std::uint64_t>& own = stretches_[static_cast<std::size_t>(slot)].value;
+    for (std::uint64_t word = own.load(std::memory_order_acquire);;) {
+        const std::uint64_t front = (word >> 16) & chunkMask;
+        const std::uint64_t back = word & chunkMask;
+        if (word >> 32 != number || front >= back) {
+            break;
+        }
+        if (own.compare_exchange_weak(word, word + (std::uint64_t(1) << 16), std::memory_order_acq_rel, std::memory_order_acquire)) {
+            run(static_cast<std::size_t>(slot), front, front + 1);
+            word = own.load(std::memory_order_acquire);
+        }
+    }
+    const std::size_t threads = stretches_.size();
+    for (;;) {
+        std::size_t victim = threads;
+        std::uint64_t victimWord = 0;
+        std::uint64_t most = 0;
+        for (std::size_t i = 1; i < threads; ++i) {
+            const std::size_t s = (static_cast<std::size_t>(slot) + i) % threads;
+            const std::uint64_t word = stretches_[s].value.load(std::memory_order_acquire);
+            if (word >> 32 != number) {
+                return;
+            }
+            const std::uint64_t front = (word >> 16) & chunkMask;
+            const std::uint64_t back = word & chunkMask;
+            if (back > front && back - front > most) {
+                most = back - front;
+                victim = s;
+                victimWord = word;
+            }
+        }
+        if (victim == threads) {
+            return;
+        }
+        const std::uint64_t back = victimWord & chunkMask;
+        const std::uint64_t taken = (most + 1) / 2;
+        if (stretches_[victim].value.compare_exchange_strong(victimWord, victimWord - taken, std::memory_order_acq_rel)) {
+            run(victim, back - taken, back);
+        }
+    }
+}
+
+void ThreadPool::parallelForStretches(const std::vector<std::uint16_t>& chunks, const StretchBody& body)
+{
+    if (chunks.size() != stretches_.size()) {
+        throw std::invalid_argument("a stretch loop needs one stretch per thread");
+    }
+    std::uint64_t total = 0;
+    for (const std::uint16_t count : chunks) {
+        total += count;
+    }
+    if (total == 0) {
+        return;
+    }
+    std::unique_lock lock(busy_, std::try_to_lock);
+    if (!lock.owns_lock() || workers_.empty()) {
+        for (std::size_t s = 0; s < chunks.size(); ++s) {
+            if (chunks[s] > 0) {
+                body(0, s, 0, chunks[s]);
+            }
+        }
+        return;
+    }
+    control_.stretchBody = &body;
+    const std::uint64_t number = pinnedNumber_ + 1;
+    for (std::size_t s = 0; s < chunks.size(); ++s) {
+        stretches_[s].value.store(stretchWord(number, 0, chunks[s]), std::memory_order_relaxed);
+    }
+    runPinnedLoop(stretchFlag, total);
+}
+
 void ThreadPool::parallelForPinned(std::size_t ranges, const PinnedBody& body)
 {
     if (ranges == 0) {
@@ -163,14 +255,19 @@ void ThreadPool::parallelForPinned(std::size_t ranges, const PinnedBody& body)
         return;
     }
     control_.pinnedBody = &body;
+    runPinnedLoop(0, ranges);
+}
+
+void ThreadPool::runPinnedLoop(std::uint64_t flags, std::uint64_t units)
+{
     ++pinnedNumber_;
-    control_.pinnedWork.store((pinnedNumber_ << pinnedCountBits) | ranges, std::memory_order_release);
+    control_.pinnedWork.store((pinnedNumber_ << pinnedCountBits) | flags | (flags ? 0 : units), std::memory_order_release);
     loopNumber_ = (loopNumber_ + 1) & loopMask;
     control_.work.store(pinnedFlag | (loopNumber_ << (2 * indexBits)), std::memory_order_release);
     control_.wake.fetch_add(1, std::memory_order_acq_rel);
     control_.wake.notify_all();
     runPinnedRanges(0);
-    pinnedDone_ += ranges;
+    pinnedDone_ += units;
     const auto deadline = std::chrono::steady_clock::now() + spinTime;
     for (unsigned spins = 0;; ++spins) {
         std::uint64_t done = 0;

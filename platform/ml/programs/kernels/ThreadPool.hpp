@@ -43,11 +43,25 @@ public:
     static constexpr std::size_t maximumPinnedRanges = 256;
     void parallelForPinned(std::size_t ranges, const PinnedBody& body);
 
+    // Calls body(slot, stretch, begin, end) on disjoint chunk ranges that together cover
+    // [0, chunks[s]) of every stretch s < threadCount(), for loops that stream memory. Slot s runs
+    // its own stretch from the front, a chunk at a time, so it reads the same memory every loop; a
+    // slot done with its own takes half of what is left from the back of the stretch with most
+    // left. Threads on the same machine stream at very different rates (cores sharing one memory
+    // link, cores other work takes), so equal shares would leave the loop to the slowest.
+    using StretchBody = std::function<void(int slot, std::size_t stretch, std::size_t begin, std::size_t end)>;
+    static constexpr std::size_t maximumChunks = 0xffff;
+    void parallelForStretches(const std::vector<std::uint16_t>& chunks, const StretchBody& body);
+
 private:
     void workerLoop(int slot);
     // Takes and runs ranges of the current loop until none is left.
     void runRanges(int slot);
     void runPinnedRanges(int slot);
+    void runStretches(int slot, std::uint64_t work);
+    // Publishes a pinned or stretch loop and runs the caller's part; `units` is the count of
+    // ranges or chunks the loop adds to the done counters.
+    void runPinnedLoop(std::uint64_t flags, std::uint64_t units);
 
     struct alignas(64) Counter {
         std::atomic<std::uint64_t> value {0};
@@ -64,11 +78,12 @@ private:
         // so that a range is only ever taken from the loop it belongs to; the top bit marks a
         // pinned loop.
         std::atomic<std::uint64_t> work {0};
-        // The current pinned loop as (number << 16 | ranges); its number never repeats.
+        // The current pinned loop as (number << 16 | flag | ranges); its number never repeats.
         std::atomic<std::uint64_t> pinnedWork {0};
         // Written by the caller only while no range of the loop is taken or running.
         const SlotRangeBody* body = nullptr;
         const PinnedBody* pinnedBody = nullptr;
+        const StretchBody* stretchBody = nullptr;
         std::size_t count = 0;
         std::size_t grain = 1;
     } control_;
@@ -79,6 +94,10 @@ private:
     // loop's; done_[slot] counts the pinned ranges that slot has run, written by it alone.
     std::vector<Counter> claims_;
     std::vector<Counter> done_;
+    // Stretch s of a stretch loop as (loop number << 32 | front << 16 | back): its chunks
+    // [front, back) are left. Written by the caller before the loop starts, so a thread that
+    // finds another number knows the loop has ended.
+    std::vector<Counter> stretches_;
     std::uint64_t pinnedDone_ = 0;
 };
 
