@@ -26,10 +26,8 @@ std::size_t paddedToLine(std::size_t floats)
     return (floats + 15) / 16 * 16;
 }
 
-// One range per thread: starting a range costs a few microseconds whatever its size, so each
-// thread's share of a loop is one stretch; the share of a thread that starts late goes to one
-// that is done.
-constexpr std::size_t rangesPerThread = 1;
+// Cross-attention chunks: 8 tiles of 16 positions are 32 KiB of float16 keys and values per head.
+constexpr std::size_t crossChunkTiles = 8;
 
 const std::uint16_t* halfData(const MultiArray& array)
 {
@@ -110,7 +108,6 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     buffers_ = BufferPool::create();
 
     const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
-    ranges_ = std::min(threads * rangesPerThread, ThreadPool::maximumPinnedRanges);
     std::vector<std::vector<const LinearWeights*>> loops;
     for (const Block& block : blocks_) {
         loops.push_back({&block.selfAttention.query, &block.selfAttention.key, &block.selfAttention.value});
@@ -355,7 +352,6 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     std::vector<float> normed(width), query(width), key(width), value(width), attended(width), projected(width);
     std::vector<float> hidden(4 * width);
     const std::size_t heads = static_cast<std::size_t>(heads_);
-    const std::size_t ranges = ranges_;
     // Each head's scores on cache lines of their own.
     const std::size_t frameStride = paddedToLine(frames);
     const std::size_t selfStride = paddedToLine(cached + 1);
@@ -367,28 +363,36 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     const std::size_t valueRowStride = static_cast<std::size_t>(valueCache.strides()[1]);
     const std::size_t valueColumnStride = static_cast<std::size_t>(valueCache.strides()[3]);
 
-    // Cross-attention runs over all heads' frames cut into equal ranges, so every thread reads the
-    // same share of the keys and values whatever the head count; a range holds pieces of up to a
-    // few heads, combined afterwards through their running-softmax partials.
+    // Cross-attention runs over all heads' key tiles in a row, one stretch per thread in chunks of
+    // a few tiles, so every thread reads the same share of the keys and values whatever the head
+    // count and the threads done first take what others have left. Each head a chunk touches
+    // makes a piece, combined afterwards through their running-softmax partials.
     struct Piece {
         std::size_t head = 0;
         std::size_t begin = 0;
         std::size_t end = 0;
         AttentionPartial partial;
     };
-    // In whole key tiles: a piece starts on one.
+    // In whole key tiles: a piece starts on one. A chunk spans at most two heads.
     const std::size_t tiles = (frames + attentionTile - 1) / attentionTile;
     const std::size_t span = heads * tiles;
-    const std::size_t piecesPerRange = span / ranges / std::max<std::size_t>(tiles, 1) + 2;
+    const std::size_t chunkTiles = std::min(crossChunkTiles, tiles);
+    const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
+    std::vector<std::uint16_t> crossChunks(threads);
+    std::vector<std::size_t> firstChunk(threads + 1, 0);
+    for (std::size_t s = 0; s < threads; ++s) {
+        const std::size_t length = span * (s + 1) / threads - span * s / threads;
+        crossChunks[s] = static_cast<std::uint16_t>((length + chunkTiles - 1) / chunkTiles);
+        firstChunk[s + 1] = firstChunk[s] + crossChunks[s];
+    }
     const std::size_t pieceStride = paddedToLine(headWidth);
-    std::vector<Piece> pieces(ranges * piecesPerRange);
-    std::vector<std::size_t> pieceCounts(ranges);
+    std::vector<Piece> pieces(2 * firstChunk[threads]);
     auto pieceOutputs = buffers_->floats(pieces.size() * pieceStride);
     std::vector<float> headMaximum(heads), headSum(heads);
     const auto forEachPiece = [&](const std::function<void(const Piece&, const float* output)>& visit) {
-        for (std::size_t r = 0; r < ranges; ++r) {
-            for (std::size_t k = 0; k < pieceCounts[r]; ++k) {
-                visit(pieces[r * piecesPerRange + k], pieceOutputs.get() + (r * piecesPerRange + k) * pieceStride);
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            if (pieces[i].end > pieces[i].begin) {
+                visit(pieces[i], pieceOutputs.get() + i * pieceStride);
             }
         }
     };
@@ -403,49 +407,51 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         run(loopOf(l, selfProjections),
             {{&block.selfAttention.query, normed.data(), query.data()}, {&block.selfAttention.key, normed.data(), key.data()},
                 {&block.selfAttention.value, normed.data(), value.data()}});
-        pool_->parallelForPinned(ranges, [&](int, std::size_t r) {
-            for (std::size_t h = r; h < heads; h += ranges) {
-                // The step sees its own key and value as the cache will hold them.
-                const std::size_t first = layerOffset + h * headWidth;
-                floatToHalf(key.data() + h * headWidth, keyOut + first, headWidth);
-                floatToHalf(value.data() + h * headWidth, valueOut + first, headWidth);
-                halfToFloat(keyOut + first, key.data() + h * headWidth, headWidth);
-                halfToFloat(valueOut + first, value.data() + h * headWidth, headWidth);
+        pool_->parallelForPinned(heads, [&](int, std::size_t h) {
+            const std::size_t first = layerOffset + h * headWidth;
+            if (keyColumnStride == 1 && valueColumnStride == 1) {
+                prefetchChannelRows(halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth);
+                prefetchChannelRows(halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth);
+            }
+            // The step sees its own key and value as the cache will hold them.
+            floatToHalf(key.data() + h * headWidth, keyOut + first, headWidth);
+            floatToHalf(value.data() + h * headWidth, valueOut + first, headWidth);
+            halfToFloat(keyOut + first, key.data() + h * headWidth, headWidth);
+            halfToFloat(valueOut + first, value.data() + h * headWidth, headWidth);
 
-                float* scores = selfScores.get() + h * selfStride;
-                const float* q = query.data() + h * headWidth;
-                if (keyColumnStride == 1) {
-                    scoreChannelRows(q, halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth, scores);
-                } else {
-                    std::fill(scores, scores + cached, 0.0f);
-                    for (std::size_t j = 0; j < headWidth; ++j) {
-                        const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
-                        for (std::size_t p = 0; p < cached; ++p) {
-                            scores[p] += q[j] * Float16::toFloat(row[p * keyColumnStride]);
-                        }
-                    }
-                }
-                for (std::size_t p = 0; p < cached; ++p) {
-                    scores[p] = scores[p] * scale + padding[p];
-                }
-                scores[cached] = dot(q, key.data() + h * headWidth, headWidth) * scale;
-                softmax(scores, cached + 1, 1.0f);
-                float* out = attended.data() + h * headWidth;
-                if (valueColumnStride == 1) {
-                    weighChannelRows(scores, halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth, out);
-                } else {
-                    for (std::size_t j = 0; j < headWidth; ++j) {
-                        const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
-                        float sum = 0;
-                        for (std::size_t p = 0; p < cached; ++p) {
-                            sum += scores[p] * Float16::toFloat(row[p * valueColumnStride]);
-                        }
-                        out[j] = sum;
-                    }
-                }
+            float* scores = selfScores.get() + h * selfStride;
+            const float* q = query.data() + h * headWidth;
+            if (keyColumnStride == 1) {
+                scoreChannelRows(q, halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth, scores);
+            } else {
+                std::fill(scores, scores + cached, 0.0f);
                 for (std::size_t j = 0; j < headWidth; ++j) {
-                    out[j] += scores[cached] * value[h * headWidth + j];
+                    const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
+                    for (std::size_t p = 0; p < cached; ++p) {
+                        scores[p] += q[j] * Float16::toFloat(row[p * keyColumnStride]);
+                    }
                 }
+            }
+            for (std::size_t p = 0; p < cached; ++p) {
+                scores[p] = scores[p] * scale + padding[p];
+            }
+            scores[cached] = dot(q, key.data() + h * headWidth, headWidth) * scale;
+            softmax(scores, cached + 1, 1.0f);
+            float* out = attended.data() + h * headWidth;
+            if (valueColumnStride == 1) {
+                weighChannelRows(scores, halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth, out);
+            } else {
+                for (std::size_t j = 0; j < headWidth; ++j) {
+                    const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
+                    float sum = 0;
+                    for (std::size_t p = 0; p < cached; ++p) {
+                        sum += scores[p] * Float16::toFloat(row[p * valueColumnStride]);
+                    }
+                    out[j] = sum;
+                }
+            }
+            for (std::size_t j = 0; j < headWidth; ++j) {
+                out[j] += scores[cached] * value[h * headWidth + j];
             }
         });
         run(loopOf(l, selfOutput), {{&block.selfAttention.output, attended.data(), projected.data(), false, x.data()}});
@@ -455,29 +461,36 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             transformerWeights::normEpsilon);
         run(loopOf(l, crossQuery), {{&block.crossAttention.query, normed.data(), query.data()}});
         const bool half = cross->halfKeys[l] != nullptr;
-        pool_->parallelForPinned(ranges, [&](int, std::size_t r) {
-            const std::size_t end = span * (r + 1) / ranges;
-            std::size_t count = 0;
-            for (std::size_t at = span * r / ranges; at < end; ++count) {
-                const std::size_t h = at / tiles;
-                const std::size_t firstTile = at - h * tiles;
-                const std::size_t lastTile = std::min(tiles, firstTile + (end - at));
-                const std::size_t begin = firstTile * attentionTile;
-                const std::size_t stop = std::min(frames, lastTile * attentionTile);
-                float* out = pieceOutputs.get() + (r * piecesPerRange + count) * pieceStride;
-                const float* q = query.data() + h * headWidth;
-                float* weights = crossProbabilities.get() + h * frameStride + begin;
-                const std::size_t keyAt = (h * tiles + firstTile) * attentionTile * headWidth;
-                const std::size_t valueAt = (h * frames + begin) * headWidth;
-                const AttentionPartial partial = half
-                    ? attendBlock(q, cross->halfKeys[l].get() + keyAt, cross->halfValues[l].get() + valueAt, headWidth, stop - begin,
-                        headWidth, scale, weights, out)
-                    : attendBlock(q, cross->keys[l].get() + keyAt, cross->values[l].get() + valueAt, headWidth, stop - begin,
-                        headWidth, scale, weights, out);
-                pieces[r * piecesPerRange + count] = {h, begin, stop, partial};
-                at += lastTile - firstTile;
+        pool_->parallelForStretches(crossChunks, [&](int, std::size_t stretch, std::size_t begin, std::size_t end) {
+            const std::size_t stretchEnd = span * (stretch + 1) / threads;
+            for (std::size_t c = begin; c < end; ++c) {
+                std::size_t at = span * stretch / threads + c * chunkTiles;
+                const std::size_t chunkEnd = std::min(stretchEnd, at + chunkTiles);
+                for (std::size_t k = 0; k < 2; ++k) {
+                    Piece& piece = pieces[2 * (firstChunk[stretch] + c) + k];
+                    if (at >= chunkEnd) {
+                        piece = {};
+                        continue;
+                    }
+                    const std::size_t h = at / tiles;
+                    const std::size_t firstTile = at - h * tiles;
+                    const std::size_t lastTile = std::min(tiles, firstTile + (chunkEnd - at));
+                    const std::size_t from = firstTile * attentionTile;
+                    const std::size_t stop = std::min(frames, lastTile * attentionTile);
+                    float* out = pieceOutputs.get() + (2 * (firstChunk[stretch] + c) + k) * pieceStride;
+                    const float* q = query.data() + h * headWidth;
+                    float* weights = crossProbabilities.get() + h * frameStride + from;
+                    const std::size_t keyAt = (h * tiles + firstTile) * attentionTile * headWidth;
+                    const std::size_t valueAt = (h * frames + from) * headWidth;
+                    const AttentionPartial partial = half
+                        ? attendBlock(q, cross->halfKeys[l].get() + keyAt, cross->halfValues[l].get() + valueAt, headWidth,
+                            stop - from, headWidth, scale, weights, out)
+                        : attendBlock(q, cross->keys[l].get() + keyAt, cross->values[l].get() + valueAt, headWidth, stop - from,
+                            headWidth, scale, weights, out);
+                    piece = {h, from, stop, partial};
+                    at += lastTile - firstTile;
+                }
             }
-            pieceCounts[r] = count;
         });
         std::fill(headMaximum.begin(), headMaximum.end(), -std::numeric_limits<float>::infinity());
         std::fill(headSum.begin(), headSum.end(), 0.0f);

@@ -94,9 +94,6 @@ private:
     NormWeights finalNorm_;
     std::unique_ptr<ThreadPool> pool_;
     std::shared_ptr<BufferPool> buffers_;
-    // Every parallel loop of a step has this many ranges, so each thread gets the same share of
-    // every loop from one step to the next.
-    std::size_t ranges_ = 1;
     ProductStream stream_;
 
     static constexpr std::size_t crossStatesKept = 2;

@@ -271,6 +271,20 @@ void scoreChannelRows(const float* query, const std::uint16_t* keys, std::size_t
     }
 }
 
+void prefetchChannelRows(const std::uint16_t* rows, std::size_t rowStride, std::size_t positions, std::size_t headWidth)
+{
+    if (positions == 0) {
+        return;
+    }
+    for (std::size_t j = 0; j < headWidth; ++j) {
+        const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(rows + j * rowStride);
+        const std::uintptr_t last = begin + positions * sizeof(std::uint16_t) - 1;
+        for (std::uintptr_t line = begin & ~std::uintptr_t(63); line <= last; line += 64) {
+            __builtin_prefetch(reinterpret_cast<const void*>(line));
+        }
+    }
+}
+
 void weighChannelRows(const float* weights, const std::uint16_t* values, std::size_t rowStride, std::size_t positions,
     std::size_t headWidth, float* output)
 {
