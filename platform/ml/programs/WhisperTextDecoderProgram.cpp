@@ -366,12 +366,23 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     // Cross-attention runs over all heads' key tiles in a row, one stretch per thread in chunks of
     // a few tiles, so every thread reads the same share of the keys and values whatever the head
     // count and the threads done first take what others have left. Each head a chunk touches
-    // makes a piece, combined afterwards through their running-softmax partials.
+    // makes a piece; a thread folds the pieces it computes one after another for one head into a
+    // run, and the runs combine through their running-softmax partials: the combination reads a
+    // few runs from other cores' caches instead of every chunk's output.
     struct Piece {
         std::size_t head = 0;
         std::size_t begin = 0;
         std::size_t end = 0;
         AttentionPartial partial;
+    };
+    struct Run {
+        std::size_t head = 0;
+        std::size_t stretch = 0;
+        std::size_t next = 0; // the chunk that would continue it
+        AttentionPartial partial;
+    };
+    struct alignas(64) RunCount {
+        std::size_t value = 0;
     };
     // In whole key tiles: a piece starts on one. A chunk spans at most two heads.
     const std::size_t tiles = (frames + attentionTile - 1) / attentionTile;
@@ -386,16 +397,14 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         firstChunk[s + 1] = firstChunk[s] + crossChunks[s];
     }
     const std::size_t pieceStride = paddedToLine(headWidth);
+    // Every chunk's pieces, for the alignment weights; each starts at most one run.
     std::vector<Piece> pieces(2 * firstChunk[threads]);
-    auto pieceOutputs = buffers_->floats(pieces.size() * pieceStride);
+    const std::size_t runCapacity = pieces.size();
+    std::vector<Run> runs(threads * runCapacity);
+    std::vector<RunCount> runCounts(threads);
+    // Each thread's runs' outputs, then a scratch row per thread.
+    auto runOutputs = buffers_->floats((runs.size() + threads) * pieceStride);
     std::vector<float> headMaximum(heads), headSum(heads);
-    const auto forEachPiece = [&](const std::function<void(const Piece&, const float* output)>& visit) {
-        for (std::size_t i = 0; i < pieces.size(); ++i) {
-            if (pieces[i].end > pieces[i].begin) {
-                visit(pieces[i], pieceOutputs.get() + i * pieceStride);
-            }
-        }
-    };
 
     for (std::size_t l = 0; l < blocks_.size(); ++l) {
         const Block& block = blocks_[l];
@@ -461,7 +470,14 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             transformerWeights::normEpsilon);
         run(loopOf(l, crossQuery), {{&block.crossAttention.query, normed.data(), query.data()}});
         const bool half = cross->halfKeys[l] != nullptr;
-        pool_->parallelForStretches(crossChunks, [&](int, std::size_t stretch, std::size_t begin, std::size_t end) {
+        for (RunCount& count : runCounts) {
+            count.value = 0;
+        }
+        pool_->parallelForStretches(crossChunks, [&](int slot, std::size_t stretch, std::size_t begin, std::size_t end) {
+            const std::size_t thread = static_cast<std::size_t>(slot);
+            Run* slotRuns = runs.data() + thread * runCapacity;
+            std::size_t& count = runCounts[thread].value;
+            float* scratch = runOutputs.get() + (runs.size() + thread) * pieceStride;
             const std::size_t stretchEnd = span * (stretch + 1) / threads;
             for (std::size_t c = begin; c < end; ++c) {
                 std::size_t at = span * stretch / threads + c * chunkTiles;
@@ -477,7 +493,9 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                     const std::size_t lastTile = std::min(tiles, firstTile + (chunkEnd - at));
                     const std::size_t from = firstTile * attentionTile;
                     const std::size_t stop = std::min(frames, lastTile * attentionTile);
-                    float* out = pieceOutputs.get() + (2 * (firstChunk[stretch] + c) + k) * pieceStride;
+                    Run* last = count > 0 ? slotRuns + count - 1 : nullptr;
+                    const bool extends = last && last->stretch == stretch && last->next == c && last->head == h;
+                    float* out = extends ? scratch : runOutputs.get() + (thread * runCapacity + count) * pieceStride;
                     const float* q = query.data() + h * headWidth;
                     float* weights = crossProbabilities.get() + h * frameStride + from;
                     const std::size_t keyAt = (h * tiles + firstTile) * attentionTile * headWidth;
@@ -488,21 +506,37 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                         : attendBlock(q, cross->keys[l].get() + keyAt, cross->values[l].get() + valueAt, headWidth, stop - from,
                             headWidth, scale, weights, out);
                     piece = {h, from, stop, partial};
+                    if (extends) {
+                        mergePartial(last->partial, runOutputs.get() + (thread * runCapacity + count - 1) * pieceStride, partial, out,
+                            headWidth);
+                    } else {
+                        slotRuns[count++] = {h, stretch, c, partial};
+                    }
                     at += lastTile - firstTile;
                 }
+                slotRuns[count - 1].next = c + 1;
             }
         });
         std::fill(headMaximum.begin(), headMaximum.end(), -std::numeric_limits<float>::infinity());
         std::fill(headSum.begin(), headSum.end(), 0.0f);
         std::fill(attended.begin(), attended.end(), 0.0f);
-        forEachPiece([&](const Piece& piece, const float*) {
-            headMaximum[piece.head] = std::max(headMaximum[piece.head], piece.partial.maximum);
-        });
-        forEachPiece([&](const Piece& piece, const float* output) {
-            const float factor = std::exp(piece.partial.maximum - headMaximum[piece.head]);
-            headSum[piece.head] += factor * piece.partial.sum;
-            axpy(factor, output, attended.data() + piece.head * headWidth, headWidth);
-        });
+        for (std::size_t t = 0; t < threads; ++t) {
+            for (std::size_t i = 0; i < runCounts[t].value; ++i) {
+                const Run& run = runs[t * runCapacity + i];
+                headMaximum[run.head] = std::max(headMaximum[run.head], run.partial.maximum);
+            }
+        }
+        for (std::size_t t = 0; t < threads; ++t) {
+            for (std::size_t i = 0; i < runCounts[t].value; ++i) {
+                const Run& run = runs[t * runCapacity + i];
+                if (run.partial.sum > 0.0f) {
+                    const float factor = std::exp(run.partial.maximum - headMaximum[run.head]);
+                    headSum[run.head] += factor * run.partial.sum;
+                    axpy(factor, runOutputs.get() + (t * runCapacity + i) * pieceStride, attended.data() + run.head * headWidth,
+                        headWidth);
+                }
+            }
+        }
         for (std::size_t h = 0; h < heads; ++h) {
             const float inverse = 1.0f / headSum[h];
             for (std::size_t j = 0; j < headWidth; ++j) {
@@ -515,14 +549,14 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                     continue;
                 }
                 const std::size_t head = static_cast<std::size_t>(pair.second);
-                forEachPiece([&](const Piece& piece, const float*) {
-                    if (piece.head == head) {
+                for (const Piece& piece : pieces) {
+                    if (piece.end > piece.begin && piece.head == head) {
                         const float factor = std::exp(piece.partial.maximum - headMaximum[piece.head])
                             / (headSum[piece.head] * static_cast<float>(alignmentHeads_.size()));
                         axpy(factor, crossProbabilities.get() + piece.head * frameStride + piece.begin, alignment.data() + piece.begin,
                             piece.end - piece.begin);
                     }
-                });
+                }
             }
         }
         run(loopOf(l, crossOutput), {{&block.crossAttention.output, attended.data(), projected.data(), false, x.data()}});
