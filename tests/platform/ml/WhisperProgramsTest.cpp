@@ -286,8 +286,12 @@ TEST(WhisperAudioEncoder, OddFrameCountsAndStridedInput)
 TEST(WhisperTextDecoder, StepsWithTheCacheEqualAFullCausalPass)
 {
     TemporaryDirectory dir;
-    // Head width 32 takes the register kernels, 12 the plain loops (with rows not a multiple of
-    // 8); 200 audio positions run the vector loops over frames.
+    // Head width 64 (every real shape) and 32 take the register kernels, 12 the plain loops (with
+    // rows not a multiple of 8); 200 audio positions run the vector loops over frames.
+    WhisperShape real = testmodels::microShape();
+    real.width = 128;
+    real.textHeads = 2;
+    real.alignmentHeads = {{0, 1}, {1, 0}};
     WhisperShape wide = testmodels::microShape();
     wide.audioSamples = 64000;
     wide.width = 64;
@@ -298,7 +302,8 @@ TEST(WhisperTextDecoder, StepsWithTheCacheEqualAFullCausalPass)
     narrow.textHeads = 3;
     narrow.audioHeads = 3;
     narrow.alignmentHeads = {{1, 2}};
-    for (const auto& [shape, storage] : {std::pair {wide, MultiArrayDataType::float32}, std::pair {wide, MultiArrayDataType::float16},
+    for (const auto& [shape, storage] : {std::pair {real, MultiArrayDataType::float32}, std::pair {real, MultiArrayDataType::float16},
+             std::pair {wide, MultiArrayDataType::float32}, std::pair {wide, MultiArrayDataType::float16},
              std::pair {narrow, MultiArrayDataType::float32}}) {
         const auto folder = dir / ("Decoder" + std::to_string(shape.width) + std::string(dataTypeName(storage)) + ".mlmodelc");
         WhisperModelSet::writeTextDecoder(folder, shape, storage, randomWhisperWeights(21));
@@ -348,10 +353,11 @@ TEST(WhisperTextDecoder, StepsWithTheCacheEqualAFullCausalPass)
 TEST(WhisperTextDecoder, LongWindowsMatchTheFullPass)
 {
     TemporaryDirectory dir;
-    // 700 audio positions, past the vector kernels' blocks of frames many times over.
+    // 700 audio positions, past the vector kernels' blocks of frames many times over, in heads of
+    // the real width.
     WhisperShape shape = testmodels::microShape();
     shape.audioSamples = 224000;
-    shape.width = 64;
+    shape.width = 128;
     shape.textHeads = 2;
     shape.alignmentHeads = {{1, 0}, {0, 1}};
     for (auto storage : {MultiArrayDataType::float32, MultiArrayDataType::float16}) {

@@ -145,6 +145,126 @@ ML_VECTOR_TARGET void weighValuesVector(const float* weights, const Element* val
     }
 }
 
+// Head width 64, the width of every Whisper shape: the sums live in named registers (arrays of
+// them were kept in memory by the compiler, a store and a load on every multiply-add), and
+// enough of them that the multiply-adds do not wait on each other.
+template<typename Element>
+ML_WIDE_TARGET void scoreWide64(const float* query, const Element* keyTiles, std::size_t positions, float* scores)
+{
+    for (std::size_t start = 0; start < positions; start += attentionTile) {
+        const Element* tile = keyTiles + start * 64;
+        __m512 s0 = _mm512_setzero_ps(), s1 = _mm512_setzero_ps(), s2 = _mm512_setzero_ps(), s3 = _mm512_setzero_ps();
+        __m512 s4 = _mm512_setzero_ps(), s5 = _mm512_setzero_ps(), s6 = _mm512_setzero_ps(), s7 = _mm512_setzero_ps();
+        for (std::size_t j = 0; j < 64; j += 8) {
+            const Element* row = tile + j * attentionTile;
+            s0 = _mm512_fmadd_ps(_mm512_set1_ps(query[j]), load16(row), s0);
+            s1 = _mm512_fmadd_ps(_mm512_set1_ps(query[j + 1]), load16(row + 16), s1);
+            s2 = _mm512_fmadd_ps(_mm512_set1_ps(query[j + 2]), load16(row + 32), s2);
+            s3 = _mm512_fmadd_ps(_mm512_set1_ps(query[j + 3]), load16(row + 48), s3);
+            s4 = _mm512_fmadd_ps(_mm512_set1_ps(query[j + 4]), load16(row + 64), s4);
+            s5 = _mm512_fmadd_ps(_mm512_set1_ps(query[j + 5]), load16(row + 80), s5);
+            s6 = _mm512_fmadd_ps(_mm512_set1_ps(query[j + 6]), load16(row + 96), s6);
+            s7 = _mm512_fmadd_ps(_mm512_set1_ps(query[j + 7]), load16(row + 112), s7);
+        }
+        const __m512 total = _mm512_add_ps(_mm512_add_ps(_mm512_add_ps(s0, s1), _mm512_add_ps(s2, s3)),
+            _mm512_add_ps(_mm512_add_ps(s4, s5), _mm512_add_ps(s6, s7)));
+        const std::size_t count = std::min(attentionTile, positions - start);
+        _mm512_mask_storeu_ps(scores + start, static_cast<__mmask16>((1u << count) - 1), total);
+    }
+}
+
+template<typename Element>
+ML_WIDE_TARGET void weighValuesWide64(const float* weights, const Element* values, std::size_t valueStride,
+    std::size_t positions, float* output)
+{
+    __m512 a0 = _mm512_setzero_ps(), a1 = _mm512_setzero_ps(), a2 = _mm512_setzero_ps(), a3 = _mm512_setzero_ps();
+    __m512 b0 = _mm512_setzero_ps(), b1 = _mm512_setzero_ps(), b2 = _mm512_setzero_ps(), b3 = _mm512_setzero_ps();
+    std::size_t p = 0;
+    for (; p + 2 <= positions; p += 2) {
+        const Element* v = values + p * valueStride;
+        const Element* u = v + valueStride;
+        const __m512 w = _mm512_set1_ps(weights[p]);
+        const __m512 x = _mm512_set1_ps(weights[p + 1]);
+        a0 = _mm512_fmadd_ps(w, load16(v), a0);
+        a1 = _mm512_fmadd_ps(w, load16(v + 16), a1);
+        a2 = _mm512_fmadd_ps(w, load16(v + 32), a2);
+        a3 = _mm512_fmadd_ps(w, load16(v + 48), a3);
+        b0 = _mm512_fmadd_ps(x, load16(u), b0);
+        b1 = _mm512_fmadd_ps(x, load16(u + 16), b1);
+        b2 = _mm512_fmadd_ps(x, load16(u + 32), b2);
+        b3 = _mm512_fmadd_ps(x, load16(u + 48), b3);
+    }
+    if (p < positions) {
+        const Element* v = values + p * valueStride;
+        const __m512 w = _mm512_set1_ps(weights[p]);
+        a0 = _mm512_fmadd_ps(w, load16(v), a0);
+        a1 = _mm512_fmadd_ps(w, load16(v + 16), a1);
+        a2 = _mm512_fmadd_ps(w, load16(v + 32), a2);
+        a3 = _mm512_fmadd_ps(w, load16(v + 48), a3);
+    }
+    _mm512_storeu_ps(output, _mm512_add_ps(a0, b0));
+    _mm512_storeu_ps(output + 16, _mm512_add_ps(a1, b1));
+    _mm512_storeu_ps(output + 32, _mm512_add_ps(a2, b2));
+    _mm512_storeu_ps(output + 48, _mm512_add_ps(a3, b3));
+}
+
+template<typename Element>
+ML_VECTOR_TARGET void scoreVector64(const float* query, const Element* keyTiles, std::size_t positions, float* scores)
+{
+    for (std::size_t start = 0; start < positions; start += attentionTile) {
+        const Element* tile = keyTiles + start * 64;
+        __m256 l0 = _mm256_setzero_ps(), l1 = _mm256_setzero_ps(), l2 = _mm256_setzero_ps(), l3 = _mm256_setzero_ps();
+        __m256 h0 = _mm256_setzero_ps(), h1 = _mm256_setzero_ps(), h2 = _mm256_setzero_ps(), h3 = _mm256_setzero_ps();
+        for (std::size_t j = 0; j < 64; j += 4) {
+            const Element* row = tile + j * attentionTile;
+            const __m256 q0 = _mm256_set1_ps(query[j]);
+            const __m256 q1 = _mm256_set1_ps(query[j + 1]);
+            const __m256 q2 = _mm256_set1_ps(query[j + 2]);
+            const __m256 q3 = _mm256_set1_ps(query[j + 3]);
+            l0 = _mm256_fmadd_ps(q0, load8(row), l0);
+            h0 = _mm256_fmadd_ps(q0, load8(row + 8), h0);
+            l1 = _mm256_fmadd_ps(q1, load8(row + 16), l1);
+            h1 = _mm256_fmadd_ps(q1, load8(row + 24), h1);
+            l2 = _mm256_fmadd_ps(q2, load8(row + 32), l2);
+            h2 = _mm256_fmadd_ps(q2, load8(row + 40), h2);
+            l3 = _mm256_fmadd_ps(q3, load8(row + 48), l3);
+            h3 = _mm256_fmadd_ps(q3, load8(row + 56), h3);
+        }
+        alignas(32) float sums[attentionTile];
+        _mm256_store_ps(sums, _mm256_add_ps(_mm256_add_ps(l0, l1), _mm256_add_ps(l2, l3)));
+        _mm256_store_ps(sums + 8, _mm256_add_ps(_mm256_add_ps(h0, h1), _mm256_add_ps(h2, h3)));
+        std::copy_n(sums, std::min(attentionTile, positions - start), scores + start);
+    }
+}
+
+template<typename Element>
+ML_VECTOR_TARGET void weighValuesVector64(const float* weights, const Element* values, std::size_t valueStride,
+    std::size_t positions, float* output)
+{
+    __m256 o0 = _mm256_setzero_ps(), o1 = _mm256_setzero_ps(), o2 = _mm256_setzero_ps(), o3 = _mm256_setzero_ps();
+    __m256 o4 = _mm256_setzero_ps(), o5 = _mm256_setzero_ps(), o6 = _mm256_setzero_ps(), o7 = _mm256_setzero_ps();
+    for (std::size_t p = 0; p < positions; ++p) {
+        const Element* v = values + p * valueStride;
+        const __m256 w = _mm256_set1_ps(weights[p]);
+        o0 = _mm256_fmadd_ps(w, load8(v), o0);
+        o1 = _mm256_fmadd_ps(w, load8(v + 8), o1);
+        o2 = _mm256_fmadd_ps(w, load8(v + 16), o2);
+        o3 = _mm256_fmadd_ps(w, load8(v + 24), o3);
+        o4 = _mm256_fmadd_ps(w, load8(v + 32), o4);
+        o5 = _mm256_fmadd_ps(w, load8(v + 40), o5);
+        o6 = _mm256_fmadd_ps(w, load8(v + 48), o6);
+        o7 = _mm256_fmadd_ps(w, load8(v + 56), o7);
+    }
+    _mm256_storeu_ps(output, o0);
+    _mm256_storeu_ps(output + 8, o1);
+    _mm256_storeu_ps(output + 16, o2);
+    _mm256_storeu_ps(output + 24, o3);
+    _mm256_storeu_ps(output + 32, o4);
+    _mm256_storeu_ps(output + 40, o5);
+    _mm256_storeu_ps(output + 48, o6);
+    _mm256_storeu_ps(output + 56, o7);
+}
+
 template<typename Element>
 bool weighValuesDispatch(const float* weights, const Element* values, std::size_t valueStride, std::size_t positions,
     std::size_t headWidth, float* output)
@@ -170,6 +290,21 @@ AttentionPartial attend(const float* query, const Element* keyTiles, const Eleme
         return {0.0f, 0.0f};
     }
 #ifdef ML_HAS_X86
+    if (hasVectorUnits() && headWidth == 64) {
+        const bool wide = activeKernelSet() == KernelSet::avx512;
+        if (wide) {
+            scoreWide64(query, keyTiles, positions, weights);
+        } else {
+            scoreVector64(query, keyTiles, positions, weights);
+        }
+        const AttentionPartial partial = weigh(weights, positions, scale);
+        if (wide) {
+            weighValuesWide64(weights, values, valueStride, positions, output);
+        } else {
+            weighValuesVector64(weights, values, valueStride, positions, output);
+        }
+        return partial;
+    }
     if (hasVectorUnits()) {
         if (activeKernelSet() == KernelSet::avx512) {
             scoreWide(query, keyTiles, positions, headWidth, weights);
