@@ -236,17 +236,30 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
     const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
     const std::size_t tiles = (frames + attentionTile - 1) / attentionTile;
     const std::size_t tiledCount = width * tiles * attentionTile;
+    // Every layer's keys and values in one block of each precision: every step streams all of
+    // them, and one block lies in whole huge pages where a block per layer would mostly not.
+    const auto isHalf = [&](std::size_t l) { return blocks_[l].crossAttention.key.weight.dataType() == MultiArrayDataType::float16; };
+    std::size_t halfLayers = 0;
+    for (std::size_t l = 0; l < layers; ++l) {
+        halfLayers += isHalf(l) ? 1 : 0;
+    }
+    const std::size_t layerElements = tiledCount + count;
+    std::shared_ptr<std::uint16_t> halfBlock = halfLayers > 0 ? buffers_->halves(halfLayers * layerElements) : nullptr;
+    std::shared_ptr<float> floatBlock = halfLayers < layers ? buffers_->floats((layers - halfLayers) * layerElements) : nullptr;
+    std::size_t halfAt = 0, floatAt = 0;
     for (std::size_t l = 0; l < layers; ++l) {
         const AttentionWeights& cross = blocks_[l].crossAttention;
-        const bool half = cross.key.weight.dataType() == MultiArrayDataType::float16;
+        const bool half = isHalf(l);
         auto keys = buffers_->floats(count);
         if (half) {
-            state->halfKeys[l] = buffers_->halves(tiledCount);
-            state->halfValues[l] = buffers_->halves(count);
+            state->halfKeys[l] = std::shared_ptr<std::uint16_t>(halfBlock, halfBlock.get() + halfAt);
+            state->halfValues[l] = std::shared_ptr<std::uint16_t>(halfBlock, halfBlock.get() + halfAt + tiledCount);
+            halfAt += layerElements;
             std::fill_n(state->halfKeys[l].get(), tiledCount, std::uint16_t(0));
         } else {
-            state->keys[l] = buffers_->floats(tiledCount);
-            state->values[l] = buffers_->floats(count);
+            state->keys[l] = std::shared_ptr<float>(floatBlock, floatBlock.get() + floatAt);
+            state->values[l] = std::shared_ptr<float>(floatBlock, floatBlock.get() + floatAt + tiledCount);
+            floatAt += layerElements;
             std::fill_n(state->keys[l].get(), tiledCount, 0.0f);
         }
         // Keys in tiles per head ([head][tile][j][position in tile]), values head-major

@@ -12,9 +12,20 @@ namespace {
 
 constexpr std::size_t alignment = 64;
 
+constexpr std::size_t hugePage = std::size_t(2) << 20;
+
+// Blocks of two huge pages or more start on one and fill whole ones, so all of them can be huge
+// pages; what a block leaves of its last page is never touched.
+std::size_t blockAlignment(std::size_t size)
+{
+    return size >= 2 * hugePage ? hugePage : alignment;
+}
+
 std::size_t roundedSize(std::size_t bytes)
 {
-    return (std::max<std::size_t>(bytes, 1) + alignment - 1) / alignment * alignment;
+    const std::size_t size = (std::max<std::size_t>(bytes, 1) + alignment - 1) / alignment * alignment;
+    const std::size_t unit = blockAlignment(size);
+    return (size + unit - 1) / unit * unit;
 }
 
 } // namespace
@@ -37,7 +48,6 @@ namespace {
 // prefetchers run past 4 KiB. Only whole huge pages inside the block; the system may refuse.
 void adviseHugePages(void* memory, std::size_t size)
 {
-    constexpr std::uintptr_t hugePage = std::uintptr_t(2) << 20;
     const auto begin = (reinterpret_cast<std::uintptr_t>(memory) + hugePage - 1) & ~(hugePage - 1);
     const auto end = (reinterpret_cast<std::uintptr_t>(memory) + size) & ~(hugePage - 1);
     if (end > begin) {
@@ -64,7 +74,7 @@ std::shared_ptr<void> BufferPool::block(std::size_t bytes)
         }
     }
     if (!memory) {
-        memory = std::aligned_alloc(alignment, size);
+        memory = std::aligned_alloc(blockAlignment(size), size);
         if (!memory) {
             throw std::bad_alloc();
         }
