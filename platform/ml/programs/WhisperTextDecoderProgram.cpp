@@ -26,8 +26,38 @@ std::size_t paddedToLine(std::size_t floats)
     return (floats + 15) / 16 * 16;
 }
 
-// Cross-attention chunks: 8 tiles of 16 positions are 32 KiB of float16 keys and values per head.
-constexpr std::size_t crossChunkTiles = 8;
+// Cross-attention groups: 8 tiles of 16 positions are 32 KiB of float16 keys and values.
+constexpr std::size_t crossGroupTiles = 8;
+
+// Where a layer's cross-attention keys and values lie in its block (see CrossState).
+struct CrossLayout {
+    CrossLayout(std::size_t frames, std::size_t heads, std::size_t headWidth)
+        : headWidth(headWidth)
+        , groupsPerHead((frames + groupPositions - 1) / groupPositions)
+        , groupElements(2 * groupPositions * headWidth)
+        , layerElements(heads * groupsPerHead * groupElements)
+    {
+    }
+    std::size_t groupAt(std::size_t head, std::size_t frame) const
+    {
+        return (head * groupsPerHead + frame / groupPositions) * groupElements;
+    }
+    std::size_t keyAt(std::size_t head, std::size_t frame, std::size_t j) const
+    {
+        const std::size_t tile = frame % groupPositions / attentionTile;
+        return groupAt(head, frame) + (tile * headWidth + j) * attentionTile + frame % attentionTile;
+    }
+    std::size_t valueAt(std::size_t head, std::size_t frame, std::size_t j) const
+    {
+        return groupAt(head, frame) + (groupPositions + frame % groupPositions) * headWidth + j;
+    }
+
+    static constexpr std::size_t groupPositions = crossGroupTiles * attentionTile;
+    std::size_t headWidth;
+    std::size_t groupsPerHead;
+    std::size_t groupElements;
+    std::size_t layerElements;
+};
 
 const std::uint16_t* halfData(const MultiArray& array)
 {
@@ -228,47 +258,48 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
     const PackedOperand packedChannels(activeKernelSet(), GemmOperand {channels.get(), false, false, audioFrames_}, audioFrames_,
         width_, pool_.get(), buffers_.get());
     const std::size_t layers = blocks_.size();
-    state->keys.resize(layers);
-    state->values.resize(layers);
-    state->halfKeys.resize(layers);
-    state->halfValues.resize(layers);
+    state->groups.resize(layers);
+    state->halfGroups.resize(layers);
     const std::size_t count = frames * width;
-    const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
-    const std::size_t tiles = (frames + attentionTile - 1) / attentionTile;
-    const std::size_t tiledCount = width * tiles * attentionTile;
-    // Every layer's keys and values in one block of each precision: every step streams all of
-    // them, and one block lies in whole huge pages where a block per layer would mostly not.
+    const std::size_t heads = static_cast<std::size_t>(heads_);
+    const std::size_t headWidth = width / heads;
+    const CrossLayout layout(frames, heads, headWidth);
+    // Every layer in one block of each precision: every step streams all of them, and one block
+    // lies in whole huge pages where a block per layer would mostly not.
     const auto isHalf = [&](std::size_t l) { return blocks_[l].crossAttention.key.weight.dataType() == MultiArrayDataType::float16; };
     std::size_t halfLayers = 0;
     for (std::size_t l = 0; l < layers; ++l) {
         halfLayers += isHalf(l) ? 1 : 0;
     }
-    const std::size_t layerElements = tiledCount + count;
-    std::shared_ptr<std::uint16_t> halfBlock = halfLayers > 0 ? buffers_->halves(halfLayers * layerElements) : nullptr;
-    std::shared_ptr<float> floatBlock = halfLayers < layers ? buffers_->floats((layers - halfLayers) * layerElements) : nullptr;
+    std::shared_ptr<std::uint16_t> halfBlock = halfLayers > 0 ? buffers_->halves(halfLayers * layout.layerElements) : nullptr;
+    std::shared_ptr<float> floatBlock =
+        halfLayers < layers ? buffers_->floats((layers - halfLayers) * layout.layerElements) : nullptr;
     std::size_t halfAt = 0, floatAt = 0;
     for (std::size_t l = 0; l < layers; ++l) {
         const AttentionWeights& cross = blocks_[l].crossAttention;
         const bool half = isHalf(l);
         auto keys = buffers_->floats(count);
+        std::uint16_t* halfGroups = nullptr;
+        float* groups = nullptr;
         if (half) {
-            state->halfKeys[l] = std::shared_ptr<std::uint16_t>(halfBlock, halfBlock.get() + halfAt);
-            state->halfValues[l] = std::shared_ptr<std::uint16_t>(halfBlock, halfBlock.get() + halfAt + tiledCount);
-            halfAt += layerElements;
-            std::fill_n(state->halfKeys[l].get(), tiledCount, std::uint16_t(0));
+            state->halfGroups[l] = std::shared_ptr<std::uint16_t>(halfBlock, halfBlock.get() + halfAt);
+            halfAt += layout.layerElements;
+            halfGroups = state->halfGroups[l].get();
         } else {
-            state->keys[l] = std::shared_ptr<float>(floatBlock, floatBlock.get() + floatAt);
-            state->values[l] = std::shared_ptr<float>(floatBlock, floatBlock.get() + floatAt + tiledCount);
-            floatAt += layerElements;
-            std::fill_n(state->keys[l].get(), tiledCount, 0.0f);
+            state->groups[l] = std::shared_ptr<float>(floatBlock, floatBlock.get() + floatAt);
+            floatAt += layout.layerElements;
+            groups = state->groups[l].get();
         }
-        // Keys in tiles per head ([head][tile][j][position in tile]), values head-major
-        // ([head][frame][j]): every piece of a head's frames reads one contiguous stretch of each.
+        // The unused places of a head's last key tile must hold something finite.
+        for (std::size_t h = 0; h < heads; ++h) {
+            const std::size_t last = (h * layout.groupsPerHead + layout.groupsPerHead - 1) * layout.groupElements;
+            if (half) {
+                std::fill_n(halfGroups + last, layout.groupPositions * headWidth, std::uint16_t(0));
+            } else {
+                std::fill_n(groups + last, layout.groupPositions * headWidth, 0.0f);
+            }
+        }
         const float* keyData = keys.get();
-        float* tiledKeys = half ? nullptr : state->keys[l].get();
-        float* valueData = half ? nullptr : state->values[l].get();
-        std::uint16_t* halfKeys = half ? state->halfKeys[l].get() : nullptr;
-        std::uint16_t* halfValues = half ? state->halfValues[l].get() : nullptr;
         gemm(pool_.get(), width_, audioFrames_, width_, 1.0f, cross.key.floats(*buffers_, *pool_).get(), width_, packedChannels,
             0.0f, keys.get(), audioFrames_, [=](const GemmTile& tile) {
                 for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
@@ -276,12 +307,12 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
                     const std::size_t j = static_cast<std::size_t>(r) % headWidth;
                     for (std::size_t f = static_cast<std::size_t>(tile.columnBegin); f < static_cast<std::size_t>(tile.columnEnd);) {
                         const std::size_t span = std::min(attentionTile - f % attentionTile, static_cast<std::size_t>(tile.columnEnd) - f);
-                        const std::size_t at = ((h * tiles + f / attentionTile) * headWidth + j) * attentionTile + f % attentionTile;
+                        const std::size_t at = layout.keyAt(h, f, j);
                         const float* source = keyData + static_cast<std::size_t>(r) * frames + f;
-                        if (halfKeys) {
-                            floatToHalf(source, halfKeys + at, span);
+                        if (halfGroups) {
+                            floatToHalf(source, halfGroups + at, span);
                         } else {
-                            std::copy_n(source, span, tiledKeys + at);
+                            std::copy_n(source, span, groups + at);
                         }
                         f += span;
                     }
@@ -301,11 +332,11 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
                         const std::size_t h = c / headWidth;
                         const std::size_t j = c % headWidth;
                         const std::size_t span = std::min(headWidth - j, static_cast<std::size_t>(tile.columnEnd) - c);
-                        const std::size_t at = (h * frames + static_cast<std::size_t>(f)) * headWidth + j;
-                        if (halfValues) {
-                            floatToHalf(row + c, halfValues + at, span);
+                        const std::size_t at = layout.valueAt(h, static_cast<std::size_t>(f), j);
+                        if (halfGroups) {
+                            floatToHalf(row + c, halfGroups + at, span);
                         } else {
-                            std::copy_n(row + c, span, valueData + at);
+                            std::copy_n(row + c, span, groups + at);
                         }
                         c += span;
                     }
@@ -376,12 +407,12 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     const std::size_t valueRowStride = static_cast<std::size_t>(valueCache.strides()[1]);
     const std::size_t valueColumnStride = static_cast<std::size_t>(valueCache.strides()[3]);
 
-    // Cross-attention runs over all heads' key tiles in a row, one stretch per thread in chunks of
-    // a few tiles, so every thread reads the same share of the keys and values whatever the head
-    // count and the threads done first take what others have left. Each head a chunk touches
-    // makes a piece; a thread folds the pieces it computes one after another for one head into a
-    // run, and the runs combine through their running-softmax partials: the combination reads a
-    // few runs from other cores' caches instead of every chunk's output.
+    // Cross-attention runs over all heads' groups of keys and values in a row, one stretch per
+    // thread and a group per chunk, so every thread reads the same share whatever the head count
+    // and the threads done first take what others have left. A thread folds the groups it
+    // computes one after another for one head into a run, and the runs combine through their
+    // running-softmax partials: the combination reads a few runs from other cores' caches
+    // instead of every group's output.
     struct Piece {
         std::size_t head = 0;
         std::size_t begin = 0;
@@ -397,21 +428,18 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     struct alignas(64) RunCount {
         std::size_t value = 0;
     };
-    // In whole key tiles: a piece starts on one. A chunk spans at most two heads.
-    const std::size_t tiles = (frames + attentionTile - 1) / attentionTile;
-    const std::size_t span = heads * tiles;
-    const std::size_t chunkTiles = std::min(crossChunkTiles, tiles);
+    const CrossLayout layout(frames, heads, headWidth);
+    const std::size_t span = heads * layout.groupsPerHead;
     const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
     std::vector<std::uint16_t> crossChunks(threads);
     std::vector<std::size_t> firstChunk(threads + 1, 0);
     for (std::size_t s = 0; s < threads; ++s) {
-        const std::size_t length = span * (s + 1) / threads - span * s / threads;
-        crossChunks[s] = static_cast<std::uint16_t>((length + chunkTiles - 1) / chunkTiles);
+        crossChunks[s] = static_cast<std::uint16_t>(span * (s + 1) / threads - span * s / threads);
         firstChunk[s + 1] = firstChunk[s] + crossChunks[s];
     }
     const std::size_t pieceStride = paddedToLine(headWidth);
-    // Every chunk's pieces, for the alignment weights; each starts at most one run.
-    std::vector<Piece> pieces(2 * firstChunk[threads]);
+    // Every group's piece, for the alignment weights; each starts at most one run.
+    std::vector<Piece> pieces(span);
     const std::size_t runCapacity = pieces.size();
     std::vector<Run> runs(threads * runCapacity);
     std::vector<RunCount> runCounts(threads);
@@ -482,7 +510,8 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
             transformerWeights::normEpsilon);
         run(loopOf(l, crossQuery), {{&block.crossAttention.query, normed.data(), query.data()}});
-        const bool half = cross->halfKeys[l] != nullptr;
+        const std::uint16_t* halfGroups = cross->halfGroups[l].get();
+        const float* groups = cross->groups[l].get();
         for (RunCount& count : runCounts) {
             count.value = 0;
         }
@@ -491,43 +520,29 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             Run* slotRuns = runs.data() + thread * runCapacity;
             std::size_t& count = runCounts[thread].value;
             float* scratch = runOutputs.get() + (runs.size() + thread) * pieceStride;
-            const std::size_t stretchEnd = span * (stretch + 1) / threads;
             for (std::size_t c = begin; c < end; ++c) {
-                std::size_t at = span * stretch / threads + c * chunkTiles;
-                const std::size_t chunkEnd = std::min(stretchEnd, at + chunkTiles);
-                for (std::size_t k = 0; k < 2; ++k) {
-                    Piece& piece = pieces[2 * (firstChunk[stretch] + c) + k];
-                    if (at >= chunkEnd) {
-                        piece = {};
-                        continue;
-                    }
-                    const std::size_t h = at / tiles;
-                    const std::size_t firstTile = at - h * tiles;
-                    const std::size_t lastTile = std::min(tiles, firstTile + (chunkEnd - at));
-                    const std::size_t from = firstTile * attentionTile;
-                    const std::size_t stop = std::min(frames, lastTile * attentionTile);
-                    Run* last = count > 0 ? slotRuns + count - 1 : nullptr;
-                    const bool extends = last && last->stretch == stretch && last->next == c && last->head == h;
-                    float* out = extends ? scratch : runOutputs.get() + (thread * runCapacity + count) * pieceStride;
-                    const float* q = query.data() + h * headWidth;
-                    float* weights = crossProbabilities.get() + h * frameStride + from;
-                    const std::size_t keyAt = (h * tiles + firstTile) * attentionTile * headWidth;
-                    const std::size_t valueAt = (h * frames + from) * headWidth;
-                    const AttentionPartial partial = half
-                        ? attendBlock(q, cross->halfKeys[l].get() + keyAt, cross->halfValues[l].get() + valueAt, headWidth,
-                            stop - from, headWidth, scale, weights, out)
-                        : attendBlock(q, cross->keys[l].get() + keyAt, cross->values[l].get() + valueAt, headWidth, stop - from,
-                            headWidth, scale, weights, out);
-                    piece = {h, from, stop, partial};
-                    if (extends) {
-                        mergePartial(last->partial, runOutputs.get() + (thread * runCapacity + count - 1) * pieceStride, partial, out,
-                            headWidth);
-                    } else {
-                        slotRuns[count++] = {h, stretch, c, partial};
-                    }
-                    at += lastTile - firstTile;
+                const std::size_t group = span * stretch / threads + c;
+                const std::size_t h = group / layout.groupsPerHead;
+                const std::size_t from = group % layout.groupsPerHead * CrossLayout::groupPositions;
+                const std::size_t stop = std::min(frames, from + CrossLayout::groupPositions);
+                Run* last = count > 0 ? slotRuns + count - 1 : nullptr;
+                const bool extends = last && last->stretch == stretch && last->next == c && last->head == h;
+                float* out = extends ? scratch : runOutputs.get() + (thread * runCapacity + count) * pieceStride;
+                const float* q = query.data() + h * headWidth;
+                float* weights = crossProbabilities.get() + h * frameStride + from;
+                const std::size_t keyAt = layout.keyAt(h, from, 0);
+                const std::size_t valueAt = layout.valueAt(h, from, 0);
+                const AttentionPartial partial = halfGroups
+                    ? attendBlock(q, halfGroups + keyAt, halfGroups + valueAt, headWidth, stop - from, headWidth, scale, weights, out)
+                    : attendBlock(q, groups + keyAt, groups + valueAt, headWidth, stop - from, headWidth, scale, weights, out);
+                pieces[group] = {h, from, stop, partial};
+                if (extends) {
+                    mergePartial(last->partial, runOutputs.get() + (thread * runCapacity + count - 1) * pieceStride, partial, out,
+                        headWidth);
+                    last->next = c + 1;
+                } else {
+                    slotRuns[count++] = {h, stretch, c + 1, partial};
                 }
-                slotRuns[count - 1].next = c + 1;
             }
         });
         std::fill(headMaximum.begin(), headMaximum.end(), -std::numeric_limits<float>::infinity());

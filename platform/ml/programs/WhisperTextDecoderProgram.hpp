@@ -46,16 +46,15 @@ private:
         MlpWeights mlp;
     };
 
-    // Cross-attention keys (per head in tiles of positions, see attendBlock) and values ([heads][W][head
-    // width]) of every layer for one encoder output, stored as float16 where the layer's weights are (then `keys` and `values`
-    // stay empty).
+    // Cross-attention keys and values of every layer for one encoder output, per head in groups of
+    // crossGroupTiles key tiles (see attendBlock) followed by the same positions' values
+    // ([position][head width]), so a thread streams one run of memory through a head's groups;
+    // stored as float16 where the layer's weights are (then `groups` stays empty).
     struct CrossState {
         MultiArrayDataType sourceType = MultiArrayDataType::float32;
         std::vector<unsigned char> source; // the encoder output's packed bytes, to recognise it again
-        std::vector<std::shared_ptr<float>> keys;
-        std::vector<std::shared_ptr<float>> values;
-        std::vector<std::shared_ptr<std::uint16_t>> halfKeys;
-        std::vector<std::shared_ptr<std::uint16_t>> halfValues;
+        std::vector<std::shared_ptr<float>> groups;
+        std::vector<std::shared_ptr<std::uint16_t>> halfGroups;
     };
 
     std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput) const;
