@@ -46,8 +46,10 @@ ProductStream::ProductStream(const std::vector<std::vector<const LinearWeights*>
             const std::size_t lines = (total + 15) / 16;
             if (!loops[loop].empty()) {
                 const WeightMatrix first = loops[loop].front()->matrix();
-                const std::size_t lineBytes = 16 * static_cast<std::size_t>(first.columns) * elementBytes(first);
-                chunkRows_[loop] = 16 * std::max<std::size_t>(1, (chunkBytes + lineBytes / 2) / lineBytes);
+                // Rows in fours: a chunk of whole output lines of a wide matrix would keep the
+                // other threads waiting on its last one.
+                const std::size_t quadBytes = 4 * static_cast<std::size_t>(first.columns) * elementBytes(first);
+                chunkRows_[loop] = 4 * std::max<std::size_t>(1, (chunkBytes + quadBytes / 2) / quadBytes);
             }
             for (std::size_t r = slot; r < ranges; r += threads) {
                 const std::size_t begin = std::min(total, lines * r / ranges * 16);

@@ -7,14 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace ml {
 
 // The weights of a sequence of matrix-vector loops, copied once into one buffer in the order the
 // threads read them. Loop p stacks the rows of its products and cuts them into `ranges` ranges on
-// whole cache lines of the outputs; range r is run by slot r % threads of a pinned loop (see
-// ThreadPool::parallelForPinned). Each slot's ranges of all loops lie back to back, so a thread
+// whole cache lines of the outputs; range r is first run by slot r % threads (see
+// ThreadPool::parallelForSequence). Each slot's ranges of all loops lie back to back, so a thread
 // streams one stretch of memory from the first loop to the last: the hardware prefetchers keep
 // running across the loops instead of starting again on every range. The buffer asks for huge pages.
 class ProductStream {
@@ -33,8 +34,8 @@ public:
     std::size_t ranges() const { return ranges_; }
     const std::vector<Slice>& slices(std::size_t loop, std::size_t range) const { return slices_[loop * ranges_ + range]; }
 
-    // Each range's rows of a loop cut into chunks of whole cache lines of the outputs, about
-    // chunkBytes of weights each: the chunk count of every range, for ThreadPool::parallelForStretches.
+    // Each range's rows of a loop cut into chunks of a multiple of four rows, about chunkBytes of
+    // weights each: the chunk count of every range, for ThreadPool::parallelForSequence.
     const std::vector<std::uint16_t>& chunks(std::size_t loop) const { return chunks_[loop]; }
     // Calls visit(slice, rowBegin, rowEnd) for the rows of the slices of (loop, range) that chunks
     // [begin, end) cover, rows counted within each slice.
@@ -51,6 +52,20 @@ public:
             }
             at += rows;
         }
+    }
+
+    // The weights chunk `chunk` of (loop, range) reads, as (first byte, byte count).
+    std::pair<const void*, std::size_t> chunkMemory(std::size_t loop, std::size_t range, std::size_t chunk) const
+    {
+        const unsigned char* first = nullptr;
+        const unsigned char* last = nullptr;
+        forChunks(loop, range, chunk, chunk + 1, [&](const Slice& slice, std::size_t from, std::size_t to) {
+            const std::size_t rowBytes = static_cast<std::size_t>(slice.matrix.columns) * (slice.matrix.isHalf ? 2 : 4);
+            const auto* data = static_cast<const unsigned char*>(slice.matrix.data);
+            first = first ? first : data + from * rowBytes;
+            last = data + to * rowBytes;
+        });
+        return {first, first ? static_cast<std::size_t>(last - first) : 0};
     }
 
     static constexpr std::size_t chunkBytes = 32 << 10;

@@ -11,7 +11,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <span>
 #include <limits>
+#include <optional>
 
 namespace ml {
 
@@ -58,6 +60,20 @@ struct CrossLayout {
     std::size_t groupElements;
     std::size_t layerElements;
 };
+
+// `count` chunks in one stretch per thread, as even as can be.
+std::vector<std::uint16_t> evenStretches(std::size_t count, std::size_t threads)
+{
+    std::vector<std::uint16_t> chunks(threads);
+    for (std::size_t s = 0; s < threads; ++s) {
+        const std::size_t share = count * (s + 1) / threads - count * s / threads;
+        if (share > ThreadPool::maximumChunks) {
+            throw ModelError("a decoder loop too large for its threads");
+        }
+        chunks[s] = static_cast<std::uint16_t>(share);
+    }
+    return chunks;
+}
 
 const std::uint16_t* halfData(const MultiArray& array)
 {
@@ -149,6 +165,20 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     }
     loops.push_back({&tokenEmbedding_});
     stream_ = ProductStream(loops, threads, threads, *pool_);
+    const std::size_t heads = static_cast<std::size_t>(heads_);
+    const std::size_t headWidth = static_cast<std::size_t>(width_ / heads_);
+    const std::vector<std::uint16_t> headChunks = evenStretches(heads, threads);
+    const std::vector<std::uint16_t> groupChunks =
+        evenStretches(heads * CrossLayout(static_cast<std::size_t>(audioFrames_), heads, headWidth).groupsPerHead, threads);
+    // A product loop's threads ask for their first chunk's weights while they wait for it.
+    for (std::size_t k = 0; k <= blocks_.size() * loopsPerLayer; ++k) {
+        const auto loop = streamLoop(k);
+        steps_.push_back(loop ? stream_.chunks(*loop) : k % loopsPerLayer == selfAttentionLoop ? headChunks : groupChunks);
+        for (std::size_t s = 0; s < threads; ++s) {
+            const auto memory = loop && steps_[k][s] > 0 ? stream_.chunkMemory(*loop, s, 0) : std::pair<const void*, std::size_t> {};
+            aheads_.push_back({memory.first, memory.second});
+        }
+    }
     // The copies serve every step; the mapped originals need not stay in memory.
     for (const auto& loop : loops) {
         for (const LinearWeights* layer : loop) {
@@ -157,22 +187,21 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     }
 }
 
-void WhisperTextDecoderProgram::run(std::size_t loop, std::initializer_list<Product> products) const
+std::optional<std::size_t> WhisperTextDecoderProgram::streamLoop(std::size_t loop) const
 {
-    pool_->parallelForStretches(stream_.chunks(loop), [&](int, std::size_t stretch, std::size_t begin, std::size_t end) {
-        stream_.forChunks(loop, stretch, begin, end, [&](const ProductStream::Slice& slice, std::size_t from, std::size_t to) {
-            const Product& product = *(products.begin() + static_cast<std::ptrdiff_t>(slice.product));
-            float* output = product.output + slice.first;
-            const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data() + slice.first;
-            matrixVector(slice.matrix, product.input, bias, output, static_cast<int>(from), static_cast<int>(to));
-            if (product.gelu) {
-                gelu(output + from, to - from);
-            }
-            if (product.residual) {
-                axpy(1.0f, output + from, product.residual + slice.first + from, to - from);
-            }
-        });
-    });
+    const std::size_t l = loop / loopsPerLayer;
+    if (l == blocks_.size()) {
+        return l * productLoopsPerLayer;
+    }
+    switch (loop % loopsPerLayer) {
+    case selfProjectionsLoop: return loopOf(l, selfProjections);
+    case selfOutputLoop: return loopOf(l, selfOutput);
+    case crossQueryLoop: return loopOf(l, crossQuery);
+    case crossOutputLoop: return loopOf(l, crossOutput);
+    case expandLoop: return loopOf(l, expand);
+    case contractLoop: return loopOf(l, contract);
+    default: return std::nullopt;
+    }
 }
 
 bool WhisperTextDecoderProgram::sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const
@@ -393,15 +422,17 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         }
     }
 
-    std::vector<float> normed(width), query(width), key(width), value(width), attended(width), projected(width);
+    std::vector<float> query(width), key(width), value(width), attended(width), projected(width);
     std::vector<float> hidden(4 * width);
     const std::size_t heads = static_cast<std::size_t>(heads_);
+    const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
+    // Each thread's own layer-normed input.
+    const std::size_t rowStride = paddedToLine(width);
+    auto normed = buffers_->floats(threads * rowStride);
     // Each head's scores on cache lines of their own.
     const std::size_t frameStride = paddedToLine(frames);
     const std::size_t selfStride = paddedToLine(cached + 1);
-    auto crossProbabilities = buffers_->floats(heads * frameStride);
     auto selfScores = buffers_->floats(heads * selfStride);
-    std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
     const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
     const std::size_t keyColumnStride = static_cast<std::size_t>(keyCache.strides()[3]);
     const std::size_t valueRowStride = static_cast<std::size_t>(valueCache.strides()[1]);
@@ -409,196 +440,296 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
 
     // Cross-attention runs over all heads' groups of keys and values in a row, one stretch per
     // thread and a group per chunk, so every thread reads the same share whatever the head count
-    // and the threads done first take what others have left. A thread folds the groups it
-    // computes one after another for one head into a run, and the runs combine through their
-    // running-softmax partials: the combination reads a few runs from other cores' caches
-    // instead of every group's output.
+    // and the threads done first take what others have left. The thread that runs the last
+    // group of a head combines the head's groups through their running-softmax partials, while
+    // the other heads still run.
     struct Piece {
         std::size_t head = 0;
         std::size_t begin = 0;
         std::size_t end = 0;
         AttentionPartial partial;
     };
-    struct Run {
-        std::size_t head = 0;
-        std::size_t stretch = 0;
-        std::size_t next = 0; // the chunk that would continue it
-        AttentionPartial partial;
-    };
-    struct alignas(64) RunCount {
-        std::size_t value = 0;
+    struct alignas(64) HeadCount {
+        // Groups of the head run in this step: the last of layer l takes it to (l + 1) * groupsPerHead.
+        std::atomic<std::size_t> value {0};
     };
     const CrossLayout layout(frames, heads, headWidth);
     const std::size_t span = heads * layout.groupsPerHead;
-    const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
-    std::vector<std::uint16_t> crossChunks(threads);
-    std::vector<std::size_t> firstChunk(threads + 1, 0);
-    for (std::size_t s = 0; s < threads; ++s) {
-        crossChunks[s] = static_cast<std::uint16_t>(span * (s + 1) / threads - span * s / threads);
-        firstChunk[s + 1] = firstChunk[s] + crossChunks[s];
-    }
     const std::size_t pieceStride = paddedToLine(headWidth);
-    // Every group's piece, for the alignment weights; each starts at most one run.
-    std::vector<Piece> pieces(span);
-    const std::size_t runCapacity = pieces.size();
-    std::vector<Run> runs(threads * runCapacity);
-    std::vector<RunCount> runCounts(threads);
-    // Each thread's runs' outputs, then a scratch row per thread.
-    auto runOutputs = buffers_->floats((runs.size() + threads) * pieceStride);
-    std::vector<float> headMaximum(heads), headSum(heads);
-
+    std::vector<AttentionPartial> partials(span);
+    auto pieceOutputs = buffers_->floats(span * pieceStride);
+    std::vector<HeadCount> headCounts(heads);
+    // The layers with alignment heads keep every group's piece and probabilities for the
+    // alignment weights; the other layers' probabilities share one buffer.
+    std::vector<bool> aligned(blocks_.size(), false);
+    if (hasAlignmentOutput_) {
+        for (const auto& pair : alignmentHeads_) {
+            aligned[static_cast<std::size_t>(pair.first)] = true;
+        }
+    }
+    std::vector<std::vector<Piece>> pieces(blocks_.size());
+    std::vector<std::shared_ptr<float>> probabilities(blocks_.size());
+    auto sharedProbabilities = buffers_->floats(heads * frameStride);
     for (std::size_t l = 0; l < blocks_.size(); ++l) {
-        const Block& block = blocks_[l];
-        const std::size_t layerOffset = l * width;
+        if (aligned[l]) {
+            pieces[l].resize(span);
+            probabilities[l] = buffers_->floats(heads * frameStride);
+        }
+    }
 
-        // Self-attention over the cached positions and this one.
-        layerNorm(x.data(), normed.data(), width, block.selfAttentionNorm.gain.data(), block.selfAttentionNorm.bias.data(),
-            transformerWeights::normEpsilon);
-        run(loopOf(l, selfProjections),
-            {{&block.selfAttention.query, normed.data(), query.data()}, {&block.selfAttention.key, normed.data(), key.data()},
-                {&block.selfAttention.value, normed.data(), value.data()}});
-        pool_->parallelForPinned(heads, [&](int, std::size_t h) {
-            const std::size_t first = layerOffset + h * headWidth;
-            if (keyColumnStride == 1 && valueColumnStride == 1) {
-                prefetchChannelRows(halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth);
-                prefetchChannelRows(halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth);
+    const auto productChunks = [&](std::size_t loop, std::initializer_list<Product> products, std::size_t stretch, std::size_t begin,
+                                   std::size_t end) {
+        stream_.forChunks(loop, stretch, begin, end, [&](const ProductStream::Slice& slice, std::size_t from, std::size_t to) {
+            const Product& product = *(products.begin() + static_cast<std::ptrdiff_t>(slice.product));
+            float* output = product.output + slice.first;
+            const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data() + slice.first;
+            matrixVector(slice.matrix, product.input, bias, output, static_cast<int>(from), static_cast<int>(to));
+            if (product.gelu) {
+                gelu(output + from, to - from);
             }
-            // The step sees its own key and value as the cache will hold them.
-            floatToHalf(key.data() + h * headWidth, keyOut + first, headWidth);
-            floatToHalf(value.data() + h * headWidth, valueOut + first, headWidth);
-            halfToFloat(keyOut + first, key.data() + h * headWidth, headWidth);
-            halfToFloat(valueOut + first, value.data() + h * headWidth, headWidth);
-
-            float* scores = selfScores.get() + h * selfStride;
-            const float* q = query.data() + h * headWidth;
-            if (keyColumnStride == 1) {
-                scoreChannelRows(q, halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth, scores);
-            } else {
-                std::fill(scores, scores + cached, 0.0f);
-                for (std::size_t j = 0; j < headWidth; ++j) {
-                    const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
-                    for (std::size_t p = 0; p < cached; ++p) {
-                        scores[p] += q[j] * Float16::toFloat(row[p * keyColumnStride]);
-                    }
-                }
-            }
-            for (std::size_t p = 0; p < cached; ++p) {
-                scores[p] = scores[p] * scale + padding[p];
-            }
-            scores[cached] = dot(q, key.data() + h * headWidth, headWidth) * scale;
-            softmax(scores, cached + 1, 1.0f);
-            float* out = attended.data() + h * headWidth;
-            if (valueColumnStride == 1) {
-                weighChannelRows(scores, halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth, out);
-            } else {
-                for (std::size_t j = 0; j < headWidth; ++j) {
-                    const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
-                    float sum = 0;
-                    for (std::size_t p = 0; p < cached; ++p) {
-                        sum += scores[p] * Float16::toFloat(row[p * valueColumnStride]);
-                    }
-                    out[j] = sum;
-                }
-            }
-            for (std::size_t j = 0; j < headWidth; ++j) {
-                out[j] += scores[cached] * value[h * headWidth + j];
+            if (product.residual) {
+                axpy(1.0f, output + from, product.residual + slice.first + from, to - from);
             }
         });
-        run(loopOf(l, selfOutput), {{&block.selfAttention.output, attended.data(), projected.data(), false, x.data()}});
+    };
 
-        // Cross-attention over the encoder output.
-        layerNorm(x.data(), normed.data(), width, block.crossAttentionNorm.gain.data(), block.crossAttentionNorm.bias.data(),
-            transformerWeights::normEpsilon);
-        run(loopOf(l, crossQuery), {{&block.crossAttention.query, normed.data(), query.data()}});
+    const auto selfAttentionHead = [&](std::size_t l, std::size_t h) {
+        const std::size_t first = l * width + h * headWidth;
+        if (keyColumnStride == 1 && valueColumnStride == 1) {
+            prefetchChannelRows(halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth);
+            prefetchChannelRows(halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth);
+        }
+        // The step sees its own key and value as the cache will hold them.
+        floatToHalf(key.data() + h * headWidth, keyOut + first, headWidth);
+        floatToHalf(value.data() + h * headWidth, valueOut + first, headWidth);
+        halfToFloat(keyOut + first, key.data() + h * headWidth, headWidth);
+        halfToFloat(valueOut + first, value.data() + h * headWidth, headWidth);
+
+        float* scores = selfScores.get() + h * selfStride;
+        const float* q = query.data() + h * headWidth;
+        if (keyColumnStride == 1) {
+            scoreChannelRows(q, halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth, scores);
+        } else {
+            std::fill(scores, scores + cached, 0.0f);
+            for (std::size_t j = 0; j < headWidth; ++j) {
+                const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
+                for (std::size_t p = 0; p < cached; ++p) {
+                    scores[p] += q[j] * Float16::toFloat(row[p * keyColumnStride]);
+                }
+            }
+        }
+        for (std::size_t p = 0; p < cached; ++p) {
+            scores[p] = scores[p] * scale + padding[p];
+        }
+        scores[cached] = dot(q, key.data() + h * headWidth, headWidth) * scale;
+        softmax(scores, cached + 1, 1.0f);
+        float* out = attended.data() + h * headWidth;
+        if (valueColumnStride == 1) {
+            weighChannelRows(scores, halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth, out);
+        } else {
+            for (std::size_t j = 0; j < headWidth; ++j) {
+                const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
+                float sum = 0;
+                for (std::size_t p = 0; p < cached; ++p) {
+                    sum += scores[p] * Float16::toFloat(row[p * valueColumnStride]);
+                }
+                out[j] = sum;
+            }
+        }
+        for (std::size_t j = 0; j < headWidth; ++j) {
+            out[j] += scores[cached] * value[h * headWidth + j];
+        }
+    };
+
+    const auto combineCrossAttention = [&](std::size_t h) {
+        const std::size_t first = h * layout.groupsPerHead;
+        float maximum = -std::numeric_limits<float>::infinity();
+        for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
+            maximum = std::max(maximum, partials[g].maximum);
+        }
+        float sum = 0.0f;
+        float* out = attended.data() + h * headWidth;
+        std::fill(out, out + headWidth, 0.0f);
+        for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
+            if (partials[g].sum > 0.0f) {
+                const float factor = std::exp(partials[g].maximum - maximum);
+                sum += factor * partials[g].sum;
+                axpy(factor, pieceOutputs.get() + g * pieceStride, out, headWidth);
+            }
+        }
+        const float inverse = 1.0f / sum;
+        for (std::size_t j = 0; j < headWidth; ++j) {
+            out[j] *= inverse;
+        }
+    };
+
+    const auto crossAttentionGroups = [&](std::size_t l, std::size_t stretch, std::size_t begin, std::size_t end) {
         const std::uint16_t* halfGroups = cross->halfGroups[l].get();
         const float* groups = cross->groups[l].get();
-        for (RunCount& count : runCounts) {
-            count.value = 0;
-        }
-        pool_->parallelForStretches(crossChunks, [&](int slot, std::size_t stretch, std::size_t begin, std::size_t end) {
-            const std::size_t thread = static_cast<std::size_t>(slot);
-            Run* slotRuns = runs.data() + thread * runCapacity;
-            std::size_t& count = runCounts[thread].value;
-            float* scratch = runOutputs.get() + (runs.size() + thread) * pieceStride;
-            for (std::size_t c = begin; c < end; ++c) {
-                const std::size_t group = span * stretch / threads + c;
-                const std::size_t h = group / layout.groupsPerHead;
-                const std::size_t from = group % layout.groupsPerHead * CrossLayout::groupPositions;
-                const std::size_t stop = std::min(frames, from + CrossLayout::groupPositions);
-                Run* last = count > 0 ? slotRuns + count - 1 : nullptr;
-                const bool extends = last && last->stretch == stretch && last->next == c && last->head == h;
-                float* out = extends ? scratch : runOutputs.get() + (thread * runCapacity + count) * pieceStride;
-                const float* q = query.data() + h * headWidth;
-                float* weights = crossProbabilities.get() + h * frameStride + from;
-                const std::size_t keyAt = layout.keyAt(h, from, 0);
-                const std::size_t valueAt = layout.valueAt(h, from, 0);
-                const AttentionPartial partial = halfGroups
-                    ? attendBlock(q, halfGroups + keyAt, halfGroups + valueAt, headWidth, stop - from, headWidth, scale, weights, out)
-                    : attendBlock(q, groups + keyAt, groups + valueAt, headWidth, stop - from, headWidth, scale, weights, out);
-                pieces[group] = {h, from, stop, partial};
-                if (extends) {
-                    mergePartial(last->partial, runOutputs.get() + (thread * runCapacity + count - 1) * pieceStride, partial, out,
-                        headWidth);
-                    last->next = c + 1;
-                } else {
-                    slotRuns[count++] = {h, stretch, c + 1, partial};
-                }
+        float* layerProbabilities = aligned[l] ? probabilities[l].get() : sharedProbabilities.get();
+        std::size_t runHead = 0, runGroups = 0;
+        // A head's count rises once per run of its groups.
+        const auto count = [&] {
+            if (runGroups > 0 && headCounts[runHead].value.fetch_add(runGroups, std::memory_order_acq_rel) + runGroups
+                    == (l + 1) * layout.groupsPerHead) {
+                combineCrossAttention(runHead);
             }
-        });
-        std::fill(headMaximum.begin(), headMaximum.end(), -std::numeric_limits<float>::infinity());
-        std::fill(headSum.begin(), headSum.end(), 0.0f);
-        std::fill(attended.begin(), attended.end(), 0.0f);
-        for (std::size_t t = 0; t < threads; ++t) {
-            for (std::size_t i = 0; i < runCounts[t].value; ++i) {
-                const Run& run = runs[t * runCapacity + i];
-                headMaximum[run.head] = std::max(headMaximum[run.head], run.partial.maximum);
+        };
+        for (std::size_t c = begin; c < end; ++c) {
+            const std::size_t group = span * stretch / threads + c;
+            const std::size_t h = group / layout.groupsPerHead;
+            const std::size_t from = group % layout.groupsPerHead * CrossLayout::groupPositions;
+            const std::size_t stop = std::min(frames, from + CrossLayout::groupPositions);
+            const float* q = query.data() + h * headWidth;
+            float* weights = layerProbabilities + h * frameStride + from;
+            float* out = pieceOutputs.get() + group * pieceStride;
+            const std::size_t keyAt = layout.keyAt(h, from, 0);
+            const std::size_t valueAt = layout.valueAt(h, from, 0);
+            partials[group] = halfGroups
+                ? attendBlock(q, halfGroups + keyAt, halfGroups + valueAt, headWidth, stop - from, headWidth, scale, weights, out)
+                : attendBlock(q, groups + keyAt, groups + valueAt, headWidth, stop - from, headWidth, scale, weights, out);
+            if (aligned[l]) {
+                pieces[l][group] = {h, from, stop, partials[group]};
             }
-        }
-        for (std::size_t t = 0; t < threads; ++t) {
-            for (std::size_t i = 0; i < runCounts[t].value; ++i) {
-                const Run& run = runs[t * runCapacity + i];
-                if (run.partial.sum > 0.0f) {
-                    const float factor = std::exp(run.partial.maximum - headMaximum[run.head]);
-                    headSum[run.head] += factor * run.partial.sum;
-                    axpy(factor, runOutputs.get() + (t * runCapacity + i) * pieceStride, attended.data() + run.head * headWidth,
-                        headWidth);
-                }
+            if (h != runHead) {
+                count();
+                runHead = h;
+                runGroups = 0;
             }
+            ++runGroups;
         }
-        for (std::size_t h = 0; h < heads; ++h) {
-            const float inverse = 1.0f / headSum[h];
-            for (std::size_t j = 0; j < headWidth; ++j) {
-                attended[h * headWidth + j] *= inverse;
-            }
-        }
-        if (hasAlignmentOutput_) {
-            for (const auto& pair : alignmentHeads_) {
-                if (static_cast<std::size_t>(pair.first) != l) {
-                    continue;
-                }
-                const std::size_t head = static_cast<std::size_t>(pair.second);
-                for (const Piece& piece : pieces) {
-                    if (piece.end > piece.begin && piece.head == head) {
-                        const float factor = std::exp(piece.partial.maximum - headMaximum[piece.head])
-                            / (headSum[piece.head] * static_cast<float>(alignmentHeads_.size()));
-                        axpy(factor, crossProbabilities.get() + piece.head * frameStride + piece.begin, alignment.data() + piece.begin,
-                            piece.end - piece.begin);
-                    }
-                }
-            }
-        }
-        run(loopOf(l, crossOutput), {{&block.crossAttention.output, attended.data(), projected.data(), false, x.data()}});
+        count();
+    };
 
-        // MLP.
-        layerNorm(x.data(), normed.data(), width, block.mlpNorm.gain.data(), block.mlpNorm.bias.data(),
+    MultiArray logits = buffers_->array({1, 1, vocabularySize_}, MultiArrayDataType::float32);
+    const auto norm = [&](std::size_t thread, const NormWeights& weights) {
+        layerNorm(x.data(), normed.get() + thread * rowStride, width, weights.gain.data(), weights.bias.data(),
             transformerWeights::normEpsilon);
-        run(loopOf(l, expand), {{&block.mlp.expand, normed.data(), hidden.data(), true}});
-        run(loopOf(l, contract), {{&block.mlp.contract, hidden.data(), projected.data(), false, x.data()}});
+    };
+    const std::size_t layers = blocks_.size();
+    const auto enter = [&](int slot, std::size_t loop) {
+        const std::size_t thread = static_cast<std::size_t>(slot);
+        if (loop == layers * loopsPerLayer) {
+            norm(thread, finalNorm_);
+            return;
+        }
+        const Block& block = blocks_[loop / loopsPerLayer];
+        switch (loop % loopsPerLayer) {
+        case selfProjectionsLoop:
+            norm(thread, block.selfAttentionNorm);
+            break;
+        case crossQueryLoop:
+            norm(thread, block.crossAttentionNorm);
+            break;
+        case expandLoop:
+            norm(thread, block.mlpNorm);
+            break;
+        default:
+            break;
+        }
+    };
+    const auto body = [&](int slot, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end) {
+        const std::size_t thread = static_cast<std::size_t>(slot);
+        const float* input = normed.get() + thread * rowStride;
+        if (loop == layers * loopsPerLayer) {
+            productChunks(layers * productLoopsPerLayer, {{&tokenEmbedding_, input, logits.data<float>()}}, stretch, begin, end);
+            return;
+        }
+        const std::size_t l = loop / loopsPerLayer;
+        const Block& block = blocks_[l];
+        switch (loop % loopsPerLayer) {
+        case selfProjectionsLoop:
+            productChunks(loopOf(l, selfProjections),
+                {{&block.selfAttention.query, input, query.data()}, {&block.selfAttention.key, input, key.data()},
+                    {&block.selfAttention.value, input, value.data()}},
+                stretch, begin, end);
+            break;
+        case selfAttentionLoop:
+            for (std::size_t c = begin; c < end; ++c) {
+                selfAttentionHead(l, heads * stretch / threads + c);
+            }
+            break;
+        case selfOutputLoop:
+            productChunks(loopOf(l, selfOutput),
+                {{&block.selfAttention.output, attended.data(), projected.data(), false, x.data()}}, stretch, begin, end);
+            break;
+        case crossQueryLoop:
+            productChunks(loopOf(l, crossQuery), {{&block.crossAttention.query, input, query.data()}}, stretch, begin, end);
+            break;
+        case crossAttentionLoop:
+            crossAttentionGroups(l, stretch, begin, end);
+            break;
+        case crossOutputLoop:
+            productChunks(loopOf(l, crossOutput),
+                {{&block.crossAttention.output, attended.data(), projected.data(), false, x.data()}},
+                stretch, begin, end);
+            break;
+        case expandLoop:
+            productChunks(loopOf(l, expand), {{&block.mlp.expand, input, hidden.data(), true}}, stretch, begin, end);
+            break;
+        case contractLoop:
+            productChunks(loopOf(l, contract), {{&block.mlp.contract, hidden.data(), projected.data(), false, x.data()}},
+                stretch, begin, end);
+            break;
+        default:
+            break;
+        }
+    };
+    // Each thread's first group of cross-attention is known before the query is, and the cache
+    // rows of its first head of self-attention.
+    std::vector<ThreadPool::Ahead> ahead = aheads_;
+    for (std::size_t l = 0; l < layers; ++l) {
+        for (std::size_t s = 0; cached > 0 && keyColumnStride == 1 && s < threads; ++s) {
+            const std::size_t h = heads * s / threads;
+            ahead[(l * loopsPerLayer + selfAttentionLoop) * threads + s] = {halfData(keyCache) + (l * width + h * headWidth) * keyRowStride,
+                cached * sizeof(std::uint16_t), headWidth, keyRowStride * sizeof(std::uint16_t)};
+        }
+        const std::size_t elementBytes = cross->halfGroups[l] ? sizeof(std::uint16_t) : sizeof(float);
+        const auto* base = cross->halfGroups[l] ? static_cast<const void*>(cross->halfGroups[l].get())
+                                                : static_cast<const void*>(cross->groups[l].get());
+        for (std::size_t s = 0; s < threads; ++s) {
+            const std::size_t group = span * s / threads;
+            const std::size_t at = layout.groupAt(group / layout.groupsPerHead, group % layout.groupsPerHead * CrossLayout::groupPositions);
+            ahead[(l * loopsPerLayer + crossAttentionLoop) * threads + s] = {
+                static_cast<const unsigned char*>(base) + at * elementBytes, layout.groupElements * elementBytes};
+        }
+    }
+    // A sequence holds at most so many loops: many layers run in several.
+    const std::size_t layersPerSequence = (ThreadPool::maximumSequenceLoops - 1) / loopsPerLayer;
+    for (std::size_t first = 0; first == 0 || first < layers; first += layersPerSequence) {
+        const std::size_t begin = first * loopsPerLayer;
+        const std::size_t end = first + layersPerSequence >= layers ? steps_.size() : begin + layersPerSequence * loopsPerLayer;
+        pool_->parallelForSequence(std::span(steps_).subspan(begin, end - begin),
+            std::span(ahead).subspan(begin * threads, (end - begin) * threads), [&](int slot, std::size_t loop) { enter(slot, begin + loop); },
+            [&](int slot, std::size_t loop, std::size_t stretch, std::size_t from, std::size_t to) {
+                body(slot, begin + loop, stretch, from, to);
+            });
     }
 
-    layerNorm(x.data(), normed.data(), width, finalNorm_.gain.data(), finalNorm_.bias.data(), transformerWeights::normEpsilon);
-    MultiArray logits = buffers_->array({1, 1, vocabularySize_}, MultiArrayDataType::float32);
-    run(blocks_.size() * loopsPerLayer, {{&tokenEmbedding_, normed.data(), logits.data<float>()}});
+    std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
+    for (const auto& pair : alignmentHeads_) {
+        const std::size_t l = static_cast<std::size_t>(pair.first);
+        const std::size_t head = static_cast<std::size_t>(pair.second);
+        float maximum = -std::numeric_limits<float>::infinity();
+        for (const Piece& piece : pieces[l]) {
+            if (piece.end > piece.begin && piece.head == head) {
+                maximum = std::max(maximum, piece.partial.maximum);
+            }
+        }
+        float sum = 0.0f;
+        for (const Piece& piece : pieces[l]) {
+            if (piece.end > piece.begin && piece.head == head) {
+                sum += std::exp(piece.partial.maximum - maximum) * piece.partial.sum;
+            }
+        }
+        for (const Piece& piece : pieces[l]) {
+            if (piece.end > piece.begin && piece.head == head) {
+                const float factor = std::exp(piece.partial.maximum - maximum) / (sum * static_cast<float>(alignmentHeads_.size()));
+                axpy(factor, probabilities[l].get() + head * frameStride + piece.begin, alignment.data() + piece.begin,
+                    piece.end - piece.begin);
+            }
+        }
+    }
 
     DictionaryFeatureProvider result;
     result.set("logits", logits);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -70,11 +71,23 @@ private:
         bool gelu = false;
         float* residual = nullptr;
     };
-    // Runs loop `loop` of the stream, whose products these are in order.
-    void run(std::size_t loop, std::initializer_list<Product> products) const;
     // The stream's loops: six per layer, then the logits.
-    enum LayerLoop : std::size_t { selfProjections, selfOutput, crossQuery, crossOutput, expand, contract, loopsPerLayer };
-    static std::size_t loopOf(std::size_t layer, LayerLoop which) { return layer * loopsPerLayer + which; }
+    enum LayerLoop : std::size_t { selfProjections, selfOutput, crossQuery, crossOutput, expand, contract, productLoopsPerLayer };
+    static std::size_t loopOf(std::size_t layer, LayerLoop which) { return layer * productLoopsPerLayer + which; }
+    // The loops of a step (see ThreadPool::parallelForSequence): eight per layer, then the logits.
+    enum StepLoop : std::size_t {
+        selfProjectionsLoop,
+        selfAttentionLoop,
+        selfOutputLoop,
+        crossQueryLoop,
+        crossAttentionLoop,
+        crossOutputLoop,
+        expandLoop,
+        contractLoop,
+        loopsPerLayer
+    };
+    // The stream loop of a step loop that runs products.
+    std::optional<std::size_t> streamLoop(std::size_t loop) const;
 
     std::string label_;
     int vocabularySize_ = 0;
@@ -94,6 +107,8 @@ private:
     std::unique_ptr<ThreadPool> pool_;
     std::shared_ptr<BufferPool> buffers_;
     ProductStream stream_;
+    std::vector<std::vector<std::uint16_t>> steps_; // each step loop's chunks per stretch
+    std::vector<ThreadPool::Ahead> aheads_; // [step loop * threads + stretch]
 
     static constexpr std::size_t crossStatesKept = 2;
     mutable std::mutex crossMutex_;

@@ -31,6 +31,66 @@ void expectEachIndexOnce(ThreadPool& pool, std::size_t count, std::size_t grain)
     }
 }
 
+// Runs a sequence of one to four loops of 0-12 chunks per stretch and checks that every chunk
+// ran once, that no chunk of a loop started before every chunk of the loop before had finished,
+// and that each slot entered a loop once, before its first chunk of it.
+void expectSequenceInOrder(ThreadPool& pool, int round)
+{
+    const std::size_t threads = static_cast<std::size_t>(pool.threadCount());
+    const std::size_t loops = 1 + static_cast<std::size_t>(round % 4);
+    std::vector<std::vector<std::uint16_t>> chunks(loops, std::vector<std::uint16_t>(threads));
+    std::vector<int> totals(loops, 0);
+    for (std::size_t k = 0; k < loops; ++k) {
+        for (std::size_t s = 0; s < threads; ++s) {
+            chunks[k][s] = static_cast<std::uint16_t>((round * 7 + static_cast<int>(s) * 3 + static_cast<int>(k) * 5) % 13);
+            totals[k] += chunks[k][s];
+        }
+    }
+    std::vector<std::vector<std::vector<std::atomic<int>>>> visits(loops);
+    for (std::size_t k = 0; k < loops; ++k) {
+        for (std::size_t s = 0; s < threads; ++s) {
+            visits[k].emplace_back(chunks[k][s]);
+        }
+    }
+    std::vector<std::atomic<int>> finished(loops);
+    std::vector<std::vector<std::atomic<int>>> entered(loops);
+    for (auto& loop : entered) {
+        loop = std::vector<std::atomic<int>>(threads);
+    }
+    std::atomic<int> faults {0};
+    // Where each slot's first chunk lies, to be asked for ahead: any address is harmless.
+    std::vector<float> memory(4096);
+    std::vector<ThreadPool::Ahead> ahead(loops * threads, {memory.data(), 1000, 3, 4096});
+    pool.parallelForSequence(
+        chunks, ahead,
+        [&](int slot, std::size_t k) {
+            if (slot < 0 || static_cast<std::size_t>(slot) >= threads || k >= loops || entered[k][static_cast<std::size_t>(slot)]++ != 0
+                || (k > 0 && finished[k - 1].load() != totals[k - 1])) {
+                ++faults;
+            }
+        },
+        [&](int slot, std::size_t k, std::size_t stretch, std::size_t begin, std::size_t end) {
+            if (slot < 0 || static_cast<std::size_t>(slot) >= threads || k >= loops || stretch >= threads || begin >= end
+                || end > chunks[k][stretch] || entered[k][static_cast<std::size_t>(slot)].load() != 1
+                || (k > 0 && finished[k - 1].load() != totals[k - 1])) {
+                ++faults;
+                return;
+            }
+            for (std::size_t c = begin; c < end; ++c) {
+                visits[k][stretch][c].fetch_add(1);
+            }
+            finished[k].fetch_add(static_cast<int>(end - begin));
+        });
+    ASSERT_EQ(faults.load(), 0) << "round " << round;
+    for (std::size_t k = 0; k < loops; ++k) {
+        for (std::size_t s = 0; s < threads; ++s) {
+            for (std::size_t c = 0; c < chunks[k][s]; ++c) {
+                ASSERT_EQ(visits[k][s][c].load(), 1) << "chunk " << c << " of stretch " << s << " of loop " << k << " in round " << round;
+            }
+        }
+    }
+}
+
 } // namespace
 
 TEST(ThreadPool, CoversEveryIndexOnceForAnyCountAndGrain)
@@ -43,54 +103,26 @@ TEST(ThreadPool, CoversEveryIndexOnceForAnyCountAndGrain)
                 expectEachIndexOnce(pool, count, grain);
             }
         }
-        // Many loops back to back, pinned ones among them: workers must never run a range of a
+        // Many loops back to back, sequences among them: workers must never run a range of a
         // loop that has finished.
         for (int round = 0; round < 300; ++round) {
             expectEachIndexOnce(pool, 37 + static_cast<std::size_t>(round % 11), 2);
-            const std::size_t ranges = 1 + static_cast<std::size_t>(round % 40);
-            std::vector<std::atomic<int>> visits(ranges);
-            pool.parallelForPinned(ranges, [&](int slot, std::size_t r) {
-                if (slot >= 0 && slot < pool.threadCount()) {
-                    visits[r].fetch_add(1);
-                }
-            });
-            for (std::size_t r = 0; r < ranges; ++r) {
-                ASSERT_EQ(visits[r].load(), 1) << "range " << r << " of " << ranges << " in a pinned loop";
-            }
-            std::vector<std::uint16_t> chunks(static_cast<std::size_t>(threads));
-            for (std::size_t s = 0; s < chunks.size(); ++s) {
-                chunks[s] = static_cast<std::uint16_t>((round * 7 + static_cast<int>(s) * 3) % 13);
-            }
-            std::vector<std::vector<std::atomic<int>>> chunkVisits(chunks.size());
-            for (std::size_t s = 0; s < chunks.size(); ++s) {
-                chunkVisits[s] = std::vector<std::atomic<int>>(chunks[s]);
-            }
-            pool.parallelForStretches(chunks, [&](int slot, std::size_t stretch, std::size_t begin, std::size_t end) {
-                if (slot >= 0 && slot < pool.threadCount() && begin < end && end <= chunks[stretch]) {
-                    for (std::size_t c = begin; c < end; ++c) {
-                        chunkVisits[stretch][c].fetch_add(1);
-                    }
-                }
-            });
-            for (std::size_t s = 0; s < chunks.size(); ++s) {
-                for (std::size_t c = 0; c < chunks[s]; ++c) {
-                    ASSERT_EQ(chunkVisits[s][c].load(), 1) << "chunk " << c << " of stretch " << s << " in round " << round;
-                }
-            }
+            expectSequenceInOrder(pool, round);
         }
     }
 }
 
-TEST(ThreadPool, AStretchLoopGivesTheChunksOfAHeldThreadToTheOthers)
+TEST(ThreadPool, ASequenceGivesTheChunksOfAHeldThreadToTheOthers)
 {
     ThreadPool pool(4);
-    const std::vector<std::uint16_t> chunks {40, 2, 0, 3};
+    const std::vector<std::vector<std::uint16_t>> loops {{40, 2, 0, 3}};
+    const std::vector<std::uint16_t>& chunks = loops[0];
     std::atomic<int> visited {0};
     std::vector<std::atomic<int>> runBy(chunks[0]);
     std::atomic<bool> holding {false};
     int holder = -1;
     std::size_t heldBegin = 0, heldEnd = 0;
-    pool.parallelForStretches(chunks, [&](int slot, std::size_t stretch, std::size_t begin, std::size_t end) {
+    pool.parallelForSequence(loops, {}, [](int, std::size_t) {}, [&](int slot, std::size_t, std::size_t stretch, std::size_t begin, std::size_t end) {
         for (std::size_t c = begin; c < end; ++c) {
             if (stretch == 0) {
                 runBy[c].store(slot);
@@ -128,6 +160,8 @@ TEST(ThreadPool, CallersSharingAPoolEachGetTheirWholeLoop)
                     totals[which].fetch_add(static_cast<long>(i));
                 }
             });
+            // A sequence started while the other caller holds the pool runs on this thread alone.
+            expectSequenceInOrder(pool, round);
         }
     };
     std::thread first(caller, 0);

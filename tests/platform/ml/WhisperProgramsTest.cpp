@@ -302,10 +302,16 @@ TEST(WhisperTextDecoder, StepsWithTheCacheEqualAFullCausalPass)
     narrow.textHeads = 3;
     narrow.audioHeads = 3;
     narrow.alignmentHeads = {{1, 2}};
+    // More layers than one parallel sequence holds.
+    WhisperShape deep = testmodels::microShape();
+    deep.textLayers = 130;
+    deep.alignmentHeads = {{129, 1}, {0, 2}, {127, 3}};
     for (const auto& [shape, storage] : {std::pair {real, MultiArrayDataType::float32}, std::pair {real, MultiArrayDataType::float16},
              std::pair {wide, MultiArrayDataType::float32}, std::pair {wide, MultiArrayDataType::float16},
-             std::pair {narrow, MultiArrayDataType::float32}}) {
-        const auto folder = dir / ("Decoder" + std::to_string(shape.width) + std::string(dataTypeName(storage)) + ".mlmodelc");
+             std::pair {narrow, MultiArrayDataType::float32}, std::pair {deep, MultiArrayDataType::float32}}) {
+        const auto folder = dir
+            / ("Decoder" + std::to_string(shape.width) + "x" + std::to_string(shape.textLayers) + std::string(dataTypeName(storage))
+                + ".mlmodelc");
         WhisperModelSet::writeTextDecoder(folder, shape, storage, randomWhisperWeights(21));
         auto model = testmodels::load(folder);
         const auto weights = reference::readWeights(folder);
@@ -330,7 +336,8 @@ TEST(WhisperTextDecoder, StepsWithTheCacheEqualAFullCausalPass)
             storage == MultiArrayDataType::float16);
 
         CacheDriver driver(model, encoderOutput);
-        const float tolerance = storage == MultiArrayDataType::float32 ? 1e-4f : 2e-3f;
+        // Rounding differences grow with the layers they pass through.
+        const float tolerance = storage == MultiArrayDataType::float16 ? 2e-3f : shape.textLayers > 2 ? 1e-3f : 1e-4f;
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             auto output = driver.step(tokens[i]);
             const MultiArray logits = *output.featureValue("logits");
@@ -379,7 +386,8 @@ TEST(WhisperTextDecoder, LongWindowsMatchTheFullPass)
         const auto expected = reference::decoder(reference::readWeights(folder), d, shape.alignmentHeads, encoded,
             shape.audioFrames(), tokens, storage == MultiArrayDataType::float16);
         CacheDriver driver(model, encoderOutput);
-        const float tolerance = storage == MultiArrayDataType::float32 ? 1e-4f : 2e-3f;
+        // Rounding differences grow with the layers they pass through.
+        const float tolerance = storage == MultiArrayDataType::float16 ? 2e-3f : shape.textLayers > 2 ? 1e-3f : 1e-4f;
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             auto output = driver.step(tokens[i]);
             expectClose(output.featureValue("logits")->toFloats(), expected.logits[i], tolerance, "logits");

@@ -406,33 +406,6 @@ void scoreChannelRows(const float* query, const std::uint16_t* keys, std::size_t
     }
 }
 
-void mergePartial(AttentionPartial& into, float* intoOutput, const AttentionPartial& add, const float* addOutput,
-    std::size_t headWidth)
-{
-    // A block whose scores were all -inf has a sum of 0 and adds nothing.
-    if (add.sum == 0.0f) {
-        return;
-    }
-    if (into.sum == 0.0f) {
-        into = add;
-        std::copy_n(addOutput, headWidth, intoOutput);
-        return;
-    }
-    if (add.maximum <= into.maximum) {
-        const float factor = std::exp(add.maximum - into.maximum);
-        into.sum += factor * add.sum;
-        for (std::size_t j = 0; j < headWidth; ++j) {
-            intoOutput[j] += factor * addOutput[j];
-        }
-        return;
-    }
-    const float factor = std::exp(into.maximum - add.maximum);
-    into = {add.maximum, factor * into.sum + add.sum};
-    for (std::size_t j = 0; j < headWidth; ++j) {
-        intoOutput[j] = factor * intoOutput[j] + addOutput[j];
-    }
-}
-
 void prefetchChannelRows(const std::uint16_t* rows, std::size_t rowStride, std::size_t positions, std::size_t headWidth)
 {
     if (positions == 0) {

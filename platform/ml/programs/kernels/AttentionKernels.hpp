@@ -25,11 +25,6 @@ AttentionPartial attendBlock(const float* query, const float* keyTiles, const fl
 AttentionPartial attendBlock(const float* query, const std::uint16_t* keyTiles, const std::uint16_t* values,
     std::size_t valueStride, std::size_t positions, std::size_t headWidth, float scale, float* weights, float* output);
 
-// Folds a block's partial and output into another block's of the same query, as if both had been
-// one block.
-void mergePartial(AttentionPartial& into, float* intoOutput, const AttentionPartial& add, const float* addOutput,
-    std::size_t headWidth);
-
 // For a cache stored channel-major (row j holds channel j of every position, rows `rowStride`
 // elements apart): scores[p] = sum_j query[j] * keys[j][p], and output[j] = sum_p weights[p] *
 // values[j][p], over positions [0, positions).

@@ -20,9 +20,9 @@ constexpr int indexBits = 20;
 constexpr std::uint64_t indexMask = (std::uint64_t(1) << indexBits) - 1;
 constexpr std::uint64_t maximumRanges = indexMask;
 constexpr std::uint64_t loopMask = (std::uint64_t(1) << (64 - 2 * indexBits - 1)) - 1;
-constexpr std::uint64_t pinnedFlag = std::uint64_t(1) << 63;
-constexpr int pinnedCountBits = 16;
-constexpr std::uint64_t stretchFlag = std::uint64_t(1) << (pinnedCountBits - 1);
+constexpr std::uint64_t sequenceFlag = std::uint64_t(1) << 63;
+constexpr int loopCountBits = 16;
+constexpr std::uint64_t loopCountMask = (std::uint64_t(1) << loopCountBits) - 1;
 constexpr std::uint64_t chunkMask = 0xffff;
 
 constexpr std::uint64_t stretchWord(std::uint64_t number, std::uint64_t front, std::uint64_t back)
@@ -60,9 +60,10 @@ T awaitChange(const std::atomic<T>& value, T old)
 } // namespace
 
 ThreadPool::ThreadPool(int threadCount)
-    : claims_(maximumPinnedRanges)
-    , done_(static_cast<std::size_t>(std::max(1, threadCount)))
-    , stretches_(static_cast<std::size_t>(std::max(1, threadCount)))
+    : done_(static_cast<std::size_t>(std::max(1, threadCount)))
+    , stretches_(new StretchLine[maximumSequenceLoops / wordsPerLine * static_cast<std::size_t>(std::max(1, threadCount))])
+    , sequenceTargets_(new std::atomic<std::uint64_t>[maximumSequenceLoops])
+    , ahead_(new std::atomic<std::uintptr_t>[4 * maximumSequenceLoops * static_cast<std::size_t>(std::max(1, threadCount))])
 {
     const int workers = std::max(1, threadCount) - 1;
     workers_.reserve(static_cast<std::size_t>(workers));
@@ -99,8 +100,8 @@ void ThreadPool::runRanges(int slot)
         std::uint64_t work = control_.work.load(std::memory_order_acquire);
         std::uint64_t index = 0;
         for (;;) {
-            if (work & pinnedFlag) {
-                runPinnedRanges(slot);
+            if (work & sequenceFlag) {
+                runSequence(slot, control_.sequenceWork.load(std::memory_order_acquire));
                 return;
             }
             index = work & indexMask;
@@ -121,168 +122,185 @@ void ThreadPool::runRanges(int slot)
     }
 }
 
-void ThreadPool::runPinnedRanges(int slot)
+template<typename Idle>
+bool ThreadPool::awaitDone(std::uint64_t target, std::uint64_t work, Idle&& idle) const
 {
-    const std::uint64_t work = control_.pinnedWork.load(std::memory_order_acquire);
-    if (work & stretchFlag) {
-        runStretches(slot, work);
-        return;
-    }
-    const std::uint64_t number = work >> pinnedCountBits;
-    const std::size_t ranges = static_cast<std::size_t>(work & (stretchFlag - 1));
-    const std::size_t threads = static_cast<std::size_t>(threadCount());
-    std::atomic<std::uint64_t>& done = done_[static_cast<std::size_t>(slot)].value;
-    // False when the loop has ended: then this thread must run nothing more.
-    const auto take = [&](std::size_t r) {
-        std::uint64_t claim = claims_[r].value.load(std::memory_order_relaxed);
-        if (claim >= number || !claims_[r].value.compare_exchange_strong(claim, number, std::memory_order_acq_rel)) {
+    const auto deadline = std::chrono::steady_clock::now() + spinTime;
+    bool idling = true;
+    for (unsigned spins = 0;; ++spins) {
+        std::uint64_t done = 0;
+        for (const auto& slot : done_) {
+            done += slot.value.load(std::memory_order_acquire);
+        }
+        if (done >= target) {
             return true;
         }
-        // A claim made after the loop ended marks a range of a later loop with an older number,
-        // which leaves it free for that loop.
-        if (control_.pinnedWork.load(std::memory_order_acquire) != work) {
+        if (control_.sequenceWork.load(std::memory_order_acquire) != work) {
             return false;
         }
-        (*control_.pinnedBody)(slot, r);
-        done.store(done.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-        return true;
-    };
-    for (std::size_t r = static_cast<std::size_t>(slot); r < ranges; r += threads) {
-        if (!take(r)) {
-            return;
-        }
-    }
-    for (std::size_t i = 1; i < ranges; ++i) {
-        if (!take((static_cast<std::size_t>(slot) + i) % ranges)) {
-            return;
+        if (idling) {
+            idling = idle();
+        } else if ((spins & 63u) == 63u && std::chrono::steady_clock::now() > deadline) {
+            std::this_thread::yield();
+        } else {
+            relax();
         }
     }
 }
 
-void ThreadPool::runStretches(int slot, std::uint64_t work)
+void ThreadPool::runSequence(int slot, std::uint64_t work)
 {
-    const std::uint64_t number = (work >> pinnedCountBits) & 0xffffffffu;
-    std::atomic<std::uint64_t>& done = done_[static_cast<std::size_t>(slot)].value;
-    const auto run = [&](std::size_t stretch, std::uint64_t begin, std::uint64_t end) {
-        // Valid: the loop cannot end while this thread holds chunks it has not counted.
-        (*control_.stretchBody)(slot, stretch, static_cast<std::size_t>(begin), static_cast<std::size_t>(end));
-        done.store(done.load(std::memory_order_relaxed) + (end - begin), std::memory_order_release);
-    };
-    std::atomic<std::uint64_t>& own = stretches_[static_cast<std::size_t>(slot)].value;
-    for (std::uint64_t word = own.load(std::memory_order_acquire);;) {
-        const std::uint64_t front = (word >> 16) & chunkMask;
-        const std::uint64_t back = word & chunkMask;
-        if (word >> 32 != number || front >= back) {
-            break;
+    const std::uint64_t number = (work >> loopCountBits) & 0xffffffffu;
+    const std::size_t loops = static_cast<std::size_t>(work & loopCountMask);
+    const std::size_t threads = done_.size();
+    const std::size_t self = static_cast<std::size_t>(slot);
+    std::atomic<std::uint64_t>& done = done_[self].value;
+    for (std::size_t k = 0; k < loops; ++k) {
+        // The targets are atomic because a thread that comes late may read those of the next
+        // sequence; then the work word has changed and it stops.
+        if (k > 0) {
+            const std::atomic<std::uintptr_t>* range = ahead_.get() + 4 * (k * threads + self);
+            const std::uintptr_t data = range[0].load(std::memory_order_relaxed);
+            const std::uintptr_t bytes = range[1].load(std::memory_order_relaxed);
+            const std::uintptr_t rows = range[2].load(std::memory_order_relaxed);
+            const std::uintptr_t stride = range[3].load(std::memory_order_relaxed);
+            std::uintptr_t row = 0;
+            std::uintptr_t line = data & ~std::uintptr_t(63);
+            // A few lines between looks at the counters, into the second-level cache.
+            const auto ask = [&] {
+                for (int i = 0; i < 8 && row < rows; ++i) {
+                    __builtin_prefetch(reinterpret_cast<const void*>(line), 0, 2);
+                    line += 64;
+                    if (line >= data + row * stride + bytes) {
+                        ++row;
+                        line = (data + row * stride) & ~std::uintptr_t(63);
+                    }
+                }
+                return row < rows;
+            };
+            if (!awaitDone(sequenceTargets_[k - 1].load(std::memory_order_acquire), work, ask)) {
+                return;
+            }
         }
-        if (own.compare_exchange_weak(word, word + (std::uint64_t(1) << 16), std::memory_order_acq_rel, std::memory_order_acquire)) {
-            run(static_cast<std::size_t>(slot), front, front + 1);
-            word = own.load(std::memory_order_acquire);
-        }
-    }
-    const std::size_t threads = stretches_.size();
-    for (;;) {
-        std::size_t victim = threads;
-        std::uint64_t victimWord = 0;
-        std::uint64_t most = 0;
-        for (std::size_t i = 1; i < threads; ++i) {
-            const std::size_t s = (static_cast<std::size_t>(slot) + i) % threads;
-            const std::uint64_t word = stretches_[s].value.load(std::memory_order_acquire);
+        bool entered = false;
+        // Valid: the sequence cannot end while this thread holds chunks it has not counted.
+        const auto run = [&](std::size_t stretch, std::uint64_t begin, std::uint64_t end) {
+            if (!entered) {
+                (*enterBody_)(slot, k);
+                entered = true;
+            }
+            (*sequenceBody_)(slot, k, stretch, static_cast<std::size_t>(begin), static_cast<std::size_t>(end));
+            done.store(done.load(std::memory_order_relaxed) + (end - begin), std::memory_order_release);
+        };
+        std::atomic<std::uint64_t>& own = stretch(k, self);
+        for (std::uint64_t word = own.load(std::memory_order_acquire);;) {
+            const std::uint64_t front = (word >> 16) & chunkMask;
+            const std::uint64_t back = word & chunkMask;
             if (word >> 32 != number) {
                 return;
             }
-            const std::uint64_t front = (word >> 16) & chunkMask;
-            const std::uint64_t back = word & chunkMask;
-            if (back > front && back - front > most) {
-                most = back - front;
-                victim = s;
-                victimWord = word;
+            if (front >= back) {
+                break;
+            }
+            if (own.compare_exchange_weak(word, word + (std::uint64_t(1) << 16), std::memory_order_acq_rel, std::memory_order_acquire)) {
+                run(self, front, front + 1);
+                word = own.load(std::memory_order_acquire);
             }
         }
-        if (victim == threads) {
-            return;
-        }
-        const std::uint64_t back = victimWord & chunkMask;
-        const std::uint64_t taken = (most + 1) / 2;
-        if (stretches_[victim].value.compare_exchange_strong(victimWord, victimWord - taken, std::memory_order_acq_rel)) {
-            run(victim, back - taken, back);
+        for (;;) {
+            std::size_t victim = threads;
+            std::uint64_t victimWord = 0;
+            std::uint64_t most = 0;
+            for (std::size_t i = 1; i < threads; ++i) {
+                const std::size_t s = (self + i) % threads;
+                const std::uint64_t word = stretch(k, s).load(std::memory_order_acquire);
+                if (word >> 32 != number) {
+                    return;
+                }
+                const std::uint64_t front = (word >> 16) & chunkMask;
+                const std::uint64_t back = word & chunkMask;
+                if (back > front && back - front > most) {
+                    most = back - front;
+                    victim = s;
+                    victimWord = word;
+                }
+            }
+            if (victim == threads) {
+                break;
+            }
+            const std::uint64_t back = victimWord & chunkMask;
+            const std::uint64_t taken = (most + 1) / 2;
+            if (stretch(k, victim).compare_exchange_strong(victimWord, victimWord - taken, std::memory_order_acq_rel)) {
+                run(victim, back - taken, back);
+            }
         }
     }
 }
 
-void ThreadPool::parallelForStretches(const std::vector<std::uint16_t>& chunks, const StretchBody& body)
+void ThreadPool::parallelForSequence(std::span<const std::vector<std::uint16_t>> chunks, std::span<const Ahead> ahead,
+    const EnterBody& enter, const SequenceBody& body)
 {
-    if (chunks.size() != stretches_.size()) {
-        throw std::invalid_argument("a stretch loop needs one stretch per thread");
+    const std::size_t threads = done_.size();
+    if (chunks.size() > maximumSequenceLoops) {
+        throw std::invalid_argument("too many loops for one sequence");
+    }
+    if (!ahead.empty() && ahead.size() != chunks.size() * threads) {
+        throw std::invalid_argument("a sequence needs one ahead range per loop and thread");
     }
     std::uint64_t total = 0;
-    for (const std::uint16_t count : chunks) {
-        total += count;
+    for (const auto& loop : chunks) {
+        if (loop.size() != threads) {
+            throw std::invalid_argument("a stretch loop needs one stretch per thread");
+        }
+        for (const std::uint16_t count : loop) {
+            total += count;
+        }
     }
     if (total == 0) {
         return;
     }
     std::unique_lock lock(busy_, std::try_to_lock);
     if (!lock.owns_lock() || workers_.empty()) {
-        for (std::size_t s = 0; s < chunks.size(); ++s) {
-            if (chunks[s] > 0) {
-                body(0, s, 0, chunks[s]);
+        for (std::size_t k = 0; k < chunks.size(); ++k) {
+            bool entered = false;
+            for (std::size_t s = 0; s < threads; ++s) {
+                if (chunks[k][s] > 0) {
+                    if (!entered) {
+                        enter(0, k);
+                        entered = true;
+                    }
+                    body(0, k, s, 0, chunks[k][s]);
+                }
             }
         }
         return;
     }
-    control_.stretchBody = &body;
-    const std::uint64_t number = pinnedNumber_ + 1;
-    for (std::size_t s = 0; s < chunks.size(); ++s) {
-        stretches_[s].value.store(stretchWord(number, 0, chunks[s]), std::memory_order_relaxed);
-    }
-    runPinnedLoop(stretchFlag, total);
-}
-
-void ThreadPool::parallelForPinned(std::size_t ranges, const PinnedBody& body)
-{
-    if (ranges == 0) {
-        return;
-    }
-    if (ranges > maximumPinnedRanges) {
-        throw std::invalid_argument("too many ranges for one pinned loop");
-    }
-    std::unique_lock lock(busy_, std::try_to_lock);
-    if (!lock.owns_lock() || workers_.empty() || ranges == 1) {
-        for (std::size_t r = 0; r < ranges; ++r) {
-            body(0, r);
+    enterBody_ = &enter;
+    sequenceBody_ = &body;
+    const std::uint64_t number = sequenceNumber_ + 1;
+    std::uint64_t target = sequenceDone_;
+    for (std::size_t k = 0; k < chunks.size(); ++k) {
+        for (std::size_t s = 0; s < threads; ++s) {
+            stretch(k, s).store(stretchWord(number, 0, chunks[k][s]), std::memory_order_relaxed);
+            target += chunks[k][s];
+            const Ahead range = ahead.empty() ? Ahead {} : ahead[k * threads + s];
+            std::atomic<std::uintptr_t>* words = ahead_.get() + 4 * (k * threads + s);
+            words[0].store(reinterpret_cast<std::uintptr_t>(range.data), std::memory_order_relaxed);
+            words[1].store(range.bytes, std::memory_order_relaxed);
+            words[2].store(range.bytes > 0 ? range.rows : 0, std::memory_order_relaxed);
+            words[3].store(range.stride, std::memory_order_relaxed);
         }
-        return;
+        sequenceTargets_[k].store(target, std::memory_order_relaxed);
     }
-    control_.pinnedBody = &body;
-    runPinnedLoop(0, ranges);
-}
-
-void ThreadPool::runPinnedLoop(std::uint64_t flags, std::uint64_t units)
-{
-    ++pinnedNumber_;
-    control_.pinnedWork.store((pinnedNumber_ << pinnedCountBits) | flags | (flags ? 0 : units), std::memory_order_release);
+    ++sequenceNumber_;
+    control_.sequenceWork.store((sequenceNumber_ << loopCountBits) | chunks.size(), std::memory_order_release);
     loopNumber_ = (loopNumber_ + 1) & loopMask;
-    control_.work.store(pinnedFlag | (loopNumber_ << (2 * indexBits)), std::memory_order_release);
+    control_.work.store(sequenceFlag | (loopNumber_ << (2 * indexBits)), std::memory_order_release);
     control_.wake.fetch_add(1, std::memory_order_acq_rel);
     control_.wake.notify_all();
-    runPinnedRanges(0);
-    pinnedDone_ += units;
-    const auto deadline = std::chrono::steady_clock::now() + spinTime;
-    for (unsigned spins = 0;; ++spins) {
-        std::uint64_t done = 0;
-        for (const auto& slot : done_) {
-            done += slot.value.load(std::memory_order_acquire);
-        }
-        if (done == pinnedDone_) {
-            return;
-        }
-        if ((spins & 63u) == 63u && std::chrono::steady_clock::now() > deadline) {
-            std::this_thread::yield();
-        } else {
-            relax();
-        }
-    }
+    runSequence(0, control_.sequenceWork.load(std::memory_order_relaxed));
+    sequenceDone_ += total;
+    awaitDone(sequenceDone_, control_.sequenceWork.load(std::memory_order_relaxed), [] { return false; });
 }
 
 void ThreadPool::parallelFor(std::size_t count, std::size_t grain, const RangeBody& body)

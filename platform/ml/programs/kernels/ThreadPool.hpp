@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -33,35 +35,46 @@ public:
     void parallelFor(std::size_t count, std::size_t grain, const RangeBody& body);
     void parallelForWithSlot(std::size_t count, std::size_t grain, const SlotRangeBody& body);
 
-    // Calls body(slot, r) once for every r in [0, ranges), for loops of a few microseconds. Range r
-    // is first offered to slot r % threadCount(), so loops of one range count give the same work
-    // to the same thread each time and what it fetched for a later loop waits in its own cache; a
-    // thread done with its own ranges takes those its thread has not started. The threads
-    // synchronise through cache lines of their own and the caller spins (yielding after a while)
-    // instead of sleeping, so a loop costs about a microsecond. At most maximumPinnedRanges.
-    using PinnedBody = std::function<void(int slot, std::size_t range)>;
-    static constexpr std::size_t maximumPinnedRanges = 256;
-    void parallelForPinned(std::size_t ranges, const PinnedBody& body);
-
-    // Calls body(slot, stretch, begin, end) on disjoint chunk ranges that together cover
-    // [0, chunks[s]) of every stretch s < threadCount(), for loops that stream memory. Slot s runs
-    // its own stretch from the front, a chunk at a time, so it reads the same memory every loop; a
+    // Runs stretch loops one after another on every thread without coming back to the caller in
+    // between: a thread starts on loop k once every chunk of loop k - 1 is done, and calls
+    // enter(slot, k) before the first chunk of loop k it runs, to make what its chunks read (a
+    // thread preparing its own copy of a small input costs less than the caller preparing one
+    // and handing it over). Loop k calls body(slot, k, stretch, begin, end) on disjoint chunk
+    // ranges that together cover [0, chunks[k][s]) of every stretch s < threadCount(). Slot s runs
+    // its own stretch from the front, a chunk at a time, so it reads the same memory every step; a
     // slot done with its own takes half of what is left from the back of the stretch with most
     // left. Threads on the same machine stream at very different rates (cores sharing one memory
-    // link, cores other work takes), so equal shares would leave the loop to the slowest.
-    using StretchBody = std::function<void(int slot, std::size_t stretch, std::size_t begin, std::size_t end)>;
+    // link, cores other work takes), so equal shares would leave every loop to the slowest.
+    // While slot s waits for loop k to start it asks for the memory ahead[k * threadCount() + s]
+    // (what its first chunk reads, when that needs nothing of earlier loops), which turns the
+    // wait into streaming; `ahead` may be empty.
+    using EnterBody = std::function<void(int slot, std::size_t loop)>;
+    using SequenceBody = std::function<void(int slot, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end)>;
+    // `rows` runs of `bytes` bytes, `stride` bytes apart.
+    struct Ahead {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        std::size_t rows = 1;
+        std::size_t stride = 0;
+    };
     static constexpr std::size_t maximumChunks = 0xffff;
-    void parallelForStretches(const std::vector<std::uint16_t>& chunks, const StretchBody& body);
+    static constexpr std::size_t maximumSequenceLoops = 1024;
+    void parallelForSequence(std::span<const std::vector<std::uint16_t>> chunks, std::span<const Ahead> ahead, const EnterBody& enter,
+        const SequenceBody& body);
 
 private:
     void workerLoop(int slot);
     // Takes and runs ranges of the current loop until none is left.
     void runRanges(int slot);
-    void runPinnedRanges(int slot);
-    void runStretches(int slot, std::uint64_t work);
-    // Publishes a pinned or stretch loop and runs the caller's part; `units` is the count of
-    // ranges or chunks the loop adds to the done counters.
-    void runPinnedLoop(std::uint64_t flags, std::uint64_t units);
+    void runSequence(int slot, std::uint64_t work);
+    // The sum of every slot's done counter reaching `target`; false if sequence `work` ended
+    // first. Calls idle() between looks until it returns false.
+    template<typename Idle>
+    bool awaitDone(std::uint64_t target, std::uint64_t work, Idle&& idle) const;
+    std::atomic<std::uint64_t>& stretch(std::size_t loop, std::size_t slot) const
+    {
+        return stretches_[loop / wordsPerLine * done_.size() + slot].words[loop % wordsPerLine];
+    }
 
     struct alignas(64) Counter {
         std::atomic<std::uint64_t> value {0};
@@ -76,29 +89,37 @@ private:
         std::atomic<std::uint32_t> wake {0};
         // The current loop: its number, its range count and the next range to take, in one word
         // so that a range is only ever taken from the loop it belongs to; the top bit marks a
-        // pinned loop.
+        // sequence.
         std::atomic<std::uint64_t> work {0};
-        // The current pinned loop as (number << 16 | flag | ranges); its number never repeats.
-        std::atomic<std::uint64_t> pinnedWork {0};
+        // The current sequence as (number << 16 | loop count); its number never repeats.
+        std::atomic<std::uint64_t> sequenceWork {0};
         // Written by the caller only while no range of the loop is taken or running.
         const SlotRangeBody* body = nullptr;
-        const PinnedBody* pinnedBody = nullptr;
-        const StretchBody* stretchBody = nullptr;
         std::size_t count = 0;
         std::size_t grain = 1;
     } control_;
     alignas(64) std::atomic<std::uint32_t> finished_ {0};
     std::uint64_t loopNumber_ = 0;
-    std::uint64_t pinnedNumber_ = 0;
-    // Range r of a pinned loop is taken by raising claims_[r] from an older loop number to the
-    // loop's; done_[slot] counts the pinned ranges that slot has run, written by it alone.
-    std::vector<Counter> claims_;
+    std::uint64_t sequenceNumber_ = 0;
+    // done_[slot]: the chunks of sequences that slot has run, written by it alone.
     std::vector<Counter> done_;
-    // Stretch s of a stretch loop as (loop number << 32 | front << 16 | back): its chunks
-    // [front, back) are left. Written by the caller before the loop starts, so a thread that
-    // finds another number knows the loop has ended.
-    std::vector<Counter> stretches_;
-    std::uint64_t pinnedDone_ = 0;
+    // Stretch s of loop k of a sequence as (sequence number << 32 | front << 16 | back): its chunks
+    // [front, back) are left. Written by the caller before the sequence starts, so a thread that
+    // finds another number knows the sequence has ended. Only one loop runs at a time, so the words
+    // of eight loops share a line of their slot's.
+    static constexpr std::size_t wordsPerLine = 8;
+    struct alignas(64) StretchLine {
+        std::atomic<std::uint64_t> words[wordsPerLine] {};
+    };
+    std::unique_ptr<StretchLine[]> stretches_;
+    // sequenceTargets_[k]: the done total once loops 0 to k of the current sequence are done.
+    std::unique_ptr<std::atomic<std::uint64_t>[]> sequenceTargets_;
+    const EnterBody* enterBody_ = nullptr;
+    const SequenceBody* sequenceBody_ = nullptr;
+    // The current sequence's Ahead ranges as (address, bytes, rows, stride), atomic because a thread
+    // that comes late may read those of the next sequence; asking for any address is harmless.
+    std::unique_ptr<std::atomic<std::uintptr_t>[]> ahead_;
+    std::uint64_t sequenceDone_ = 0;
 };
 
 } // namespace ml
