@@ -386,8 +386,7 @@ TEST(WhisperTextDecoder, LongWindowsMatchTheFullPass)
         const auto expected = reference::decoder(reference::readWeights(folder), d, shape.alignmentHeads, encoded,
             shape.audioFrames(), tokens, storage == MultiArrayDataType::float16);
         CacheDriver driver(model, encoderOutput);
-        // Rounding differences grow with the layers they pass through.
-        const float tolerance = storage == MultiArrayDataType::float16 ? 2e-3f : shape.textLayers > 2 ? 1e-3f : 1e-4f;
+        const float tolerance = storage == MultiArrayDataType::float32 ? 1e-4f : 2e-3f;
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             auto output = driver.step(tokens[i]);
             expectClose(output.featureValue("logits")->toFloats(), expected.logits[i], tolerance, "logits");
