@@ -145,6 +145,18 @@ ML_VECTOR_TARGET void weighValuesVector(const float* weights, const Element* val
     }
 }
 
+// Keeps the memory after a block coming while the block is computed: a block's keys and values
+// are followed by the next block's, and the computation leaves the hardware prefetchers behind.
+// Four lines 16 KiB ahead of every four read.
+template<typename Element>
+inline void streamAhead(const Element* at)
+{
+    const char* line = reinterpret_cast<const char*>(at) + (16 << 10);
+    for (int i = 0; i < 4; ++i) {
+        __builtin_prefetch(line + 64 * i, 0, 2);
+    }
+}
+
 // Head width 64, the width of every Whisper shape: the sums live in named registers (arrays of
 // them were kept in memory by the compiler, a store and a load on every multiply-add), and
 // enough of them that the multiply-adds do not wait on each other.
@@ -157,6 +169,7 @@ ML_WIDE_TARGET void scoreWide64(const float* query, const Element* keyTiles, std
         __m512 s4 = _mm512_setzero_ps(), s5 = _mm512_setzero_ps(), s6 = _mm512_setzero_ps(), s7 = _mm512_setzero_ps();
         for (std::size_t j = 0; j < 64; j += 8) {
             const Element* row = tile + j * attentionTile;
+            streamAhead(row);
             s0 = _mm512_fmadd_ps(_mm512_set1_ps(query[j]), load16(row), s0);
             s1 = _mm512_fmadd_ps(_mm512_set1_ps(query[j + 1]), load16(row + 16), s1);
             s2 = _mm512_fmadd_ps(_mm512_set1_ps(query[j + 2]), load16(row + 32), s2);
@@ -183,6 +196,7 @@ ML_WIDE_TARGET void weighValuesWide64(const float* weights, const Element* value
     for (; p + 2 <= positions; p += 2) {
         const Element* v = values + p * valueStride;
         const Element* u = v + valueStride;
+        streamAhead(v);
         const __m512 w = _mm512_set1_ps(weights[p]);
         const __m512 x = _mm512_set1_ps(weights[p + 1]);
         a0 = _mm512_fmadd_ps(w, load16(v), a0);
