@@ -450,7 +450,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         AttentionPartial partial;
     };
     struct alignas(64) HeadCount {
-        // Groups of the head run in this step: the last of layer l takes it to (l + 1) * groupsPerHead.
+        // Only rises through a step: layer l's share of the head takes it to l + 1 shares.
         std::atomic<std::size_t> value {0};
     };
     const CrossLayout layout(frames, heads, headWidth);
@@ -459,6 +459,20 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     std::vector<AttentionPartial> partials(span);
     auto pieceOutputs = buffers_->floats(span * pieceStride);
     std::vector<HeadCount> headCounts(heads);
+    // Self- and cross-attention of a head start once the projections have made that head's rows
+    // (the loops start early), instead of waiting for every row: the rows made so far per head.
+    std::vector<HeadCount> queryRows(heads), projectedRows(heads);
+    const auto countRows = [&](std::vector<HeadCount>& counts, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end) {
+        stream_.forChunks(loop, stretch, begin, end, [&](const ProductStream::Slice& slice, std::size_t from, std::size_t to) {
+            for (std::size_t r = slice.first + from; r < slice.first + to;) {
+                const std::size_t h = r / headWidth;
+                const std::size_t stop = std::min(slice.first + to, (h + 1) * headWidth);
+                counts[h].value.fetch_add(stop - r, std::memory_order_acq_rel);
+                r = stop;
+            }
+        });
+    };
+
     // The layers with alignment heads keep every group's piece and probabilities for the
     // alignment weights; the other layers' probabilities share one buffer.
     std::vector<bool> aligned(blocks_.size(), false);
@@ -495,6 +509,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
 
     const auto selfAttentionHead = [&](std::size_t l, std::size_t h) {
         const std::size_t first = l * width + h * headWidth;
+        ThreadPool::awaitAtLeast(projectedRows[h].value, (l + 1) * 3 * headWidth);
         if (keyColumnStride == 1 && valueColumnStride == 1) {
             prefetchChannelRows(halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth);
             prefetchChannelRows(halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth);
@@ -578,6 +593,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         for (std::size_t c = begin; c < end; ++c) {
             const std::size_t group = span * stretch / threads + c;
             const std::size_t h = group / layout.groupsPerHead;
+            ThreadPool::awaitAtLeast(queryRows[h].value, (l + 1) * headWidth);
             const std::size_t from = group % layout.groupsPerHead * CrossLayout::groupPositions;
             const std::size_t stop = std::min(frames, from + CrossLayout::groupPositions);
             const float* q = query.data() + h * headWidth;
@@ -643,6 +659,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                 {{&block.selfAttention.query, input, query.data()}, {&block.selfAttention.key, input, key.data()},
                     {&block.selfAttention.value, input, value.data()}},
                 stretch, begin, end);
+            countRows(projectedRows, loopOf(l, selfProjections), stretch, begin, end);
             break;
         case selfAttentionLoop:
             for (std::size_t c = begin; c < end; ++c) {
@@ -655,6 +672,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             break;
         case crossQueryLoop:
             productChunks(loopOf(l, crossQuery), {{&block.crossAttention.query, input, query.data()}}, stretch, begin, end);
+            countRows(queryRows, loopOf(l, crossQuery), stretch, begin, end);
             break;
         case crossAttentionLoop:
             crossAttentionGroups(l, stretch, begin, end);
@@ -694,6 +712,11 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
                 static_cast<const unsigned char*>(base) + at * elementBytes, layout.groupElements * elementBytes};
         }
     }
+    std::vector<std::uint8_t> early(steps_.size(), 0);
+    for (std::size_t l = 0; l < layers; ++l) {
+        early[l * loopsPerLayer + selfAttentionLoop] = 1;
+        early[l * loopsPerLayer + crossAttentionLoop] = 1;
+    }
     // A sequence holds at most so many loops: many layers run in several.
     const std::size_t layersPerSequence = (ThreadPool::maximumSequenceLoops - 1) / loopsPerLayer;
     for (std::size_t first = 0; first == 0 || first < layers; first += layersPerSequence) {
@@ -703,7 +726,8 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             std::span(ahead).subspan(begin * threads, (end - begin) * threads), [&](int slot, std::size_t loop) { enter(slot, begin + loop); },
             [&](int slot, std::size_t loop, std::size_t stretch, std::size_t from, std::size_t to) {
                 body(slot, begin + loop, stretch, from, to);
-            });
+            },
+            std::span(early).subspan(begin, end - begin));
     }
 
     std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);

@@ -33,7 +33,8 @@ void expectEachIndexOnce(ThreadPool& pool, std::size_t count, std::size_t grain)
 
 // Runs a sequence of one to four loops of 0-12 chunks per stretch and checks that every chunk
 // ran once, that no chunk of a loop started before every chunk of the loop before had finished,
-// and that each slot entered a loop once, before its first chunk of it.
+// and that each slot entered a loop once, before its first chunk of it. In odd rounds the odd
+// loops start early and wait for the loop before themselves.
 void expectSequenceInOrder(ThreadPool& pool, int round)
 {
     const std::size_t threads = static_cast<std::size_t>(pool.threadCount());
@@ -52,7 +53,16 @@ void expectSequenceInOrder(ThreadPool& pool, int round)
             visits[k].emplace_back(chunks[k][s]);
         }
     }
-    std::vector<std::atomic<int>> finished(loops);
+    std::vector<std::atomic<std::size_t>> finished(loops);
+    std::vector<std::uint8_t> early(loops, 0);
+    for (std::size_t k = 1; k < loops; k += 2) {
+        early[k] = round % 2;
+    }
+    const auto awaitEarlier = [&](std::size_t k) {
+        if (k < loops && early[k]) {
+            ThreadPool::awaitAtLeast(finished[k - 1], static_cast<std::size_t>(totals[k - 1]));
+        }
+    };
     std::vector<std::vector<std::atomic<int>>> entered(loops);
     for (auto& loop : entered) {
         loop = std::vector<std::atomic<int>>(threads);
@@ -64,23 +74,26 @@ void expectSequenceInOrder(ThreadPool& pool, int round)
     pool.parallelForSequence(
         chunks, ahead,
         [&](int slot, std::size_t k) {
+            awaitEarlier(k);
             if (slot < 0 || static_cast<std::size_t>(slot) >= threads || k >= loops || entered[k][static_cast<std::size_t>(slot)]++ != 0
-                || (k > 0 && finished[k - 1].load() != totals[k - 1])) {
+                || (k > 0 && finished[k - 1].load() != static_cast<std::size_t>(totals[k - 1]))) {
                 ++faults;
             }
         },
         [&](int slot, std::size_t k, std::size_t stretch, std::size_t begin, std::size_t end) {
+            awaitEarlier(k);
             if (slot < 0 || static_cast<std::size_t>(slot) >= threads || k >= loops || stretch >= threads || begin >= end
                 || end > chunks[k][stretch] || entered[k][static_cast<std::size_t>(slot)].load() != 1
-                || (k > 0 && finished[k - 1].load() != totals[k - 1])) {
+                || (k > 0 && finished[k - 1].load() != static_cast<std::size_t>(totals[k - 1]))) {
                 ++faults;
                 return;
             }
             for (std::size_t c = begin; c < end; ++c) {
                 visits[k][stretch][c].fetch_add(1);
             }
-            finished[k].fetch_add(static_cast<int>(end - begin));
-        });
+            finished[k].fetch_add(end - begin);
+        },
+        early);
     ASSERT_EQ(faults.load(), 0) << "round " << round;
     for (std::size_t k = 0; k < loops; ++k) {
         for (std::size_t s = 0; s < threads; ++s) {

@@ -64,6 +64,7 @@ ThreadPool::ThreadPool(int threadCount)
     , stretches_(new StretchLine[maximumSequenceLoops / wordsPerLine * static_cast<std::size_t>(std::max(1, threadCount))])
     , sequenceTargets_(new std::atomic<std::uint64_t>[maximumSequenceLoops])
     , ahead_(new std::atomic<std::uintptr_t>[4 * maximumSequenceLoops * static_cast<std::size_t>(std::max(1, threadCount))])
+    , early_(new std::atomic<std::uint8_t>[maximumSequenceLoops])
 {
     const int workers = std::max(1, threadCount) - 1;
     workers_.reserve(static_cast<std::size_t>(workers));
@@ -158,7 +159,7 @@ void ThreadPool::runSequence(int slot, std::uint64_t work)
     for (std::size_t k = 0; k < loops; ++k) {
         // The targets are atomic because a thread that comes late may read those of the next
         // sequence; then the work word has changed and it stops.
-        if (k > 0) {
+        if (k > 0 && !early_[k].load(std::memory_order_relaxed)) {
             const std::atomic<std::uintptr_t>* range = ahead_.get() + 4 * (k * threads + self);
             const std::uintptr_t data = range[0].load(std::memory_order_relaxed);
             const std::uintptr_t bytes = range[1].load(std::memory_order_relaxed);
@@ -237,8 +238,15 @@ void ThreadPool::runSequence(int slot, std::uint64_t work)
     }
 }
 
+void ThreadPool::awaitAtLeast(const std::atomic<std::size_t>& value, std::size_t target)
+{
+    while (value.load(std::memory_order_acquire) < target) {
+        relax();
+    }
+}
+
 void ThreadPool::parallelForSequence(std::span<const std::vector<std::uint16_t>> chunks, std::span<const Ahead> ahead,
-    const EnterBody& enter, const SequenceBody& body)
+    const EnterBody& enter, const SequenceBody& body, std::span<const std::uint8_t> early)
 {
     const std::size_t threads = done_.size();
     if (chunks.size() > maximumSequenceLoops) {
@@ -246,6 +254,9 @@ void ThreadPool::parallelForSequence(std::span<const std::vector<std::uint16_t>>
     }
     if (!ahead.empty() && ahead.size() != chunks.size() * threads) {
         throw std::invalid_argument("a sequence needs one ahead range per loop and thread");
+    }
+    if (!early.empty() && early.size() != chunks.size()) {
+        throw std::invalid_argument("a sequence needs one early flag per loop");
     }
     std::uint64_t total = 0;
     for (const auto& loop : chunks) {
@@ -291,6 +302,7 @@ void ThreadPool::parallelForSequence(std::span<const std::vector<std::uint16_t>>
             words[3].store(range.stride, std::memory_order_relaxed);
         }
         sequenceTargets_[k].store(target, std::memory_order_relaxed);
+        early_[k].store(early.empty() ? 0 : early[k], std::memory_order_relaxed);
     }
     ++sequenceNumber_;
     control_.sequenceWork.store((sequenceNumber_ << loopCountBits) | chunks.size(), std::memory_order_release);

@@ -59,8 +59,14 @@ public:
     };
     static constexpr std::size_t maximumChunks = 0xffff;
     static constexpr std::size_t maximumSequenceLoops = 1024;
+    // A loop k with early[k] set starts on a thread as soon as nothing of loop k - 1 is left for it
+    // to take, without waiting for the chunks the others still run: its enter and chunks must
+    // wait themselves for what they read of loop k - 1 (awaitAtLeast on counters its chunks
+    // raise). Every chunk of loop k - 1 is running by then, so such waits end.
     void parallelForSequence(std::span<const std::vector<std::uint16_t>> chunks, std::span<const Ahead> ahead, const EnterBody& enter,
-        const SequenceBody& body);
+        const SequenceBody& body, std::span<const std::uint8_t> early = {});
+    // Spins until `value` is at least `target`.
+    static void awaitAtLeast(const std::atomic<std::size_t>& value, std::size_t target);
 
 private:
     void workerLoop(int slot);
@@ -119,6 +125,7 @@ private:
     // The current sequence's Ahead ranges as (address, bytes, rows, stride), atomic because a thread
     // that comes late may read those of the next sequence; asking for any address is harmless.
     std::unique_ptr<std::atomic<std::uintptr_t>[]> ahead_;
+    std::unique_ptr<std::atomic<std::uint8_t>[]> early_; // the current sequence's early flags
     std::uint64_t sequenceDone_ = 0;
 };
 
