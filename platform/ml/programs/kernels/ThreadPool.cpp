@@ -12,9 +12,11 @@ namespace ml {
 
 namespace {
 
-// Long enough to bridge the gaps between the loops of one prediction, short enough not to keep
-// cores from other work for long.
+// Spinning bridges the gaps between the loops of one prediction; yielding then bridges those
+// between predictions (a decoder's token loop works a few hundred microseconds between steps,
+// and waking a sleeping thread costs about as long again) while other work may have the core.
 constexpr auto spinTime = std::chrono::microseconds(100);
+constexpr auto yieldTime = std::chrono::milliseconds(2);
 
 constexpr int indexBits = 20;
 constexpr std::uint64_t indexMask = (std::uint64_t(1) << indexBits) - 1;
@@ -42,15 +44,22 @@ inline void relax()
 template<typename T>
 T awaitChange(const std::atomic<T>& value, T old)
 {
-    const auto deadline = std::chrono::steady_clock::now() + spinTime;
-    unsigned spins = 0;
-    for (;;) {
+    const auto start = std::chrono::steady_clock::now();
+    bool yielding = false;
+    for (unsigned spins = 1;; ++spins) {
         const T current = value.load(std::memory_order_acquire);
         if (current != old) {
             return current;
         }
-        if ((++spins & 63u) == 0 && std::chrono::steady_clock::now() > deadline) {
-            value.wait(old, std::memory_order_acquire);
+        const bool look = (spins & 63u) == 0;
+        if (yielding) {
+            if (look && std::chrono::steady_clock::now() > start + yieldTime) {
+                value.wait(old, std::memory_order_acquire);
+            } else {
+                std::this_thread::yield();
+            }
+        } else if (look && std::chrono::steady_clock::now() > start + spinTime) {
+            yielding = true;
         } else {
             relax();
         }
