@@ -54,18 +54,34 @@ public:
         }
     }
 
-    // The weights chunk `chunk` of (loop, range) reads, as (first byte, byte count).
-    std::pair<const void*, std::size_t> chunkMemory(std::size_t loop, std::size_t range, std::size_t chunk) const
+    // The weights chunks [begin, end) of (loop, range) read, as (first byte, byte count); they lie
+    // back to back.
+    std::pair<const void*, std::size_t> chunkMemory(std::size_t loop, std::size_t range, std::size_t begin, std::size_t end) const
     {
         const unsigned char* first = nullptr;
         const unsigned char* last = nullptr;
-        forChunks(loop, range, chunk, chunk + 1, [&](const Slice& slice, std::size_t from, std::size_t to) {
+        forChunks(loop, range, begin, end, [&](const Slice& slice, std::size_t from, std::size_t to) {
             const std::size_t rowBytes = static_cast<std::size_t>(slice.matrix.columns) * (slice.matrix.isHalf ? 2 : 4);
             const auto* data = static_cast<const unsigned char*>(slice.matrix.data);
             first = first ? first : data + from * rowBytes;
             last = data + to * rowBytes;
         });
         return {first, first ? static_cast<std::size_t>(last - first) : 0};
+    }
+
+    // Row `row` of product `product` of a loop as a matrix of one row; empty data where no range holds it.
+    WeightMatrix row(std::size_t loop, std::size_t product, std::size_t row) const
+    {
+        for (std::size_t range = 0; range < ranges_; ++range) {
+            for (const Slice& slice : slices(loop, range)) {
+                if (slice.product == product && row >= slice.first && row < slice.first + static_cast<std::size_t>(slice.matrix.rows)) {
+                    const std::size_t rowBytes = static_cast<std::size_t>(slice.matrix.columns) * (slice.matrix.isHalf ? 2 : 4);
+                    return {static_cast<const unsigned char*>(slice.matrix.data) + (row - slice.first) * rowBytes, slice.matrix.isHalf, 1,
+                        slice.matrix.columns};
+                }
+            }
+        }
+        return {};
     }
 
     static constexpr std::size_t chunkBytes = 32 << 10;

@@ -170,14 +170,17 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     const std::vector<std::uint16_t> headChunks = evenStretches(heads, threads);
     const std::vector<std::uint16_t> groupChunks =
         evenStretches(heads * CrossLayout(static_cast<std::size_t>(audioFrames_), heads, headWidth).groupsPerHead, threads);
-    // A product loop's threads ask for their first chunk's weights while they wait for it.
+    // A product loop's threads ask for their first chunks' weights while they wait for them.
     for (std::size_t k = 0; k <= blocks_.size() * loopsPerLayer; ++k) {
         const auto loop = streamLoop(k);
         steps_.push_back(loop ? stream_.chunks(*loop) : k % loopsPerLayer == selfAttentionLoop ? headChunks : groupChunks);
         for (std::size_t s = 0; s < threads; ++s) {
-            const auto memory = loop && steps_[k][s] > 0 ? stream_.chunkMemory(*loop, s, 0) : std::pair<const void*, std::size_t> {};
+            const auto memory = loop ? stream_.chunkMemory(*loop, s, 0, std::min<std::size_t>(steps_[k][s], aheadChunks))
+                                     : std::pair<const void*, std::size_t> {};
             aheads_.push_back({memory.first, memory.second});
         }
+        // Attention of a head starts once the projections have made its rows.
+        earlyLoops_.push_back(loop ? 0 : 1);
     }
     // The copies serve every step; the mapped originals need not stay in memory.
     for (const auto& loop : loops) {
@@ -411,11 +414,19 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
 
     std::vector<float> x(width);
     {
+        // From the logits' copy of the embedding: the mapped original is released, and reading it
+        // would fault its pages in again on every step.
+        WeightMatrix embedding = stream_.row(blocks_.size() * productLoopsPerLayer, 0, static_cast<std::size_t>(token));
+        const bool copied = embedding.data != nullptr;
+        if (!copied) {
+            embedding = tokenEmbedding_.matrix();
+        }
+        const int at = copied ? 0 : token;
         std::vector<float> row(width);
-        if (tokenEmbedding_.weight.dataType() == MultiArrayDataType::float16) {
-            halfToFloat(tokenEmbedding_.matrix().halfRow(token), row.data(), width);
+        if (embedding.isHalf) {
+            halfToFloat(embedding.halfRow(at), row.data(), width);
         } else {
-            std::copy_n(tokenEmbedding_.matrix().floatRow(token), width, row.data());
+            std::copy_n(embedding.floatRow(at), width, row.data());
         }
         for (std::size_t c = 0; c < width; ++c) {
             x[c] = row[c] + positions_[cached * width + c];
@@ -633,6 +644,15 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         switch (loop % loopsPerLayer) {
         case selfProjectionsLoop:
             norm(thread, block.selfAttentionNorm);
+            // The cache rows of the thread's own heads, which it reads once the projections are
+            // done: by then they wait in its caches.
+            if (keyColumnStride == 1 && valueColumnStride == 1) {
+                for (std::size_t h = heads * thread / threads; h < heads * (thread + 1) / threads; ++h) {
+                    const std::size_t first = loop / loopsPerLayer * width + h * headWidth;
+                    prefetchChannelRows(halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth);
+                    prefetchChannelRows(halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth);
+                }
+            }
             break;
         case crossQueryLoop:
             norm(thread, block.crossAttentionNorm);
@@ -693,66 +713,63 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             break;
         }
     };
-    // Each thread's first group of cross-attention is known before the query is, and the cache
-    // rows of its first head of self-attention.
-    std::vector<ThreadPool::Ahead> ahead = aheads_;
-    for (std::size_t l = 0; l < layers; ++l) {
-        for (std::size_t s = 0; cached > 0 && keyColumnStride == 1 && s < threads; ++s) {
-            const std::size_t h = heads * s / threads;
-            ahead[(l * loopsPerLayer + selfAttentionLoop) * threads + s] = {halfData(keyCache) + (l * width + h * headWidth) * keyRowStride,
-                cached * sizeof(std::uint16_t), headWidth, keyRowStride * sizeof(std::uint16_t)};
-        }
-        const std::size_t elementBytes = cross->halfGroups[l] ? sizeof(std::uint16_t) : sizeof(float);
-        const auto* base = cross->halfGroups[l] ? static_cast<const void*>(cross->halfGroups[l].get())
-                                                : static_cast<const void*>(cross->groups[l].get());
-        for (std::size_t s = 0; s < threads; ++s) {
-            const std::size_t group = span * s / threads;
-            const std::size_t at = layout.groupAt(group / layout.groupsPerHead, group % layout.groupsPerHead * CrossLayout::groupPositions);
-            ahead[(l * loopsPerLayer + crossAttentionLoop) * threads + s] = {
-                static_cast<const unsigned char*>(base) + at * elementBytes, layout.groupElements * elementBytes};
-        }
-    }
-    std::vector<std::uint8_t> early(steps_.size(), 0);
-    for (std::size_t l = 0; l < layers; ++l) {
-        early[l * loopsPerLayer + selfAttentionLoop] = 1;
-        early[l * loopsPerLayer + crossAttentionLoop] = 1;
-    }
     // A sequence holds at most so many loops: many layers run in several.
     const std::size_t layersPerSequence = (ThreadPool::maximumSequenceLoops - 1) / loopsPerLayer;
     for (std::size_t first = 0; first == 0 || first < layers; first += layersPerSequence) {
         const std::size_t begin = first * loopsPerLayer;
         const std::size_t end = first + layersPerSequence >= layers ? steps_.size() : begin + layersPerSequence * loopsPerLayer;
         pool_->parallelForSequence(std::span(steps_).subspan(begin, end - begin),
-            std::span(ahead).subspan(begin * threads, (end - begin) * threads), [&](int slot, std::size_t loop) { enter(slot, begin + loop); },
+            std::span(aheads_).subspan(begin * threads, (end - begin) * threads), [&](int slot, std::size_t loop) { enter(slot, begin + loop); },
             [&](int slot, std::size_t loop, std::size_t stretch, std::size_t from, std::size_t to) {
                 body(slot, begin + loop, stretch, from, to);
             },
-            std::span(early).subspan(begin, end - begin));
+            std::span(earlyLoops_).subspan(begin, end - begin));
     }
 
-    std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
+    // Each alignment head's pieces as terms, then the frames summed in ranges across the pool: the
+    // probabilities lie in the caches of the threads that made them. Every frame adds its terms in
+    // the order of the heads whichever thread sums it.
+    struct Term {
+        const float* probabilities = nullptr;
+        float factor = 0.0f;
+        std::size_t begin = 0;
+        std::size_t end = 0;
+    };
+    std::vector<Term> terms;
     for (const auto& pair : alignmentHeads_) {
         const std::size_t l = static_cast<std::size_t>(pair.first);
         const std::size_t head = static_cast<std::size_t>(pair.second);
+        const auto own = std::span(pieces[l]).subspan(head * layout.groupsPerHead, layout.groupsPerHead);
         float maximum = -std::numeric_limits<float>::infinity();
-        for (const Piece& piece : pieces[l]) {
-            if (piece.end > piece.begin && piece.head == head) {
+        for (const Piece& piece : own) {
+            if (piece.end > piece.begin) {
                 maximum = std::max(maximum, piece.partial.maximum);
             }
         }
         float sum = 0.0f;
-        for (const Piece& piece : pieces[l]) {
-            if (piece.end > piece.begin && piece.head == head) {
+        for (const Piece& piece : own) {
+            if (piece.end > piece.begin) {
                 sum += std::exp(piece.partial.maximum - maximum) * piece.partial.sum;
             }
         }
-        for (const Piece& piece : pieces[l]) {
-            if (piece.end > piece.begin && piece.head == head) {
+        for (const Piece& piece : own) {
+            if (piece.end > piece.begin) {
                 const float factor = std::exp(piece.partial.maximum - maximum) / (sum * static_cast<float>(alignmentHeads_.size()));
-                axpy(factor, probabilities[l].get() + head * frameStride + piece.begin, alignment.data() + piece.begin,
-                    piece.end - piece.begin);
+                terms.push_back({probabilities[l].get() + head * frameStride, factor, piece.begin, piece.end});
             }
         }
+    }
+    std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
+    if (!terms.empty()) {
+        pool_->parallelFor(frames, paddedToLine((frames + threads - 1) / threads), [&](std::size_t begin, std::size_t end) {
+            for (const Term& term : terms) {
+                const std::size_t from = std::max(begin, term.begin);
+                const std::size_t to = std::min(end, term.end);
+                if (from < to) {
+                    axpy(term.factor, term.probabilities + from, alignment.data() + from, to - from);
+                }
+            }
+        });
     }
 
     DictionaryFeatureProvider result;

@@ -109,6 +109,9 @@ private:
     ProductStream stream_;
     std::vector<std::vector<std::uint16_t>> steps_; // each step loop's chunks per stretch
     std::vector<ThreadPool::Ahead> aheads_; // [step loop * threads + stretch]
+    std::vector<std::uint8_t> earlyLoops_; // [step loop]
+    // Chunks a waiting thread asks for: a wait usually lasts longer than one chunk's read.
+    static constexpr std::size_t aheadChunks = 3;
 
     static constexpr std::size_t crossStatesKept = 2;
     mutable std::mutex crossMutex_;
