@@ -451,6 +451,15 @@ TEST(WhisperTextDecoder, FollowsNewEncoderOutputTheCallersMaskAndCacheStrides)
             expectClose(driver.step(tokens[i]).featureValue("logits")->toFloats(), expected.logits[i], 1e-4f, "strided caches");
         }
     }
+
+    // A refill that differs from the kept output in a single value gets a state of its own.
+    auto third = second;
+    third[count / 2] += 4.0f;
+    std::copy(third.begin(), third.end(), encoderOutput.data<float>());
+    CacheDriver refilled(model, encoderOutput);
+    expectClose(refilled.step(3).featureValue("logits")->toFloats(),
+        reference::decoder(weights, d, shape.alignmentHeads, third, shape.audioFrames(), {3}, false).logits[0], 1e-4f,
+        "one value changed");
 }
 
 TEST(WhisperTextDecoder, RejectsInputsOutsideTheModel)
