@@ -136,6 +136,10 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
                 alignmentHeads_.push_back(head);
             }
         }
+        isAlignmentHead_.assign(static_cast<std::size_t>(layers) * static_cast<std::size_t>(heads_), 0);
+        for (const auto& [layer, head] : alignmentHeads_) {
+            isAlignmentHead_[static_cast<std::size_t>(layer * heads_ + head)] = 1;
+        }
     }
 
     tokenEmbedding_ = transformerWeights::linear(folder, "token_embedding", vocabularySize_, width_, false);
@@ -182,6 +186,17 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
         // Attention of a head starts once the projections have made its rows.
         earlyLoops_.push_back(loop ? 0 : 1);
     }
+    // While the last threads still read the logits' weights, the others go on to these.
+    if (hasAlignmentOutput_) {
+        alignmentLoop_ = steps_.size();
+        steps_.push_back(evenStretches(alignmentRanges, threads));
+        aheads_.resize(aheads_.size() + threads);
+        earlyLoops_.push_back(1);
+    }
+    compareLoop_ = steps_.size();
+    steps_.push_back(evenStretches(sourceRanges, threads));
+    aheads_.resize(aheads_.size() + threads);
+    earlyLoops_.push_back(1);
     // The copies serve every step; the mapped originals need not stay in memory.
     for (const auto& loop : loops) {
         for (const LinearWeights* layer : loop) {
@@ -223,21 +238,57 @@ bool WhisperTextDecoderProgram::sameBytes(const unsigned char* a, const unsigned
     return !differ.load();
 }
 
-std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::crossState(
-    const MultiArray& encoderOutput) const
+WhisperTextDecoderProgram::SourceBytes WhisperTextDecoderProgram::sourceBytes(const MultiArray& encoderOutput)
 {
-    // Recognise the encoder output by its contents: a caller may refill one array for a new window.
-    std::vector<float> unpacked;
-    const unsigned char* bytes = static_cast<const unsigned char*>(encoderOutput.dataPointer());
-    std::size_t size = encoderOutput.count() * elementSize(encoderOutput.dataType());
-    MultiArrayDataType keyType = encoderOutput.dataType();
+    SourceBytes source;
+    source.data = static_cast<const unsigned char*>(encoderOutput.dataPointer());
+    source.size = encoderOutput.count() * elementSize(encoderOutput.dataType());
+    source.type = encoderOutput.dataType();
     if (!encoderOutput.isPacked()) {
-        unpacked.resize(encoderOutput.count());
-        readFloats(encoderOutput, unpacked.data());
-        bytes = reinterpret_cast<const unsigned char*>(unpacked.data());
-        size = unpacked.size() * sizeof(float);
-        keyType = MultiArrayDataType::float32;
+        source.unpacked.resize(encoderOutput.count());
+        readFloats(encoderOutput, source.unpacked.data());
+        source.data = reinterpret_cast<const unsigned char*>(source.unpacked.data());
+        source.size = source.unpacked.size() * sizeof(float);
+        source.type = MultiArrayDataType::float32;
     }
+    return source;
+}
+
+std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::likelyCrossState(const SourceBytes& source) const
+{
+    // A new window's encoder output differs from the last one almost everywhere.
+    constexpr std::size_t places = 16, placeBytes = 64;
+    const auto agrees = [&](const CrossState& state) {
+        if (state.sourceType != source.type || state.source.size() != source.size) {
+            return false;
+        }
+        for (std::size_t p = 0; p < places; ++p) {
+            const std::size_t at = std::min(source.size, source.size / places * p);
+            const std::size_t bytes = std::min(placeBytes, source.size - at);
+            if (std::memcmp(state.source.data() + at, source.data + at, bytes) != 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::lock_guard lock(crossMutex_);
+    for (auto it = crossStates_.begin(); it != crossStates_.end(); ++it) {
+        if (agrees(**it)) {
+            auto state = *it;
+            crossStates_.erase(it);
+            crossStates_.push_front(state);
+            return state;
+        }
+    }
+    return nullptr;
+}
+
+std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::crossState(
+    const MultiArray& encoderOutput, const SourceBytes& source) const
+{
+    const unsigned char* bytes = source.data;
+    const std::size_t size = source.size;
+    const MultiArrayDataType keyType = source.type;
     {
         std::lock_guard lock(crossMutex_);
         for (auto it = crossStates_.begin(); it != crossStates_.end(); ++it) {
@@ -380,6 +431,24 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
 
 DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvider& inputs) const
 {
+    // The encoder output is recognised by its contents: a caller may refill one array for a new
+    // window. Steps of one window run on its kept state at once, the whole encoder output compared
+    // while the step runs; should it differ after all, the step runs again on the right state.
+    const MultiArray encoderOutput = *inputs.featureValue("encoder_output_embeds");
+    const SourceBytes source = sourceBytes(encoderOutput);
+    std::atomic<bool> stale {false};
+    if (const auto likely = likelyCrossState(source)) {
+        auto result = step(inputs, *likely, &source, stale);
+        if (!stale.load()) {
+            return result;
+        }
+    }
+    return step(inputs, *crossState(encoderOutput, source), nullptr, stale);
+}
+
+DictionaryFeatureProvider WhisperTextDecoderProgram::step(const FeatureProvider& inputs, const CrossState& cross,
+    const SourceBytes* unconfirmed, std::atomic<bool>& stale) const
+{
     const int token = readInteger(*inputs.featureValue("input_ids"), "input_ids", label_);
     const int position = readInteger(*inputs.featureValue("cache_length"), "cache_length", label_);
     if (token < 0 || token >= vocabularySize_) {
@@ -393,7 +462,6 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     const MultiArray keyCache = *inputs.featureValue("key_cache");
     const MultiArray valueCache = *inputs.featureValue("value_cache");
     const MultiArray paddingMask = *inputs.featureValue("decoder_key_padding_mask");
-    const auto cross = crossState(*inputs.featureValue("encoder_output_embeds"));
 
     const std::size_t width = static_cast<std::size_t>(width_);
     const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
@@ -454,12 +522,6 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     // and the threads done first take what others have left. The thread that runs the last
     // group of a head combines the head's groups through their running-softmax partials, while
     // the other heads still run.
-    struct Piece {
-        std::size_t head = 0;
-        std::size_t begin = 0;
-        std::size_t end = 0;
-        AttentionPartial partial;
-    };
     struct alignas(64) HeadCount {
         // Only rises through a step: layer l's share of the head takes it to l + 1 shares.
         std::atomic<std::size_t> value {0};
@@ -484,21 +546,20 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         });
     };
 
-    // The layers with alignment heads keep every group's piece and probabilities for the
-    // alignment weights; the other layers' probabilities share one buffer.
+    // The layers with alignment heads keep their probabilities and every group's share of its
+    // head's weights for the alignment weights; the other layers' probabilities share one buffer.
     std::vector<bool> aligned(blocks_.size(), false);
     if (hasAlignmentOutput_) {
         for (const auto& pair : alignmentHeads_) {
             aligned[static_cast<std::size_t>(pair.first)] = true;
         }
     }
-    std::vector<std::vector<Piece>> pieces(blocks_.size());
-    std::vector<std::shared_ptr<float>> probabilities(blocks_.size());
+    std::vector<std::shared_ptr<float>> probabilities(blocks_.size()), groupFactors(blocks_.size());
     auto sharedProbabilities = buffers_->floats(heads * frameStride);
     for (std::size_t l = 0; l < blocks_.size(); ++l) {
         if (aligned[l]) {
-            pieces[l].resize(span);
             probabilities[l] = buffers_->floats(heads * frameStride);
+            groupFactors[l] = buffers_->floats(span);
         }
     }
 
@@ -567,7 +628,7 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         }
     };
 
-    const auto combineCrossAttention = [&](std::size_t h) {
+    const auto combineCrossAttention = [&](std::size_t l, std::size_t h) {
         const std::size_t first = h * layout.groupsPerHead;
         float maximum = -std::numeric_limits<float>::infinity();
         for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
@@ -587,18 +648,24 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         for (std::size_t j = 0; j < headWidth; ++j) {
             out[j] *= inverse;
         }
+        if (hasAlignmentOutput_ && isAlignmentHead_[l * heads + h]) {
+            const float listed = static_cast<float>(alignmentHeads_.size());
+            for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
+                groupFactors[l].get()[g] = std::exp(partials[g].maximum - maximum) / (sum * listed);
+            }
+        }
     };
 
     const auto crossAttentionGroups = [&](std::size_t l, std::size_t stretch, std::size_t begin, std::size_t end) {
-        const std::uint16_t* halfGroups = cross->halfGroups[l].get();
-        const float* groups = cross->groups[l].get();
+        const std::uint16_t* halfGroups = cross.halfGroups[l].get();
+        const float* groups = cross.groups[l].get();
         float* layerProbabilities = aligned[l] ? probabilities[l].get() : sharedProbabilities.get();
         std::size_t runHead = 0, runGroups = 0;
         // A head's count rises once per run of its groups.
         const auto count = [&] {
             if (runGroups > 0 && headCounts[runHead].value.fetch_add(runGroups, std::memory_order_acq_rel) + runGroups
                     == (l + 1) * layout.groupsPerHead) {
-                combineCrossAttention(runHead);
+                combineCrossAttention(l, runHead);
             }
         };
         for (std::size_t c = begin; c < end; ++c) {
@@ -615,9 +682,6 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             partials[group] = halfGroups
                 ? attendBlock(q, halfGroups + keyAt, halfGroups + valueAt, headWidth, stop - from, headWidth, scale, weights, out)
                 : attendBlock(q, groups + keyAt, groups + valueAt, headWidth, stop - from, headWidth, scale, weights, out);
-            if (aligned[l]) {
-                pieces[l][group] = {h, from, stop, partials[group]};
-            }
             if (h != runHead) {
                 count();
                 runHead = h;
@@ -629,6 +693,27 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     };
 
     MultiArray logits = buffers_->array({1, 1, vocabularySize_}, MultiArrayDataType::float32);
+    // Each frame adds its heads' probabilities in the order the heads are listed, whichever thread
+    // sums its range.
+    auto alignment = buffers_->floats(hasAlignmentOutput_ ? frameStride : 0);
+    const std::size_t rangeFrames = paddedToLine((frames + alignmentRanges - 1) / alignmentRanges);
+    const auto sumAlignment = [&](std::size_t range) {
+        const std::size_t from = std::min(frames, range * rangeFrames);
+        const std::size_t to = std::min(frames, from + rangeFrames);
+        std::fill(alignment.get() + from, alignment.get() + to, 0.0f);
+        for (const auto& [layer, head] : alignmentHeads_) {
+            const std::size_t l = static_cast<std::size_t>(layer);
+            const std::size_t h = static_cast<std::size_t>(head);
+            const float* weights = probabilities[l].get() + h * frameStride;
+            const float* factors = groupFactors[l].get() + h * layout.groupsPerHead;
+            for (std::size_t at = from; at < to;) {
+                const std::size_t g = at / CrossLayout::groupPositions;
+                const std::size_t stop = std::min(to, (g + 1) * CrossLayout::groupPositions);
+                axpy(factors[g], weights + at, alignment.get() + at, stop - at);
+                at = stop;
+            }
+        }
+    };
     const auto norm = [&](std::size_t thread, const NormWeights& weights) {
         layerNorm(x.data(), normed.get() + thread * rowStride, width, weights.gain.data(), weights.bias.data(),
             transformerWeights::normEpsilon);
@@ -638,6 +723,8 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         const std::size_t thread = static_cast<std::size_t>(slot);
         if (loop == layers * loopsPerLayer) {
             norm(thread, finalNorm_);
+        }
+        if (loop >= layers * loopsPerLayer) {
             return;
         }
         const Block& block = blocks_[loop / loopsPerLayer];
@@ -669,6 +756,23 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
         const float* input = normed.get() + thread * rowStride;
         if (loop == layers * loopsPerLayer) {
             productChunks(layers * productLoopsPerLayer, {{&tokenEmbedding_, input, logits.data<float>()}}, stretch, begin, end);
+            return;
+        }
+        if (loop == compareLoop_) {
+            for (std::size_t c = begin; unconfirmed && c < end && !stale.load(std::memory_order_relaxed); ++c) {
+                const std::size_t range = sourceRanges * stretch / threads + c;
+                const std::size_t from = unconfirmed->size * range / sourceRanges;
+                const std::size_t to = unconfirmed->size * (range + 1) / sourceRanges;
+                if (std::memcmp(cross.source.data() + from, unconfirmed->data + from, to - from) != 0) {
+                    stale.store(true, std::memory_order_relaxed);
+                }
+            }
+            return;
+        }
+        if (loop == alignmentLoop_) {
+            for (std::size_t c = begin; c < end; ++c) {
+                sumAlignment(alignmentRanges * stretch / threads + c);
+            }
             return;
         }
         const std::size_t l = loop / loopsPerLayer;
@@ -726,59 +830,13 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
             std::span(earlyLoops_).subspan(begin, end - begin));
     }
 
-    // Each alignment head's pieces as terms, then the frames summed in ranges across the pool: the
-    // probabilities lie in the caches of the threads that made them. Every frame adds its terms in
-    // the order of the heads whichever thread sums it.
-    struct Term {
-        const float* probabilities = nullptr;
-        float factor = 0.0f;
-        std::size_t begin = 0;
-        std::size_t end = 0;
-    };
-    std::vector<Term> terms;
-    for (const auto& pair : alignmentHeads_) {
-        const std::size_t l = static_cast<std::size_t>(pair.first);
-        const std::size_t head = static_cast<std::size_t>(pair.second);
-        const auto own = std::span(pieces[l]).subspan(head * layout.groupsPerHead, layout.groupsPerHead);
-        float maximum = -std::numeric_limits<float>::infinity();
-        for (const Piece& piece : own) {
-            if (piece.end > piece.begin) {
-                maximum = std::max(maximum, piece.partial.maximum);
-            }
-        }
-        float sum = 0.0f;
-        for (const Piece& piece : own) {
-            if (piece.end > piece.begin) {
-                sum += std::exp(piece.partial.maximum - maximum) * piece.partial.sum;
-            }
-        }
-        for (const Piece& piece : own) {
-            if (piece.end > piece.begin) {
-                const float factor = std::exp(piece.partial.maximum - maximum) / (sum * static_cast<float>(alignmentHeads_.size()));
-                terms.push_back({probabilities[l].get() + head * frameStride, factor, piece.begin, piece.end});
-            }
-        }
-    }
-    std::vector<float> alignment(hasAlignmentOutput_ ? frames : 0, 0.0f);
-    if (!terms.empty()) {
-        pool_->parallelFor(frames, paddedToLine((frames + threads - 1) / threads), [&](std::size_t begin, std::size_t end) {
-            for (const Term& term : terms) {
-                const std::size_t from = std::max(begin, term.begin);
-                const std::size_t to = std::min(end, term.end);
-                if (from < to) {
-                    axpy(term.factor, term.probabilities + from, alignment.data() + from, to - from);
-                }
-            }
-        });
-    }
-
     DictionaryFeatureProvider result;
     result.set("logits", logits);
     result.set("key_cache_updates", keyUpdates);
     result.set("value_cache_updates", valueUpdates);
     if (hasAlignmentOutput_) {
         MultiArray weights = buffers_->array({1, audioFrames_}, alignmentType_);
-        writeFloats(weights, alignment.data());
+        writeFloats(weights, alignment.get());
         result.set("alignment_heads_weights", weights);
     }
     return result;

@@ -6,6 +6,7 @@
 #include "platform/ml/programs/kernels/BufferPool.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -58,8 +59,25 @@ private:
         std::vector<std::shared_ptr<std::uint16_t>> halfGroups;
     };
 
-    std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput) const;
+    // An encoder output's bytes in the form its state keeps them: packed, else as float32.
+    struct SourceBytes {
+        SourceBytes() = default;
+        SourceBytes(SourceBytes&&) = default;
+        SourceBytes(const SourceBytes&) = delete; // `data` may point into `unpacked`
+        std::vector<float> unpacked;
+        const unsigned char* data = nullptr;
+        std::size_t size = 0;
+        MultiArrayDataType type = MultiArrayDataType::float32;
+    };
+    static SourceBytes sourceBytes(const MultiArray& encoderOutput);
+    // A kept state whose source agrees with `source` at sampled places: a step may run on it while
+    // its last loop compares the whole source.
+    std::shared_ptr<const CrossState> likelyCrossState(const SourceBytes& source) const;
+    std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput, const SourceBytes& source) const;
     bool sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const;
+    // The step over `cross`; with `unconfirmed`, sets `stale` when cross's source differs from it.
+    DictionaryFeatureProvider step(const FeatureProvider& inputs, const CrossState& cross, const SourceBytes* unconfirmed,
+        std::atomic<bool>& stale) const;
     std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput,
         std::vector<unsigned char> sourceBytes) const;
     // Matrix-vector products that share one parallel loop over their stacked rows; `residual`, when
@@ -99,6 +117,7 @@ private:
     bool hasAlignmentOutput_ = false;
     MultiArrayDataType alignmentType_ = MultiArrayDataType::float32;
     std::vector<std::pair<int, int>> alignmentHeads_;
+    std::vector<std::uint8_t> isAlignmentHead_; // [layer * heads + head]
 
     LinearWeights tokenEmbedding_; // [vocabulary, width], also the output projection
     std::vector<float> positions_;
@@ -110,6 +129,12 @@ private:
     std::vector<std::vector<std::uint16_t>> steps_; // each step loop's chunks per stretch
     std::vector<ThreadPool::Ahead> aheads_; // [step loop * threads + stretch]
     std::vector<std::uint8_t> earlyLoops_; // [step loop]
+    // After the logits, a loop that sums the alignment weights' frames (when the model has them) in
+    // so many ranges, then one that compares the encoder output with the state's source.
+    static constexpr std::size_t alignmentRanges = 32;
+    static constexpr std::size_t sourceRanges = 64;
+    std::size_t alignmentLoop_ = 0;
+    std::size_t compareLoop_ = 0;
     // Chunks a waiting thread asks for: a wait usually lasts longer than one chunk's read.
     static constexpr std::size_t aheadChunks = 3;
 

@@ -453,13 +453,15 @@ TEST(WhisperTextDecoder, FollowsNewEncoderOutputTheCallersMaskAndCacheStrides)
     }
 
     // A refill that differs from the kept output in a single value gets a state of its own.
-    auto third = second;
-    third[count / 2] += 4.0f;
-    std::copy(third.begin(), third.end(), encoderOutput.data<float>());
-    CacheDriver refilled(model, encoderOutput);
-    expectClose(refilled.step(3).featureValue("logits")->toFloats(),
-        reference::decoder(weights, d, shape.alignmentHeads, third, shape.audioFrames(), {3}, false).logits[0], 1e-4f,
-        "one value changed");
+    auto refill = second;
+    for (const std::size_t changed : {count / 2, count - 1}) {
+        refill[changed] += 4.0f;
+        std::copy(refill.begin(), refill.end(), encoderOutput.data<float>());
+        CacheDriver refilled(model, encoderOutput);
+        expectClose(refilled.step(3).featureValue("logits")->toFloats(),
+            reference::decoder(weights, d, shape.alignmentHeads, refill, shape.audioFrames(), {3}, false).logits[0], 1e-4f,
+            "one value changed");
+    }
 }
 
 TEST(WhisperTextDecoder, RejectsInputsOutsideTheModel)
