@@ -28,6 +28,9 @@ std::size_t paddedToLine(std::size_t floats)
     return (floats + 15) / 16 * 16;
 }
 
+// How far the product and attention kernels ask for memory ahead of their reads.
+constexpr std::size_t coldStartBytes = 16 << 10;
+
 // Cross-attention groups: 8 tiles of 16 positions are 32 KiB of float16 keys and values.
 constexpr std::size_t crossGroupTiles = 8;
 
@@ -753,6 +756,14 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::step(const FeatureProvider&
     };
     const auto body = [&](int slot, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end) {
         const std::size_t thread = static_cast<std::size_t>(slot);
+        // Chunks taken from the back of another thread's stretch start cold: their first lines asked
+        // for all at once, as far as the kernels' own requests run ahead of their reads.
+        if (stretch != thread && loop <= layers * loopsPerLayer) {
+            if (const auto streamed = streamLoop(loop)) {
+                const auto memory = stream_.chunkMemory(*streamed, stretch, begin, end);
+                prefetch(memory.first, std::min(memory.second, coldStartBytes));
+            }
+        }
         const float* input = normed.get() + thread * rowStride;
         if (loop == layers * loopsPerLayer) {
             productChunks(layers * productLoopsPerLayer, {{&tokenEmbedding_, input, logits.data<float>()}}, stretch, begin, end);
@@ -799,6 +810,14 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::step(const FeatureProvider&
             countRows(queryRows, loopOf(l, crossQuery), stretch, begin, end);
             break;
         case crossAttentionLoop:
+            if (stretch != thread && begin < end) {
+                const std::size_t at = (span * stretch / threads + begin) * layout.groupElements;
+                if (cross.halfGroups[l]) {
+                    prefetch(cross.halfGroups[l].get() + at, coldStartBytes);
+                } else {
+                    prefetch(cross.groups[l].get() + at, coldStartBytes);
+                }
+            }
             crossAttentionGroups(l, stretch, begin, end);
             break;
         case crossOutputLoop:

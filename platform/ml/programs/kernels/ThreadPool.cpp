@@ -239,7 +239,8 @@ void ThreadPool::runSequence(int slot, std::uint64_t work)
                 break;
             }
             const std::uint64_t back = victimWord & chunkMask;
-            const std::uint64_t taken = (most + 1) / 2;
+            // Few at a time: a long stolen run would end the loop alone.
+            const std::uint64_t taken = std::min<std::uint64_t>((most + 1) / 2, 4);
             if (stretch(k, victim).compare_exchange_strong(victimWord, victimWord - taken, std::memory_order_acq_rel)) {
                 run(victim, back - taken, back);
             }
