@@ -84,7 +84,7 @@ public:
         return {};
     }
 
-    static constexpr std::size_t chunkBytes = 32 << 10;
+    static constexpr std::size_t chunkBytes = 16 << 10;
 
 private:
     std::size_t ranges_ = 0;

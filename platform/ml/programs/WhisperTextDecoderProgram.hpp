@@ -136,7 +136,7 @@ private:
     std::size_t alignmentLoop_ = 0;
     std::size_t compareLoop_ = 0;
     // Chunks a waiting thread asks for: a wait usually lasts longer than one chunk's read.
-    static constexpr std::size_t aheadChunks = 3;
+    static constexpr std::size_t aheadChunks = 6;
 
     static constexpr std::size_t crossStatesKept = 2;
     mutable std::mutex crossMutex_;

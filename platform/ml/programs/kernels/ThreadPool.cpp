@@ -212,8 +212,10 @@ void ThreadPool::runSequence(int slot, std::uint64_t work)
             if (front >= back) {
                 break;
             }
-            if (own.compare_exchange_weak(word, word + (std::uint64_t(1) << 16), std::memory_order_acq_rel, std::memory_order_acquire)) {
-                run(self, front, front + 1);
+            // Two chunks a turn: a chunk is small for the stealing at a loop's end, not for this.
+            const std::uint64_t take = std::min<std::uint64_t>(2, back - front);
+            if (own.compare_exchange_weak(word, word + (take << 16), std::memory_order_acq_rel, std::memory_order_acquire)) {
+                run(self, front, front + take);
                 word = own.load(std::memory_order_acquire);
             }
         }
@@ -240,7 +242,7 @@ void ThreadPool::runSequence(int slot, std::uint64_t work)
             }
             const std::uint64_t back = victimWord & chunkMask;
             // Few at a time: a long stolen run would end the loop alone.
-            const std::uint64_t taken = std::min<std::uint64_t>((most + 1) / 2, 4);
+            const std::uint64_t taken = std::min<std::uint64_t>((most + 1) / 2, 8);
             if (stretch(k, victim).compare_exchange_strong(victimWord, victimWord - taken, std::memory_order_acq_rel)) {
                 run(victim, back - taken, back);
             }

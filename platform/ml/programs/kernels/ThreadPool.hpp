@@ -41,10 +41,11 @@ public:
     // thread preparing its own copy of a small input costs less than the caller preparing one
     // and handing it over). Loop k calls body(slot, k, stretch, begin, end) on disjoint chunk
     // ranges that together cover [0, chunks[k][s]) of every stretch s < threadCount(). Slot s runs
-    // its own stretch from the front, a chunk at a time, so it reads the same memory every step; a
-    // slot done with its own takes half of what is left (four chunks at most) from the back of the
-    // stretch with most left. Threads on the same machine stream at very different rates (cores sharing one memory
-    // link, cores other work takes), so equal shares would leave every loop to the slowest.
+    // its own stretch from the front, two chunks at a time, so it reads the same memory every step;
+    // a slot done with its own takes half of what is left (eight chunks at most) from the back of
+    // the stretch with most left: small chunks, so that the loops end close together. Threads on
+    // the same machine stream at very different rates (cores sharing one memory link, cores other
+    // work takes), so equal shares would leave every loop to the slowest.
     // While slot s waits for loop k to start it asks for the memory ahead[k * threadCount() + s]
     // (what its first chunk reads, when that needs nothing of earlier loops), which turns the
     // wait into streaming; `ahead` may be empty.
