@@ -62,12 +62,12 @@ std::vector<float> Math::softmax(std::span<const float> values)
 float Math::logSumExp(std::span<const float> values)
 {
     constexpr float minusInfinity = -std::numeric_limits<float>::infinity();
-    const float maximum = values.empty() ? minusInfinity : *std::max_element(values.begin(), values.end());
+    // In vector registers, the exponentials in single precision summed in double: this runs over
+    // the whole vocabulary at every decoding step.
+    const float maximum = ml::maximum(values.data(), values.size());
     if (maximum == minusInfinity || std::isnan(maximum)) {
         return maximum;
     }
-    // Single-precision exponentials summed in double, in vector registers: this runs over the
-    // whole vocabulary at every decoding step.
     const double sum = ml::sumOfExponentials(values.data(), values.size(), maximum);
     return static_cast<float>(maximum + std::log(sum));
 }

@@ -28,21 +28,13 @@ SamplingResult GreedyTokenSampler::update(
     const float* scores = logits.floatsInPlace(converted);
     const std::size_t count = logits.count();
 
-    // One pass over the vocabulary: the scaled scores with NaN as -inf, their maximum and the
-    // first index holding it (the greedy choice).
+    // The scaled scores with NaN as -inf, and the first index holding their maximum (the greedy
+    // choice), in vector passes: this runs over the whole vocabulary at every step.
     std::vector<float>& input = input_;
     input.resize(count);
     const float scale = temperature != 0 ? 1.0f / temperature : 1.0f;
-    float maximum = -std::numeric_limits<float>::infinity();
-    std::size_t first = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const float value = temperature != 0 ? scores[i] * scale : scores[i];
-        input[i] = std::isnan(value) ? -std::numeric_limits<float>::infinity() : value;
-        if (input[i] > maximum) {
-            maximum = input[i];
-            first = i;
-        }
-    }
+    const std::size_t first = ml::scaledArgMaximum(scores, input.data(), count, scale);
+    const float maximum = count ? input[first] : -std::numeric_limits<float>::infinity();
     if (!std::isfinite(maximum)) {
         Logging::error("Sampling error: the logits hold no finite value");
         result.tokens.push_back(eotToken);
@@ -75,13 +67,22 @@ SamplingResult GreedyTokenSampler::update(
         constexpr std::size_t shortListLimit = 64;
         if (k <= shortListLimit) {
             top.reserve(k + 1);
-            for (std::size_t i = 0; i < input.size(); ++i) {
-                if (top.size() == k && !higher(i, top.back())) {
+            // Later indexes lose ties, so a block whose largest score is no higher than the list's
+            // last holds none of the k.
+            constexpr std::size_t block = 256;
+            for (std::size_t from = 0; from < input.size(); from += block) {
+                const std::size_t to = std::min(input.size(), from + block);
+                if (top.size() == k && ml::maximum(input.data() + from, to - from) <= input[top.back()]) {
                     continue;
                 }
-                top.insert(std::upper_bound(top.begin(), top.end(), i, higher), i);
-                if (top.size() > k) {
-                    top.pop_back();
+                for (std::size_t i = from; i < to; ++i) {
+                    if (top.size() == k && !higher(i, top.back())) {
+                        continue;
+                    }
+                    top.insert(std::upper_bound(top.begin(), top.end(), i, higher), i);
+                    if (top.size() > k) {
+                        top.pop_back();
+                    }
                 }
             }
         } else {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -128,4 +129,42 @@ TEST(GreedyTokenSampler, FinalizeEndsTheSequenceWithExactlyOneEndToken)
     EXPECT_EQ(sampler.finalize({}, {}), (SamplingResult {{eot}, {0.0f}, true}));
     EXPECT_EQ(sampler.finalize({1, 2}, {0.0f, -1.0f}), (SamplingResult {{1, 2, eot}, {0.0f, -1.0f, 0.0f}, true}));
     EXPECT_EQ(sampler.finalize({1, eot}, {0.0f, -2.0f}), (SamplingResult {{1, eot}, {0.0f, -2.0f}, true}));
+}
+
+TEST(GreedyTokenSampler, PicksTheTopKOfAFullVocabularyWithTiesAcrossItsBlocks)
+{
+    // Coarse scores make many ties, some between blocks the search skips; a draw at the top of the
+    // range takes the k-th entry, one at zero the first.
+    std::mt19937 generator(7);
+    std::uniform_int_distribution<int> coarse(0, 12);
+    const std::size_t vocabulary = 51865;
+    for (int trial = 0; trial < 8; ++trial) {
+        std::vector<float> values(vocabulary);
+        for (float& v : values) {
+            v = static_cast<float>(coarse(generator)) * 0.25f;
+        }
+        values[trial * 6000 + 5] = std::nanf("");
+        if (trial % 2) {
+            // Higher scores late in the vocabulary, after the list has filled with ties.
+            values[vocabulary - 3] = 4.0f;
+            values[30001 + static_cast<std::size_t>(trial)] = 3.5f;
+        }
+        const auto logits = logitsOf(values);
+        std::vector<std::size_t> order(vocabulary);
+        for (std::size_t i = 0; i < vocabulary; ++i) {
+            order[i] = i;
+        }
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            const float x = std::isnan(values[a]) ? -1.0f : values[a], y = std::isnan(values[b]) ? -1.0f : values[b];
+            return x > y;
+        });
+        for (int k : {1, 5, 64}) {
+            GreedyTokenSampler sampler(1.0f, eot, withTopK(k), scriptedBits({(1u << 24) - 1, 0}));
+            EXPECT_EQ(sampler.update({}, logits, {}).tokens.back(), static_cast<int>(order[static_cast<std::size_t>(k) - 1]))
+                << "k " << k << " trial " << trial;
+            EXPECT_EQ(sampler.update({}, logits, {}).tokens.back(), static_cast<int>(order[0])) << "k " << k;
+        }
+        GreedyTokenSampler greedy(0.0f, eot, DecodingOptions {});
+        EXPECT_EQ(greedy.update({}, logits, {}).tokens.back(), static_cast<int>(order[0]));
+    }
 }

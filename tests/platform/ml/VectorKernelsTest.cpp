@@ -48,6 +48,53 @@ TEST(VectorKernels, MaximumAndExponentialsOfEverySetMatchThePlainLoops)
     }
 }
 
+TEST(VectorKernels, ScaledArgMaximumFindsTheFirstLargestWithNaNAsMinusInfinityInEverySet)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float lowest = -std::numeric_limits<float>::infinity();
+    std::mt19937 generator(11);
+    // Coarse values so that ties are common; the scale rounds some neighbours onto one value.
+    std::uniform_int_distribution<int> coarse(-40, 40);
+    for (KernelSet set : {KernelSet::portable, KernelSet::avx2, KernelSet::avx512}) {
+        if (!supportsKernelSet(set)) {
+            continue;
+        }
+        for (std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(7), std::size_t(8), std::size_t(17),
+                 std::size_t(33), std::size_t(51865)}) {
+            for (int trial = 0; trial < 6; ++trial) {
+                std::vector<float> x(count);
+                for (float& v : x) {
+                    v = static_cast<float>(coarse(generator)) * 0.25f;
+                }
+                if (count > 0 && trial == 1) {
+                    std::fill(x.begin(), x.end(), nan); // nothing to choose: the first index
+                }
+                if (count > 2 && trial == 2) {
+                    x[count - 1] = 99.0f; // the largest in the tail
+                    x[count / 2] = nan;
+                }
+                if (count > 2 && trial == 3) {
+                    std::fill(x.begin(), x.end(), lowest);
+                    x[count - 2] = 0.0f;
+                    x[count - 1] = -0.0f; // equal to zero: the first zero wins
+                }
+                const float scale = trial % 2 ? 1.0f : 1.0f / 0.7f;
+                std::vector<float> y(count, 1.0f);
+                const std::size_t found = scaledArgMaximum(x.data(), y.data(), count, scale, set);
+                std::size_t expected = 0;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const float v = x[i] * scale;
+                    ASSERT_EQ(y[i], std::isnan(v) ? lowest : v) << kernelSetName(set) << " " << count << " at " << i;
+                    if (y[i] > y[expected]) {
+                        expected = i;
+                    }
+                }
+                EXPECT_EQ(found, expected) << kernelSetName(set) << " " << count << " trial " << trial;
+            }
+        }
+    }
+}
+
 TEST(VectorKernels, GeluWithAndWithoutBiasMatchesTheErrorFunctionInEverySet)
 {
     std::mt19937 generator(5);

@@ -185,6 +185,38 @@ ML_VECTOR_TARGET float maximumVector(const float* x, std::size_t n)
     return result;
 }
 
+ML_VECTOR_TARGET std::size_t scaledArgMaximumVector(const float* x, float* y, std::size_t n, float scale)
+{
+    const __m256 lowest = _mm256_set1_ps(-std::numeric_limits<float>::infinity());
+    const __m256 s = _mm256_set1_ps(scale);
+    __m256 maxV = lowest;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 v = _mm256_mul_ps(_mm256_loadu_ps(x + i), s);
+        const __m256 finite = _mm256_blendv_ps(v, lowest, _mm256_cmp_ps(v, v, _CMP_UNORD_Q));
+        _mm256_storeu_ps(y + i, finite);
+        maxV = _mm256_max_ps(maxV, finite);
+    }
+    float top = horizontalMax(maxV);
+    for (; i < n; ++i) {
+        const float v = x[i] * scale;
+        y[i] = std::isnan(v) ? -std::numeric_limits<float>::infinity() : v;
+        top = std::max(top, y[i]);
+    }
+    const __m256 t = _mm256_set1_ps(top);
+    for (i = 0; i + 8 <= n; i += 8) {
+        if (const int hits = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(y + i), t, _CMP_EQ_OQ))) {
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+        }
+    }
+    for (; i < n; ++i) {
+        if (y[i] == top) {
+            return i;
+        }
+    }
+    return 0;
+}
+
 ML_VECTOR_TARGET float exponentiateVector(float* x, std::size_t n, float scale, float shift)
 {
     const __m256 s = _mm256_set1_ps(scale);
@@ -347,6 +379,28 @@ ML_WIDE_TARGET float maximumWide(const float* x, std::size_t n)
     return horizontalMax(_mm256_max_ps(_mm512_castps512_ps256(m), _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(m), 1))));
 }
 
+ML_WIDE_TARGET std::size_t scaledArgMaximumWide(const float* x, float* y, std::size_t n, float scale)
+{
+    const __m512 lowest = _mm512_set1_ps(-std::numeric_limits<float>::infinity());
+    const __m512 s = _mm512_set1_ps(scale);
+    __m512 m = lowest;
+    for (std::size_t i = 0; i < n; i += 16) {
+        const __mmask16 mask = tailMask(n - i);
+        const __m512 v = _mm512_mul_ps(_mm512_maskz_loadu_ps(mask, x + i), s);
+        const __m512 finite = _mm512_mask_mov_ps(v, _mm512_cmp_ps_mask(v, v, _CMP_UNORD_Q), lowest);
+        _mm512_mask_storeu_ps(y + i, mask, finite);
+        m = _mm512_mask_max_ps(m, mask, m, finite);
+    }
+    const __m512 t = _mm512_set1_ps(_mm512_reduce_max_ps(m));
+    for (std::size_t i = 0; i < n; i += 16) {
+        const __mmask16 mask = tailMask(n - i);
+        if (const __mmask16 hits = _mm512_mask_cmp_ps_mask(mask, _mm512_maskz_loadu_ps(mask, y + i), t, _CMP_EQ_OQ)) {
+            return i + static_cast<std::size_t>(__builtin_ctz(hits));
+        }
+    }
+    return 0;
+}
+
 ML_WIDE_TARGET float exponentiateWide(float* x, std::size_t n, float scale, float shift)
 {
     const __m512 s = _mm512_set1_ps(scale);
@@ -370,17 +424,26 @@ ML_WIDE_TARGET float exponentiateWide(float* x, std::size_t n, float scale, floa
     return _mm512_reduce_add_ps(_mm512_add_ps(sum0, sum1));
 }
 
+ML_WIDE_TARGET inline void addInDouble(__m512d& low, __m512d& high, __m512 e)
+{
+    low = _mm512_add_pd(low, _mm512_cvtps_pd(_mm512_castps512_ps256(e)));
+    high = _mm512_add_pd(high, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(e), 1))));
+}
+
 ML_WIDE_TARGET double sumOfExponentialsWide(const float* x, std::size_t n, float shift)
 {
     const __m512 offset = _mm512_set1_ps(shift);
-    __m512d sum0 = _mm512_setzero_pd(), sum1 = _mm512_setzero_pd();
-    for (std::size_t i = 0; i < n; i += 16) {
-        const __mmask16 mask = tailMask(n - i);
-        const __m512 e = _mm512_maskz_mov_ps(mask, exp512(_mm512_sub_ps(_mm512_maskz_loadu_ps(mask, x + i), offset)));
-        sum0 = _mm512_add_pd(sum0, _mm512_cvtps_pd(_mm512_castps512_ps256(e)));
-        sum1 = _mm512_add_pd(sum1, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(e), 1))));
+    __m512d sum0 = _mm512_setzero_pd(), sum1 = _mm512_setzero_pd(), sum2 = _mm512_setzero_pd(), sum3 = _mm512_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        addInDouble(sum0, sum1, exp512(_mm512_sub_ps(_mm512_loadu_ps(x + i), offset)));
+        addInDouble(sum2, sum3, exp512(_mm512_sub_ps(_mm512_loadu_ps(x + i + 16), offset)));
     }
-    return _mm512_reduce_add_pd(_mm512_add_pd(sum0, sum1));
+    for (; i < n; i += 16) {
+        const __mmask16 mask = tailMask(n - i);
+        addInDouble(sum0, sum1, _mm512_maskz_mov_ps(mask, exp512(_mm512_sub_ps(_mm512_maskz_loadu_ps(mask, x + i), offset))));
+    }
+    return _mm512_reduce_add_pd(_mm512_add_pd(_mm512_add_pd(sum0, sum1), _mm512_add_pd(sum2, sum3)));
 }
 
 #pragma GCC diagnostic pop
@@ -559,6 +622,35 @@ float maximum(const float* x, std::size_t count, KernelSet set)
         result = std::max(result, x[i]);
     }
     return result;
+}
+
+std::size_t scaledArgMaximum(const float* x, float* y, std::size_t count, float scale)
+{
+    return scaledArgMaximum(x, y, count, scale, activeKernelSet());
+}
+
+std::size_t scaledArgMaximum(const float* x, float* y, std::size_t count, float scale, KernelSet set)
+{
+#ifdef ML_HAS_X86
+    if (set == KernelSet::avx512) {
+        return scaledArgMaximumWide(x, y, count, scale);
+    }
+    if (set == KernelSet::avx2) {
+        return scaledArgMaximumVector(x, y, count, scale);
+    }
+#endif
+    (void)set;
+    float top = -std::numeric_limits<float>::infinity();
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float v = x[i] * scale;
+        y[i] = std::isnan(v) ? -std::numeric_limits<float>::infinity() : v;
+        if (y[i] > top) {
+            top = y[i];
+            first = i;
+        }
+    }
+    return first;
 }
 
 float exponentiate(float* x, std::size_t count, float scale, float shift)

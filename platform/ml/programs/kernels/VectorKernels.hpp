@@ -43,6 +43,9 @@ void softmax(float* x, std::size_t count, float scale);
 
 // The largest element (negative infinity for none).
 float maximum(const float* x, std::size_t count);
+// y = x * scale with NaN read as negative infinity; returns the first index of y's largest element
+// (0 for none).
+std::size_t scaledArgMaximum(const float* x, float* y, std::size_t count, float scale);
 // x = exp(x * scale - shift), in place; returns the sum of the results.
 float exponentiate(float* x, std::size_t count, float scale, float shift);
 // The sum of exp(x - shift) over the row, accumulated in double; x is left as it is.
@@ -50,6 +53,7 @@ double sumOfExponentials(const float* x, std::size_t count, float shift);
 // The same with that kernel set's instructions (one this processor runs); the forms above take
 // activeKernelSet().
 float maximum(const float* x, std::size_t count, KernelSet set);
+std::size_t scaledArgMaximum(const float* x, float* y, std::size_t count, float scale, KernelSet set);
 void biasGelu(float* x, const float* bias, std::size_t count, KernelSet set);
 float exponentiate(float* x, std::size_t count, float scale, float shift, KernelSet set);
 double sumOfExponentials(const float* x, std::size_t count, float shift, KernelSet set);
