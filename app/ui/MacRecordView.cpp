@@ -8,12 +8,14 @@
 #include "app/ui/design/PNGradientIcon.hpp"
 #include "app/ui/design/PNGradientText.hpp"
 #include "app/ui/design/PNProgressRing.hpp"
+#include "app/ui/design/ScreenTransition.hpp"
 
 #include <QGridLayout>
 #include <QPainter>
 #include <QPointer>
 #include <QScrollArea>
 #include <QShowEvent>
+#include <QStackedLayout>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -49,6 +51,25 @@ QString describe(const std::exception_ptr& error)
     }
 }
 
+// How each screen comes and goes when the change is animated; the two panels only fade.
+ScreenMotion insertionOf(MacRecordView::Screen screen)
+{
+    switch (screen) {
+    case MacRecordView::Screen::inProgress: return ScreenMotion::scaleAndOpacity(0.85);
+    case MacRecordView::Screen::ready: return ScreenMotion::scaleAndOpacity(0.9);
+    default: return ScreenMotion::opacity();
+    }
+}
+
+ScreenMotion removalOf(MacRecordView::Screen screen)
+{
+    switch (screen) {
+    case MacRecordView::Screen::inProgress: return ScreenMotion::scaleAndOpacity(1.1);
+    case MacRecordView::Screen::ready: return ScreenMotion::scaleAndOpacity(0.85);
+    default: return ScreenMotion::opacity();
+    }
+}
+
 QString percentText(double fraction)
 {
     return QString::number(static_cast<qint64>(fraction * 100)) + QLatin1Char('%');
@@ -78,7 +99,10 @@ MacRecordView::MacRecordView(AppServices& services, BoolBinding& autoStart,
     screens_->setFocusPolicy(Qt::ClickFocus);
     screens_->setAutoFillBackground(false);
     screens_->setContentsMargins(40, 40, 40, 40);
+    // Both screens of a swap are on screen while it runs; the view hides the others itself.
+    static_cast<QStackedLayout*>(screens_->layout())->setStackingMode(QStackedLayout::StackAll);
     scroll->setWidget(screens_);
+    transition_ = new ScreenTransition(services_.clock, this);
 
     const RecorderService& recorder = services_.recorder;
     inProgress_ = new MacRecordingInProgressView(
@@ -109,6 +133,8 @@ MacRecordView::MacRecordView(AppServices& services, BoolBinding& autoStart,
             checkAutoStart();
         }
     });
+    wasRecording_ = recorder.isRecording();
+    wasTranscribing_ = recorder.isTranscribing();
     selectScreen();
     updateProgress();
 }
@@ -183,20 +209,36 @@ MacRecordView::Screen MacRecordView::screenFor(const RecorderService& recorder)
     return Screen::ready;
 }
 
+QWidget* MacRecordView::pageOf(Screen screen) const
+{
+    switch (screen) {
+    case Screen::inProgress: return inProgress_;
+    case Screen::preprocessing: return preprocessing_;
+    case Screen::transcribing: return transcribing_;
+    case Screen::ready: return ready_;
+    }
+    return ready_;
+}
+
 void MacRecordView::selectScreen()
 {
+    const Screen previous = screen_;
     screen_ = screenFor(services_.recorder);
-    QWidget* page = nullptr;
-    switch (screen_) {
-    case Screen::inProgress: page = inProgress_; break;
-    case Screen::preprocessing: page = preprocessing_; break;
-    case Screen::transcribing: page = transcribing_; break;
-    case Screen::ready: page = ready_; break;
-    }
+    QWidget* page = pageOf(screen_);
     if (screen_ == Screen::inProgress) {
         inProgress_->setTranscription(services_.recorder.transcription());
         inProgress_->setDuration(services_.recorder.recordingDuration());
     }
+    // The spring runs when recording or transcribing changes; a change of preprocessing alone swaps at once.
+    const bool animated = services_.recorder.isRecording() != wasRecording_
+        || services_.recorder.isTranscribing() != wasTranscribing_;
+    wasRecording_ = services_.recorder.isRecording();
+    wasTranscribing_ = services_.recorder.isTranscribing();
+    if (previous == screen_ && screensPlaced_) {
+        return;
+    }
+    screensPlaced_ = true;
+
     // Only the shown screen counts for the scrolled size, so short panels need no scrolling.
     for (int i = 0; i < screens_->count(); ++i) {
         QWidget* screen = screens_->widget(i);
@@ -204,7 +246,14 @@ void MacRecordView::selectScreen()
             screen == page ? QSizePolicy::Preferred : QSizePolicy::Ignored);
     }
     const bool focusLeaves = screens_->currentWidget() != page;
+    transition_->finish();
     screens_->setCurrentWidget(page);
+    for (int i = 0; i < screens_->count(); ++i) {
+        screens_->widget(i)->setVisible(screens_->widget(i) == page);
+    }
+    if (animated && previous != screen_ && isVisible()) {
+        transition_->run(pageOf(previous), removalOf(previous), page, insertionOf(screen_), Animation::smoothSpring());
+    }
     screens_->adjustSize();
     if (focusLeaves) {
         // The focus stays on no field of the screen that is gone or of the one that came.

@@ -18,12 +18,15 @@ class MacRecordingInProgressView;
 
 namespace design {
 class PNGradientText;
+class ScreenTransition;
 class PNProgressRing;
 } // namespace design
 
 // The Record destination: one of four screens chosen from the recorder's state (recording,
 // preprocessing, transcribing, ready), the start and stop actions, and the auto start that the
-// global hotkey asks for.
+// global hotkey asks for. A change of recording or transcribing swaps the screens with a spring:
+// the in-progress screen grows from 0.85 and leaves growing to 1.1, the ready screen grows from 0.9
+// and leaves shrinking to 0.85, the two panels fade.
 class MacRecordView : public QWidget {
     Q_OBJECT
 
@@ -47,6 +50,7 @@ protected:
 private:
     QWidget* preprocessingView();
     QWidget* transcribingView();
+    QWidget* pageOf(Screen screen) const;
     void selectScreen();
     void updateProgress();
 
@@ -56,8 +60,12 @@ private:
     Screen screen_ = Screen::ready;
     bool startInFlight_ = false;
     bool stopInFlight_ = false;
+    bool wasRecording_ = false;
+    bool wasTranscribing_ = false;
+    bool screensPlaced_ = false;
 
     QStackedWidget* screens_ = nullptr;
+    design::ScreenTransition* transition_ = nullptr;
     MacRecordingInProgressView* inProgress_ = nullptr;
     MacReadyToRecordView* ready_ = nullptr;
     QWidget* preprocessing_ = nullptr;
