@@ -4,7 +4,8 @@
 #include "app/ui/Parlino_macOS.hpp"
 #include "app/ui/ScreenProbe.hpp"
 #include "app/ui/design/AnimationClock.hpp"
-#include "app/ui/design/Theme.hpp"
+#include "app/ui/design/DesktopAppearance.hpp"
+#include "app/ui/design/Font.hpp"
 #include "platform/settings/UserDefaults.hpp"
 
 #include <QApplication>
@@ -15,7 +16,8 @@ int main(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("Parlino"));
     QApplication::setDesktopFileName(QStringLiteral("parlino"));
     QApplication application(argc, argv);
-    parlino::design::Theme::apply(application);
+    parlino::design::Font::setScale(parlino::design::Font::desktopScale());
+    parlino::design::DesktopAppearance appearance(application);
     const auto probe = parlino::ScreenProbe::fromEnvironment(application);
 
     platform::UserDefaults& defaults = platform::UserDefaults::standard();

@@ -9,6 +9,7 @@
 #include "app/ui/PushToTalkPill.hpp"
 #include "app/dictation/ChosenRecordingOptions.hpp"
 #include "app/dictation/SettingsKeys.hpp"
+#include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
@@ -22,12 +23,15 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 
@@ -36,6 +40,11 @@ namespace parlino {
 using namespace design;
 
 namespace {
+
+constexpr int sidebarMinimumWidth = 180;
+constexpr int sidebarIdealWidth = 250;
+// The window width at which the sidebar is at its minimum.
+constexpr int narrowWindowWidth = 900;
 
 // Sidebar rows: a rounded highlight in the brand colour for the chosen destination.
 class SidebarDelegate final : public QStyledItemDelegate {
@@ -55,6 +64,11 @@ public:
             painter->fillPath(roundedRect(row, 8), Color::brandBlue().resolved());
         } else if (hovered) {
             painter->fillPath(roundedRect(row, 8), Color::surfaceTertiary().opacity(0.7).resolved());
+        }
+        if ((option.state & QStyle::State_HasFocus) && option.widget && option.widget->hasFocus()) {
+            QPen ring(Color::brandBlue().opacity(0.45).resolved(), 2);
+            painter->setPen(ring);
+            painter->drawPath(roundedRect(row.adjusted(-2, -1, 2, 1), 9));
         }
         const QColor ink = selected ? QColor(Qt::white) : Color::textPrimary().resolved();
         const QColor iconInk = selected ? QColor(Qt::white) : Color::brandBlue().resolved();
@@ -107,6 +121,7 @@ MacMainView::MacMainView(AppServices& services, Destinations destinations, QWidg
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* split = new QSplitter(Qt::Horizontal, this);
+    split_ = split;
     split->setObjectName(QStringLiteral("mainSplit"));
     split->setChildrenCollapsible(false);
     split->setHandleWidth(1);
@@ -124,7 +139,8 @@ MacMainView::MacMainView(AppServices& services, Destinations destinations, QWidg
     split->addWidget(detail_);
     split->setStretchFactor(0, 0);
     split->setStretchFactor(1, 1);
-    split->setSizes({250, 900});
+    split->setSizes({sidebarIdealWidth, 900});
+    connect(split, &QSplitter::splitterMoved, this, [this] { sidebarMovedByUser_ = true; });
 
     recordView_ = new MacRecordView(services_, *shouldAutoStartRecording_,
         [this](const RecordingResult& result) { handleRecordingComplete(result); }, screens_);
@@ -135,6 +151,8 @@ MacMainView::MacMainView(AppServices& services, Destinations destinations, QWidg
     connect(&services_.globeDictation, &GlobeDictationService::isActiveChanged, this,
         [this] { pill_->setActive(services_.globeDictation.isActive()); });
     pill_->setActive(services_.globeDictation.isActive());
+
+    addShortcuts();
 
     connect(&services_.globeDictation, &GlobeDictationService::needsAccessibilityPermissionChanged, this, [this] {
         if (services_.globeDictation.needsAccessibilityPermission() && services_.globeDictation.isAnyTriggerEnabled()) {
@@ -149,14 +167,17 @@ QListWidget* MacMainView::sidebar()
 {
     auto* list = new QListWidget;
     list->setObjectName(QStringLiteral("sidebar"));
-    list->setMinimumWidth(180);
+    list->setMinimumWidth(sidebarMinimumWidth);
     list->setMaximumWidth(300);
     list->setFrameShape(QFrame::NoFrame);
     list->setItemDelegate(new SidebarDelegate(list));
     list->setMouseTracking(true);
-    list->setFocusPolicy(Qt::NoFocus);
-    list->setStyleSheet(QStringLiteral("QListWidget { background: %1; border: none; padding-top: 14px; }")
-            .arg(Color::surfaceSecondary().resolved().name()));
+    // A Tab stop of its own; the arrow keys move between the destinations.
+    list->setFocusPolicy(Qt::StrongFocus);
+    AppearanceFollower::follow(list, [list] {
+        list->setStyleSheet(QStringLiteral("QListWidget { background: %1; border: none; padding-top: 14px; }")
+                .arg(Color::surfaceSecondary().resolved().name()));
+    });
     const struct {
         const char* text;
         const char* symbol;
@@ -178,6 +199,39 @@ QListWidget* MacMainView::sidebar()
         }
     });
     return list;
+}
+
+void MacMainView::addShortcuts()
+{
+    // Text fields take their own keys first (the toolkit asks them before any shortcut fires);
+    // none of these keys is one a field uses.
+    const auto add = [this](QKeySequence keys, const char* name, auto action) {
+        auto* shortcut = new QShortcut(keys, this, action);
+        shortcut->setObjectName(QString::fromLatin1(name));
+        shortcut->setContext(Qt::WindowShortcut);
+    };
+    add(QKeySequence(Qt::CTRL | Qt::Key_R), "recordShortcut", [this] { toggleRecording(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Comma), "settingsShortcut",
+        [this] { setSelectedView(MainViewSelection::settings); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_F), "searchShortcut", [this] {
+        setSelectedView(MainViewSelection::recordings);
+        if (auto* list = qobject_cast<MacRecordingsListView*>(recordingsScreen_)) {
+            list->focusSearch();
+        }
+    });
+}
+
+void MacMainView::toggleRecording()
+{
+    if (services_.recorder.isRecording()) {
+        recordView_->stopRecording();
+        return;
+    }
+    if (services_.recorder.isPreprocessing() || services_.recorder.isTranscribing()) {
+        return;
+    }
+    setSelectedView(MainViewSelection::record);
+    recordView_->startRecording();
 }
 
 QWidget* MacMainView::currentScreen() const
@@ -238,6 +292,12 @@ void MacMainView::hideEvent(QHideEvent* event)
 void MacMainView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    // A narrow window gives the sidebar's room to the screens, down to the sidebar's minimum.
+    if (!sidebarMovedByUser_) {
+        const int sidebar = std::clamp(width() - narrowWindowWidth + sidebarMinimumWidth, sidebarMinimumWidth,
+            sidebarIdealWidth);
+        split_->setSizes({sidebar, std::max(0, width() - sidebar - split_->handleWidth())});
+    }
     placePill();
 }
 

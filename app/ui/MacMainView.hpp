@@ -11,6 +11,7 @@
 
 class QListWidget;
 class QMessageBox;
+class QSplitter;
 class QStackedWidget;
 
 namespace parlino {
@@ -49,6 +50,8 @@ public:
     void handleRecordingComplete(const RecordingResult& result);
     void handleHotkeyPressed();
     void handleHotkeyTranscript();
+    // Ctrl R: stops the recording that runs, else starts one on the Record screen.
+    void toggleRecording();
 
     static QString accessibilityAlertMessage();
 
@@ -63,6 +66,7 @@ protected:
 
 private:
     QListWidget* sidebar();
+    void addShortcuts();
     void presentAccessibilityAlert();
     void placePill();
     // Whether one of this program's windows has the keyboard focus, so that a paste would land in
@@ -76,6 +80,8 @@ private:
     bool appeared_ = false;
     bool hotkeyStopInFlight_ = false;
 
+    QSplitter* split_ = nullptr;
+    bool sidebarMovedByUser_ = false;
     QListWidget* sidebar_ = nullptr;
     QWidget* detail_ = nullptr;
     QStackedWidget* screens_ = nullptr;

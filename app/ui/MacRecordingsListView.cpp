@@ -5,6 +5,7 @@
 #include "app/ui/ConsoleLog.hpp"
 #include "app/ui/RecordingDetailView.hpp"
 #include "app/ui/RecordingRowDelegate.hpp"
+#include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
@@ -13,6 +14,7 @@
 #include "app/ui/design/PNGradientIcon.hpp"
 #include "app/ui/design/Painting.hpp"
 #include "app/ui/design/Symbol.hpp"
+#include "app/ui/design/Theme.hpp"
 
 #include <QApplication>
 #include <QComboBox>
@@ -24,12 +26,15 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace parlino {
 
@@ -95,7 +100,9 @@ QFrame* line(QFrame::Shape shape, QWidget* parent)
 {
     auto* divider = new QFrame(parent);
     divider->setFrameShape(QFrame::NoFrame);
-    divider->setStyleSheet(QStringLiteral("background: %1;").arg(Color::surfaceTertiary().resolved().name()));
+    AppearanceFollower::follow(divider, [divider] {
+        divider->setStyleSheet(QStringLiteral("background: %1;").arg(Color::surfaceTertiary().resolved().name()));
+    });
     if (shape == QFrame::VLine) {
         divider->setFixedSize(1, 20);
     } else {
@@ -103,6 +110,9 @@ QFrame* line(QFrame::Shape shape, QWidget* parent)
     }
     return divider;
 }
+
+constexpr int listMinimumWidth = 300;
+constexpr int listIdealWidth = 400;
 
 } // namespace
 
@@ -145,7 +155,8 @@ MacRecordingsListView::MacRecordingsListView(AppServices& services, QWidget* par
     split_->addWidget(detailStack_);
     split_->setStretchFactor(0, 0);
     split_->setStretchFactor(1, 1);
-    split_->setSizes({400, 600});
+    split_->setSizes({listIdealWidth, 600});
+    connect(split_, &QSplitter::splitterMoved, this, [this] { listMovedByUser_ = true; });
     layout->addWidget(split_, 1);
 
     // A reset loses the list's selection; it is put back from the id.
@@ -179,7 +190,7 @@ QWidget* MacRecordingsListView::topBar()
     categoryFilter_->setObjectName(QStringLiteral("categoryFilter"));
     categoryFilter_->setAccessibleName(QStringLiteral("Category"));
     categoryFilter_->setToolTip(QStringLiteral("Category"));
-    categoryFilter_->setFixedWidth(150);
+    setWidthAtLeast(*categoryFilter_, 150);
     categoryFilter_->setIconSize(QSize(14, 14));
     categoryFilter_->addItem(QStringLiteral("All"));
     categoryFilter_->insertSeparator(1);
@@ -237,10 +248,12 @@ QWidget* MacRecordingsListView::searchBox()
     clearSearch_->setAccessibleName(QStringLiteral("Clear search"));
     clearSearch_->setCursor(Qt::PointingHandCursor);
     clearSearch_->setAutoRaise(true);
-    clearSearch_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), Color::textSecondary().resolved(), 14));
+    AppearanceFollower::follow(clearSearch_, [button = clearSearch_] {
+        button->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), Color::textSecondary().resolved(), 14));
+    });
     clearSearch_->setIconSize(QSize(14, 14));
     clearSearch_->setFixedSize(18, 18);
-    clearSearch_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+    clearSearch_->setStyleSheet(Theme::borderlessToolButtonSheet());
     clearSearch_->hide();
     layout->addWidget(clearSearch_);
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -261,15 +274,19 @@ QToolButton* MacRecordingsListView::toolbarButton(
     button->setAccessibleName(label);
     button->setToolTip(tooltip);
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    button->setIcon(symbolIcon(symbol, Color::textPrimary().opacity(0.75).resolved(), 17));
     button->setIconSize(QSize(17, 17));
     button->setFixedSize(30, 28);
     button->setCursor(Qt::PointingHandCursor);
     button->setAutoRaise(true);
-    button->setStyleSheet(QStringLiteral("QToolButton { border: none; border-radius: 6px; background: transparent; }"
-                                         "QToolButton:hover { background: %1; }"
-                                         "QToolButton:pressed { background: %2; }")
-            .arg(Color::surfaceSecondary().resolved().name(), Color::surfaceTertiary().resolved().name()));
+    AppearanceFollower::follow(button, [button, symbol] {
+        button->setIcon(symbolIcon(symbol, Color::textPrimary().opacity(0.75).resolved(), 17));
+        button->setStyleSheet(QStringLiteral("QToolButton { border: none; border-radius: 6px; background: transparent; }"
+                                             "QToolButton:hover { background: %1; }"
+                                             "QToolButton:pressed { background: %2; }"
+                                             "QToolButton:focus { border: 2px solid %3; }")
+                .arg(Color::surfaceSecondary().resolved().name(), Color::surfaceTertiary().resolved().name(),
+                    Color::brandBlue().resolved().name()));
+    });
     return button;
 }
 
@@ -277,7 +294,7 @@ QWidget* MacRecordingsListView::listPane()
 {
     listStack_ = new QStackedWidget(this);
     listStack_->setObjectName(QStringLiteral("recordingsListPane"));
-    listStack_->setMinimumWidth(300);
+    listStack_->setMinimumWidth(listMinimumWidth);
 
     list_ = new QListView(listStack_);
     list_->setObjectName(QStringLiteral("recordingsList"));
@@ -309,6 +326,7 @@ QWidget* MacRecordingsListView::listPane()
         }
     });
     listStack_->addWidget(list_);
+    addListKeys();
 
     noRecordings_ = new PNEmptyState(
         services_.clock, QStringLiteral("mic.slash"), QStringLiteral("Žiadne nahrávky"), QStringLiteral("Začni nahrávaním"));
@@ -349,6 +367,32 @@ QString MacRecordingsListView::searchText() const
 void MacRecordingsListView::setSearchText(const QString& text)
 {
     search_->setText(text);
+}
+
+void MacRecordingsListView::focusSearch()
+{
+    search_->setFocus(Qt::ShortcutFocusReason);
+    search_->selectAll();
+}
+
+void MacRecordingsListView::addListKeys()
+{
+    // Only while the list has the focus: elsewhere Space and Delete belong to the focused control.
+    const auto add = [this](Qt::Key key, const char* name, auto action) {
+        auto* shortcut = new QShortcut(QKeySequence(key), list_, action);
+        shortcut->setObjectName(QString::fromLatin1(name));
+        shortcut->setContext(Qt::WidgetShortcut);
+    };
+    add(Qt::Key_Space, "playShortcut", [this] {
+        if (const std::optional<Recording> recording = selectedRecording()) {
+            isPlaying(recording->id) ? stopPlayback() : playRecording(*recording);
+        }
+    });
+    add(Qt::Key_Delete, "deleteShortcut", [this] {
+        if (const std::optional<Recording> recording = selectedRecording()) {
+            deleteRecording(*recording);
+        }
+    });
 }
 
 void MacRecordingsListView::setSelectedRecordingCategory(std::optional<RecordingCategory> category)
@@ -566,6 +610,16 @@ void MacRecordingsListView::performDelete(const Recording& recording, DeleteRoad
     }
     if (road == DeleteRoad::detailPane) {
         setSelectedRecording(std::nullopt);
+    }
+}
+
+void MacRecordingsListView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // In a narrow window the list yields to the detail pane, down to its minimum.
+    if (!listMovedByUser_) {
+        const int list = std::clamp(split_->width() * 2 / 5, listMinimumWidth, listIdealWidth);
+        split_->setSizes({list, std::max(0, split_->width() - list - split_->handleWidth())});
     }
 }
 

@@ -40,6 +40,7 @@ public:
 
     QString searchText() const;
     void setSearchText(const QString& text);
+    void focusSearch();
     std::optional<RecordingCategory> selectedRecordingCategory() const { return selectedRecordingCategory_; }
     void setSelectedRecordingCategory(std::optional<RecordingCategory> category);
 
@@ -79,6 +80,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     enum class DeleteRoad { contextMenu, detailPane };
@@ -88,6 +90,8 @@ private:
     QToolButton* toolbarButton(const QString& symbol, const QString& label, const QString& tooltip, const char* objectName);
     QWidget* listPane();
     QWidget* noSelectionView();
+    // Space plays or stops the selected recording, Delete asks to delete it.
+    void addListKeys();
 
     void applyFilter();
     void showSelection();
@@ -103,6 +107,7 @@ private:
     std::optional<QUuid> selectedRecordingID_;
     // Set while the program, not the user, changes the list's selection.
     bool syncingSelection_ = false;
+    bool listMovedByUser_ = false;
 
     RecordingsListModel* model_ = nullptr;
     QSortFilterProxyModel* filter_ = nullptr;

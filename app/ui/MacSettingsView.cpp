@@ -4,9 +4,11 @@
 #include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/SettingsSection.hpp"
 #include "app/ui/SettingsToggle.hpp"
+#include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/Labels.hpp"
 #include "app/ui/design/MenuPicker.hpp"
 #include "app/ui/design/Symbol.hpp"
+#include "app/ui/design/Theme.hpp"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -135,9 +137,12 @@ MacSettingsView::MacSettingsView(AppServices& services, FolderChooser chooseFold
     layout->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("settingsScroll"));
+    // Tab goes to the controls inside, and the area follows the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Rows wider than a narrow window at a large text size scroll sideways.
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     layout->addWidget(scroll);
 
     auto* form = new QWidget(scroll);
@@ -265,7 +270,7 @@ SettingsSection* MacSettingsView::transcriptionSection()
 
     languagePicker_ = new MenuPicker(section);
     languagePicker_->setObjectName(QStringLiteral("languagePicker"));
-    languagePicker_->setFixedWidth(250);
+    setWidthAtLeast(*languagePicker_, 250);
     languagePicker_->setMaxVisibleItems(16);
     for (const Language& language : supportedLanguages()) {
         languagePicker_->addItem(language.name, language.code);
@@ -304,7 +309,7 @@ SettingsSection* MacSettingsView::configurationSection()
 
     modelPicker_ = new MenuPicker(section);
     modelPicker_->setObjectName(QStringLiteral("modelPicker"));
-    modelPicker_->setFixedWidth(300);
+    setWidthAtLeast(*modelPicker_, 300);
     for (const Model& model : models()) {
         modelPicker_->addItem(model.pickerLabel, model.id);
     }
@@ -321,7 +326,7 @@ SettingsSection* MacSettingsView::configurationSection()
     deleteModel_->setIconSize(QSize(18, 18));
     deleteModel_->setToolTip(QStringLiteral("Vymazať model a stiahnuť nanovo"));
     deleteModel_->setAccessibleName(deleteModel_->toolTip());
-    deleteModel_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+    deleteModel_->setStyleSheet(Theme::borderlessToolButtonSheet());
     connect(deleteModel_, &QToolButton::clicked, this, &MacSettingsView::confirmDeleteAndRedownload);
     section->addRow(SettingsSection::labelledRow(QStringLiteral("Model:"), {modelPicker_, deleteModel_}, section));
     section->addRow(modelStatusBlock());
@@ -356,10 +361,11 @@ QWidget* MacSettingsView::modelStatusBlock()
     downloadProgress_->setRange(0, 1000);
     downloadProgress_->setTextVisible(false);
     downloadProgress_->setFixedSize(200, 6);
-    downloadProgress_->setStyleSheet(
-        QStringLiteral("QProgressBar { background: %1; border: none; border-radius: 3px; }"
-                       "QProgressBar::chunk { background: %2; border-radius: 3px; }")
-            .arg(Color::surfaceTertiary().resolved().name(), Color::brandBlue().resolved().name()));
+    AppearanceFollower::follow(downloadProgress_, [bar = downloadProgress_] {
+        bar->setStyleSheet(QStringLiteral("QProgressBar { background: %1; border: none; border-radius: 3px; }"
+                                          "QProgressBar::chunk { background: %2; border-radius: 3px; }")
+                .arg(Color::surfaceTertiary().resolved().name(), Color::brandBlue().resolved().name()));
+    });
     downloadingLayout->addWidget(downloadProgress_);
     downloadedPercent_ = formText(QString(), TextStyle::caption2, Color::textSecondary(), downloading_);
     downloadedPercent_->setObjectName(QStringLiteral("modelDownloadedPercent"));

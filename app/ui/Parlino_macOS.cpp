@@ -1,12 +1,14 @@
 #include "app/ui/Parlino_macOS.hpp"
 
 #include "app/ui/MacOnboardingView.hpp"
+#include "app/ui/ReturnKeyActivation.hpp"
 #include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/LinearGradient.hpp"
 #include "app/ui/design/Symbol.hpp"
 
 #include <QApplication>
+#include <QEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -20,7 +22,8 @@ namespace {
 
 constexpr QSize onboardingSize(500, 400);
 constexpr QSize mainMinimumSize(900, 600);
-constexpr QSize mainInitialSize(1120, 960);
+constexpr QSize mainPreferredSize(1120, 960);
+constexpr int placementSettleMs = 500;
 
 QIcon applicationIcon()
 {
@@ -48,8 +51,15 @@ Parlino_macOS::Parlino_macOS(platform::UserDefaults& defaults, AnimationClock& c
     , clock_(clock)
     , services_(std::move(services))
     , destinations_(std::move(destinations))
+    , placement_(defaults, mainPreferredSize, mainMinimumSize)
     , window_(std::make_unique<QWidget>())
 {
+    placementSaver_.setSingleShot(true);
+    placementSaver_.setInterval(placementSettleMs);
+    connect(&placementSaver_, &QTimer::timeout, this, &Parlino_macOS::savePlacement);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &Parlino_macOS::savePlacement);
+    window_->installEventFilter(this);
+    new ReturnKeyActivation(this);
     window_->setObjectName(QStringLiteral("parlinoWindow"));
     window_->setWindowTitle(QStringLiteral("Parlino"));
     window_->setWindowIcon(applicationIcon());
@@ -67,7 +77,30 @@ Parlino_macOS::Parlino_macOS(platform::UserDefaults& defaults, AnimationClock& c
 
 Parlino_macOS::~Parlino_macOS()
 {
+    savePlacement();
     delete tray_;
+}
+
+void Parlino_macOS::savePlacement()
+{
+    placementSaver_.stop();
+    if (main_ && window_->isVisible()) {
+        placement_.save(*window_);
+    }
+}
+
+bool Parlino_macOS::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_.get() && main_) {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize: placementSaver_.start(); break;
+        case QEvent::WindowStateChange:
+        case QEvent::Close: savePlacement(); break;
+        default: break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 bool Parlino_macOS::hasSeenOnboarding() const
@@ -97,7 +130,7 @@ void Parlino_macOS::updateContent()
         }
         window_->setMinimumSize(mainMinimumSize);
         window_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        window_->resize(mainInitialSize);
+        placement_.restore(*window_);
         main_ = new MacMainView(services_(), destinations_, window_.get());
         layout->addWidget(main_);
         if (window_->isVisible()) {

@@ -3,11 +3,13 @@
 #include "app/ui/AppServices.hpp"
 #include "app/ui/MacMainView.hpp"
 #include "app/ui/MacOnboardingView.hpp"
+#include "app/ui/WindowPlacement.hpp"
 #include "app/ui/design/AnimationClock.hpp"
 #include "platform/settings/UserDefaults.hpp"
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -22,7 +24,8 @@ namespace parlino {
 // The application: its one window, showing the onboarding pages at 500 × 400 until
 // "parlino_hasSeenOnboarding" is set and the main window (at least 900 × 600) from then on.
 // The managers are asked for only when the main window is first built, so nothing of theirs runs
-// during onboarding. Where the desktop has a system tray, closing the window keeps the program
+// during onboarding. The main window opens where the user left it (or, the first time, as large as
+// the screen allows up to its design size). Where the desktop has a system tray, closing the window keeps the program
 // (and dictation) running and the tray icon brings the window back; without one, closing quits.
 class Parlino_macOS : public QObject {
     Q_OBJECT
@@ -45,14 +48,21 @@ public:
 signals:
     void contentChanged();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void updateContent();
     void setUpTray();
+    void savePlacement();
 
     platform::UserDefaults& defaults_;
     design::AnimationClock& clock_;
     ServicesProvider services_;
     MacMainView::Destinations destinations_;
+    WindowPlacement placement_;
+    // Moves and resizes are kept once they have settled, not on every step of a drag.
+    QTimer placementSaver_;
     std::unique_ptr<QWidget> window_;
     QPointer<MacOnboardingView> onboarding_;
     QPointer<MacMainView> main_;

@@ -6,8 +6,10 @@
 #include "app/ui/ConsoleLog.hpp"
 #include "app/ui/RecordingRow.hpp"
 #include "app/ui/design/Animation.hpp"
+#include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/BorderedButton.hpp"
 #include "app/ui/design/DurationFormatting.hpp"
+#include "app/ui/design/FlowLayout.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
 #include "app/ui/design/MenuPicker.hpp"
@@ -19,7 +21,6 @@
 
 #include <QComboBox>
 #include <QEvent>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QLocale>
@@ -147,6 +148,8 @@ RecordingDetailView::RecordingDetailView(AppServices& services, QWidget* parent)
     outer->setContentsMargins(0, 0, 0, 0);
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName(QStringLiteral("recordingDetailScroll"));
+    // Tab goes to the controls inside, and the area follows the focus.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -203,9 +206,11 @@ QWidget* RecordingDetailView::headerBlock()
     titleField_->setPlaceholderText(QStringLiteral("Title"));
     titleField_->setFont(Font::displayMedium());
     titleField_->setFrame(false);
-    titleField_->setStyleSheet(QStringLiteral("QLineEdit { border: none; border-radius: 6px; padding: 0 4px; "
-                                              "margin-left: -4px; background: %1; }")
-            .arg(Color::surfaceSecondary().resolved().name()));
+    AppearanceFollower::follow(titleField_, [field = titleField_] {
+        field->setStyleSheet(QStringLiteral("QLineEdit { border: none; border-radius: 6px; padding: 0 4px; "
+                                            "margin-left: -4px; background: %1; }")
+                .arg(Color::surfaceSecondary().resolved().name()));
+    });
     titleField_->hide();
     connect(titleField_, &QLineEdit::returnPressed, this, &RecordingDetailView::saveTitle);
     texts->addWidget(titleField_);
@@ -220,9 +225,8 @@ QWidget* RecordingDetailView::headerBlock()
 QWidget* RecordingDetailView::metadataRow()
 {
     auto* row = new QWidget(this);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(16);
+    // The facts wrap under each other in a narrow pane.
+    auto* layout = new FlowLayout(16, 6, row);
     date_ = metadataText(row);
     date_->setObjectName(QStringLiteral("detailDate"));
     layout->addWidget(metadataItem(QStringLiteral("calendar"), LinearGradient::primaryGradient(), date_, row));
@@ -256,15 +260,13 @@ QWidget* RecordingDetailView::metadataRow()
         }
     });
     layout->addWidget(categoryPicker_);
-    layout->addStretch(1);
     return row;
 }
 
 QWidget* RecordingDetailView::actionCard()
 {
     auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setSpacing(12);
+    auto* layout = new FlowLayout(12, 12, row);
     copy_ = new BorderedButton(clock(), QStringLiteral("Copy"), QStringLiteral("doc.on.clipboard"),
         BorderedButton::Prominence::bordered, std::nullopt, row);
     copy_->setObjectName(QStringLiteral("copyButton"));
@@ -302,7 +304,7 @@ QWidget* RecordingDetailView::actionCard()
 
     auto* card = glassCard(row, 12, 12, this);
     card->setObjectName(QStringLiteral("actionCard"));
-    card->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    card->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     return card;
 }
 
@@ -325,8 +327,7 @@ QWidget* RecordingDetailView::sendToAICard()
     layout->setSpacing(12);
     layout->addWidget(heading(QStringLiteral("brain"), LinearGradient::infoGradient(), QStringLiteral("Send to AI")));
 
-    auto* methodRow = new QHBoxLayout;
-    methodRow->setSpacing(8);
+    auto* methodRow = new FlowLayout(8, 6);
     methodRow->addWidget(new PlainLabel(
         QStringLiteral("Launch method:"), Font::textStyle(TextStyle::caption), Color::textSecondary(), content));
     launchMethod_ = new MenuPicker(content);
@@ -342,24 +343,16 @@ QWidget* RecordingDetailView::sendToAICard()
         }
     });
     methodRow->addWidget(launchMethod_);
-    methodRow->addStretch(1);
     layout->addLayout(methodRow);
 
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(12);
-    constexpr int columns = 3;
-    int index = 0;
+    // Three columns where they fit, fewer in a narrow pane.
+    auto* grid = new FlowLayout(8, 12);
+    grid->setMaximumColumns(3);
     for (const AIApp& app : AIApp::allApps()) {
         auto* button = aiAppButton(app);
         button->setParent(content);
-        grid->addWidget(button, index / columns, index % columns);
+        grid->addWidget(button);
         appButtons_.emplace_back(app, button);
-        ++index;
-    }
-    for (int column = 0; column < columns; ++column) {
-        grid->setColumnStretch(column, 1);
-        grid->setColumnMinimumWidth(column, 10);
     }
     layout->addLayout(grid);
 

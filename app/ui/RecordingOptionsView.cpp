@@ -1,13 +1,15 @@
 #include "app/ui/RecordingOptionsView.hpp"
 
 #include "app/dictation/SettingsKeys.hpp"
+#include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
 #include "app/ui/design/MenuPicker.hpp"
 #include "app/ui/design/Painting.hpp"
-#include "app/ui/design/Symbol.hpp"
 #include "app/ui/design/SwitchToggle.hpp"
+#include "app/ui/design/Symbol.hpp"
+#include "app/ui/design/Theme.hpp"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -91,10 +93,12 @@ QToolButton* RecordingOptionsView::clearButton(const QString& objectName)
     button->setObjectName(objectName);
     button->setAutoRaise(true);
     button->setCursor(Qt::PointingHandCursor);
-    button->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), Color::textSecondary().resolved(), 14));
+    AppearanceFollower::follow(button, [button] {
+        button->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), Color::textSecondary().resolved(), 14));
+    });
     button->setIconSize(QSize(14, 14));
     button->setFixedSize(18, 18);
-    button->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+    button->setStyleSheet(Theme::borderlessToolButtonSheet());
     return button;
 }
 

@@ -117,6 +117,11 @@ void RecordingRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     } else if (hovered_ == row.recording().id) {
         painter->fillPath(roundedRect(highlight, highlightRadius), Color::surfaceSecondary().resolved());
     }
+    // The row the keys act on, while the list has the keyboard focus.
+    if ((option.state & QStyle::State_HasFocus) && option.widget && option.widget->hasFocus()) {
+        painter->setPen(QPen(Color::brandBlue().opacity(0.8).resolved(), 2));
+        painter->drawPath(roundedRect(highlight.adjusted(1, 1, -1, -1), highlightRadius));
+    }
     painter->restore();
     row.paint(*painter, highlight.marginsRemoved(QMarginsF(highlightPadding)), scaleOf(row.recording().id));
 }

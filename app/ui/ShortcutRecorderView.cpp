@@ -3,10 +3,12 @@
 #include "app/dictation/GlobalHotkeyManager.hpp"
 #include "app/ui/SettingsSection.hpp"
 #include "app/ui/ShortcutFieldView.hpp"
+#include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
 #include "app/ui/design/Symbol.hpp"
+#include "app/ui/design/Theme.hpp"
 #include "platform/input/KeyCodeMapping.hpp"
 
 #include <QHBoxLayout>
@@ -66,9 +68,11 @@ ShortcutRecorderView::ShortcutRecorderView(GlobalHotkeyService& hotkeyManager, Q
     clearButton_->setObjectName(QStringLiteral("clearHotkeyButton"));
     clearButton_->setAutoRaise(true);
     clearButton_->setCursor(Qt::PointingHandCursor);
-    clearButton_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), Color::textSecondary().resolved(), 16));
+    AppearanceFollower::follow(clearButton_, [button = clearButton_] {
+        button->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), Color::textSecondary().resolved(), 16));
+    });
     clearButton_->setToolTip(QStringLiteral("Clear hotkey"));
-    clearButton_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+    clearButton_->setStyleSheet(Theme::borderlessToolButtonSheet());
     connect(clearButton_, &QToolButton::clicked, this, &ShortcutRecorderView::clear);
     rowLayout->addWidget(clearButton_);
     rowLayout->addStretch();

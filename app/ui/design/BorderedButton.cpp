@@ -163,8 +163,12 @@ void BorderedButton::paintEvent(QPaintEvent*)
         ink = inkOf(tint_->resolved());
     } else {
         paintSoftShadow(painter, shape, QColor(0, 0, 0, 18), 3, QPointF(0, 1));
-        painter.fillPath(shape, pressed ? QColor(0xE5, 0xE5, 0xEA) : active ? QColor(0xF4, 0xF4, 0xF7) : QColor(Qt::white));
-        painter.setPen(QPen(QColor(0xD1, 0xD1, 0xD6), 1));
+        static const Color rest = Color::adaptive(QColor(Qt::white), QColor(0x3A, 0x3A, 0x3C));
+        static const Color hover = Color::adaptive(QColor(0xF4, 0xF4, 0xF7), QColor(0x48, 0x48, 0x4A));
+        static const Color down = Color::adaptive(QColor(0xE5, 0xE5, 0xEA), QColor(0x54, 0x54, 0x56));
+        static const Color edge = Color::adaptive(QColor(0xD1, 0xD1, 0xD6), QColor(0x54, 0x54, 0x56));
+        painter.fillPath(shape, (pressed ? down : active ? hover : rest).resolved());
+        painter.setPen(QPen(edge.resolved(), 1));
         painter.drawPath(shape);
         ink = Color::textPrimary().resolved();
     }

@@ -1,8 +1,11 @@
 #include "app/ui/design/Font.hpp"
 
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 
@@ -42,7 +45,25 @@ TextStyleMetrics metrics(TextStyle style)
     return {14, QFont::Normal};
 }
 
+double fontScale = 1;
+
 } // namespace
+
+double Font::scale()
+{
+    return fontScale;
+}
+
+void Font::setScale(double scale)
+{
+    fontScale = std::clamp(scale, 0.5, 3.0);
+}
+
+double Font::desktopScale()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->logicalDotsPerInchY() / 96.0 : 1.0;
+}
 
 bool Font::loadBundledFonts()
 {
@@ -64,7 +85,7 @@ QFont Font::system(double pixelSize, QFont::Weight weight, Design design)
     QFont font(QString::fromLatin1(display ? displayFamily : interfaceFamily));
     font.setFamilies({QString::fromLatin1(display ? displayFamily : interfaceFamily),
         QString::fromLatin1(interfaceFamily), QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(qMax(1, qRound(pixelSize)));
+    font.setPixelSize(qMax(1, qRound(pixelSize * fontScale)));
     font.setWeight(weight);
     font.setStyleStrategy(QFont::PreferAntialias);
     font.setHintingPreference(QFont::PreferNoHinting);
@@ -82,52 +103,44 @@ QFont Font::textStyle(TextStyle style, QFont::Weight weight)
     return system(metrics(style).pixelSize, weight);
 }
 
-const QFont& Font::displayLarge()
+QFont Font::displayLarge()
 {
-    static const QFont font = system(32, QFont::Bold, Design::rounded);
-    return font;
+    return system(32, QFont::Bold, Design::rounded);
 }
 
-const QFont& Font::displayMedium()
+QFont Font::displayMedium()
 {
-    static const QFont font = system(28, QFont::Bold, Design::rounded);
-    return font;
+    return system(28, QFont::Bold, Design::rounded);
 }
 
-const QFont& Font::titleLarge()
+QFont Font::titleLarge()
 {
-    static const QFont font = system(24, QFont::DemiBold, Design::rounded);
-    return font;
+    return system(24, QFont::DemiBold, Design::rounded);
 }
 
-const QFont& Font::titleMedium()
+QFont Font::titleMedium()
 {
-    static const QFont font = system(20, QFont::DemiBold, Design::rounded);
-    return font;
+    return system(20, QFont::DemiBold, Design::rounded);
 }
 
-const QFont& Font::bodyText()
+QFont Font::bodyText()
 {
-    static const QFont font = system(16, QFont::Normal);
-    return font;
+    return system(16, QFont::Normal);
 }
 
-const QFont& Font::calloutText()
+QFont Font::calloutText()
 {
-    static const QFont font = system(14, QFont::Normal);
-    return font;
+    return system(14, QFont::Normal);
 }
 
-const QFont& Font::captionText()
+QFont Font::captionText()
 {
-    static const QFont font = system(11, QFont::Medium);
-    return font;
+    return system(11, QFont::Medium);
 }
 
-const QFont& Font::timerDisplay()
+QFont Font::timerDisplay()
 {
-    static const QFont font = system(56, QFont::Light, Design::monospaced);
-    return font;
+    return system(56, QFont::Light, Design::monospaced);
 }
 
 } // namespace parlino::design

@@ -23,6 +23,12 @@ MenuPicker::MenuPicker(QWidget* parent)
     setStyleSheet(QStringLiteral("QComboBox { padding-right: %1px; }").arg(chevronRoom));
 }
 
+void setWidthAtLeast(QComboBox& picker, int width)
+{
+    picker.setMinimumWidth(width);
+    picker.setSizePolicy(QSizePolicy::Fixed, picker.sizePolicy().verticalPolicy());
+}
+
 void MenuPicker::paintEvent(QPaintEvent* event)
 {
     QComboBox::paintEvent(event);

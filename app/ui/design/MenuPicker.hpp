@@ -18,4 +18,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 };
 
+// A picker's design width, grown to its longest choice where the text is larger.
+void setWidthAtLeast(QComboBox& picker, int width);
+
 } // namespace parlino::design

@@ -25,6 +25,16 @@ QSize RevealBox::minimumSizeHint() const
     return content_->minimumSizeHint();
 }
 
+bool RevealBox::hasHeightForWidth() const
+{
+    return content_->hasHeightForWidth();
+}
+
+int RevealBox::heightForWidth(int width) const
+{
+    return content_->heightForWidth(width);
+}
+
 void RevealBox::setReveal(double opacity, double offset)
 {
     opacity_ = opacity;

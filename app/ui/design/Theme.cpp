@@ -5,101 +5,166 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QStyle>
 #include <QStyleFactory>
 
 namespace parlino::design {
 
 namespace {
 
-QString styleSheet()
+// The colours of the toolkit's own controls, which the design's tokens do not name.
+struct ControlColours {
+    QColor window;
+    QColor field;
+    QColor fieldEdge;
+    QColor hover;
+    QColor disabledFill;
+    QColor disabledEdge;
+    QColor scrollHandle;
+    QColor scrollHandleHover;
+};
+
+ControlColours controlColours(Appearance appearance)
 {
-    const QString blue = Color::brandBlue().resolved().name();
-    const QString text = Color::textPrimary().resolved().name();
-    const QString tertiary = Color::surfaceTertiary().resolved().name();
-    return QStringLiteral(R"(
+    if (appearance == Appearance::dark) {
+        return {QColor(0x1C, 0x1C, 0x1E), QColor(0x2C, 0x2C, 0x2E), QColor(0x48, 0x48, 0x4A), QColor(0x3A, 0x3A, 0x3C),
+            QColor(0x26, 0x26, 0x28), QColor(0x3A, 0x3A, 0x3C), QColor(255, 255, 255, 70), QColor(255, 255, 255, 120)};
+    }
+    return {QColor(0xFB, 0xFB, 0xFD), QColor(0xFF, 0xFF, 0xFF), QColor(0xD1, 0xD1, 0xD6), QColor(0xF7, 0xF7, 0xFA),
+        QColor(0xF5, 0xF5, 0xF7), QColor(0xE5, 0xE5, 0xEA), QColor(0, 0, 0, 60), QColor(0, 0, 0, 100)};
+}
+
+QString rgba(const QColor& colour)
+{
+    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(colour.red()).arg(colour.green()).arg(colour.blue()).arg(colour.alpha());
+}
+
+QString styleSheet(Appearance appearance)
+{
+    const ControlColours c = controlColours(appearance);
+    QString sheet = QStringLiteral(R"(
 QLineEdit {
-    background: #FFFFFF;
-    border: 1px solid #D1D1D6;
+    background: @field;
+    border: 1px solid @edge;
     border-radius: 6px;
     padding: 3px 8px;
-    color: %2;
-    selection-background-color: %1;
+    color: @text;
+    selection-background-color: @blue;
     selection-color: #FFFFFF;
 }
-QLineEdit:focus { border: 1px solid %1; }
+QLineEdit:focus { border: 1px solid @blue; }
 QComboBox {
-    background: #FFFFFF;
-    border: 1px solid #D1D1D6;
+    background: @field;
+    border: 1px solid @edge;
     border-radius: 6px;
     padding: 2px 8px;
-    color: %2;
+    color: @text;
     min-height: 18px;
 }
-QComboBox:focus { border: 1px solid %1; }
-QComboBox:disabled { background: #F5F5F7; color: %4; }
+QComboBox:focus { border: 1px solid @blue; }
+QComboBox:disabled { background: @disabledFill; color: @secondary; }
 QComboBox::drop-down { border: none; width: 18px; }
 QComboBox QAbstractItemView {
-    background: #FFFFFF;
-    border: 1px solid #D1D1D6;
-    selection-background-color: %1;
+    background: @field;
+    color: @text;
+    border: 1px solid @edge;
+    selection-background-color: @blue;
     selection-color: #FFFFFF;
     outline: none;
 }
 QPushButton {
-    background: #FFFFFF;
-    border: 1px solid #D1D1D6;
+    background: @field;
+    border: 1px solid @edge;
     border-radius: 6px;
     padding: 4px 14px;
-    color: %2;
+    color: @text;
 }
-QPushButton:hover { background: #F7F7FA; }
-QPushButton:pressed { background: %3; }
-QPushButton:default { background: %1; border: 1px solid %1; color: #FFFFFF; }
-QPushButton:disabled { background: #F5F5F7; border: 1px solid #E5E5EA; color: %4; }
+QPushButton:hover { background: @hover; }
+QPushButton:pressed { background: @tertiary; }
+QPushButton:focus { border: 2px solid @blue; padding: 3px 13px; }
+QPushButton:default { background: @blue; border: 1px solid @blue; color: #FFFFFF; }
+QPushButton:default:focus { border: 2px solid @focusOnBlue; padding: 3px 13px; }
+QPushButton:disabled { background: @disabledFill; border: 1px solid @disabledEdge; color: @secondary; }
 QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }
-QScrollBar::handle:vertical { background: rgba(0, 0, 0, 60); border-radius: 3px; min-height: 24px; }
-QScrollBar::handle:vertical:hover { background: rgba(0, 0, 0, 100); }
+QScrollBar::handle:vertical { background: @handle; border-radius: 3px; min-height: 24px; }
+QScrollBar::handle:vertical:hover { background: @handleHover; }
 QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
 QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }
-QSplitter::handle { background: %3; }
-QToolTip { color: %2; background: #FFFFFF; border: 1px solid #D1D1D6; }
-QMessageBox QLabel { color: %2; }
-QMessageBox QLabel#qt_msgbox_label { font-size: 15px; font-weight: 600; }
-QMenu { background: #FFFFFF; border: 1px solid #D1D1D6; padding: 4px; }
-QMenu::item { padding: 4px 18px; border-radius: 4px; color: %2; }
-QMenu::item:selected { background: %1; color: #FFFFFF; }
-)")
-        .arg(blue, text, tertiary, Color::textSecondary().resolved().name());
+QSplitter::handle { background: @tertiary; }
+QToolTip { color: @text; background: @field; border: 1px solid @edge; }
+QMessageBox { background: @window; }
+QMessageBox QLabel { color: @text; }
+QMessageBox QLabel#qt_msgbox_label { font-size: @titlePx; font-weight: 600; }
+QMenu { background: @field; border: 1px solid @edge; padding: 4px; }
+QMenu::item { padding: 4px 18px; border-radius: 4px; color: @text; }
+QMenu::item:selected { background: @blue; color: #FFFFFF; }
+)");
+    const QList<std::pair<QString, QString>> values = {
+        {QStringLiteral("@field"), c.field.name()},
+        {QStringLiteral("@edge"), c.fieldEdge.name()},
+        {QStringLiteral("@hover"), c.hover.name()},
+        {QStringLiteral("@disabledFill"), c.disabledFill.name()},
+        {QStringLiteral("@disabledEdge"), c.disabledEdge.name()},
+        {QStringLiteral("@handleHover"), rgba(c.scrollHandleHover)},
+        {QStringLiteral("@handle"), rgba(c.scrollHandle)},
+        {QStringLiteral("@window"), c.window.name()},
+        {QStringLiteral("@blue"), Color::brandBlue().resolved(appearance).name()},
+        {QStringLiteral("@focusOnBlue"), Color::brandIndigo().resolved(appearance).darker(150).name()},
+        {QStringLiteral("@text"), Color::textPrimary().resolved(appearance).name()},
+        {QStringLiteral("@secondary"), Color::textSecondary().resolved(appearance).name()},
+        {QStringLiteral("@tertiary"), Color::surfaceTertiary().resolved(appearance).name()},
+        {QStringLiteral("@titlePx"), QStringLiteral("%1px").arg(qRound(15 * Font::scale()))},
+    };
+    for (const auto& [name, value] : values) {
+        sheet.replace(name, value);
+    }
+    return sheet;
+}
+
+QPalette palette(Appearance appearance)
+{
+    const ControlColours c = controlColours(appearance);
+    const QColor text = Color::textPrimary().resolved(appearance);
+    const QColor secondary = Color::textSecondary().resolved(appearance);
+    QPalette palette;
+    palette.setColor(QPalette::Window, c.window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, c.field);
+    palette.setColor(QPalette::AlternateBase, Color::surfaceSecondary().resolved(appearance));
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::PlaceholderText, secondary);
+    palette.setColor(QPalette::Button, c.field);
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::Highlight, Color::brandBlue().resolved(appearance));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::ToolTipBase, c.field);
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::Link, Color::brandBlue().resolved(appearance));
+    palette.setColor(QPalette::Disabled, QPalette::Text, secondary);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, secondary);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, secondary);
+    return palette;
 }
 
 } // namespace
 
-void Theme::apply(QApplication& application)
+QString Theme::borderlessToolButtonSheet()
+{
+    return QStringLiteral("QToolButton { border: none; background: transparent; padding: 0; }"
+                          "QToolButton:focus { border: 2px solid %1; border-radius: 5px; }")
+        .arg(Color::brandBlue().resolved().name());
+}
+
+void Theme::apply(QApplication& application, Appearance appearance)
 {
     Font::loadBundledFonts();
-    application.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-
-    QPalette palette;
-    const QColor window(0xFB, 0xFB, 0xFD);
-    const QColor text = Color::textPrimary().resolved(Appearance::light);
-    palette.setColor(QPalette::Window, window);
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, Qt::white);
-    palette.setColor(QPalette::AlternateBase, Color::surfaceSecondary().resolved(Appearance::light));
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::PlaceholderText, Color::textSecondary().resolved(Appearance::light));
-    palette.setColor(QPalette::Button, Qt::white);
-    palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::Highlight, Color::brandBlue().resolved());
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::ToolTipBase, Qt::white);
-    palette.setColor(QPalette::ToolTipText, text);
-    palette.setColor(QPalette::Link, Color::brandBlue().resolved());
-    palette.setColor(QPalette::Disabled, QPalette::Text, Color::textSecondary().resolved(Appearance::light));
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, Color::textSecondary().resolved(Appearance::light));
-    application.setPalette(palette);
+    if (!application.style() || application.style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0) {
+        application.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    }
     application.setFont(Font::textStyle(TextStyle::body));
-    application.setStyleSheet(styleSheet());
+    // The palette first: the style sheet's controls and every widget's own colours read it.
+    application.setPalette(palette(appearance == Appearance::dark ? Appearance::dark : Appearance::light));
+    application.setStyleSheet(styleSheet(appearance == Appearance::dark ? Appearance::dark : Appearance::light));
 }
 
 } // namespace parlino::design
