@@ -7,6 +7,7 @@
 #include "app/ui/WindowPlacement.hpp"
 #include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/Font.hpp"
+#include "app/ui/design/ScaleFadeEffect.hpp"
 #include "app/ui/design/Theme.hpp"
 
 #include <QAbstractButton>
@@ -347,4 +348,64 @@ TEST_F(DesktopWindow, EveryTabStopShowsItsFocus)
     expectVisibleFocus(QStringLiteral("recordings"));
     main().setSelectedView(Selection::settings);
     expectVisibleFocus(QStringLiteral("settings"));
+}
+
+TEST_F(DesktopWindow, RecordScreensSwapWithTheSpringWhenRecordingOrTranscribingChanges)
+{
+    launch();
+    QWidget* ready = inWindow("readyToRecordView");
+    QWidget* inProgress = inWindow("recordingInProgressView");
+    QWidget* preprocessing = inWindow("preprocessingPanel");
+    QWidget* transcribing = inWindow("transcribingPanel");
+    const auto motion = [](QWidget* screen) -> std::pair<double, double> {
+        auto* effect = qobject_cast<design::ScaleFadeEffect*>(screen->graphicsEffect());
+        return effect ? std::pair(effect->scale(), effect->opacity()) : std::pair(1.0, 1.0);
+    };
+
+    recorder->setIsRecording(true);
+    clock.advance(0.1);
+    const auto [inScale, inOpacity] = motion(inProgress);
+    const auto [outScale, outOpacity] = motion(ready);
+    EXPECT_TRUE(inProgress->isVisible() && ready->isVisible());
+    EXPECT_GT(inScale, 0.85);
+    EXPECT_LT(inScale, 1.0);
+    EXPECT_GT(inOpacity, 0.0);
+    EXPECT_LT(inOpacity, 1.0);
+    EXPECT_LT(outScale, 1.0);
+    EXPECT_GT(outScale, 0.85 - 0.05);
+    EXPECT_NEAR(outOpacity, 1 - inOpacity, 1e-9);
+    clock.advance(1.5);
+    EXPECT_FALSE(ready->isVisible());
+    EXPECT_EQ(inProgress->graphicsEffect(), nullptr);
+
+    // The stop: the in-progress screen grows towards 1.1 as the ready screen grows in from 0.9.
+    recorder->setIsRecording(false);
+    clock.advance(0.1);
+    EXPECT_GT(motion(inProgress).first, 1.0);
+    EXPECT_GT(motion(ready).first, 0.9);
+    EXPECT_LT(motion(ready).first, 1.0);
+    clock.advance(1.5);
+
+    // The transcribing panel only fades in; preprocessing coming and going alone swaps at once.
+    recorder->setIsTranscribing(true);
+    clock.advance(0.1);
+    EXPECT_EQ(motion(transcribing).first, 1.0);
+    EXPECT_LT(motion(transcribing).second, 1.0);
+    EXPECT_LT(motion(ready).first, 1.0);
+    clock.advance(1.5);
+    recorder->setIsPreprocessing(true);
+    EXPECT_TRUE(preprocessing->isVisible());
+    EXPECT_FALSE(transcribing->isVisible());
+    EXPECT_EQ(preprocessing->graphicsEffect(), nullptr);
+    recorder->setIsPreprocessing(false);
+    EXPECT_FALSE(preprocessing->isVisible());
+    EXPECT_TRUE(transcribing->isVisible());
+
+    recorder->setIsTranscribing(false);
+    clock.advance(0.1);
+    EXPECT_LT(motion(ready).first, 1.0);
+    EXPECT_GT(motion(ready).first, 0.9);
+    clock.advance(1.5);
+    EXPECT_FALSE(transcribing->isVisible());
+    EXPECT_EQ(ready->graphicsEffect(), nullptr);
 }

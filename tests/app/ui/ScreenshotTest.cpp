@@ -35,9 +35,12 @@ TEST_F(ScreensLook, EveryRecordScreenIsAFinishedPicture)
     ASSERT_NE(app.mainView(), nullptr);
     QCoreApplication::processEvents();
     clock.advance(1.5);
+    // The window fits the 1280 x 720 screen; the button may lie below its fold.
+    auto* start = child<design::PNButton>(*app.window(), "startRecordingButton");
+    auto* scroll = child<QScrollArea>(*app.window(), "recordScroll");
+    scroll->ensureWidgetVisible(start);
     const QImage ready = saveScreenshot(*app.window(), QStringLiteral("ready"));
     EXPECT_GT(distinctColours(ready), 40);
-    auto* start = child<design::PNButton>(*app.window(), "startRecordingButton");
     const QRect startArea(start->mapTo(app.window(), start->buttonRect().topLeft()), start->buttonRect().size());
     EXPECT_GT(shareOfPixels(ready, startArea, isBrandBlue), 0.5);
 
@@ -45,8 +48,9 @@ TEST_F(ScreensLook, EveryRecordScreenIsAFinishedPicture)
     ASSERT_TRUE(waitFor([&] { return recorder->isRecording(); }));
     recorder->setRecordingDuration(65.9);
     clock.advance(1.5);
-    const QImage recording = saveScreenshot(*app.window(), QStringLiteral("recording"));
     auto* stop = child<design::PNButton>(*app.window(), "stopRecordingButton");
+    scroll->ensureWidgetVisible(stop);
+    const QImage recording = saveScreenshot(*app.window(), QStringLiteral("recording"));
     const QRect stopArea(stop->mapTo(app.window(), stop->buttonRect().topLeft()), stop->buttonRect().size());
     EXPECT_GT(shareOfPixels(recording, stopArea, isDangerRed), 0.5);
 
