@@ -18,6 +18,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace parlino {
 
 using namespace design;
@@ -142,8 +144,11 @@ FeedbackView::FeedbackView(UrlOpener& urlOpener, QWidget* parent, QString addres
     layout->addLayout(buttons);
 
     showRating();
-    // The sheet keeps its width; it is as tall as its content needs, and no shorter than designed.
-    setFixedSize(sheetWidth, std::max(sheetMinimumHeight, layout->totalSizeHint().height()));
+    // The sheet keeps its width (wider with larger text, as its lines do not wrap); it is as tall as its
+    // content needs, and no shorter than designed.
+    const int width = std::max(sheetWidth, layout->totalSizeHint().width());
+    setFixedSize(width,
+        std::max({sheetMinimumHeight, layout->totalSizeHint().height(), layout->totalHeightForWidth(width)}));
 }
 
 QString FeedbackView::selectedCategory() const

@@ -3,6 +3,7 @@
 #include "app/ui/MacOnboardingView.hpp"
 #include "app/ui/ReturnKeyActivation.hpp"
 #include "app/dictation/SettingsKeys.hpp"
+#include "app/ui/design/Font.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/LinearGradient.hpp"
 #include "app/ui/design/Symbol.hpp"
@@ -142,7 +143,8 @@ void Parlino_macOS::updateContent()
         }
         onboarding_ = new MacOnboardingView(defaults_, clock_, window_.get());
         layout->addWidget(onboarding_);
-        window_->setFixedSize(onboardingSize);
+        // Larger text needs a larger page for the same layout.
+        window_->setFixedSize(onboardingSize * std::max(1.0, Font::scale()));
     }
     emit contentChanged();
 }

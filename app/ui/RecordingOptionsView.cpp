@@ -180,7 +180,8 @@ QWidget* RecordingOptionsView::toggleRow(AnimationClock& clock, const QString& i
 QWidget* RecordingOptionsView::togglesBlock(AnimationClock& clock)
 {
     auto* block = new QWidget(this);
-    block->setFixedWidth(400);
+    // The design's width, wider with larger text so that each description keeps to its line.
+    block->setFixedWidth(qRound(400 * Font::scale()));
     auto* layout = new QVBoxLayout(block);
     layout->setContentsMargins(4, 0, 4, 0);
     layout->setSpacing(6);

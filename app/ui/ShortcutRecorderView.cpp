@@ -55,8 +55,9 @@ ShortcutRecorderView::ShortcutRecorderView(GlobalHotkeyService& hotkeyManager, Q
     auto* rowLayout = new QHBoxLayout(row);
     rowLayout->setContentsMargins(0, 0, 0, 0);
     rowLayout->setSpacing(SettingsSection::rowSpacing);
-    auto* label = new PlainLabel(QStringLiteral("Global Hotkey:"), Font::textStyle(TextStyle::body), Color::textPrimary(), row);
-    label->setFixedWidth(SettingsSection::labelWidth);
+    const QString title = QStringLiteral("Global Hotkey:");
+    auto* label = new PlainLabel(title, Font::textStyle(TextStyle::body), Color::textPrimary(), row);
+    label->setFixedWidth(SettingsSection::labelWidthFor({title}));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     rowLayout->addWidget(label);
     field_ = new ShortcutFieldView(row);

@@ -90,6 +90,11 @@ QScrollBar::handle:vertical { background: @handle; border-radius: 3px; min-heigh
 QScrollBar::handle:vertical:hover { background: @handleHover; }
 QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
 QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }
+QScrollBar:horizontal { background: transparent; height: 10px; margin: 2px; }
+QScrollBar::handle:horizontal { background: @handle; border-radius: 3px; min-width: 24px; }
+QScrollBar::handle:horizontal:hover { background: @handleHover; }
+QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }
+QScrollBar::add-page:horizontal, QScrollBar::sub-page:horizontal { background: transparent; }
 QSplitter::handle { background: @tertiary; }
 QToolTip { color: @text; background: @field; border: 1px solid @edge; }
 QMessageBox { background: @window; }

@@ -1,11 +1,13 @@
 #include "app/ui/RecordingsFixture.hpp"
 
+#include "app/ui/FeedbackView.hpp"
 #include "app/ui/HelpView.hpp"
 #include "app/ui/MacMainView.hpp"
 #include "app/ui/MacRecordView.hpp"
 #include "app/ui/Parlino_macOS.hpp"
 #include "app/ui/WindowPlacement.hpp"
 #include "app/dictation/SettingsKeys.hpp"
+#include "app/ui/design/ElidedLabel.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/ScaleFadeEffect.hpp"
 #include "app/ui/design/Theme.hpp"
@@ -15,6 +17,7 @@
 #include <QAbstractSlider>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -29,6 +32,19 @@ using namespace uitest;
 using Selection = MacMainView::MainViewSelection;
 
 namespace {
+
+// A text that shows less than it holds: cut off at the side or bottom (an elided label shows "…" by design).
+bool isTextCut(const QWidget& widget)
+{
+    const auto* label = qobject_cast<const QLabel*>(&widget);
+    if (!label || label->text().isEmpty() || qobject_cast<const design::ElidedLabel*>(&widget)) {
+        return false;
+    }
+    if (label->wordWrap()) {
+        return label->height() < label->heightForWidth(label->width());
+    }
+    return label->width() < label->sizeHint().width() || label->height() < label->fontMetrics().height();
+}
 
 bool isControl(const QWidget& widget)
 {
@@ -95,6 +111,10 @@ QStringList misplacedControls(QWidget& window)
     }
     // Scrolling runs the event loop, which may take widgets away.
     for (const QPointer<QWidget>& widget : widgets) {
+        if (widget && widget->isVisible() && isTextCut(*widget)) {
+            problems << QStringLiteral("text of %1 cut: \"%2\"")
+                            .arg(widget->objectName(), qobject_cast<QLabel*>(widget.data())->text().left(40));
+        }
         if (widget && isControl(*widget) && widget->isVisible()) {
             const QString problem = misplacement(widget, window);
             if (!problem.isEmpty()) {
@@ -174,6 +194,35 @@ protected:
         check(QStringLiteral("recording detail choosing a category"));
         main().setSelectedView(Selection::settings);
         check(QStringLiteral("settings"));
+
+        const auto checkSheet = [&](QWidget* sheet, const QString& name) {
+            clock.advance(1.0);
+            const QStringList problems = misplacedControls(*sheet);
+            EXPECT_TRUE(problems.isEmpty()) << (when + QLatin1Char(' ') + name + QStringLiteral(":\n  ")
+                + problems.join(QStringLiteral("\n  "))).toStdString();
+            sheet->close();
+        };
+        checkSheet(HelpView::present(&main()), QStringLiteral("help"));
+        checkSheet(FeedbackView::present(urlOpener, &main()), QStringLiteral("feedback"));
+    }
+
+    void expectEveryOnboardingPageFits(const QString& when)
+    {
+        defaults->setBool(QString::fromLatin1(SettingsKeys::hasSeenOnboarding), false);
+        launch();
+        for (int page = 0; page < 4; ++page) {
+            clock.advance(1.0);
+            const QStringList problems = misplacedControls(window());
+            EXPECT_TRUE(problems.isEmpty()) << (when + QStringLiteral(" onboarding page %1:\n  ").arg(page)
+                + problems.join(QStringLiteral("\n  "))).toStdString();
+            if (page < 3) {
+                click(inWindow("onboardingButton"));
+            } else if (design::Font::scale() == 1.5) {
+                saveScreenshot(window(), QStringLiteral("onboarding-large-font"));
+            }
+        }
+        app.reset();
+        defaults->setBool(QString::fromLatin1(SettingsKeys::hasSeenOnboarding), true);
     }
 
     std::unique_ptr<Parlino_macOS> app;
@@ -193,6 +242,7 @@ TEST_F(DesktopWindow, EveryControlOfEveryScreenStaysInsideTheSmallestWindowAtLar
         window().resize(900, 600);
         expectEveryScreenFits(QStringLiteral("at %1x").arg(scale));
         app.reset();
+        expectEveryOnboardingPageFits(QStringLiteral("at %1x").arg(scale));
     }
     design::Font::setScale(1);
     design::Theme::apply(*qApp);
