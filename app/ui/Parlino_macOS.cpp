@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QIcon>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -63,7 +64,8 @@ Parlino_macOS::Parlino_macOS(platform::UserDefaults& defaults, AnimationClock& c
     new ReturnKeyActivation(this);
     window_->setObjectName(QStringLiteral("parlinoWindow"));
     window_->setWindowTitle(QStringLiteral("Parlino"));
-    window_->setWindowIcon(applicationIcon());
+    // The installed icon of the desktop's theme, else the same emblem drawn here.
+    window_->setWindowIcon(QIcon::fromTheme(QStringLiteral("parlino"), applicationIcon()));
     QApplication::setWindowIcon(window_->windowIcon());
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
