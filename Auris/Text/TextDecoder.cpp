@@ -3,12 +3,10 @@
 
 #include "Auris/Core/CancellationError.hpp"
 #include "Auris/Core/WhisperError.hpp"
-#include "Auris/Filters/SuppressBlankFilter.hpp"
-#include "Auris/Filters/SuppressTokensFilter.hpp"
-#include "Auris/Filters/TimestampRulesFilter.hpp"
 #include "Auris/Models/TextDecoderFeatures.hpp"
 #include "Auris/Sampling/GreedyTokenSampler.hpp"
 #include "Auris/Text/Constants.hpp"
+#include "Auris/Text/TokenLoop.hpp"
 #include "Auris/Utilities/CompressionRatio.hpp"
 #include "Auris/Utilities/Logging.hpp"
 #include "Auris/Utilities/MultiArrayUtilities.hpp"
@@ -42,17 +40,6 @@ std::string makeWindowId()
     return text;
 }
 
-std::string trimmedLanguageCode(const std::string& text)
-{
-    const auto delimiters = Constants::specialTokenDelimiters;
-    const auto first = text.find_first_not_of(delimiters);
-    if (first == std::string::npos) {
-        return "";
-    }
-    const auto last = text.find_last_not_of(delimiters);
-    return text.substr(first, last - first + 1);
-}
-
 // Filters and samplers work on a float32 [1, 1, V] vector; other layouts are copied into one.
 ml::MultiArray floatLogits(const ml::MultiArray& logits)
 {
@@ -62,18 +49,6 @@ ml::MultiArray floatLogits(const ml::MultiArray& logits)
     }
     const std::vector<float> values = logits.toFloats();
     return ml::MultiArray::fromValues<float>({1, 1, static_cast<int>(values.size())}, std::span<const float>(values));
-}
-
-std::optional<int> timestampIndex(std::optional<float> seconds)
-{
-    if (!seconds) {
-        return std::nullopt;
-    }
-    const double index = std::trunc(static_cast<double>(*seconds) / 0.02);
-    if (std::isnan(index)) {
-        return std::nullopt;
-    }
-    return static_cast<int>(std::clamp(index, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
 }
 
 float mean(const std::vector<float>& values)
@@ -86,11 +61,6 @@ float mean(const std::vector<float>& values)
         sum += value;
     }
     return static_cast<float>(sum / static_cast<double>(values.size()));
-}
-
-int arraySize(const ml::MultiArray& array, std::size_t axis)
-{
-    return axis < array.shape().size() ? array.shape()[axis] : 0;
 }
 
 // Removes the window's early-stop entry when decoding leaves by an error.
@@ -125,6 +95,157 @@ private:
     std::string windowId_;
     bool finished_ = false;
 };
+
+// One step's sampled token.
+struct SampledToken {
+    int token = 0;
+    float logProb = 0;
+    bool completed = false;
+};
+
+ml::MultiArray filteredLogits(TokenLoop& loop, const ml::MultiArray& predictedLogits)
+{
+    const StageTimer timer(loop.timings.decodingFiltering);
+    ml::MultiArray logits = floatLogits(predictedLogits);
+    for (const auto& filter : loop.filters) {
+        logits = filter->filterLogits(logits, loop.tokens);
+    }
+    return logits;
+}
+
+SamplingResult sampled(TokenLoop& loop, const ml::MultiArray& logits)
+{
+    const StageTimer timer(loop.timings.decodingSampling);
+    return loop.sampler.update(loop.tokens, logits, loop.logProbs);
+}
+
+SampledToken filterAndSample(TokenLoop& loop, int tokenIndex, const ml::MultiArray& predictedLogits)
+{
+    const SamplingResult result = sampled(loop, filteredLogits(loop, predictedLogits));
+    if (result.tokens.empty() || result.logProbs.empty()) {
+        throw WhisperError::decodingFailed("The sampler returned no token");
+    }
+    const SampledToken next {result.tokens.back(), result.logProbs.back(), result.completed};
+    if (Logging::writes(Logging::LogLevel::debug)) {
+        Logging::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: "
+            + std::to_string(next.token) + ", text: " + loop.tokenizer->decode({next.token}));
+    }
+    return next;
+}
+
+bool endsWindow(TokenLoop& loop, int tokenIndex, const SampledToken& next)
+{
+    const auto end = TokenLoop::stepEnd(loop.bounds, tokenIndex, next.completed, next.logProb,
+        loop.options.firstTokenLogProbThreshold, loop.tokens.size());
+    loop.isFirstTokenLogProbTooLow = end.isFirstTokenLogProbTooLow;
+    return end.endsWindow;
+}
+
+// Steps that feed the prompt sample a token only to carry the cache forward.
+void keepToken(TokenLoop& loop, int tokenIndex, const SampledToken& next)
+{
+    if (tokenIndex >= loop.bounds.promptCount - 1) {
+        loop.tokens.push_back(next.token);
+        loop.logProbs.push_back(next.logProb);
+    }
+    loop.nextToken = next.token;
+}
+
+// The step's key and value columns go in at its index; the next position becomes visible and written.
+void writeStepCache(TokenLoop& loop, int tokenIndex, const DecodingCache& cache)
+{
+    if (!cache.keyCache || !cache.valueCache) {
+        throw WhisperError::decodingLogitsFailed("Unable to decode logits");
+    }
+    auto& inputs = loop.inputs;
+    {
+        const StageTimer timer(loop.timings.decodingKvCaching);
+        TextDecoding::updateKVCache(inputs.keyCache, *cache.keyCache, inputs.valueCache, *cache.valueCache, tokenIndex);
+    }
+    loop.timings.totalKVUpdateRuns += 1;
+    const auto position = static_cast<std::size_t>(tokenIndex);
+    inputs.decoderKeyPaddingMask.setLinear(position + 1, 0);
+    inputs.kvCacheUpdateMask.setLinear(position, 0);
+    inputs.kvCacheUpdateMask.setLinear(position + 1, 1);
+}
+
+// Row i + 1 of the window's alignment weights holds the attention of the token sampled at step i.
+void copyAlignmentRow(TokenLoop& loop, int tokenIndex, const DecodingCache& cache)
+{
+    auto& alignment = loop.inputs.alignmentWeights;
+    if (!cache.alignmentWeights || tokenIndex + 1 >= axisLength(alignment, 0)) {
+        return;
+    }
+    const ml::MultiArray& weights = *cache.alignmentWeights;
+    const int columns = static_cast<int>(std::min<std::size_t>(weights.count(), axisLength(alignment, 1)));
+    for (int column = 0; column < columns; ++column) {
+        alignment.setValue({tokenIndex + 1, column}, weights[static_cast<std::size_t>(column)]);
+    }
+    loop.hasAlignment = true;
+}
+
+void noteFirstToken(TokenLoop& loop, int tokenIndex)
+{
+    if (tokenIndex == loop.bounds.prefilledIndex) {
+        Logging::debug("Found first token at: " + currentDateText());
+        loop.timings.firstTokenTime = absoluteTimeNow();
+    }
+}
+
+std::vector<int> textTokensOf(const std::vector<int>& tokens, int specialTokenBegin)
+{
+    std::vector<int> textTokens;
+    std::copy_if(tokens.begin(), tokens.end(), std::back_inserter(textTokens),
+        [&](int token) { return token < specialTokenBegin; });
+    return textTokens;
+}
+
+TranscriptionProgress progressOf(const TokenLoop& loop)
+{
+    TranscriptionProgress progress;
+    progress.timings = loop.timings;
+    progress.text = loop.tokenizer->decode(
+        loop.options.skipSpecialTokens ? textTokensOf(loop.tokens, loop.special.specialTokenBegin) : loop.tokens);
+    progress.tokens = loop.tokens;
+    progress.avgLogprob = mean(loop.logProbs);
+    progress.compressionRatio = compressionRatio(loop.tokens);
+    progress.windowId = 0;
+    return progress;
+}
+
+float resultTemperature(const TokenSampling& sampler, const DecodingOptions& options)
+{
+    if (const auto* greedy = dynamic_cast<const GreedyTokenSampler*>(&sampler)) {
+        return static_cast<float>(std::round(static_cast<double>(greedy->temperature) * 1000.0) / 1000.0);
+    }
+    return options.temperature;
+}
+
+DecodingResult windowResult(TokenLoop& loop)
+{
+    const auto& inputs = loop.inputs;
+    const auto segment = TokenLoop::segment(loop.sampler.finalize(loop.tokens, loop.logProbs), loop.special);
+    DecodingResult result;
+    result.tokens = segment.tokens;
+    result.avgLogProb = mean(segment.logProbs);
+    for (std::size_t j = 0; j < segment.logProbs.size(); ++j) {
+        result.tokenLogProbs.push_back({{segment.tokens[j], segment.logProbs[j]}});
+    }
+    result.compressionRatio = compressionRatio(textTokensOf(segment.tokens, loop.special.specialTokenBegin));
+    result.temperature = resultTemperature(loop.sampler, loop.options);
+    auto language = TokenLoop::language(loop.options.language, segment.tokens, result.tokenLogProbs, *loop.tokenizer);
+    result.language = std::move(language.code);
+    result.languageProbs = std::move(language.probs);
+    result.text = loop.tokenizer->decode(segment.tokens);
+    Logging::debug("Completed window: " + result.text);
+    result.noSpeechProb = 0;
+    result.cache = DecodingCache {inputs.keyCache, inputs.valueCache,
+        loop.hasAlignment ? std::optional<ml::MultiArray>(inputs.alignmentWeights) : std::nullopt};
+    result.timings = loop.timings;
+    result.fallback = DecodingFallback::make(
+        loop.options, loop.isFirstTokenLogProbTooLow, 0, result.compressionRatio, result.avgLogProb);
+    return result;
+}
 
 } // namespace
 
@@ -268,268 +389,117 @@ std::shared_ptr<const LanguageLogitsFilter> TextDecoder::languageFilter(
 DecodingResult TextDecoder::decodeText(const ml::MultiArray& encoderOutput, DecodingInputs decoderInputs,
     TokenSampling& sampler, const DecodingOptions& options, ProgressCallback callback, std::stop_token stopToken)
 {
-    const auto whisperTokenizer = tokenizer();
+    TokenLoop loop = setUpLoop(encoderOutput, std::move(decoderInputs), sampler, options, std::move(callback), stopToken);
+    WindowEntry entry(*shouldEarlyStop_, makeWindowId());
+    loop.windowId = entry.windowId();
+    for (int tokenIndex = loop.bounds.prefilledIndex; tokenIndex < loop.bounds.limit; ++tokenIndex) {
+        if (runStep(loop, tokenIndex) == StepOutcome::endsWindow || shouldEarlyStop_->shouldStop(loop.windowId)) {
+            break;
+        }
+    }
+    entry.finish();
+    return windowResult(loop);
+}
+
+TokenLoop TextDecoder::setUpLoop(const ml::MultiArray& encoderOutput, DecodingInputs decoderInputs,
+    TokenSampling& sampler, const DecodingOptions& options, ProgressCallback callback, std::stop_token stopToken)
+{
+    auto whisperTokenizer = tokenizer();
     if (!whisperTokenizer) {
         throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
     }
+    const TokenLoop::Bounds bounds = TokenLoop::loopBounds(decoderInputs, options.sampleLength);
     const SpecialTokens special = whisperTokenizer->specialTokens();
-    const std::vector<int> prompt = decoderInputs.initialPrompt;
-    if (prompt.empty()) {
-        throw WhisperError::decodingFailed("The decoder inputs hold no prompt");
+    TokenLoop loop {
+        .encoderOutput = encoderOutput,
+        .sampler = sampler,
+        .options = options,
+        .callback = std::move(callback),
+        .stopToken = stopToken,
+        .tokenizer = std::move(whisperTokenizer),
+        .special = special,
+        .inputs = std::move(decoderInputs),
+        .bounds = bounds,
+        .filters = TokenLoop::makeFilters(options, special, bounds.promptCount, logitsSize(), isModelMultilingual()),
+    };
+    loop.tokens = loop.inputs.initialPrompt;
+    loop.logProbs.assign(loop.tokens.size(), 0.0f);
+    loop.nextToken = loop.tokens.back();
+    Logging::debug("Running main loop for a maximum of " + std::to_string(bounds.limit)
+        + " iterations, starting at index " + std::to_string(bounds.prefilledIndex));
+    return loop;
+}
+
+TextDecoder::StepOutcome TextDecoder::runStep(TokenLoop& loop, int tokenIndex)
+{
+    const StageTimer loopTimer(loop.timings.decodingLoop);
+    writeStepInput(loop, tokenIndex);
+    const LogitsPrediction prediction = predictStep(loop);
+    const StageTimer nonPredictionTimer(loop.timings.decodingNonPrediction);
+    const SampledToken sampled = filterAndSample(loop, tokenIndex, *prediction.logits);
+    loop.timings.totalDecodingLoops += 1;
+    if (endsWindow(loop, tokenIndex, sampled)) {
+        return StepOutcome::endsWindow;
     }
-    if (decoderInputs.cacheLength.count() < 1 || decoderInputs.inputIds.count() < 1) {
-        throw WhisperError::decodingFailed("The decoder inputs hold no cache length or input id");
-    }
-    const double cacheLengthValue = decoderInputs.cacheLength[0];
-    if (!(cacheLengthValue >= 0)) {
-        throw WhisperError::decodingFailed("The decoder inputs hold a negative cache length");
-    }
-    const int prefilledIndex = static_cast<int>(std::min(cacheLengthValue, 1e9));
-    const int promptCount = static_cast<int>(prompt.size());
-    // The first step whose sampled token is kept; earlier steps only feed the prompt.
-    const int firstSampledIndex = std::max(prefilledIndex, promptCount - 1);
+    keepToken(loop, tokenIndex, sampled);
+    writeStepCache(loop, tokenIndex, *prediction.cache);
+    copyAlignmentRow(loop, tokenIndex, *prediction.cache);
+    postProgress(loop, tokenIndex);
+    noteFirstToken(loop, tokenIndex);
+    return StepOutcome::continues;
+}
 
-    std::vector<int> currentTokens = prompt;
-    std::vector<float> logProbs(prompt.size(), 0.0f);
-    int nextToken = prompt.back();
-
-    std::vector<std::unique_ptr<LogitsFiltering>> filters;
-    if (options.suppressBlank) {
-        filters.push_back(std::make_unique<SuppressBlankFilter>(special, promptCount));
-    }
-    if (!options.supressTokens.empty()) {
-        std::vector<int> suppressed;
-        const auto vocabulary = logitsSize();
-        for (int token : options.supressTokens) {
-            if (token < 0 || (vocabulary && token >= *vocabulary)) {
-                Logging::error("Ignoring suppressed token " + std::to_string(token) + " outside the vocabulary");
-            } else {
-                suppressed.push_back(token);
-            }
-        }
-        filters.push_back(std::make_unique<SuppressTokensFilter>(std::move(suppressed)));
-    }
-    if (!options.withoutTimestamps) {
-        filters.push_back(std::make_unique<TimestampRulesFilter>(
-            special, promptCount, timestampIndex(options.maxInitialTimestamp), isModelMultilingual()));
-    }
-
-    int loopLimit = std::min(options.sampleLength, maxTokenCount);
-    // Each step writes its cache column and the masks one position further.
-    const int positions = std::min({arraySize(decoderInputs.keyCache, 3), arraySize(decoderInputs.valueCache, 3),
-        static_cast<int>(std::min<std::size_t>(decoderInputs.kvCacheUpdateMask.count(), 1u << 30)),
-        static_cast<int>(std::min<std::size_t>(decoderInputs.decoderKeyPaddingMask.count(), 1u << 30))});
-    if (positions < 1) {
-        throw WhisperError::decodingFailed("The decoder inputs hold no cache positions");
-    }
-    loopLimit = std::min(loopLimit, positions - 1);
-    Logging::debug("Running main loop for a maximum of " + std::to_string(loopLimit) + " iterations, starting at index "
-        + std::to_string(prefilledIndex));
-
-    WindowEntry entry(*shouldEarlyStop_, makeWindowId());
-    const std::weak_ptr<EarlyStopTable> weakTable = shouldEarlyStop_;
-
-    TranscriptionTimings timings;
-    bool isFirstTokenLogProbTooLow = false;
-    bool hasAlignment = false;
-    const int alignmentRows = arraySize(decoderInputs.alignmentWeights, 0);
-    const int alignmentColumns = arraySize(decoderInputs.alignmentWeights, 1);
-
-    for (int tokenIndex = prefilledIndex; tokenIndex < loopLimit; ++tokenIndex) {
-        const auto loopStart = Clock::now();
-        const bool isPrefill = tokenIndex < promptCount - 1;
-        int inputToken = nextToken;
-        if (tokenIndex < promptCount) {
-            inputToken = prompt[static_cast<std::size_t>(tokenIndex)];
-            if (Logging::writes(Logging::LogLevel::debug)) {
-                Logging::debug("Forcing prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: "
-                    + std::to_string(inputToken) + ", text: " + whisperTokenizer->decode({inputToken}));
-            }
-        }
-        decoderInputs.inputIds.setLinear(0, inputToken);
-        decoderInputs.cacheLength.setLinear(0, tokenIndex);
-        if (tokenIndex <= prefilledIndex + 3 && Logging::writes(Logging::LogLevel::debug)) {
-            debugCaches(decoderInputs, tokenIndex, prefilledIndex);
-        }
-
-        const auto predictionStart = Clock::now();
-        checkCancellation(stopToken);
-        const auto prediction = predictLogits(decoderInputs.inputIds, decoderInputs.cacheLength,
-            decoderInputs.keyCache, decoderInputs.valueCache, decoderInputs.kvCacheUpdateMask, encoderOutput,
-            decoderInputs.decoderKeyPaddingMask, stopToken);
-        if (!prediction || !prediction->logits || !prediction->cache) {
-            throw WhisperError::decodingLogitsFailed("Unable to decode logits");
-        }
-        timings.decodingPredictions += secondsSince(predictionStart);
-        const auto nonPredictionStart = Clock::now();
-
-        const auto filteringStart = Clock::now();
-        ml::MultiArray logits = floatLogits(*prediction->logits);
-        for (const auto& filter : filters) {
-            logits = filter->filterLogits(logits, currentTokens);
-        }
-        timings.decodingFiltering += secondsSince(filteringStart);
-
-        const auto samplingStart = Clock::now();
-        const SamplingResult sampled = sampler.update(currentTokens, logits, logProbs);
-        timings.decodingSampling += secondsSince(samplingStart);
-        if (sampled.tokens.empty() || sampled.logProbs.empty()) {
-            throw WhisperError::decodingFailed("The sampler returned no token");
-        }
-        nextToken = sampled.tokens.back();
-        const float nextLogProb = sampled.logProbs.back();
+void TextDecoder::writeStepInput(TokenLoop& loop, int tokenIndex) const
+{
+    int inputToken = loop.nextToken;
+    if (tokenIndex < loop.bounds.promptCount) {
+        inputToken = loop.inputs.initialPrompt[static_cast<std::size_t>(tokenIndex)];
         if (Logging::writes(Logging::LogLevel::debug)) {
-            Logging::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: "
-                + std::to_string(nextToken) + ", text: " + whisperTokenizer->decode({nextToken}));
+            Logging::debug("Forcing prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: "
+                + std::to_string(inputToken) + ", text: " + loop.tokenizer->decode({inputToken}));
         }
-        timings.totalDecodingLoops += 1;
+    }
+    loop.inputs.inputIds.setLinear(0, inputToken);
+    loop.inputs.cacheLength.setLinear(0, tokenIndex);
+    if (tokenIndex <= loop.bounds.prefilledIndex + 3 && Logging::writes(Logging::LogLevel::debug)) {
+        debugCaches(loop.inputs, tokenIndex, loop.bounds.prefilledIndex);
+    }
+}
 
-        // Tokens predicted while the prompt is still fed are discarded, so they neither end the
-        // window nor judge its first token.
-        const bool isSampledStep = tokenIndex >= firstSampledIndex;
-        isFirstTokenLogProbTooLow = tokenIndex == firstSampledIndex && options.firstTokenLogProbThreshold
-            && *options.firstTokenLogProbThreshold > nextLogProb;
-        if ((isSampledStep && sampled.completed) || isFirstTokenLogProbTooLow
-            || static_cast<int>(currentTokens.size()) >= maxTokenCount) {
-            timings.decodingNonPrediction += secondsSince(nonPredictionStart);
-            timings.decodingLoop += secondsSince(loopStart);
-            break;
-        }
-        if (tokenIndex >= promptCount - 1) {
-            currentTokens.push_back(nextToken);
-            logProbs.push_back(nextLogProb);
-        }
+LogitsPrediction TextDecoder::predictStep(TokenLoop& loop)
+{
+    const auto predictionStart = Clock::now();
+    checkCancellation(loop.stopToken);
+    const auto& inputs = loop.inputs;
+    auto prediction = predictLogits(inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
+        inputs.kvCacheUpdateMask, loop.encoderOutput, inputs.decoderKeyPaddingMask, loop.stopToken);
+    if (!prediction || !prediction->logits || !prediction->cache) {
+        throw WhisperError::decodingLogitsFailed("Unable to decode logits");
+    }
+    loop.timings.decodingPredictions += secondsSince(predictionStart);
+    return std::move(*prediction);
+}
 
-        const auto& cache = *prediction->cache;
-        if (!cache.keyCache || !cache.valueCache) {
-            throw WhisperError::decodingLogitsFailed("Unable to decode logits");
-        }
-        const auto kvStart = Clock::now();
-        updateKVCache(decoderInputs.keyCache, *cache.keyCache, decoderInputs.valueCache, *cache.valueCache, tokenIndex);
-        timings.decodingKvCaching += secondsSince(kvStart);
-        timings.totalKVUpdateRuns += 1;
-        decoderInputs.decoderKeyPaddingMask.setLinear(static_cast<std::size_t>(tokenIndex) + 1, 0);
-        decoderInputs.kvCacheUpdateMask.setLinear(static_cast<std::size_t>(tokenIndex), 0);
-        decoderInputs.kvCacheUpdateMask.setLinear(static_cast<std::size_t>(tokenIndex) + 1, 1);
-
-        if (cache.alignmentWeights && tokenIndex + 1 < alignmentRows) {
-            const ml::MultiArray& weights = *cache.alignmentWeights;
-            const int columns = static_cast<int>(std::min<std::size_t>(weights.count(), alignmentColumns));
-            for (int column = 0; column < columns; ++column) {
-                decoderInputs.alignmentWeights.setValue(
-                    {tokenIndex + 1, column}, weights[static_cast<std::size_t>(column)]);
+void TextDecoder::postProgress(const TokenLoop& loop, int tokenIndex) const
+{
+    if (!loop.callback) {
+        return;
+    }
+    // Answers given while the prompt is still fed do not stop the window.
+    const bool isPrefill = tokenIndex < loop.bounds.promptCount - 1;
+    const std::weak_ptr<EarlyStopTable> weakTable = shouldEarlyStop_;
+    progressQueue_->post(
+        [weakTable, windowId = loop.windowId, callback = loop.callback, progress = progressOf(loop), isPrefill] {
+            const auto table = weakTable.lock();
+            if (!table) {
+                return;
             }
-            hasAlignment = true;
-        }
-
-        if (callback) {
-            std::vector<int> textTokens;
-            if (options.skipSpecialTokens) {
-                std::copy_if(currentTokens.begin(), currentTokens.end(), std::back_inserter(textTokens),
-                    [&](int token) { return token < special.specialTokenBegin; });
-            } else {
-                textTokens = currentTokens;
+            const auto answer = callback(progress);
+            if (answer && !*answer && !isPrefill) {
+                Logging::debug("Early stopping");
+                table->requestStop(windowId);
             }
-            TranscriptionProgress progress;
-            progress.timings = timings;
-            progress.text = whisperTokenizer->decode(textTokens);
-            progress.tokens = currentTokens;
-            progress.avgLogprob = mean(logProbs);
-            progress.compressionRatio = compressionRatio(currentTokens);
-            progress.windowId = 0;
-            progressQueue_->post([weakTable, windowId = entry.windowId(), callback, progress, isPrefill] {
-                const auto table = weakTable.lock();
-                if (!table) {
-                    return;
-                }
-                const auto answer = callback(progress);
-                if (answer && !*answer && !isPrefill) {
-                    Logging::debug("Early stopping");
-                    table->requestStop(windowId);
-                }
-            });
-        }
-
-        if (tokenIndex == prefilledIndex) {
-            Logging::debug("Found first token at: " + currentDateText());
-            timings.firstTokenTime = absoluteTimeNow();
-        }
-        timings.decodingNonPrediction += secondsSince(nonPredictionStart);
-        timings.decodingLoop += secondsSince(loopStart);
-
-        if (shouldEarlyStop_->shouldStop(entry.windowId())) {
-            break;
-        }
-    }
-
-    entry.finish();
-
-    DecodingCache resultCache {decoderInputs.keyCache, decoderInputs.valueCache,
-        hasAlignment ? std::optional<ml::MultiArray>(decoderInputs.alignmentWeights) : std::nullopt};
-
-    const SamplingResult finalized = sampler.finalize(currentTokens, logProbs);
-    const auto& finalTokens = finalized.tokens;
-    const auto startIt = std::find(finalTokens.begin(), finalTokens.end(), special.startOfTranscriptToken);
-    const std::size_t segmentStart = startIt == finalTokens.end() ? 0 : static_cast<std::size_t>(startIt - finalTokens.begin());
-    const auto endIt = std::find(finalTokens.begin() + static_cast<std::ptrdiff_t>(segmentStart), finalTokens.end(),
-        special.endToken);
-    const std::size_t segmentEnd
-        = endIt == finalTokens.end() ? finalTokens.size() : static_cast<std::size_t>(endIt - finalTokens.begin()) + 1;
-    const std::vector<int> segmentTokens(finalTokens.begin() + static_cast<std::ptrdiff_t>(segmentStart),
-        finalTokens.begin() + static_cast<std::ptrdiff_t>(segmentEnd));
-    std::vector<float> segmentLogProbs;
-    for (std::size_t i = segmentStart; i < segmentEnd && i < finalized.logProbs.size(); ++i) {
-        segmentLogProbs.push_back(finalized.logProbs[i]);
-    }
-
-    DecodingResult result;
-    result.tokens = segmentTokens;
-    result.avgLogProb = mean(segmentLogProbs);
-    for (std::size_t j = 0; j < segmentLogProbs.size(); ++j) {
-        result.tokenLogProbs.push_back({{segmentTokens[j], segmentLogProbs[j]}});
-    }
-    std::vector<int> textTokens;
-    std::copy_if(segmentTokens.begin(), segmentTokens.end(), std::back_inserter(textTokens),
-        [&](int token) { return token < special.specialTokenBegin; });
-    result.compressionRatio = compressionRatio(textTokens);
-
-    if (const auto* greedy = dynamic_cast<const GreedyTokenSampler*>(&sampler)) {
-        result.temperature = static_cast<float>(std::round(static_cast<double>(greedy->temperature) * 1000.0) / 1000.0);
-    } else {
-        result.temperature = options.temperature;
-    }
-
-    if (options.language) {
-        result.language = *options.language;
-        result.languageProbs = {{*options.language, 0.0f}};
-    } else {
-        const auto& languageTokens = whisperTokenizer->allLanguageTokens();
-        const auto languageIt = std::find_if(
-            segmentTokens.begin(), segmentTokens.end(), [&](int token) { return languageTokens.contains(token); });
-        if (languageIt != segmentTokens.end()) {
-            const auto position = static_cast<std::size_t>(languageIt - segmentTokens.begin());
-            result.language = trimmedLanguageCode(whisperTokenizer->decode({*languageIt}));
-            float probability = 0.0f;
-            if (position < result.tokenLogProbs.size()) {
-                const auto& entryProbs = result.tokenLogProbs[position];
-                if (auto found = entryProbs.find(*languageIt); found != entryProbs.end()) {
-                    probability = found->second;
-                }
-            }
-            result.languageProbs = {{result.language, probability}};
-        } else {
-            result.language = std::string(Constants::defaultLanguageCode);
-            result.languageProbs = {{result.language, 0.0f}};
-        }
-    }
-
-    result.text = whisperTokenizer->decode(segmentTokens);
-    Logging::debug("Completed window: " + result.text);
-    result.noSpeechProb = 0;
-    result.cache = resultCache;
-    result.timings = timings;
-    result.fallback = DecodingFallback::make(options, isFirstTokenLogProbTooLow, 0, result.compressionRatio, result.avgLogProb);
-    return result;
+        });
 }
 
 DecodingResult TextDecoder::detectLanguage(const ml::MultiArray& encoderOutput, DecodingInputs /*decoderInputs*/,
@@ -577,12 +547,12 @@ DecodingResult TextDecoder::detectLanguage(const ml::MultiArray& encoderOutput, 
     const auto& languageTokens = whisperTokenizer->allLanguageTokens();
     for (std::size_t i = 0; i < sampled.tokens.size() && i < sampled.logProbs.size(); ++i) {
         if (languageTokens.contains(sampled.tokens[i])) {
-            result.languageProbs[trimmedLanguageCode(whisperTokenizer->decode({sampled.tokens[i]}))]
+            result.languageProbs[TokenLoop::languageCode(*whisperTokenizer, sampled.tokens[i])]
                 = sampled.logProbs[i];
         }
     }
     const std::string code
-        = sampled.tokens.empty() ? std::string() : trimmedLanguageCode(whisperTokenizer->decode({sampled.tokens.back()}));
+        = sampled.tokens.empty() ? std::string() : TokenLoop::languageCode(*whisperTokenizer, sampled.tokens.back());
     if (Constants::languageCodes().contains(code)) {
         Logging::debug("Detected language: " + code);
         result.language = code;

@@ -3,6 +3,7 @@
 #include "Auris/Filters/LanguageLogitsFilter.hpp"
 #include "Auris/Text/ProgressQueue.hpp"
 #include "Auris/Text/TextDecoding.hpp"
+#include "Auris/Text/TokenLoop.hpp"
 
 #include <map>
 #include <memory>
@@ -17,7 +18,7 @@ class TextDecoder : public TextDecoding, public WhisperMLModel {
 public:
     static constexpr const char* modelFileName = "TextDecoder.mlmodelc";
     // Most tokens a window's list holds before the end token, prompt included.
-    static constexpr int maxTokenCount = 223;
+    static constexpr int maxTokenCount = TokenLoop::maxTokenCount;
 
     // Progress callbacks run on a worker of the decoder's own, one after another.
     TextDecoder();
@@ -74,6 +75,16 @@ public:
     const EarlyStopTable& shouldEarlyStop() const { return *shouldEarlyStop_; }
 
 private:
+    enum class StepOutcome { continues, endsWindow };
+
+    // The token loop's stages, in the order one window runs them.
+    TokenLoop setUpLoop(const ml::MultiArray& encoderOutput, DecodingInputs decoderInputs, TokenSampling& sampler,
+        const DecodingOptions& options, ProgressCallback callback, std::stop_token stopToken);
+    StepOutcome runStep(TokenLoop& loop, int tokenIndex);
+    void writeStepInput(TokenLoop& loop, int tokenIndex) const;
+    LogitsPrediction predictStep(TokenLoop& loop);
+    void postProgress(const TokenLoop& loop, int tokenIndex) const;
+
     std::shared_ptr<const LanguageLogitsFilter> languageFilter(const std::set<int>& languageTokens, int logitsDim);
 
     mutable std::mutex fieldsMutex_;

@@ -13,6 +13,7 @@
 #include "Hub/Progress.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <span>
@@ -77,6 +78,56 @@ public:
         std::stop_token stopToken = {});
 
 private:
+    struct SeekClip {
+        int start = 0;
+        int end = 0;
+    };
+    // The samples one window decodes, from `seek` on, and their times.
+    struct Window {
+        int seek = 0;
+        int segmentSize = 0;
+        float timeOffset = 0;
+        float endTime = 0;
+    };
+    static Window windowAt(int seek, int sampleCount, int clipEnd);
+
+    // What the windows of one run share.
+    struct WindowLoop {
+        std::span<const float> audio;
+        const DecodingOptions& options;
+        TextDecoding::ProgressCallback progressRelay;
+        std::stop_token stopToken;
+        RunState state;
+        std::vector<TranscriptionSegment> segments;
+        std::vector<int> tokens;
+
+        int sampleCount() const { return static_cast<int>(audio.size()); }
+    };
+    struct WindowSegments {
+        int seek = 0;
+        std::optional<std::vector<TranscriptionSegment>> segments;
+    };
+    struct WindowEnd {
+        int seek = 0;
+        // Whether the window gave segments to the result.
+        bool kept = false;
+    };
+
+    // The window loop's stages, in the order one run takes them.
+    DecodingOptions startRun(std::span<const float> audioArray, const std::optional<DecodingOptions>& decodeOptions);
+    RunState prepareDecoder(
+        const DecodingOptions& options, const std::optional<DecodingOptions>& decodeOptions, std::stop_token stopToken);
+    void openPrefilledPositions(RunState& state, int cached, int requestedContext) const;
+    std::vector<SeekClip> seekClipsFor(int sampleCount, const DecodingOptions& options);
+    void transcribeClip(WindowLoop& loop, const SeekClip& clip);
+    WindowEnd transcribeWindow(WindowLoop& loop, const Window& window);
+    ml::MultiArray encodeWindow(const WindowLoop& loop, const Window& window);
+    WindowSegments segmentWindow(const WindowLoop& loop, const Window& window, const DecodingResult& decodingResult);
+    std::vector<TranscriptionSegment> addWords(const WindowLoop& loop, const Window& window,
+        std::vector<TranscriptionSegment> segments, const ml::MultiArray& alignmentWeights);
+    void keepSegments(WindowLoop& loop, std::vector<TranscriptionSegment> segments) const;
+    TranscriptionResult finishRun(WindowLoop& loop, std::chrono::steady_clock::time_point loopStart);
+
     // The two counters the progress relay reads from the decoder's thread, and whether the task lives.
     struct RelayCounters {
         std::atomic<bool> alive {true};

@@ -12,6 +12,22 @@ inline double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Adds the seconds of its lifetime to `total` once, whichever way the scope is left.
+class StageTimer {
+public:
+    explicit StageTimer(double& total)
+        : total_(total)
+    {
+    }
+    ~StageTimer() { total_ += secondsSince(start_); }
+    StageTimer(const StageTimer&) = delete;
+    StageTimer& operator=(const StageTimer&) = delete;
+
+private:
+    double& total_;
+    Clock::time_point start_ = Clock::now();
+};
+
 // Seconds since 2001-01-01 00:00:00 UTC, the reference date the engine's absolute times count from.
 double absoluteTimeNow();
 

@@ -20,6 +20,12 @@ std::optional<ml::MultiArray> makeIOSurfaceMultiArray(const std::vector<int>& sh
 // out-of-range bounds are clamped to the axis.
 void fillMultiArrayRange(ml::MultiArray& array, int start, int end, float value);
 
+// Length of one axis of the array; 0 when it has fewer axes.
+inline int axisLength(const ml::MultiArray& array, std::size_t axis)
+{
+    return axis < array.shape().size() ? array.shape()[axis] : 0;
+}
+
 // Declared size of one axis of a named input or output; absent without a model, feature or axis.
 std::optional<int> modelInputDimension(const std::shared_ptr<ml::Model>& model, const std::string& name, int position);
 std::optional<int> modelOutputDimension(const std::shared_ptr<ml::Model>& model, const std::string& name, int position);
