@@ -81,20 +81,22 @@ Parlino_macOS::Parlino_macOS(platform::UserDefaults& defaults, AnimationClock& c
 Parlino_macOS::~Parlino_macOS()
 {
     savePlacement();
+    // The window's own teardown is no move or resize of the user's.
+    window_->removeEventFilter(this);
     delete tray_;
 }
 
 void Parlino_macOS::savePlacement()
 {
     placementSaver_.stop();
-    if (main_ && window_->isVisible()) {
+    if (!main_.isNull() && window_->isVisible()) {
         placement_.save(*window_);
     }
 }
 
 bool Parlino_macOS::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == window_.get() && main_) {
+    if (watched == window_.get() && !main_.isNull()) {
         switch (event->type()) {
         case QEvent::Move:
         case QEvent::Resize: placementSaver_.start(); break;
