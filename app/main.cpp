@@ -1,8 +1,8 @@
 // The parlino executable: the application's one window, onboarding first and the main window from
 // then on, over the real managers. It reads no command-line options of its own.
 #include "app/ui/ApplicationServices.hpp"
-#include "app/ui/Parlino_macOS.hpp"
-#include "app/ui/ScreenProbe.hpp"
+#include "app/ui/shell/Parlino_macOS.hpp"
+#include "app/ui/shell/ScreenProbe.hpp"
 #include "app/ui/design/AnimationClock.hpp"
 #include "app/ui/design/DesktopAppearance.hpp"
 #include "app/ui/design/Font.hpp"

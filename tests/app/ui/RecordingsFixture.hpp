@@ -2,8 +2,8 @@
 
 #include "app/ui/support/UiTestFixture.hpp"
 
-#include "app/ui/MacRecordingsListView.hpp"
-#include "app/ui/RecordingDetailView.hpp"
+#include "app/ui/recordings/MacRecordingsListView.hpp"
+#include "app/ui/recordings/RecordingDetailView.hpp"
 #include "app/ui/design/BorderedButton.hpp"
 
 #include <QListView>

@@ -1,10 +1,10 @@
 #include "app/ui/support/UiTestFixture.hpp"
 
-#include "app/ui/MacMainView.hpp"
-#include "app/ui/MacOnboardingView.hpp"
-#include "app/ui/MacRecordView.hpp"
-#include "app/ui/MacSettingsView.hpp"
-#include "app/ui/Parlino_macOS.hpp"
+#include "app/ui/shell/MacMainView.hpp"
+#include "app/ui/shell/MacOnboardingView.hpp"
+#include "app/ui/shell/MacRecordView.hpp"
+#include "app/ui/settings/MacSettingsView.hpp"
+#include "app/ui/shell/Parlino_macOS.hpp"
 #include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/PNButton.hpp"
 

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "app/recorder/Recording.hpp"
+#include "app/ui/recordings/AIApp.hpp"
+#include "app/ui/recordings/AILaunchMethod.hpp"
+#include "app/ui/AppServices.hpp"
+#include "app/ui/design/AnimatedValue.hpp"
+#include "app/ui/design/AnimatedWidget.hpp"
+#include "app/ui/design/LinearGradient.hpp"
+
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QScrollArea;
+
+namespace parlino {
+
+namespace design {
+class BorderedButton;
+class PNGlassModifier;
+class PNGradientIcon;
+class PlainLabel;
+class RevealBox;
+} // namespace design
+
+// The right-hand pane of the recordings browser: one saved recording, found by its id in the
+// library and redrawn whenever the library changes it, with its title (edited in place, saved on
+// Return), date, duration and category (picked in place), Copy, Play or Stop, Re-transcribe and
+// Delete, the Send-to-AI buttons and the transcript. Playback and deletion belong to the list,
+// which hands in the play state and the three closures.
+class RecordingDetailView : public design::AnimatedWidget {
+    Q_OBJECT
+
+public:
+    explicit RecordingDetailView(AppServices& services, QWidget* parent = nullptr);
+
+    std::optional<QUuid> recordingID() const { return recordingID_; }
+    // The shown recording as the library holds it now.
+    std::optional<Recording> recording() const;
+    // Shows the recording with this id; editing begun on another recording ends unsaved.
+    void setRecording(const QUuid& id);
+    // As a freshly built pane: no editing, the launch method back to Copy to Clipboard.
+    void reset();
+
+    bool isPlaying() const { return isPlaying_; }
+    void setIsPlaying(bool playing);
+    void setOnPlay(std::function<void()> action) { onPlay_ = std::move(action); }
+    void setOnStop(std::function<void()> action) { onStop_ = std::move(action); }
+    void setOnDelete(std::function<void()> action) { onDelete_ = std::move(action); }
+
+    QString editedTitle() const;
+    bool isEditingTitle() const { return isEditingTitle_; }
+    RecordingCategory editedCategory() const { return editedCategory_; }
+    bool isEditingCategory() const { return isEditingCategory_; }
+    // A re-transcription runs (of this recording or of one shown before).
+    bool isReTranscribing() const { return reTranscribing_.has_value(); }
+    AILaunchMethod aiLaunchMethod() const { return aiLaunchMethod_; }
+    void setAILaunchMethod(AILaunchMethod method);
+    bool appeared() const { return appeared_; }
+
+    void beginTitleEditing();
+    void saveTitle();
+    void beginCategoryEditing();
+    void saveCategory();
+    void copyTranscription();
+    void reTranscribe();
+
+    // The tint of an AI app's button by its colour name, matched exactly; gray for any other.
+    static QColor colorFromName(const QString& name);
+
+protected:
+    void appear() override;
+    bool isAnimating() const override;
+    void advance() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* headerBlock();
+    QWidget* metadataRow();
+    QWidget* actionCard();
+    QWidget* sendToAICard();
+    QWidget* transcriptionBlock();
+    design::BorderedButton* aiAppButton(const AIApp& app);
+    QWidget* heading(const QString& symbol, const design::LinearGradient& gradient, const QString& title);
+
+    void refresh();
+    void refreshActions();
+    void refreshAppIcons();
+    void applyEntrance();
+    void endEditing();
+
+    void performReTranscription(const Recording& recording);
+    void waitForAuris(const Recording& recording, int sleeps);
+    void transcribeWhenReady(const Recording& recording);
+    void transcribe(const Recording& recording);
+    void endReTranscription();
+
+    AppServices& services_;
+    std::optional<QUuid> recordingID_;
+    bool isPlaying_ = false;
+    std::function<void()> onPlay_;
+    std::function<void()> onStop_;
+    std::function<void()> onDelete_;
+
+    bool isEditingTitle_ = false;
+    RecordingCategory editedCategory_ = RecordingCategory::personal;
+    bool isEditingCategory_ = false;
+    // The recording whose re-transcription runs.
+    std::optional<QUuid> reTranscribing_;
+    AILaunchMethod aiLaunchMethod_ = AILaunchMethod::clipboard;
+    bool appeared_ = false;
+    design::AnimatedValue entrance_;
+
+    QScrollArea* scroll_ = nullptr;
+    design::RevealBox* titleRow_ = nullptr;
+    design::RevealBox* actions_ = nullptr;
+    QWidget* badge_ = nullptr;
+    design::PlainLabel* title_ = nullptr;
+    QLineEdit* titleField_ = nullptr;
+    design::PlainLabel* date_ = nullptr;
+    design::PlainLabel* duration_ = nullptr;
+    QWidget* categoryItem_ = nullptr;
+    design::PlainLabel* category_ = nullptr;
+    QComboBox* categoryPicker_ = nullptr;
+    design::BorderedButton* copy_ = nullptr;
+    design::BorderedButton* play_ = nullptr;
+    design::BorderedButton* reTranscribe_ = nullptr;
+    design::BorderedButton* delete_ = nullptr;
+    QWidget* sendToAI_ = nullptr;
+    QComboBox* launchMethod_ = nullptr;
+    std::vector<std::pair<AIApp, design::BorderedButton*>> appButtons_;
+    design::PNGlassModifier* transcriptCard_ = nullptr;
+    design::PlainLabel* transcript_ = nullptr;
+    design::PlainLabel* noTranscript_ = nullptr;
+};
+
+} // namespace parlino

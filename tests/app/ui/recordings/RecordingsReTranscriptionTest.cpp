@@ -1,0 +1,233 @@
+#include "app/ui/RecordingsFixture.hpp"
+
+#include "app/library/RecordingsManager.hpp"
+#include "app/recorder/RecordingCoding.hpp"
+#include "app/recorder/RecordingError.hpp"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+
+using namespace parlino;
+using namespace uitest;
+
+namespace {
+
+constexpr std::chrono::seconds second{1};
+
+// The pane over the real library in a temporary folder, with titles made from the first word.
+class RealLibraryBrowser : public RecordingsTest {
+protected:
+    RealLibraryBrowser()
+        : realLibrary(std::make_unique<RecordingsManager>(folder / "Library"))
+        , realServices(servicesWith(*realLibrary))
+    {
+        realLibrary->setTitleGenerator(
+            [](const QString& transcript) { return QStringLiteral("About ") + transcript.section(' ', 0, 0); });
+    }
+
+    ~RealLibraryBrowser() override { view.reset(); }
+
+    MacRecordingsListView& openReal()
+    {
+        view = std::make_unique<MacRecordingsListView>(realServices);
+        showAt(*view, {1100, 720});
+        clock.advance(1.0);
+        return *view;
+    }
+
+    Recording save(const std::string& fileName, const QString& transcript, const QString& title)
+    {
+        const std::filesystem::path audio = realLibrary->documentsURL() / fileName;
+        std::ofstream(audio) << "audio";
+        return realLibrary->saveRecording({audio, transcript, 12.5, title});
+    }
+
+    Recording sidecarOf(const Recording& recording)
+    {
+        std::filesystem::path sidecar = recording.audioURL;
+        sidecar.replace_extension(".json");
+        const std::string json = testsupport::readFile(sidecar);
+        return decodeRecording(QByteArray::fromStdString(json));
+    }
+
+    QString titleOf(const Recording& recording) { return realLibrary->recording(recording.id).value_or(Recording{}).title; }
+
+    // Lets the title work after a transcript edit come back.
+    void waitForTitle(QSignalSpy& titles, int count) { ASSERT_TRUE(waitFor([&] { return titles.count() >= count; })); }
+
+    std::unique_ptr<RecordingsManager> realLibrary;
+    AppServices realServices;
+    CapturedStdout console;
+};
+
+} // namespace
+
+TEST_F(RealLibraryBrowser, ReTranscriptionWaitsForTheEngineShowsTheNewTextAndKeepsATypedTitle)
+{
+    const Recording budget = save("2025-03-14_0930_Budget.m4a", QStringLiteral("first draft"), QStringLiteral("Budget"));
+    const Recording standup = save("2025-03-13_1000_Standup.m4a", QStringLiteral("standup notes"), QStringLiteral("Standup"));
+    QSignalSpy titles(realLibrary.get(), &RecordingsManager::titleUpdateFinished);
+    MacRecordingsListView& list = openReal();
+    clickRow(QStringLiteral("Budget"));
+    click(find("detailTitle"));
+    auto* field = find<QLineEdit>("detailTitleField");
+    field->setText(QStringLiteral("Quarterly numbers"));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(titleOf(budget), QStringLiteral("Quarterly numbers"));
+
+    recorder->setAurisReady(false);
+    console.clear();
+    auto* reTranscribe = button("reTranscribeButton");
+    click(reTranscribe);
+    EXPECT_TRUE(detail().isReTranscribing());
+    EXPECT_FALSE(reTranscribe->isEnabled());
+    EXPECT_TRUE(reTranscribe->isBusy());
+    EXPECT_EQ(reTranscribe->title(), QStringLiteral("Transcribing..."));
+    detail().reTranscribe();
+    QCoreApplication::processEvents();
+    // One-second waits.
+    timer.advance(std::chrono::milliseconds(999));
+    ASSERT_EQ(timer.pendingCount(), 1u);
+
+    // Another recording shows its own button: not busy, but no second run while one goes.
+    clickRow(QStringLiteral("Standup"));
+    EXPECT_FALSE(reTranscribe->isBusy());
+    EXPECT_EQ(reTranscribe->title(), QStringLiteral("ReTranscribe"));
+    EXPECT_FALSE(reTranscribe->isEnabled());
+    clickRow(QStringLiteral("Quarterly numbers"));
+    EXPECT_TRUE(reTranscribe->isBusy());
+
+    timer.advance(std::chrono::milliseconds(1));
+    ASSERT_EQ(timer.pendingCount(), 1u);
+    recorder->setAurisReady(true);
+    timer.advance(second);
+    EXPECT_EQ(timer.pendingCount(), 0u);
+    ASSERT_TRUE(recorder->hasPendingTranscription());
+    EXPECT_EQ(recorder->transcribedFiles.back(), budget.audioURL);
+    recorder->finishTranscription(QStringLiteral("budget is final and approved"));
+
+    EXPECT_EQ(console.lines(), (QStringList{
+        QStringLiteral("🔄 Re-transcribing recording: Quarterly numbers"),
+        QStringLiteral("   Audio file: 2025-03-14_0930_Budget.m4a"),
+        QStringLiteral("   Current transcription length: 11 chars"),
+        QStringLiteral("⚠️ Re-transcription already in progress"),
+        QStringLiteral("🎤 Using WhisperRecorder.shared"),
+        QStringLiteral("   Auris ready: false"),
+        QStringLiteral("⏳ Waiting for Auris to initialize..."),
+        QStringLiteral("✅ Auris ready after 2s"),
+        QStringLiteral("🎯 Starting transcription..."),
+        QStringLiteral("📝 Transcription result: 28 chars"),
+        QStringLiteral("   Preview: budget is final and approved..."),
+        QStringLiteral("💾 Updating RecordingsManager..."),
+        QStringLiteral("✅ Re-transcription completed successfully!"),
+        QStringLiteral("   New transcription: budget is final and approved..."),
+    }));
+    EXPECT_FALSE(detail().isReTranscribing());
+    EXPECT_TRUE(reTranscribe->isEnabled());
+    EXPECT_FALSE(reTranscribe->isBusy());
+    EXPECT_EQ(find<QLabel>("detailTranscript")->text(), QStringLiteral("budget is final and approved"));
+
+    // The title the user typed survives the library's re-titling; the sidecar has the new text.
+    waitForTitle(titles, 1);
+    EXPECT_EQ(titleOf(budget), QStringLiteral("Quarterly numbers"));
+    EXPECT_EQ(find<QLabel>("detailTitle")->text(), QStringLiteral("Quarterly numbers"));
+    EXPECT_EQ(sidecarOf(budget).transcription, QStringLiteral("budget is final and approved"));
+    EXPECT_EQ(sidecarOf(budget).title, QStringLiteral("Quarterly numbers"));
+
+    // A title the program made is replaced, and the pane and the list show the new one.
+    clickRow(QStringLiteral("Standup"));
+    console.clear();
+    click(reTranscribe);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(console.lines().contains(QStringLiteral("   Auris ready: true")));
+    EXPECT_FALSE(console.lines().contains(QStringLiteral("⏳ Waiting for Auris to initialize...")));
+    recorder->finishTranscription(QStringLiteral("travel plans for May"));
+    waitForTitle(titles, 2);
+    EXPECT_EQ(titleOf(standup), QStringLiteral("About travel"));
+    EXPECT_EQ(find<QLabel>("detailTitle")->text(), QStringLiteral("About travel"));
+    EXPECT_TRUE(listedTitles().contains(QStringLiteral("About travel")));
+    EXPECT_EQ(list.selectedRecordingID(), standup.id);
+}
+
+TEST_F(RealLibraryBrowser, ReTranscriptionGivesUpAfterThirtySecondsAndKeepsTheTextOnEmptyResultsAndErrors)
+{
+    const Recording memo = save("2025-03-14_0930_Memo.m4a", QStringLiteral("keep me"), QStringLiteral("Memo"));
+    openReal();
+    clickRow(QStringLiteral("Memo"));
+    auto* reTranscribe = button("reTranscribeButton");
+
+    // Never ready: thirty one-second waits, then the run gives up.
+    recorder->setAurisReady(false);
+    click(reTranscribe);
+    QCoreApplication::processEvents();
+    console.clear();
+    int sleeps = 0;
+    while (timer.pendingCount() > 0) {
+        timer.advance(second);
+        ++sleeps;
+    }
+    EXPECT_EQ(sleeps, 30);
+    EXPECT_EQ(console.lines(), QStringList{QStringLiteral("❌ FATAL: Auris not ready after 30s")});
+    EXPECT_FALSE(recorder->hasPendingTranscription());
+    EXPECT_TRUE(reTranscribe->isEnabled());
+
+    // Ready only after the last wait: no "ready after" line, and the transcription starts. An
+    // empty result keeps the old text.
+    click(reTranscribe);
+    QCoreApplication::processEvents();
+    timer.advance(29 * second);
+    recorder->setAurisReady(true);
+    console.clear();
+    timer.advance(second);
+    EXPECT_EQ(console.lines(), QStringList{QStringLiteral("🎯 Starting transcription...")});
+    console.clear();
+    recorder->finishTranscription(QString());
+    EXPECT_EQ(console.lines(), (QStringList{
+        QStringLiteral("📝 Transcription result: 0 chars"),
+        QStringLiteral("   Preview: ..."),
+        QStringLiteral("❌ FATAL: Empty transcription returned"),
+    }));
+    EXPECT_EQ(realLibrary->recording(memo.id)->transcription, QStringLiteral("keep me"));
+    EXPECT_TRUE(reTranscribe->isEnabled());
+
+    click(reTranscribe);
+    QCoreApplication::processEvents();
+    // The engine's error is reported in three lines.
+    console.clear();
+    recorder->finishTranscription(QString(), std::make_exception_ptr(RecordingError(RecordingError::aurisNotInitialized)));
+    EXPECT_EQ(console.lines(), (QStringList{
+        QStringLiteral("❌ Re-transcription failed with error:"),
+        QStringLiteral("   Error: Auris not initialized. Please wait..."),
+        QStringLiteral("   Localized: Auris not initialized. Please wait..."),
+    }));
+    EXPECT_EQ(realLibrary->recording(memo.id)->transcription, QStringLiteral("keep me"));
+    EXPECT_TRUE(reTranscribe->isEnabled());
+}
+
+TEST_F(RealLibraryBrowser, DeletingAfterConfirmationRemovesTheFilesAndClearsThePane)
+{
+    const Recording memo = save("2025-03-14_0930_Memo.m4a", QStringLiteral("to be removed"), QStringLiteral("Memo"));
+    const Recording other = save("2025-03-14_0931_Other.m4a", QStringLiteral("stays"), QStringLiteral("Other"));
+    MacRecordingsListView& list = openReal();
+    clickRow(QStringLiteral("Memo"));
+    std::filesystem::path sidecar = memo.audioURL;
+    sidecar.replace_extension(".json");
+    ASSERT_TRUE(std::filesystem::exists(sidecar));
+
+    click(button("deleteButton"));
+    QMessageBox* alert = list.deleteConfirmation();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(std::filesystem::exists(memo.audioURL));
+    click(alert->findChild<QPushButton*>(QStringLiteral("confirmDeleteButton")));
+    QCoreApplication::processEvents();
+
+    EXPECT_FALSE(std::filesystem::exists(memo.audioURL));
+    EXPECT_FALSE(std::filesystem::exists(sidecar));
+    EXPECT_TRUE(std::filesystem::exists(other.audioURL));
+    EXPECT_FALSE(list.selectedRecordingID().has_value());
+    EXPECT_TRUE(find("noSelectionView")->isVisible());
+    EXPECT_EQ(listedTitles(), QStringList{QStringLiteral("Other")});
+}
