@@ -3,6 +3,7 @@
 #include "app/recorder/Recording.hpp"
 #include "app/ui/AppServices.hpp"
 
+#include <QFrame>
 #include <QList>
 #include <QMenu>
 #include <QMessageBox>
@@ -83,6 +84,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The list yields to the detail pane in a narrow window, down to its minimum.
+    static constexpr int listMinimumWidth = 300;
+    static constexpr int listIdealWidth = 400;
+
+    static QFrame* line(QFrame::Shape shape, QWidget* parent);
     enum class DeleteRoad { contextMenu, detailPane };
 
     QWidget* topBar();

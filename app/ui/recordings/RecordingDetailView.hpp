@@ -89,8 +89,12 @@ private:
     QWidget* transcriptionBlock();
     design::BorderedButton* aiAppButton(const AIApp& app);
     QWidget* heading(const QString& symbol, const design::LinearGradient& gradient, const QString& title);
+    // Padded content on a glass card.
+    static design::PNGlassModifier* glassCard(QWidget* content, int padding, double cornerRadius, QWidget* parent);
 
     void refresh();
+    void refreshHeader(const Recording& shown);
+    void refreshTranscript(const Recording& shown);
     void refreshActions();
     void refreshAppIcons();
     void applyEntrance();
