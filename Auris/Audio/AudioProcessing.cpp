@@ -1,13 +1,17 @@
 #include "Auris/Audio/AudioProcessing.hpp"
 
 #include "Auris/Audio/AudioBufferUtilities.hpp"
+#include "Auris/Core/WhisperError.hpp"
 #include "Auris/Utilities/Logging.hpp"
 #include "platform/audio/PCMBuffer.hpp"
 #include "platform/system/Folders.hpp"
 #include "platform/system/NumberText.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
+#include <limits>
+#include <string>
 
 namespace auris {
 
@@ -57,6 +61,30 @@ std::optional<ml::MultiArray> AudioProcessing::padOrTrimAudio(
         saveWindow(*window, startAt, toLength);
     }
     return window;
+}
+
+WaveformImage AudioProcessing::createWaveformImage(std::span<const float> audio, WaveformImage::Size size)
+{
+    const std::string sizeText = std::to_string(size.width) + " x " + std::to_string(size.height);
+    if (size.width <= 0 || size.height <= 0) {
+        throw WhisperError::audioProcessingFailed("A waveform image of " + sizeText + " pixels has no pixels");
+    }
+    if (size.width > std::numeric_limits<int>::max() / WaveformImage::bytesPerPixel) {
+        throw WhisperError::audioProcessingFailed("A waveform image of " + sizeText + " pixels is too wide");
+    }
+    const auto pixels = static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height);
+    if (audio.size() < pixels) {
+        throw WhisperError::audioProcessingFailed("A waveform image of " + sizeText + " pixels needs "
+            + std::to_string(pixels) + " samples, not " + std::to_string(audio.size()));
+    }
+    WaveformImage image {
+        .width = size.width,
+        .height = size.height,
+        .bytesPerRow = size.width * WaveformImage::bytesPerPixel,
+        .bytes = std::vector<std::uint8_t>(pixels * sizeof(float)),
+    };
+    std::memcpy(image.bytes.data(), audio.data(), image.bytes.size());
+    return image;
 }
 
 } // namespace auris

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Auris/Audio/WaveformImage.hpp"
 #include "platform/ml/MultiArray.hpp"
 
 #include <cstdint>
@@ -29,6 +30,10 @@ public:
     // Absent for a negative start or when the array cannot be made.
     static std::optional<ml::MultiArray> padOrTrimAudio(
         std::span<const float> audioArray, int startAt = 0, int toLength = windowSamples, bool saveSegment = false);
+
+    // The first width x height samples' bytes as an image. Throws WhisperError (audioProcessingFailed)
+    // for a size without pixels or fewer samples than it has pixels.
+    static WaveformImage createWaveformImage(std::span<const float> audio, WaveformImage::Size size);
 
     // Live capture.
     virtual std::vector<float> audioSamples() const = 0;

@@ -37,6 +37,161 @@ float timestampSteps(int token, int timeToken)
     return static_cast<float>(static_cast<long long>(token) - timeToken);
 }
 
+// A window is passed over as silence unless a confident decode overrides the no-speech test.
+bool isSkippedAsSilence(const DecodingResult& decodingResult, const DecodingOptions& options)
+{
+    if (!options.noSpeechThreshold || !(decodingResult.noSpeechProb > *options.noSpeechThreshold)) {
+        return false;
+    }
+    return !(options.logProbThreshold && decodingResult.avgLogProb > *options.logProbThreshold);
+}
+
+std::vector<bool> timestampMarks(const std::vector<int>& tokens, int timeToken)
+{
+    std::vector<bool> marks(tokens.size());
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        marks[i] = tokens[i] >= timeToken;
+    }
+    return marks;
+}
+
+// How the last three tokens end the sequence: text, timestamp, text; three texts; or otherwise.
+enum class Ending { singleTimestamp, noTimestamp, other };
+
+Ending endingOf(const std::vector<bool>& marks)
+{
+    const std::size_t count = marks.size();
+    if (count < 3 || marks[count - 3] || marks[count - 1]) {
+        return Ending::other;
+    }
+    return marks[count - 2] ? Ending::singleTimestamp : Ending::noTimestamp;
+}
+
+// The second index of every pair of adjacent timestamps, rising.
+std::vector<std::size_t> sliceEndsOf(const std::vector<bool>& marks)
+{
+    std::vector<std::size_t> sliceEnds;
+    for (std::size_t i = 1; i < marks.size(); ++i) {
+        if (marks[i - 1] && marks[i]) {
+            sliceEnds.push_back(i);
+        }
+    }
+    return sliceEnds;
+}
+
+// What the stages that cut one window into segments share.
+struct WindowCut {
+    const DecodingResult& decodingResult;
+    const DecodingOptions& options;
+    const WhisperTokenizer& tokenizer;
+    int allSegmentsCount = 0;
+    int currentSeek = 0;
+    int segmentSize = 0;
+    int sampleRate = 0;
+    int timeToken = 0;
+    // Where the next window starts when this one is used up.
+    int windowEnd = 0;
+    float timeOffset = 0;
+    std::vector<bool> isTimestamp;
+    std::vector<TranscriptionSegment> segments;
+
+    const std::vector<int>& tokens() const { return decodingResult.tokens; }
+};
+
+std::string segmentText(const WindowCut& cut, const std::vector<int>& tokens)
+{
+    if (!cut.options.skipSpecialTokens) {
+        return cut.tokenizer.decode(tokens);
+    }
+    const int specialTokenBegin = cut.tokenizer.specialTokens().specialTokenBegin;
+    std::vector<int> textTokens;
+    std::copy_if(tokens.begin(), tokens.end(), std::back_inserter(textTokens),
+        [&](int token) { return token < specialTokenBegin; });
+    return cut.tokenizer.decode(textTokens);
+}
+
+// Tokens [start, end) become the window's next segment.
+void addSegment(WindowCut& cut, std::size_t start, std::size_t end, float startTime, float endTime)
+{
+    const auto& tokens = cut.tokens();
+    const auto& result = cut.decodingResult;
+    TranscriptionSegment segment;
+    segment.id = saturatingAdd(cut.allSegmentsCount, static_cast<int>(cut.segments.size()));
+    segment.seek = cut.currentSeek;
+    segment.start = startTime;
+    segment.end = endTime;
+    segment.tokens.assign(tokens.begin() + static_cast<std::ptrdiff_t>(start), tokens.begin() + static_cast<std::ptrdiff_t>(end));
+    // A result with fewer log-probability entries than tokens gets empty entries for the rest,
+    // so every segment has one entry per token.
+    segment.tokenLogProbs.assign(end - start, {});
+    for (std::size_t i = start; i < end && i < result.tokenLogProbs.size(); ++i) {
+        segment.tokenLogProbs[i - start] = result.tokenLogProbs[i];
+    }
+    segment.text = segmentText(cut, segment.tokens);
+    segment.temperature = result.temperature;
+    segment.avgLogprob = result.avgLogProb;
+    segment.compressionRatio = result.compressionRatio;
+    segment.noSpeechProb = result.noSpeechProb;
+    cut.segments.push_back(std::move(segment));
+}
+
+float timestampTime(const WindowCut& cut, int token)
+{
+    return cut.timeOffset + timestampSteps(token, cut.timeToken) * SegmentSeeker::secondsPerTimeToken;
+}
+
+// One segment per slice, from its first timestamp to its last; returns the next seek. Tokens after
+// the last slice are left for the next window.
+int cutAtSlices(WindowCut& cut, std::vector<std::size_t> sliceEnds, Ending ending)
+{
+    const auto& tokens = cut.tokens();
+    if (ending == Ending::singleTimestamp) {
+        sliceEnds.push_back(tokens.size() - 1); // one past the timestamp before the last token
+    } else if (ending == Ending::noTimestamp) {
+        sliceEnds.push_back(tokens.size());
+    }
+    std::size_t sliceStart = 0;
+    for (std::size_t sliceEnd : sliceEnds) {
+        std::optional<int> firstTimestamp;
+        int lastTimestamp = 0;
+        for (std::size_t i = sliceStart; i < sliceEnd; ++i) {
+            if (cut.isTimestamp[i]) {
+                firstTimestamp = firstTimestamp.value_or(tokens[i]);
+                lastTimestamp = tokens[i];
+            }
+        }
+        if (firstTimestamp) {
+            addSegment(cut, sliceStart, sliceEnd, timestampTime(cut, *firstTimestamp), timestampTime(cut, lastTimestamp));
+        }
+        sliceStart = sliceEnd;
+    }
+    if (ending == Ending::noTimestamp) {
+        return cut.windowEnd;
+    }
+    const std::size_t lastSliceEnd = sliceEnds.back();
+    const int seekToken = ending == Ending::singleTimestamp ? tokens[lastSliceEnd - 1] : tokens[lastSliceEnd];
+    const float advance = SegmentSeeker::secondsPerTimeToken * timestampSteps(seekToken, cut.timeToken)
+        * static_cast<float>(cut.sampleRate);
+    return saturatingAdd(cut.currentSeek, std::max(saturatingInt(advance), 0));
+}
+
+// Without adjacent timestamps the whole list is one segment, ending at its last timestamp above
+// zero or at the window's end; the next window starts after this one.
+int cutWhole(WindowCut& cut)
+{
+    std::optional<int> lastTimestamp;
+    for (int token : cut.tokens()) {
+        if (token > cut.timeToken) {
+            lastTimestamp = token;
+        }
+    }
+    const float duration = lastTimestamp
+        ? timestampSteps(*lastTimestamp, cut.timeToken) * SegmentSeeker::secondsPerTimeToken
+        : static_cast<float>(cut.segmentSize) / static_cast<float>(cut.sampleRate);
+    addSegment(cut, 0, cut.tokens().size(), cut.timeOffset, cut.timeOffset + duration);
+    return cut.windowEnd;
+}
+
 } // namespace
 
 std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::findSeekPointAndSegments(
@@ -44,114 +199,25 @@ std::pair<int, std::optional<std::vector<TranscriptionSegment>>> SegmentSeeker::
     int segmentSize, int sampleRate, int timeToken, int /*specialToken*/, const WhisperTokenizer& tokenizer) const
 {
     const int windowEnd = saturatingAdd(currentSeek, std::max(segmentSize, 0));
-
-    if (options.noSpeechThreshold && decodingResult.noSpeechProb > *options.noSpeechThreshold) {
-        const bool confident = options.logProbThreshold && decodingResult.avgLogProb > *options.logProbThreshold;
-        if (!confident) {
-            return {windowEnd, std::nullopt};
-        }
+    if (isSkippedAsSilence(decodingResult, options)) {
+        return {windowEnd, std::nullopt};
     }
-
-    const auto& tokens = decodingResult.tokens;
-    const std::size_t count = tokens.size();
-    const float step = secondsPerTimeToken;
-    const float timeOffset = static_cast<float>(currentSeek) / static_cast<float>(sampleRate);
-    const int specialTokenBegin = tokenizer.specialTokens().specialTokenBegin;
-
-    std::vector<bool> isTimestamp(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        isTimestamp[i] = tokens[i] >= timeToken;
-    }
-    const bool hasEnding = count >= 3;
-    const bool singleTimestampEnding
-        = hasEnding && !isTimestamp[count - 3] && isTimestamp[count - 2] && !isTimestamp[count - 1];
-    const bool noTimestampEnding = hasEnding && !isTimestamp[count - 3] && !isTimestamp[count - 2] && !isTimestamp[count - 1];
-
-    std::vector<std::size_t> sliceEnds;
-    for (std::size_t i = 1; i < count; ++i) {
-        if (isTimestamp[i - 1] && isTimestamp[i]) {
-            sliceEnds.push_back(i);
-        }
-    }
-
-    auto makeSegment = [&](std::size_t start, std::size_t end, float startTime, float endTime, int id) {
-        TranscriptionSegment segment;
-        segment.id = id;
-        segment.seek = currentSeek;
-        segment.start = startTime;
-        segment.end = endTime;
-        segment.tokens.assign(tokens.begin() + static_cast<std::ptrdiff_t>(start), tokens.begin() + static_cast<std::ptrdiff_t>(end));
-        // A result with fewer log-probability entries than tokens gets empty entries for the rest,
-        // so every segment has one entry per token.
-        segment.tokenLogProbs.assign(end - start, {});
-        for (std::size_t i = start; i < end && i < decodingResult.tokenLogProbs.size(); ++i) {
-            segment.tokenLogProbs[i - start] = decodingResult.tokenLogProbs[i];
-        }
-        std::vector<int> textTokens;
-        if (options.skipSpecialTokens) {
-            std::copy_if(segment.tokens.begin(), segment.tokens.end(), std::back_inserter(textTokens),
-                [&](int token) { return token < specialTokenBegin; });
-        } else {
-            textTokens = segment.tokens;
-        }
-        segment.text = tokenizer.decode(textTokens);
-        segment.temperature = decodingResult.temperature;
-        segment.avgLogprob = decodingResult.avgLogProb;
-        segment.compressionRatio = decodingResult.compressionRatio;
-        segment.noSpeechProb = decodingResult.noSpeechProb;
-        return segment;
+    WindowCut cut {
+        .decodingResult = decodingResult,
+        .options = options,
+        .tokenizer = tokenizer,
+        .allSegmentsCount = allSegmentsCount,
+        .currentSeek = currentSeek,
+        .segmentSize = segmentSize,
+        .sampleRate = sampleRate,
+        .timeToken = timeToken,
+        .windowEnd = windowEnd,
+        .timeOffset = static_cast<float>(currentSeek) / static_cast<float>(sampleRate),
+        .isTimestamp = timestampMarks(decodingResult.tokens, timeToken),
     };
-
-    std::vector<TranscriptionSegment> segments;
-    int seek = windowEnd;
-
-    if (!sliceEnds.empty()) {
-        if (singleTimestampEnding) {
-            sliceEnds.push_back(count - 1); // one past the timestamp before the last token
-        } else if (noTimestampEnding) {
-            sliceEnds.push_back(count);
-        }
-
-        std::size_t sliceStart = 0;
-        for (std::size_t sliceEnd : sliceEnds) {
-            std::optional<int> firstTimestamp;
-            int lastTimestamp = 0;
-            for (std::size_t i = sliceStart; i < sliceEnd; ++i) {
-                if (isTimestamp[i]) {
-                    if (!firstTimestamp) {
-                        firstTimestamp = tokens[i];
-                    }
-                    lastTimestamp = tokens[i];
-                }
-            }
-            if (firstTimestamp) {
-                const float start = timeOffset + timestampSteps(*firstTimestamp, timeToken) * step;
-                const float end = timeOffset + timestampSteps(lastTimestamp, timeToken) * step;
-                segments.push_back(makeSegment(sliceStart, sliceEnd, start, end,
-                    saturatingAdd(allSegmentsCount, static_cast<int>(segments.size()))));
-            }
-            sliceStart = sliceEnd;
-        }
-
-        if (!noTimestampEnding) {
-            const std::size_t lastSliceEnd = sliceEnds.back();
-            const int seekToken = singleTimestampEnding ? tokens[lastSliceEnd - 1] : tokens[lastSliceEnd];
-            const float advance = step * timestampSteps(seekToken, timeToken) * static_cast<float>(sampleRate);
-            seek = saturatingAdd(currentSeek, std::max(saturatingInt(advance), 0));
-        }
-    } else {
-        std::optional<int> lastTimestamp;
-        for (int token : tokens) {
-            if (token > timeToken) {
-                lastTimestamp = token;
-            }
-        }
-        const float duration = lastTimestamp ? timestampSteps(*lastTimestamp, timeToken) * step
-                                             : static_cast<float>(segmentSize) / static_cast<float>(sampleRate);
-        segments.push_back(makeSegment(0, count, timeOffset, timeOffset + duration, allSegmentsCount));
-    }
-
-    return {seek, std::move(segments)};
+    const auto sliceEnds = sliceEndsOf(cut.isTimestamp);
+    const int seek = sliceEnds.empty() ? cutWhole(cut) : cutAtSlices(cut, sliceEnds, endingOf(cut.isTimestamp));
+    return {seek, std::move(cut.segments)};
 }
 
 } // namespace auris

@@ -111,6 +111,165 @@ void copyRows(const ml::MultiArray& source, ml::MultiArray& destination, std::si
     }
 }
 
+// Every token of the window's segments in order, with its log-probability where its segment knows it.
+struct WindowTokens {
+    std::vector<int> wordTokenIds;
+    std::vector<std::optional<float>> tokenLogProbs;
+};
+
+WindowTokens windowTokensOf(const std::vector<TranscriptionSegment>& segments)
+{
+    WindowTokens gathered;
+    for (const auto& segment : segments) {
+        for (std::size_t i = 0; i < segment.tokens.size(); ++i) {
+            const int token = segment.tokens[i];
+            gathered.wordTokenIds.push_back(token);
+            std::optional<float> logProb;
+            if (i < segment.tokenLogProbs.size()) {
+                if (auto it = segment.tokenLogProbs[i].find(token); it != segment.tokenLogProbs[i].end()) {
+                    logProb = it->second;
+                }
+            }
+            gathered.tokenLogProbs.push_back(logProb);
+        }
+    }
+    return gathered;
+}
+
+// One row of the weights per token position. Throws WhisperError (segmentingFailed) for weights
+// without a shape.
+ml::MultiArray alignmentMatrix(const ml::MultiArray& alignmentWeights, std::size_t tokenCount)
+{
+    const auto& weightsShape = alignmentWeights.shape();
+    if (weightsShape.empty()) {
+        throw WhisperError::segmentingFailed("Invalid shape in alignmentWeights");
+    }
+    const int columns = weightsShape.back();
+    const int positions = static_cast<int>(std::min<std::size_t>(tokenCount, std::numeric_limits<int>::max()));
+    ml::MultiArray weights = makeMultiArray({positions, columns}, alignmentWeights.dataType(), 0);
+    // Rows the weights lack stay zero rather than being read past their end.
+    const std::size_t availableRows = columns > 0 ? alignmentWeights.count() / static_cast<std::size_t>(columns) : 0;
+    copyRows(alignmentWeights, weights, std::min<std::size_t>(availableRows, static_cast<std::size_t>(positions)),
+        static_cast<std::size_t>(columns));
+    Logging::debug("Alignment weights shape: " + shapeText(weights.shape()));
+    return weights;
+}
+
+// The lengths a word is held to: about the window's median word, and at most twice that. Both are
+// 0 when no word has a length.
+struct WordDurations {
+    float median = 0;
+    float max = 0;
+};
+
+WordDurations wordDurationsOf(const std::vector<WordTiming>& alignment)
+{
+    std::vector<float> durations;
+    for (const auto& word : alignment) {
+        if (const float duration = word.end - word.start; duration > 0) {
+            durations.push_back(duration);
+        }
+    }
+    if (durations.empty()) {
+        return {};
+    }
+    std::sort(durations.begin(), durations.end());
+    const float median = durations[durations.size() / 2];
+    const float cap = SegmentSeeker::medianDurationCap;
+    return {std::min(median, cap), median < cap ? 2 * median : 2 * cap};
+}
+
+// A sentence end mark that lasts too long keeps its start; the word after one keeps its end.
+void trimLongWordsAtSentenceEnds(std::vector<WordTiming>& alignment, const WordDurations& durations)
+{
+    for (std::size_t i = 1; i < alignment.size(); ++i) {
+        auto& word = alignment[i];
+        if (word.end - word.start > durations.max) {
+            if (isSentenceEnd(word.word)) {
+                word.end = word.start + durations.max;
+            } else if (isSentenceEnd(alignment[i - 1].word)) {
+                word.start = word.end - durations.max;
+            }
+        }
+    }
+}
+
+// What placing the merged words into the window's segments carries from one segment to the next.
+struct WordPlacement {
+    const std::vector<WordTiming>& merged;
+    const WhisperTokenizer& tokenizer;
+    WordDurations durations;
+    int specialTokenBegin = 0;
+    float timeOffset = 0;
+    float lastSpeechTimestamp = 0;
+    std::size_t cursor = 0;
+};
+
+// The next merged words, until they hold as many text tokens as the segment, in seconds from the
+// start of the audio.
+std::vector<WordTiming> takeWords(WordPlacement& placement, const TranscriptionSegment& segment)
+{
+    const int specialTokenBegin = placement.specialTokenBegin;
+    auto isText = [&](int token) { return token < specialTokenBegin; };
+    const auto textTokenCount = static_cast<std::size_t>(std::count_if(segment.tokens.begin(), segment.tokens.end(), isText));
+    std::size_t saved = 0;
+    std::vector<WordTiming> words;
+    while (saved < textTokenCount && placement.cursor < placement.merged.size()) {
+        const auto& entry = placement.merged[placement.cursor++];
+        std::vector<int> kept;
+        std::copy_if(entry.tokens.begin(), entry.tokens.end(), std::back_inserter(kept), isText);
+        if (kept.empty()) {
+            continue;
+        }
+        saved += kept.size();
+        // A word that took in a control token (text after a timestamp with no blank between)
+        // keeps only its text, as its tokens do.
+        words.push_back(WordTiming {
+            .word = kept.size() == entry.tokens.size() ? entry.word : placement.tokenizer.decode(kept),
+            .tokens = std::move(kept),
+            .start = roundedToHundredths(placement.timeOffset + entry.start),
+            .end = roundedToHundredths(placement.timeOffset + entry.end),
+            .probability = roundedToHundredths(entry.probability),
+        });
+    }
+    return words;
+}
+
+// A first word that starts long after the last speech and lasts too long is moved up to its end;
+// then the segment and its first and last words are fitted to each other.
+void fitWordsAndSegment(WordPlacement& placement, TranscriptionSegment& segment, std::vector<WordTiming>& words)
+{
+    const WordDurations& durations = placement.durations;
+    const float lastSpeechTimestamp = placement.lastSpeechTimestamp;
+    const WordTiming first = words.front();
+    if (first.end - lastSpeechTimestamp > 4 * durations.median
+        && (first.end - first.start > durations.max
+            || (words.size() >= 2 && words[1].end - first.start > 2 * durations.max))) {
+        if (words.size() >= 2 && words[1].end - words[1].start > durations.max) {
+            const float boundary = std::max(words[1].end / 2, words[1].end - durations.max);
+            words[0].end = boundary;
+            words[1].start = boundary;
+        }
+        words[0].start = std::max(lastSpeechTimestamp, first.end - durations.max);
+    }
+
+    if (segment.start < first.end && segment.start - SegmentSeeker::segmentBoundarySlack > first.start) {
+        words[0].start = std::max(0.0f, std::min(segment.start, first.end - durations.median));
+    } else {
+        segment.start = first.start;
+    }
+
+    // The last word as the rules above left it: they may have moved its start past the
+    // segment's end, and a word must not end before it starts.
+    WordTiming& last = words.back();
+    if (segment.end > last.start && segment.end + SegmentSeeker::segmentBoundarySlack < last.end) {
+        last.end = std::max(last.start + durations.median, segment.end);
+    } else {
+        segment.end = last.end;
+    }
+    placement.lastSpeechTimestamp = segment.end;
+}
+
 } // namespace
 
 std::vector<TranscriptionSegment> SegmentSeeker::addWordTimestamps(std::vector<TranscriptionSegment> segments,
@@ -118,120 +277,25 @@ std::vector<TranscriptionSegment> SegmentSeeker::addWordTimestamps(std::vector<T
     std::string_view prependPunctuations, std::string_view appendPunctuations, float lastSpeechTimestamp,
     const DecodingOptions& /*options*/, const TranscriptionTimings& timings) const
 {
-    std::vector<int> wordTokenIds;
-    std::vector<std::optional<float>> tokenLogProbs;
-    for (const auto& segment : segments) {
-        for (std::size_t i = 0; i < segment.tokens.size(); ++i) {
-            const int token = segment.tokens[i];
-            wordTokenIds.push_back(token);
-            std::optional<float> logProb;
-            if (i < segment.tokenLogProbs.size()) {
-                if (auto it = segment.tokenLogProbs[i].find(token); it != segment.tokenLogProbs[i].end()) {
-                    logProb = it->second;
-                }
-            }
-            tokenLogProbs.push_back(logProb);
-        }
-    }
-
-    const auto& weightsShape = alignmentWeights.shape();
-    if (weightsShape.empty()) {
-        throw WhisperError::segmentingFailed("Invalid shape in alignmentWeights");
-    }
-    const int columns = weightsShape.back();
-    const int positions = static_cast<int>(std::min<std::size_t>(wordTokenIds.size(), std::numeric_limits<int>::max()));
-    ml::MultiArray weights = makeMultiArray({positions, columns}, alignmentWeights.dataType(), 0);
-    // Rows the weights lack stay zero rather than being read past their end.
-    const std::size_t availableRows = columns > 0 ? alignmentWeights.count() / static_cast<std::size_t>(columns) : 0;
-    copyRows(alignmentWeights, weights, std::min<std::size_t>(availableRows, static_cast<std::size_t>(positions)),
-        static_cast<std::size_t>(columns));
-    Logging::debug("Alignment weights shape: " + shapeText(weights.shape()));
-
-    auto alignment = findAlignment(wordTokenIds, weights, tokenLogProbs, tokenizer, timings);
-
-    std::vector<float> durations;
-    for (const auto& word : alignment) {
-        if (const float duration = word.end - word.start; duration > 0) {
-            durations.push_back(duration);
-        }
-    }
-    float medianDuration = 0;
-    float maxDuration = 0;
-    if (!durations.empty()) {
-        std::sort(durations.begin(), durations.end());
-        const float median = durations[durations.size() / 2];
-        medianDuration = std::min(median, medianDurationCap);
-        maxDuration = median < medianDurationCap ? 2 * median : 2 * medianDurationCap;
-        for (std::size_t i = 1; i < alignment.size(); ++i) {
-            auto& word = alignment[i];
-            if (word.end - word.start > maxDuration) {
-                if (isSentenceEnd(word.word)) {
-                    word.end = word.start + maxDuration;
-                } else if (isSentenceEnd(alignment[i - 1].word)) {
-                    word.start = word.end - maxDuration;
-                }
-            }
-        }
-    }
-
+    const WindowTokens gathered = windowTokensOf(segments);
+    const ml::MultiArray weights = alignmentMatrix(alignmentWeights, gathered.wordTokenIds.size());
+    auto alignment = findAlignment(gathered.wordTokenIds, weights, gathered.tokenLogProbs, tokenizer, timings);
+    const WordDurations durations = wordDurationsOf(alignment);
+    trimLongWordsAtSentenceEnds(alignment, durations);
     const auto merged = mergePunctuations(alignment, prependPunctuations, appendPunctuations);
 
-    const int specialTokenBegin = tokenizer.specialTokens().specialTokenBegin;
-    const float timeOffset = static_cast<float>(seek) / static_cast<float>(engineSampleRate);
-    std::size_t cursor = 0;
+    WordPlacement placement {
+        .merged = merged,
+        .tokenizer = tokenizer,
+        .durations = durations,
+        .specialTokenBegin = tokenizer.specialTokens().specialTokenBegin,
+        .timeOffset = static_cast<float>(seek) / static_cast<float>(engineSampleRate),
+        .lastSpeechTimestamp = lastSpeechTimestamp,
+    };
     for (auto& segment : segments) {
-        const auto textTokenCount = static_cast<std::size_t>(std::count_if(segment.tokens.begin(), segment.tokens.end(),
-            [&](int token) { return token < specialTokenBegin; }));
-        std::size_t saved = 0;
-        std::vector<WordTiming> words;
-        while (saved < textTokenCount && cursor < merged.size()) {
-            const auto& entry = merged[cursor++];
-            std::vector<int> kept;
-            std::copy_if(entry.tokens.begin(), entry.tokens.end(), std::back_inserter(kept),
-                [&](int token) { return token < specialTokenBegin; });
-            if (kept.empty()) {
-                continue;
-            }
-            saved += kept.size();
-            // A word that took in a control token (text after a timestamp with no blank between)
-            // keeps only its text, as its tokens do.
-            words.push_back(WordTiming {
-                .word = kept.size() == entry.tokens.size() ? entry.word : tokenizer.decode(kept),
-                .tokens = std::move(kept),
-                .start = roundedToHundredths(timeOffset + entry.start),
-                .end = roundedToHundredths(timeOffset + entry.end),
-                .probability = roundedToHundredths(entry.probability),
-            });
-        }
-
+        auto words = takeWords(placement, segment);
         if (!words.empty()) {
-            const WordTiming first = words.front();
-            if (first.end - lastSpeechTimestamp > 4 * medianDuration
-                && (first.end - first.start > maxDuration
-                    || (words.size() >= 2 && words[1].end - first.start > 2 * maxDuration))) {
-                if (words.size() >= 2 && words[1].end - words[1].start > maxDuration) {
-                    const float boundary = std::max(words[1].end / 2, words[1].end - maxDuration);
-                    words[0].end = boundary;
-                    words[1].start = boundary;
-                }
-                words[0].start = std::max(lastSpeechTimestamp, first.end - maxDuration);
-            }
-
-            if (segment.start < first.end && segment.start - segmentBoundarySlack > first.start) {
-                words[0].start = std::max(0.0f, std::min(segment.start, first.end - medianDuration));
-            } else {
-                segment.start = first.start;
-            }
-
-            // The last word as the rules above left it: they may have moved its start past the
-            // segment's end, and a word must not end before it starts.
-            WordTiming& last = words.back();
-            if (segment.end > last.start && segment.end + segmentBoundarySlack < last.end) {
-                last.end = std::max(last.start + medianDuration, segment.end);
-            } else {
-                segment.end = last.end;
-            }
-            lastSpeechTimestamp = segment.end;
+            fitWordsAndSegment(placement, segment, words);
         }
         segment.words = std::move(words);
     }

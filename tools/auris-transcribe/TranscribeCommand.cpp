@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -273,6 +274,167 @@ void printTimings(std::ostream& err, const std::string& path, const Transcriptio
     err << "  " << formatString("%-22s", "Windows:") << formatString("%.0f", timings.totalDecodingWindows) << "\n";
 }
 
+// What the stages of one command run share.
+struct CommandRun {
+    const TranscribeCommandOptions& options;
+    std::ostream& out;
+    std::ostream& err;
+    std::function<Clock::time_point()> now;
+    std::unique_ptr<ResultWriting> writer;
+    // One per input, when the results go to files.
+    std::vector<std::string> outputNames;
+    std::unique_ptr<Auris> engine;
+    DecodingOptions decodeOptions;
+    ProgressReporter::Style style;
+
+    double secondsSince(Clock::time_point start) const { return std::chrono::duration<double>(now() - start).count(); }
+};
+
+// Makes the output folder ready and names each input's output, telling of inputs that had to be
+// renamed. Returns false, having said why, when the folder cannot be written.
+bool prepareOutputs(CommandRun& run)
+{
+    const auto& options = run.options;
+    if (!run.writer) {
+        return true;
+    }
+    if (const auto problem = prepareOutputFolder(options.outputDir)) {
+        run.err << "auris-transcribe: " << *problem << "\n";
+        return false;
+    }
+    run.outputNames = distinctOutputNames(options.files);
+    const std::string extension = extensionOf(options.format);
+    for (std::size_t i = 0; i < options.files.size() && !options.quiet; ++i) {
+        const std::string stem = std::filesystem::path(options.files[i]).stem().string();
+        if (run.outputNames[i] != stem) {
+            run.err << "auris-transcribe: " << printable(options.files[i]) << " is written as "
+                    << printable(run.outputNames[i] + extension) << ", an earlier input has the name "
+                    << printable(stem + extension) << "\n";
+        }
+    }
+    return true;
+}
+
+// The engine over the chosen model, or none, having said why, when it cannot be set up.
+std::unique_ptr<Auris> makeEngine(const TranscribeCommandOptions& options, std::ostream& err)
+{
+    try {
+        return std::make_unique<Auris>(AurisConfig {
+            .model = options.model,
+            .downloadBase = options.downloadBase,
+            .modelRepo = options.repo,
+            .modelFolder = options.modelFolder,
+            .tokenizerFolder = options.tokenizerFolder,
+            .verbose = false,
+            .load = true,
+            .download = !options.modelFolder.has_value(),
+        });
+    } catch (const std::exception& error) {
+        err << "auris-transcribe: " << printable(error.what()) << "\n";
+        return nullptr;
+    }
+}
+
+DecodingOptions decodingOptionsFor(const TranscribeCommandOptions& options)
+{
+    return DecodingOptions(DecodingOptions::Arguments {
+        .language = options.language,
+        .detectLanguage = !options.language.has_value(),
+        .skipSpecialTokens = !options.keepSpecialTokens,
+        .wordTimestamps = options.wordTimestamps,
+        .concurrentWorkerCount = options.workers,
+        .chunkingStrategy = options.chunking ? ChunkingStrategy::vad : ChunkingStrategy::none,
+    });
+}
+
+// One file's results and what they took.
+struct FileTranscript {
+    std::vector<TranscriptionResult> results;
+    TranscriptionResult merged;
+    double audioLoadingSeconds = 0;
+    double wallSeconds = 0;
+};
+
+FileTranscript transcribeSamples(CommandRun& run, const std::string& file, const std::shared_ptr<LiveProgress>& live)
+{
+    FileTranscript transcript;
+    const auto start = run.now();
+    const std::vector<float> samples = AudioProcessor::loadAudioSamples(file, 0.0, std::nullopt);
+    transcript.audioLoadingSeconds = run.secondsSince(start);
+    if (live) {
+        FileProgress fileProgress(run.engine->progress(), taskCount(samples, run.decodeOptions));
+        std::lock_guard lock(live->mutex);
+        live->file = std::move(fileProgress);
+    }
+    transcript.results = run.engine->transcribe(samples, run.decodeOptions, progressCallback(live, *run.engine));
+    transcript.wallSeconds = run.secondsSince(start);
+    if (live) {
+        live->stop(true);
+    }
+    transcript.merged = mergeTranscriptionResults(
+        std::vector<std::optional<TranscriptionResult>>(transcript.results.begin(), transcript.results.end()));
+    return transcript;
+}
+
+// The file's output: its text to `out`, or its file in the output folder and that file's path to `out`.
+void writeTranscript(CommandRun& run, std::size_t index, const TranscriptionResult& merged)
+{
+    const auto& options = run.options;
+    if (run.writer) {
+        const bool subtitles = options.format == Format::srt || options.format == Format::vtt;
+        const auto written = run.writer->write(subtitles ? subtitleResult(merged) : merged, run.outputNames[index]);
+        run.out << printable(written.get()) << "\n";
+    } else {
+        if (options.files.size() > 1) {
+            run.out << "# " << printable(options.files[index]) << "\n";
+        }
+        run.out << trimmed(merged.text) << "\n";
+    }
+    run.out.flush();
+}
+
+void printFileTimings(CommandRun& run, const std::string& shownFile, const FileTranscript& transcript)
+{
+    double audioSeconds = 0;
+    for (const auto& result : transcript.results) {
+        audioSeconds += result.timings.inputAudioSeconds;
+    }
+    printTimings(run.err, shownFile, transcript.merged.timings, run.engine->currentTimings().modelLoading,
+        transcript.audioLoadingSeconds, audioSeconds, transcript.wallSeconds);
+}
+
+// Transcribes the file at `index` and writes its output; false, having said why, when it failed.
+bool transcribeFile(CommandRun& run, std::size_t index)
+{
+    const std::string shownFile = printable(run.options.files[index]);
+    std::shared_ptr<LiveProgress> live;
+    if (!run.options.quiet) {
+        live = std::make_shared<LiveProgress>(ProgressReporter(run.err, shownFile, run.style, run.now));
+        std::lock_guard lock(live->mutex);
+        live->reporter.start();
+    }
+    try {
+        if (run.writer) {
+            const std::string& name = run.outputNames[index];
+            if (name.empty() || name == "." || name == "..") {
+                throw std::invalid_argument("no output file name can be made from this path");
+            }
+        }
+        const FileTranscript transcript = transcribeSamples(run, run.options.files[index], live);
+        writeTranscript(run, index, transcript.merged);
+        if (run.options.verbose) {
+            printFileTimings(run, shownFile, transcript);
+        }
+        return true;
+    } catch (const std::exception& error) {
+        if (live) {
+            live->stop(false);
+        }
+        run.err << "auris-transcribe: " << shownFile << ": " << printable(error.what()) << "\n";
+        return false;
+    }
+}
+
 } // namespace
 
 TranscribeCommandOptions parseTranscribeArguments(const std::vector<std::string>& arguments)
@@ -360,112 +522,26 @@ int runTranscribeCommand(const std::vector<std::string>& arguments, std::ostream
         out << transcribeCommandHelp;
         return 0;
     }
-    const auto now = environment.now ? environment.now : [] { return Clock::now(); };
-    auto secondsSince = [&](Clock::time_point start) { return std::chrono::duration<double>(now() - start).count(); };
-
-    const auto writer = writerFor(options.format, options.outputDir.string());
-    std::vector<std::string> outputNames;
-    if (writer) {
-        if (const auto problem = prepareOutputFolder(options.outputDir)) {
-            err << "auris-transcribe: " << *problem << "\n";
-            return 1;
-        }
-        outputNames = distinctOutputNames(options.files);
-        const std::string extension = extensionOf(options.format);
-        for (std::size_t i = 0; i < options.files.size() && !options.quiet; ++i) {
-            const std::string stem = std::filesystem::path(options.files[i]).stem().string();
-            if (outputNames[i] != stem) {
-                err << "auris-transcribe: " << printable(options.files[i]) << " is written as "
-                    << printable(outputNames[i] + extension) << ", an earlier input has the name "
-                    << printable(stem + extension) << "\n";
-            }
-        }
-    }
-
-    std::unique_ptr<Auris> engine;
-    try {
-        engine = std::make_unique<Auris>(AurisConfig {
-            .model = options.model,
-            .downloadBase = options.downloadBase,
-            .modelRepo = options.repo,
-            .modelFolder = options.modelFolder,
-            .tokenizerFolder = options.tokenizerFolder,
-            .verbose = false,
-            .load = true,
-            .download = !options.modelFolder.has_value(),
-        });
-    } catch (const std::exception& error) {
-        err << "auris-transcribe: " << printable(error.what()) << "\n";
+    CommandRun run {
+        .options = options,
+        .out = out,
+        .err = err,
+        .now = environment.now ? environment.now : [] { return Clock::now(); },
+        .writer = writerFor(options.format, options.outputDir.string()),
+    };
+    if (!prepareOutputs(run)) {
         return 1;
     }
-
-    const DecodingOptions decodeOptions(DecodingOptions::Arguments {
-        .language = options.language,
-        .detectLanguage = !options.language.has_value(),
-        .skipSpecialTokens = !options.keepSpecialTokens,
-        .wordTimestamps = options.wordTimestamps,
-        .concurrentWorkerCount = options.workers,
-        .chunkingStrategy = options.chunking ? ChunkingStrategy::vad : ChunkingStrategy::none,
-    });
-    const ProgressReporter::Style style {.terminal = environment.errorIsTerminal, .width = environment.terminalWidth};
+    run.engine = makeEngine(options, err);
+    if (!run.engine) {
+        return 1;
+    }
+    run.decodeOptions = decodingOptionsFor(options);
+    run.style = {.terminal = environment.errorIsTerminal, .width = environment.terminalWidth};
 
     int status = 0;
     for (std::size_t index = 0; index < options.files.size(); ++index) {
-        const std::string& file = options.files[index];
-        const std::string shownFile = printable(file);
-        std::shared_ptr<LiveProgress> live;
-        if (!options.quiet) {
-            live = std::make_shared<LiveProgress>(ProgressReporter(err, shownFile, style, now));
-            std::lock_guard lock(live->mutex);
-            live->reporter.start();
-        }
-        try {
-            if (writer) {
-                const std::string& name = outputNames[index];
-                if (name.empty() || name == "." || name == "..") {
-                    throw std::invalid_argument("no output file name can be made from this path");
-                }
-            }
-            const auto start = now();
-            const std::vector<float> samples = AudioProcessor::loadAudioSamples(file, 0.0, std::nullopt);
-            const double audioLoadingSeconds = secondsSince(start);
-            if (live) {
-                FileProgress fileProgress(engine->progress(), taskCount(samples, decodeOptions));
-                std::lock_guard lock(live->mutex);
-                live->file = std::move(fileProgress);
-            }
-            const auto results = engine->transcribe(samples, decodeOptions, progressCallback(live, *engine));
-            const double wallSeconds = secondsSince(start);
-            if (live) {
-                live->stop(true);
-            }
-            const auto merged = mergeTranscriptionResults(
-                std::vector<std::optional<TranscriptionResult>>(results.begin(), results.end()));
-
-            if (writer) {
-                const bool subtitles = options.format == Format::srt || options.format == Format::vtt;
-                const auto written = writer->write(subtitles ? subtitleResult(merged) : merged, outputNames[index]);
-                out << printable(written.get()) << "\n";
-            } else {
-                if (options.files.size() > 1) {
-                    out << "# " << shownFile << "\n";
-                }
-                out << trimmed(merged.text) << "\n";
-            }
-            out.flush();
-            if (options.verbose) {
-                double audioSeconds = 0;
-                for (const auto& result : results) {
-                    audioSeconds += result.timings.inputAudioSeconds;
-                }
-                printTimings(err, shownFile, merged.timings, engine->currentTimings().modelLoading, audioLoadingSeconds,
-                    audioSeconds, wallSeconds);
-            }
-        } catch (const std::exception& error) {
-            if (live) {
-                live->stop(false);
-            }
-            err << "auris-transcribe: " << shownFile << ": " << printable(error.what()) << "\n";
+        if (!transcribeFile(run, index)) {
             status = 1;
         }
     }

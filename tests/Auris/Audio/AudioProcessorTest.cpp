@@ -194,6 +194,36 @@ TEST(AudioProcessor, WindowsArePaddedOrTrimmedAndCanBeSaved)
     EXPECT_THAT(log.lines().back(), HasSubstr("Could not save file: "));
 }
 
+TEST(AudioProcessor, WaveformImageShowsTheSamplesBytesAsPixels)
+{
+    // One sample per pixel, row after row; samples past the image are left out.
+    const std::vector<float> samples {1.0f, -2.0f, 0.5f, 0.0f, 7.0f};
+    const WaveformImage image = AudioProcessing::createWaveformImage(samples, {.width = 2, .height = 2});
+    EXPECT_EQ(image.width, 2);
+    EXPECT_EQ(image.height, 2);
+    EXPECT_EQ(image.bytesPerRow, 8);
+    ASSERT_EQ(image.bytes.size(), 16u);
+    // The little-endian float 1.0 is 00 00 80 3f: blue, green, red, then the exponent byte as alpha.
+    EXPECT_THAT(std::vector<std::uint8_t>(image.bytes.begin(), image.bytes.begin() + 4), ElementsAre(0x00, 0x00, 0x80, 0x3f));
+    EXPECT_EQ(image.pixel(0, 0), 0x3f800000u);
+    EXPECT_EQ(image.pixel(1, 0), 0xc0000000u);
+    EXPECT_EQ(image.pixel(0, 1), 0x3f000000u);
+    EXPECT_EQ(image.pixel(1, 1), 0u);
+
+    auto failure = [&](WaveformImage::Size size) -> std::string {
+        try {
+            AudioProcessing::createWaveformImage(samples, size);
+        } catch (const WhisperError& error) {
+            EXPECT_EQ(error.kind(), WhisperError::Kind::audioProcessingFailed);
+            return error.what();
+        }
+        return "made";
+    };
+    EXPECT_EQ(failure({.width = 3, .height = 2}), "A waveform image of 3 x 2 pixels needs 6 samples, not 5");
+    EXPECT_EQ(failure({.width = 0, .height = 2}), "A waveform image of 0 x 2 pixels has no pixels");
+    EXPECT_EQ(failure({.width = 2, .height = -1}), "A waveform image of 2 x -1 pixels has no pixels");
+}
+
 TEST(AudioBufferUtilities, AppendChecksFormatsRangesAndRoom)
 {
     auto destination = *platform::PCMBuffer::make({16000, 2}, 5);
