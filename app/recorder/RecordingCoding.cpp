@@ -71,7 +71,20 @@ QString fileURLText(const std::filesystem::path& path)
     if (slashes > 1) {
         text.erase(0, slashes - 1);
     }
-    return QUrl::fromLocalFile(QString::fromStdString(text)).toString(QUrl::FullyEncoded);
+    const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
+    const QString unicode = QString::fromUtf8(bytes);
+    if (unicode.toUtf8() == bytes) {
+        return QUrl::fromLocalFile(unicode).toString(QUrl::FullyEncoded);
+    }
+    // A name that is no UTF-8 keeps its bytes percent-encoded; Unicode text would replace them.
+    return QStringLiteral("file://") + QString::fromLatin1(bytes.toPercentEncoding("/"));
+}
+
+// The path's bytes as they are on disk, also where they are no UTF-8.
+std::filesystem::path localFileOf(const QUrl& url)
+{
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    return std::filesystem::path(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 [[noreturn]] void fail(const std::string& why)
@@ -206,7 +219,7 @@ Recording decodeRecording(const QByteArray& json)
     if (!url.isValid() || !url.isLocalFile() || url.toLocalFile().isEmpty()) {
         fail("\"audioURL\" is not a file URL");
     }
-    recording.audioURL = url.toLocalFile().toStdString();
+    recording.audioURL = localFileOf(url);
 
     recording.title = requiredString(object, "title");
     recording.transcription = optionalString(object, "transcription").value_or(QString {});
@@ -216,6 +229,9 @@ Recording decodeRecording(const QByteArray& json)
         fail("\"duration\" is missing or not a number");
     }
     recording.duration = duration->get<double>();
+    if (!std::isfinite(recording.duration) || recording.duration < 0) {
+        fail("\"duration\" is not a length");
+    }
 
     recording.date = requiredDate(object, "date");
     if (const std::optional<QString> category = optionalString(object, "category")) {

@@ -36,14 +36,6 @@ std::filesystem::path temporaryName(const std::filesystem::path& destination)
     return destination.parent_path() / ("." + name + suffix);
 }
 
-void syncFolder(const std::filesystem::path& folder)
-{
-    const FileDescriptor file(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (file.get() >= 0) {
-        ::fsync(file.get());
-    }
-}
-
 // Opens a new hidden file beside the destination and names it in `temporary`.
 int createTemporary(const std::filesystem::path& destination, std::filesystem::path& temporary)
 {
@@ -90,20 +82,43 @@ void AtomicFileWriter::write(std::string_view bytes)
 
 void AtomicFileWriter::commit()
 {
-    if (file_.get() < 0) {
+    if (committed_ || (file_.get() < 0 && !unflushed_)) {
         fail("The file is already complete", destination_, EBADF);
     }
-    if (::fsync(file_.get()) != 0) {
-        fail("Cannot write the file to the disk", temporary_);
-    }
-    if (!file_.close()) {
-        fail("Cannot write the file", temporary_);
+    if (!unflushed_) {
+        if (::fsync(file_.get()) != 0) {
+            fail("Cannot write the file to the disk", temporary_);
+        }
+        if (!file_.close()) {
+            fail("Cannot write the file", temporary_);
+        }
     }
     if (::rename(temporary_.c_str(), destination_.c_str()) != 0) {
         fail("Cannot put the file in place", destination_);
     }
     committed_ = true;
-    syncFolder(destination_.parent_path());
+    if (!unflushed_) {
+        flushFolder(destination_.parent_path());
+    }
+}
+
+void AtomicFileWriter::closeUnflushed()
+{
+    if (file_.get() < 0) {
+        fail("The file is already complete", destination_, EBADF);
+    }
+    if (!file_.close()) {
+        fail("Cannot write the file", temporary_);
+    }
+    unflushed_ = true;
+}
+
+void AtomicFileWriter::flushFolder(const std::filesystem::path& folder)
+{
+    const FileDescriptor file(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (file.get() >= 0) {
+        ::fsync(file.get());
+    }
 }
 
 void AtomicFileWriter::writeFile(const std::filesystem::path& destination, std::string_view bytes)

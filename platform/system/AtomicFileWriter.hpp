@@ -23,6 +23,10 @@ public:
     void write(std::string_view bytes);
     // Flushes the contents to the disk and puts them in the destination's place.
     void commit();
+    // For AtomicFileBatch, which flushes the whole file system once for many files: ends the
+    // contents without flushing them; `commit` then only puts them in place, and the folder is
+    // left for the batch to flush.
+    void closeUnflushed();
 
     const std::filesystem::path& temporaryPath() const { return temporary_; }
 
@@ -30,12 +34,15 @@ public:
     // The source is read without following a symbolic link; the destination changes only once the
     // copy is complete.
     static void copyFile(const std::filesystem::path& source, const std::filesystem::path& destination);
+    // Makes the names given in the folder last (failures ignored: the files themselves are on disk).
+    static void flushFolder(const std::filesystem::path& folder);
 
 private:
     std::filesystem::path destination_;
     std::filesystem::path temporary_;
     FileDescriptor file_ {-1};
     bool committed_ = false;
+    bool unflushed_ = false;
 };
 
 } // namespace platform

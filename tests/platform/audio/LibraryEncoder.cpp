@@ -36,7 +36,7 @@ void drain(AVCodecContext* codec, AVFormatContext* format, AVStream* stream, con
 } // namespace
 
 bool encodeWithLibrary(const std::filesystem::path& path, const std::string& muxer, const std::string& encoder,
-    int sampleRate, const std::vector<std::vector<float>>& channels)
+    int sampleRate, const std::vector<std::vector<float>>& channels, const std::string& muxerOptions)
 {
     const AVCodec* codec = avcodec_find_encoder_by_name(encoder.c_str());
     if (!codec) {
@@ -74,7 +74,11 @@ bool encodeWithLibrary(const std::filesystem::path& path, const std::string& mux
     stream->time_base = context->time_base;
     check(avcodec_parameters_from_context(stream->codecpar, context.get()), "parameters");
     check(avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE), "create file");
-    check(avformat_write_header(format, nullptr), "header");
+    AVDictionary* options = nullptr;
+    check(av_dict_parse_string(&options, muxerOptions.c_str(), "=", ":", 0), "muxer options");
+    const int header = avformat_write_header(format, &options);
+    av_dict_free(&options);
+    check(header, "header");
 
     const int frameSize = context->frame_size > 0 ? context->frame_size : 1024;
     const int total = static_cast<int>(channels.front().size());
