@@ -99,6 +99,10 @@ struct TranscriptionProgress {
     std::optional<float> avgLogprob;
     std::optional<float> compressionRatio;
     int windowId = 0;
+    // Seconds of the call's audio decoded so far, and in all, summed over its chunks (which may run
+    // side by side); both 0 when not known.
+    double audioSecondsDone = 0;
+    double audioSecondsTotal = 0;
 };
 
 // The segment shifted by `seekTime` seconds (and its seek by the matching sample count). A seek

@@ -9,6 +9,7 @@
 #include "Auris/Text/TextDecoder.hpp"
 #include "platform/system/SystemInfo.hpp"
 
+#include <exception>
 #include <stdexcept>
 
 namespace auris {
@@ -84,8 +85,9 @@ void Auris::settleModelFolder(const std::optional<std::string>& model, const std
         downloaded = Auris::download(modelName, downloadBase, useBackgroundDownloadSession_,
             modelRepo.value_or(defaultModelRepo), {}, stopToken);
     } catch (const std::exception& error) {
-        throw WhisperError::modelsUnavailable(
-            std::string("Model not found. Please check the model or repo name and try again.\nError: ") + error.what());
+        // The cause stays attached, so that callers can tell a missing connection from a missing model.
+        std::throw_with_nested(WhisperError::modelsUnavailable(
+            std::string("Model not found. Please check the model or repo name and try again.\nError: ") + error.what()));
     }
     setModelFolder(downloaded);
 }

@@ -192,9 +192,10 @@ private:
     // copied, not even into its chunks.
     std::vector<TranscriptionResult> transcribeSamples(std::span<const float> audio,
         const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken);
+    // With `chunksOfOneAudio` the progress of every array also counts the others' audio.
     std::vector<TranscriptionOutcome> transcribeEach(const std::vector<std::span<const float>>& audios,
         const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray, const ProgressCallback& callback,
-        std::stop_token stopToken);
+        std::stop_token stopToken, bool chunksOfOneAudio = false);
     std::vector<TranscriptionResult> runTranscribeTask(std::span<const float> audio,
         const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken);
     std::vector<TranscriptionResult> transcribeInChunks(std::span<const float> audio,

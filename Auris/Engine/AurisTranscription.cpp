@@ -19,6 +19,53 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
+// How much of one audio its chunks have decoded. Chunks report only while they decode, so a
+// finished chunk counts whole from then on, and a chunk never counts less than it once did.
+class ChunkTally {
+public:
+    explicit ChunkTally(const std::vector<std::span<const float>>& pieces)
+    {
+        for (const auto& piece : pieces) {
+            sizes_.push_back(static_cast<double>(piece.size()) / Auris::sampleRate);
+            total_ += sizes_.back();
+        }
+        done_.assign(sizes_.size(), 0);
+    }
+
+    // The audio's seconds done, after chunk `index` reported `seconds` of its own.
+    double update(std::size_t index, double seconds)
+    {
+        std::lock_guard lock(mutex_);
+        done_[index] = std::max(done_[index], std::min(seconds, sizes_[index]));
+        double sum = 0;
+        for (const double piece : done_) {
+            sum += piece;
+        }
+        return sum;
+    }
+    void finish(std::size_t index) { update(index, sizes_[index]); }
+    double total() const { return total_; }
+
+private:
+    std::mutex mutex_;
+    std::vector<double> sizes_;
+    std::vector<double> done_;
+    double total_ = 0;
+};
+
+// Samples a window has decoded: its last timestamp since the start of the transcript.
+std::int64_t decodedWithinWindow(const std::vector<int>& tokens, const SpecialTokens& special)
+{
+    const auto start = std::find(tokens.rbegin(), tokens.rend(), special.startOfTranscriptToken);
+    for (auto token = tokens.rbegin(); token != start; ++token) {
+        if (*token >= special.timeTokenBegin) {
+            const double seconds = (*token - special.timeTokenBegin) * static_cast<double>(Auris::secondsPerTimeToken);
+            return static_cast<std::int64_t>(seconds * Auris::sampleRate);
+        }
+    }
+    return 0;
+}
+
 void logResults(const std::vector<TranscriptionResult>& results)
 {
     Logging::info("Total Transcription Results: " + std::to_string(results.size()));
@@ -96,7 +143,7 @@ std::vector<TranscriptionResult> Auris::transcribeInChunks(std::span<const float
         chunks.push_back({start, {}});
     }
     const auto outcomes = transcribeEach(
-        pieces, std::vector<std::optional<DecodingOptions>>(pieces.size(), chunkOptions), callback, stopToken);
+        pieces, std::vector<std::optional<DecodingOptions>>(pieces.size(), chunkOptions), callback, stopToken, true);
     if (outcomes.size() != chunks.size()) {
         throw WhisperError::transcriptionFailed(
             "No chunk was transcribed: the worker count must not be negative.");
@@ -144,10 +191,23 @@ std::vector<TranscriptionResult> Auris::runTranscribeTask(std::span<const float>
         progress_->addChild(child, 1);
     }
 
+    // Each step also tells how far this run is: its finished windows and the window's last timestamp.
+    ProgressCallback measured;
+    if (callback) {
+        measured = [callback, child, special = currentTokenizer->specialTokens()](const TranscriptionProgress& progress) {
+            TranscriptionProgress copy = progress;
+            const std::int64_t total = child->totalUnitCount();
+            const std::int64_t done
+                = std::min(total, child->completedUnitCount() + decodedWithinWindow(progress.tokens, special));
+            copy.audioSecondsDone = static_cast<double>(std::max<std::int64_t>(done, 0)) / sampleRate;
+            copy.audioSecondsTotal = static_cast<double>(std::max<std::int64_t>(total, 0)) / sampleRate;
+            return callback(copy);
+        };
+    }
     TranscriptionResult result;
     try {
         checkCancellation(stopToken);
-        result = task.runTranscription(audio, decodeOptions, callback, stopToken);
+        result = task.runTranscription(audio, decodeOptions, measured, stopToken);
     } catch (const CancellationError&) {
         std::lock_guard lock(mutex_);
         progress_ = std::make_shared<hub::Progress>();
@@ -176,7 +236,7 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeWithOptions(const std:
 
 std::vector<Auris::TranscriptionOutcome> Auris::transcribeEach(const std::vector<std::span<const float>>& audioArrays,
     const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray, const ProgressCallback& callback,
-    std::stop_token stopToken)
+    std::stop_token stopToken, bool chunksOfOneAudio)
 {
     if (audioArrays.size() != decodeOptionsArray.size()) {
         return {TranscriptionOutcome::failure(std::make_exception_ptr(WhisperError::transcriptionFailed(
@@ -195,6 +255,7 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeEach(const std::vector
     }
 
     const std::size_t total = audioArrays.size();
+    const auto tally = chunksOfOneAudio && callback ? std::make_shared<ChunkTally>(audioArrays) : nullptr;
     const std::size_t batchSize = workerCount == 0 ? total : static_cast<std::size_t>(workerCount);
     std::vector<std::optional<TranscriptionOutcome>> outcomes(total);
     for (std::size_t batchStart = 0; batchStart < total; batchStart += batchSize) {
@@ -204,9 +265,13 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeEach(const std::vector
             try {
                 ProgressCallback positioned;
                 if (callback) {
-                    positioned = [&callback, position](const TranscriptionProgress& progress) {
+                    positioned = [&callback, position, tally](const TranscriptionProgress& progress) {
                         TranscriptionProgress copy = progress;
                         copy.windowId = static_cast<int>(position);
+                        if (tally) {
+                            copy.audioSecondsDone = tally->update(position, progress.audioSecondsDone);
+                            copy.audioSecondsTotal = tally->total();
+                        }
                         return callback(copy);
                     };
                 }
@@ -214,6 +279,9 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeEach(const std::vector
                     transcribeSamples(audioArrays[position], decodeOptionsArray[position], positioned, stopToken));
             } catch (...) {
                 outcomes[position] = TranscriptionOutcome::failure(std::current_exception());
+            }
+            if (tally) {
+                tally->finish(position);
             }
         });
     }

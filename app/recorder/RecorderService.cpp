@@ -157,4 +157,10 @@ void RecorderService::setError(std::optional<RecordingError> value)
     emit errorChanged();
 }
 
+void RecorderService::setModelFailure(std::optional<ModelFailure> value)
+{
+    modelFailure_ = std::move(value);
+    emit modelFailureChanged();
+}
+
 } // namespace parlino

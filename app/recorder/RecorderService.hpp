@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/recorder/ModelFailure.hpp"
 #include "app/recorder/RecordingError.hpp"
 #include "app/recorder/RecordingResult.hpp"
 #include "platform/settings/UserDefaults.hpp"
@@ -77,6 +78,9 @@ public:
     QString preprocessingStatus() const { return preprocessingStatus_; }
     bool modelDownloadCancelled() const { return modelDownloadCancelled_; }
     const std::optional<RecordingError>& error() const { return error_; }
+    // The last model that could not be set up, and why; none once a set-up starts or succeeds.
+    // While another model still serves, it is the model a switch did not reach.
+    const std::optional<ModelFailure>& modelFailure() const { return modelFailure_; }
 
     QString whisperModel() const;
     void setWhisperModel(const QString& modelId);
@@ -98,6 +102,8 @@ public:
     virtual void stopRecording(StopCompletion completion) = 0;
     // Fails with RecordingError::aurisNotInitialized when no model is ready, or the engine's error.
     virtual void transcribeExistingFile(const std::filesystem::path& audioURL, TranscribeCompletion completion) = 0;
+    // The loaded model keeps serving until the new one is loaded; a switch that fails or is
+    // cancelled selects the loaded model again.
     virtual void switchModel(const QString& modelId, Completion completion = {}) = 0;
     virtual void deleteAndRedownloadModel(Completion completion = {}) = 0;
     virtual void cancelModelDownload() = 0;
@@ -117,6 +123,7 @@ signals:
     void preprocessingStatusChanged();
     void modelDownloadCancelledChanged();
     void errorChanged();
+    void modelFailureChanged();
     void whisperModelChanged();
     void preprocessingSettingsChanged();
 
@@ -135,6 +142,7 @@ protected:
     void setPreprocessingStatus(const QString& value);
     void setModelDownloadCancelled(bool value);
     void setError(std::optional<RecordingError> value);
+    void setModelFailure(std::optional<ModelFailure> value);
 
 private:
     bool preprocessingSwitch(const char* key) const;
@@ -154,6 +162,7 @@ private:
     QString preprocessingStatus_;
     bool modelDownloadCancelled_ = false;
     std::optional<RecordingError> error_;
+    std::optional<ModelFailure> modelFailure_;
 };
 
 } // namespace parlino

@@ -12,6 +12,7 @@
 #include "platform/text/TextTransforms.hpp"
 #include "platform/text/UnicodeText.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -211,19 +212,20 @@ auris::DecodingOptions WhisperRecorder::decodingOptions(const std::optional<std:
     return auris::DecodingOptions(arguments);
 }
 
-WhisperRecorder::ProgressReport WhisperRecorder::progressReport(int windowId, double audioSeconds, double elapsedSeconds)
+double WhisperRecorder::progressFraction(const auris::TranscriptionProgress& step, double audioSeconds, double elapsedSeconds)
 {
-    const double raw = audioSeconds > 0 ? (windowId + 1) * progressWindowSeconds / audioSeconds : elapsedSeconds / 10;
-    ProgressReport report;
-    report.progress = std::min(progressCap, raw);
-    if (report.progress > initialTranscriptionProgress && elapsedSeconds > 0.5) {
-        const double remaining = elapsedSeconds / report.progress - elapsedSeconds;
-        report.eta = remaining >= 1 ? QStringLiteral("~%1s left").arg(static_cast<long long>(remaining))
-                                    : QStringLiteral("almost done");
-    } else {
-        report.eta = QStringLiteral("processing...");
+    const double total = step.audioSecondsTotal > 0 ? step.audioSecondsTotal : audioSeconds;
+    const double raw = total > 0 ? step.audioSecondsDone / total : elapsedSeconds / 10;
+    return std::isfinite(raw) ? std::clamp(raw, 0.0, progressCap) : 0.0;
+}
+
+QString WhisperRecorder::timeLeftText(double progress, double elapsedSeconds)
+{
+    if (progress <= initialTranscriptionProgress || elapsedSeconds <= 0.5) {
+        return QStringLiteral("processing...");
     }
-    return report;
+    const double remaining = elapsedSeconds / progress - elapsedSeconds;
+    return remaining >= 1 ? QStringLiteral("~%1s left").arg(static_cast<long long>(remaining)) : QStringLiteral("almost done");
 }
 
 bool WhisperRecorder::shouldPreprocessAudio() const

@@ -19,6 +19,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -116,13 +117,12 @@ public:
     // The options of every transcription; without a language the engine detects it.
     static auris::DecodingOptions decodingOptions(const std::optional<std::string>& language);
 
-    struct ProgressReport {
-        double progress = 0;
-        QString eta;
-    };
-    // What a decoding step in window `windowId` shows, for audio of `audioSeconds` (0: unknown)
-    // after `elapsedSeconds` of transcription.
-    static ProgressReport progressReport(int windowId, double audioSeconds, double elapsedSeconds);
+    // The share of the audio a decoding step reports done, at most the cap: the engine's count of
+    // decoded seconds over its total, or over `audioSeconds` (0: unknown) when it gives none; with
+    // neither, a guess from `elapsedSeconds`.
+    static double progressFraction(const auris::TranscriptionProgress& step, double audioSeconds, double elapsedSeconds);
+    // The time-remaining text for `progress` after `elapsedSeconds` of transcription.
+    static QString timeLeftText(double progress, double elapsedSeconds);
 
     // Preprocessing is on and at least one of its steps is.
     bool shouldPreprocessAudio() const;
@@ -206,7 +206,11 @@ private:
     void awaitEngine(Completion completion);
     void launchInitialization(std::uint64_t generation, const std::string& model, std::vector<Completion> waiters);
     void finishInitialization(std::uint64_t generation, std::shared_ptr<SpeechTranscriber> engine, std::exception_ptr error);
-    void failInitialization();
+    void failInitialization(const std::string& model, std::exception_ptr error);
+    // Gives up the engine creations running or due; returns their waiters.
+    std::vector<Completion> abandonInitializations();
+    // Selects the model that serves again after a switch to another did not get through.
+    void keepServingModel();
     void startSimulatedProgress(bool cached);
     void simulatedProgressTick();
     void stopSimulatedProgress();
@@ -236,7 +240,7 @@ private:
     static AttemptOutcome transcribeWithAuris(const TranscriptionInput& input, const ConsoleLog& log,
         const std::shared_ptr<MainThreadPoster>& poster, WhisperRecorder* recorder, std::stop_token stop);
     void applyAttempt(const AttemptOutcome& outcome);
-    void applyProgress(std::uint64_t job, const ProgressReport& report);
+    void applyProgress(std::uint64_t job, double fraction, double elapsedSeconds);
 
     Dependencies dependencies_;
     ModelStore modelStore_;
@@ -244,6 +248,8 @@ private:
     std::stop_source shutdown_;
 
     std::shared_ptr<SpeechTranscriber> auris_;
+    // The model id `auris_` was made for.
+    std::string aurisModel_;
     std::optional<InitRun> runningInit_;
     std::optional<PendingInit> pendingInit_;
     std::uint64_t initGeneration_ = 0;
@@ -256,7 +262,8 @@ private:
     std::unique_ptr<RecorderTimer> durationTimer_;
     std::set<std::shared_ptr<StopRun>> stops_;
     std::uint64_t nextJob_ = 0;
-    std::set<std::uint64_t> openJobs_;
+    // The running transcriptions and the progress each has shown: it never goes back.
+    std::map<std::uint64_t, double> openJobs_;
 
     // Declared last: destroyed first, after the destructor has waited for them.
     QThreadPool workers_;

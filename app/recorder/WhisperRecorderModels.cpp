@@ -64,9 +64,10 @@ void WhisperRecorder::initializeAuris(Completion completion)
     const QString modelId = whisperModel();
     const std::string model = modelId.toStdString();
     setModelDownloadCancelled(false);
+    setModelFailure(std::nullopt);
     if (!ModelStore::isValidModelId(modelId)) {
         print("❌ Auris initialization failed: the model id '" + model + "' is not a model name");
-        failInitialization();
+        failInitialization(model, nullptr);
         if (completion) {
             post(std::move(completion));
         }
@@ -83,7 +84,8 @@ void WhisperRecorder::initializeAuris(Completion completion)
         setIsInitializingAuris(true);
         setAurisInitProgress(0);
     }
-    setAurisReady(false);
+    // A model that is loaded keeps serving until this one is.
+    setAurisReady(auris_ != nullptr);
     if (!cached) {
         print("   This may take 2-10 minutes (model size varies)");
         print("   Progress will show 10% until download completes");
@@ -195,6 +197,8 @@ void WhisperRecorder::finishInitialization(std::uint64_t generation, std::shared
     stopSimulatedProgress();
     if (engine) {
         auris_ = std::move(engine);
+        aurisModel_ = run.model;
+        setModelFailure(std::nullopt);
         setAurisInitProgress(1.0);
         setAurisReady(true);
         setIsInitializingAuris(false);
@@ -206,16 +210,23 @@ void WhisperRecorder::finishInitialization(std::uint64_t generation, std::shared
         const std::string message = messageOf(error);
         print("❌ Auris initialization failed: " + message);
         print("   Error details: " + message);
-        failInitialization();
+        if (auris_ && aurisModel_ != run.model) {
+            stopSimulatedProgress();
+            setModelFailure(ModelFailure {QString::fromStdString(run.model), ModelFailure::reasonOf(error)});
+            keepServingModel();
+        } else {
+            failInitialization(run.model, error);
+        }
     }
     for (auto& waiter : run.waiters) {
         waiter();
     }
 }
 
-void WhisperRecorder::failInitialization()
+void WhisperRecorder::failInitialization(const std::string& model, std::exception_ptr error)
 {
     stopSimulatedProgress();
+    setModelFailure(ModelFailure {QString::fromStdString(model), ModelFailure::reasonOf(error)});
     setError(RecordingError(RecordingError::aurisNotInitialized));
     setIsInitializingAuris(false);
     setAurisReady(false);
@@ -265,6 +276,31 @@ void WhisperRecorder::supersedeRunningInitialization()
     }
 }
 
+std::vector<WhisperRecorder::Completion> WhisperRecorder::abandonInitializations()
+{
+    supersedeRunningInitialization();
+    std::vector<Completion> waiters;
+    if (runningInit_) {
+        waiters = std::exchange(runningInit_->waiters, {});
+    }
+    if (pendingInit_) {
+        for (auto& waiter : pendingInit_->waiters) {
+            waiters.push_back(std::move(waiter));
+        }
+        pendingInit_.reset();
+    }
+    return waiters;
+}
+
+void WhisperRecorder::keepServingModel()
+{
+    print("↩️ Keeping model: " + aurisModel_);
+    setWhisperModel(QString::fromStdString(aurisModel_));
+    setIsInitializingAuris(false);
+    setAurisInitProgress(1.0);
+    setAurisReady(true);
+}
+
 void WhisperRecorder::switchModel(const QString& modelId, Completion completion)
 {
     print("🔄 Switching to model: " + modelId.toStdString());
@@ -275,15 +311,31 @@ void WhisperRecorder::switchModel(const QString& modelId, Completion completion)
         }
         return;
     }
-    setWhisperModel(modelId);
     const std::string model = modelId.toStdString();
+    setWhisperModel(modelId);
+    if (auris_ && aurisModel_ == model) {
+        // Nothing to load; a switch to another model that is still on its way is given up.
+        print("✅ Model '" + model + "' is loaded - keeping it");
+        std::vector<Completion> waiters = abandonInitializations();
+        stopSimulatedProgress();
+        setIsInitializingAuris(false);
+        setAurisInitProgress(1.0);
+        setAurisReady(true);
+        if (completion) {
+            waiters.push_back(std::move(completion));
+        }
+        for (auto& waiter : waiters) {
+            post(std::move(waiter));
+        }
+        return;
+    }
     if (modelStore_.isModelCached(model) && modelStore_.isModelComplete(model)) {
         print("✅ Model '" + model + "' is complete - switching...");
-        auris_.reset();
     } else {
         print("📥 Model '" + model + "' not complete - downloading...");
-        setAurisReady(false);
-        auris_.reset();
+        if (!auris_) {
+            setAurisReady(false);
+        }
     }
     initializeAuris(std::move(completion));
 }
@@ -301,6 +353,7 @@ void WhisperRecorder::deleteAndRedownloadModel(Completion completion)
         return;
     }
     auris_.reset();
+    aurisModel_.clear();
     setAurisReady(false);
     // A download still writing into the folder would race the removal.
     supersedeRunningInitialization();
@@ -320,25 +373,23 @@ void WhisperRecorder::deleteAndRedownloadModel(Completion completion)
 void WhisperRecorder::cancelModelDownload()
 {
     print("❌ Model download cancelled by user");
-    supersedeRunningInitialization();
-    std::vector<Completion> waiters;
-    if (runningInit_) {
-        waiters = std::exchange(runningInit_->waiters, {});
-    }
-    if (pendingInit_) {
-        for (auto& waiter : pendingInit_->waiters) {
-            waiters.push_back(std::move(waiter));
-        }
-        pendingInit_.reset();
-    }
+    const std::vector<Completion> waiters = abandonInitializations();
     stopSimulatedProgress();
     setModelDownloadCancelled(true);
-    setIsInitializingAuris(false);
-    setAurisInitProgress(0);
-    auris_.reset();
-    setAurisReady(false);
-    for (auto& waiter : waiters) {
-        post(std::move(waiter));
+    const QString model = whisperModel();
+    setModelFailure(ModelFailure {model, ModelFailure::Reason::cancelled});
+    if (auris_ && aurisModel_ != model.toStdString()) {
+        // A cancelled switch: the model that serves stays.
+        keepServingModel();
+    } else {
+        setIsInitializingAuris(false);
+        setAurisInitProgress(0);
+        auris_.reset();
+        aurisModel_.clear();
+        setAurisReady(false);
+    }
+    for (const auto& waiter : waiters) {
+        post(waiter);
     }
 }
 

@@ -476,7 +476,8 @@ WhisperRecorder::TranscriptionInput WhisperRecorder::transcriptionInput(const fs
     input.language = transcriptionLanguage(defaults().stringValue(QLatin1String(preferredTranscriptionLanguageKey)));
     input.audioSeconds = audioSeconds;
     input.job = ++nextJob_;
-    openJobs_.insert(input.job);
+    // A retry starts where the attempt before it left the bar.
+    openJobs_[input.job] = transcriptionProgress();
     return input;
 }
 
@@ -500,8 +501,9 @@ WhisperRecorder::AttemptOutcome WhisperRecorder::transcribeWithAuris(const Trans
     const auto start = SteadyClock::now();
     const auto callback = [poster, recorder, job = input.job, duration, start](
                               const auris::TranscriptionProgress& progress) -> std::optional<bool> {
-        const ProgressReport report = progressReport(progress.windowId, duration, secondsSince(start));
-        poster->post([recorder, job, report] { recorder->applyProgress(job, report); });
+        const double elapsed = secondsSince(start);
+        const double fraction = progressFraction(progress, duration, elapsed);
+        poster->post([recorder, job, fraction, elapsed] { recorder->applyProgress(job, fraction, elapsed); });
         return true;
     };
     std::vector<auris::TranscriptionResult> results;
@@ -542,14 +544,17 @@ void WhisperRecorder::applyAttempt(const AttemptOutcome& outcome)
     }
 }
 
-void WhisperRecorder::applyProgress(std::uint64_t job, const ProgressReport& report)
+void WhisperRecorder::applyProgress(std::uint64_t job, double fraction, double elapsedSeconds)
 {
-    // Reports that arrive after their transcription has finished would move the bar backwards.
-    if (!openJobs_.contains(job)) {
+    // Reports that arrive after their transcription has finished would move the bar backwards, and
+    // chunks running side by side report out of order.
+    const auto open = openJobs_.find(job);
+    if (open == openJobs_.end()) {
         return;
     }
-    setTranscriptionProgress(report.progress);
-    setTranscriptionETA(report.eta);
+    open->second = std::max(open->second, fraction);
+    setTranscriptionProgress(open->second);
+    setTranscriptionETA(timeLeftText(open->second, elapsedSeconds));
 }
 
 void WhisperRecorder::transcribeExistingFile(const fs::path& audioURL, TranscribeCompletion completion)

@@ -69,6 +69,7 @@ const QHash<QString, SymbolGlyph>& table()
         {QStringLiteral("magnifyingglass"), {0xe8b6}},
         {QStringLiteral("trash"), {0xe872}},
         {QStringLiteral("chevron.up.chevron.down"), {0xe5d7}},
+        {QStringLiteral("exclamationmark.triangle.fill"), {0xe002}},
     };
     return symbols;
 }

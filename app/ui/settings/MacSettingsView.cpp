@@ -165,7 +165,7 @@ MacSettingsView::MacSettingsView(AppServices& services, FolderChooser chooseFold
     RecorderService& recorder = services_.recorder;
     connect(&recorder, &RecorderService::whisperModelChanged, this, &MacSettingsView::whisperModelChanged);
     for (auto signal : {&RecorderService::isInitializingAurisChanged, &RecorderService::aurisReadyChanged,
-             &RecorderService::aurisInitProgressChanged}) {
+             &RecorderService::aurisInitProgressChanged, &RecorderService::modelFailureChanged}) {
         connect(&recorder, signal, this, &MacSettingsView::showModelState);
     }
     connect(&recorder, &RecorderService::preprocessingSettingsChanged, this, &MacSettingsView::showPreprocessing);
@@ -392,6 +392,10 @@ QWidget* MacSettingsView::modelStatusBlock()
     notDownloaded_ = formText(QString(), TextStyle::body, Color::textSecondary(), status);
     notDownloaded_->setObjectName(QStringLiteral("modelNotDownloaded"));
     statusLayout->addWidget(notDownloaded_);
+    modelFailure_ = formText(QString(), TextStyle::caption, Color::warningAmber(), status);
+    modelFailure_->setObjectName(QStringLiteral("modelFailure"));
+    modelFailure_->setWordWrap(true);
+    statusLayout->addWidget(modelFailure_);
     layout->addWidget(SettingsSection::labelledRow(QStringLiteral("Status:"), {status}, block));
 
     applyModel_ = formButton(QString(), ButtonProminence::prominent, block);
@@ -432,6 +436,15 @@ void MacSettingsView::showModelState()
     downloadedPercent_->setText(downloadedText(progress));
     readyModel_->setText(model);
     notDownloaded_->setText(model + QStringLiteral(" - Not downloaded"));
+    const auto& failure = recorder.modelFailure();
+    const bool failedSwitch = failure && ready && failure->model != recorder.whisperModel();
+    modelFailure_->setVisible(!initializing && failure && (!ready || failedSwitch));
+    if (failure) {
+        const QString reason = failure->reasonText();
+        modelFailure_->setText(failedSwitch
+                ? QStringLiteral("Could not switch to ") + modelDisplayName(failure->model) + QStringLiteral(": ") + reason
+                : reason.left(1).toUpper() + reason.mid(1));
+    }
 
     applyRow_->setVisible(!initializing);
     applyModel_->setText(escapedMnemonic(ready ? QStringLiteral("Apply Model Change") : QStringLiteral("Download Model Now")));

@@ -137,6 +137,8 @@ private:
     QWidget* ready_ = nullptr;
     design::PlainLabel* readyModel_ = nullptr;
     design::PlainLabel* notDownloaded_ = nullptr;
+    // Why the model, or a switch to another, could not be set up.
+    design::PlainLabel* modelFailure_ = nullptr;
     QWidget* applyRow_ = nullptr;
     QPushButton* applyModel_ = nullptr;
     QWidget* downloadHint_ = nullptr;

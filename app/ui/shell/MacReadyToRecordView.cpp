@@ -110,6 +110,8 @@ MacReadyToRecordView::MacReadyToRecordView(AppServices& services, std::function<
     layout->setAlignment(Qt::AlignCenter);
     downloadSection_ = modelDownloadSection();
     layout->addWidget(downloadSection_, 0, Qt::AlignHCenter);
+    missingSection_ = modelMissingSection();
+    layout->addWidget(missingSection_, 0, Qt::AlignHCenter);
 
     auto* hero = new HeroIcon(services.clock, this);
     hero->setObjectName(QStringLiteral("heroIcon"));
@@ -145,6 +147,9 @@ MacReadyToRecordView::MacReadyToRecordView(AppServices& services, std::function<
         &MacReadyToRecordView::updateModelDownload);
     connect(&services_.recorder, &RecorderService::aurisInitProgressChanged, this,
         &MacReadyToRecordView::updateModelDownload);
+    for (auto signal : {&RecorderService::aurisReadyChanged, &RecorderService::modelFailureChanged}) {
+        connect(&services_.recorder, signal, this, &MacReadyToRecordView::updateModelDownload);
+    }
     updateModelDownload();
     applyEntrance();
 }
@@ -179,6 +184,38 @@ QWidget* MacReadyToRecordView::modelDownloadSection()
     return section;
 }
 
+QWidget* MacReadyToRecordView::modelMissingSection()
+{
+    auto* section = new QWidget(this);
+    section->setObjectName(QStringLiteral("modelMissingSection"));
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(0, 0, 0, 32);
+    layout->setSpacing(12);
+
+    auto* line = new QWidget(section);
+    auto* lineLayout = new QHBoxLayout(line);
+    lineLayout->setContentsMargins(0, 0, 0, 0);
+    lineLayout->setSpacing(8);
+    auto* warning = new QLabel(line);
+    warning->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), Color::warningAmber().resolved(), 16)
+            .pixmap(16, 16));
+    lineLayout->addWidget(warning);
+    missingText_ = new PlainLabel(QString(), Font::textStyle(TextStyle::subheadline), Color::warningAmber(), line);
+    missingText_->setObjectName(QStringLiteral("modelMissingText"));
+    lineLayout->addWidget(missingText_);
+    layout->addWidget(line, 0, Qt::AlignHCenter);
+
+    auto* retry = new QPushButton(escapedMnemonic(QStringLiteral("Try Again")), section);
+    retry->setObjectName(QStringLiteral("retryModelButton"));
+    retry->setCursor(Qt::PointingHandCursor);
+    connect(retry, &QPushButton::clicked, this, [this] {
+        QMetaObject::invokeMethod(this, [this] { services_.recorder.switchModel(services_.recorder.whisperModel()); },
+            Qt::QueuedConnection);
+    });
+    layout->addWidget(retry, 0, Qt::AlignHCenter);
+    return section;
+}
+
 QWidget* MacReadyToRecordView::privacyBadge()
 {
     auto* badge = new QWidget(this);
@@ -198,6 +235,12 @@ void MacReadyToRecordView::updateModelDownload()
 {
     const bool loading = services_.recorder.isInitializingAuris();
     downloadSection_->setVisible(loading);
+    const auto& failure = services_.recorder.modelFailure();
+    const bool missing = !loading && !services_.recorder.aurisReady() && failure;
+    if (missing) {
+        missingText_->setText(QStringLiteral("Speech model missing: ") + failure->reasonText());
+    }
+    missingSection_->setVisible(missing);
     const double progress = services_.recorder.aurisInitProgress();
     downloadRing_->setProgress(progress);
     downloadPercentText_->setText(QString::number(static_cast<qint64>(progress * 100)) + QLatin1Char('%'));

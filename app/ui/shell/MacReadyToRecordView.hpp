@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QLabel;
+
 namespace parlino {
 
 namespace design {
@@ -35,6 +37,8 @@ protected:
 
 private:
     QWidget* modelDownloadSection();
+    // Stands where the download section does while no model is ready and none is loading.
+    QWidget* modelMissingSection();
     QWidget* privacyBadge();
     void updateModelDownload();
     void applyEntrance();
@@ -47,6 +51,8 @@ private:
     QWidget* downloadSection_ = nullptr;
     design::PNProgressRing* downloadRing_ = nullptr;
     design::PNGradientText* downloadPercentText_ = nullptr;
+    QWidget* missingSection_ = nullptr;
+    QLabel* missingText_ = nullptr;
     design::RevealBox* title_ = nullptr;
     design::RevealBox* badge_ = nullptr;
     design::RevealBox* options_ = nullptr;

@@ -1,10 +1,17 @@
 #include "RecorderHarness.hpp"
 
+#include "app/recorder/ModelFailure.hpp"
 #include "app/recorder/SmartNamingEngine.hpp"
+#include "Auris/Core/WhisperError.hpp"
+#include "Hub/Repo.hpp"
+#include "platform/net/NetError.hpp"
 #include "platform/audio/AudioCaptureError.hpp"
 #include "platform/audio/AudioFile.hpp"
 
 #include <gmock/gmock.h>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace parlino;
 using namespace std::chrono_literals;
@@ -418,10 +425,51 @@ TEST(WhisperRecorderRules, HallucinationsLanguagesAndProgress)
     EXPECT_EQ(options.noSpeechThreshold, 0.6f);
     EXPECT_TRUE(WhisperRecorder::decodingOptions(std::nullopt).detectLanguage);
 
-    EXPECT_DOUBLE_EQ(WhisperRecorder::progressReport(0, 60, 0.2).progress, 0.5);
-    EXPECT_EQ(WhisperRecorder::progressReport(0, 60, 0.2).eta, QStringLiteral("processing..."));
-    EXPECT_DOUBLE_EQ(WhisperRecorder::progressReport(1, 60, 4).progress, 0.95);
-    EXPECT_EQ(WhisperRecorder::progressReport(0, 60, 4).eta, QStringLiteral("~4s left"));
-    EXPECT_EQ(WhisperRecorder::progressReport(1, 60, 4).eta, QStringLiteral("almost done"));
-    EXPECT_DOUBLE_EQ(WhisperRecorder::progressReport(3, 0, 2).progress, 0.2);
+    // The share comes from the audio decoded, whichever chunk reports it; the window index plays no part.
+    auris::TranscriptionProgress step;
+    step.windowId = 7;
+    step.audioSecondsDone = 15;
+    step.audioSecondsTotal = 60;
+    EXPECT_DOUBLE_EQ(WhisperRecorder::progressFraction(step, 420, 3), 0.25);
+    step.audioSecondsTotal = 0;
+    EXPECT_DOUBLE_EQ(WhisperRecorder::progressFraction(step, 30, 3), 0.5);
+    step.audioSecondsDone = 60;
+    EXPECT_DOUBLE_EQ(WhisperRecorder::progressFraction(step, 30, 3), 0.95);
+    EXPECT_DOUBLE_EQ(WhisperRecorder::progressFraction(auris::TranscriptionProgress {}, 0, 2), 0.2);
+    EXPECT_EQ(WhisperRecorder::timeLeftText(0.5, 0.2), QStringLiteral("processing..."));
+    EXPECT_EQ(WhisperRecorder::timeLeftText(0.05, 4), QStringLiteral("processing..."));
+    EXPECT_EQ(WhisperRecorder::timeLeftText(0.5, 4), QStringLiteral("~4s left"));
+    EXPECT_EQ(WhisperRecorder::timeLeftText(0.95, 4), QStringLiteral("almost done"));
+}
+
+TEST(WhisperRecorderRules, ModelFailuresNameTheirCauseInAFewWords)
+{
+    using Reason = ModelFailure::Reason;
+    const auto wrapped = [](auto cause) {
+        try {
+            try {
+                throw cause;
+            } catch (...) {
+                std::throw_with_nested(auris::WhisperError::modelsUnavailable("Model not found."));
+            }
+        } catch (...) {
+            return std::current_exception();
+        }
+    };
+    EXPECT_EQ(ModelFailure::reasonOf(wrapped(platform::NetError(platform::NetError::Code::cannotConnectToHost))),
+        Reason::noConnection);
+    EXPECT_EQ(ModelFailure::reasonOf(wrapped(hub::HubClientError::httpStatusCode(404))), Reason::notFound);
+    EXPECT_EQ(ModelFailure::reasonOf(wrapped(hub::HubClientError::authorizationRequired())), Reason::notFound);
+    EXPECT_EQ(ModelFailure::reasonOf(wrapped(platform::NetError(platform::NetError::Code::cannotWriteToFile,
+                  std::strerror(ENOSPC)))),
+        Reason::noSpace);
+    EXPECT_EQ(ModelFailure::reasonOf(wrapped(std::filesystem::filesystem_error(
+                  "write", std::make_error_code(std::errc::no_space_on_device)))),
+        Reason::noSpace);
+    // The wrapper alone means the hub had no such model; an unknown cause says nothing more.
+    EXPECT_EQ(ModelFailure::reasonOf(std::make_exception_ptr(auris::WhisperError::modelsUnavailable())), Reason::notFound);
+    EXPECT_EQ(ModelFailure::reasonOf(wrapped(std::runtime_error("odd"))), Reason::other);
+    EXPECT_EQ(ModelFailure::reasonOf(nullptr), Reason::other);
+    EXPECT_EQ((ModelFailure {QStringLiteral("small"), Reason::noConnection}).reasonText(),
+        QStringLiteral("no connection to the model hub"));
 }
