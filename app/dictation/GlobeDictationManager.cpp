@@ -455,7 +455,8 @@ void GlobeDictationManager::fileRecording(const QString& source, const Recording
         const QString name = QString::fromLatin1(key);
         return defaults.contains(name) && defaults.boolValue(name, false);
     };
-    if (setting(SettingsKeys::saveToRecordings)) {
+    // A recording that could not be transcribed, or not wholly written, is never thrown away.
+    if (setting(SettingsKeys::saveToRecordings) || result.mustBeKept()) {
         try {
             const Recording saved = dependencies_.library.saveRecording(result);
             ChosenRecordingOptions::apply(dependencies_.library, defaults, saved);

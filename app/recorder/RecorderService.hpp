@@ -126,6 +126,9 @@ signals:
     void modelFailureChanged();
     void whisperModelChanged();
     void preprocessingSettingsChanged();
+    // The running recording cannot go on (its audio cannot be written); the message says what
+    // happened and what was kept. The recording still needs its stop.
+    void recordingInterrupted(const QString& message);
 
 protected:
     void setIsRecording(bool value);

@@ -10,6 +10,7 @@
 
 #include "Auris/Core/DecodingOptions.hpp"
 #include "platform/audio/AudioCaptureSource.hpp"
+#include "platform/audio/AudioFileOutput.hpp"
 #include "platform/audio/AudioFileSettings.hpp"
 #include "platform/audio/PCMBuffer.hpp"
 
@@ -57,6 +58,8 @@ public:
         ConsoleLog log;
         // The lines the design sends to the system log ("🐛 WHISPER DEBUG: ..."); empty: none.
         ConsoleLog systemLog;
+        // Makes the file a recording's audio goes to; empty: a new file at its path.
+        std::function<std::unique_ptr<platform::AudioFileOutput>(const std::filesystem::path&)> audioOutput;
 
         // The user's sound server, the Auris engine, the system clock, the XDG folders, standard
         // output and the system log. With `captureFileVariable` set, its audio file stands in for
@@ -138,6 +141,8 @@ private:
         std::filesystem::path url;
         std::shared_ptr<platform::AudioRecorder> recorder;
         QDateTime startTime;
+        // Why the audio could not all be written; the file keeps what was whole before.
+        std::optional<QString> writeFailure;
     };
     // One stop, from the end of capture to its result. Everything in it belongs to this stop alone,
     // so a recording started meanwhile cannot be renamed or transcribed by it.
@@ -160,6 +165,8 @@ private:
         std::chrono::steady_clock::time_point preprocessingStart;
         // Waited for the engine of a model that was ready but still loading.
         bool waitedForEngine = false;
+        // No engine was there, or an attempt failed with an error rather than hearing nothing.
+        bool transcriptPending = false;
     };
 
     struct InitRun {
@@ -223,6 +230,7 @@ private:
     void startDurationTimer();
     void stopLiveTranscriptionTimer();
     void reportRecordingFailure();
+    void writeFailed(const std::shared_ptr<RecordingSession>& session, const std::string& message);
 
     // The road after a stop.
     void stopCapturedSession(const std::shared_ptr<RecordingSession>& session, StopCompletion completion);
@@ -233,6 +241,8 @@ private:
     void finishTranscribing(const std::shared_ptr<StopRun>& run);
     void nameAndFinish(const std::shared_ptr<StopRun>& run);
     void completeWithoutRecording(StopCompletion completion);
+    // The stop of a recording whose audio could not all be written: kept as it is, not transcribed.
+    void finishIncomplete(const std::shared_ptr<StopRun>& run, bool fileHoldsAudio);
     std::optional<std::filesystem::path> renamed(const std::filesystem::path& file, const QString& name);
 
     // Transcription of one file, on a worker thread.

@@ -91,6 +91,19 @@ bool requestMicrophonePermission(platform::AudioCaptureSource& source, const Con
     return granted;
 }
 
+// The system's words at the end of an audio file error ("... : No space left on device").
+std::string failureReason(const std::string& message)
+{
+    const auto colon = message.rfind(": ");
+    return colon == std::string::npos ? message : message.substr(colon + 2);
+}
+
+bool holdsAudio(const fs::path& file)
+{
+    std::error_code error;
+    return fs::is_regular_file(file, error) && fileSize(file) > 0;
+}
+
 double audioSecondsOf(const fs::path& file)
 {
     try {
@@ -132,9 +145,14 @@ void WhisperRecorder::startAudioRecording(StartCompletion completion)
                 poster->post([this] { reportRecordingFailure(); });
             }
         },
-        [this, poster, log](const std::string& message) {
+        [this, poster, log, weak = std::weak_ptr<RecordingSession>(session)](const std::string& message) {
             log("❌ Audio encoding error: " + (message.empty() ? std::string("unknown") : message));
-            poster->post([this] { reportRecordingFailure(); });
+            poster->post([this, weak, message] {
+                reportRecordingFailure();
+                if (const auto failed = weak.lock()) {
+                    writeFailed(failed, message);
+                }
+            });
         },
     };
     struct Outcome {
@@ -142,11 +160,12 @@ void WhisperRecorder::startAudioRecording(StartCompletion completion)
         std::exception_ptr error;
     };
     const bool keepsAudio = shouldPreprocessAudio();
+    const auto makeOutput = dependencies_.audioOutput;
     // A start over a running recording ends that one first: both would capture from one source.
     const auto previous = session_ ? session_->recorder : nullptr;
     runInBackground(
         captureQueue_,
-        [session, source, log, folder, now, delegate, keepsAudio, previous]() -> Outcome {
+        [session, source, log, folder, now, delegate, keepsAudio, makeOutput, previous]() -> Outcome {
             if (previous) {
                 previous->stop();
             }
@@ -160,6 +179,9 @@ void WhisperRecorder::startAudioRecording(StartCompletion completion)
                 log("📁 Audio file: " + session->url.filename().string());
                 auto recorder = std::make_shared<platform::AudioRecorder>(session->url, recordingSettings, source, delegate);
                 recorder->setKeepsRecordedAudio(keepsAudio);
+                if (makeOutput) {
+                    recorder->setOutputFactory(makeOutput);
+                }
                 recorder->record();
                 session->recorder = std::move(recorder);
                 log("✅ Audio recording started");
@@ -200,6 +222,26 @@ void WhisperRecorder::finishStart(const std::shared_ptr<RecordingSession>& sessi
 void WhisperRecorder::reportRecordingFailure()
 {
     setError(RecordingError(RecordingError::recordingFailed));
+}
+
+void WhisperRecorder::writeFailed(const std::shared_ptr<RecordingSession>& session, const std::string& message)
+{
+    if (session->writeFailure) {
+        return;
+    }
+    const QString reason = QString::fromStdString(failureReason(message));
+    session->writeFailure = reason;
+    const bool kept = holdsAudio(session->url);
+    const QString text = QStringLiteral("Recording stopped: the audio could not be written (") + reason
+        + (kept ? QStringLiteral("). What was recorded until then is kept in ")
+                + QString::fromStdString(session->url.filename().string()) + QLatin1Char('.')
+                : QStringLiteral("). Nothing of it could be kept."));
+    print("❌ " + text.toStdString());
+    if (session == session_ && session->recorder) {
+        // Nothing more reaches the file: capture ends now, the stop that follows finishes the road.
+        captureQueue_.start([recorder = session->recorder] { recorder->stop(); });
+    }
+    emit recordingInterrupted(text);
 }
 
 void WhisperRecorder::startDurationTimer()
@@ -258,6 +300,8 @@ void WhisperRecorder::stopCapturedSession(const std::shared_ptr<RecordingSession
         std::uint64_t size = 0;
         double audioSeconds = 0;
         std::shared_ptr<platform::PCMBuffer> audio;
+        bool incomplete = false;
+        bool holdsAudio = false;
     };
     runInBackground(
         captureQueue_,
@@ -269,10 +313,14 @@ void WhisperRecorder::stopCapturedSession(const std::shared_ptr<RecordingSession
                 audio = std::make_shared<platform::PCMBuffer>(std::move(*kept));
             }
             return {fileSize(url), static_cast<double>(recorder->framesWritten()) / recorder->settings().sampleRate,
-                std::move(audio)};
+                std::move(audio), recorder->encodeFailed(), holdsAudio(url)};
         },
         [this, run](Finished finished) {
             print("📁 Audio file size after stop: " + std::to_string(finished.size) + " bytes");
+            if (finished.incomplete || run->session->writeFailure) {
+                finishIncomplete(run, finished.holdsAudio);
+                return;
+            }
             run->audioSeconds = finished.audioSeconds;
             run->recordedAudio = std::move(finished.audio);
             if (finished.size > flushThresholdBytes) {
@@ -290,6 +338,28 @@ void WhisperRecorder::stopCapturedSession(const std::shared_ptr<RecordingSession
                 });
             });
         });
+}
+
+void WhisperRecorder::finishIncomplete(const std::shared_ptr<StopRun>& run, bool fileHoldsAudio)
+{
+    RecordingResult result;
+    result.writeFailure = run->session->writeFailure.value_or(QStringLiteral("the audio could not be written"));
+    if (fileHoldsAudio) {
+        // Only the file tells how much of the recording it holds.
+        result.audioURL = run->recorded;
+        result.transcriptPending = true;
+        print("⚠️ Audio incomplete, kept without transcription: " + run->recorded.filename().string());
+    } else {
+        std::error_code ignored;
+        fs::remove(run->recorded, ignored);
+        print("❌ No audio file to transcribe");
+    }
+    print("✅ WhisperRecorder: Recording complete");
+    const StopCompletion completion = std::move(run->completion);
+    stops_.erase(run);
+    if (completion) {
+        completion(result);
+    }
 }
 
 void WhisperRecorder::continueAfterFlush(const std::shared_ptr<StopRun>& run)
@@ -313,6 +383,7 @@ void WhisperRecorder::continueAfterFlush(const std::shared_ptr<StopRun>& run)
             setIsTranscribing(false);
         }
         run->recordedAudio.reset();
+        run->transcriptPending = true;
         print("⏩ Model not ready, saving audio without transcription");
         print("   💡 Use 'ReTranscribe' button later to add transcription");
         nameAndFinish(run);
@@ -393,10 +464,14 @@ void WhisperRecorder::attempt(const std::shared_ptr<StopRun>& run, int number)
 void WhisperRecorder::judgeAttempt(const std::shared_ptr<StopRun>& run, int number, const AttemptOutcome& outcome)
 {
     const std::string n = std::to_string(number);
+    if (outcome.error) {
+        run->transcriptPending = true;
+    }
     const bool hallucination = isHallucination(outcome.text);
     if (!outcome.text.isEmpty() && !hallucination) {
         print("✅ Auris success (attempt " + n + ")");
         run->transcript = outcome.text;
+        run->transcriptPending = false;
         finishTranscribing(run);
         return;
     }
@@ -460,6 +535,7 @@ void WhisperRecorder::nameAndFinish(const std::shared_ptr<StopRun>& run)
         }
     }
     RecordingResult result {url, run->transcript, run->duration, title};
+    result.transcriptPending = run->transcriptPending;
     print("✅ WhisperRecorder: Recording complete");
     const StopCompletion completion = std::move(run->completion);
     stops_.erase(run);

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
+#include <functional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -16,18 +19,28 @@ using namespace ffmpeg;
 namespace {
 
 struct OutputContextDeleter {
-    void operator()(AVFormatContext* context) const
-    {
-        if (context->pb && !(context->oformat->flags & AVFMT_NOFILE)) {
-            avio_closep(&context->pb);
-        }
-        avformat_free_context(context);
-    }
+    void operator()(AVFormatContext* context) const { avformat_free_context(context); }
 };
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
 
+struct IoContextDeleter {
+    void operator()(AVIOContext* context) const
+    {
+        av_freep(&context->buffer);
+        avio_context_free(&context);
+    }
+};
+using IoContextPtr = std::unique_ptr<AVIOContext, IoContextDeleter>;
+
+struct DictionaryDeleter {
+    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+};
+
 // Frames per encoder call for codecs that take any frame size.
 constexpr int pcmFrameSize = 4096;
+constexpr int ioBufferSize = 1 << 16;
+// M4A audio goes out in fragments of this many microseconds, each a whole, playable piece.
+constexpr int fragmentMicroseconds = 1'000'000;
 
 std::string lowercaseExtension(const std::filesystem::path& path)
 {
@@ -41,7 +54,8 @@ std::string lowercaseExtension(const std::filesystem::path& path)
 
 class AudioFileWriter::Encoder {
 public:
-    Encoder(const std::filesystem::path& path, const AudioFileSettings& settings)
+    Encoder(const std::filesystem::path& path, const AudioFileSettings& settings,
+        const std::function<std::unique_ptr<AudioFileOutput>()>& makeOutput)
         : path_(path)
     {
         quietenLibraryLog();
@@ -61,6 +75,7 @@ public:
         } else if (extension == ".m4a" && settings.formatID == AudioFileSettings::FormatID::mpeg4AAC) {
             muxer = "ipod";
             codecID = AV_CODEC_ID_AAC;
+            fragmented_ = true;
         } else {
             throw AudioFileError("Cannot write " + path.string() + ": WAV files hold linear PCM and M4A files hold AAC");
         }
@@ -110,21 +125,43 @@ public:
             throw AudioFileError("Cannot describe the audio stream of " + path.string() + ": " + errorText(status));
         }
 
-        status = avio_open(&context_->pb, path.c_str(), AVIO_FLAG_WRITE);
-        if (status < 0) {
-            throw AudioFileError("Cannot create audio file " + path.string() + ": " + errorText(status));
-        }
-        status = avformat_write_header(context_.get(), nullptr);
-        if (status < 0) {
-            throw AudioFileError("Cannot write the header of " + path.string() + ": " + errorText(status));
-        }
-
         frameSize_ = codec_->frame_size > 0 ? codec_->frame_size : pcmFrameSize;
         fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, format_.channelCount, frameSize_));
         packet_ = makePacket();
         frame_ = makeFrame();
         if (!fifo_) {
             throw AudioFileError("Out of memory for an audio encoder");
+        }
+
+        try {
+            output_ = makeOutput();
+        } catch (const std::system_error& error) {
+            throw AudioFileError("Cannot create audio file " + path.string() + ": " + error.code().message());
+        }
+        try {
+            openIo();
+            AVDictionary* rawOptions = nullptr;
+            if (fragmented_) {
+                // A fragment is written whole once its second is encoded; the index at the end is
+                // only an extra, so a file cut short still plays.
+                av_dict_set(&rawOptions, "movflags", "empty_moov+default_base_moof", 0);
+                av_dict_set_int(&rawOptions, "frag_duration", fragmentMicroseconds, 0);
+            }
+            std::unique_ptr<AVDictionary, DictionaryDeleter> options(rawOptions);
+            rawOptions = options.release();
+            status = avformat_write_header(context_.get(), &rawOptions);
+            options.reset(rawOptions);
+            if (status >= 0) {
+                status = flush();
+            }
+            if (status < 0) {
+                throw AudioFileError("Cannot write the header of " + path.string() + ": " + errorText(status));
+            }
+            headerEnd_ = committed_;
+        } catch (...) {
+            closed_ = true;
+            output_->remove();
+            throw;
         }
     }
 
@@ -141,6 +178,9 @@ public:
 
     void write(const PCMBuffer& buffer)
     {
+        if (failed_) {
+            throw AudioFileError("The audio file " + path_.string() + " could not be written before");
+        }
         if (closed_) {
             throw AudioFileError("The audio file " + path_.string() + " is already closed");
         }
@@ -158,9 +198,11 @@ public:
                 throw AudioFileError("Out of memory while writing " + path_.string());
             }
             written += static_cast<std::uint32_t>(count);
-            while (av_audio_fifo_size(fifo_.get()) >= frameSize_) {
-                encodeFromFifo(frameSize_);
-            }
+            guarded([&] {
+                while (av_audio_fifo_size(fifo_.get()) >= frameSize_) {
+                    encodeFromFifo(frameSize_);
+                }
+            });
         }
     }
 
@@ -170,21 +212,110 @@ public:
             return;
         }
         closed_ = true;
-        if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0) {
-            encodeFromFifo(rest);
+        guarded([&] {
+            if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0) {
+                encodeFromFifo(rest);
+            }
+            sendToEncoder(nullptr);
+            int status = av_write_trailer(context_.get());
+            if (status >= 0) {
+                status = flush();
+            }
+            if (status < 0) {
+                throw AudioFileError("Cannot finish audio file " + path_.string() + ": " + errorText(status));
+            }
+        });
+    }
+
+    bool failed() const { return failed_; }
+
+private:
+    // Runs `work`; when it fails, the file keeps only what is whole, and nothing more is written.
+    template <typename Work>
+    void guarded(Work work)
+    {
+        if (failed_) {
+            throw AudioFileError("The audio file " + path_.string() + " could not be written before");
         }
-        sendToEncoder(nullptr);
-        int status = av_write_trailer(context_.get());
-        if (status < 0) {
-            throw AudioFileError("Cannot finish audio file " + path_.string() + ": " + errorText(status));
-        }
-        status = avio_closep(&context_->pb);
-        if (status < 0) {
-            throw AudioFileError("Cannot finish audio file " + path_.string() + ": " + errorText(status));
+        try {
+            work();
+        } catch (const AudioFileError&) {
+            failed_ = true;
+            closed_ = true;
+            keepWholePart();
+            throw;
         }
     }
 
-private:
+    // A fragmented file is cut back to its last whole fragment; a file without any audio on disk
+    // is removed rather than left empty or as a bare header.
+    void keepWholePart()
+    {
+        if (committed_ <= headerEnd_) {
+            output_->remove();
+        } else if (fragmented_) {
+            output_->truncate(committed_);
+        }
+    }
+
+    void openIo()
+    {
+        auto* buffer = static_cast<unsigned char*>(av_malloc(ioBufferSize));
+        if (!buffer) {
+            throw AudioFileError("Out of memory for writing " + path_.string());
+        }
+        io_.reset(avio_alloc_context(buffer, ioBufferSize, 1, this, nullptr, &Encoder::writeBytes, &Encoder::seekBytes));
+        if (!io_) {
+            av_free(buffer);
+            throw AudioFileError("Out of memory for writing " + path_.string());
+        }
+        context_->pb = io_.get();
+        context_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
+
+    // Hands what the muxer has written so far to the output; after it, every byte the muxer gave
+    // is on disk (a fragmenting muxer gives whole fragments only).
+    int flush()
+    {
+        avio_flush(io_.get());
+        if (io_->error < 0) {
+            return io_->error;
+        }
+        committed_ = end_;
+        return 0;
+    }
+
+    static int writeBytes(void* opaque, std::uint8_t* bytes, int size)
+    {
+        auto& self = *static_cast<Encoder*>(opaque);
+        try {
+            self.output_->write(self.position_, std::as_bytes(std::span(bytes, static_cast<std::size_t>(size))));
+        } catch (const std::system_error& error) {
+            return AVERROR(error.code().value() > 0 ? error.code().value() : EIO);
+        }
+        self.position_ += size;
+        self.end_ = std::max(self.end_, self.position_);
+        return size;
+    }
+
+    static std::int64_t seekBytes(void* opaque, std::int64_t offset, int whence)
+    {
+        auto& self = *static_cast<Encoder*>(opaque);
+        std::int64_t target = 0;
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE: return self.end_;
+        case SEEK_SET: target = offset; break;
+        case SEEK_CUR: target = self.position_ + offset; break;
+        case SEEK_END: target = self.end_ + offset; break;
+        default: return AVERROR(EINVAL);
+        }
+        if (target < 0) {
+            return AVERROR(EINVAL);
+        }
+        self.position_ = target;
+        return target;
+    }
+
     void encodeFromFifo(int frames)
     {
         av_frame_unref(frame_.get());
@@ -237,6 +368,9 @@ private:
             av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
             packet_->stream_index = stream_->index;
             status = av_interleaved_write_frame(context_.get(), packet_.get());
+            if (status >= 0) {
+                status = flush();
+            }
             if (status < 0) {
                 throw AudioFileError("Cannot write audio file " + path_.string() + ": " + errorText(status));
             }
@@ -245,6 +379,9 @@ private:
 
     std::filesystem::path path_;
     AudioFormat format_;
+    std::unique_ptr<AudioFileOutput> output_;
+    // Declared after the output and before the context: the context writes through it.
+    IoContextPtr io_;
     OutputContextPtr context_;
     CodecContextPtr codec_;
     AVStream* stream_ = nullptr;
@@ -254,12 +391,33 @@ private:
     std::vector<float> planar_;
     int frameSize_ = pcmFrameSize;
     std::int64_t nextPts_ = 0;
+    bool fragmented_ = false;
     bool closed_ = false;
+    bool failed_ = false;
+    // Bytes of the file: where the next write goes, the end, what is on disk, and the header.
+    std::int64_t position_ = 0;
+    std::int64_t end_ = 0;
+    std::int64_t committed_ = 0;
+    std::int64_t headerEnd_ = 0;
 };
 
 AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, const AudioFileSettings& settings)
-    : encoder_(std::make_unique<Encoder>(path, settings))
+    : encoder_(std::make_unique<Encoder>(path, settings, [&path] { return AudioFileOutput::create(path); }))
 {
+}
+
+AudioFileWriter::AudioFileWriter(std::unique_ptr<AudioFileOutput> output, const AudioFileSettings& settings)
+{
+    const std::filesystem::path path = output->path();
+    try {
+        encoder_ = std::make_unique<Encoder>(path, settings, [&output] { return std::move(output); });
+    } catch (...) {
+        // Refused before the encoder took the file: it stays empty, so it goes.
+        if (output) {
+            output->remove();
+        }
+        throw;
+    }
 }
 
 AudioFileWriter::~AudioFileWriter() = default;
@@ -269,5 +427,6 @@ AudioFileWriter& AudioFileWriter::operator=(AudioFileWriter&&) noexcept = defaul
 const AudioFormat& AudioFileWriter::processingFormat() const { return encoder_->format(); }
 void AudioFileWriter::write(const PCMBuffer& buffer) { encoder_->write(buffer); }
 void AudioFileWriter::close() { encoder_->close(); }
+bool AudioFileWriter::failed() const { return encoder_->failed(); }
 
 } // namespace platform

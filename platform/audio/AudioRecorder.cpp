@@ -10,6 +10,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 namespace platform {
@@ -149,7 +150,17 @@ void AudioRecorder::record()
     {
         std::lock_guard lock(state_->mutex);
         state_->fileFormat = *format;
-        state_->writer.emplace(url_, settings_);
+        if (makeOutput_) {
+            std::unique_ptr<AudioFileOutput> output;
+            try {
+                output = makeOutput_(url_);
+            } catch (const std::system_error& error) {
+                throw AudioFileError("Cannot create audio file " + url_.string() + ": " + error.code().message());
+            }
+            state_->writer.emplace(std::move(output), settings_);
+        } else {
+            state_->writer.emplace(url_, settings_);
+        }
         state_->recording = true;
     }
     AudioCaptureRequest request;
@@ -200,6 +211,17 @@ void AudioRecorder::stop()
     if (!state_->encodeFailed) {
         state_->reportFinish(lock, true);
     }
+}
+
+void AudioRecorder::setOutputFactory(OutputFactory factory)
+{
+    makeOutput_ = std::move(factory);
+}
+
+bool AudioRecorder::encodeFailed() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->encodeFailed;
 }
 
 void AudioRecorder::setKeepsRecordedAudio(bool keeps)

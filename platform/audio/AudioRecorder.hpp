@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio/AudioCaptureSource.hpp"
+#include "platform/audio/AudioFileOutput.hpp"
 #include "platform/audio/AudioFileSettings.hpp"
 #include "platform/audio/PCMBuffer.hpp"
 
@@ -18,14 +19,17 @@ namespace platform {
 // delivers another format. The file is complete once `stop` returns.
 //
 // The delegate hears, on the capture thread or the thread that stops: a stream that broke
-// (`didFinishRecording(false)`, once), an encoder failure (`encodeErrorDidOccur` with the reason,
-// once; later audio is dropped), and a clean stop (`didFinishRecording(true)`).
+// (`didFinishRecording(false)`, once), an encoder or write failure (`encodeErrorDidOccur` with the
+// reason, once; later audio is dropped, and the file keeps what was whole before, or is gone when
+// nothing was), and a clean stop (`didFinishRecording(true)`).
 class AudioRecorder {
 public:
     struct Delegate {
         std::function<void(bool successfully)> didFinishRecording;
         std::function<void(const std::string& message)> encodeErrorDidOccur;
     };
+    // Makes the file that the audio goes to; throws std::system_error.
+    using OutputFactory = std::function<std::unique_ptr<AudioFileOutput>(const std::filesystem::path& url)>;
 
     // Capture blocks of 20 ms: a stop loses at most that much of the last word.
     static constexpr double blockSeconds = 0.02;
@@ -48,10 +52,14 @@ public:
     // Keeps a copy of what goes into the file, in the file's format, for `takeRecordedAudio`. Set
     // before `record`.
     void setKeepsRecordedAudio(bool keeps);
+    // Where the file's bytes go instead of a new file at the url. Set before `record`.
+    void setOutputFactory(OutputFactory factory);
     // After `stop`: the audio of the whole recording, once; absent when it was not kept.
     std::optional<PCMBuffer> takeRecordedAudio();
 
     bool isRecording() const;
+    // The encoder or a write failed: the file is not the whole recording.
+    bool encodeFailed() const;
     // Frames in the file so far, at the file's rate.
     std::int64_t framesWritten() const;
     const std::filesystem::path& url() const { return url_; }
@@ -63,6 +71,7 @@ private:
     std::filesystem::path url_;
     AudioFileSettings settings_;
     std::shared_ptr<AudioCaptureSource> source_;
+    OutputFactory makeOutput_;
     std::shared_ptr<State> state_;
 };
 

@@ -390,10 +390,16 @@ void MacMainView::handleRecordingComplete(const RecordingResult& result)
     platform::UserDefaults& defaults = services_.defaults;
     const bool copy = defaults.boolValue(QString::fromLatin1(SettingsKeys::copyToClipboardAfterRecording),
         SettingsKeys::copyToClipboardAfterRecordingDefault);
-    const bool save = defaults.boolValue(
-        QString::fromLatin1(SettingsKeys::saveToRecordings), SettingsKeys::saveToRecordingsDefault);
-    const bool keepAudio
-        = defaults.boolValue(QString::fromLatin1(SettingsKeys::saveAudioFile), SettingsKeys::saveAudioFileDefault);
+    // A recording that could not be transcribed, or not wholly written, is never thrown away.
+    const bool mustKeep = result.mustBeKept();
+    const bool save = mustKeep
+        || defaults.boolValue(QString::fromLatin1(SettingsKeys::saveToRecordings), SettingsKeys::saveToRecordingsDefault);
+    const bool keepAudio = mustKeep
+        || defaults.boolValue(QString::fromLatin1(SettingsKeys::saveAudioFile), SettingsKeys::saveAudioFileDefault);
+    if (mustKeep) {
+        consoleLine(QStringLiteral("💾 Keeping the recording without a transcript: ")
+            + QString::fromStdString(result.audioURL->filename().string()));
+    }
     const RecordingCategory category = ChosenRecordingOptions::category(defaults);
 
     if (copy && !result.transcription.isEmpty()) {

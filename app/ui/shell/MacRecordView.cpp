@@ -11,6 +11,7 @@
 #include "app/ui/design/ScreenTransition.hpp"
 
 #include <QGridLayout>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QScrollArea>
@@ -127,6 +128,10 @@ MacRecordView::MacRecordView(AppServices& services, BoolBinding& autoStart,
     connect(observed, &RecorderService::preprocessingStatusChanged, this, &MacRecordView::updateProgress);
     connect(observed, &RecorderService::transcriptionProgressChanged, this, &MacRecordView::updateProgress);
     connect(observed, &RecorderService::transcriptionETAChanged, this, &MacRecordView::updateProgress);
+    connect(observed, &RecorderService::recordingInterrupted, this, [this](const QString& message) {
+        showProblem(QStringLiteral("Recording stopped"), message);
+        stopRecording();
+    });
     // Asked for while the screen is already showing (the hotkey pressed on the Record screen).
     connect(&autoStart_, &BoolBinding::valueChanged, this, [this](bool value) {
         if (value && isVisible()) {
@@ -284,9 +289,28 @@ void MacRecordView::startRecording()
         }
         self->startInFlight_ = false;
         if (error) {
-            consoleLine(QStringLiteral("Failed to start recording: ") + describe(error));
+            self->startFailed(error);
         }
     });
+}
+
+void MacRecordView::startFailed(const std::exception_ptr& error)
+{
+    consoleLine(QStringLiteral("Failed to start recording: ") + describe(error));
+    showProblem(QStringLiteral("Recording could not start"), QStringLiteral("Recording could not start: ") + describe(error));
+}
+
+void MacRecordView::showProblem(const QString& title, const QString& message)
+{
+    if (!problemAlert_) {
+        problemAlert_ = new QMessageBox(QMessageBox::Warning, title, message, QMessageBox::Ok, this);
+        problemAlert_->setObjectName(QStringLiteral("recordingProblemAlert"));
+        problemAlert_->setAttribute(Qt::WA_DeleteOnClose);
+        problemAlert_->setWindowModality(Qt::WindowModal);
+    }
+    problemAlert_->setWindowTitle(title);
+    problemAlert_->setText(message);
+    problemAlert_->open();
 }
 
 void MacRecordView::stopRecording()
@@ -316,12 +340,15 @@ void MacRecordView::checkAutoStart()
         return;
     }
     startInFlight_ = true;
-    services_.recorder.startRecording([self = QPointer(this)](std::exception_ptr) {
+    services_.recorder.startRecording([self = QPointer(this)](std::exception_ptr error) {
         if (!self) {
             return;
         }
         self->startInFlight_ = false;
         self->autoStart_.setValue(false);
+        if (error) {
+            self->startFailed(error);
+        }
     });
 }
 

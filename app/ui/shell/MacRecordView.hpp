@@ -4,11 +4,14 @@
 #include "app/ui/AppServices.hpp"
 #include "app/ui/shell/BoolBinding.hpp"
 
+#include <QPointer>
 #include <QWidget>
 
+#include <exception>
 #include <functional>
 
 class QLabel;
+class QMessageBox;
 class QStackedWidget;
 
 namespace parlino {
@@ -53,6 +56,9 @@ private:
     QWidget* pageOf(Screen screen) const;
     void selectScreen();
     void updateProgress();
+    // Says on screen why a recording could not start or go on; one alert at a time.
+    void showProblem(const QString& title, const QString& message);
+    void startFailed(const std::exception_ptr& error);
 
     AppServices& services_;
     BoolBinding& autoStart_;
@@ -74,6 +80,7 @@ private:
     design::PNProgressRing* transcribingRing_ = nullptr;
     design::PNGradientText* transcribingPercent_ = nullptr;
     QLabel* transcriptionETA_ = nullptr;
+    QPointer<QMessageBox> problemAlert_;
 };
 
 } // namespace parlino

@@ -7,6 +7,8 @@
 #include "platform/net/NetError.hpp"
 #include "platform/audio/AudioCaptureError.hpp"
 #include "platform/audio/AudioFile.hpp"
+#include "platform/audio/AudioFileError.hpp"
+#include "support/FullDiskOutput.hpp"
 
 #include <gmock/gmock.h>
 
@@ -248,6 +250,9 @@ TEST_F(WhisperRecorderTest, WithoutAModelTheAudioIsKeptAndWithoutAMicrophoneNoth
     EXPECT_EQ(result->transcription, QString());
     EXPECT_DOUBLE_EQ(result->duration, 0.5);
     EXPECT_TRUE(transcriber->calls().empty());
+    // Kept for a re-transcription whatever the after-recording settings say.
+    EXPECT_TRUE(result->transcriptPending);
+    EXPECT_TRUE(result->mustBeKept());
 
     std::exception_ptr failure;
     bool answered = false;
@@ -472,4 +477,51 @@ TEST(WhisperRecorderRules, ModelFailuresNameTheirCauseInAFewWords)
     EXPECT_EQ(ModelFailure::reasonOf(nullptr), Reason::other);
     EXPECT_EQ((ModelFailure {QStringLiteral("small"), Reason::noConnection}).reasonText(),
         QStringLiteral("no connection to the model hub"));
+}
+
+TEST_F(WhisperRecorderTest, AFullDiskEndsTheRecordingKeepsWhatWasWrittenAndLeavesNoEmptyFile)
+{
+    auto capacity = std::make_shared<std::atomic<std::int64_t>>(6000);
+    auto with = dependencies();
+    with.audioOutput = [capacity](const std::filesystem::path& path) {
+        return std::make_unique<testsupport::FullDiskOutput>(path, capacity->load());
+    };
+    auto recorder = makeRecorder(std::move(with));
+    ASSERT_TRUE(recorder->aurisReady());
+
+    std::optional<QString> interrupted;
+    QObject::connect(recorder.get(), &RecorderService::recordingInterrupted,
+        [&](const QString& message) { interrupted = message; });
+    ASSERT_FALSE(start(*recorder));
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 5 * 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+    ASSERT_TRUE(processEventsUntil([&] { return interrupted.has_value(); }));
+    EXPECT_THAT(interrupted->toStdString(), HasSubstr("the audio could not be written (No space left on device)"));
+    EXPECT_THAT(interrupted->toStdString(), HasSubstr("is kept in recording_"));
+    EXPECT_EQ(log.count("❌ Recording stopped: the audio could not be written (No space left on device)"), 1u);
+    ASSERT_TRUE(recorder->error());
+    EXPECT_EQ(recorder->error()->errorCase(), RecordingError::recordingFailed);
+
+    clock->advance(5s);
+    const RecordingResult result = stop(*recorder);
+    ASSERT_TRUE(result.audioURL);
+    // Neither transcribed nor named as if whole; what reached the disk plays.
+    EXPECT_TRUE(result.audioURL->filename().string().starts_with("recording_"));
+    EXPECT_TRUE(transcriber->calls().empty());
+    EXPECT_EQ(result.transcription, QString());
+    EXPECT_EQ(result.writeFailure, QStringLiteral("No space left on device"));
+    EXPECT_TRUE(result.mustBeKept());
+    EXPECT_LE(std::filesystem::file_size(*result.audioURL), 6000u);
+    EXPECT_GT(audioSeconds(*result.audioURL), 0.5);
+    EXPECT_LT(audioSeconds(*result.audioURL), 4.0);
+
+    // No room even for the header: the start fails and no empty file is left.
+    capacity->store(100);
+    const auto before = documents();
+    const std::exception_ptr refused = start(*recorder);
+    ASSERT_TRUE(refused);
+    EXPECT_THAT([&] { std::rethrow_exception(refused); },
+        ::testing::ThrowsMessage<platform::AudioFileError>(HasSubstr("No space left on device")));
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(documents(), before);
 }

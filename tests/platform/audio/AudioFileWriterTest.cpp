@@ -3,6 +3,7 @@
 #include "platform/audio/AudioFileWriter.hpp"
 
 #include "support/AudioFixtures.hpp"
+#include "support/FullDiskOutput.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <gmock/gmock.h>
@@ -61,4 +62,77 @@ TEST(AudioFileWriter, RefusesMismatchedNamesSettingsAndBuffers)
     EXPECT_THROW(writer.write(makeBuffer(16000, {{0.1f}})), AudioFileError);
     AudioFile file(dir / "b.WAV");
     EXPECT_EQ(file.length(), 2);
+}
+
+namespace {
+
+// Writes `seconds` of a 700 Hz tone in capture-sized pieces; false once a write failed.
+bool writeTone(AudioFileWriter& writer, int seconds)
+{
+    const auto tone = sine(700, 16000, 1600, 0.4f);
+    for (int piece = 0; piece < seconds * 10; ++piece) {
+        try {
+            writer.write(makeBuffer(16000, {tone}));
+        } catch (const AudioFileError&) {
+            return false;
+        }
+    }
+    return true;
+}
+
+double secondsIn(const std::filesystem::path& path)
+{
+    const AudioFile file(path);
+    auto buffer = PCMBuffer::make(file.processingFormat(), static_cast<std::uint32_t>(file.length()));
+    AudioFile reader(path);
+    reader.read(*buffer, buffer->frameCapacity());
+    EXPECT_EQ(strongestFrequency(channelSamples(*buffer), 16000, {350, 700, 1400}), 700);
+    return static_cast<double>(file.length()) / 16000;
+}
+
+} // namespace
+
+TEST(AudioFileWriter, AacFileCutOffWhileRecordingPlaysUpToItsLastSecond)
+{
+    TemporaryDirectory dir;
+    const AudioFileSettings settings {FormatID::mpeg4AAC, 16000, 1, 32000};
+    AudioFileWriter writer(dir / "recording.m4a", settings);
+    ASSERT_TRUE(writeTone(writer, 5));
+    // What a kill leaves on disk: the file as it is before the close.
+    std::filesystem::copy_file(dir / "recording.m4a", dir / "killed.m4a");
+    const double cut = secondsIn(dir / "killed.m4a");
+    EXPECT_GE(cut, 3.9);
+    EXPECT_LE(cut, 5.0);
+    writer.close();
+    EXPECT_NEAR(secondsIn(dir / "recording.m4a"), 5.0, 0.15);
+}
+
+TEST(AudioFileWriter, FullDiskKeepsTheWholeFragmentsAndLeavesNoEmptyFile)
+{
+    TemporaryDirectory dir;
+    const AudioFileSettings settings {FormatID::mpeg4AAC, 16000, 1, 32000};
+    // Not even the header fits: nothing is left.
+    EXPECT_THAT([&] { AudioFileWriter(std::make_unique<FullDiskOutput>(dir / "none.m4a", 100), settings); },
+        ::testing::ThrowsMessage<AudioFileError>(HasSubstr("No space left on device")));
+    EXPECT_FALSE(std::filesystem::exists(dir / "none.m4a"));
+
+    // The header fits, the first second does not: a bare header would hold no audio.
+    {
+        AudioFileWriter writer(std::make_unique<FullDiskOutput>(dir / "header.m4a", 1500), settings);
+        EXPECT_FALSE(writeTone(writer, 3));
+        EXPECT_TRUE(writer.failed());
+        EXPECT_NO_THROW(writer.close());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "header.m4a"));
+
+    // The disk fills after about two seconds: those stay playable, the torn fragment goes.
+    AudioFileWriter writer(std::make_unique<FullDiskOutput>(dir / "full.m4a", 12'000), settings);
+    EXPECT_FALSE(writeTone(writer, 10));
+    EXPECT_THAT([&] { writer.write(makeBuffer(16000, {{0.1f}})); },
+        ::testing::ThrowsMessage<AudioFileError>(HasSubstr("could not be written")));
+    writer.close();
+    EXPECT_LE(std::filesystem::file_size(dir / "full.m4a"), 12'000u);
+    const double kept = secondsIn(dir / "full.m4a");
+    EXPECT_GE(kept, 1.0);
+    EXPECT_LT(kept, 4.0);
 }

@@ -204,6 +204,31 @@ TEST_F(MainWindow, CompletionFollowsTheAfterRecordingSettings)
         }
         EXPECT_EQ(main.selectedView(), Selection::recordings);
     }
+
+    // Not transcribed (no model, an engine failure) or not wholly written: kept and listed under
+    // the text-only settings too.
+    defaults->setBool(key(SettingsKeys::saveToRecordings), false);
+    defaults->setBool(key(SettingsKeys::saveAudioFile), false);
+    defaults->setString(key(SettingsKeys::selectedRecordingCategory), QStringLiteral("Personal"));
+    for (const bool writeFailed : {false, true}) {
+        SCOPED_TRACE(writeFailed ? "write failed" : "no transcript");
+        RecordingResult result;
+        const auto audio = audioFile(writeFailed ? "cut.m4a" : "pending.m4a");
+        result.audioURL = audio;
+        result.transcriptPending = true;
+        if (writeFailed) {
+            result.writeFailure = QStringLiteral("No space left on device");
+        }
+        const int savesBefore = library->saveCalls;
+        console.clear();
+        main.handleRecordingComplete(result);
+        EXPECT_EQ(console.lines(), (QStringList {
+            QStringLiteral("💾 Keeping the recording without a transcript: ") + QString::fromStdString(audio.filename().string()),
+            QStringLiteral("✅ Recording saved (category: Personal)")}));
+        EXPECT_TRUE(std::filesystem::exists(audio));
+        EXPECT_EQ(library->saveCalls - savesBefore, 1);
+        EXPECT_EQ(library->recordings().front().transcription, QString());
+    }
 }
 
 TEST_F(MainWindow, TheCategoryGoesToTheRecordingJustSavedEvenWhenAnotherLandsFirst)
