@@ -172,6 +172,12 @@ RecordingDetailView::RecordingDetailView(AppServices& services, QWidget* parent)
     column->addStretch(1);
     scroll_->setWidget(content);
     scroll_->viewport()->setAutoFillBackground(false);
+    // The next piece of a long transcript comes when the reader reaches the end of what is shown.
+    connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value >= scroll_->verticalScrollBar()->maximum()) {
+            showNextTranscriptPiece();
+        }
+    });
 
     connect(&services_.library, &LibraryService::recordingsChanged, this, &RecordingDetailView::refresh);
     applyEntrance();
@@ -218,6 +224,11 @@ QWidget* RecordingDetailView::headerBlock()
     rowLayout->addLayout(texts, 1);
     titleRow_ = new RevealBox(row, block);
     layout->addWidget(titleRow_);
+    saveError_ = new PlainLabel(QString(), Font::textStyle(TextStyle::callout), Color::dangerRed(), block);
+    saveError_->setObjectName(QStringLiteral("detailSaveError"));
+    saveError_->setWordWrap(true);
+    saveError_->hide();
+    layout->addWidget(saveError_);
     layout->addWidget(new GradientDivider(block));
     return block;
 }
@@ -387,14 +398,11 @@ QWidget* RecordingDetailView::transcriptionBlock()
     layout->addWidget(heading(QStringLiteral("doc.text"), LinearGradient::primaryGradient(), QStringLiteral("Transcription")));
 
     auto* content = new QWidget;
-    auto* contentLayout = new QVBoxLayout(content);
-    transcript_ = new PlainLabel(QString(), Font::textStyle(TextStyle::body), Color::textPrimary(), content);
+    transcriptPieces_ = new QVBoxLayout(content);
+    transcriptPieces_->setSpacing(0);
+    transcript_ = transcriptLabel(content);
     transcript_->setObjectName(QStringLiteral("detailTranscript"));
-    transcript_->setWordWrap(true);
-    transcript_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    transcript_->setCursor(Qt::IBeamCursor);
-    transcript_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    contentLayout->addWidget(transcript_);
+    transcriptPieces_->addWidget(transcript_);
     transcriptCard_ = glassCard(content, 16, 8, block);
     transcriptCard_->setObjectName(QStringLiteral("transcriptCard"));
     layout->addWidget(transcriptCard_);
@@ -407,6 +415,58 @@ QWidget* RecordingDetailView::transcriptionBlock()
     return block;
 }
 
+PlainLabel* RecordingDetailView::transcriptLabel(QWidget* parent)
+{
+    auto* label = new PlainLabel(QString(), Font::textStyle(TextStyle::body), Color::textPrimary(), parent);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    label->setCursor(Qt::IBeamCursor);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+qsizetype RecordingDetailView::transcriptPieceEnd(const QString& text, qsizetype from)
+{
+    if (text.size() - from <= transcriptPieceLength) {
+        return text.size();
+    }
+    qsizetype end = from + transcriptPieceLength;
+    // Between words where one is near, never inside a surrogate pair.
+    const qsizetype space = text.lastIndexOf(QLatin1Char(' '), end - 1);
+    if (space > end - transcriptPieceLength / 10) {
+        return space + 1;
+    }
+    if (text.at(end - 1).isHighSurrogate()) {
+        --end;
+    }
+    return end;
+}
+
+void RecordingDetailView::showTranscript(const QString& transcription)
+{
+    shownTranscript_ = transcription;
+    for (PlainLabel* piece : morePieces_) {
+        delete piece;
+    }
+    morePieces_.clear();
+    transcriptShown_ = transcriptPieceEnd(transcription, 0);
+    transcript_->setText(transcription.left(transcriptShown_));
+}
+
+void RecordingDetailView::showNextTranscriptPiece()
+{
+    if (transcriptShown_ >= shownTranscript_.size()) {
+        return;
+    }
+    const qsizetype end = transcriptPieceEnd(shownTranscript_, transcriptShown_);
+    PlainLabel* piece = transcriptLabel(transcript_->parentWidget());
+    piece->setObjectName(QStringLiteral("detailTranscriptMore"));
+    piece->setText(shownTranscript_.mid(transcriptShown_, end - transcriptShown_));
+    transcriptPieces_->addWidget(piece);
+    morePieces_.push_back(piece);
+    transcriptShown_ = end;
+}
+
 std::optional<Recording> RecordingDetailView::recording() const
 {
     return recordingID_ ? services_.library.recording(*recordingID_) : std::nullopt;
@@ -416,6 +476,7 @@ void RecordingDetailView::setRecording(const QUuid& id)
 {
     if (recordingID_ != id) {
         endEditing();
+        showSaveError(std::nullopt);
         recordingID_ = id;
         scroll_->verticalScrollBar()->setValue(0);
     }
@@ -469,8 +530,11 @@ void RecordingDetailView::refresh()
     duration_->setText(formattedDuration(shown->duration));
     category_->setText(shown->category.rawValue());
     const bool hasTranscript = !shown->transcription.isEmpty();
-    if (transcript_->text() != shown->transcription) {
-        transcript_->setText(shown->transcription);
+    // A transcript of any length is shown a piece at a time: laying out all of a long one would stall the window.
+    const bool sameText = shownTranscript_.constData() == shown->transcription.constData()
+        && shownTranscript_.size() == shown->transcription.size();
+    if (!sameText && shownTranscript_ != shown->transcription) {
+        showTranscript(shown->transcription);
     }
     transcriptCard_->setVisible(hasTranscript);
     noTranscript_->setVisible(!hasTranscript);
@@ -576,8 +640,11 @@ void RecordingDetailView::saveTitle()
     try {
         services_.library.updateTitle(*shown, edited);
         consoleLine(QStringLiteral("✅ Title updated: ") + edited);
+        showSaveError(std::nullopt);
     } catch (const std::exception& error) {
-        consoleLine(QStringLiteral("❌ Failed to update title: ") + describe(error));
+        const QString failure = QStringLiteral("❌ Failed to update title: ") + describe(error);
+        consoleLine(failure);
+        showSaveError(failure);
     }
 }
 
@@ -609,9 +676,18 @@ void RecordingDetailView::saveCategory()
     try {
         services_.library.updateCategory(*shown, editedCategory_);
         consoleLine(QStringLiteral("✅ Category updated: ") + editedCategory_.rawValue());
+        showSaveError(std::nullopt);
     } catch (const std::exception& error) {
-        consoleLine(QStringLiteral("❌ Failed to update category: ") + describe(error));
+        const QString failure = QStringLiteral("❌ Failed to update category: ") + describe(error);
+        consoleLine(failure);
+        showSaveError(failure);
     }
+}
+
+void RecordingDetailView::showSaveError(const std::optional<QString>& failure)
+{
+    saveError_->setText(failure.value_or(QString()));
+    saveError_->setVisible(failure.has_value());
 }
 
 void RecordingDetailView::copyTranscription()
