@@ -1,8 +1,10 @@
 // The parlino executable: the application's one window, onboarding first and the main window from
 // then on, over the real managers. It reads no command-line options of its own.
+#include "app/library/LeftoverSweep.hpp"
 #include "app/ui/ApplicationServices.hpp"
 #include "app/ui/shell/Parlino_macOS.hpp"
 #include "app/ui/shell/ScreenProbe.hpp"
+#include "app/ui/shell/SingleInstance.hpp"
 #include "app/ui/design/AnimationClock.hpp"
 #include "app/ui/design/DesktopAppearance.hpp"
 #include "app/ui/design/Font.hpp"
@@ -16,14 +18,20 @@ int main(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("Parlino"));
     QApplication::setDesktopFileName(QStringLiteral("parlino"));
     QApplication application(argc, argv);
+    parlino::SingleInstance instance(parlino::SingleInstance::standardFolder());
+    if (!instance.isPrimary()) {
+        return instance.activateRunning() ? 0 : 1;
+    }
     parlino::design::Font::setScale(parlino::design::Font::desktopScale());
     parlino::design::DesktopAppearance appearance(application);
     const auto probe = parlino::ScreenProbe::fromEnvironment(application);
 
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    const parlino::LeftoverSweep sweep(parlino::LeftoverSweep::standard(defaults));
     parlino::design::SystemAnimationClock clock;
     parlino::ApplicationServices services(defaults, clock);
     parlino::Parlino_macOS parlino(defaults, clock, [&services]() -> parlino::AppServices& { return services.services(); });
+    QObject::connect(&instance, &parlino::SingleInstance::activationRequested, &parlino, &parlino::Parlino_macOS::show);
     parlino.show();
     return application.exec();
 }

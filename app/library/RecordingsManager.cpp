@@ -152,6 +152,7 @@ RecordingsManager::RecordingsManager(const std::filesystem::path& documentsURL, 
         return std::filesystem::absolute(documentsURL).lexically_normal();
     }())
     , folder_(documentsURL_)
+    , sidecarWriter_(&platform::AtomicFileWriter::writeFile)
 {
     titleWorkers_.setMaxThreadCount(1);
     printLine(QStringLiteral("📁 Recordings directory: ") + text(documentsURL_));
@@ -165,6 +166,11 @@ RecordingsManager::~RecordingsManager()
 void RecordingsManager::setTitleGenerator(TitleGenerator generator)
 {
     titleGenerator_ = std::move(generator);
+}
+
+void RecordingsManager::setSidecarWriter(SidecarWriter writer)
+{
+    sidecarWriter_ = std::move(writer);
 }
 
 void RecordingsManager::setCloudSync(std::shared_ptr<CloudSync> cloudSync)
@@ -206,8 +212,8 @@ void RecordingsManager::writeSidecar(const Recording& recording) const
         throw RecordingsError(RecordingsError::saveFailed);
     }
     const QByteArray json = encodeRecording(recording);
-    platform::AtomicFileWriter::writeFile(LibraryFolder::sidecarURL(recording.audioURL),
-                                          std::string_view(json.constData(), static_cast<std::size_t>(json.size())));
+    sidecarWriter_(LibraryFolder::sidecarURL(recording.audioURL),
+                   std::string_view(json.constData(), static_cast<std::size_t>(json.size())));
 }
 
 void RecordingsManager::loadRecordings()
@@ -448,12 +454,9 @@ void RecordingsManager::updateCategory(const Recording& given, RecordingCategory
 void RecordingsManager::updateTitle(const Recording& recording, const QString& givenTitle)
 {
     const QString title = givenTitle;
-    const auto typed = [&](Recording& entry) {
-        entry.title = title;
-        generatedTitles_.remove(entry.id);
-        typedTitles_.insert(entry.id);
-    };
-    if (editEntry(recording.id, typed)) {
+    if (editEntry(recording.id, [&](Recording& entry) { entry.title = title; })) {
+        generatedTitles_.remove(recording.id);
+        typedTitles_.insert(recording.id);
         printLine(QStringLiteral("📝 Updated title: ") + title);
     }
 }
@@ -465,11 +468,21 @@ bool RecordingsManager::editEntry(QUuid id, const std::function<void(Recording&)
         return false;
     }
     QList<Recording> list = recordings();
+    const Recording original = list[*index];
     edit(list[*index]);
     const Recording changed = list[*index];
-    // The screens see the change even when the sidecar cannot take it.
-    setRecordings(std::move(list));
-    writeSidecar(changed);
+    setRecordings(list);
+    try {
+        writeSidecar(changed);
+    } catch (...) {
+        // What the screens show must be what the next launch finds.
+        if (const std::optional<qsizetype> at = indexOf(id)) {
+            QList<Recording> current = recordings();
+            current[*at] = original;
+            setRecordings(std::move(current));
+        }
+        throw;
+    }
     return true;
 }
 

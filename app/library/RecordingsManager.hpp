@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 namespace parlino {
 
@@ -30,6 +31,9 @@ class RecordingsManager : public LibraryService {
 public:
     // Makes a title from a transcript; runs on a worker thread. An empty title keeps the old one.
     using TitleGenerator = std::function<QString(const QString& transcript)>;
+    // Puts a sidecar's bytes in place whole; throws when it cannot. Replaced in tests to fail as a
+    // full disk does.
+    using SidecarWriter = std::function<void(const std::filesystem::path& sidecar, std::string_view json)>;
 
     // The application's library over `defaultDocumentsURL()`, made on first use.
     static RecordingsManager& shared();
@@ -42,6 +46,7 @@ public:
     ~RecordingsManager() override;
 
     void setTitleGenerator(TitleGenerator generator);
+    void setSidecarWriter(SidecarWriter writer);
     void setCloudSync(std::shared_ptr<CloudSync> cloudSync);
 
     bool isLoading() const { return isLoading_; }
@@ -58,6 +63,7 @@ public:
     // Removes the audio (when still there), the sidecar and the list entries. Throws
     // RecordingsError::deleteFailed for audio outside the folder, else the file system's error.
     void deleteRecording(const Recording& recording) override;
+    // An edit whose sidecar cannot be written is undone in the list, and the error thrown.
     void updateCategory(const Recording& recording, RecordingCategory category) override;
     void updateTitle(const Recording& recording, const QString& title) override;
     // Changes the transcript at once; the sidecar follows later, with a title made from the new
@@ -87,7 +93,8 @@ private:
     void setIsLoading(bool value);
     void setError(std::optional<RecordingsError> value);
     std::optional<qsizetype> indexOf(const QUuid& id) const;
-    // Changes the list entry with the id and rewrites its sidecar; false when there is none.
+    // Changes the list entry with the id and rewrites its sidecar; false when there is none. When
+    // the sidecar cannot be written the entry is put back as it was and the error goes on.
     bool editEntry(QUuid id, const std::function<void(Recording&)>& edit);
     void writeSidecar(const Recording& recording) const;
     std::optional<Recording> loadAudioFile(const std::filesystem::path& audioURL);
@@ -104,6 +111,7 @@ private:
     bool isLoading_ = false;
     std::optional<RecordingsError> error_;
     TitleGenerator titleGenerator_;
+    SidecarWriter sidecarWriter_;
     QSet<QUuid> generatedTitles_;
     QSet<QUuid> typedTitles_;
     std::shared_ptr<CloudSync> cloudSync_;

@@ -3,6 +3,7 @@
 #include "platform/audio/AudioConverter.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/AudioFileWriter.hpp"
+#include "platform/system/ScratchFolder.hpp"
 
 #include <QUuid>
 
@@ -19,6 +20,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr float twoPi = 6.2831855f;
+constexpr std::string_view scratchPrefix = "preprocessed_";
+constexpr std::string_view scratchExtension = ".wav";
+constexpr std::size_t uuidLength = 36;
 
 double secondsSince(Clock::time_point start)
 {
@@ -83,8 +87,9 @@ std::optional<std::filesystem::path> preprocess(platform::PCMBuffer& inputBuffer
     const double loadSeconds = secondsSince(loadStart);
     log("  ✅ Loaded entire file: " + std::to_string(frameCount) + " frames in " + seconds(loadSeconds));
 
-    OutputFile output(outputFolder
-        / ("preprocessed_" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".wav"));
+    OutputFile output(platform::ScratchFolder(outputFolder)
+            .createFile(std::string(scratchPrefix) + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString()
+                + std::string(scratchExtension)));
 
     const double targetRate = resample16kHz ? AudioPreprocessor::targetSampleRate : inputFormat.sampleRate;
     const auto outputFormat = platform::AudioFormat::standard(targetRate, 1);
@@ -191,6 +196,23 @@ std::optional<std::filesystem::path> AudioPreprocessor::preprocessAudio(platform
         log(std::string("  ❌ Preprocessing error: ") + error.what());
         return std::nullopt;
     }
+}
+
+bool AudioPreprocessor::isScratchName(std::string_view name)
+{
+    if (name.size() != scratchPrefix.size() + uuidLength + scratchExtension.size() || !name.starts_with(scratchPrefix)
+        || !name.ends_with(scratchExtension)) {
+        return false;
+    }
+    const std::string_view uuid = name.substr(scratchPrefix.size(), uuidLength);
+    for (std::size_t index = 0; index < uuid.size(); ++index) {
+        const bool dash = index == 8 || index == 13 || index == 18 || index == 23;
+        const char c = uuid[index];
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void AudioPreprocessor::applyHighPassFilter(platform::PCMBuffer& buffer, float cutoffFrequency)

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 namespace parlino {
 
@@ -19,8 +20,9 @@ public:
     // Peaks at or below this are silence and are not raised.
     static constexpr float silenceThreshold = 0.001f;
 
-    // Writes the cleaned audio to a new "preprocessed_<UUID>.wav" in `outputFolder` and returns it;
-    // nullopt after any failure, which is logged and leaves no file behind. The input is only read.
+    // Writes the cleaned audio to a new "preprocessed_<UUID>.wav" in `outputFolder` (made private to
+    // the user, the file readable by the user alone) and returns it; nullopt after any failure,
+    // which is logged and leaves no file behind. The input is only read.
     // The scratch file is lossless 32-bit float: it is read once, by the engine, and encoding a
     // minute of AAC would cost far more than the cleaning itself.
     static std::optional<std::filesystem::path> preprocessAudio(const std::filesystem::path& input,
@@ -30,6 +32,9 @@ public:
     // the file again.
     static std::optional<std::filesystem::path> preprocessAudio(platform::PCMBuffer recording, bool noiseSuppression,
         bool volumeNormalization, bool resample16kHz, const std::filesystem::path& outputFolder, const ConsoleLog& log);
+
+    // Whether a file name is one `preprocessAudio` makes, such as one a crash left behind.
+    static bool isScratchName(std::string_view name);
 
     // First-order RC high-pass on every channel, in place.
     static void applyHighPassFilter(platform::PCMBuffer& buffer, float cutoffFrequency);

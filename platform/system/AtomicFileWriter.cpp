@@ -15,6 +15,10 @@ namespace platform {
 namespace {
 
 constexpr std::size_t maxNameLength = 255;
+constexpr std::string_view temporaryExtension = ".tmp";
+constexpr std::size_t tokenDigits = 16;
+constexpr mode_t temporaryMode = 0600;
+constexpr mode_t newFileMode = 0666;
 
 [[noreturn]] void fail(const char* what, const std::filesystem::path& path, int error = errno)
 {
@@ -27,7 +31,7 @@ std::filesystem::path temporaryName(const std::filesystem::path& destination)
     char suffix[24];
     std::random_device random;
     const auto token = (static_cast<unsigned long long>(random()) << 32) | random();
-    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", token);
+    std::snprintf(suffix, sizeof suffix, ".%016llx%s", token, temporaryExtension.data());
     std::string name = destination.filename().string();
     const std::size_t room = maxNameLength - 1 - std::string_view(suffix).size();
     if (name.size() > room) {
@@ -44,7 +48,7 @@ int createTemporary(const std::filesystem::path& destination, std::filesystem::p
     }
     for (int attempt = 0; attempt < 16; ++attempt) {
         temporary = temporaryName(destination);
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, temporaryMode);
         if (fd >= 0) {
             return fd;
         }
@@ -55,7 +59,44 @@ int createTemporary(const std::filesystem::path& destination, std::filesystem::p
     fail("Cannot create a temporary file", temporary, EEXIST);
 }
 
+// The process's umask, read without changing it (umask(2) would, for a moment, for every thread).
+mode_t currentUmask()
+{
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    unsigned int mask = 022;
+    if (status) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status)) {
+            if (std::sscanf(line, "Umask: %o", &mask) == 1) {
+                break;
+            }
+        }
+        std::fclose(status);
+    }
+    return static_cast<mode_t>(mask);
+}
+
+mode_t finishedMode(const std::filesystem::path& destination)
+{
+    struct stat status {};
+    if (::lstat(destination.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        return status.st_mode & 07777;
+    }
+    return newFileMode & ~currentUmask();
+}
+
 } // namespace
+
+bool AtomicFileWriter::isTemporaryName(std::string_view name)
+{
+    const std::size_t tail = 1 + tokenDigits + temporaryExtension.size();
+    if (name.size() < 2 + tail || name.front() != '.' || !name.ends_with(temporaryExtension)) {
+        return false;
+    }
+    const std::string_view token = name.substr(name.size() - tail, 1 + tokenDigits);
+    return token.front() == '.'
+        && token.substr(1).find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination)
     : destination_(std::move(destination))
@@ -86,6 +127,9 @@ void AtomicFileWriter::commit()
         fail("The file is already complete", destination_, EBADF);
     }
     if (!unflushed_) {
+        if (::fchmod(file_.get(), finishedMode(destination_)) != 0) {
+            fail("Cannot set the mode of the file", temporary_);
+        }
         if (::fsync(file_.get()) != 0) {
             fail("Cannot write the file to the disk", temporary_);
         }
@@ -106,6 +150,9 @@ void AtomicFileWriter::closeUnflushed()
 {
     if (file_.get() < 0) {
         fail("The file is already complete", destination_, EBADF);
+    }
+    if (::fchmod(file_.get(), finishedMode(destination_)) != 0) {
+        fail("Cannot set the mode of the file", temporary_);
     }
     if (!file_.close()) {
         fail("Cannot write the file", temporary_);

@@ -8,8 +8,10 @@
 namespace platform {
 
 // A file replaced whole or not at all. The new contents go to a hidden temporary file beside the
-// destination (its name begins with "."), reach the disk, and only then take the destination's
-// name, so a crash at any moment leaves the old file or the new one, never a part of either.
+// destination (".<name>.<16 hex digits>.tmp"), reach the disk, and only then take the destination's
+// name, so a crash at any moment leaves the old file or the new one, never a part of either. The
+// temporary file is readable by its owner alone; the finished file gets the old file's mode, or
+// for a new file the mode the umask gives.
 //
 // All failures throw std::filesystem::filesystem_error.
 class AtomicFileWriter {
@@ -29,6 +31,8 @@ public:
     void closeUnflushed();
 
     const std::filesystem::path& temporaryPath() const { return temporary_; }
+    // Whether a file name has the form of the temporary files, such as one a crash left behind.
+    static bool isTemporaryName(std::string_view name);
 
     static void writeFile(const std::filesystem::path& destination, std::string_view bytes);
     // The source is read without following a symbolic link; the destination changes only once the

@@ -72,6 +72,12 @@ RecordingDetailView::RecordingDetailView(AppServices& services, QWidget* parent)
     column->addStretch(1);
     scroll_->setWidget(content);
     scroll_->viewport()->setAutoFillBackground(false);
+    // The next piece of a long transcript comes when the reader reaches the end of what is shown.
+    connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value >= scroll_->verticalScrollBar()->maximum()) {
+            showNextTranscriptPiece();
+        }
+    });
 
     connect(&services_.library, &LibraryService::recordingsChanged, this, &RecordingDetailView::refresh);
     applyEntrance();
@@ -98,6 +104,7 @@ void RecordingDetailView::setRecording(const QUuid& id)
 {
     if (recordingID_ != id) {
         endEditing();
+        showSaveError(std::nullopt);
         recordingID_ = id;
         scroll_->verticalScrollBar()->setValue(0);
     }

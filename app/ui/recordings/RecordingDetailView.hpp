@@ -19,6 +19,7 @@ class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QScrollArea;
+class QVBoxLayout;
 
 namespace parlino {
 
@@ -34,11 +35,15 @@ class RevealBox;
 // library and redrawn whenever the library changes it, with its title (edited in place, saved on
 // Return), date, duration and category (picked in place), Copy, Play or Stop, Re-transcribe and
 // Delete, the Send-to-AI buttons and the transcript. Playback and deletion belong to the list,
-// which hands in the play state and the three closures.
+// which hands in the play state and the three closures. A long transcript is laid out a piece at a
+// time, the next one when the reader scrolls to the end; Copy and the AI buttons take all of it.
 class RecordingDetailView : public design::AnimatedWidget {
     Q_OBJECT
 
 public:
+    // Characters of the transcript laid out at a time, ended between words where one is near.
+    static constexpr qsizetype transcriptPieceLength = 10000;
+
     explicit RecordingDetailView(AppServices& services, QWidget* parent = nullptr);
 
     std::optional<QUuid> recordingID() const { return recordingID_; }
@@ -95,10 +100,17 @@ private:
     void refresh();
     void refreshHeader(const Recording& shown);
     void refreshTranscript(const Recording& shown);
+    static design::PlainLabel* transcriptLabel(QWidget* parent);
+    static qsizetype transcriptPieceEnd(const QString& text, qsizetype from);
+    void showTranscript(const QString& transcription);
+    void showNextTranscriptPiece();
     void refreshActions();
     void refreshAppIcons();
     void applyEntrance();
     void endEditing();
+    // An edit the library could not keep, said in the pane until the next edit is kept or another
+    // recording is shown.
+    void showSaveError(const std::optional<QString>& failure);
 
     void performReTranscription(const Recording& recording);
     void waitForAuris(const Recording& recording, int sleeps);
@@ -127,6 +139,7 @@ private:
     design::RevealBox* actions_ = nullptr;
     QWidget* badge_ = nullptr;
     design::PlainLabel* title_ = nullptr;
+    design::PlainLabel* saveError_ = nullptr;
     QLineEdit* titleField_ = nullptr;
     design::PlainLabel* date_ = nullptr;
     design::PlainLabel* duration_ = nullptr;
@@ -142,6 +155,10 @@ private:
     std::vector<std::pair<AIApp, design::BorderedButton*>> appButtons_;
     design::PNGlassModifier* transcriptCard_ = nullptr;
     design::PlainLabel* transcript_ = nullptr;
+    QVBoxLayout* transcriptPieces_ = nullptr;
+    std::vector<design::PlainLabel*> morePieces_;
+    QString shownTranscript_;
+    qsizetype transcriptShown_ = 0;
     design::PlainLabel* noTranscript_ = nullptr;
 };
 

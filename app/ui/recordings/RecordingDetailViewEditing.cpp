@@ -104,8 +104,11 @@ void RecordingDetailView::saveTitle()
     try {
         services_.library.updateTitle(*shown, edited);
         consoleLine(QStringLiteral("✅ Title updated: ") + edited);
+        showSaveError(std::nullopt);
     } catch (const std::exception& error) {
-        consoleLine(QStringLiteral("❌ Failed to update title: ") + describe(error));
+        const QString failure = QStringLiteral("❌ Failed to update title: ") + describe(error);
+        consoleLine(failure);
+        showSaveError(failure);
     }
 }
 
@@ -137,9 +140,18 @@ void RecordingDetailView::saveCategory()
     try {
         services_.library.updateCategory(*shown, editedCategory_);
         consoleLine(QStringLiteral("✅ Category updated: ") + editedCategory_.rawValue());
+        showSaveError(std::nullopt);
     } catch (const std::exception& error) {
-        consoleLine(QStringLiteral("❌ Failed to update category: ") + describe(error));
+        const QString failure = QStringLiteral("❌ Failed to update category: ") + describe(error);
+        consoleLine(failure);
+        showSaveError(failure);
     }
+}
+
+void RecordingDetailView::showSaveError(const std::optional<QString>& failure)
+{
+    saveError_->setText(failure.value_or(QString()));
+    saveError_->setVisible(failure.has_value());
 }
 
 } // namespace parlino

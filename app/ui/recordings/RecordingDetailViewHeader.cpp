@@ -127,6 +127,11 @@ QWidget* RecordingDetailView::headerBlock()
     rowLayout->addLayout(texts, 1);
     titleRow_ = new RevealBox(row, block);
     layout->addWidget(titleRow_);
+    saveError_ = new PlainLabel(QString(), Font::textStyle(TextStyle::callout), Color::dangerRed(), block);
+    saveError_->setObjectName(QStringLiteral("detailSaveError"));
+    saveError_->setWordWrap(true);
+    saveError_->hide();
+    layout->addWidget(saveError_);
     layout->addWidget(new GradientDivider(block));
     return block;
 }

@@ -48,14 +48,11 @@ QWidget* RecordingDetailView::transcriptionBlock()
     layout->addWidget(heading(QStringLiteral("doc.text"), LinearGradient::primaryGradient(), QStringLiteral("Transcription")));
 
     auto* content = new QWidget;
-    auto* contentLayout = new QVBoxLayout(content);
-    transcript_ = new PlainLabel(QString(), Font::textStyle(TextStyle::body), Color::textPrimary(), content);
+    transcriptPieces_ = new QVBoxLayout(content);
+    transcriptPieces_->setSpacing(0);
+    transcript_ = transcriptLabel(content);
     transcript_->setObjectName(QStringLiteral("detailTranscript"));
-    transcript_->setWordWrap(true);
-    transcript_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    transcript_->setCursor(Qt::IBeamCursor);
-    transcript_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    contentLayout->addWidget(transcript_);
+    transcriptPieces_->addWidget(transcript_);
     transcriptCard_ = glassCard(content, 16, 8, block);
     transcriptCard_->setObjectName(QStringLiteral("transcriptCard"));
     layout->addWidget(transcriptCard_);
@@ -68,11 +65,66 @@ QWidget* RecordingDetailView::transcriptionBlock()
     return block;
 }
 
+PlainLabel* RecordingDetailView::transcriptLabel(QWidget* parent)
+{
+    auto* label = new PlainLabel(QString(), Font::textStyle(TextStyle::body), Color::textPrimary(), parent);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    label->setCursor(Qt::IBeamCursor);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+qsizetype RecordingDetailView::transcriptPieceEnd(const QString& text, qsizetype from)
+{
+    if (text.size() - from <= transcriptPieceLength) {
+        return text.size();
+    }
+    qsizetype end = from + transcriptPieceLength;
+    // Between words where one is near, never inside a surrogate pair.
+    const qsizetype space = text.lastIndexOf(QLatin1Char(' '), end - 1);
+    if (space > end - transcriptPieceLength / 10) {
+        return space + 1;
+    }
+    if (text.at(end - 1).isHighSurrogate()) {
+        --end;
+    }
+    return end;
+}
+
+void RecordingDetailView::showTranscript(const QString& transcription)
+{
+    shownTranscript_ = transcription;
+    for (PlainLabel* piece : morePieces_) {
+        delete piece;
+    }
+    morePieces_.clear();
+    transcriptShown_ = transcriptPieceEnd(transcription, 0);
+    transcript_->setText(transcription.left(transcriptShown_));
+}
+
+void RecordingDetailView::showNextTranscriptPiece()
+{
+    if (transcriptShown_ >= shownTranscript_.size()) {
+        return;
+    }
+    const qsizetype end = transcriptPieceEnd(shownTranscript_, transcriptShown_);
+    PlainLabel* piece = transcriptLabel(transcript_->parentWidget());
+    piece->setObjectName(QStringLiteral("detailTranscriptMore"));
+    piece->setText(shownTranscript_.mid(transcriptShown_, end - transcriptShown_));
+    transcriptPieces_->addWidget(piece);
+    morePieces_.push_back(piece);
+    transcriptShown_ = end;
+}
+
 void RecordingDetailView::refreshTranscript(const Recording& shown)
 {
     const bool hasTranscript = !shown.transcription.isEmpty();
-    if (transcript_->text() != shown.transcription) {
-        transcript_->setText(shown.transcription);
+    // A transcript of any length is shown a piece at a time: laying out all of a long one would stall the window.
+    const bool sameText = shownTranscript_.constData() == shown.transcription.constData()
+        && shownTranscript_.size() == shown.transcription.size();
+    if (!sameText && shownTranscript_ != shown.transcription) {
+        showTranscript(shown.transcription);
     }
     transcriptCard_->setVisible(hasTranscript);
     noTranscript_->setVisible(!hasTranscript);

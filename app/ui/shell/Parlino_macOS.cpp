@@ -115,6 +115,7 @@ bool Parlino_macOS::hasSeenOnboarding() const
 
 void Parlino_macOS::show()
 {
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
     window_->activateWindow();

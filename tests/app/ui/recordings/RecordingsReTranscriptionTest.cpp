@@ -3,11 +3,15 @@
 #include "app/library/RecordingsManager.hpp"
 #include "app/recorder/RecordingCoding.hpp"
 #include "app/recorder/RecordingError.hpp"
+#include "platform/system/AtomicFileWriter.hpp"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 using namespace parlino;
@@ -230,4 +234,65 @@ TEST_F(RealLibraryBrowser, DeletingAfterConfirmationRemovesTheFilesAndClearsTheP
     EXPECT_FALSE(list.selectedRecordingID().has_value());
     EXPECT_TRUE(find("noSelectionView")->isVisible());
     EXPECT_EQ(listedTitles(), QStringList{QStringLiteral("Other")});
+}
+
+TEST_F(RealLibraryBrowser, AnEditTheDiskCannotTakeIsUndoneAndSaidAndALongTranscriptIsLaidOutInPieces)
+{
+    QString transcript;
+    for (int word = 0; word < 40000; ++word) {
+        transcript += QStringLiteral("word%1 ").arg(word);
+    }
+    const Recording talk = save("2025-03-14_0930_Talk.m4a", transcript, QStringLiteral("Long talk"));
+    save("2025-03-13_1000_Standup.m4a", QStringLiteral("standup notes"), QStringLiteral("Standup"));
+    openReal();
+    clickRow(QStringLiteral("Long talk"));
+
+    // A bounded first piece, ended between words; the next comes at the end of the scroll.
+    const QString first = find<QLabel>("detailTranscript")->text();
+    EXPECT_LE(first.size(), RecordingDetailView::transcriptPieceLength);
+    EXPECT_GT(first.size(), RecordingDetailView::transcriptPieceLength * 9 / 10);
+    EXPECT_TRUE(transcript.startsWith(first));
+    EXPECT_TRUE(first.endsWith(QLatin1Char(' ')));
+    EXPECT_EQ(view->findChildren<QLabel*>(QStringLiteral("detailTranscriptMore")).size(), 0);
+    auto* scroll = find<QScrollArea>("recordingDetailScroll")->verticalScrollBar();
+    scroll->setValue(scroll->maximum());
+    const auto more = view->findChildren<QLabel*>(QStringLiteral("detailTranscriptMore"));
+    ASSERT_EQ(more.size(), 1);
+    EXPECT_TRUE(transcript.startsWith(first + more[0]->text()));
+    click(button("copyButton"));
+    EXPECT_EQ(clipboard.text(), transcript);
+
+    // The disk is full: the title goes back to the stored one, in the pane and in the list.
+    realLibrary->setSidecarWriter([](const std::filesystem::path& sidecar, std::string_view) {
+        throw std::filesystem::filesystem_error("Cannot write the file", sidecar, std::make_error_code(std::errc::no_space_on_device));
+    });
+    click(find("detailTitle"));
+    auto* field = find<QLineEdit>("detailTitleField");
+    field->setText(QStringLiteral("Keynote"));
+    console.clear();
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(find<QLabel>("detailTitle")->text(), QStringLiteral("Long talk"));
+    EXPECT_EQ(titleOf(talk), QStringLiteral("Long talk"));
+    EXPECT_TRUE(listedTitles().contains(QStringLiteral("Long talk")));
+    EXPECT_FALSE(listedTitles().contains(QStringLiteral("Keynote")));
+    EXPECT_EQ(sidecarOf(talk).title, QStringLiteral("Long talk"));
+    auto* error = find<QLabel>("detailSaveError");
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_TRUE(error->text().startsWith(QStringLiteral("❌ Failed to update title: "))) << error->text().toStdString();
+    EXPECT_TRUE(error->text().contains(QStringLiteral("No space left on device"))) << error->text().toStdString();
+    ASSERT_FALSE(console.lines().isEmpty());
+    EXPECT_EQ(console.lines().last(), error->text());
+
+    // So is a category; once the disk takes edits again the message goes.
+    click(find("detailCategoryItem"));
+    auto* picker = find<QComboBox>("detailCategoryPicker");
+    picker->setCurrentIndex(picker->findText(QStringLiteral("Idea")));
+    EXPECT_EQ(find<QLabel>("detailCategory")->text(), talk.category.rawValue());
+    EXPECT_TRUE(error->text().startsWith(QStringLiteral("❌ Failed to update category: ")));
+    realLibrary->setSidecarWriter(&platform::AtomicFileWriter::writeFile);
+    click(find("detailTitle"));
+    field->setText(QStringLiteral("Keynote"));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(sidecarOf(talk).title, QStringLiteral("Keynote"));
+    EXPECT_FALSE(error->isVisible());
 }
