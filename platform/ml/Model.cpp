@@ -35,6 +35,22 @@ std::shared_ptr<Model> Model::load(const std::filesystem::path& folder, const Mo
 
 DictionaryFeatureProvider Model::prediction(const FeatureProvider& input) const
 {
+    check(input);
+    return program_->predict(input);
+}
+
+std::vector<DictionaryFeatureProvider> Model::predictions(std::span<const FeatureProvider* const> inputs) const
+{
+    for (const FeatureProvider* input : inputs) {
+        check(*input);
+    }
+    return program_->predictBatch(inputs);
+}
+
+BatchSeat Model::joinBatch() const { return program_->joinBatch(); }
+
+void Model::check(const FeatureProvider& input) const
+{
     for (const auto& feature : description_.inputs) {
         auto value = input.featureValue(feature.name);
         if (!value) {
@@ -52,7 +68,6 @@ DictionaryFeatureProvider Model::prediction(const FeatureProvider& input) const
                 + shapeText(value->shape()) + ", the model takes " + shapeText(feature.shape));
         }
     }
-    return program_->predict(input);
 }
 
 } // namespace ml

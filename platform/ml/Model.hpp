@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ml/BatchSeat.hpp"
 #include "platform/ml/ComputeUnits.hpp"
 #include "platform/ml/FeatureProvider.hpp"
 #include "platform/ml/ModelDescription.hpp"
@@ -7,7 +8,9 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace ml {
 
@@ -36,9 +39,17 @@ public:
     // Checks every declared input (presence, element type, shape) and returns the outputs.
     // Thread-safe: several predictions may run at once.
     DictionaryFeatureProvider prediction(const FeatureProvider& input) const;
+    // Independent predictions computed together where the program can share their work (each
+    // result equals its prediction alone), one result per input in order.
+    std::vector<DictionaryFeatureProvider> predictions(std::span<const FeatureProvider* const> inputs) const;
+    // While the returned seat lives, the calling thread's predictions may wait for those of the
+    // other threads holding seats and run together with them. A thread that predicts between
+    // other waits must not hold one.
+    BatchSeat joinBatch() const;
 
 private:
     Model() = default;
+    void check(const FeatureProvider& input) const;
     std::filesystem::path path_;
     ModelDescription description_;
     ModelConfiguration configuration_;

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "platform/ml/BatchSeat.hpp"
 #include "platform/ml/FeatureProvider.hpp"
 
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace ml {
 
@@ -19,6 +22,18 @@ public:
     virtual ~Program() = default;
     // Inputs have already been checked against the model description.
     virtual DictionaryFeatureProvider predict(const FeatureProvider& inputs) const = 0;
+    // Several independent predictions at once, one result per input in order; a program that can
+    // share work between them overrides this.
+    virtual std::vector<DictionaryFeatureProvider> predictBatch(std::span<const FeatureProvider* const> inputs) const
+    {
+        std::vector<DictionaryFeatureProvider> results;
+        for (const FeatureProvider* input : inputs) {
+            results.push_back(predict(*input));
+        }
+        return results;
+    }
+    // See Model::joinBatch; programs that never batch return an empty seat.
+    virtual BatchSeat joinBatch() const { return {}; }
 };
 
 struct ProgramContext {

@@ -8,6 +8,7 @@
 #include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -200,6 +201,21 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     steps_.push_back(evenStretches(sourceRanges, threads));
     aheads_.resize(aheads_.size() + threads);
     earlyLoops_.push_back(1);
+
+    // What one more window stepping together holds: its cross-attention state, its two caches
+    // (the caller's) and its encoder output (the state's copy of it and the caller's).
+    std::size_t crossBytes = 0;
+    for (const Block& block : blocks_) {
+        crossBytes += CrossLayout(static_cast<std::size_t>(audioFrames_), heads, headWidth).layerElements
+            * (block.crossAttention.key.weight.dataType() == MultiArrayDataType::float16 ? 2 : 4);
+    }
+    const std::size_t windowBytes = crossBytes + 2 * static_cast<std::size_t>(cacheWidth) * static_cast<std::size_t>(cacheLength_) * 2
+        + 2 * static_cast<std::size_t>(width_) * static_cast<std::size_t>(audioFrames_) * 4;
+    const std::size_t capacity = std::clamp<std::size_t>(windowMemoryBudget / std::max<std::size_t>(windowBytes, 1), 1, maximumWindows);
+    // Every window of a batch keeps its state from step to step.
+    crossStatesKept_ = capacity + 1;
+    batcher_ = std::make_unique<StepBatcher>(
+        capacity, [this](std::span<const FeatureProvider* const> inputs) { return predictBatch(inputs); });
     // The copies serve every step; the mapped originals need not stay in memory.
     for (const auto& loop : loops) {
         for (const LinearWeights* layer : loop) {
@@ -307,14 +323,14 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
     {
         // Let the least recently used state go first, so its memory serves the new one.
         std::lock_guard lock(crossMutex_);
-        while (crossStates_.size() >= crossStatesKept) {
+        while (crossStates_.size() >= crossStatesKept_) {
             crossStates_.pop_back();
         }
     }
     auto state = computeCrossState(encoderOutput, std::vector<unsigned char>(bytes, bytes + size));
     std::lock_guard lock(crossMutex_);
     crossStates_.push_front(state);
-    while (crossStates_.size() > crossStatesKept) {
+    while (crossStates_.size() > crossStatesKept_) {
         crossStates_.pop_back();
     }
     return state;
@@ -432,433 +448,716 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
     return state;
 }
 
-DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvider& inputs) const
+WhisperTextDecoderProgram::WindowStep WhisperTextDecoderProgram::windowStep(const FeatureProvider& inputs) const
 {
-    // The encoder output is recognised by its contents: a caller may refill one array for a new
-    // window. Steps of one window run on its kept state at once, the whole encoder output compared
-    // while the step runs; should it differ after all, the step runs again on the right state.
-    const MultiArray encoderOutput = *inputs.featureValue("encoder_output_embeds");
-    const SourceBytes source = sourceBytes(encoderOutput);
-    std::atomic<bool> stale {false};
-    if (const auto likely = likelyCrossState(source)) {
-        auto result = step(inputs, *likely, &source, stale);
-        if (!stale.load()) {
-            return result;
-        }
-    }
-    return step(inputs, *crossState(encoderOutput, source), nullptr, stale);
-}
-
-DictionaryFeatureProvider WhisperTextDecoderProgram::step(const FeatureProvider& inputs, const CrossState& cross,
-    const SourceBytes* unconfirmed, std::atomic<bool>& stale) const
-{
-    const int token = readInteger(*inputs.featureValue("input_ids"), "input_ids", label_);
+    WindowStep window;
+    window.token = readInteger(*inputs.featureValue("input_ids"), "input_ids", label_);
     const int position = readInteger(*inputs.featureValue("cache_length"), "cache_length", label_);
-    if (token < 0 || token >= vocabularySize_) {
-        throw ModelError(label_ + ": input \"input_ids\" holds token " + std::to_string(token) + ", outside the vocabulary of "
-            + std::to_string(vocabularySize_));
+    if (window.token < 0 || window.token >= vocabularySize_) {
+        throw ModelError(label_ + ": input \"input_ids\" holds token " + std::to_string(window.token)
+            + ", outside the vocabulary of " + std::to_string(vocabularySize_));
     }
     if (position < 0 || position >= cacheLength_) {
         throw ModelError(label_ + ": input \"cache_length\" is " + std::to_string(position) + ", outside 0 to "
             + std::to_string(cacheLength_ - 1));
     }
-    const MultiArray keyCache = *inputs.featureValue("key_cache");
-    const MultiArray valueCache = *inputs.featureValue("value_cache");
+    window.cached = static_cast<std::size_t>(position);
+    window.keyCache = *inputs.featureValue("key_cache");
+    window.valueCache = *inputs.featureValue("value_cache");
     const MultiArray paddingMask = *inputs.featureValue("decoder_key_padding_mask");
+    window.padding.resize(window.cached);
+    for (std::size_t p = 0; p < window.cached; ++p) {
+        window.padding[p] = static_cast<float>(paddingMask.valueAtOffset(p * static_cast<std::size_t>(paddingMask.strides()[1])));
+    }
+    window.encoderOutput = *inputs.featureValue("encoder_output_embeds");
+    window.source = sourceBytes(window.encoderOutput);
+    return window;
+}
 
-    const std::size_t width = static_cast<std::size_t>(width_);
-    const std::size_t headWidth = width / static_cast<std::size_t>(heads_);
-    const std::size_t frames = static_cast<std::size_t>(audioFrames_);
-    const std::size_t cached = static_cast<std::size_t>(position);
-    const float scale = 1.0f / std::sqrt(static_cast<float>(headWidth));
+DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvider& inputs) const
+{
+    return batcher_->step(inputs);
+}
 
-    std::vector<float> padding(cached);
-    for (std::size_t p = 0; p < cached; ++p) {
-        padding[p] = static_cast<float>(paddingMask.valueAtOffset(p * static_cast<std::size_t>(paddingMask.strides()[1])));
+BatchSeat WhisperTextDecoderProgram::joinBatch() const { return batcher_->join(); }
+
+std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::predictBatch(std::span<const FeatureProvider* const> inputs) const
+{
+    if (inputs.size() > maximumWindows) {
+        std::vector<DictionaryFeatureProvider> results;
+        for (std::size_t first = 0; first < inputs.size(); first += maximumWindows) {
+            for (auto& result : predictBatch(inputs.subspan(first, std::min(maximumWindows, inputs.size() - first)))) {
+                results.push_back(std::move(result));
+            }
+        }
+        return results;
+    }
+    // The encoder output is recognised by its contents: a caller may refill one array for a new
+    // window. Steps of a window run on its kept state at once, the whole encoder output compared
+    // while the step runs; should it differ after all, the window's step runs again on the right state.
+    std::vector<WindowStep> windows;
+    windows.reserve(inputs.size());
+    for (const FeatureProvider* input : inputs) {
+        windows.push_back(windowStep(*input));
+        WindowStep& window = windows.back();
+        window.cross = likelyCrossState(window.source);
+        window.confirm = window.cross != nullptr;
+        if (!window.cross) {
+            window.cross = crossState(window.encoderOutput, window.source);
+        }
+    }
+    std::vector<DictionaryFeatureProvider> results = step(windows);
+    std::vector<WindowStep> again;
+    std::vector<std::size_t> againAt;
+    for (std::size_t w = 0; w < windows.size(); ++w) {
+        if (windows[w].stale) {
+            again.push_back(std::move(windows[w]));
+            again.back().cross = crossState(again.back().encoderOutput, again.back().source);
+            again.back().confirm = false;
+            again.back().stale = false;
+            againAt.push_back(w);
+        }
+    }
+    if (!again.empty()) {
+        std::vector<DictionaryFeatureProvider> redone = step(again);
+        for (std::size_t i = 0; i < again.size(); ++i) {
+            results[againAt[i]] = std::move(redone[i]);
+        }
+    }
+    return results;
+}
+
+// One decoder step of several windows: every product loop reads its weights once for all of them,
+// while attention runs per window over its own cache and its own encoder output. A window's values
+// are computed exactly as they are when it steps alone.
+struct WhisperTextDecoderProgram::StepRun {
+    struct alignas(64) Count {
+        // Only rises through a step: layer l's share takes it to l + 1 shares.
+        std::atomic<std::size_t> value {0};
+    };
+    // A product of one loop for every window: window w reads input + w * inputStride and writes
+    // output + w * outputStride (and adds it to residual + w * width).
+    struct Product {
+        const LinearWeights* layer;
+        const float* input;
+        std::size_t inputStride;
+        float* output;
+        std::size_t outputStride;
+        bool gelu = false;
+        float* residual = nullptr;
+    };
+    struct Window {
+        std::uint16_t* keyOut = nullptr;
+        std::uint16_t* valueOut = nullptr;
+        std::size_t keyRowStride = 0, keyColumnStride = 0, valueRowStride = 0, valueColumnStride = 0;
+        std::size_t scoresAt = 0;
+        std::vector<AttentionPartial> partials;
+        std::vector<Count> headCounts;
+    };
+
+    StepRun(const WhisperTextDecoderProgram& program, std::span<WindowStep> steps);
+    void run();
+    std::vector<DictionaryFeatureProvider> results();
+
+    // The stages of a layer, run by the sequence's loops.
+    void normInputs(std::size_t thread, const NormWeights& weights);
+    // `input` is the calling thread's normed rows of the windows.
+    void projections(std::size_t layer, const float* input, std::size_t stretch, std::size_t begin, std::size_t end);
+    void selfAttention(std::size_t layer, std::size_t window, std::size_t head);
+    void selfOutput(std::size_t layer, std::size_t stretch, std::size_t begin, std::size_t end);
+    void crossQuery(std::size_t layer, const float* input, std::size_t stretch, std::size_t begin, std::size_t end);
+    void crossAttention(std::size_t layer, std::size_t thread, std::size_t stretch, std::size_t begin, std::size_t end);
+    void crossOutput(std::size_t layer, std::size_t stretch, std::size_t begin, std::size_t end);
+    void feedForwardExpand(std::size_t layer, const float* input, std::size_t stretch, std::size_t begin, std::size_t end);
+    void feedForwardContract(std::size_t layer, std::size_t stretch, std::size_t begin, std::size_t end);
+    void logits(const float* input, std::size_t stretch, std::size_t begin, std::size_t end);
+    void sumAlignment(std::size_t window, std::size_t range);
+    void compareSources(std::size_t stretch, std::size_t begin, std::size_t end);
+
+    void embed();
+    void productChunks(std::size_t loop, std::initializer_list<Product> products, std::size_t stretch, std::size_t begin,
+        std::size_t end);
+    void countRows(std::vector<Count>& counts, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end);
+    void combineCrossAttention(std::size_t layer, std::size_t window, std::size_t head);
+    void prefetchCacheRows(std::size_t window, std::size_t first) const;
+    void enter(int slot, std::size_t loop);
+    void body(int slot, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end);
+    const float* normed(std::size_t thread) const { return normedInputs.get() + thread * count * rowStride; }
+    float* layerProbabilities(std::size_t layer, std::size_t window) const
+    {
+        return (aligned[layer] ? probabilities[layer].get() : sharedProbabilities.get()) + window * heads * frameStride;
     }
 
-    const int cacheWidth = static_cast<int>(blocks_.size()) * width_;
-    MultiArray keyUpdates = buffers_->array({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
-    MultiArray valueUpdates = buffers_->array({1, cacheWidth, 1, 1}, MultiArrayDataType::float16);
-    auto* keyOut = static_cast<std::uint16_t*>(keyUpdates.dataPointer());
-    auto* valueOut = static_cast<std::uint16_t*>(valueUpdates.dataPointer());
+    const WhisperTextDecoderProgram& program;
+    std::span<WindowStep> steps;
+    const std::size_t count;
+    const std::size_t layers;
+    const std::size_t width;
+    const std::size_t heads;
+    const std::size_t headWidth;
+    const std::size_t frames;
+    const std::size_t threads;
+    const float scale;
+    const std::size_t rowStride;
+    const std::size_t frameStride;
+    const std::size_t pieceStride;
+    const CrossLayout layout;
+    const std::size_t span; // cross-attention groups of one window
 
-    std::vector<float> x(width);
-    {
-        // From the logits' copy of the embedding: the mapped original is released, and reading it
-        // would fault its pages in again on every step.
-        WeightMatrix embedding = stream_.row(blocks_.size() * productLoopsPerLayer, 0, static_cast<std::size_t>(token));
+    std::vector<Window> windows;
+    std::vector<MultiArray> keyUpdates, valueUpdates;
+    // [window][width] (hidden [window][4 width]); normed inputs [thread][window][rowStride].
+    std::vector<float> x, query, key, value, attended, projected, hidden;
+    std::shared_ptr<float> normedInputs;
+    std::shared_ptr<float> selfScores;
+    std::shared_ptr<float> pieceOutputs; // [window][group][pieceStride]
+    // Self- and cross-attention of a head start once the projections have made that head's rows
+    // (the loops start early) instead of waiting for every row: the rows made so far per head,
+    // the same for every window.
+    std::vector<Count> queryRows, projectedRows;
+    // The layers with alignment heads keep their probabilities and every group's share of its
+    // head's weights for the alignment weights; the other layers' probabilities share one buffer.
+    std::vector<bool> aligned;
+    std::vector<std::shared_ptr<float>> probabilities, groupFactors; // [layer] -> [window][...]
+    std::shared_ptr<float> sharedProbabilities;
+    std::shared_ptr<float> logitRows; // [window][vocabulary]
+    std::shared_ptr<float> alignment; // [window][frameStride]
+    std::size_t rangeFrames = 0;
+    std::vector<std::uint8_t> stale;
+    std::vector<std::vector<std::uint16_t>> schedule; // the step loops' chunks per stretch
+};
+
+WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& program, std::span<WindowStep> steps)
+    : program(program)
+    , steps(steps)
+    , count(steps.size())
+    , layers(program.blocks_.size())
+    , width(static_cast<std::size_t>(program.width_))
+    , heads(static_cast<std::size_t>(program.heads_))
+    , headWidth(width / heads)
+    , frames(static_cast<std::size_t>(program.audioFrames_))
+    , threads(static_cast<std::size_t>(program.pool_->threadCount()))
+    , scale(1.0f / std::sqrt(static_cast<float>(headWidth)))
+    , rowStride(paddedToLine(width))
+    , frameStride(paddedToLine(frames))
+    , pieceStride(paddedToLine(headWidth))
+    , layout(frames, heads, headWidth)
+    , span(heads * layout.groupsPerHead)
+    , windows(count)
+    , x(count * width)
+    , query(count * width)
+    , key(count * width)
+    , value(count * width)
+    , attended(count * width)
+    , projected(count * width)
+    , hidden(count * 4 * width)
+    , queryRows(heads)
+    , projectedRows(heads)
+    , aligned(layers, false)
+    , probabilities(layers)
+    , groupFactors(layers)
+    , stale(count, 0)
+{
+    BufferPool& buffers = *program.buffers_;
+    const int cacheWidth = static_cast<int>(layers) * program.width_;
+    std::size_t scores = 0;
+    for (std::size_t w = 0; w < count; ++w) {
+        Window& window = windows[w];
+        const WindowStep& step = steps[w];
+        keyUpdates.push_back(buffers.array({1, cacheWidth, 1, 1}, MultiArrayDataType::float16));
+        valueUpdates.push_back(buffers.array({1, cacheWidth, 1, 1}, MultiArrayDataType::float16));
+        window.keyOut = static_cast<std::uint16_t*>(keyUpdates.back().dataPointer());
+        window.valueOut = static_cast<std::uint16_t*>(valueUpdates.back().dataPointer());
+        window.keyRowStride = static_cast<std::size_t>(step.keyCache.strides()[1]);
+        window.keyColumnStride = static_cast<std::size_t>(step.keyCache.strides()[3]);
+        window.valueRowStride = static_cast<std::size_t>(step.valueCache.strides()[1]);
+        window.valueColumnStride = static_cast<std::size_t>(step.valueCache.strides()[3]);
+        // Each head's scores on cache lines of their own.
+        window.scoresAt = scores;
+        scores += heads * paddedToLine(step.cached + 1);
+        window.partials.resize(span);
+        window.headCounts = std::vector<Count>(heads);
+    }
+    normedInputs = buffers.floats(threads * count * rowStride);
+    selfScores = buffers.floats(scores);
+    pieceOutputs = buffers.floats(count * span * pieceStride);
+    if (program.hasAlignmentOutput_) {
+        for (const auto& pair : program.alignmentHeads_) {
+            aligned[static_cast<std::size_t>(pair.first)] = true;
+        }
+    }
+    sharedProbabilities = buffers.floats(count * heads * frameStride);
+    for (std::size_t l = 0; l < layers; ++l) {
+        if (aligned[l]) {
+            probabilities[l] = buffers.floats(count * heads * frameStride);
+            groupFactors[l] = buffers.floats(count * span);
+        }
+    }
+    logitRows = buffers.floats(count * static_cast<std::size_t>(program.vocabularySize_));
+    alignment = buffers.floats(program.hasAlignmentOutput_ ? count * frameStride : 0);
+    rangeFrames = paddedToLine((frames + alignmentRanges - 1) / alignmentRanges);
+
+    // Product loops keep their chunks whatever the window count; attention and the loops after
+    // the logits run a share per window.
+    schedule = program.steps_;
+    for (std::size_t k = 0; k < layers * loopsPerLayer; ++k) {
+        if (k % loopsPerLayer == selfAttentionLoop) {
+            schedule[k] = evenStretches(heads * count, threads);
+        } else if (k % loopsPerLayer == crossAttentionLoop) {
+            schedule[k] = evenStretches(span * count, threads);
+        }
+    }
+    if (program.hasAlignmentOutput_) {
+        schedule[program.alignmentLoop_] = evenStretches(alignmentRanges * count, threads);
+    }
+    schedule[program.compareLoop_] = evenStretches(sourceRanges * count, threads);
+    embed();
+}
+
+void WhisperTextDecoderProgram::StepRun::embed()
+{
+    // From the logits' copy of the embedding: the mapped original is released, and reading it
+    // would fault its pages in again on every step.
+    std::vector<float> row(width);
+    for (std::size_t w = 0; w < count; ++w) {
+        const int token = steps[w].token;
+        WeightMatrix embedding = program.stream_.row(layers * productLoopsPerLayer, 0, static_cast<std::size_t>(token));
         const bool copied = embedding.data != nullptr;
         if (!copied) {
-            embedding = tokenEmbedding_.matrix();
+            embedding = program.tokenEmbedding_.matrix();
         }
         const int at = copied ? 0 : token;
-        std::vector<float> row(width);
         if (embedding.isHalf) {
             halfToFloat(embedding.halfRow(at), row.data(), width);
         } else {
             std::copy_n(embedding.floatRow(at), width, row.data());
         }
+        const float* position = program.positions_.data() + steps[w].cached * width;
         for (std::size_t c = 0; c < width; ++c) {
-            x[c] = row[c] + positions_[cached * width + c];
+            x[w * width + c] = row[c] + position[c];
         }
     }
+}
 
-    std::vector<float> query(width), key(width), value(width), attended(width), projected(width);
-    std::vector<float> hidden(4 * width);
-    const std::size_t heads = static_cast<std::size_t>(heads_);
-    const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
-    // Each thread's own layer-normed input.
-    const std::size_t rowStride = paddedToLine(width);
-    auto normed = buffers_->floats(threads * rowStride);
-    // Each head's scores on cache lines of their own.
-    const std::size_t frameStride = paddedToLine(frames);
-    const std::size_t selfStride = paddedToLine(cached + 1);
-    auto selfScores = buffers_->floats(heads * selfStride);
-    const std::size_t keyRowStride = static_cast<std::size_t>(keyCache.strides()[1]);
-    const std::size_t keyColumnStride = static_cast<std::size_t>(keyCache.strides()[3]);
-    const std::size_t valueRowStride = static_cast<std::size_t>(valueCache.strides()[1]);
-    const std::size_t valueColumnStride = static_cast<std::size_t>(valueCache.strides()[3]);
-
-    // Cross-attention runs over all heads' groups of keys and values in a row, one stretch per
-    // thread and a group per chunk, so every thread reads the same share whatever the head count
-    // and the threads done first take what others have left. The thread that runs the last
-    // group of a head combines the head's groups through their running-softmax partials, while
-    // the other heads still run.
-    struct alignas(64) HeadCount {
-        // Only rises through a step: layer l's share of the head takes it to l + 1 shares.
-        std::atomic<std::size_t> value {0};
-    };
-    const CrossLayout layout(frames, heads, headWidth);
-    const std::size_t span = heads * layout.groupsPerHead;
-    const std::size_t pieceStride = paddedToLine(headWidth);
-    std::vector<AttentionPartial> partials(span);
-    auto pieceOutputs = buffers_->floats(span * pieceStride);
-    std::vector<HeadCount> headCounts(heads);
-    // Self- and cross-attention of a head start once the projections have made that head's rows
-    // (the loops start early), instead of waiting for every row: the rows made so far per head.
-    std::vector<HeadCount> queryRows(heads), projectedRows(heads);
-    const auto countRows = [&](std::vector<HeadCount>& counts, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end) {
-        stream_.forChunks(loop, stretch, begin, end, [&](const ProductStream::Slice& slice, std::size_t from, std::size_t to) {
-            for (std::size_t r = slice.first + from; r < slice.first + to;) {
-                const std::size_t h = r / headWidth;
-                const std::size_t stop = std::min(slice.first + to, (h + 1) * headWidth);
-                counts[h].value.fetch_add(stop - r, std::memory_order_acq_rel);
-                r = stop;
-            }
-        });
-    };
-
-    // The layers with alignment heads keep their probabilities and every group's share of its
-    // head's weights for the alignment weights; the other layers' probabilities share one buffer.
-    std::vector<bool> aligned(blocks_.size(), false);
-    if (hasAlignmentOutput_) {
-        for (const auto& pair : alignmentHeads_) {
-            aligned[static_cast<std::size_t>(pair.first)] = true;
+void WhisperTextDecoderProgram::StepRun::productChunks(std::size_t loop, std::initializer_list<Product> products,
+    std::size_t stretch, std::size_t begin, std::size_t end)
+{
+    std::array<const float*, maximumWindows> inputs {};
+    std::array<float*, maximumWindows> outputs {};
+    program.stream_.forChunks(loop, stretch, begin, end, [&](const ProductStream::Slice& slice, std::size_t from, std::size_t to) {
+        const Product& product = *(products.begin() + static_cast<std::ptrdiff_t>(slice.product));
+        for (std::size_t w = 0; w < count; ++w) {
+            inputs[w] = product.input + w * product.inputStride;
+            outputs[w] = product.output + w * product.outputStride + slice.first;
         }
-    }
-    std::vector<std::shared_ptr<float>> probabilities(blocks_.size()), groupFactors(blocks_.size());
-    auto sharedProbabilities = buffers_->floats(heads * frameStride);
-    for (std::size_t l = 0; l < blocks_.size(); ++l) {
-        if (aligned[l]) {
-            probabilities[l] = buffers_->floats(heads * frameStride);
-            groupFactors[l] = buffers_->floats(span);
-        }
-    }
-
-    const auto productChunks = [&](std::size_t loop, std::initializer_list<Product> products, std::size_t stretch, std::size_t begin,
-                                   std::size_t end) {
-        stream_.forChunks(loop, stretch, begin, end, [&](const ProductStream::Slice& slice, std::size_t from, std::size_t to) {
-            const Product& product = *(products.begin() + static_cast<std::ptrdiff_t>(slice.product));
-            float* output = product.output + slice.first;
-            const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data() + slice.first;
-            matrixVector(slice.matrix, product.input, bias, output, static_cast<int>(from), static_cast<int>(to));
+        const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data() + slice.first;
+        matrixVectors(slice.matrix, VectorBatch {inputs.data(), outputs.data(), count}, bias, static_cast<int>(from),
+            static_cast<int>(to));
+        for (std::size_t w = 0; w < count; ++w) {
             if (product.gelu) {
-                gelu(output + from, to - from);
+                gelu(outputs[w] + from, to - from);
             }
             if (product.residual) {
-                axpy(1.0f, output + from, product.residual + slice.first + from, to - from);
+                axpy(1.0f, outputs[w] + from, product.residual + w * width + slice.first + from, to - from);
             }
-        });
-    };
+        }
+    });
+}
 
-    const auto selfAttentionHead = [&](std::size_t l, std::size_t h) {
-        const std::size_t first = l * width + h * headWidth;
-        ThreadPool::awaitAtLeast(projectedRows[h].value, (l + 1) * 3 * headWidth);
-        if (keyColumnStride == 1 && valueColumnStride == 1) {
-            prefetchChannelRows(halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth);
-            prefetchChannelRows(halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth);
+void WhisperTextDecoderProgram::StepRun::countRows(std::vector<Count>& counts, std::size_t loop, std::size_t stretch,
+    std::size_t begin, std::size_t end)
+{
+    program.stream_.forChunks(loop, stretch, begin, end, [&](const ProductStream::Slice& slice, std::size_t from, std::size_t to) {
+        for (std::size_t r = slice.first + from; r < slice.first + to;) {
+            const std::size_t h = r / headWidth;
+            const std::size_t stop = std::min(slice.first + to, (h + 1) * headWidth);
+            counts[h].value.fetch_add(stop - r, std::memory_order_acq_rel);
+            r = stop;
         }
-        // The step sees its own key and value as the cache will hold them.
-        floatToHalf(key.data() + h * headWidth, keyOut + first, headWidth);
-        floatToHalf(value.data() + h * headWidth, valueOut + first, headWidth);
-        halfToFloat(keyOut + first, key.data() + h * headWidth, headWidth);
-        halfToFloat(valueOut + first, value.data() + h * headWidth, headWidth);
+    });
+}
 
-        float* scores = selfScores.get() + h * selfStride;
-        const float* q = query.data() + h * headWidth;
-        if (keyColumnStride == 1) {
-            scoreChannelRows(q, halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth, scores);
-        } else {
-            std::fill(scores, scores + cached, 0.0f);
-            for (std::size_t j = 0; j < headWidth; ++j) {
-                const std::uint16_t* row = halfData(keyCache) + (first + j) * keyRowStride;
-                for (std::size_t p = 0; p < cached; ++p) {
-                    scores[p] += q[j] * Float16::toFloat(row[p * keyColumnStride]);
-                }
-            }
-        }
-        for (std::size_t p = 0; p < cached; ++p) {
-            scores[p] = scores[p] * scale + padding[p];
-        }
-        scores[cached] = dot(q, key.data() + h * headWidth, headWidth) * scale;
-        softmax(scores, cached + 1, 1.0f);
-        float* out = attended.data() + h * headWidth;
-        if (valueColumnStride == 1) {
-            weighChannelRows(scores, halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth, out);
-        } else {
-            for (std::size_t j = 0; j < headWidth; ++j) {
-                const std::uint16_t* row = halfData(valueCache) + (first + j) * valueRowStride;
-                float sum = 0;
-                for (std::size_t p = 0; p < cached; ++p) {
-                    sum += scores[p] * Float16::toFloat(row[p * valueColumnStride]);
-                }
-                out[j] = sum;
-            }
-        }
+void WhisperTextDecoderProgram::StepRun::normInputs(std::size_t thread, const NormWeights& weights)
+{
+    for (std::size_t w = 0; w < count; ++w) {
+        layerNorm(x.data() + w * width, normedInputs.get() + (thread * count + w) * rowStride, width, weights.gain.data(),
+            weights.bias.data(), transformerWeights::normEpsilon);
+    }
+}
+
+void WhisperTextDecoderProgram::StepRun::prefetchCacheRows(std::size_t w, std::size_t first) const
+{
+    const Window& window = windows[w];
+    if (window.keyColumnStride == 1 && window.valueColumnStride == 1) {
+        prefetchChannelRows(halfData(steps[w].keyCache) + first * window.keyRowStride, window.keyRowStride, steps[w].cached,
+            headWidth);
+        prefetchChannelRows(halfData(steps[w].valueCache) + first * window.valueRowStride, window.valueRowStride,
+            steps[w].cached, headWidth);
+    }
+}
+
+void WhisperTextDecoderProgram::StepRun::projections(std::size_t l, const float* input, std::size_t stretch, std::size_t begin,
+    std::size_t end)
+{
+    const AttentionWeights& attention = program.blocks_[l].selfAttention;
+    productChunks(loopOf(l, selfProjections),
+        {{&attention.query, input, rowStride, query.data(), width}, {&attention.key, input, rowStride, key.data(), width},
+            {&attention.value, input, rowStride, value.data(), width}},
+        stretch, begin, end);
+    countRows(projectedRows, loopOf(l, selfProjections), stretch, begin, end);
+}
+
+void WhisperTextDecoderProgram::StepRun::selfAttention(std::size_t l, std::size_t w, std::size_t h)
+{
+    const Window& window = windows[w];
+    const WindowStep& step = steps[w];
+    const std::size_t cached = step.cached;
+    const std::uint16_t* keyCache = halfData(step.keyCache);
+    const std::uint16_t* valueCache = halfData(step.valueCache);
+    const std::size_t first = l * width + h * headWidth;
+    ThreadPool::awaitAtLeast(projectedRows[h].value, (l + 1) * 3 * headWidth);
+    prefetchCacheRows(w, first);
+    float* ownKey = key.data() + w * width + h * headWidth;
+    float* ownValue = value.data() + w * width + h * headWidth;
+    // The step sees its own key and value as the cache will hold them.
+    floatToHalf(ownKey, window.keyOut + first, headWidth);
+    floatToHalf(ownValue, window.valueOut + first, headWidth);
+    halfToFloat(window.keyOut + first, ownKey, headWidth);
+    halfToFloat(window.valueOut + first, ownValue, headWidth);
+
+    float* scores = selfScores.get() + window.scoresAt + h * paddedToLine(cached + 1);
+    const float* q = query.data() + w * width + h * headWidth;
+    if (window.keyColumnStride == 1) {
+        scoreChannelRows(q, keyCache + first * window.keyRowStride, window.keyRowStride, cached, headWidth, scores);
+    } else {
+        std::fill(scores, scores + cached, 0.0f);
         for (std::size_t j = 0; j < headWidth; ++j) {
-            out[j] += scores[cached] * value[h * headWidth + j];
-        }
-    };
-
-    const auto combineCrossAttention = [&](std::size_t l, std::size_t h) {
-        const std::size_t first = h * layout.groupsPerHead;
-        float maximum = -std::numeric_limits<float>::infinity();
-        for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
-            maximum = std::max(maximum, partials[g].maximum);
-        }
-        float sum = 0.0f;
-        float* out = attended.data() + h * headWidth;
-        std::fill(out, out + headWidth, 0.0f);
-        for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
-            if (partials[g].sum > 0.0f) {
-                const float factor = std::exp(partials[g].maximum - maximum);
-                sum += factor * partials[g].sum;
-                axpy(factor, pieceOutputs.get() + g * pieceStride, out, headWidth);
+            const std::uint16_t* row = keyCache + (first + j) * window.keyRowStride;
+            for (std::size_t p = 0; p < cached; ++p) {
+                scores[p] += q[j] * Float16::toFloat(row[p * window.keyColumnStride]);
             }
         }
-        const float inverse = 1.0f / sum;
+    }
+    for (std::size_t p = 0; p < cached; ++p) {
+        scores[p] = scores[p] * scale + step.padding[p];
+    }
+    scores[cached] = dot(q, ownKey, headWidth) * scale;
+    softmax(scores, cached + 1, 1.0f);
+    float* out = attended.data() + w * width + h * headWidth;
+    if (window.valueColumnStride == 1) {
+        weighChannelRows(scores, valueCache + first * window.valueRowStride, window.valueRowStride, cached, headWidth, out);
+    } else {
         for (std::size_t j = 0; j < headWidth; ++j) {
-            out[j] *= inverse;
-        }
-        if (hasAlignmentOutput_ && isAlignmentHead_[l * heads + h]) {
-            const float listed = static_cast<float>(alignmentHeads_.size());
-            for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
-                groupFactors[l].get()[g] = std::exp(partials[g].maximum - maximum) / (sum * listed);
+            const std::uint16_t* row = valueCache + (first + j) * window.valueRowStride;
+            float sum = 0;
+            for (std::size_t p = 0; p < cached; ++p) {
+                sum += scores[p] * Float16::toFloat(row[p * window.valueColumnStride]);
             }
+            out[j] = sum;
+        }
+    }
+    for (std::size_t j = 0; j < headWidth; ++j) {
+        out[j] += scores[cached] * ownValue[j];
+    }
+}
+
+void WhisperTextDecoderProgram::StepRun::selfOutput(std::size_t l, std::size_t stretch, std::size_t begin, std::size_t end)
+{
+    productChunks(loopOf(l, WhisperTextDecoderProgram::selfOutput),
+        {{&program.blocks_[l].selfAttention.output, attended.data(), width, projected.data(), width, false, x.data()}}, stretch,
+        begin, end);
+}
+
+void WhisperTextDecoderProgram::StepRun::crossQuery(std::size_t l, const float* input, std::size_t stretch, std::size_t begin,
+    std::size_t end)
+{
+    productChunks(loopOf(l, WhisperTextDecoderProgram::crossQuery),
+        {{&program.blocks_[l].crossAttention.query, input, rowStride, query.data(), width}}, stretch, begin, end);
+    countRows(queryRows, loopOf(l, WhisperTextDecoderProgram::crossQuery), stretch, begin, end);
+}
+
+void WhisperTextDecoderProgram::StepRun::combineCrossAttention(std::size_t l, std::size_t w, std::size_t h)
+{
+    const std::vector<AttentionPartial>& partials = windows[w].partials;
+    const std::size_t first = h * layout.groupsPerHead;
+    float maximum = -std::numeric_limits<float>::infinity();
+    for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
+        maximum = std::max(maximum, partials[g].maximum);
+    }
+    float sum = 0.0f;
+    float* out = attended.data() + w * width + h * headWidth;
+    std::fill(out, out + headWidth, 0.0f);
+    for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
+        if (partials[g].sum > 0.0f) {
+            const float factor = std::exp(partials[g].maximum - maximum);
+            sum += factor * partials[g].sum;
+            axpy(factor, pieceOutputs.get() + (w * span + g) * pieceStride, out, headWidth);
+        }
+    }
+    const float inverse = 1.0f / sum;
+    for (std::size_t j = 0; j < headWidth; ++j) {
+        out[j] *= inverse;
+    }
+    if (program.hasAlignmentOutput_ && program.isAlignmentHead_[l * heads + h]) {
+        const float listed = static_cast<float>(program.alignmentHeads_.size());
+        float* factors = groupFactors[l].get() + w * span;
+        for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
+            factors[g] = std::exp(partials[g].maximum - maximum) / (sum * listed);
+        }
+    }
+}
+
+// Cross-attention runs over all windows' heads' groups of keys and values in a row, one stretch
+// per thread and a group per chunk, so every thread reads the same share whatever the head count
+// and the threads done first take what others have left. The thread that runs the last group of a
+// head combines the head's groups through their running-softmax partials, while the other heads
+// still run.
+void WhisperTextDecoderProgram::StepRun::crossAttention(std::size_t l, std::size_t thread, std::size_t stretch, std::size_t begin,
+    std::size_t end)
+{
+    const std::size_t total = span * count;
+    const auto groupsOf = [&](std::size_t w) {
+        const CrossState& cross = *steps[w].cross;
+        return std::pair {cross.halfGroups[l].get(), cross.groups[l].get()};
+    };
+    if (stretch != thread && begin < end) {
+        const std::size_t group = total * stretch / threads + begin;
+        const std::size_t at = group % span * layout.groupElements;
+        const auto [halfGroups, groups] = groupsOf(group / span);
+        if (halfGroups) {
+            prefetch(halfGroups + at, coldStartBytes);
+        } else {
+            prefetch(groups + at, coldStartBytes);
+        }
+    }
+    std::size_t runWindow = 0, runHead = 0, runGroups = 0;
+    // A head's count rises once per run of its groups.
+    const auto countRun = [&] {
+        if (runGroups > 0
+            && windows[runWindow].headCounts[runHead].value.fetch_add(runGroups, std::memory_order_acq_rel) + runGroups
+                == (l + 1) * layout.groupsPerHead) {
+            combineCrossAttention(l, runWindow, runHead);
         }
     };
+    for (std::size_t c = begin; c < end; ++c) {
+        const std::size_t at = total * stretch / threads + c;
+        const std::size_t w = at / span;
+        const std::size_t group = at % span;
+        const std::size_t h = group / layout.groupsPerHead;
+        ThreadPool::awaitAtLeast(queryRows[h].value, (l + 1) * headWidth);
+        const auto [halfGroups, groups] = groupsOf(w);
+        const std::size_t from = group % layout.groupsPerHead * CrossLayout::groupPositions;
+        const std::size_t stop = std::min(frames, from + CrossLayout::groupPositions);
+        const float* q = query.data() + w * width + h * headWidth;
+        float* weights = layerProbabilities(l, w) + h * frameStride + from;
+        float* out = pieceOutputs.get() + (w * span + group) * pieceStride;
+        const std::size_t keyAt = layout.keyAt(h, from, 0);
+        const std::size_t valueAt = layout.valueAt(h, from, 0);
+        windows[w].partials[group] = halfGroups
+            ? attendBlock(q, halfGroups + keyAt, halfGroups + valueAt, headWidth, stop - from, headWidth, scale, weights, out)
+            : attendBlock(q, groups + keyAt, groups + valueAt, headWidth, stop - from, headWidth, scale, weights, out);
+        if (h != runHead || w != runWindow) {
+            countRun();
+            runWindow = w;
+            runHead = h;
+            runGroups = 0;
+        }
+        ++runGroups;
+    }
+    countRun();
+}
 
-    const auto crossAttentionGroups = [&](std::size_t l, std::size_t stretch, std::size_t begin, std::size_t end) {
-        const std::uint16_t* halfGroups = cross.halfGroups[l].get();
-        const float* groups = cross.groups[l].get();
-        float* layerProbabilities = aligned[l] ? probabilities[l].get() : sharedProbabilities.get();
-        std::size_t runHead = 0, runGroups = 0;
-        // A head's count rises once per run of its groups.
-        const auto count = [&] {
-            if (runGroups > 0 && headCounts[runHead].value.fetch_add(runGroups, std::memory_order_acq_rel) + runGroups
-                    == (l + 1) * layout.groupsPerHead) {
-                combineCrossAttention(l, runHead);
+void WhisperTextDecoderProgram::StepRun::crossOutput(std::size_t l, std::size_t stretch, std::size_t begin, std::size_t end)
+{
+    productChunks(loopOf(l, WhisperTextDecoderProgram::crossOutput),
+        {{&program.blocks_[l].crossAttention.output, attended.data(), width, projected.data(), width, false, x.data()}}, stretch,
+        begin, end);
+}
+
+void WhisperTextDecoderProgram::StepRun::feedForwardExpand(std::size_t l, const float* input, std::size_t stretch,
+    std::size_t begin, std::size_t end)
+{
+    productChunks(loopOf(l, expand), {{&program.blocks_[l].mlp.expand, input, rowStride, hidden.data(), 4 * width, true}}, stretch,
+        begin, end);
+}
+
+void WhisperTextDecoderProgram::StepRun::feedForwardContract(std::size_t l, std::size_t stretch, std::size_t begin,
+    std::size_t end)
+{
+    productChunks(loopOf(l, contract),
+        {{&program.blocks_[l].mlp.contract, hidden.data(), 4 * width, projected.data(), width, false, x.data()}}, stretch, begin,
+        end);
+}
+
+void WhisperTextDecoderProgram::StepRun::logits(const float* input, std::size_t stretch, std::size_t begin, std::size_t end)
+{
+    productChunks(layers * productLoopsPerLayer,
+        {{&program.tokenEmbedding_, input, rowStride, logitRows.get(), static_cast<std::size_t>(program.vocabularySize_)}}, stretch,
+        begin, end);
+}
+
+// Each frame adds its heads' probabilities in the order the heads are listed, whichever thread
+// sums its range.
+void WhisperTextDecoderProgram::StepRun::sumAlignment(std::size_t w, std::size_t range)
+{
+    const std::size_t from = std::min(frames, range * rangeFrames);
+    const std::size_t to = std::min(frames, from + rangeFrames);
+    float* sums = alignment.get() + w * frameStride;
+    std::fill(sums + from, sums + to, 0.0f);
+    for (const auto& [layer, head] : program.alignmentHeads_) {
+        const std::size_t l = static_cast<std::size_t>(layer);
+        const std::size_t h = static_cast<std::size_t>(head);
+        const float* weights = probabilities[l].get() + (w * heads + h) * frameStride;
+        const float* factors = groupFactors[l].get() + w * span + h * layout.groupsPerHead;
+        for (std::size_t at = from; at < to;) {
+            const std::size_t g = at / CrossLayout::groupPositions;
+            const std::size_t stop = std::min(to, (g + 1) * CrossLayout::groupPositions);
+            axpy(factors[g], weights + at, sums + at, stop - at);
+            at = stop;
+        }
+    }
+}
+
+void WhisperTextDecoderProgram::StepRun::compareSources(std::size_t stretch, std::size_t begin, std::size_t end)
+{
+    for (std::size_t c = begin; c < end; ++c) {
+        const std::size_t at = sourceRanges * count * stretch / threads + c;
+        const std::size_t w = at / sourceRanges;
+        const WindowStep& step = steps[w];
+        if (!step.confirm || std::atomic_ref<std::uint8_t>(stale[w]).load(std::memory_order_relaxed) != 0) {
+            continue;
+        }
+        const std::size_t range = at % sourceRanges;
+        const std::size_t from = step.source.size * range / sourceRanges;
+        const std::size_t to = step.source.size * (range + 1) / sourceRanges;
+        if (std::memcmp(step.cross->source.data() + from, step.source.data + from, to - from) != 0) {
+            // Another thread may set it too: both write the same value.
+            std::atomic_ref<std::uint8_t>(stale[w]).store(1, std::memory_order_relaxed);
+        }
+    }
+}
+
+void WhisperTextDecoderProgram::StepRun::enter(int slot, std::size_t loop)
+{
+    const std::size_t thread = static_cast<std::size_t>(slot);
+    if (loop == layers * loopsPerLayer) {
+        normInputs(thread, program.finalNorm_);
+    }
+    if (loop >= layers * loopsPerLayer) {
+        return;
+    }
+    const Block& block = program.blocks_[loop / loopsPerLayer];
+    switch (loop % loopsPerLayer) {
+    case selfProjectionsLoop:
+        normInputs(thread, block.selfAttentionNorm);
+        // The cache rows of the thread's own heads, which it reads once the projections are
+        // done: by then they wait in its caches.
+        for (std::size_t h = heads * thread / threads; h < heads * (thread + 1) / threads; ++h) {
+            for (std::size_t w = 0; w < count; ++w) {
+                prefetchCacheRows(w, loop / loopsPerLayer * width + h * headWidth);
             }
-        };
+        }
+        break;
+    case crossQueryLoop:
+        normInputs(thread, block.crossAttentionNorm);
+        break;
+    case expandLoop:
+        normInputs(thread, block.mlpNorm);
+        break;
+    default:
+        break;
+    }
+}
+
+void WhisperTextDecoderProgram::StepRun::body(int slot, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end)
+{
+    const std::size_t thread = static_cast<std::size_t>(slot);
+    // Chunks taken from the back of another thread's stretch start cold: their first lines asked
+    // for all at once, as far as the kernels' own requests run ahead of their reads.
+    if (stretch != thread && loop <= layers * loopsPerLayer) {
+        if (const auto streamed = program.streamLoop(loop)) {
+            const auto memory = program.stream_.chunkMemory(*streamed, stretch, begin, end);
+            prefetch(memory.first, std::min(memory.second, coldStartBytes));
+        }
+    }
+    const float* input = normed(thread);
+    if (loop == layers * loopsPerLayer) {
+        logits(input, stretch, begin, end);
+        return;
+    }
+    if (loop == program.compareLoop_) {
+        compareSources(stretch, begin, end);
+        return;
+    }
+    if (program.hasAlignmentOutput_ && loop == program.alignmentLoop_) {
         for (std::size_t c = begin; c < end; ++c) {
-            const std::size_t group = span * stretch / threads + c;
-            const std::size_t h = group / layout.groupsPerHead;
-            ThreadPool::awaitAtLeast(queryRows[h].value, (l + 1) * headWidth);
-            const std::size_t from = group % layout.groupsPerHead * CrossLayout::groupPositions;
-            const std::size_t stop = std::min(frames, from + CrossLayout::groupPositions);
-            const float* q = query.data() + h * headWidth;
-            float* weights = layerProbabilities + h * frameStride + from;
-            float* out = pieceOutputs.get() + group * pieceStride;
-            const std::size_t keyAt = layout.keyAt(h, from, 0);
-            const std::size_t valueAt = layout.valueAt(h, from, 0);
-            partials[group] = halfGroups
-                ? attendBlock(q, halfGroups + keyAt, halfGroups + valueAt, headWidth, stop - from, headWidth, scale, weights, out)
-                : attendBlock(q, groups + keyAt, groups + valueAt, headWidth, stop - from, headWidth, scale, weights, out);
-            if (h != runHead) {
-                count();
-                runHead = h;
-                runGroups = 0;
-            }
-            ++runGroups;
+            const std::size_t at = alignmentRanges * count * stretch / threads + c;
+            sumAlignment(at / alignmentRanges, at % alignmentRanges);
         }
-        count();
-    };
+        return;
+    }
+    const std::size_t l = loop / loopsPerLayer;
+    switch (loop % loopsPerLayer) {
+    case selfProjectionsLoop: projections(l, input, stretch, begin, end); break;
+    case selfAttentionLoop:
+        for (std::size_t c = begin; c < end; ++c) {
+            const std::size_t at = heads * count * stretch / threads + c;
+            selfAttention(l, at / heads, at % heads);
+        }
+        break;
+    case selfOutputLoop: selfOutput(l, stretch, begin, end); break;
+    case crossQueryLoop: crossQuery(l, input, stretch, begin, end); break;
+    case crossAttentionLoop: crossAttention(l, thread, stretch, begin, end); break;
+    case crossOutputLoop: crossOutput(l, stretch, begin, end); break;
+    case expandLoop: feedForwardExpand(l, input, stretch, begin, end); break;
+    case contractLoop: feedForwardContract(l, stretch, begin, end); break;
+    default: break;
+    }
+}
 
-    MultiArray logits = buffers_->array({1, 1, vocabularySize_}, MultiArrayDataType::float32);
-    // Each frame adds its heads' probabilities in the order the heads are listed, whichever thread
-    // sums its range.
-    auto alignment = buffers_->floats(hasAlignmentOutput_ ? frameStride : 0);
-    const std::size_t rangeFrames = paddedToLine((frames + alignmentRanges - 1) / alignmentRanges);
-    const auto sumAlignment = [&](std::size_t range) {
-        const std::size_t from = std::min(frames, range * rangeFrames);
-        const std::size_t to = std::min(frames, from + rangeFrames);
-        std::fill(alignment.get() + from, alignment.get() + to, 0.0f);
-        for (const auto& [layer, head] : alignmentHeads_) {
-            const std::size_t l = static_cast<std::size_t>(layer);
-            const std::size_t h = static_cast<std::size_t>(head);
-            const float* weights = probabilities[l].get() + h * frameStride;
-            const float* factors = groupFactors[l].get() + h * layout.groupsPerHead;
-            for (std::size_t at = from; at < to;) {
-                const std::size_t g = at / CrossLayout::groupPositions;
-                const std::size_t stop = std::min(to, (g + 1) * CrossLayout::groupPositions);
-                axpy(factors[g], weights + at, alignment.get() + at, stop - at);
-                at = stop;
-            }
-        }
-    };
-    const auto norm = [&](std::size_t thread, const NormWeights& weights) {
-        layerNorm(x.data(), normed.get() + thread * rowStride, width, weights.gain.data(), weights.bias.data(),
-            transformerWeights::normEpsilon);
-    };
-    const std::size_t layers = blocks_.size();
-    const auto enter = [&](int slot, std::size_t loop) {
-        const std::size_t thread = static_cast<std::size_t>(slot);
-        if (loop == layers * loopsPerLayer) {
-            norm(thread, finalNorm_);
-        }
-        if (loop >= layers * loopsPerLayer) {
-            return;
-        }
-        const Block& block = blocks_[loop / loopsPerLayer];
-        switch (loop % loopsPerLayer) {
-        case selfProjectionsLoop:
-            norm(thread, block.selfAttentionNorm);
-            // The cache rows of the thread's own heads, which it reads once the projections are
-            // done: by then they wait in its caches.
-            if (keyColumnStride == 1 && valueColumnStride == 1) {
-                for (std::size_t h = heads * thread / threads; h < heads * (thread + 1) / threads; ++h) {
-                    const std::size_t first = loop / loopsPerLayer * width + h * headWidth;
-                    prefetchChannelRows(halfData(keyCache) + first * keyRowStride, keyRowStride, cached, headWidth);
-                    prefetchChannelRows(halfData(valueCache) + first * valueRowStride, valueRowStride, cached, headWidth);
-                }
-            }
-            break;
-        case crossQueryLoop:
-            norm(thread, block.crossAttentionNorm);
-            break;
-        case expandLoop:
-            norm(thread, block.mlpNorm);
-            break;
-        default:
-            break;
-        }
-    };
-    const auto body = [&](int slot, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end) {
-        const std::size_t thread = static_cast<std::size_t>(slot);
-        // Chunks taken from the back of another thread's stretch start cold: their first lines asked
-        // for all at once, as far as the kernels' own requests run ahead of their reads.
-        if (stretch != thread && loop <= layers * loopsPerLayer) {
-            if (const auto streamed = streamLoop(loop)) {
-                const auto memory = stream_.chunkMemory(*streamed, stretch, begin, end);
-                prefetch(memory.first, std::min(memory.second, coldStartBytes));
-            }
-        }
-        const float* input = normed.get() + thread * rowStride;
-        if (loop == layers * loopsPerLayer) {
-            productChunks(layers * productLoopsPerLayer, {{&tokenEmbedding_, input, logits.data<float>()}}, stretch, begin, end);
-            return;
-        }
-        if (loop == compareLoop_) {
-            for (std::size_t c = begin; unconfirmed && c < end && !stale.load(std::memory_order_relaxed); ++c) {
-                const std::size_t range = sourceRanges * stretch / threads + c;
-                const std::size_t from = unconfirmed->size * range / sourceRanges;
-                const std::size_t to = unconfirmed->size * (range + 1) / sourceRanges;
-                if (std::memcmp(cross.source.data() + from, unconfirmed->data + from, to - from) != 0) {
-                    stale.store(true, std::memory_order_relaxed);
-                }
-            }
-            return;
-        }
-        if (loop == alignmentLoop_) {
-            for (std::size_t c = begin; c < end; ++c) {
-                sumAlignment(alignmentRanges * stretch / threads + c);
-            }
-            return;
-        }
-        const std::size_t l = loop / loopsPerLayer;
-        const Block& block = blocks_[l];
-        switch (loop % loopsPerLayer) {
-        case selfProjectionsLoop:
-            productChunks(loopOf(l, selfProjections),
-                {{&block.selfAttention.query, input, query.data()}, {&block.selfAttention.key, input, key.data()},
-                    {&block.selfAttention.value, input, value.data()}},
-                stretch, begin, end);
-            countRows(projectedRows, loopOf(l, selfProjections), stretch, begin, end);
-            break;
-        case selfAttentionLoop:
-            for (std::size_t c = begin; c < end; ++c) {
-                selfAttentionHead(l, heads * stretch / threads + c);
-            }
-            break;
-        case selfOutputLoop:
-            productChunks(loopOf(l, selfOutput),
-                {{&block.selfAttention.output, attended.data(), projected.data(), false, x.data()}}, stretch, begin, end);
-            break;
-        case crossQueryLoop:
-            productChunks(loopOf(l, crossQuery), {{&block.crossAttention.query, input, query.data()}}, stretch, begin, end);
-            countRows(queryRows, loopOf(l, crossQuery), stretch, begin, end);
-            break;
-        case crossAttentionLoop:
-            if (stretch != thread && begin < end) {
-                const std::size_t at = (span * stretch / threads + begin) * layout.groupElements;
-                if (cross.halfGroups[l]) {
-                    prefetch(cross.halfGroups[l].get() + at, coldStartBytes);
-                } else {
-                    prefetch(cross.groups[l].get() + at, coldStartBytes);
-                }
-            }
-            crossAttentionGroups(l, stretch, begin, end);
-            break;
-        case crossOutputLoop:
-            productChunks(loopOf(l, crossOutput),
-                {{&block.crossAttention.output, attended.data(), projected.data(), false, x.data()}},
-                stretch, begin, end);
-            break;
-        case expandLoop:
-            productChunks(loopOf(l, expand), {{&block.mlp.expand, input, hidden.data(), true}}, stretch, begin, end);
-            break;
-        case contractLoop:
-            productChunks(loopOf(l, contract), {{&block.mlp.contract, hidden.data(), projected.data(), false, x.data()}},
-                stretch, begin, end);
-            break;
-        default:
-            break;
-        }
-    };
+void WhisperTextDecoderProgram::StepRun::run()
+{
+    const std::span<const ThreadPool::Ahead> aheads(program.aheads_);
+    const std::span<const std::uint8_t> early(program.earlyLoops_);
     // A sequence holds at most so many loops: many layers run in several.
     const std::size_t layersPerSequence = (ThreadPool::maximumSequenceLoops - 1) / loopsPerLayer;
     for (std::size_t first = 0; first == 0 || first < layers; first += layersPerSequence) {
         const std::size_t begin = first * loopsPerLayer;
-        const std::size_t end = first + layersPerSequence >= layers ? steps_.size() : begin + layersPerSequence * loopsPerLayer;
-        pool_->parallelForSequence(std::span(steps_).subspan(begin, end - begin),
-            std::span(aheads_).subspan(begin * threads, (end - begin) * threads), [&](int slot, std::size_t loop) { enter(slot, begin + loop); },
+        const std::size_t end = first + layersPerSequence >= layers ? schedule.size() : begin + layersPerSequence * loopsPerLayer;
+        program.pool_->parallelForSequence(std::span(schedule).subspan(begin, end - begin),
+            aheads.subspan(begin * threads, (end - begin) * threads), [&](int slot, std::size_t loop) { enter(slot, begin + loop); },
             [&](int slot, std::size_t loop, std::size_t stretch, std::size_t from, std::size_t to) {
                 body(slot, begin + loop, stretch, from, to);
             },
-            std::span(earlyLoops_).subspan(begin, end - begin));
+            early.subspan(begin, end - begin));
     }
+}
 
-    DictionaryFeatureProvider result;
-    result.set("logits", logits);
-    result.set("key_cache_updates", keyUpdates);
-    result.set("value_cache_updates", valueUpdates);
-    if (hasAlignmentOutput_) {
-        MultiArray weights = buffers_->array({1, audioFrames_}, alignmentType_);
-        writeFloats(weights, alignment.get());
-        result.set("alignment_heads_weights", weights);
+std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::StepRun::results()
+{
+    std::vector<DictionaryFeatureProvider> results(count);
+    const std::size_t vocabulary = static_cast<std::size_t>(program.vocabularySize_);
+    for (std::size_t w = 0; w < count; ++w) {
+        steps[w].stale = stale[w] != 0;
+        MultiArray logits = program.buffers_->array({1, 1, program.vocabularySize_}, MultiArrayDataType::float32);
+        std::copy_n(logitRows.get() + w * vocabulary, vocabulary, logits.data<float>());
+        results[w].set("logits", logits);
+        results[w].set("key_cache_updates", keyUpdates[w]);
+        results[w].set("value_cache_updates", valueUpdates[w]);
+        if (program.hasAlignmentOutput_) {
+            MultiArray weights = program.buffers_->array({1, program.audioFrames_}, program.alignmentType_);
+            writeFloats(weights, alignment.get() + w * frameStride);
+            results[w].set("alignment_heads_weights", weights);
+        }
     }
-    return result;
+    return results;
+}
+
+std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::step(std::span<WindowStep> windows) const
+{
+    StepRun run(*this, windows);
+    run.run();
+    return run.results();
 }
 
 } // namespace ml

@@ -2,6 +2,7 @@
 
 #include "platform/ml/Program.hpp"
 #include "platform/ml/programs/ProductStream.hpp"
+#include "platform/ml/programs/StepBatcher.hpp"
 #include "platform/ml/programs/TransformerWeights.hpp"
 #include "platform/ml/programs/kernels/BufferPool.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -32,11 +34,24 @@ namespace ml {
 //
 // Cross-attention keys and values depend only on the encoder output, so they are computed once per
 // distinct encoder output and kept for the following steps.
+//
+// Windows decoding at the same time step together: the steps of threads holding seats (joinBatch)
+// are gathered by a StepBatcher and run as one step that reads every weight matrix once for all of
+// them, at most as many as the per-window memory of the model allows against a budget.
 class WhisperTextDecoderProgram : public Program {
 public:
     static constexpr const char* name = "whisper.textDecoder";
     explicit WhisperTextDecoderProgram(const ProgramContext& context);
     DictionaryFeatureProvider predict(const FeatureProvider& inputs) const override;
+    std::vector<DictionaryFeatureProvider> predictBatch(std::span<const FeatureProvider* const> inputs) const override;
+    BatchSeat joinBatch() const override;
+
+    // The most windows a step takes, and the memory the windows stepping together may hold (their
+    // cross-attention states, caches and encoder outputs).
+    static constexpr std::size_t maximumWindows = 16;
+    static constexpr std::size_t windowMemoryBudget = std::size_t {768} << 20;
+    // How many windows of this model step together.
+    std::size_t batchCapacity() const { return batcher_->capacity(); }
 
 private:
     struct Block {
@@ -63,6 +78,7 @@ private:
     struct SourceBytes {
         SourceBytes() = default;
         SourceBytes(SourceBytes&&) = default;
+        SourceBytes& operator=(SourceBytes&&) = default;
         SourceBytes(const SourceBytes&) = delete; // `data` may point into `unpacked`
         std::vector<float> unpacked;
         const unsigned char* data = nullptr;
@@ -73,22 +89,26 @@ private:
     // A kept state whose source agrees with `source` at sampled places: a step may run on it while
     // its last loop compares the whole source.
     std::shared_ptr<const CrossState> likelyCrossState(const SourceBytes& source) const;
+    // One window's part of a step: its inputs, checked, and the cross-attention state it runs on
+    // (`confirm`: compare the encoder output with the state's source while the step runs, setting
+    // `stale` when they differ).
+    struct WindowStep {
+        int token = 0;
+        std::size_t cached = 0;
+        MultiArray keyCache, valueCache, encoderOutput;
+        std::vector<float> padding;
+        SourceBytes source;
+        std::shared_ptr<const CrossState> cross;
+        bool confirm = false;
+        bool stale = false;
+    };
+    WindowStep windowStep(const FeatureProvider& inputs) const;
+    struct StepRun;
     std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput, const SourceBytes& source) const;
     bool sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const;
-    // The step over `cross`; with `unconfirmed`, sets `stale` when cross's source differs from it.
-    DictionaryFeatureProvider step(const FeatureProvider& inputs, const CrossState& cross, const SourceBytes* unconfirmed,
-        std::atomic<bool>& stale) const;
+    std::vector<DictionaryFeatureProvider> step(std::span<WindowStep> windows) const;
     std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput,
         std::vector<unsigned char> sourceBytes) const;
-    // Matrix-vector products that share one parallel loop over their stacked rows; `residual`, when
-    // given, gets each output row added to it.
-    struct Product {
-        const LinearWeights* layer;
-        const float* input;
-        float* output;
-        bool gelu = false;
-        float* residual = nullptr;
-    };
     // The stream's loops: six per layer, then the logits.
     enum LayerLoop : std::size_t { selfProjections, selfOutput, crossQuery, crossOutput, expand, contract, productLoopsPerLayer };
     static std::size_t loopOf(std::size_t layer, LayerLoop which) { return layer * productLoopsPerLayer + which; }
@@ -138,7 +158,8 @@ private:
     // Chunks a waiting thread asks for: a wait usually lasts longer than one chunk's read.
     static constexpr std::size_t aheadChunks = 6;
 
-    static constexpr std::size_t crossStatesKept = 2;
+    std::size_t crossStatesKept_ = 2;
+    std::unique_ptr<StepBatcher> batcher_;
     mutable std::mutex crossMutex_;
     mutable std::deque<std::shared_ptr<const CrossState>> crossStates_;
 };

@@ -6,6 +6,7 @@
 #include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ml {
 
@@ -35,31 +36,60 @@ inline float scalarAt(const std::uint16_t* p, int i) { return Float16::toFloat(p
 inline float scalarAt(const float* p, int i) { return p[i]; }
 
 // One row at a time: the weights stream from memory once per step in address order, which the
-// hardware prefetchers follow best, and x stays in the first-level cache.
+// hardware prefetchers follow best, and the inputs stay in the first-level cache. Each input has
+// accumulators of its own and sums them in the same order, so a row gives every input the value it
+// gives that input alone; a row is read from memory once and from the first-level cache for the
+// inputs after the first group.
+template<typename Element, std::size_t Group>
+ML_VECTOR_TARGET void matrixVectorVectorGroup(const Element* row, int columns, const float* const* x, const float* bias, int r,
+    float* const* y)
+{
+    const int blockColumns = columns & ~31;
+    __m256 a0[Group], a1[Group], a2[Group], a3[Group];
+    for (std::size_t g = 0; g < Group; ++g) {
+        a0[g] = a1[g] = a2[g] = a3[g] = _mm256_setzero_ps();
+    }
+    int c = 0;
+    for (; c < blockColumns; c += 32) {
+        const __m256 w0 = loadRow(row + c), w1 = loadRow(row + c + 8), w2 = loadRow(row + c + 16), w3 = loadRow(row + c + 24);
+        for (std::size_t g = 0; g < Group; ++g) {
+            a0[g] = _mm256_fmadd_ps(w0, _mm256_loadu_ps(x[g] + c), a0[g]);
+            a1[g] = _mm256_fmadd_ps(w1, _mm256_loadu_ps(x[g] + c + 8), a1[g]);
+            a2[g] = _mm256_fmadd_ps(w2, _mm256_loadu_ps(x[g] + c + 16), a2[g]);
+            a3[g] = _mm256_fmadd_ps(w3, _mm256_loadu_ps(x[g] + c + 24), a3[g]);
+        }
+    }
+    for (; c + 8 <= columns; c += 8) {
+        const __m256 w0 = loadRow(row + c);
+        for (std::size_t g = 0; g < Group; ++g) {
+            a0[g] = _mm256_fmadd_ps(w0, _mm256_loadu_ps(x[g] + c), a0[g]);
+        }
+    }
+    for (std::size_t g = 0; g < Group; ++g) {
+        float s = sum8(_mm256_add_ps(_mm256_add_ps(a0[g], a1[g]), _mm256_add_ps(a2[g], a3[g])));
+        for (int t = c; t < columns; ++t) {
+            s = std::fma(scalarAt(row, t), x[g][t], s);
+        }
+        y[g][r] = s + (bias ? bias[r] : 0.0f);
+    }
+}
+
 template<typename Element>
-ML_VECTOR_TARGET void matrixVectorVector(const Element* base, int columns, const float* x, const float* bias, float* y,
-    int rowBegin, int rowEnd)
+ML_VECTOR_TARGET void matrixVectorVector(const Element* base, int columns, const VectorBatch& batch, const float* bias, int rowBegin,
+    int rowEnd)
 {
     const std::size_t stride = static_cast<std::size_t>(columns);
-    const int blockColumns = columns & ~31;
     for (int r = rowBegin; r < rowEnd; ++r) {
         const Element* row = base + static_cast<std::size_t>(r) * stride;
-        __m256 a0 = _mm256_setzero_ps(), a1 = _mm256_setzero_ps(), a2 = _mm256_setzero_ps(), a3 = _mm256_setzero_ps();
-        int c = 0;
-        for (; c < blockColumns; c += 32) {
-            a0 = _mm256_fmadd_ps(loadRow(row + c), _mm256_loadu_ps(x + c), a0);
-            a1 = _mm256_fmadd_ps(loadRow(row + c + 8), _mm256_loadu_ps(x + c + 8), a1);
-            a2 = _mm256_fmadd_ps(loadRow(row + c + 16), _mm256_loadu_ps(x + c + 16), a2);
-            a3 = _mm256_fmadd_ps(loadRow(row + c + 24), _mm256_loadu_ps(x + c + 24), a3);
+        std::size_t i = 0;
+        for (; i + 3 <= batch.count; i += 3) {
+            matrixVectorVectorGroup<Element, 3>(row, columns, batch.inputs + i, bias, r, batch.outputs + i);
         }
-        for (; c + 8 <= columns; c += 8) {
-            a0 = _mm256_fmadd_ps(loadRow(row + c), _mm256_loadu_ps(x + c), a0);
+        if (batch.count - i == 2) {
+            matrixVectorVectorGroup<Element, 2>(row, columns, batch.inputs + i, bias, r, batch.outputs + i);
+        } else if (batch.count - i == 1) {
+            matrixVectorVectorGroup<Element, 1>(row, columns, batch.inputs + i, bias, r, batch.outputs + i);
         }
-        float s = sum8(_mm256_add_ps(_mm256_add_ps(a0, a1), _mm256_add_ps(a2, a3)));
-        for (; c < columns; ++c) {
-            s += scalarAt(row, c) * x[c];
-        }
-        y[r] = s + (bias ? bias[r] : 0.0f);
     }
 }
 
@@ -89,30 +119,58 @@ inline void streamAhead(const float* at)
     __builtin_prefetch(line + 64, 0, 2);
 }
 
-template<typename Element>
-ML_WIDE_TARGET void matrixVectorWide(const Element* base, int columns, const float* x, const float* bias, float* y, int rowBegin,
-    int rowEnd)
+template<typename Element, std::size_t Group>
+ML_WIDE_TARGET void matrixVectorWideGroup(const Element* row, int columns, const float* const* x, const float* bias, int r,
+    float* const* y, bool ahead)
 {
-    const std::size_t stride = static_cast<std::size_t>(columns);
     const int blockColumns = columns & ~31;
-    for (int r = rowBegin; r < rowEnd; ++r) {
-        const Element* row = base + static_cast<std::size_t>(r) * stride;
-        __m512 a0 = _mm512_setzero_ps(), a1 = _mm512_setzero_ps();
-        int c = 0;
-        for (; c < blockColumns; c += 32) {
+    __m512 a0[Group], a1[Group];
+    for (std::size_t g = 0; g < Group; ++g) {
+        a0[g] = a1[g] = _mm512_setzero_ps();
+    }
+    int c = 0;
+    for (; c < blockColumns; c += 32) {
+        if (ahead) {
             streamAhead(row + c);
-            a0 = _mm512_fmadd_ps(loadWideRow(row + c), _mm512_loadu_ps(x + c), a0);
-            a1 = _mm512_fmadd_ps(loadWideRow(row + c + 16), _mm512_loadu_ps(x + c + 16), a1);
         }
-        const __m512 a = _mm512_add_ps(a0, a1);
+        const __m512 w0 = loadWideRow(row + c), w1 = loadWideRow(row + c + 16);
+        for (std::size_t g = 0; g < Group; ++g) {
+            a0[g] = _mm512_fmadd_ps(w0, _mm512_loadu_ps(x[g] + c), a0[g]);
+            a1[g] = _mm512_fmadd_ps(w1, _mm512_loadu_ps(x[g] + c + 16), a1[g]);
+        }
+    }
+    for (std::size_t g = 0; g < Group; ++g) {
+        const __m512 a = _mm512_add_ps(a0[g], a1[g]);
         // Masked extracts: the plain forms trip a false uninitialised-value warning in GCC 12.
         const __m512d halves = _mm512_castps_pd(a);
         float s = sum8(_mm256_add_ps(_mm256_castpd_ps(_mm512_maskz_extractf64x4_pd(0xf, halves, 0)),
             _mm256_castpd_ps(_mm512_maskz_extractf64x4_pd(0xf, halves, 1))));
-        for (; c < columns; ++c) {
-            s += scalarAt(row, c) * x[c];
+        for (int t = c; t < columns; ++t) {
+            s = std::fma(scalarAt(row, t), x[g][t], s);
         }
-        y[r] = s + (bias ? bias[r] : 0.0f);
+        y[g][r] = s + (bias ? bias[r] : 0.0f);
+    }
+}
+
+template<typename Element>
+ML_WIDE_TARGET void matrixVectorWide(const Element* base, int columns, const VectorBatch& batch, const float* bias, int rowBegin,
+    int rowEnd)
+{
+    const std::size_t stride = static_cast<std::size_t>(columns);
+    for (int r = rowBegin; r < rowEnd; ++r) {
+        const Element* row = base + static_cast<std::size_t>(r) * stride;
+        std::size_t i = 0;
+        for (; i + 6 <= batch.count; i += 6) {
+            matrixVectorWideGroup<Element, 6>(row, columns, batch.inputs + i, bias, r, batch.outputs + i, i == 0);
+        }
+        switch (batch.count - i) {
+        case 5: matrixVectorWideGroup<Element, 5>(row, columns, batch.inputs + i, bias, r, batch.outputs + i, i == 0); break;
+        case 4: matrixVectorWideGroup<Element, 4>(row, columns, batch.inputs + i, bias, r, batch.outputs + i, i == 0); break;
+        case 3: matrixVectorWideGroup<Element, 3>(row, columns, batch.inputs + i, bias, r, batch.outputs + i, i == 0); break;
+        case 2: matrixVectorWideGroup<Element, 2>(row, columns, batch.inputs + i, bias, r, batch.outputs + i, i == 0); break;
+        case 1: matrixVectorWideGroup<Element, 1>(row, columns, batch.inputs + i, bias, r, batch.outputs + i, i == 0); break;
+        default: break;
+        }
     }
 }
 
@@ -122,28 +180,35 @@ ML_WIDE_TARGET void matrixVectorWide(const Element* base, int columns, const flo
 
 void matrixVector(const WeightMatrix& w, const float* x, const float* bias, float* y, int rowBegin, int rowEnd)
 {
+    matrixVectors(w, VectorBatch {&x, &y, 1}, bias, rowBegin, rowEnd);
+}
+
+void matrixVectors(const WeightMatrix& w, const VectorBatch& batch, const float* bias, int rowBegin, int rowEnd)
+{
 #ifdef ML_HAS_X86
     if (activeKernelSet() == KernelSet::avx512) {
         if (w.isHalf) {
-            matrixVectorWide(static_cast<const std::uint16_t*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+            matrixVectorWide(static_cast<const std::uint16_t*>(w.data), w.columns, batch, bias, rowBegin, rowEnd);
         } else {
-            matrixVectorWide(static_cast<const float*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+            matrixVectorWide(static_cast<const float*>(w.data), w.columns, batch, bias, rowBegin, rowEnd);
         }
         return;
     }
     if (hasVectorUnits()) {
         if (w.isHalf) {
-            matrixVectorVector(static_cast<const std::uint16_t*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+            matrixVectorVector(static_cast<const std::uint16_t*>(w.data), w.columns, batch, bias, rowBegin, rowEnd);
         } else {
-            matrixVectorVector(static_cast<const float*>(w.data), w.columns, x, bias, y, rowBegin, rowEnd);
+            matrixVectorVector(static_cast<const float*>(w.data), w.columns, batch, bias, rowBegin, rowEnd);
         }
         return;
     }
 #endif
     for (int r = rowBegin; r < rowEnd; ++r) {
-        const float s = w.isHalf ? dotHalf(w.halfRow(r), x, static_cast<std::size_t>(w.columns))
-                                 : dot(w.floatRow(r), x, static_cast<std::size_t>(w.columns));
-        y[r] = s + (bias ? bias[r] : 0.0f);
+        for (std::size_t i = 0; i < batch.count; ++i) {
+            const float s = w.isHalf ? dotHalf(w.halfRow(r), batch.inputs[i], static_cast<std::size_t>(w.columns))
+                                     : dot(w.floatRow(r), batch.inputs[i], static_cast<std::size_t>(w.columns));
+            batch.outputs[i][r] = s + (bias ? bias[r] : 0.0f);
+        }
     }
 }
 
