@@ -4,6 +4,7 @@
 #include "app/library/RecordingsManager.hpp"
 #include "platform/cloud/CloudError.hpp"
 #include "platform/system/Entitlements.hpp"
+#include "platform/system/Folders.hpp"
 #include "platform/system/SystemLog.hpp"
 
 #include <QMetaObject>
@@ -72,11 +73,7 @@ CloudKitSyncManager::Environment CloudKitSyncManager::Environment::standard()
         environment.entitlementsFile = *folder / platform::Entitlements::fileName;
     }
     environment.defaults = &platform::UserDefaults::standard();
-    std::error_code error;
-    environment.temporaryFolder = std::filesystem::temp_directory_path(error);
-    if (error) {
-        environment.temporaryFolder = "/tmp";
-    }
+    environment.temporaryFolder = platform::Folders::caches() / "parlino" / "CloudUploads";
     environment.clock = [] { return QDateTime::currentDateTimeUtc(); };
     environment.log = [](const std::string& line) {
         platform::SystemLog::write("Parlino", "CloudKit", platform::SystemLog::Type::defaultType, line);
@@ -119,7 +116,7 @@ CloudKitSyncManager::CloudKitSyncManager(Environment environment, QObject* paren
         .zoneID = customZoneID_,
         .recordType = recordType_,
         .deviceID = deviceID_,
-        .temporaryFolder = environment_.temporaryFolder,
+        .scratch = CloudScratchFiles(environment_.temporaryFolder, environment_.configuration.resolvedAssetCacheFolder()),
         .clock = environment_.clock,
         .log = environment_.log,
     });
@@ -274,6 +271,7 @@ void CloudKitSyncManager::uploadRecording(const Recording& recording, Completion
         [this, knownBefore, completion](std::pair<CloudRecordStore::Upload, bool> answer) {
             rememberZone(knownBefore, answer.second);
             const CloudRecordStore::Upload& upload = answer.first;
+            lastUploadUnreachable_ = upload.result == CloudRecordStore::UploadResult::failed && upload.serverUnreachable;
             switch (upload.result) {
             case CloudRecordStore::UploadResult::saved:
             case CloudRecordStore::UploadResult::savedWithoutAudio:
@@ -354,15 +352,37 @@ void CloudKitSyncManager::downloadNewRecordings(const QSet<QUuid>& localIDs, con
     begin();
     const bool knownBefore = zoneKnown();
     struct Answer {
-        CloudRecordStore::Download download;
+        struct {
+            std::vector<CloudRecordStore::DownloadedRecording> recordings;
+            std::optional<ServerChangeToken> changeToken;
+        } download;
         std::exception_ptr error;
         bool zoneKnown = false;
     };
+    const bool cleanUp = !leftoversRemoved_;
+    leftoversRemoved_ = true;
     onWorker(
-        [store = store_, token, localIDs, folder, knownBefore] {
+        [store = store_, token, localIDs, folder, knownBefore, cleanUp, startedAt = startedAt_] {
             Answer answer {.zoneKnown = knownBefore};
+            if (cleanUp) {
+                store->scratch().removeLeftovers(folder, startedAt);
+            }
             try {
-                answer.download = store->downloadNewRecordings(token, localIDs, folder, answer.zoneKnown);
+                // Each answer's assets go into the library before the next answer is fetched.
+                QSet<QUuid> taken = localIDs;
+                std::optional<ServerChangeToken> since = token;
+                std::size_t records = 0;
+                for (bool more = true; more;) {
+                    CloudRecordStore::DownloadBatch batch = store->downloadBatch(since, taken, folder, answer.zoneKnown);
+                    records += batch.recordCount;
+                    for (auto& recording : batch.recordings) {
+                        answer.download.recordings.push_back(std::move(recording));
+                    }
+                    since = batch.changeToken;
+                    more = batch.moreComing;
+                }
+                answer.download.changeToken = since;
+                store->log("☁️ CloudKit: Zone changes: " + std::to_string(records) + " Recording records");
             } catch (...) {
                 answer.error = std::current_exception();
             }
@@ -495,7 +515,7 @@ void CloudKitSyncManager::continueAfterDownload(const std::shared_ptr<FullSync>&
                                                            : RecordingsManager::DownloadedSidecar::toWrite;
             if (library->appendDownloadedRecording(downloaded.recording, sidecar)) {
                 ++sync->downloaded;
-                log("📥 CloudKit: Synced from cloud: " + downloaded.recording.title.toStdString());
+                log("📥 CloudKit: Synced from cloud: " + escapeControls(downloaded.recording.title.toStdString()));
             }
         }
         if (sync->downloaded > 0) {
@@ -531,11 +551,25 @@ void CloudKitSyncManager::uploadMissing(const std::shared_ptr<FullSync>& sync, q
         return;
     }
     const Recording& recording = local[next];
-    uploadRecording(recording, [this, sync, next, title = recording.title.toStdString()](std::exception_ptr error) {
+    uploadRecording(recording, [this, sync, next, title = escapeControls(recording.title.toStdString())](std::exception_ptr error) {
         if (error) {
             log("⚠️ CloudKit: Upload failed for " + title + ": " + describe(error).toStdString());
         } else {
             ++sync->uploaded;
+        }
+        if (error && lastUploadUnreachable_) {
+            // Every further try would wait for the same unreachable server.
+            qsizetype remaining = 0;
+            for (qsizetype index = next + 1; index < sync->localRecordings.size(); ++index) {
+                remaining += sync->cloudNames.contains(CloudRecordStore::recordName(sync->localRecordings[index].id)) ? 0 : 1;
+            }
+            if (remaining > 0) {
+                log("⏭️ CloudKit: Skipping " + number(remaining) + " remaining uploads - cloud server not reachable");
+            }
+            log("✅ CloudKit: Full sync complete (downloaded: " + number(sync->downloaded)
+                + ", uploaded: " + number(sync->uploaded) + ")");
+            finishFullSync(sync, nullptr);
+            return;
         }
         uploadMissing(sync, next + 1);
     });

@@ -56,6 +56,7 @@ public:
         std::optional<std::filesystem::path> entitlementsFile;
         // Not owned; outlives the manager.
         platform::UserDefaults* defaults = nullptr;
+        // Where upload copies are made: private, and emptied of leftovers at the next start.
         std::filesystem::path temporaryFolder;
         Clock clock;
         // Called from the worker as well as the main thread.
@@ -150,6 +151,11 @@ private:
     QString deviceID_;
     std::shared_ptr<const CloudRecordStore> store_;
     std::shared_ptr<FullSync> fullSync_;
+    // Whether the last upload failed because the server could not be reached.
+    bool lastUploadUnreachable_ = false;
+    // Scratch files older than this are an earlier run's leftovers, removed before the first download.
+    std::filesystem::file_time_type startedAt_ = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(1);
+    bool leftoversRemoved_ = false;
     QThreadPool worker_;
 };
 

@@ -37,18 +37,16 @@ bool contains(const std::string& text, const char* part)
     return text.find(part) != std::string::npos;
 }
 
-// A copy of the audio made for one upload, removed when the upload is over.
+// A private copy of the audio made for one upload, removed when the upload is over.
 class TemporaryAudioCopy {
 public:
-    TemporaryAudioCopy(const std::filesystem::path& audioURL, const std::filesystem::path& folder)
+    TemporaryAudioCopy(const std::filesystem::path& audioURL, const CloudScratchFiles& scratch)
     {
         std::error_code error;
         if (!std::filesystem::exists(audioURL, error)) {
             throw SyncError(SyncError::assetUploadFailed);
         }
-        const std::string name = CloudRecordStore::recordName(QUuid::createUuid()) + ".m4a";
-        platform::AtomicFileWriter::copyFile(audioURL, folder / name);
-        path_ = folder / name;
+        path_ = scratch.copyForUpload(audioURL);
     }
     ~TemporaryAudioCopy()
     {
@@ -90,6 +88,20 @@ const Asset* audioAssetOf(const Record& record)
 std::filesystem::path audioDestination(const std::filesystem::path& folder, const QUuid& id)
 {
     return folder / (CloudRecordStore::recordName(id) + ".m4a");
+}
+
+// Puts a fetched asset's file at `destination`: renamed there when it can be, else copied.
+void placeAsset(const Asset& asset, const std::filesystem::path& destination)
+{
+    if (!asset.moveFile(destination)) {
+        platform::AtomicFileWriter::copyFile(asset.fileURL(), destination);
+    }
+}
+
+bool isUnreachable(CloudError::Code code)
+{
+    return code == CloudError::Code::networkUnavailable || code == CloudError::Code::networkFailure
+        || code == CloudError::Code::serviceUnavailable;
 }
 
 // Fetches every change since `since`, batch after batch, handing each record to `take`; returns
@@ -183,16 +195,20 @@ Record CloudRecordStore::makeCKRecord(const Recording& recording, const RecordZo
 
 CloudRecordStore::Upload CloudRecordStore::uploadRecording(const Recording& recording, bool& zoneKnown) const
 {
-    const std::string title = recording.title.toStdString();
+    const std::string title = escapeControls(recording.title.toStdString());
     std::string description;
+    bool unreachable = false;
     try {
         createZoneIfNeeded(zoneKnown);
         Record record = makeCKRecord(recording);
-        const TemporaryAudioCopy audio(recording.audioURL, setup_.temporaryFolder);
+        const TemporaryAudioCopy audio(recording.audioURL, setup_.scratch);
         record.set("audioAsset", audio.asset());
         const Record saved = setup_.database.save(record);
         setup_.log("✅ Uploaded: " + saved.recordID().recordName);
         return {.result = UploadResult::saved};
+    } catch (const CloudError& error) {
+        description = error.what();
+        unreachable = isUnreachable(error.code());
     } catch (...) {
         description = describe(std::current_exception()).toStdString();
     }
@@ -203,7 +219,7 @@ CloudRecordStore::Upload CloudRecordStore::uploadRecording(const Recording& reco
     }
     if (!contains(description, "Quota exceeded") && !contains(description, "quotaExceeded")) {
         setup_.log("❌ Upload failed for " + title + ": " + description);
-        return {.result = UploadResult::failed, .failureDescription = description};
+        return {.result = UploadResult::failed, .failureDescription = description, .serverUnreachable = unreachable};
     }
 
     setup_.log("⚠️ CloudKit: Quota exceeded for " + title + ", uploading metadata only...");
@@ -211,49 +227,54 @@ CloudRecordStore::Upload CloudRecordStore::uploadRecording(const Recording& reco
         const Record saved = setup_.database.save(makeCKRecord(recording));
         setup_.log("✅ Uploaded metadata (no audio): " + saved.recordID().recordName);
         return {.result = UploadResult::savedWithoutAudio};
+    } catch (const CloudError& error) {
+        setup_.log("❌ Even metadata upload failed for " + title + ": " + error.what());
+        unreachable = isUnreachable(error.code());
     } catch (...) {
         setup_.log("❌ Even metadata upload failed for " + title + ": " + describe(std::current_exception()).toStdString());
     }
     // The quota is what the user must know about, not the retry's own failure.
-    return {.result = UploadResult::failed, .failureDescription = description};
+    return {.result = UploadResult::failed, .failureDescription = description, .serverUnreachable = unreachable};
 }
 
-CloudRecordStore::Download CloudRecordStore::downloadNewRecordings(const std::optional<ServerChangeToken>& since,
-                                                                   const QSet<QUuid>& localIDs,
-                                                                   const std::filesystem::path& folder,
-                                                                   bool& zoneKnown) const
+CloudRecordStore::DownloadBatch CloudRecordStore::downloadBatch(const std::optional<ServerChangeToken>& since,
+                                                                QSet<QUuid>& taken, const std::filesystem::path& folder,
+                                                                bool& zoneKnown) const
 {
     createZoneIfNeeded(zoneKnown);
-
-    std::vector<Record> collected;
-    Download download {.changeToken = fetchAllChanges(setup_.database, setup_.zoneID, since, std::nullopt,
-                                                      [&](Record&& record) {
-                                                          if (record.recordType() == setup_.recordType) {
-                                                              collected.push_back(std::move(record));
-                                                          }
-                                                      })};
-    setup_.log("☁️ CloudKit: Zone changes: " + std::to_string(collected.size()) + " Recording records");
-
-    // Ids taken so far, so that two names of one UUID never make two recordings.
-    QSet<QUuid> taken = localIDs;
-    for (const Record& record : collected) {
-        const std::optional<QUuid> id = recordingID(record.recordID().recordName);
+    platform::cloud::RecordZoneChanges changes = setup_.database.recordZoneChanges(setup_.zoneID, since);
+    DownloadBatch batch {.changeToken = changes.changeToken, .moreComing = changes.moreComing};
+    for (const platform::cloud::SkippedAsset& skipped : changes.skippedAssets) {
+        setup_.log("⚠️ CloudKit: Skipping audio of " + escapeControls(skipped.recordID.recordName) + " - "
+                   + std::to_string(skipped.bytes / 1'000'000) + " MB is over the "
+                   + std::to_string(Database::maxAssetBytes >> 20) + " MiB limit");
+    }
+    // Each record's asset goes into the library (or away) before the next one's, and the answer's
+    // cached files are gone when it is.
+    for (Record& record : changes.modifications) {
+        if (record.recordType() != setup_.recordType) {
+            continue;
+        }
+        ++batch.recordCount;
+        const Record current = std::move(record);
+        const std::optional<QUuid> id = recordingID(current.recordID().recordName);
+        // Ids taken so far, so that two names of one UUID never make two recordings.
         if (id && taken.contains(*id)) {
             // Audio that was missing when the recording came down arrives with a later copy of it.
             const std::filesystem::path destination = audioDestination(folder, *id);
-            const Asset* asset = audioAssetOf(record);
+            const Asset* asset = audioAssetOf(current);
             if (asset && audioAt(destination) == AudioInPlace::placeholder) {
-                platform::AtomicFileWriter::copyFile(asset->fileURL(), destination);
+                placeAsset(*asset, destination);
             }
             continue;
         }
-        std::optional<DownloadedRecording> recording = recordingFromCKRecord(record, folder);
+        std::optional<DownloadedRecording> recording = recordingFromCKRecord(current, folder);
         if (recording) {
             taken.insert(recording->recording.id);
-            download.recordings.push_back(std::move(*recording));
+            batch.recordings.push_back(std::move(*recording));
         }
     }
-    return download;
+    return batch;
 }
 
 std::set<std::string> CloudRecordStore::cloudRecordIDs(bool& zoneKnown) const
@@ -289,7 +310,7 @@ std::optional<CloudRecordStore::DownloadedRecording> CloudRecordStore::recording
     const std::optional<QUuid> id = recordingID(name);
     if (!title || !transcription || !duration || !std::isfinite(*duration) || *duration < 0 || !date || !category
         || !id) {
-        setup_.log("❌ Invalid record format: " + name);
+        setup_.log("❌ Invalid record format: " + escapeControls(name));
         return std::nullopt;
     }
 
@@ -316,11 +337,11 @@ std::optional<CloudRecordStore::DownloadedRecording> CloudRecordStore::recording
     const AudioInPlace inPlace = audioAt(recording.audioURL);
     if (const Asset* asset = audioAssetOf(record)) {
         if (inPlace != AudioInPlace::complete) {
-            platform::AtomicFileWriter::copyFile(asset->fileURL(), recording.audioURL);
+            placeAsset(*asset, recording.audioURL);
         }
     } else if (inPlace == AudioInPlace::none) {
         platform::AtomicFileWriter::writeFile(recording.audioURL, {});
-        setup_.log("⚠️ CloudKit: No audio for " + *title + " (metadata only)");
+        setup_.log("⚠️ CloudKit: No audio for " + escapeControls(*title) + " (metadata only)");
     }
     return DownloadedRecording {.recording = std::move(recording), .sidecarWritten = sidecarWritten};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/library/CloudScratchFiles.hpp"
 #include "app/recorder/Recording.hpp"
 #include "platform/cloud/Database.hpp"
 
@@ -33,7 +34,7 @@ public:
         std::string recordType;
         QString deviceID;
         // Where the audio copies for uploads are made (and removed again).
-        std::filesystem::path temporaryFolder;
+        CloudScratchFiles scratch;
         Clock clock;
         Log log;
     };
@@ -43,6 +44,9 @@ public:
         UploadResult result = UploadResult::failed;
         // What failed, for `failed`.
         std::string failureDescription;
+        // For `failed`: the server could not be reached or stopped answering, so later uploads of
+        // the same run would fail alike.
+        bool serverUnreachable = false;
     };
 
     struct DownloadedRecording {
@@ -50,17 +54,23 @@ public:
         // False when the sidecar could not be written; the library tries again.
         bool sidecarWritten = false;
     };
-    struct Download {
+    // One answer of the zone-change fetch, written into the library folder.
+    struct DownloadBatch {
         // New recordings whose audio is in the library folder.
         std::vector<DownloadedRecording> recordings;
-        // Where the fetch ended: to be stored once the recordings are in the library.
-        std::optional<platform::cloud::ServerChangeToken> changeToken;
+        // How many records of the recording type the answer held.
+        std::size_t recordCount = 0;
+        // Where the answer ended: to be stored once its recordings are in the library.
+        platform::cloud::ServerChangeToken changeToken {0, 0};
+        bool moreComing = false;
     };
 
     explicit CloudRecordStore(Setup setup);
 
     const platform::cloud::RecordZone::ID& zoneID() const { return setup_.zoneID; }
     const std::string& recordType() const { return setup_.recordType; }
+    const CloudScratchFiles& scratch() const { return setup_.scratch; }
+    void log(const std::string& line) const { setup_.log(line); }
 
     // Saves the zone unless `zoneKnown`; true afterwards when it exists. Failures other than those
     // that mean the zone exists are logged and rethrown.
@@ -76,12 +86,12 @@ public:
     // outcome; never throws.
     Upload uploadRecording(const Recording& recording, bool& zoneKnown) const;
 
-    // The recordings saved since `since` whose ids are not in `localIDs`, with their sidecars and
-    // audio written into `folder`. Throws platform::cloud::CloudError from the server, and the file
-    // system's error when an audio file cannot be written.
-    Download downloadNewRecordings(const std::optional<platform::cloud::ServerChangeToken>& since,
-                                   const QSet<QUuid>& localIDs, const std::filesystem::path& folder,
-                                   bool& zoneKnown) const;
+    // The next answer of changes since `since`: its recordings whose ids are not in `taken` (which
+    // gains them), with their sidecars and audio written into `folder`, so that at any moment no more
+    // than one answer's assets wait on the disk. Throws platform::cloud::CloudError from the server,
+    // and the file system's error when an audio file cannot be written.
+    DownloadBatch downloadBatch(const std::optional<platform::cloud::ServerChangeToken>& since, QSet<QUuid>& taken,
+                                const std::filesystem::path& folder, bool& zoneKnown) const;
 
     // The names of every recording record in the zone; empty, with a log line, when that fails.
     std::set<std::string> cloudRecordIDs(bool& zoneKnown) const;

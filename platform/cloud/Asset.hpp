@@ -18,11 +18,16 @@ public:
 
     const std::filesystem::path& fileURL() const { return fileURL_; }
 
+    // Gives an owned file a new name (a rename, so on the same file system only) after flushing it
+    // to the disk; from then on no copy of the asset removes it. False, with nothing changed, for an
+    // asset that owns no file or when the rename fails (the caller copies instead).
+    bool moveFile(const std::filesystem::path& destination) const;
+
 private:
     struct OwnedFile;
 
     std::filesystem::path fileURL_;
-    std::shared_ptr<const OwnedFile> owned_;
+    std::shared_ptr<OwnedFile> owned_;
 };
 
 } // namespace platform::cloud

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +16,9 @@ struct CloudConfiguration {
     static constexpr char urlVariable[] = "PARLINO_CLOUD_URL";
     static constexpr std::size_t defaultChangesBatchSize = 200;
     static constexpr std::int64_t defaultBatchAssetBytes = std::int64_t {64} << 20;
+    static constexpr std::chrono::seconds defaultConnectTimeout {10};
+    static constexpr std::chrono::seconds defaultStatementTimeout {30};
+    static constexpr std::chrono::seconds defaultRequestTimeout {45};
 
     // A libpq connection URI (or key=value string); none means no account.
     std::optional<std::string> url;
@@ -24,6 +28,13 @@ struct CloudConfiguration {
     std::size_t changesBatchSize = defaultChangesBatchSize;
     // An answer stops adding records once their assets reach this many bytes (it always holds one).
     std::int64_t batchAssetBytes = defaultBatchAssetBytes;
+    // Every conversation with the server is bounded: making a connection (whole seconds, at least 2,
+    // as libpq counts them), each statement on the server's side, and, on this side, each request
+    // that shows no progress for `requestTimeout` (a server that stopped answering). Running into a
+    // limit fails the operation with networkUnavailable (connecting) or serviceUnavailable.
+    std::chrono::seconds connectTimeout = defaultConnectTimeout;
+    std::chrono::milliseconds statementTimeout = defaultStatementTimeout;
+    std::chrono::milliseconds requestTimeout = defaultRequestTimeout;
 
     // $PARLINO_CLOUD_URL when set and not empty; the other members at their defaults.
     static CloudConfiguration fromEnvironment();

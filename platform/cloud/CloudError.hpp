@@ -14,7 +14,8 @@ namespace platform::cloud {
 //   cannot connect (socket missing, refused, auth)   -> networkUnavailable (3)
 //   connection dropped mid-operation, server shut down (SQLSTATE class 08, 57P01, 57P02), commit outcome unknown
 //                                                    -> networkFailure (4)
-//   server starting up, read-only standby, out of resources (57P03, 25006, class 53)
+//   server starting up, read-only standby, out of resources (57P03, 25006, class 53), a statement
+//   past its time limit (57014) or a request the client's watchdog ended
 //                                                    -> serviceUnavailable (6)
 //   insufficient privilege (42501)                   -> permissionFailure (10)
 //   record or zone missing                           -> unknownItem (11) / zoneNotFound (26)

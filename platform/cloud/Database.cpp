@@ -36,6 +36,14 @@ std::vector<OutgoingAsset> readAssets(const Record& record)
     return assets;
 }
 
+RecordRows::AssetSink assetSink(const server::CloudBackend& backend, const server::CloudBackend::Session& session)
+{
+    return RecordRows::AssetSink {
+        .cacheFolder = backend.configuration().resolvedAssetCacheFolder(),
+        .progressed = [&session] { session.progressed(); },
+    };
+}
+
 } // namespace
 
 Database::Database(std::shared_ptr<server::CloudBackend> backend, std::string containerIdentifier)
@@ -105,15 +113,14 @@ Record Database::fetch(const Record::ID& recordID) const
     server::validateContainer(containerIdentifier_);
     server::validateRecordID(recordID);
     std::vector<Record> found;
-    backend_->run([&](pqxx::connection& connection) {
-        ReadTransaction transaction(connection);
+    backend_->runSession([&](server::CloudBackend::Session& session) {
+        ReadTransaction transaction(session.connection);
         const auto zone = RecordRows::findZone(transaction, containerIdentifier_, recordID.zoneID);
         const auto rows = RecordRows::namedRecord(transaction, zone.id, recordID.recordName);
         if (rows.empty()) {
             throw CloudError(CloudError::Code::unknownItem);
         }
-        found = RecordRows::load(transaction, recordID.zoneID, rows, std::nullopt,
-                                 backend_->configuration().resolvedAssetCacheFolder());
+        found = RecordRows::load(transaction, recordID.zoneID, rows, std::nullopt, assetSink(*backend_, session));
         transaction.commit();
     });
     return std::move(found.front());
@@ -137,12 +144,11 @@ std::vector<Record> Database::records(const Query& query, const RecordZone::ID& 
     server::validateContainer(containerIdentifier_);
     server::validateZoneID(zoneID);
     std::vector<Record> found;
-    backend_->run([&](pqxx::connection& connection) {
-        ReadTransaction transaction(connection);
+    backend_->runSession([&](server::CloudBackend::Session& session) {
+        ReadTransaction transaction(session.connection);
         const auto zone = RecordRows::findZone(transaction, containerIdentifier_, zoneID);
         const auto rows = RecordRows::recordsOfType(transaction, zone.id, query.recordType);
-        found = RecordRows::load(transaction, zoneID, rows, desiredKeys,
-                                 backend_->configuration().resolvedAssetCacheFolder());
+        found = RecordRows::load(transaction, zoneID, rows, desiredKeys, assetSink(*backend_, session));
         transaction.commit();
     });
     return found;
@@ -159,9 +165,9 @@ RecordZoneChanges Database::recordZoneChanges(const RecordZone::ID& zoneID, cons
         limit = std::min(limit, resultsLimit);
     }
     std::optional<RecordZoneChanges> changes;
-    backend_->run([&](pqxx::connection& connection) {
+    backend_->runSession([&](server::CloudBackend::Session& session) {
         // One snapshot for the zone's state and its records, so the token matches what was read.
-        ReadTransaction transaction(connection);
+        ReadTransaction transaction(session.connection);
         const auto zone = RecordRows::findZone(transaction, containerIdentifier_, zoneID);
         std::int64_t after = 0;
         if (since) {
@@ -181,8 +187,13 @@ RecordZoneChanges Database::recordZoneChanges(const RecordZone::ID& zoneID, cons
         const bool moreComing = taken < rows.size();
         rows.resize(taken);
         const auto last = moreComing ? rows.back().changeSequence : zone.lastChange;
+        std::vector<SkippedAsset> skipped;
+        auto sink = assetSink(*backend_, session);
+        sink.skipped = &skipped;
+        auto records = RecordRows::load(transaction, zoneID, rows, desiredKeys, sink);
         changes = RecordZoneChanges {
-            RecordRows::load(transaction, zoneID, rows, desiredKeys, configuration.resolvedAssetCacheFolder()),
+            std::move(records),
+            std::move(skipped),
             ServerChangeToken(zone.id, last),
             moreComing,
         };

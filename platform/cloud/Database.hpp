@@ -6,6 +6,7 @@
 #include "platform/cloud/RecordZoneChanges.hpp"
 #include "platform/cloud/ServerChangeToken.hpp"
 
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -284,6 +285,57 @@ void PostgresTestServer::launch()
     }
 }
 
+namespace {
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> childrenOf(pid_t parent)
+{
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        const std::string stat = readFile(entry.path() / "stat");
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent) {
+            children.push_back(static_cast<pid_t>(std::stoi(name)));
+        }
+    }
+    return children;
+}
+
+} // namespace
+
+void PostgresTestServer::freeze()
+{
+    if (pid_ <= 0 || !frozen_.empty()) {
+        return;
+    }
+    // The postmaster first, so it starts no new process while its children are stopped.
+    ::kill(pid_, SIGSTOP);
+    frozen_.push_back(pid_);
+    for (const pid_t child : childrenOf(pid_)) {
+        ::kill(child, SIGSTOP);
+        frozen_.push_back(child);
+    }
+}
+
+void PostgresTestServer::thaw()
+{
+    for (auto pid = frozen_.rbegin(); pid != frozen_.rend(); ++pid) {
+        ::kill(*pid, SIGCONT);
+    }
+    frozen_.clear();
+}
+
 void PostgresTestServer::stop()
 {
     shutDown(SIGINT);
@@ -291,6 +343,7 @@ void PostgresTestServer::stop()
 
 void PostgresTestServer::shutDown(int signal)
 {
+    thaw();
     if (pid_ > 0) {
         ::kill(pid_, signal);
         // The output closes once the server and every session it ran are gone.

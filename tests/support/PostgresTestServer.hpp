@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace testsupport {
 
@@ -42,6 +43,10 @@ public:
     // Starts the stopped server again on the same data and socket.
     void restart();
     bool running() const { return pid_ > 0; }
+    // Stops the server and every session it runs (SIGSTOP), as a hung machine or a dead network path
+    // looks to its clients: connections stay open and nothing answers. thaw() lets them go on.
+    void freeze();
+    void thaw();
 
     std::string log() const;
 
@@ -59,6 +64,7 @@ private:
     TemporaryDirectory folder_;
     RunAs runAs_ {};
     pid_t pid_ = -1;
+    std::vector<pid_t> frozen_;
     ProcessOutput output_;
 };
 

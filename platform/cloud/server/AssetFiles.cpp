@@ -47,10 +47,11 @@ std::string readAssetFile(const Asset& asset, std::int64_t maxBytes)
     return bytes;
 }
 
-Asset writeCachedAsset(const std::filesystem::path& cacheFolder, const unsigned char* data, std::size_t size)
+Asset writeCachedAsset(const std::filesystem::path& cacheFolder, const std::function<bool(std::string& piece)>& nextPiece)
 {
     std::error_code error;
     std::filesystem::create_directories(cacheFolder, error);
+    std::filesystem::permissions(cacheFolder, std::filesystem::perms::owner_all, error);
     std::string path = (cacheFolder / "asset-XXXXXX").string();
     platform::FileDescriptor file(::mkostemp(path.data(), O_CLOEXEC));
     if (file.get() < 0) {
@@ -58,7 +59,13 @@ Asset writeCachedAsset(const std::filesystem::path& cacheFolder, const unsigned 
     }
     // Owned from here on, so every failure below removes the file.
     auto asset = Asset::owningFile(path);
-    if (!file.writeAll(data, size) || !file.close()) {
+    std::string piece;
+    while (nextPiece(piece)) {
+        if (!file.writeAll(piece.data(), piece.size())) {
+            throw CloudError(CloudError::Code::assetNotAvailable);
+        }
+    }
+    if (!file.close()) {
         throw CloudError(CloudError::Code::assetNotAvailable);
     }
     return asset;

@@ -18,9 +18,11 @@ constexpr int maxConflictRetries = 3;
 
 CloudBackend::CloudBackend(CloudConfiguration configuration)
     : configuration_(std::move(configuration))
+    , watchdog_(configuration_.requestTimeout)
 {
     if (configuration_.url) {
-        settings_ = ConnectionSettings::parse(*configuration_.url);
+        settings_ = ConnectionSettings::parse(*configuration_.url, configuration_.connectTimeout,
+                                              configuration_.statementTimeout);
     }
 }
 
@@ -82,6 +84,11 @@ void CloudBackend::ensureSchema(pqxx::connection& connection)
 
 void CloudBackend::run(const std::function<void(pqxx::connection&)>& work, SchemaUse schemaUse)
 {
+    runSession([&](Session& session) { work(session.connection); }, schemaUse);
+}
+
+void CloudBackend::runSession(const std::function<void(Session&)>& work, SchemaUse schemaUse)
+{
     if (!settings_) {
         throw CloudError(CloudError::Code::notAuthenticated);
     }
@@ -100,46 +107,65 @@ void CloudBackend::run(const std::function<void(pqxx::connection&)>& work, Schem
             }
             throw CloudError(CloudError::Code::networkFailure, sqlState);
         };
+        bool expired = false;
         try {
-            if (schemaUse == SchemaUse::ensure) {
-                ensureSchema(*connection);
+            {
+                RequestWatchdog::Watch watch(watchdog_, connection->sock(), expired);
+                Session session {*connection, watch};
+                if (schemaUse == SchemaUse::ensure) {
+                    ensureSchema(*connection);
+                }
+                work(session);
             }
-            work(*connection);
+            if (expired) {
+                // It finished as the watchdog ended it: the connection is no longer of use.
+                connection.reset();
+                return;
+            }
             giveBack(std::move(connection));
             return;
-        } catch (const CloudError&) {
-            giveBack(std::move(connection));
-            throw;
-        } catch (const pqxx::in_doubt_error&) {
-            throw CloudError(CloudError::Code::networkFailure);
-        } catch (const pqxx::statement_completion_unknown&) {
-            throw CloudError(CloudError::Code::networkFailure, "40003");
-        } catch (const pqxx::transaction_rollback&) {
-            giveBack(std::move(connection));
-            if (++conflicts > maxConflictRetries) {
-                throw CloudError(CloudError::Code::zoneBusy, "40001");
+        } catch (...) {
+            if (expired) {
+                // A server that stopped answering: trying again would only wait as long once more.
+                connection.reset();
+                throw CloudError(CloudError::Code::serviceUnavailable, "57014");
             }
-        } catch (const pqxx::broken_connection&) {
-            lostConnection({});
-        } catch (const pqxx::sql_error& error) {
-            const auto sqlState = sqlStateOf(error);
-            if (isConnectionLoss(sqlState) || !connection->is_open()) {
-                lostConnection(sqlState);
-            } else if (isSerializationConflict(sqlState) && ++conflicts <= maxConflictRetries) {
+            try {
+                throw;
+            } catch (const CloudError&) {
                 giveBack(std::move(connection));
-            } else {
-                if (sqlState == "42P01" || sqlState == "3F000") {
-                    // Someone dropped the store's tables: make them again next time.
-                    schemaReady_.store(false);
+                throw;
+            } catch (const pqxx::in_doubt_error&) {
+                throw CloudError(CloudError::Code::networkFailure);
+            } catch (const pqxx::statement_completion_unknown&) {
+                throw CloudError(CloudError::Code::networkFailure, "40003");
+            } catch (const pqxx::transaction_rollback&) {
+                giveBack(std::move(connection));
+                if (++conflicts > maxConflictRetries) {
+                    throw CloudError(CloudError::Code::zoneBusy, "40001");
                 }
-                giveBack(std::move(connection));
-                throw errorForSqlState(sqlState);
+            } catch (const pqxx::broken_connection&) {
+                lostConnection({});
+            } catch (const pqxx::sql_error& error) {
+                const auto sqlState = sqlStateOf(error);
+                if (isConnectionLoss(sqlState) || !connection->is_open()) {
+                    lostConnection(sqlState);
+                } else if (isSerializationConflict(sqlState) && ++conflicts <= maxConflictRetries) {
+                    giveBack(std::move(connection));
+                } else {
+                    if (sqlState == "42P01" || sqlState == "3F000") {
+                        // Someone dropped the store's tables: make them again next time.
+                        schemaReady_.store(false);
+                    }
+                    giveBack(std::move(connection));
+                    throw errorForSqlState(sqlState);
+                }
+            } catch (const pqxx::failure&) {
+                throw CloudError(CloudError::Code::internalError);
+            } catch (const std::logic_error&) {
+                // libpqxx's usage and conversion errors: an answer this client did not expect.
+                throw CloudError(CloudError::Code::internalError);
             }
-        } catch (const pqxx::failure&) {
-            throw CloudError(CloudError::Code::internalError);
-        } catch (const std::logic_error&) {
-            // libpqxx's usage and conversion errors: an answer this client did not expect.
-            throw CloudError(CloudError::Code::internalError);
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "platform/cloud/CloudConfiguration.hpp"
 #include "platform/cloud/server/ConnectionSettings.hpp"
+#include "platform/cloud/server/RequestWatchdog.hpp"
 
 #include <pqxx/connection>
 
@@ -21,6 +22,15 @@ class CloudBackend {
 public:
     enum class SchemaUse { ensure, skip };
 
+    // One piece of work's hold on the server: its connection, and a way to tell the watchdog that a
+    // long request (an asset streamed piece by piece) is still moving.
+    struct Session {
+        pqxx::connection& connection;
+        RequestWatchdog::Watch& watch;
+
+        void progressed() const { watch.progressed(); }
+    };
+
     explicit CloudBackend(CloudConfiguration configuration);
     ~CloudBackend();
     CloudBackend(const CloudBackend&) = delete;
@@ -32,7 +42,9 @@ public:
     // Runs `work`, which opens and commits its own transaction. Without an account: notAuthenticated.
     // Work that failed because a pooled connection had died, or on a serialization conflict, runs
     // again; nothing else does.
+    // Work that runs into a time limit fails with serviceUnavailable and is not tried again.
     void run(const std::function<void(pqxx::connection&)>& work, SchemaUse schemaUse = SchemaUse::ensure);
+    void runSession(const std::function<void(Session&)>& work, SchemaUse schemaUse = SchemaUse::ensure);
 
 private:
     std::unique_ptr<pqxx::connection> take(bool& reused);
@@ -45,6 +57,7 @@ private:
     std::vector<std::unique_ptr<pqxx::connection>> idle_;
     std::mutex schemaMutex_;
     std::atomic<bool> schemaReady_ {false};
+    RequestWatchdog watchdog_;
 };
 
 } // namespace platform::cloud::server

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -12,10 +13,15 @@ namespace platform::cloud::server {
 
 namespace {
 
+// Keepalives find a dead TCP path within about half a minute; libpq ignores them on local sockets.
 constexpr std::pair<const char*, const char*> clientDefaults[] {
-    {"connect_timeout", "10"},
     {"client_encoding", "UTF8"},
     {"application_name", "parlino"},
+    {"keepalives", "1"},
+    {"keepalives_idle", "10"},
+    {"keepalives_interval", "5"},
+    {"keepalives_count", "3"},
+    {"tcp_user_timeout", "30000"},
 };
 
 std::string quoted(const std::string& value)
@@ -49,7 +55,8 @@ std::string systemUserName()
 
 } // namespace
 
-std::optional<ConnectionSettings> ConnectionSettings::parse(const std::string& url)
+std::optional<ConnectionSettings> ConnectionSettings::parse(const std::string& url, std::chrono::seconds connectTimeout,
+                                                            std::chrono::milliseconds statementTimeout)
 {
     char* error = nullptr;
     std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(PQconninfoParse(url.c_str(), &error),
@@ -69,6 +76,14 @@ std::optional<ConnectionSettings> ConnectionSettings::parse(const std::string& u
     for (const auto& [keyword, value] : clientDefaults) {
         given.try_emplace(keyword, value);
     }
+    // No limit (0, or text libpq would read as 0) is never taken from the URL.
+    const long ours = std::max<long>(connectTimeout.count(), 2);
+    const auto urlTimeout = given.find("connect_timeout");
+    const long theirs = urlTimeout == given.end() ? 0 : std::atol(urlTimeout->second.c_str());
+    given["connect_timeout"] = std::to_string(theirs > 0 ? std::min(theirs, ours) : ours);
+    auto& sessionOptions = given["options"];
+    sessionOptions += (sessionOptions.empty() ? "" : " ") + std::string("-c statement_timeout=")
+             + std::to_string(std::max<long long>(statementTimeout.count(), 1));
 
     ConnectionSettings settings;
     for (const auto& [keyword, value] : given) {

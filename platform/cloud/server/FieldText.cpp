@@ -51,4 +51,22 @@ Record::Date dateFromNanoseconds(std::int64_t nanoseconds)
     return Record::Date(std::chrono::duration_cast<Record::Date::duration>(std::chrono::nanoseconds(nanoseconds)));
 }
 
+std::optional<Record::FieldValue> storedValue(const StoredField& field)
+{
+    if (field.kind == "s" && field.stringValue) {
+        return Record::FieldValue(std::string(*field.stringValue));
+    }
+    if (field.kind == "d" && field.doubleValue) {
+        try {
+            return Record::FieldValue(parseDouble(*field.doubleValue));
+        } catch (const CloudError&) {
+            return std::nullopt;
+        }
+    }
+    if (field.kind == "t" && field.dateValue) {
+        return Record::FieldValue(dateFromNanoseconds(*field.dateValue));
+    }
+    return std::nullopt;
+}
+
 } // namespace platform::cloud::server

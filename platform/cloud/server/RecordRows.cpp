@@ -152,7 +152,7 @@ std::vector<RecordRows::Row> RecordRows::changedSince(pqxx::transaction_base& tr
 
 std::vector<Record> RecordRows::load(pqxx::transaction_base& transaction, const RecordZone::ID& zoneID,
                                      const std::vector<Row>& rows, const Database::DesiredKeys& desiredKeys,
-                                     const std::filesystem::path& cacheFolder)
+                                     const AssetSink& sink)
 {
     std::vector<Record> records;
     if (rows.empty()) {
@@ -169,9 +169,12 @@ std::vector<Record> RecordRows::load(pqxx::transaction_base& transaction, const 
     ids += "}";
 
     const auto fields = transaction.exec_params(
-        "SELECT record_id, name, kind, string_value, double_value, date_value FROM parlino_cloud.fields "
-        "WHERE record_id = ANY($1::bigint[]) ORDER BY record_id, name",
+        "SELECT record_id, name, kind, string_value, double_value, date_value, octet_length(asset_data) "
+        "FROM parlino_cloud.fields WHERE record_id = ANY($1::bigint[]) ORDER BY record_id, name",
         ids);
+    const auto optionalText = [](const pqxx::field& field) {
+        return field.is_null() ? std::nullopt : std::optional<std::string_view>(field.c_str());
+    };
     for (const auto& field : fields) {
         const auto name = field[1].as<std::string>();
         if (!isDesired(desiredKeys, name)) {
@@ -179,20 +182,50 @@ std::vector<Record> RecordRows::load(pqxx::transaction_base& transaction, const 
         }
         const auto recordId = field[0].as<std::int64_t>();
         auto& record = records[indexOf.at(recordId)];
-        const auto kind = field[2].as<std::string>();
-        if (kind == "s") {
-            record.set(name, field[3].as<std::string>());
-        } else if (kind == "d") {
-            record.set(name, parseDouble(field[4].c_str()));
-        } else if (kind == "t") {
-            record.set(name, dateFromNanoseconds(field[5].as<std::int64_t>()));
-        } else if (kind == "a") {
-            // Read one asset at a time, so a batch of large files never sits in memory at once.
-            const auto data = transaction.exec_params1(
-                "SELECT asset_data FROM parlino_cloud.fields WHERE record_id = $1 AND name = $2", recordId, name);
-            const pqxx::binarystring bytes(data[0]);
-            record.set(name, writeCachedAsset(cacheFolder, bytes.data(), bytes.size()));
+        const std::string kind = field[2].is_null() ? std::string() : field[2].as<std::string>();
+        if (kind != "a") {
+            const auto value = storedValue(StoredField {
+                .kind = kind,
+                .stringValue = optionalText(field[3]),
+                .doubleValue = optionalText(field[4]),
+                .dateValue = field[5].is_null() ? std::nullopt : std::optional(field[5].as<std::int64_t>()),
+            });
+            if (value) {
+                record.set(name, *value);
+            }
+            continue;
         }
+        if (field[6].is_null()) {
+            continue;
+        }
+        const auto size = field[6].as<std::int64_t>();
+        if (size > Database::maxAssetBytes) {
+            if (sink.skipped) {
+                sink.skipped->push_back({record.recordID(), name, size});
+            }
+            continue;
+        }
+        std::int64_t offset = 0;
+        record.set(name, writeCachedAsset(sink.cacheFolder, [&](std::string& piece) {
+            if (offset >= size) {
+                return false;
+            }
+            const auto length = std::min<std::int64_t>(size - offset, static_cast<std::int64_t>(assetPieceBytes));
+            // substring() counts from 1; an uncompressed stored value is read only where asked.
+            const auto data = transaction.exec_params1(
+                "SELECT substring(asset_data FROM $3 FOR $4) FROM parlino_cloud.fields WHERE record_id = $1 AND name = $2",
+                recordId, name, offset + 1, length);
+            const pqxx::binarystring bytes(data[0]);
+            if (static_cast<std::int64_t>(bytes.size()) != length) {
+                throw CloudError(CloudError::Code::internalError);
+            }
+            piece.assign(bytes.get(), bytes.get() + bytes.size());
+            offset += length;
+            if (sink.progressed) {
+                sink.progressed();
+            }
+            return true;
+        }));
     }
     return records;
 }

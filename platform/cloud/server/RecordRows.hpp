@@ -2,6 +2,7 @@
 
 #include "platform/cloud/Database.hpp"
 #include "platform/cloud/Record.hpp"
+#include "platform/cloud/RecordZoneChanges.hpp"
 
 #include <pqxx/binarystring>
 #include <pqxx/transaction_base>
@@ -57,10 +58,21 @@ public:
     static std::vector<Row> changedSince(pqxx::transaction_base& transaction, std::int64_t zoneId, std::int64_t after,
                                          std::size_t limit);
 
-    // The records of the rows, in their order, with the desired fields; assets go to the cache folder.
+    // Where fetched assets go, and what a fetch tells of its progress and of the assets it leaves out.
+    struct AssetSink {
+        std::filesystem::path cacheFolder;
+        // Called after each piece of an asset, so a watchdog knows the request is alive.
+        std::function<void()> progressed;
+        // Nullptr: oversized assets are left out silently.
+        std::vector<SkippedAsset>* skipped = nullptr;
+    };
+
+    // The records of the rows, in their order, with the desired fields; assets are streamed to the
+    // cache folder piece by piece, those over Database::maxAssetBytes left out. Fields without a
+    // readable value are left out too.
     static std::vector<Record> load(pqxx::transaction_base& transaction, const RecordZone::ID& zoneID,
                                     const std::vector<Row>& rows, const Database::DesiredKeys& desiredKeys,
-                                    const std::filesystem::path& cacheFolder);
+                                    const AssetSink& sink);
 };
 
 } // namespace platform::cloud::server

@@ -47,7 +47,8 @@ CloudError errorForSqlState(const std::string& sqlState)
     if (sqlState == "42501") {
         return CloudError(Code::permissionFailure, sqlState);
     }
-    if (sqlState == "57P03" || sqlState == "25006" || sqlState.starts_with("53")) {
+    // 57014: a statement ran past the session's time limit.
+    if (sqlState == "57P03" || sqlState == "25006" || sqlState == "57014" || sqlState.starts_with("53")) {
         return CloudError(Code::serviceUnavailable, sqlState);
     }
     return CloudError(Code::internalError, sqlState);

@@ -123,6 +123,10 @@ protected:
         }
         environment.configuration.assetCacheFolder = client.root / "cache";
         environment.configuration.changesBatchSize = options.changesBatchSize;
+        // Short limits, so a frozen server ends a test's sync soon.
+        environment.configuration.connectTimeout = std::chrono::seconds(2);
+        environment.configuration.statementTimeout = std::chrono::seconds(5);
+        environment.configuration.requestTimeout = std::chrono::seconds(3);
         environment.entitlementsFile = client.root / "parlino.entitlements.json";
         std::filesystem::remove(*environment.entitlementsFile);
         if (options.entitlements) {
