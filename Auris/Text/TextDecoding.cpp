@@ -181,10 +181,10 @@ DecodingInputs TextDecoding::prefillDecoderInputs(
     int taskToken = special.transcribeToken;
     if (isModelMultilingual()) {
         const std::string code = options->language.value_or("en");
-        languageToken = whisperTokenizer->convertTokenToId("<|" + code + "|>").value_or(special.englishToken);
+        languageToken = whisperTokenizer->knownTokenId("<|" + code + "|>").value_or(special.englishToken);
         prefillTokens.push_back(languageToken);
         const std::string task = options->task == DecodingTask::translate ? "translate" : "transcribe";
-        taskToken = whisperTokenizer->convertTokenToId("<|" + task + "|>").value_or(special.transcribeToken);
+        taskToken = whisperTokenizer->knownTokenId("<|" + task + "|>").value_or(special.transcribeToken);
         prefillTokens.push_back(taskToken);
     }
     prefillTokens.push_back(options->withoutTimestamps ? special.noTimestampsToken : special.timeTokenBegin);

@@ -13,6 +13,13 @@ public:
     virtual void clearContents() = 0;
     virtual void setText(const QString& text) = 0;
     virtual QString text() const = 0;
+
+    // What a paste takes: the text alone, anything held before cleared.
+    void replaceText(const QString& text)
+    {
+        clearContents();
+        setText(text);
+    }
 };
 
 // The desktop clipboard through Qt.

@@ -36,8 +36,7 @@ void DictationHelper::playFeedbackSound(FeedbackSound sound)
 
 void DictationHelper::putOnClipboard(const QString& text)
 {
-    dependencies_.clipboard.clearContents();
-    dependencies_.clipboard.setText(text);
+    dependencies_.clipboard.replaceText(text);
 }
 
 void DictationHelper::pasteAtCursor(const QString& text)

@@ -152,6 +152,7 @@ void GlobeDictationManager::startEventTap()
             .onKey = [this](const platform::input::KeyTapEvent& event) { handleKey(event); },
             .onCapsLock = [this](bool isOn) { handleCapsLock(isOn); },
             .onBroken = [this] { handleTapBroken(); },
+            .onOtherInput = [this] { cancelWaitingHolds(std::nullopt); },
         });
     } catch (const std::exception& error) {
         log(QStringLiteral("❌ Push-to-talk: Failed to create X11 event tap"));
@@ -250,9 +251,24 @@ void GlobeDictationManager::captureFrontmostApp()
     previousFrontmostApp_ = front;
 }
 
+void GlobeDictationManager::cancelWaitingHolds(std::optional<Trigger> except)
+{
+    // A modifier held with other input is part of a shortcut or a click; a dictation already
+    // running keeps going, so that nothing the user said is lost.
+    for (const Trigger trigger : {Trigger::globe, Trigger::rightShift}) {
+        HoldKey& key = holdKey(trigger);
+        if (trigger != except && isEnabled(trigger) && key.isPressed && !key.recordingStarted) {
+            key.isPressed = false;
+        }
+    }
+}
+
 void GlobeDictationManager::handleKey(const platform::input::KeyTapEvent& event)
 {
     const bool pressed = event.transition == Transition::pressed;
+    if (pressed) {
+        cancelWaitingHolds(event.keysym == keysym::controlRight ? Trigger::globe : Trigger::rightShift);
+    }
     if (event.keysym == keysym::controlRight) {
         if (!globeTriggerEnabled()) {
             globe_.isPressed = pressed;

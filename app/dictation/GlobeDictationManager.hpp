@@ -16,7 +16,8 @@
 namespace parlino {
 
 // Push-to-talk: turns the three trigger keys into dictations. Right Ctrl (the Globe trigger) held
-// 0.7 s without another modifier, or Right Shift held 0.3 s, starts one and the release stops it;
+// 0.7 s without another modifier, or Right Shift held 0.3 s, starts one and the release stops it; a
+// hold counts only while no other key and no mouse button went down since its key did;
 // Caps Lock turning on starts one and turning off stops it. A stopped dictation is filed or
 // discarded as the after-recording options say, and its transcript is pasted into the window that
 // was in front when the trigger went down. Main thread only; every delay goes through the clock.
@@ -65,7 +66,8 @@ public:
     // The window that was in front when a trigger went down: the paste target.
     const std::optional<platform::input::FrontWindow>& previousFrontmostApp() const { return previousFrontmostApp_; }
 
-    // Whether a hold trigger's key is down as the manager last heard.
+    // Whether a hold trigger's key is down, and its hold not cancelled by other input, as the
+    // manager last heard.
     bool isTriggerHeld(Trigger trigger) const
     {
         return trigger == Trigger::globe ? globe_.isPressed : trigger == Trigger::rightShift && rightShift_.isPressed;
@@ -109,6 +111,8 @@ private:
     void pollPermission(std::uint64_t poll);
     void captureFrontmostApp();
     void handleKey(const platform::input::KeyTapEvent& event);
+    // Other input before a hold's threshold cancels that hold for this press.
+    void cancelWaitingHolds(std::optional<Trigger> except);
     void handleCapsLock(bool isOn);
     void pressHoldKey(Trigger trigger, Clock::Duration threshold);
     void releaseHoldKey(Trigger trigger);

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <utility>
+
 namespace parlino {
 
 // What the screens use of the push-to-talk triggers: their three switches, whether a dictation runs,
@@ -12,7 +14,7 @@ class GlobeDictationService : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isActive READ isActive NOTIFY isActiveChanged)
     Q_PROPERTY(bool needsAccessibilityPermission READ needsAccessibilityPermission NOTIFY needsAccessibilityPermissionChanged)
-    Q_PROPERTY(QString missingPermissionText READ missingPermissionText NOTIFY needsAccessibilityPermissionChanged)
+    Q_PROPERTY(QString missingPermissionText READ missingPermissionText NOTIFY missingPermissionTextChanged)
     Q_PROPERTY(bool capsLockTriggerEnabled READ capsLockTriggerEnabled WRITE setCapsLockTriggerEnabled NOTIFY triggersChanged)
     Q_PROPERTY(bool rightShiftTriggerEnabled READ rightShiftTriggerEnabled WRITE setRightShiftTriggerEnabled NOTIFY triggersChanged)
     Q_PROPERTY(bool globeTriggerEnabled READ globeTriggerEnabled WRITE setGlobeTriggerEnabled NOTIFY triggersChanged)
@@ -44,7 +46,9 @@ public:
 
 signals:
     void isActiveChanged();
+    // Only when the value changes: the screens raise their alert on a change to true.
     void needsAccessibilityPermissionChanged();
+    void missingPermissionTextChanged();
     void triggersChanged();
 
 protected:
@@ -55,9 +59,15 @@ protected:
     }
     void setNeedsAccessibilityPermission(bool value, const QString& missing = {})
     {
-        needsAccessibilityPermission_ = value;
-        missingPermissionText_ = value ? missing : QString();
-        emit needsAccessibilityPermissionChanged();
+        const QString text = value ? missing : QString();
+        const bool valueChanged = std::exchange(needsAccessibilityPermission_, value) != value;
+        const bool textChanged = std::exchange(missingPermissionText_, text) != text;
+        if (valueChanged) {
+            emit needsAccessibilityPermissionChanged();
+        }
+        if (textChanged) {
+            emit missingPermissionTextChanged();
+        }
     }
     virtual void triggerChanged(Trigger trigger, bool enabled) = 0;
 

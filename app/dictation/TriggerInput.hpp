@@ -11,8 +11,8 @@
 namespace parlino {
 
 // What the push-to-talk triggers need of the desktop: whether its keys may be watched, a listen-only
-// tap on the trigger keys with the Caps Lock state, and the window in front. The X11 session in the
-// application, a scripted fake in tests. Main thread only.
+// tap on the trigger keys (and the bare fact of any other press) with the Caps Lock state, and the
+// window in front. The X11 session in the application, a scripted fake in tests. Main thread only.
 class TriggerInput {
 public:
     struct Handlers {
@@ -20,6 +20,8 @@ public:
         std::function<void(bool isOn)> onCapsLock;
         // The desktop went away under a running tap; runs outside the tap's own dispatch.
         std::function<void()> onBroken;
+        // Any other key or a mouse button went down; which one is never told.
+        std::function<void()> onOtherInput;
     };
 
     virtual ~TriggerInput() = default;

@@ -36,6 +36,11 @@ void X11TriggerInput::startTap(Handlers handlers)
             if (handlers_.onKey) {
                 handlers_.onKey(event);
             }
+        },
+        [this] {
+            if (handlers_.onOtherInput) {
+                handlers_.onOtherInput();
+            }
         });
     auto capsLock = std::make_unique<platform::input::CapsLockMonitor>(displayName_, [this](bool isOn) {
         if (handlers_.onCapsLock) {

@@ -56,6 +56,8 @@ public:
 signals:
     void recordingsChanged();
     void latestSavedRecordingIDChanged();
+    // A sync with the cloud store failed, with the reason; emitted before its completion runs.
+    void syncFailed(const QString& reason);
 
 protected:
     void setRecordings(QList<Recording> recordings);

@@ -572,9 +572,13 @@ void RecordingsManager::finishTitleUpdate(
 void RecordingsManager::syncWithCloud(Completion completion)
 {
     printLine(QStringLiteral("🔄 Starting CloudKit sync..."));
-    const auto finish = [completion](std::exception_ptr error) {
+    const auto finish = [self = QPointer(this), completion](std::exception_ptr error) {
         if (error) {
-            printLine(QStringLiteral("⚠️ CloudKit sync failed: ") + describe(error));
+            const QString reason = describe(error);
+            printLine(QStringLiteral("⚠️ CloudKit sync failed: ") + reason);
+            if (self) {
+                emit self->syncFailed(reason);
+            }
         } else {
             printLine(QStringLiteral("✅ CloudKit sync complete"));
         }

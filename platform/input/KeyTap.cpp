@@ -20,7 +20,7 @@ namespace platform::input {
 class KeyTap::Recorder {
 public:
     Recorder(const std::string& displayName, std::vector<Keysym> watched, EventHandler onEvent,
-             std::chrono::milliseconds startTimeout);
+             OtherInputHandler onOtherInput, std::chrono::milliseconds startTimeout);
     ~Recorder();
 
     int fd() const { return data_.fd(); }
@@ -48,6 +48,7 @@ private:
     XConnection data_;
     std::vector<Keysym> watched_;
     EventHandler onEvent_;
+    OtherInputHandler onOtherInput_;
     XRecordContext context_ = 0;
     std::map<unsigned, Keysym> keycodes_;       // watched keycode -> its keysym
     std::set<unsigned> down_;                   // watched keycodes held now
@@ -57,11 +58,12 @@ private:
 };
 
 KeyTap::Recorder::Recorder(const std::string& displayName, std::vector<Keysym> watched, EventHandler onEvent,
-                           std::chrono::milliseconds startTimeout)
+                           OtherInputHandler onOtherInput, std::chrono::milliseconds startTimeout)
     : control_(displayName)
     , data_(displayName)
     , watched_(std::move(watched))
     , onEvent_(std::move(onEvent))
+    , onOtherInput_(std::move(onOtherInput))
 {
     int major = 0;
     int minor = 0;
@@ -85,7 +87,7 @@ KeyTap::Recorder::Recorder(const std::string& displayName, std::vector<Keysym> w
         throw InputError("cannot allocate a RECORD range");
     }
     range->device_events.first = KeyPress;
-    range->device_events.last = KeyRelease;
+    range->device_events.last = ButtonPress;
     {
         ErrorTrap trap(control_.display());
         context_ = XRecordCreateContext(control_.display(), 0, &clients, 1, &range, 1);
@@ -187,12 +189,15 @@ void KeyTap::Recorder::handle(const XRecordInterceptData& data)
     }
     const auto* event = reinterpret_cast<const xEvent*>(data.data);
     const int type = event->u.u.type & 0x7f;
-    if (type != KeyPress && type != KeyRelease) {
+    if (type != KeyPress && type != KeyRelease && type != ButtonPress) {
         return;
     }
     const unsigned code = event->u.u.detail;
-    const auto watched = keycodes_.find(code);
+    const auto watched = type == ButtonPress ? keycodes_.end() : keycodes_.find(code);
     if (watched == keycodes_.end()) {
+        if (type != KeyRelease && onOtherInput_) {
+            onOtherInput_();
+        }
         return;
     }
     const bool pressed = type == KeyPress;
@@ -252,8 +257,9 @@ unsigned KeyTap::Recorder::modifierState() const
 }
 
 KeyTap::KeyTap(const std::string& displayName, std::vector<Keysym> watchedKeys, EventHandler onEvent,
-               std::chrono::milliseconds startTimeout)
-    : recorder_(std::make_unique<Recorder>(displayName, std::move(watchedKeys), std::move(onEvent), startTimeout))
+               OtherInputHandler onOtherInput, std::chrono::milliseconds startTimeout)
+    : recorder_(std::make_unique<Recorder>(displayName, std::move(watchedKeys), std::move(onEvent),
+                                           std::move(onOtherInput), startTimeout))
 {
 }
 

@@ -22,18 +22,22 @@ struct KeyTapEvent {
 };
 
 // A listen-only tap on the whole keyboard: a RECORD context on connections of its own. It reports
-// presses and releases of the watched keys only; every other key event is dropped where it arrives,
-// never stored or passed on. A press of a key that is already down (auto-repeat) is not reported.
+// presses and releases of the watched keys; of every other key press and mouse button press it
+// reports only that one happened (which key or button is never stored or passed on), and other
+// releases are dropped where they arrive. A press of a watched key that is already down
+// (auto-repeat) is not reported.
 // Watched keys are found by keysym and followed when the keyboard mapping changes.
 // Recording runs from construction to destruction. Single-threaded: call everything on one thread.
 class KeyTap final : public XEventSource {
 public:
     using EventHandler = std::function<void(const KeyTapEvent&)>;
+    // Another key or a mouse button (the wheel included) went down.
+    using OtherInputHandler = std::function<void()>;
 
     // Throws InputError when the display cannot be opened, has no RECORD, or recording does not start
     // within `startTimeout`.
     KeyTap(const std::string& displayName, std::vector<Keysym> watchedKeys, EventHandler onEvent,
-           std::chrono::milliseconds startTimeout = std::chrono::seconds(5));
+           OtherInputHandler onOtherInput = {}, std::chrono::milliseconds startTimeout = std::chrono::seconds(5));
     ~KeyTap() override;
     KeyTap(const KeyTap&) = delete;
     KeyTap& operator=(const KeyTap&) = delete;

@@ -33,6 +33,7 @@ const QHash<QString, SymbolGlyph>& table()
         {QStringLiteral("gearshape"), {0xe8b8}},
         {QStringLiteral("character.cursor.ibeam"), {0xe262}},
         {QStringLiteral("xmark.circle.fill"), {0xe5c9}},
+        {QStringLiteral("exclamationmark.triangle.fill"), {0xe002}},
         {QStringLiteral("folder"), {0xe2c8}},
         {QStringLiteral("folder.fill"), {0xe2c7}},
         {QStringLiteral("tag.fill"), {0xe54e}},

@@ -3,6 +3,7 @@
 #include "app/library/ConsoleLine.hpp"
 #include "app/library/RecordingsListModel.hpp"
 #include "app/ui/ConsoleLog.hpp"
+#include "app/ui/StatusNotice.hpp"
 #include "app/ui/recordings/RecordingDetailView.hpp"
 #include "app/ui/recordings/RecordingRowDelegate.hpp"
 #include "app/ui/design/AppearanceFollower.hpp"
@@ -35,6 +36,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace parlino {
 
@@ -69,7 +71,16 @@ void MacRecordingsListView::deleteRecording(const Recording& recording)
 
 void MacRecordingsListView::syncWithCloud()
 {
-    services_.library.syncWithCloud();
+    // Only the sync this click asked for reports its failure in the window.
+    auto failed = std::make_shared<bool>(false);
+    auto watch = std::make_shared<QMetaObject::Connection>(
+        connect(&services_.library, &LibraryService::syncFailed, this, [failed] { *failed = true; }));
+    services_.library.syncWithCloud([self = QPointer(this), failed, watch] {
+        QObject::disconnect(*watch);
+        if (self && *failed) {
+            StatusNotice::post(*self, self->services_.timer, QStringLiteral("Sync with cloud failed"));
+        }
+    });
 }
 
 void MacRecordingsListView::showContextMenu(const Recording& recording, QPoint position)

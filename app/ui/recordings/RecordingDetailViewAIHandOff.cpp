@@ -4,6 +4,7 @@
 #include "app/recorder/RecorderText.hpp"
 #include "app/ui/recordings/AIAppLauncher.hpp"
 #include "app/ui/ConsoleLog.hpp"
+#include "app/ui/StatusNotice.hpp"
 #include "app/ui/recordings/RecordingRow.hpp"
 #include "app/ui/design/Animation.hpp"
 #include "app/ui/design/AppearanceFollower.hpp"
@@ -91,7 +92,9 @@ BorderedButton* RecordingDetailView::aiAppButton(const AIApp& app)
     connect(button, &QAbstractButton::clicked, this, [this, app] {
         // The method and the text as they are at the moment of the click.
         if (const std::optional<Recording> shown = recording()) {
-            AIAppLauncher::launch(app, shown->transcription, aiLaunchMethod_, services_);
+            if (const auto failure = AIAppLauncher::launch(app, shown->transcription, aiLaunchMethod_, services_)) {
+                StatusNotice::post(*this, services_.timer, *failure);
+            }
         }
     });
     return button;

@@ -173,6 +173,7 @@ MacSettingsView::MacSettingsView(AppServices& services, FolderChooser chooseFold
     connect(&dictation, &GlobeDictationService::triggersChanged, this, &MacSettingsView::showPushToTalk);
     connect(&dictation, &GlobeDictationService::needsAccessibilityPermissionChanged, this,
         &MacSettingsView::showPushToTalk);
+    connect(&dictation, &GlobeDictationService::missingPermissionTextChanged, this, &MacSettingsView::showPushToTalk);
     FolderExportManager& exporter = services_.exportManager;
     for (auto signal : {&FolderExportManager::exportFolderURLChanged, &FolderExportManager::autoExportEnabledChanged,
              &FolderExportManager::exportErrorChanged}) {

@@ -1,6 +1,8 @@
 // The pane's sections for push-to-talk, the global hotkey, storage, export and about.
 #include "app/ui/settings/MacSettingsView.hpp"
 
+#include "app/ui/StatusNotice.hpp"
+
 #include "app/ui/settings/SettingsSection.hpp"
 #include "app/ui/settings/SettingsToggle.hpp"
 #include "app/ui/settings/ShortcutRecorderView.hpp"
@@ -152,7 +154,9 @@ SettingsSection* MacSettingsView::storageSection()
     QPushButton* open = formButton(QStringLiteral("Open Recordings Folder"), ButtonProminence::standard, section);
     open->setObjectName(QStringLiteral("openRecordingsFolderButton"));
     connect(open, &QPushButton::clicked, this, [this] {
-        services_.urlOpener.openUrl(QUrl::fromLocalFile(pathText(services_.library.documentsURL())));
+        if (!services_.urlOpener.openUrl(QUrl::fromLocalFile(pathText(services_.library.documentsURL())))) {
+            StatusNotice::post(*this, services_.timer, QStringLiteral("Could not open the recordings folder"));
+        }
     });
     section->addRow(SettingsSection::indentedRow({open}, 0, section));
     return section;
@@ -231,6 +235,10 @@ void MacSettingsView::exportAll()
         if (self) {
             self->exportRunning_ = false;
             self->showExport();
+            // A bulk export that copied everything clears the error; one still there is this export's.
+            if (self->services_.exportManager.exportError()) {
+                StatusNotice::post(*self, self->services_.timer, QStringLiteral("Export failed"));
+            }
         }
     });
 }

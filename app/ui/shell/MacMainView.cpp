@@ -403,8 +403,7 @@ void MacMainView::handleRecordingComplete(const RecordingResult& result)
     const RecordingCategory category = ChosenRecordingOptions::category(defaults);
 
     if (copy && !result.transcription.isEmpty()) {
-        services_.clipboard.clearContents();
-        services_.clipboard.setText(result.transcription);
+        services_.clipboard.replaceText(result.transcription);
         consoleLine(QStringLiteral("📋 Transcription copied to clipboard"));
     }
 
@@ -476,14 +475,17 @@ void MacMainView::handleHotkeyTranscript()
         if (result.transcription.isEmpty()) {
             return;
         }
-        // Pasting into our own window would type the transcript into its fields.
+        const bool copy = services.defaults.boolValue(QString::fromLatin1(SettingsKeys::copyToClipboardAfterRecording),
+            SettingsKeys::copyToClipboardAfterRecordingDefault);
         if (!self->ownWindowInFront()) {
             services.dictationHelper.pasteAtCursor(result.transcription);
+        } else if (!copy) {
+            // Pasting into our own window would type the transcript into its fields; the clipboard
+            // still gets it, or this road would drop the text altogether.
+            services.clipboard.replaceText(result.transcription);
         }
-        if (services.defaults.boolValue(QString::fromLatin1(SettingsKeys::copyToClipboardAfterRecording),
-                SettingsKeys::copyToClipboardAfterRecordingDefault)) {
-            services.clipboard.clearContents();
-            services.clipboard.setText(result.transcription);
+        if (copy) {
+            services.clipboard.replaceText(result.transcription);
             consoleLine(QStringLiteral("📋 Transcription copied to clipboard (hotkey)"));
         }
     });

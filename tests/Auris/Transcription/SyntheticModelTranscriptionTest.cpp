@@ -1,4 +1,5 @@
 #include "Auris/Audio/AudioProcessor.hpp"
+#include "Auris/Engine/Auris.hpp"
 #include "Auris/Segments/SegmentSeeker.hpp"
 #include "Auris/Text/Constants.hpp"
 #include "Auris/Transcription/TranscribeTask.hpp"
@@ -148,4 +149,43 @@ TEST(SyntheticModelTranscription, AMinuteOfSpeechWalksForwardWithTimingsAndWords
     }
     audio.resize(60u * sampleRate);
     expectSoundTranscription(audio);
+}
+
+TEST(SyntheticModelTranscription, ALanguageTheTokenizerLacksIsTranscribedInEnglish)
+{
+    const auto& models = SyntheticWhisper::shared();
+    const auto& tokenizer = *models.tokenizer();
+    const auto special = tokenizer.specialTokens();
+    // Cantonese comes with large-v3's vocabulary only; the missing token reads as the end token.
+    ASSERT_FALSE(tokenizer.knownTokenId("<|yue|>"));
+    ASSERT_EQ(tokenizer.convertTokenToId("<|yue|>"), special.endToken);
+
+    const ml::ComputeUnits cpu = ml::ComputeUnits::cpuOnly;
+    Auris engine(AurisConfig {
+        .modelFolder = models.modelFolder().string(),
+        .computeOptions = ModelComputeOptions(cpu, cpu, cpu, cpu),
+        .verbose = false,
+        .load = true,
+        .download = false,
+        .tokenizerLoader = [&models](ModelVariant, const std::optional<std::filesystem::path>&,
+                               bool) { return models.tokenizer(); },
+    });
+    const auto transcribeIn = [&](const std::string& language) {
+        DecodingOptions options;
+        options.language = language;
+        options.temperatureFallbackCount = 0;
+        options.firstTokenLogProbThreshold.reset();
+        options.noSpeechThreshold.reset();
+        const auto results = engine.transcribe(testsupport::generatedSoundscape(20), options);
+        EXPECT_EQ(results.size(), 1u);
+        return results.empty() ? TranscriptionResult {} : results.front();
+    };
+    const auto english = transcribeIn("en");
+    const auto cantonese = transcribeIn("yue");
+    ASSERT_FALSE(english.text.empty());
+    EXPECT_EQ(cantonese.text, english.text);
+    ASSERT_EQ(cantonese.segments.size(), english.segments.size());
+    for (std::size_t i = 0; i < english.segments.size(); ++i) {
+        EXPECT_EQ(cantonese.segments[i].tokens, english.segments[i].tokens) << "segment " << i;
+    }
 }

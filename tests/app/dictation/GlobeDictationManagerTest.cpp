@@ -143,6 +143,50 @@ TEST(GlobeDictationManager, RightCtrlMustBeHeldAloneAndEachCheckBelongsToItsOwnP
     EXPECT_EQ(road.helper.pastes.size(), 1u);
 }
 
+TEST(GlobeDictationManager, AHoldWithAnyOtherInputIsAChordThatNeverDictates)
+{
+    DictationRoad road;
+    road.defaults.setBool(key(SettingsKeys::dictationRightShiftEnabled), true);
+    auto& manager = road.create();
+
+    // Ctrl+click, Ctrl+scroll, a held Ctrl+C: other input during the hold cancels that press.
+    road.input.press(keysym::controlRight);
+    road.advance(200);
+    road.input.otherInput();
+    EXPECT_FALSE(manager.isTriggerHeld(Trigger::globe));
+    road.advance(1000);
+    road.input.release(keysym::controlRight);
+    EXPECT_EQ(road.recorder.startCalls, 0);
+
+    // Right Shift pressed during Right Ctrl's hold cancels Right Ctrl, and the other way round.
+    road.input.press(keysym::controlRight);
+    road.input.press(keysym::shiftRight, modifier::control);
+    EXPECT_FALSE(manager.isTriggerHeld(Trigger::globe));
+    road.input.release(keysym::shiftRight);
+    road.input.release(keysym::controlRight);
+    road.input.press(keysym::shiftRight, modifier::shift);
+    road.input.press(keysym::controlRight, modifier::shift);
+    EXPECT_FALSE(manager.isTriggerHeld(Trigger::rightShift));
+    road.advance(1000);
+    road.input.release(keysym::controlRight);
+    road.input.release(keysym::shiftRight);
+    EXPECT_EQ(road.recorder.startCalls, 0);
+
+    // The cancelled press ends with its release; the next bare hold dictates as before.
+    road.input.press(keysym::controlRight);
+    road.advance(700);
+    EXPECT_EQ(road.recorder.startCalls, 1);
+
+    // Once the dictation runs, typing does not end it: the user's words are kept.
+    road.input.otherInput();
+    EXPECT_TRUE(manager.isTriggerHeld(Trigger::globe));
+    road.advance(500);
+    road.input.release(keysym::controlRight);
+    EXPECT_EQ(road.recorder.stopCalls, 1);
+    road.transcribe(QStringLiteral("a bare hold"));
+    EXPECT_EQ(road.helper.pastes, std::vector {QStringLiteral("a bare hold")});
+}
+
 TEST(GlobeDictationManager, CapsLockTogglesADictationEvenWhenItsStartIsStillOnItsWay)
 {
     DictationRoad road;
@@ -358,6 +402,14 @@ TEST(GlobeDictationManager, MissingPermissionIsReportedAndPolledUntilItArrives)
     EXPECT_FALSE(manager.isEventTapRunning());
     EXPECT_TRUE(road.log.contains(QStringLiteral("🎙️ Push-to-talk: No Accessibility permission")));
 
+    // The delayed restart and every trigger switch find it missing again: that is no change.
+    int changes = 0;
+    QObject::connect(&manager, &parlino::GlobeDictationService::needsAccessibilityPermissionChanged, [&] { ++changes; });
+    road.advance(1000);
+    manager.setRightShiftTriggerEnabled(true);
+    manager.setCapsLockTriggerEnabled(false);
+    EXPECT_EQ(changes, 0);
+
     road.log.clear();
     manager.requestAccessibilityPermission();
     ASSERT_GE(road.log.size(), 2);
@@ -369,6 +421,7 @@ TEST(GlobeDictationManager, MissingPermissionIsReportedAndPolledUntilItArrives)
     road.input.missingText.clear();
     road.advance(1500);
     EXPECT_FALSE(manager.needsAccessibilityPermission());
+    EXPECT_EQ(changes, 1);
     EXPECT_TRUE(manager.missingPermissionText().isEmpty());
     EXPECT_TRUE(manager.isEventTapRunning());
     EXPECT_EQ(road.input.tapStarts, startsBefore + 1);

@@ -87,6 +87,13 @@ void FakeKeyboard::tap(Keysym keysym)
     release(keysym);
 }
 
+void FakeKeyboard::click(unsigned button)
+{
+    XTestFakeButtonEvent(display_, button, True, CurrentTime);
+    XTestFakeButtonEvent(display_, button, False, CurrentTime);
+    XSync(display_, False);
+}
+
 bool FakeKeyboard::isDown(Keysym keysym) const
 {
     char keys[32] = {};

@@ -29,7 +29,7 @@ bool pumpUntil(std::initializer_list<platform::input::XEventSource*> sources, co
 // Starts a private X server for the test, or skips the test with the reason.
 std::unique_ptr<testsupport::XvfbTestServer> startServer(testsupport::XvfbTestServer::Options options = {});
 
-// A user at the keyboard: presses and releases keys through XTEST on a connection of its own. Each
+// A user at the keyboard and mouse: presses and releases keys and buttons through XTEST on a connection of its own. Each
 // call returns after the server has handled it.
 class FakeKeyboard {
 public:
@@ -41,6 +41,8 @@ public:
     void press(Keysym keysym);
     void release(Keysym keysym);
     void tap(Keysym keysym);
+    // Presses and releases a mouse button (4 and 5 are the wheel).
+    void click(unsigned button);
     bool isDown(Keysym keysym) const;
     unsigned keycodeOf(Keysym keysym) const;
     _XDisplay* display() const { return display_; }

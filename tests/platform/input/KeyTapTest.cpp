@@ -34,18 +34,20 @@ const std::vector<platform::input::Keysym> triggerKeys {keysym::controlRight, ke
 
 } // namespace
 
-TEST(KeyTap, ReportsTheWatchedKeysWithModifierStateAndNothingElse)
+TEST(KeyTap, ReportsTheWatchedKeysWithModifierStateAndOnlyThatOtherPressesHappened)
 {
     auto server = inputtests::startServer();
     ASSERT_TRUE(server);
     std::vector<Seen> seen;
     std::uint32_t lastTime = 0;
     bool timesAscend = true;
+    // Where the other presses fell among the watched keys' events.
+    std::vector<std::size_t> otherPresses;
     KeyTap tap(server->displayName(), triggerKeys, [&](const KeyTapEvent& event) {
         seen.push_back({event.keysym, event.transition, event.modifiers});
         timesAscend = timesAscend && event.serverTime >= lastTime;
         lastTime = event.serverTime;
-    });
+    }, [&] { otherPresses.push_back(seen.size()); });
     EXPECT_TRUE(tap.keysHeldAtStart().empty());
     inputtests::FakeKeyboard keyboard(server->displayName());
 
@@ -62,7 +64,10 @@ TEST(KeyTap, ReportsTheWatchedKeysWithModifierStateAndNothingElse)
     // Right Shift released after Left Shift: still its own release.
     keyboard.release(keysym::shiftRight);
     keyboard.tap('c');
-    keyboard.tap(keysym::controlRight);
+    keyboard.press(keysym::controlRight);
+    keyboard.click(1);
+    keyboard.click(4);
+    keyboard.release(keysym::controlRight);
 
     ASSERT_TRUE(inputtests::pumpUntil({&tap}, [&] { return seen.size() >= 6; }));
     const std::vector<Seen> expected {
@@ -74,6 +79,8 @@ TEST(KeyTap, ReportsTheWatchedKeysWithModifierStateAndNothingElse)
         {keysym::controlRight, Transition::released, modifier::control},
     };
     EXPECT_EQ(seen, expected);
+    // a, Left Shift, b | space | c | a click and a wheel step while Right Ctrl is down.
+    EXPECT_EQ(otherPresses, (std::vector<std::size_t> {0, 0, 0, 2, 4, 5, 5}));
     EXPECT_TRUE(timesAscend);
     EXPECT_FALSE(tap.isBroken());
 }

@@ -57,6 +57,13 @@ public:
             handlers_.onKey({key, platform::input::KeyTapEvent::Transition::released, 0, 0});
         }
     }
+    // Another key or a mouse button goes down.
+    void otherInput()
+    {
+        if (running_) {
+            handlers_.onOtherInput();
+        }
+    }
     void setCapsLock(bool on)
     {
         capsLockOn_ = on;

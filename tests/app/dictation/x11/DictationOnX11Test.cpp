@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 using namespace std::chrono_literals;
 using parlino::GlobeDictationManager;
@@ -226,6 +227,18 @@ TEST(DictationOnX11, CapsLockAndRightCtrlDictateIntoTheWindowThatWasInFrontWhenT
     road.release(keysym::shiftRight, Trigger::rightShift);
     finish(QString());
     road.advance(1500ms);
+
+    // A wheel step or another key during Right Ctrl's hold makes a chord: no dictation.
+    const auto chord = [&](const std::function<void()>& otherInput) {
+        road.press(keysym::controlRight, Trigger::globe);
+        otherInput();
+        EXPECT_TRUE(processEventsUntil([&] { return !road.manager->isTriggerHeld(Trigger::globe); }, x11test::patience));
+        road.advance(1000ms);
+        road.keyboard.release(keysym::controlRight);
+    };
+    chord([&] { road.keyboard.click(4); });
+    chord([&] { road.keyboard.tap(keysym::shiftLeft); });
+    EXPECT_EQ(recorder.startCalls, 2) << "a chord started a dictation";
 
     // Right Ctrl held 1 s in window A while window B comes forward: the text lands in A.
     ASSERT_TRUE(x11test::bringToFront(windowA.window()));

@@ -1,5 +1,6 @@
 #include "app/ui/support/UiTestFixture.hpp"
 
+#include "app/ui/StatusNotice.hpp"
 #include "app/ui/shell/MacMainView.hpp"
 #include "app/ui/settings/MacSettingsView.hpp"
 #include "app/dictation/SettingsKeys.hpp"
@@ -371,6 +372,26 @@ TEST_F(SettingsPane, PushToTalkStatusHotkeyStorageAndAbout)
     click(find("openRecordingsFolderButton"));
     ASSERT_EQ(urlOpener.opened.size(), 1u);
     EXPECT_EQ(urlOpener.opened.front(), QUrl::fromLocalFile(QString::fromStdString(library->documentsURL().string())));
+    EXPECT_EQ(StatusNotice::of(*pane), nullptr);
+
+    // No file manager: the window says so for a few seconds.
+    urlOpener.opens = false;
+    click(find("openRecordingsFolderButton"));
+    StatusNotice* notice = StatusNotice::of(*pane);
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->message(), QStringLiteral("Could not open the recordings folder"));
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_GE(notice->geometry().top(), pane->height() / 2);
+    EXPECT_TRUE(pane->rect().contains(notice->geometry()));
+    saveScreenshot(*pane, QStringLiteral("failure-notice"));
+    timer.advance(StatusNotice::shownFor - std::chrono::milliseconds(1000));
+    click(find("openRecordingsFolderButton")); // a second failure keeps it up for its own time
+    timer.advance(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(notice->isVisible());
+    timer.advance(StatusNotice::shownFor);
+    EXPECT_FALSE(notice->isVisible());
+    EXPECT_TRUE(notice->message().isEmpty());
+    urlOpener.opens = true;
 
     QStringList about;
     for (const QLabel* label : find("aboutSection")->findChildren<QLabel*>()) {

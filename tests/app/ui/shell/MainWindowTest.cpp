@@ -294,6 +294,16 @@ TEST_F(MainWindow, HotkeyStartsOnTheShownRecordScreenAndItsStopSavesCopiesAndPas
     EXPECT_EQ(clipboard.text(), QStringLiteral("Second"));
     EXPECT_EQ(library->recordings().size(), 1u); // the hotkey road always saves
 
+    // Copying turned off: our own window in front still leaves the transcript on the clipboard.
+    defaults->setBool(key(SettingsKeys::copyToClipboardAfterRecording), false);
+    recorder->setIsRecording(true);
+    console.clear();
+    hotkey.press();
+    recorder->finishStop(RecordingResult{audioFile("c.m4a"), QStringLiteral("Third"), 1, std::nullopt});
+    EXPECT_EQ(dictationHelper.pastes.size(), 1u);
+    EXPECT_EQ(clipboard.text(), QStringLiteral("Third"));
+    EXPECT_EQ(console.lines(), QStringList{QStringLiteral("✅ Recording saved to computer")});
+
     // Pressed while transcribing: nothing at all.
     recorder->setIsTranscribing(true);
     const std::size_t sounds = dictationHelper.sounds.size();
@@ -347,6 +357,9 @@ TEST_F(MainWindow, OneAppearanceRunsTheStartUpStepOnceAndAsksForPermissionWhenNe
     click(app->window()->findChild<QPushButton*>(QStringLiteral("notNowButton")));
     EXPECT_TRUE(waitFor([&] { return !main.showAccessibilityAlert(); }));
     EXPECT_EQ(globeDictation.permissionRequests, 1);
+    // Found missing again (a retry, a trigger switched) is no change: "Not Now" holds.
+    globeDictation.setNeedsAccessibilityPermission(true, QStringLiteral("the X server has no RECORD extension"));
+    EXPECT_FALSE(main.showAccessibilityAlert());
 
     // A new appearance (the window closed and shown again) runs the step again.
     app->window()->hide();

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <utility>
+
 namespace uitest {
 
 using parlino::Recording;
@@ -21,9 +23,14 @@ void FakeLibrary::loadRecordings()
 void FakeLibrary::syncWithCloud(Completion completion)
 {
     ++syncCalls;
-    if (completion) {
-        QTimer::singleShot(0, this, std::move(completion));
-    }
+    QTimer::singleShot(0, this, [this, failure = std::exchange(nextSyncFailure, std::nullopt), completion = std::move(completion)] {
+        if (failure) {
+            emit syncFailed(*failure);
+        }
+        if (completion) {
+            completion();
+        }
+    });
 }
 
 Recording FakeLibrary::saveRecording(const parlino::RecordingResult& result)

@@ -42,6 +42,8 @@ public:
 
     int loadCalls = 0;
     int syncCalls = 0;
+    // What the next sync fails with.
+    std::optional<QString> nextSyncFailure;
     int saveCalls = 0;
     int categoryUpdates = 0;
     int titleUpdates = 0;

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "app/dictation/Clock.hpp"
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+
+class QLabel;
+
+namespace parlino {
+
+// A short line about a click whose action failed, over the bottom of the window for a few seconds
+// and then gone. One per window, made there when first needed; a newer message takes the place of
+// the one shown. Its time goes through the screens' clock. Main thread only.
+class StatusNotice final : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr Clock::Duration shownFor {4000};
+
+    // Shows `message` at the bottom of the window `widget` is in.
+    static void post(QWidget& widget, Clock& clock, const QString& message);
+    // The notice of the window `widget` is in, if one was made there.
+    static StatusNotice* of(const QWidget& widget);
+
+    QString message() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    StatusNotice(Clock& clock, QWidget& window);
+
+    void showMessage(const QString& message);
+    void place();
+
+    Clock& clock_;
+    QLabel* text_ = nullptr;
+    // Tells a pending hide which message it belongs to.
+    std::uint64_t shown_ = 0;
+};
+
+} // namespace parlino
