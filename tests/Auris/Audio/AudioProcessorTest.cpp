@@ -122,7 +122,8 @@ TEST(AudioProcessor, BadPathsFailAloneInABatch)
     ASSERT_TRUE(std::holds_alternative<std::exception_ptr>(results[1]));
     EXPECT_THROW(std::rethrow_exception(std::get<std::exception_ptr>(results[1])), WhisperError);
     ASSERT_TRUE(std::holds_alternative<std::vector<float>>(results[2]));
-    EXPECT_NEAR(static_cast<double>(std::get<std::vector<float>>(results[2]).size()), 16000, 1024);
+    // A fragmented AAC file also holds the encoder's priming and padding frames.
+    EXPECT_NEAR(static_cast<double>(std::get<std::vector<float>>(results[2]).size()), 16000, 2048);
     EXPECT_TRUE(std::holds_alternative<std::exception_ptr>(results[3]));
     EXPECT_TRUE(AudioProcessor::loadAudio(std::vector<std::string> {}).empty());
 

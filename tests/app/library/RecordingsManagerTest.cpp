@@ -121,7 +121,8 @@ TEST_F(RecordingsManagerTest, LoadsSidecarsAndOrphansNewestFirst)
     EXPECT_EQ(list[3].date, QDateTime(QDate(2025, 1, 31), QTime(14, 30)));
     EXPECT_EQ(list[3].category, RecordingCategory::personal);
     EXPECT_TRUE(list[3].transcription.isEmpty());
-    EXPECT_NEAR(list[3].duration, 0.5, 0.05);
+    // Fragmented AAC files also hold the encoder's priming and padding frames (at most 2048).
+    EXPECT_NEAR(list[3].duration, 0.5, 0.15);
     EXPECT_EQ(list[4].category, RecordingCategory::meeting);
     // A file without a date in its name is dated by its birth.
     EXPECT_LE(std::abs(list[0].date.secsTo(QDateTime::currentDateTime())), 60);
@@ -224,7 +225,7 @@ TEST_F(RecordingsManagerTest, SavesEditsAndDeletes)
     EXPECT_EQ(library->latestSavedRecordingID(), saved.id);
     EXPECT_EQ(latest.count(), 1);
     EXPECT_EQ(saved.category, RecordingCategory::meeting);
-    EXPECT_NEAR(saved.duration, 0.75, 0.05);
+    EXPECT_NEAR(saved.duration, 0.75, 0.15);
     const Recording written = readSidecar(folder / "2025-05-05_1300_Call.json");
     EXPECT_EQ(written.id, saved.id);
     EXPECT_EQ(written.transcription, QStringLiteral("We should call the client"));
