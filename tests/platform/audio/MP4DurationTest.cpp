@@ -104,8 +104,8 @@ TEST(MP4Duration, OtherFilesAreRefusedOrLeftToAnotherReaderWithoutBlocking)
     std::ofstream(dir / "empty.m4a").flush();
     EXPECT_FALSE(MP4Duration::read(dir / "empty.m4a"));
 
-    // A whole file's movie box comes last: one cut before it has no length to read.
-    writeAudioFile(dir / "whole.m4a", rate, {sine(440, rate, rate)});
+    // An unfragmented file's movie box comes last: one cut before it has no length to read.
+    ASSERT_TRUE(encodeWithLibrary(dir / "whole.m4a", "ipod", "aac", rate, {sine(440, rate, rate)}));
     keepBytes(dir / "whole.m4a", dir / "killed.m4a", std::filesystem::file_size(dir / "whole.m4a") / 2);
     EXPECT_NE(failure(dir / "killed.m4a").find("no movie box"), std::string::npos);
 
