@@ -453,10 +453,12 @@ void RecordingsManager::updateCategory(const Recording& given, RecordingCategory
 
 void RecordingsManager::updateTitle(const Recording& recording, const QString& givenTitle)
 {
+    // Copies: the caller's may be the list's own entry, which the edit replaces.
+    const QUuid id = recording.id;
     const QString title = givenTitle;
-    if (editEntry(recording.id, [&](Recording& entry) { entry.title = title; })) {
-        generatedTitles_.remove(recording.id);
-        typedTitles_.insert(recording.id);
+    if (editEntry(id, [&](Recording& entry) { entry.title = title; })) {
+        generatedTitles_.remove(id);
+        typedTitles_.insert(id);
         printLine(QStringLiteral("📝 Updated title: ") + title);
     }
 }
