@@ -15,7 +15,7 @@ std::filesystem::path homeFolder()
     return home && *home ? std::filesystem::path(home) : std::filesystem::path("/");
 }
 
-// An XDG variable that names absolute folders only; relative entries are ignored as the spec says.
+// An XDG variable that names absolute folders only; relative entries are ignored, as the XDG base directory rules say.
 std::vector<std::filesystem::path> folderList(const char* variable, const char* fallback)
 {
     const char* value = std::getenv(variable);

@@ -282,12 +282,20 @@ void MacRecordView::startRecording()
     if (startInFlight_ || services_.recorder.isRecording()) {
         return;
     }
+    beginStart(false);
+}
+
+void MacRecordView::beginStart(bool endsAutoStart)
+{
     startInFlight_ = true;
-    services_.recorder.startRecording([self = QPointer(this)](std::exception_ptr error) {
+    services_.recorder.startRecording([self = QPointer(this), endsAutoStart](std::exception_ptr error) {
         if (!self) {
             return;
         }
         self->startInFlight_ = false;
+        if (endsAutoStart) {
+            self->autoStart_.setValue(false);
+        }
         if (error) {
             self->startFailed(error);
         }
@@ -339,17 +347,7 @@ void MacRecordView::checkAutoStart()
     if (services_.recorder.isRecording() || services_.recorder.isTranscribing() || startInFlight_) {
         return;
     }
-    startInFlight_ = true;
-    services_.recorder.startRecording([self = QPointer(this)](std::exception_ptr error) {
-        if (!self) {
-            return;
-        }
-        self->startInFlight_ = false;
-        self->autoStart_.setValue(false);
-        if (error) {
-            self->startFailed(error);
-        }
-    });
+    beginStart(true);
 }
 
 void MacRecordView::showEvent(QShowEvent* event)

@@ -58,6 +58,8 @@ private:
     void updateProgress();
     // Says on screen why a recording could not start or go on; one alert at a time.
     void showProblem(const QString& title, const QString& message);
+    // Starts the recorder; an automatic start clears its request once the recorder answers.
+    void beginStart(bool endsAutoStart);
     void startFailed(const std::exception_ptr& error);
 
     AppServices& services_;
