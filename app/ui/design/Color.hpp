@@ -43,6 +43,8 @@ public:
     static const Color& surfaceTertiary();
     static const Color& textPrimary();
     static const Color& textSecondary();
+    // Warning amber for text: darker on light backgrounds, where the amber itself is too faint to read.
+    static const Color& warningText();
     static const Color& glassFill();
 
     static const Color& white();

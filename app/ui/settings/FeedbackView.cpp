@@ -1,6 +1,7 @@
 #include "app/ui/settings/FeedbackView.hpp"
 
 #include "app/ui/ConsoleLog.hpp"
+#include "app/ui/settings/FormWarning.hpp"
 #include "app/ui/settings/GlowingSymbol.hpp"
 #include "app/ui/settings/SettingsSection.hpp"
 #include "app/ui/settings/ThankYouView.hpp"
@@ -30,6 +31,9 @@ constexpr int sheetWidth = 500;
 constexpr int sheetMinimumHeight = 550;
 constexpr int defaultPadding = 16;
 constexpr int starSize = 32;
+
+const char* const noAddressText = "Feedback zatiaľ nemožno poslať: chýba platná adresa príjemcu.";
+const char* const noMailProgramText = "Poštový program sa nepodarilo otvoriť.";
 
 // A header value of a mailto: link: line breaks become CR LF, and everything but the unreserved
 // characters is percent-encoded as UTF-8, so no value can end early or change the link.
@@ -128,7 +132,7 @@ FeedbackView::FeedbackView(UrlOpener& urlOpener, QWidget* parent, QString addres
     layout->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
-    buttons->setContentsMargins(0, 0, 0, defaultPadding);
+    buttons->setContentsMargins(0, 0, 0, 0);
     buttons->setSpacing(16);
     QPushButton* cancel = formButton(QStringLiteral("Zrušiť"), ButtonProminence::standard, this);
     cancel->setObjectName(QStringLiteral("cancelFeedbackButton"));
@@ -141,14 +145,23 @@ FeedbackView::FeedbackView(UrlOpener& urlOpener, QWidget* parent, QString addres
     buttons->addWidget(cancel);
     buttons->addWidget(send_);
     buttons->addStretch(1);
-    layout->addLayout(buttons);
+    // The line sits between the buttons and their bottom padding, so the buttons keep their place.
+    auto* actions = new QVBoxLayout;
+    actions->setContentsMargins(0, 0, 0, defaultPadding);
+    actions->setSpacing(12);
+    actions->addLayout(buttons);
+    unsent_ = new FormWarning(QString::fromUtf8(noAddressText), this);
+    unsent_->setObjectName(QStringLiteral("feedbackUnsentWarning"));
+    actions->addWidget(unsent_);
+    layout->addLayout(actions);
 
     showRating();
     // The sheet keeps its width (wider with larger text, as its lines do not wrap); it is as tall as its
-    // content needs, and no shorter than designed.
+    // content needs with the warning line, which may appear later, and no shorter than designed.
     const int width = std::max(sheetWidth, layout->totalSizeHint().width());
     setFixedSize(width,
         std::max({sheetMinimumHeight, layout->totalSizeHint().height(), layout->totalHeightForWidth(width)}));
+    unsent_->setVisible(!canMail());
 }
 
 QString FeedbackView::selectedCategory() const
@@ -174,7 +187,14 @@ void FeedbackView::showRating()
         stars_[star - 1]->setIcon(symbolIcon(lit ? QStringLiteral("star.fill") : QStringLiteral("star"),
             (lit ? Color::warningAmber() : Color::textSecondary()).resolved(), starSize));
     }
-    send_->setEnabled(rating_ > 0);
+    // One to three stars would send a mail; without an address the button cannot do that.
+    send_->setEnabled(rating_ >= 4 || (rating_ > 0 && canMail()));
+}
+
+bool FeedbackView::canMail() const
+{
+    // Subject and body are encoded whole, so only the address decides whether a link can be made.
+    return mailLink(address_, QString(), 0, QString()).has_value();
 }
 
 void FeedbackView::submitFeedback()
@@ -192,8 +212,9 @@ void FeedbackView::submitFeedback()
         }
         return;
     }
-    sendFeedback();
-    reject();
+    if (sendFeedback()) {
+        reject();
+    }
 }
 
 QString FeedbackView::mailSubject(const QString& category)
@@ -222,16 +243,21 @@ std::optional<QUrl> FeedbackView::mailLink(const QString& address, const QString
     return url;
 }
 
-void FeedbackView::sendFeedback()
+bool FeedbackView::sendFeedback()
 {
     const std::optional<QUrl> link = mailLink(address_, selectedCategory(), rating_, feedbackText());
     if (!link) {
         consoleLine(address_.isEmpty() ? QStringLiteral("⚠️ No feedback address is set - feedback not sent")
                                        : QStringLiteral("❌ Invalid feedback mail link - feedback not sent"));
-        return;
+        return false;
     }
-    urlOpener_.openUrl(*link);
+    if (!urlOpener_.openUrl(*link)) {
+        consoleLine(QStringLiteral("❌ No mail app could be opened - feedback not sent"));
+        unsent_->say(QString::fromUtf8(noMailProgramText));
+        return false;
+    }
     consoleLine(QStringLiteral("✅ Opened mail app with feedback"));
+    return true;
 }
 
 FeedbackView* FeedbackView::present(UrlOpener& urlOpener, QWidget* parent)

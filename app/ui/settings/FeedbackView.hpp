@@ -19,9 +19,13 @@ class QToolButton;
 
 namespace parlino {
 
+class FormWarning;
+
 // The feedback sheet: a category, one to five stars and free text. One to three stars compose a
 // mail to the maker in the desktop's mail program and close the sheet; four or five send nothing
 // and ask for a store review in a second sheet over this one. Nothing is kept after it closes.
+// Without a valid address, or when no mail program opens, a line under the buttons says so and the
+// sheet stays open with what was written.
 class FeedbackView : public QDialog {
     Q_OBJECT
 
@@ -41,7 +45,8 @@ public:
 
     void setRating(int stars);
     void submitFeedback();
-    void sendFeedback();
+    // True when the mail program was opened with the feedback.
+    bool sendFeedback();
 
     // The mail link for one submission, every value percent-encoded as a mailto: header value
     // (RFC 6068), with line breaks as CR LF; none when the address is empty.
@@ -53,6 +58,7 @@ public:
     static FeedbackView* present(UrlOpener& urlOpener, QWidget* parent);
 
 private:
+    bool canMail() const;
     void showRating();
 
     UrlOpener& urlOpener_;
@@ -62,6 +68,7 @@ private:
     std::vector<QToolButton*> stars_;
     QPlainTextEdit* text_ = nullptr;
     QPushButton* send_ = nullptr;
+    FormWarning* unsent_ = nullptr;
     QPointer<ThankYouView> thankYou_;
 };
 

@@ -343,6 +343,8 @@ QWidget* MacSettingsView::modelStatusBlock()
     layout->setSpacing(8);
 
     auto* status = new QWidget(block);
+    // As wide as the row allows, so that a failure's reason wraps only at the card's edge.
+    status->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto* statusLayout = new QVBoxLayout(status);
     statusLayout->setContentsMargins(0, 0, 0, 0);
     statusLayout->setSpacing(4);
@@ -393,7 +395,7 @@ QWidget* MacSettingsView::modelStatusBlock()
     notDownloaded_ = formText(QString(), TextStyle::body, Color::textSecondary(), status);
     notDownloaded_->setObjectName(QStringLiteral("modelNotDownloaded"));
     statusLayout->addWidget(notDownloaded_);
-    modelFailure_ = formText(QString(), TextStyle::caption, Color::warningAmber(), status);
+    modelFailure_ = formText(QString(), TextStyle::caption, Color::warningText(), status);
     modelFailure_->setObjectName(QStringLiteral("modelFailure"));
     modelFailure_->setWordWrap(true);
     statusLayout->addWidget(modelFailure_);

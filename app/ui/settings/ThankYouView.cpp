@@ -1,6 +1,7 @@
 #include "app/ui/settings/ThankYouView.hpp"
 
 #include "app/ui/ConsoleLog.hpp"
+#include "app/ui/settings/FormWarning.hpp"
 #include "app/ui/settings/GlowingSymbol.hpp"
 #include "app/ui/settings/SettingsSection.hpp"
 #include "app/ui/design/Divider.hpp"
@@ -23,6 +24,9 @@ namespace {
 constexpr int sheetWidth = 500;
 constexpr int sheetMinimumHeight = 600;
 constexpr int defaultPadding = 16;
+
+const char* const noReviewPageText = "Recenziu zatiaľ nemožno napísať: chýba odkaz na obchod.";
+const char* const noStoreProgramText = "Obchod s aplikáciami sa nepodarilo otvoriť.";
 
 QWidget* reasons(QWidget* parent)
 {
@@ -89,14 +93,21 @@ ThankYouView::ThankYouView(UrlOpener& urlOpener, QWidget* parent, QString review
         QLabel* item = part == 1 ? formText(review->accessibleName(), TextStyle::headline, Color::white(), review)
                                  : formSymbol(QStringLiteral("star.fill"), Color::white(), 14, review);
         item->setAttribute(Qt::WA_TransparentForMouseEvents);
+        // White also while the button is disabled, like the stars and the other prominent buttons.
+        item->setStyleSheet(QStringLiteral("QLabel { color: #FFFFFF; }"));
         label->addWidget(item, 0, Qt::AlignVCenter);
     }
     label->addStretch(1);
     connect(review, &QPushButton::clicked, this, [this] {
-        openAppStoreReview();
-        accept();
+        if (openAppStoreReview()) {
+            accept();
+        }
     });
+    review->setEnabled(reviewPageUrl().has_value());
     actions->addWidget(review);
+    unopened_ = new FormWarning(QString::fromUtf8(noReviewPageText), this);
+    unopened_->setObjectName(QStringLiteral("reviewUnopenedWarning"));
+    actions->addWidget(unopened_);
     QPushButton* later = formButton(QStringLiteral("Možno neskôr"), ButtonProminence::standard, this);
     later->setObjectName(QStringLiteral("maybeLaterButton"));
     connect(later, &QPushButton::clicked, this, &QDialog::reject);
@@ -104,17 +115,33 @@ ThankYouView::ThankYouView(UrlOpener& urlOpener, QWidget* parent, QString review
     layout->addLayout(actions);
     layout->addStretch(1);
 
+    // Tall enough for the warning line, which may appear later.
     setFixedSize(sheetWidth, std::max(sheetMinimumHeight, layout->totalSizeHint().height()));
+    unopened_->setVisible(!review->isEnabled());
 }
 
-void ThankYouView::openAppStoreReview()
+std::optional<QUrl> ThankYouView::reviewPageUrl() const
 {
-    const QUrl page(reviewUrl_, QUrl::StrictMode);
+    QUrl page(reviewUrl_, QUrl::StrictMode);
     if (reviewUrl_.isEmpty() || !page.isValid()) {
-        consoleLine(QStringLiteral("⚠️ No store review page is set - nothing opened"));
-        return;
+        return std::nullopt;
     }
-    urlOpener_.openUrl(page);
+    return page;
+}
+
+bool ThankYouView::openAppStoreReview()
+{
+    const std::optional<QUrl> page = reviewPageUrl();
+    if (!page) {
+        consoleLine(QStringLiteral("⚠️ No store review page is set - nothing opened"));
+        return false;
+    }
+    if (!urlOpener_.openUrl(*page)) {
+        consoleLine(QStringLiteral("❌ No program could open the store review page"));
+        unopened_->say(QString::fromUtf8(noStoreProgramText));
+        return false;
+    }
+    return true;
 }
 
 } // namespace parlino

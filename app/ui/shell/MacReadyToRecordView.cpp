@@ -200,7 +200,7 @@ QWidget* MacReadyToRecordView::modelMissingSection()
     warning->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), Color::warningAmber().resolved(), 16)
             .pixmap(16, 16));
     lineLayout->addWidget(warning);
-    missingText_ = new PlainLabel(QString(), Font::textStyle(TextStyle::subheadline), Color::warningAmber(), line);
+    missingText_ = new PlainLabel(QString(), Font::textStyle(TextStyle::subheadline), Color::warningText(), line);
     missingText_->setObjectName(QStringLiteral("modelMissingText"));
     lineLayout->addWidget(missingText_);
     layout->addWidget(line, 0, Qt::AlignHCenter);

@@ -1,7 +1,10 @@
 #include "RecorderHarness.hpp"
 
+#include "app/main/ScriptedWhisperWeights.hpp"
 #include "app/recorder/AurisTranscriber.hpp"
 #include "app/recorder/SmartNamingEngine.hpp"
+#include "Auris/Text/ProgressQueue.hpp"
+#include "Auris/Text/TextDecoder.hpp"
 #include "Hub/HubApi.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/PulseAudioCapture.hpp"
@@ -11,6 +14,10 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <set>
 #include <thread>
 
 using namespace parlino;
@@ -27,6 +34,63 @@ std::vector<float> samplesOf(const std::filesystem::path& path, double& sampleRa
     file.read(*buffer, static_cast<std::uint32_t>(file.length()));
     return testsupport::channelSamples(*buffer);
 }
+
+// Every window the model hears reads "<|0.00|> Hello world <|10.00|>": ten seconds of it decoded.
+const std::vector<int> tenSecondsOfHelloWorld {50259, 50359, 50364, 262, 267, 50864, 50257};
+
+// Hands progress to the decoding thread's callback at once, so no report is still queued when a
+// chunk ends.
+class InlineProgressQueue final : public auris::ProgressQueue {
+public:
+    void post(std::function<void()> workItem) override { workItem(); }
+};
+
+// The real engine, whose reports reach the recorder in the worst order chunks side by side can
+// give them: all at the end of the call, the last one made first.
+class ReversedProgressTranscriber final : public SpeechTranscriber {
+public:
+    explicit ReversedProgressTranscriber(std::shared_ptr<SpeechTranscriber> engine)
+        : engine_(std::move(engine))
+    {
+    }
+
+    std::vector<auris::TranscriptionResult> transcribe(const std::string& audioPath,
+        const auris::DecodingOptions& decodeOptions, const ProgressCallback& callback, std::stop_token stopToken) override
+    {
+        auto reports = std::make_shared<Reports>();
+        auto results = engine_->transcribe(audioPath, decodeOptions,
+            [reports](const auris::TranscriptionProgress& progress) -> std::optional<bool> {
+                std::lock_guard lock(reports->mutex);
+                reports->made.push_back(progress);
+                return true;
+            },
+            std::move(stopToken));
+        std::lock_guard lock(reports->mutex);
+        std::vector<auris::TranscriptionProgress> handed(reports->made.rbegin(), reports->made.rend());
+        for (const auto& progress : handed) {
+            callback(progress);
+        }
+        std::lock_guard mine(mutex_);
+        handed_ = std::move(handed);
+        return results;
+    }
+
+    std::vector<auris::TranscriptionProgress> handed() const
+    {
+        std::lock_guard lock(mutex_);
+        return handed_;
+    }
+
+private:
+    struct Reports {
+        std::mutex mutex;
+        std::vector<auris::TranscriptionProgress> made;
+    };
+
+    std::shared_ptr<SpeechTranscriber> engine_;
+    mutable std::mutex mutex_;
+    std::vector<auris::TranscriptionProgress> handed_;
+};
 
 } // namespace
 
@@ -106,4 +170,84 @@ TEST_F(RecorderEndToEnd, RecordsSpeechFromTheSoundServerIntoANamedAACFile)
         << states.text();
     EXPECT_EQ(documents(), std::vector<std::string> {name});
     EXPECT_TRUE(scratchIsEmpty());
+}
+
+// A recording of three windows, in a language the model's tokenizer lacks, cut into chunks that the
+// real engine decodes side by side: every window is prompted in English, and although the chunks'
+// reports reach the recorder out of order, the bar only rises, to the end.
+TEST_F(RecorderEndToEnd, ChunksInALanguageTheModelLacksAreEnglishAndTheirProgressOnlyRises)
+{
+    loopback::LoopbackHub hub(temporary / "hub");
+    hub.start();
+    ml::WhisperModelSet::write(hub.repositoryFolder(auris::Auris::defaultModelRepo) / "openai_whisper-base",
+        ml::WhisperShape::smallest(), ml::MultiArrayDataType::float16,
+        testsupport::scriptedWhisperWeights(ml::WhisperShape::smallest(), tenSecondsOfHelloWorld, 7));
+    fixtures::writeWhisperTokenizerFolder(hub.repositoryFolder("openai/whisper-base"));
+    testsupport::ScopedEnvironment endpoint(hub::HubApi::endpointVariable, hub.endpoint());
+    defaults.setString("whisperModel", "base");
+    // Offered in Settings, but only large-v3's tokenizer has <|yue|>.
+    defaults.setString(WhisperRecorder::preferredTranscriptionLanguageKey, "yue");
+
+    std::shared_ptr<AurisTranscriber> auris;
+    std::shared_ptr<ReversedProgressTranscriber> engine;
+    auto with = dependencies();
+    with.makeTranscriber = [&](const TranscriberRequest& request, std::stop_token stop) -> std::shared_ptr<SpeechTranscriber> {
+        auto configuration = AurisTranscriber::configuration(request, std::move(stop));
+        configuration.textDecoder = std::make_shared<auris::TextDecoder>(std::make_shared<InlineProgressQueue>());
+        auris = std::make_shared<AurisTranscriber>(std::make_unique<auris::Auris>(std::move(configuration)));
+        engine = std::make_shared<ReversedProgressTranscriber>(auris);
+        return engine;
+    };
+    auto recorder = makeRecorder(std::move(with));
+    ASSERT_TRUE(recorder->aurisReady()) << testing::PrintToString(log.lines());
+    const auto tokenizer = auris->engine().tokenizer();
+    ASSERT_TRUE(tokenizer);
+    const auris::SpecialTokens special = tokenizer->specialTokens();
+    // As with Whisper's own tokenizer, the missing token reads as the end token, not as nothing.
+    ASSERT_FALSE(tokenizer->knownTokenId("<|yue|>"));
+    ASSERT_EQ(tokenizer->convertTokenToId("<|yue|>"), special.endToken);
+
+    testsupport::PublishedStates states(*recorder);
+    // Fed in pieces, as a sound server would, so that none is dropped.
+    ASSERT_FALSE(start(*recorder));
+    for (int piece = 0; piece < 18; ++piece) {
+        microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 5 * 16000));
+        ASSERT_TRUE(microphone->waitUntilDelivered());
+    }
+    clock->advance(90s);
+    const RecordingResult result = stop(*recorder);
+    EXPECT_THAT(result.transcription.toStdString(), ::testing::StartsWith("Hello world Hello world Hello world"));
+
+    // Reports of several chunks, handed over with their chunks and their shares mixed up; each
+    // window's prompt is English and transcribe.
+    const auto handed = engine->handed();
+    ASSERT_FALSE(handed.empty());
+    std::vector<int> chunks;
+    std::vector<double> shares;
+    for (const auto& progress : handed) {
+        chunks.push_back(progress.windowId);
+        shares.push_back(WhisperRecorder::progressFraction(progress, 90, 1));
+        EXPECT_NEAR(progress.audioSecondsTotal, 90, 0.5);
+        ASSERT_GE(progress.tokens.size(), 3u);
+        EXPECT_EQ(std::vector<int>(progress.tokens.begin(), progress.tokens.begin() + 3),
+            (std::vector<int> {special.startOfTranscriptToken, special.englishToken, special.transcribeToken}));
+    }
+    EXPECT_GE(std::set<int>(chunks.begin(), chunks.end()).size(), 3u);
+    EXPECT_FALSE(std::is_sorted(chunks.begin(), chunks.end()));
+    const double highest = *std::max_element(shares.begin(), shares.end());
+    EXPECT_GT(highest, shares.back() + 0.05);
+
+    std::vector<double> shown;
+    for (const auto& event : states.events()) {
+        if (event.starts_with("transcriptionProgress=")) {
+            shown.push_back(std::stod(event.substr(event.find('=') + 1)));
+        }
+    }
+    ASSERT_FALSE(shown.empty());
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << states.text();
+    EXPECT_EQ(shown.back(), 1.0);
+    // The bar stood at the most audio any report had decoded, before it reached the end.
+    EXPECT_NE(std::find_if(shown.begin(), shown.end(), [&](double share) { return std::abs(share - highest) < 1e-4; }),
+        shown.end())
+        << states.text();
 }

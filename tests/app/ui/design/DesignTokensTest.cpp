@@ -47,6 +47,15 @@ TEST(DesignTokens, AdaptiveColoursFollowTheAppearance)
     EXPECT_EQ(rgba(Color::textPrimary().resolved(Appearance::light)), QStringLiteral("#ff1c1c1e"));
     EXPECT_EQ(rgba(Color::textPrimary().resolved(Appearance::other)), QStringLiteral("#ff1c1c1e"));
     EXPECT_EQ(rgba(Color::surfaceTertiary().resolved(Appearance::dark)), QStringLiteral("#ff3a3a3c"));
+    EXPECT_EQ(Color::warningText().resolved(Appearance::dark), Color::warningAmber().resolved());
+    // Readable as text on the light window (WCAG's 4.5:1), which the amber itself is not.
+    const auto luminance = [](QColor c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double window = luminance(QColor(0xF9, 0xF9, 0xFB));
+    EXPECT_GE((window + 0.05) / (luminance(Color::warningText().resolved(Appearance::light)) + 0.05), 4.5);
+    EXPECT_LT((window + 0.05) / (luminance(Color::warningAmber().resolved()) + 0.05), 4.5);
     EXPECT_NEAR(Color::glassFill().resolved(Appearance::light).alphaF(), 0.5, 0.01);
     EXPECT_NEAR(Color::glassFill().resolved(Appearance::dark).alphaF(), 0.15, 0.01);
     EXPECT_EQ(Color::glassFill().resolved(Appearance::dark).red(), 255);

@@ -1,5 +1,7 @@
 #include "app/ui/RecordingsFixture.hpp"
 
+#include "app/ui/StatusNotice.hpp"
+#include "app/ui/settings/FeedbackView.hpp"
 #include "app/ui/settings/HelpView.hpp"
 #include "app/ui/shell/MacMainView.hpp"
 #include "app/ui/shell/Parlino_macOS.hpp"
@@ -181,6 +183,22 @@ TEST_F(DesktopColours, FollowTheSettingsPortalLiveAndThePaletteWhereNoneAnswers)
     clock.advance(1.0);
     saveScreenshot(*help, QStringLiteral("dark-help"));
     help->close();
+
+    // What the user is told when something did not work reads as well in dark.
+    FeedbackView* feedback = FeedbackView::present(urlOpener, app->mainView());
+    clock.advance(1.0);
+    saveScreenshot(*feedback, QStringLiteral("dark-feedback-no-address"));
+    feedback->close();
+    StatusNotice::post(*app->mainView(), timer, QStringLiteral("Could not open the recordings folder"));
+    shoot(QStringLiteral("dark-failure-notice"));
+    timer.advance(StatusNotice::shownFor);
+    recorder->setAurisReady(true);
+    recorder->setModelFailure(ModelFailure {QStringLiteral("tiny"), ModelFailure::Reason::notFound});
+    shoot(QStringLiteral("dark-settings-model-switch-failed"));
+    recorder->setAurisReady(false);
+    recorder->setModelFailure(ModelFailure {recorder->whisperModel(), ModelFailure::Reason::noConnection});
+    app->mainView()->setSelectedView(Selection::record);
+    shoot(QStringLiteral("dark-ready-model-missing"));
 
     // The desktop turns light, then dark again, while the window is open.
     portal->say(2);

@@ -1,6 +1,7 @@
 #include "app/ui/support/UiTestFixture.hpp"
 
 #include "app/ui/settings/FeedbackView.hpp"
+#include "app/ui/settings/FormWarning.hpp"
 #include "app/ui/settings/HelpView.hpp"
 #include "app/ui/shell/MacMainView.hpp"
 #include "app/ui/settings/ThankYouView.hpp"
@@ -131,15 +132,62 @@ TEST_F(Sheets, LowRatingsComposeAnEncodedMailAndCloseTheForm)
     EXPECT_EQ(console.lines(), QStringList{QStringLiteral("✅ Opened mail app with feedback")});
     ASSERT_TRUE(waitFor([&] { return form.isNull(); }));
 
-    // Without an address nothing is opened, and the log says so.
+    // Without an address the sheet says so under its buttons from the start, and one to three stars
+    // cannot be sent: the form stays open with its text.
     console.clear();
     QPointer<FeedbackView> unaddressed = FeedbackView::present(urlOpener, &owner);
     ASSERT_TRUE(waitFor([&] { return unaddressed && unaddressed->isVisible(); }));
-    click(child<QToolButton>(*unaddressed, "star1"));
-    click(child<QPushButton>(*unaddressed, "sendFeedbackButton"));
+    auto* warning = child<FormWarning>(*unaddressed, "feedbackUnsentWarning");
+    EXPECT_TRUE(warning->isVisible());
+    EXPECT_EQ(warning->text(), QStringLiteral("Feedback zatiaľ nemožno poslať: chýba platná adresa príjemcu."));
+    auto* unsendable = child<QPushButton>(*unaddressed, "sendFeedbackButton");
+    const QRect buttonsAt(unsendable->mapTo(unaddressed, QPoint()), unsendable->size());
+    EXPECT_GE(warning->mapTo(unaddressed, QPoint()).y(), buttonsAt.bottom());
+    EXPECT_LE(warning->mapTo(unaddressed, QPoint()).y(), buttonsAt.bottom() + 24);
+    EXPECT_TRUE(unaddressed->rect().contains(QRect(warning->mapTo(unaddressed, QPoint()), warning->size())));
+    click(child<QToolButton>(*unaddressed, "star2"));
+    child<QPlainTextEdit>(*unaddressed, "feedbackText")->setPlainText(QStringLiteral("Keep me"));
+    EXPECT_FALSE(unsendable->isEnabled());
+    click(unsendable);
+    QTest::keyClick(unaddressed, Qt::Key_Return);
+    unaddressed->submitFeedback();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(unaddressed);
+    EXPECT_TRUE(unaddressed->isVisible());
+    EXPECT_EQ(unaddressed->feedbackText(), QStringLiteral("Keep me"));
     EXPECT_EQ(urlOpener.opened.size(), 1u);
     EXPECT_EQ(console.lines(), QStringList{QStringLiteral("⚠️ No feedback address is set - feedback not sent")});
+    const QImage unsent = saveScreenshot(*unaddressed, QStringLiteral("feedback-no-address"));
+    EXPECT_GT(distinctColours(unsent), 30);
+    // Four or five stars send nothing anyway: they still ask for a review.
+    click(child<QToolButton>(*unaddressed, "star4"));
+    EXPECT_TRUE(unsendable->isEnabled());
+    click(unsendable);
+    ASSERT_TRUE(waitFor([&] { return unaddressed->thankYouView() && unaddressed->thankYouView()->isVisible(); }));
+    unaddressed->thankYouView()->reject();
+    click(child<QPushButton>(*unaddressed, "cancelFeedbackButton"));
     ASSERT_TRUE(waitFor([&] { return unaddressed.isNull(); }));
+
+    // With an address but no mail program the line tells that instead, and the form stays.
+    console.clear();
+    urlOpener.opens = false;
+    auto* unopened = new FeedbackView(urlOpener, &owner, QStringLiteral("feedback@example.com"));
+    unopened->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<FeedbackView> stays = unopened;
+    unopened->open();
+    ASSERT_TRUE(waitFor([&] { return unopened->isVisible(); }));
+    EXPECT_FALSE(child(*unopened, "feedbackUnsentWarning")->isVisible());
+    click(child<QToolButton>(*unopened, "star1"));
+    click(child<QPushButton>(*unopened, "sendFeedbackButton"));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(stays);
+    EXPECT_EQ(urlOpener.opened.size(), 2u);
+    EXPECT_TRUE(child(*unopened, "feedbackUnsentWarning")->isVisible());
+    EXPECT_EQ(child<FormWarning>(*unopened, "feedbackUnsentWarning")->text(),
+        QStringLiteral("Poštový program sa nepodarilo otvoriť."));
+    EXPECT_EQ(console.lines(), QStringList{QStringLiteral("❌ No mail app could be opened - feedback not sent")});
+    unopened->reject();
+    ASSERT_TRUE(waitFor([&] { return stays.isNull(); }));
     EXPECT_EQ(FeedbackView::mailBody(QStringLiteral("General"), 1, QString()),
         QStringLiteral("Kategória: General\nHodnotenie: ⭐️\n\nFeedback:\n\n\n---\nApp: Parlino Linux\nVersion: 1.0"));
 }
@@ -164,20 +212,46 @@ TEST_F(Sheets, HighRatingsAskForAReviewOverTheFormThatKeepsItsText)
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(form->feedbackText(), QStringLiteral("Love it"));
 
+    // Without a review page the review button cannot be pressed and a line under it says why.
     click(child<QPushButton>(*form, "sendFeedbackButton"));
     ASSERT_TRUE(waitFor([&] { return form->thankYouView() != nullptr; }));
     thanks = form->thankYouView();
+    auto* review = child<QPushButton>(*thanks, "writeReviewButton");
+    EXPECT_FALSE(review->isEnabled());
+    auto* noPage = child<FormWarning>(*thanks, "reviewUnopenedWarning");
+    EXPECT_TRUE(noPage->isVisible());
+    EXPECT_EQ(noPage->text(), QStringLiteral("Recenziu zatiaľ nemožno napísať: chýba odkaz na obchod."));
+    EXPECT_GE(noPage->mapTo(thanks, QPoint()).y(), review->mapTo(thanks, QPoint()).y() + review->height());
     console.clear();
-    click(child<QPushButton>(*thanks, "writeReviewButton"));
-    ASSERT_TRUE(waitFor([&] { return thanks.isNull(); }));
+    click(review);
+    EXPECT_FALSE(thanks->openAppStoreReview());
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(thanks);
     EXPECT_EQ(console.lines(), QStringList{QStringLiteral("⚠️ No store review page is set - nothing opened")});
     EXPECT_TRUE(urlOpener.opened.empty());
+    click(child<QPushButton>(*thanks, "maybeLaterButton"));
+    ASSERT_TRUE(waitFor([&] { return thanks.isNull(); }));
     EXPECT_TRUE(form);
 
-    ThankYouView withPage(urlOpener, nullptr, QStringLiteral("https://store.example/app/parlino?action=write-review"));
-    withPage.openAppStoreReview();
-    ASSERT_EQ(urlOpener.opened.size(), 1u);
-    EXPECT_EQ(urlOpener.opened.front().host(), QStringLiteral("store.example"));
+    // With a page the button opens it and closes the sheet; when nothing opens it, the sheet stays and says so.
+    auto* withPage = new ThankYouView(urlOpener, form, QStringLiteral("https://store.example/app/parlino?action=write-review"));
+    withPage->setAttribute(Qt::WA_DeleteOnClose);
+    thanks = withPage;
+    withPage->open();
+    ASSERT_TRUE(waitFor([&] { return withPage->isVisible(); }));
+    EXPECT_FALSE(child(*withPage, "reviewUnopenedWarning")->isVisible());
+    urlOpener.opens = false;
+    click(child<QPushButton>(*withPage, "writeReviewButton"));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(thanks);
+    EXPECT_TRUE(child(*withPage, "reviewUnopenedWarning")->isVisible());
+    EXPECT_EQ(child<FormWarning>(*withPage, "reviewUnopenedWarning")->text(),
+        QStringLiteral("Obchod s aplikáciami sa nepodarilo otvoriť."));
+    urlOpener.opens = true;
+    click(child<QPushButton>(*withPage, "writeReviewButton"));
+    ASSERT_TRUE(waitFor([&] { return thanks.isNull(); }));
+    ASSERT_EQ(urlOpener.opened.size(), 2u);
+    EXPECT_EQ(urlOpener.opened.back().host(), QStringLiteral("store.example"));
 
     QTest::keyClick(form, Qt::Key_Escape);
     ASSERT_TRUE(waitFor([&] { return form.isNull(); }));

@@ -1,15 +1,18 @@
 #include "app/ui/support/UiTestFixture.hpp"
 
+#include "app/dictation/SettingsKeys.hpp"
 #include "app/recorder/RecorderFakes.hpp"
 #include "app/recorder/WhisperRecorder.hpp"
 #include "app/ui/settings/MacSettingsView.hpp"
 #include "app/ui/shell/MacReadyToRecordView.hpp"
+#include "app/ui/shell/Parlino_macOS.hpp"
 
 #include "Auris/Core/WhisperError.hpp"
 #include "Hub/Repo.hpp"
 #include "platform/audio/FakeAudioCapture.hpp"
 #include "platform/net/NetError.hpp"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -32,15 +35,14 @@ template <typename Cause>
     }
 }
 
-// The real recorder behind the screens; its engine comes from a hub that can be offline and has
-// no "tiny".
-class ModelStateScreens : public UiTest {
+// The real recorder behind the screens, with a scripted microphone; its engine comes from a hub
+// that can be offline and has no "tiny".
+class RealRecorderScreens : public UiTest {
 protected:
-    ModelStateScreens()
+    RealRecorderScreens()
     {
         WhisperRecorder::Dependencies with;
-        with.captureSource = std::make_shared<platform::FakeAudioCapture>(
-            std::vector<platform::AudioInputDevice> {{1, "mic", "Microphone", true, {48000, 2}}});
+        with.captureSource = microphone;
         with.makeTranscriber = [this](const TranscriberRequest& request, std::stop_token) -> std::shared_ptr<SpeechTranscriber> {
             ++creations;
             if (offline) {
@@ -51,20 +53,23 @@ protected:
             }
             return transcriber;
         };
-        with.clock = std::make_shared<testsupport::ManualRecorderClock>();
+        with.clock = recorderClock;
         with.folders = {folder / "Documents", folder / "cache", folder / "cache" / "tmp"};
         real = std::make_unique<WhisperRecorder>(*defaults, std::move(with));
         realServices = std::make_unique<AppServices>(AppServices {*defaults, *real, *library, audioPlayer, *exportManager,
             globeDictation, hotkey, dictationHelper, clipboard, urlOpener, timer, clock});
     }
 
-    ~ModelStateScreens() override
+    ~RealRecorderScreens() override
     {
         ready.reset();
         settings.reset();
         real.reset();
     }
 
+    std::shared_ptr<platform::FakeAudioCapture> microphone = std::make_shared<platform::FakeAudioCapture>(
+        std::vector<platform::AudioInputDevice> {{1, "mic", "Microphone", true, {48000, 2}}});
+    std::shared_ptr<testsupport::ManualRecorderClock> recorderClock = std::make_shared<testsupport::ManualRecorderClock>();
     std::atomic<bool> offline = true;
     std::atomic<int> creations = 0;
     std::shared_ptr<testsupport::ScriptedTranscriber> transcriber = std::make_shared<testsupport::ScriptedTranscriber>();
@@ -76,7 +81,7 @@ protected:
 
 } // namespace
 
-TEST_F(ModelStateScreens, MissingModelSaysWhyUntilTryAgainLoadsIt)
+TEST_F(RealRecorderScreens, MissingModelSaysWhyUntilTryAgainLoadsIt)
 {
     ready = std::make_unique<MacReadyToRecordView>(*realServices, [] {});
     showAt(*ready, {900, 760});
@@ -107,7 +112,7 @@ TEST_F(ModelStateScreens, MissingModelSaysWhyUntilTryAgainLoadsIt)
     EXPECT_TRUE(child(*settings, "modelReady")->isVisible());
 }
 
-TEST_F(ModelStateScreens, FailedSwitchKeepsTheLoadedModelAndSaysWhy)
+TEST_F(RealRecorderScreens, FailedSwitchKeepsTheLoadedModelAndSaysWhy)
 {
     offline = false;
     ASSERT_TRUE(waitFor([&] { return real->aurisReady(); }));
@@ -136,4 +141,31 @@ TEST_F(ModelStateScreens, FailedSwitchKeepsTheLoadedModelAndSaysWhy)
     real->transcribeExistingFile(folder / "old.m4a", [&](QString transcript, std::exception_ptr) { text = transcript; });
     ASSERT_TRUE(waitFor([&] { return text.has_value(); }));
     EXPECT_EQ(*text, QStringLiteral("Hello there, this is a quick test of the recorder"));
+}
+
+TEST_F(RealRecorderScreens, TheHotkeysTranscriptReachesTheClipboardWithCopyingOffAndOurWindowInFront)
+{
+    offline = false;
+    ASSERT_TRUE(waitFor([&] { return real->aurisReady(); }));
+    defaults->setBool(QString::fromLatin1(SettingsKeys::hasSeenOnboarding), true);
+    defaults->setBool(QString::fromLatin1(SettingsKeys::copyToClipboardAfterRecording), false);
+    Parlino_macOS app(*defaults, clock, [this]() -> AppServices& { return *realServices; });
+    app.show();
+    QApplication::setActiveWindow(app.window());
+    QCoreApplication::processEvents();
+    clock.advance(1.0);
+
+    hotkey.press();
+    ASSERT_TRUE(waitFor([&] { return real->isRecording(); }));
+    microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 16000));
+    ASSERT_TRUE(microphone->waitUntilDelivered());
+    recorderClock->advance(std::chrono::seconds(1));
+    // The first press brought our window to the front, where no synthetic paste may go.
+    ASSERT_EQ(QApplication::activeWindow(), app.window());
+    hotkey.press();
+    ASSERT_TRUE(waitFor([&] { return !clipboard.text().isEmpty(); }));
+    EXPECT_EQ(clipboard.text(), QStringLiteral("Hello there, this is a quick test of the recorder"));
+    EXPECT_TRUE(dictationHelper.pastes.empty());
+    ASSERT_EQ(library->recordings().size(), 1u);
+    EXPECT_EQ(library->recordings().front().transcription, clipboard.text());
 }
