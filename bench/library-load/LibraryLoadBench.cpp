@@ -5,6 +5,7 @@
 // Exit status 1 when a load misses the goal (3 s and 300 MiB for 10,000 recordings).
 #include "app/library/RecordingsManager.hpp"
 #include "support/AudioFixtures.hpp"
+#include "support/BenchFigures.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <QCoreApplication>
@@ -12,29 +13,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 namespace {
 
-double peakResidentMiB()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::stod(line.substr(6)) / 1024;
-        }
-    }
-    return 0;
-}
-
-std::string loadAverage()
-{
-    std::ifstream file("/proc/loadavg");
-    std::string one, five, fifteen;
-    file >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
+using testsupport::loadAverage;
+using testsupport::peakResidentMiB;
 
 double timedLoad(const std::filesystem::path& folder, std::size_t& listed)
 {

@@ -335,10 +335,10 @@ public:
         std::uint64_t headerSize;
         std::uint64_t size;
     };
-    std::optional<Header> header(std::uint64_t offset) const
+    std::optional<Header> header(std::uint64_t offset)
     {
         unsigned char bytes[16];
-        const std::size_t got = readAt(offset, bytes, sizeof bytes);
+        const std::size_t got = read(offset, bytes, sizeof bytes);
         if (got < 8) {
             return std::nullopt;
         }
@@ -362,13 +362,13 @@ public:
         return header;
     }
 
-    std::vector<unsigned char> body(std::uint64_t offset, const Header& header) const
+    std::vector<unsigned char> body(std::uint64_t offset, const Header& header)
     {
         if (header.size > largestReadBox) {
             throw AudioFileError("The audio file " + path_.string() + " holds a box too large to read");
         }
         std::vector<unsigned char> bytes(static_cast<std::size_t>(header.size - header.headerSize));
-        if (readAt(offset + header.headerSize, bytes.data(), bytes.size()) != bytes.size()) {
+        if (read(offset + header.headerSize, bytes.data(), bytes.size()) != bytes.size()) {
             throw AudioFileError("Cannot read audio file " + path_.string() + ": it ends inside a box");
         }
         return bytes;
@@ -382,6 +382,24 @@ private:
         } catch (const std::filesystem::filesystem_error& error) {
             throw AudioFileError("Cannot open audio file " + path.string() + ": " + RegularFile::reason(error));
         }
+    }
+
+    // Small reads are served from the last `readAhead` bytes read from the file: a fragment's box
+    // and the header of the media data after it cost one system call, not three.
+    std::size_t read(std::uint64_t offset, unsigned char* buffer, std::size_t size)
+    {
+        const std::uint64_t windowEnd = windowStart_ + window_.size();
+        if (offset < windowStart_ || offset + size > windowEnd) {
+            if (size > readAhead) {
+                return readAt(offset, buffer, size);
+            }
+            window_.resize(readAhead);
+            window_.resize(readAt(offset, window_.data(), readAhead));
+            windowStart_ = offset;
+        }
+        const std::size_t available = std::min<std::uint64_t>(size, windowStart_ + window_.size() - offset);
+        std::memcpy(buffer, window_.data() + (offset - windowStart_), available);
+        return available;
     }
 
     std::size_t readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size) const
@@ -404,15 +422,20 @@ private:
         return filled;
     }
 
+    // Enough for the fragment box of a second of audio and the next box's header.
+    static constexpr std::size_t readAhead = 1024;
+
     std::filesystem::path path_;
     RegularFile file_;
+    std::vector<unsigned char> window_;
+    std::uint64_t windowStart_ = 0;
 };
 
 } // namespace
 
 std::optional<double> MP4Duration::read(const std::filesystem::path& path)
 {
-    const BoxFile file(path);
+    BoxFile file(path);
     const auto first = file.header(0);
     if (!first || first->type != fourCC("ftyp")) {
         return std::nullopt;

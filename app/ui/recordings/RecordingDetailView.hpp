@@ -41,8 +41,9 @@ class RecordingDetailView : public design::AnimatedWidget {
     Q_OBJECT
 
 public:
-    // Characters of the transcript laid out at a time, ended between words where one is near.
-    static constexpr qsizetype transcriptPieceLength = 10000;
+    // Characters of the transcript laid out at a time, ended between words where one is near. More
+    // than a screenful; a longer piece's layout and card shadow would hold up every selection.
+    static constexpr qsizetype transcriptPieceLength = 4000;
 
     explicit RecordingDetailView(AppServices& services, QWidget* parent = nullptr);
 

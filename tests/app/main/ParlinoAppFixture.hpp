@@ -16,9 +16,14 @@
 #include "tools/loopback-hub/LoopbackHub.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <QString>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -41,6 +46,35 @@ inline double audioSeconds(const std::filesystem::path& file)
 {
     const platform::AudioFile audio(file);
     return static_cast<double>(audio.length()) / audio.processingFormat().sampleRate;
+}
+
+// Every recording's sidecar in the library folder, by id.
+inline std::map<std::string, nlohmann::json> sidecars(const std::filesystem::path& folder)
+{
+    std::map<std::string, nlohmann::json> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (entry.path().extension() != ".json") {
+            continue;
+        }
+        std::ifstream file(entry.path());
+        const auto sidecar = nlohmann::json::parse(file, nullptr, false);
+        if (sidecar.is_object() && sidecar.contains("id")) {
+            found[sidecar.value("id", "")] = sidecar;
+        }
+    }
+    return found;
+}
+
+inline std::string field(const nlohmann::json& sidecar, const char* key)
+{
+    return sidecar.is_object() ? sidecar.value(key, std::string()) : std::string();
+}
+
+// The audio file the sidecar names (its "audioURL" is a file URL).
+inline std::filesystem::path audioOf(const nlohmann::json& sidecar)
+{
+    return QUrl(QString::fromStdString(field(sidecar, "audioURL"))).toLocalFile().toStdString();
 }
 
 // The running program as its output shows it: every line so far, and where each reported widget
@@ -259,6 +293,24 @@ protected:
             }
         }
         return false;
+    }
+
+    // Starts a recording with the Record screen's button; true once it runs and can be stopped.
+    bool startRecording(RunningApp& app)
+    {
+        const auto starts = app.count("📼 WhisperRecorder: Starting recording...");
+        const auto started = app.count("✅ WhisperRecorder: Recording started");
+        return clickUntil(app, "startRecordingButton", [&] { return app.count("📼 WhisperRecorder: Starting recording...") > starts; })
+            && app.waitUntil([&] { return app.count("✅ WhisperRecorder: Recording started") > started && app.place("stopRecordingButton"); });
+    }
+
+    // Stops the recording with its button; true once the program has saved it to the library.
+    bool stopRecording(RunningApp& app)
+    {
+        const auto stops = app.count("⏹️ WhisperRecorder: Stopping recording...");
+        const auto saves = app.count("✅ Recording saved (category: Personal)");
+        return clickUntil(app, "stopRecordingButton", [&] { return app.count("⏹️ WhisperRecorder: Stopping recording...") > stops; })
+            && app.waitUntil([&] { return app.count("✅ Recording saved (category: Personal)") > saves; });
     }
 
     // Closes the program's window as its close button would.

@@ -6,41 +6,15 @@
 
 #include <QImage>
 #include <QSet>
-#include <QUrl>
 #include <QUuid>
-
-#include <nlohmann/json.hpp>
-
-#include <fstream>
 
 using namespace std::chrono_literals;
 using parlinoapp::dictatedText;
+using parlinoapp::field;
+using parlinoapp::sidecars;
 using testsupport::XDesktop;
 
 namespace {
-
-// Every recording's sidecar in the library folder, by id.
-std::map<std::string, nlohmann::json> sidecars(const std::filesystem::path& folder)
-{
-    std::map<std::string, nlohmann::json> found;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (entry.path().extension() != ".json") {
-            continue;
-        }
-        std::ifstream file(entry.path());
-        const auto sidecar = nlohmann::json::parse(file, nullptr, false);
-        if (sidecar.is_object() && sidecar.contains("id")) {
-            found[sidecar.value("id", "")] = sidecar;
-        }
-    }
-    return found;
-}
-
-std::string field(const nlohmann::json& sidecar, const char* key)
-{
-    return sidecar.is_object() ? sidecar.value(key, std::string()) : std::string();
-}
 
 // Why the screenshot does not look like a painted screen; empty when it does.
 std::string implausible(const QImage& image, const XDesktop::Rect& area)
@@ -207,12 +181,9 @@ TEST_F(WholeApplication, RecordsEditsSyncsDictatesAndFindsItAllAgainAfterARestar
         screenshotWindow(*app, "record-ready");
 
         // Record and stop from the main window.
-        ASSERT_TRUE(clickUntil(*app, "startRecordingButton", "📼 WhisperRecorder: Starting recording...")) << app->output();
-        ASSERT_TRUE(app->waitUntil([&] { return app->saw("✅ WhisperRecorder: Recording started") && app->place("stopRecordingButton"); }))
-            << app->output();
+        ASSERT_TRUE(startRecording(*app)) << app->output();
         screenshotWindow(*app, "recording");
-        ASSERT_TRUE(clickUntil(*app, "stopRecordingButton", "⏹️ WhisperRecorder: Stopping recording...")) << app->output();
-        ASSERT_TRUE(app->waitForLine("✅ Recording saved (category: Personal)")) << app->output();
+        ASSERT_TRUE(stopRecording(*app)) << app->output();
         ASSERT_TRUE(app->waitForLine("☁️ Uploaded to iCloud: Hello World")) << app->output();
 
         auto library = sidecars(this->library());
@@ -264,8 +235,11 @@ TEST_F(WholeApplication, RecordsEditsSyncsDictatesAndFindsItAllAgainAfterARestar
         EXPECT_EQ(*record.get<std::string>("transcription"), dictatedText);
         const auto* asset = record.get<platform::cloud::Asset>("audioAsset");
         ASSERT_TRUE(asset);
-        const auto audio = std::filesystem::path(QUrl(QString::fromStdString(field(library[recordingID], "audioURL"))).toLocalFile().toStdString());
-        EXPECT_EQ(std::filesystem::file_size(asset->fileURL()), std::filesystem::file_size(audio));
+        EXPECT_EQ(std::filesystem::file_size(asset->fileURL()), std::filesystem::file_size(parlinoapp::audioOf(library[recordingID])));
+        // The upload's copy of the audio was the user's alone, in the program's own cache, and is gone.
+        const auto uploads = home / ".cache" / "parlino" / "CloudUploads";
+        EXPECT_EQ(std::filesystem::status(uploads).permissions(), std::filesystem::perms::owner_all);
+        EXPECT_TRUE(std::filesystem::is_empty(uploads));
 
         visitSheet(*app, "helpButton", "helpView", "closeHelpButton");
         visitSheet(*app, "feedbackButton", "feedbackView", "cancelFeedbackButton");

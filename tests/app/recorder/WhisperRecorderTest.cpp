@@ -127,11 +127,15 @@ TEST_F(WhisperRecorderTest, RetriesHallucinatedAndEmptyAttemptsAndNamesWhatIsLef
     EXPECT_EQ(log.count("⚠️ Auris empty (attempt "), 3u);
     EXPECT_EQ(log.count("❌ All 3 transcription attempts failed"), 1u);
     EXPECT_EQ(transcriber->calls().size(), 5u);
+    // A model that heard no speech did its work: the after-recording settings decide.
+    EXPECT_FALSE(result.mustBeKept());
 
-    // A failing engine counts as an empty attempt and publishes its error.
+    // A failing engine counts as an empty attempt and publishes its error; the recording waits for
+    // a re-transcription whatever the settings say.
     transcriber->script({Reply {{}, true}});
     result = record(*recorder, 1);
     EXPECT_EQ(result.transcription, QString());
+    EXPECT_TRUE(result.mustBeKept());
     ASSERT_TRUE(recorder->error());
     EXPECT_EQ(recorder->error()->errorCase(), RecordingError::transcriptionFailed);
     EXPECT_THAT(log.lines(), Contains("   Error type: runtime_error"));

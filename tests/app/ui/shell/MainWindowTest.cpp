@@ -389,7 +389,7 @@ TEST_F(MainWindow, NoTriggerNoAlertAndThePillFollowsDictation)
     EXPECT_FALSE(pill->isVisible());
 }
 
-TEST_F(MainWindow, RecordScreenPicksItsScreenAndReportsStartFailures)
+TEST_F(MainWindow, RecordScreenPicksItsScreenAndReportsStartAndWriteFailures)
 {
     open();
     auto* record = find<MacRecordView>("recordView");
@@ -411,6 +411,32 @@ TEST_F(MainWindow, RecordScreenPicksItsScreenAndReportsStartFailures)
     EXPECT_EQ(console.lines(),
         QStringList{QStringLiteral("Failed to start recording: Microphone access denied. Enable in Settings.")});
     EXPECT_EQ(record->currentScreen(), MacRecordView::Screen::ready);
+    auto* alert = find<QMessageBox>("recordingProblemAlert");
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->text(), QStringLiteral("Recording could not start: Microphone access denied. Enable in Settings."));
+    alert->close();
+
+    // The disk fills mid-recording: the recording ends with the recorder's message on screen, and
+    // what reached the disk is kept although only text is kept otherwise.
+    const QString full = QStringLiteral("Recording stopped: the audio could not be written (No space left on device). "
+                                        "What was recorded until then is kept in recording_cut.m4a.");
+    recorder->setIsRecording(true);
+    emit recorder->recordingInterrupted(full);
+    ASSERT_TRUE(recorder->hasPendingStop());
+    alert = find<QMessageBox>("recordingProblemAlert");
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->text(), full);
+    RecordingResult cut;
+    cut.audioURL = audioFile("recording_cut.m4a");
+    cut.writeFailure = QStringLiteral("No space left on device");
+    cut.transcriptPending = true;
+    const int saves = library->saveCalls;
+    recorder->finishStop(cut);
+    EXPECT_EQ(library->saveCalls, saves + 1);
+    EXPECT_TRUE(std::filesystem::exists(*cut.audioURL));
+    alert->close();
 
     // Asked to auto-start while a transcription runs: nothing starts and the request waits.
     recorder->setIsTranscribing(true);
