@@ -131,7 +131,12 @@ TranscribeTask::TranscribeTask(TranscriptionTimings timings, std::shared_ptr<hub
     publishCounters();
 }
 
-TranscribeTask::~TranscribeTask() = default;
+TranscribeTask::~TranscribeTask()
+{
+    // Waits for a report that is running on the progress queue right now.
+    std::lock_guard lock(relayCounters_->gate);
+    relayCounters_->open = false;
+}
 
 TranscribeTask::Window TranscribeTask::windowAt(int seek, int sampleCount, int clipEnd)
 {
@@ -393,6 +398,10 @@ TextDecoding::ProgressCallback TranscribeTask::makeProgressRelay(TextDecoding::P
     return [weakCounters, callback = std::move(callback)](const TranscriptionProgress& progress) -> std::optional<bool> {
         const auto counters = weakCounters.lock();
         if (!counters) {
+            return std::nullopt;
+        }
+        std::lock_guard lock(counters->gate);
+        if (!counters->open) {
             return std::nullopt;
         }
         TranscriptionProgress relayed = progress;

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <stop_token>
@@ -128,9 +129,12 @@ private:
     void keepSegments(WindowLoop& loop, std::vector<TranscriptionSegment> segments) const;
     TranscriptionResult finishRun(WindowLoop& loop, std::chrono::steady_clock::time_point loopStart);
 
-    // The two counters the progress relay reads from the decoder's thread, and whether the task lives.
+    // The two counters the progress relay reads from the decoder's thread, and whether the task still
+    // takes progress: a report runs under `gate`, and the task closes it before it ends, so no report
+    // reaches the caller's callback once the transcription has returned.
     struct RelayCounters {
-        std::atomic<bool> alive {true};
+        std::mutex gate;
+        bool open = true;
         std::atomic<double> totalDecodingWindows {0};
         std::atomic<double> totalDecodingFallbacks {0};
     };
