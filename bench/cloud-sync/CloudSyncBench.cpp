@@ -7,6 +7,7 @@
 #include "app/library/CloudScratchFiles.hpp"
 #include "app/library/RecordingsListModel.hpp"
 #include "app/library/RecordingsManager.hpp"
+#include "app/ui/recordings/RecordingsFilter.hpp"
 #include "support/PostgresTestServer.hpp"
 #include "support/TemporaryDirectory.hpp"
 
@@ -306,13 +307,21 @@ struct MergeTimes {
     double longestMilliseconds = 0;
 };
 
-// The library's part alone, without network or disk: `count` downloaded recordings go into a
-// library of as many, a slice at a time. The library's own are in local time as the program saves
+// The library's part alone, without network or disk, with the recordings pane's filtered list
+// following it: `count` downloaded recordings go into a library of as many, a slice at a time. The library's own are in local time as the program saves
 // them, the downloaded ones in UTC as the sync makes them, their dates interleaved.
 MergeTimes timeMerge(const fs::path& root, int count)
 {
     parlino::RecordingsManager library(root);
-    const parlino::RecordingsListModel model(library);
+    parlino::RecordingsListModel model(library);
+    // The recordings pane's list: its filter follows every change of the library and filters again.
+    parlino::RecordingsFilter filter(model, nullptr);
+    QObject::connect(&library, &parlino::LibraryService::recordingsChanged, &filter,
+                     [&filter] {
+                         filter.setCriteria(std::nullopt, QString());
+                         // As the pane's count line asks, which makes the filter run.
+                         filter.rowCount();
+                     });
     const QDateTime start = QDateTime::currentDateTime();
     const auto recording = [&](int index, const QDateTime& date) {
         parlino::Recording made = makeRecording(library.documentsURL() / ("r-" + std::to_string(index) + ".m4a"), index);
