@@ -10,6 +10,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <utility>
 
 namespace parlino {
 
@@ -32,7 +33,7 @@ std::string number(qsizetype value)
 // Reaches the shared manager only when the library first uploads or syncs.
 class SharedCloudSync : public CloudSync {
 public:
-    void uploadRecording(const Recording& recording, Completion completion) override
+    void uploadRecording(const Recording& recording, UploadCompletion completion) override
     {
         CloudKitSyncManager::shared().uploadRecording(recording, std::move(completion));
     }
@@ -57,12 +58,18 @@ struct CloudKitSyncManager::FullSync {
     qsizetype uploaded = 0;
 };
 
-// How a download ended: recordings to add and the token to store after them, or nothing new
-// (also after the errors that count as success), or a failure.
-struct CloudKitSyncManager::DownloadAnswer {
-    std::vector<CloudRecordStore::DownloadedRecording> recordings;
-    std::optional<ServerChangeToken> changeToken;
-    std::exception_ptr error;
+// The download of a full sync, batch by batch: each batch's recordings go into the library before
+// its token is stored and the next batch is asked for.
+struct CloudKitSyncManager::Download {
+    // Local ids and those downloaded so far; the worker's while a batch is fetched, else ours.
+    std::shared_ptr<QSet<QUuid>> taken;
+    std::optional<ServerChangeToken> since;
+    bool zoneKnown = false;
+    bool removeLeftovers = false;
+    std::size_t records = 0;
+    qsizetype converted = 0;
+    // Batches in the library since the token was last stored.
+    int unsavedBatches = 0;
 };
 
 CloudKitSyncManager::Environment CloudKitSyncManager::Environment::standard()
@@ -253,11 +260,11 @@ void CloudKitSyncManager::saveChangeToken(const std::optional<ServerChangeToken>
                                    QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
 }
 
-void CloudKitSyncManager::uploadRecording(const Recording& recording, Completion completion)
+void CloudKitSyncManager::uploadRecording(const Recording& recording, UploadCompletion completion)
 {
     if (!cloudKitAvailable_ || !privateDatabase_) {
         log("⏭️ Skipping upload - CloudKit not available");
-        later([completion] { completion(nullptr); });
+        later([completion] { completion(nullptr, UploadOutcome::skipped); });
         return;
     }
     begin();
@@ -278,19 +285,19 @@ void CloudKitSyncManager::uploadRecording(const Recording& recording, Completion
                 setLastSyncDate(environment_.clock());
                 setSyncStatus(SyncStatus {.value = SyncStatus::success});
                 setIsSyncing(false);
-                completion(nullptr);
+                completion(nullptr, UploadOutcome::uploaded);
                 return;
             case CloudRecordStore::UploadResult::alreadyInCloud:
                 setSyncStatus(SyncStatus {.value = SyncStatus::success});
                 setIsSyncing(false);
-                completion(nullptr);
+                completion(nullptr, UploadOutcome::uploaded);
                 return;
             case CloudRecordStore::UploadResult::failed: break;
             }
             const SyncError error(SyncError::uploadFailed, upload.failureDescription);
             setSyncStatus(SyncStatus::failed(error));
             setIsSyncing(false);
-            completion(std::make_exception_ptr(error));
+            completion(std::make_exception_ptr(error), UploadOutcome::uploaded);
         });
 }
 
@@ -339,101 +346,149 @@ void CloudKitSyncManager::checkAccountStatus(std::function<void(bool available)>
         });
 }
 
-void CloudKitSyncManager::downloadNewRecordings(const QSet<QUuid>& localIDs, const std::filesystem::path& folder,
-                                                std::function<void(DownloadAnswer)> completion)
+void CloudKitSyncManager::downloadNewRecordings(const std::shared_ptr<FullSync>& sync, QSet<QUuid> localIDs)
 {
     if (!cloudKitAvailable_ || !privateDatabase_) {
         log("⏭️ CloudKit: Skipping download - not available");
-        later([completion] { completion({}); });
+        later([this, sync] { continueAfterDownload(sync, nullptr); });
         return;
     }
-    const std::optional<ServerChangeToken> token = loadChangeToken();
-    log(std::string("☁️ CloudKit: Fetching via zone changes (mode: ") + (token ? "incremental" : "full") + ")...");
+    auto download = std::make_shared<Download>(Download {
+        .taken = std::make_shared<QSet<QUuid>>(std::move(localIDs)),
+        .since = loadChangeToken(),
+        .zoneKnown = zoneKnown(),
+        .removeLeftovers = !leftoversRemoved_,
+    });
+    leftoversRemoved_ = true;
+    log(std::string("☁️ CloudKit: Fetching via zone changes (mode: ") + (download->since ? "incremental" : "full")
+        + ")...");
     begin();
-    const bool knownBefore = zoneKnown();
+    fetchBatch(sync, download);
+}
+
+void CloudKitSyncManager::fetchBatch(const std::shared_ptr<FullSync>& sync, const std::shared_ptr<Download>& download)
+{
     struct Answer {
-        struct {
-            std::vector<CloudRecordStore::DownloadedRecording> recordings;
-            std::optional<ServerChangeToken> changeToken;
-        } download;
+        std::optional<CloudRecordStore::DownloadBatch> batch;
         std::exception_ptr error;
         bool zoneKnown = false;
     };
-    const bool cleanUp = !leftoversRemoved_;
-    leftoversRemoved_ = true;
+    const bool knownBefore = download->zoneKnown;
+    const bool cleanUp = std::exchange(download->removeLeftovers, false);
     onWorker(
-        [store = store_, token, localIDs, folder, knownBefore, cleanUp, startedAt = startedAt_] {
+        [store = store_, since = download->since, taken = download->taken, folder = sync->folder, knownBefore, cleanUp,
+         startedAt = startedAt_] {
             Answer answer {.zoneKnown = knownBefore};
             if (cleanUp) {
                 store->scratch().removeLeftovers(folder, startedAt);
             }
             try {
-                // Each answer's assets go into the library before the next answer is fetched.
-                QSet<QUuid> taken = localIDs;
-                std::optional<ServerChangeToken> since = token;
-                std::size_t records = 0;
-                for (bool more = true; more;) {
-                    CloudRecordStore::DownloadBatch batch = store->downloadBatch(since, taken, folder, answer.zoneKnown);
-                    records += batch.recordCount;
-                    for (auto& recording : batch.recordings) {
-                        answer.download.recordings.push_back(std::move(recording));
-                    }
-                    since = batch.changeToken;
-                    more = batch.moreComing;
-                }
-                answer.download.changeToken = since;
-                store->log("☁️ CloudKit: Zone changes: " + std::to_string(records) + " Recording records");
+                answer.batch = store->downloadBatch(since, *taken, folder, answer.zoneKnown);
             } catch (...) {
                 answer.error = std::current_exception();
             }
             return answer;
         },
-        [this, knownBefore, completion](Answer answer) {
+        [this, sync, download, knownBefore](Answer answer) {
             rememberZone(knownBefore, answer.zoneKnown);
-            if (!answer.error) {
-                log("✅ CloudKit: Downloaded " + number(static_cast<qsizetype>(answer.download.recordings.size()))
-                    + " new recordings");
-                setLastSyncDate(environment_.clock());
-                setSyncStatus(SyncStatus {.value = SyncStatus::success});
-                setIsSyncing(false);
-                completion(DownloadAnswer {.recordings = std::move(answer.download.recordings),
-                                           .changeToken = answer.download.changeToken});
+            download->zoneKnown = answer.zoneKnown;
+            if (answer.error) {
+                failDownload(sync, download, answer.error);
                 return;
             }
-            std::string description;
-            std::optional<CloudError::Code> code;
-            try {
-                std::rethrow_exception(answer.error);
-            } catch (const CloudError& error) {
-                description = error.what();
-                code = error.code();
-            } catch (const std::exception& error) {
-                description = error.what();
-            } catch (...) {
-                description = "unknown error";
-            }
-            if (code == CloudError::Code::changeTokenExpired) {
-                log("⚠️ CloudKit: Change token expired - will do full sync next time");
-                saveChangeToken(std::nullopt);
-                setSyncStatus(SyncStatus {.value = SyncStatus::success});
-                setIsSyncing(false);
-                completion({});
-                return;
-            }
-            if (code == CloudError::Code::zoneNotFound || code == CloudError::Code::unknownItem) {
-                log("☁️ CloudKit: Zone/schema not ready yet - will create on first upload");
-                environment_.defaults->setBool(key(zoneCreatedKey), false);
-                setSyncStatus(SyncStatus {.value = SyncStatus::success});
-                setIsSyncing(false);
-                completion({});
-                return;
-            }
-            log("❌ CloudKit: Download failed: " + description);
-            const SyncError error(SyncError::downloadFailed, description);
-            setSyncStatus(SyncStatus::failed(error));
-            setIsSyncing(false);
-            completion(DownloadAnswer {.error = std::make_exception_ptr(error)});
+            download->records += answer.batch->recordCount;
+            download->converted += static_cast<qsizetype>(answer.batch->recordings.size());
+            mergeBatch(sync, download, std::make_shared<CloudRecordStore::DownloadBatch>(std::move(*answer.batch)), 0);
         });
+}
+
+void CloudKitSyncManager::mergeBatch(const std::shared_ptr<FullSync>& sync, const std::shared_ptr<Download>& download,
+                                     const std::shared_ptr<CloudRecordStore::DownloadBatch>& batch, std::size_t from)
+{
+    // A slice at a time, each its own turn of the event loop, so the window keeps answering.
+    constexpr std::size_t sliceSize = 200;
+    const std::size_t to = std::min(batch->recordings.size(), from + sliceSize);
+    RecordingsManager* library = sync->library.data();
+    if (library && from < to) {
+        std::vector<RecordingsManager::DownloadedRecording> slice;
+        slice.reserve(to - from);
+        for (std::size_t index = from; index < to; ++index) {
+            CloudRecordStore::DownloadedRecording& downloaded = batch->recordings[index];
+            slice.push_back({std::move(downloaded.recording), downloaded.sidecarWritten
+                                                                  ? RecordingsManager::DownloadedSidecar::written
+                                                                  : RecordingsManager::DownloadedSidecar::toWrite});
+        }
+        for (const Recording& added : library->appendDownloadedRecordings(slice)) {
+            ++sync->downloaded;
+            log("📥 CloudKit: Synced from cloud: " + escapeControls(added.title.toStdString()));
+        }
+    }
+    if (to < batch->recordings.size()) {
+        later([this, sync, download, batch, to] { mergeBatch(sync, download, batch, to); });
+        return;
+    }
+    // Only now is every record the token passes safe in the library. Each store of it waits for
+    // the disk, so it is stored every few batches and when the download ends, however it ends.
+    constexpr int batchesPerTokenStore = 10;
+    download->since = batch->changeToken;
+    download->unsavedBatches += library ? 1 : 0;
+    if (download->unsavedBatches >= batchesPerTokenStore || (!batch->moreComing && download->unsavedBatches > 0)) {
+        saveChangeToken(download->since);
+        download->unsavedBatches = 0;
+    }
+    if (batch->moreComing) {
+        fetchBatch(sync, download);
+        return;
+    }
+    log("☁️ CloudKit: Zone changes: " + std::to_string(download->records) + " Recording records");
+    log("✅ CloudKit: Downloaded " + number(download->converted) + " new recordings");
+    setLastSyncDate(environment_.clock());
+    setSyncStatus(SyncStatus {.value = SyncStatus::success});
+    setIsSyncing(false);
+    continueAfterDownload(sync, nullptr);
+}
+
+void CloudKitSyncManager::failDownload(const std::shared_ptr<FullSync>& sync, const std::shared_ptr<Download>& download,
+                                       const std::exception_ptr& failure)
+{
+    if (download->unsavedBatches > 0) {
+        // What came before the failure is in the library: the next download starts after it.
+        saveChangeToken(download->since);
+        download->unsavedBatches = 0;
+    }
+    std::string description;
+    std::optional<CloudError::Code> code;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CloudError& error) {
+        description = error.what();
+        code = error.code();
+    } catch (const std::exception& error) {
+        description = error.what();
+    } catch (...) {
+        description = "unknown error";
+    }
+    if (code == CloudError::Code::changeTokenExpired) {
+        log("⚠️ CloudKit: Change token expired - will do full sync next time");
+        saveChangeToken(std::nullopt);
+        setSyncStatus(SyncStatus {.value = SyncStatus::success});
+        setIsSyncing(false);
+        continueAfterDownload(sync, nullptr);
+        return;
+    }
+    if (code == CloudError::Code::zoneNotFound || code == CloudError::Code::unknownItem) {
+        log("☁️ CloudKit: Zone/schema not ready yet - will create on first upload");
+        environment_.defaults->setBool(key(zoneCreatedKey), false);
+        setSyncStatus(SyncStatus {.value = SyncStatus::success});
+        setIsSyncing(false);
+        continueAfterDownload(sync, nullptr);
+        return;
+    }
+    log("❌ CloudKit: Download failed: " + description);
+    const SyncError error(SyncError::downloadFailed, description);
+    setSyncStatus(SyncStatus::failed(error));
+    setIsSyncing(false);
+    continueAfterDownload(sync, std::make_exception_ptr(error));
 }
 
 void CloudKitSyncManager::getCloudRecordIDs(std::function<void(std::set<std::string>)> completion)
@@ -498,33 +553,14 @@ void CloudKitSyncManager::continueAfterAccountCheck(const std::shared_ptr<FullSy
         environment_.defaults->remove(key(changeTokenKey));
         environment_.defaults->setBool(key(fullRescanDoneKey), true);
     }
-    downloadNewRecordings(localIDs, sync->folder,
-                          [this, sync](DownloadAnswer answer) { continueAfterDownload(sync, std::move(answer)); });
+    downloadNewRecordings(sync, std::move(localIDs));
 }
 
-void CloudKitSyncManager::continueAfterDownload(const std::shared_ptr<FullSync>& sync, DownloadAnswer answer)
+void CloudKitSyncManager::continueAfterDownload(const std::shared_ptr<FullSync>& sync, const std::exception_ptr& error)
 {
-    if (answer.error) {
-        finishFullSync(sync, answer.error);
+    if (error) {
+        finishFullSync(sync, error);
         return;
-    }
-    RecordingsManager* library = sync->library.data();
-    if (library) {
-        for (const CloudRecordStore::DownloadedRecording& downloaded : answer.recordings) {
-            const auto sidecar = downloaded.sidecarWritten ? RecordingsManager::DownloadedSidecar::written
-                                                           : RecordingsManager::DownloadedSidecar::toWrite;
-            if (library->appendDownloadedRecording(downloaded.recording, sidecar)) {
-                ++sync->downloaded;
-                log("📥 CloudKit: Synced from cloud: " + escapeControls(downloaded.recording.title.toStdString()));
-            }
-        }
-        if (sync->downloaded > 0) {
-            library->sortRecordingsNewestFirst();
-        }
-        // Only now are the fetched records safe in the library.
-        if (answer.changeToken) {
-            saveChangeToken(answer.changeToken);
-        }
     }
     log("☁️ CloudKit: Getting cloud record IDs...");
     getCloudRecordIDs([this, sync](std::set<std::string> names) { continueAfterListing(sync, std::move(names)); });
@@ -551,7 +587,8 @@ void CloudKitSyncManager::uploadMissing(const std::shared_ptr<FullSync>& sync, q
         return;
     }
     const Recording& recording = local[next];
-    uploadRecording(recording, [this, sync, next, title = escapeControls(recording.title.toStdString())](std::exception_ptr error) {
+    uploadRecording(recording, [this, sync, next, title = escapeControls(recording.title.toStdString())](
+                                   std::exception_ptr error, UploadOutcome) {
         if (error) {
             log("⚠️ CloudKit: Upload failed for " + title + ": " + describe(error).toStdString());
         } else {

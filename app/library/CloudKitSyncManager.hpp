@@ -88,8 +88,8 @@ public:
     const std::string& recordType() const { return recordType_; }
     const platform::cloud::RecordZone::ID& customZoneID() const { return customZoneID_; }
 
-    // Fails only with SyncError::uploadFailed; succeeds at once when the cloud is not available.
-    void uploadRecording(const Recording& recording, Completion completion) override;
+    // Fails only with SyncError::uploadFailed; skipped at once when the cloud is not available.
+    void uploadRecording(const Recording& recording, UploadCompletion completion) override;
     // Fails only with SyncError::downloadFailed.
     void performFullSync(const QList<Recording>& localRecordings, QPointer<RecordingsManager> library,
                          Completion completion) override;
@@ -109,16 +109,20 @@ signals:
 
 private:
     struct FullSync;
-    struct DownloadAnswer;
+    struct Download;
 
     bool hasICloudEntitlement() const;
     QString loadOrCreateDeviceID();
 
-    void downloadNewRecordings(const QSet<QUuid>& localIDs, const std::filesystem::path& folder,
-                               std::function<void(DownloadAnswer)> completion);
+    void downloadNewRecordings(const std::shared_ptr<FullSync>& sync, QSet<QUuid> localIDs);
+    void fetchBatch(const std::shared_ptr<FullSync>& sync, const std::shared_ptr<Download>& download);
+    void mergeBatch(const std::shared_ptr<FullSync>& sync, const std::shared_ptr<Download>& download,
+                    const std::shared_ptr<CloudRecordStore::DownloadBatch>& batch, std::size_t from);
+    void failDownload(const std::shared_ptr<FullSync>& sync, const std::shared_ptr<Download>& download,
+                      const std::exception_ptr& failure);
     void getCloudRecordIDs(std::function<void(std::set<std::string>)> completion);
     void continueAfterAccountCheck(const std::shared_ptr<FullSync>& sync, bool available);
-    void continueAfterDownload(const std::shared_ptr<FullSync>& sync, DownloadAnswer answer);
+    void continueAfterDownload(const std::shared_ptr<FullSync>& sync, const std::exception_ptr& error);
     void continueAfterListing(const std::shared_ptr<FullSync>& sync, std::set<std::string> cloudNames);
     void uploadMissing(const std::shared_ptr<FullSync>& sync, qsizetype next);
     void finishFullSync(const std::shared_ptr<FullSync>& sync, const std::exception_ptr& error);

@@ -247,7 +247,7 @@ CloudRecordStore::DownloadBatch CloudRecordStore::downloadBatch(const std::optio
     for (const platform::cloud::SkippedAsset& skipped : changes.skippedAssets) {
         setup_.log("⚠️ CloudKit: Skipping audio of " + escapeControls(skipped.recordID.recordName) + " - "
                    + std::to_string(skipped.bytes / 1'000'000) + " MB is over the "
-                   + std::to_string(Database::maxAssetBytes >> 20) + " MiB limit");
+                   + std::to_string(setup_.database.maxAssetBytes() >> 20) + " MiB limit");
     }
     // Each record's asset goes into the library (or away) before the next one's, and the answer's
     // cached files are gone when it is.

@@ -19,13 +19,16 @@ class RecordingsManager;
 class CloudSync {
 public:
     using Completion = std::function<void(std::exception_ptr error)>;
+    // Without an error: whether the recording went to the cloud (or was there already), or the
+    // upload was skipped because the cloud cannot be used, which is no failure but no upload either.
+    enum class UploadOutcome { uploaded, skipped };
+    using UploadCompletion = std::function<void(std::exception_ptr error, UploadOutcome outcome)>;
 
     virtual ~CloudSync() = default;
 
-    virtual void uploadRecording(const Recording& recording, Completion completion) = 0;
-    // Adds what it downloads through `RecordingsManager::appendDownloadedRecording`, then puts the
-    // list in order with `RecordingsManager::sortRecordingsNewestFirst`; a library that is gone
-    // takes nothing.
+    virtual void uploadRecording(const Recording& recording, UploadCompletion completion) = 0;
+    // Adds what it downloads through `RecordingsManager::appendDownloadedRecordings`, a batch at a
+    // time as it arrives, keeping the list newest first; a library that is gone takes nothing.
     virtual void performFullSync(const QList<Recording>& localRecordings, QPointer<RecordingsManager> library,
                                  Completion completion) = 0;
 };

@@ -4,6 +4,7 @@
 #include "app/recorder/RecordingCategory.hpp"
 #include "app/recorder/RecordingResult.hpp"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QUuid>
@@ -31,6 +32,8 @@ public:
     const QList<Recording>& recordings() const { return recordings_; }
     // The recording with this id as the list holds it now, if it is there.
     std::optional<Recording> recording(const QUuid& id) const;
+    // Where the list holds the recording with this id; a look-up, not a scan.
+    std::optional<qsizetype> indexOf(const QUuid& id) const;
     std::optional<QUuid> latestSavedRecordingID() const { return latestSavedRecordingID_; }
     // For the screen that has acted on the recording saved last.
     void clearLatestSavedRecordingID() { setLatestSavedRecordingID(std::nullopt); }
@@ -61,10 +64,14 @@ signals:
 
 protected:
     void setRecordings(QList<Recording> recordings);
+    // Moves the list out for a change that ends with setRecordings; nothing is published between.
+    QList<Recording> takeRecordings();
     void setLatestSavedRecordingID(std::optional<QUuid> id);
 
 private:
     QList<Recording> recordings_;
+    // Made at the first look-up after a change, so a run of changes pays for it once.
+    mutable std::optional<QHash<QUuid, qsizetype>> positions_;
     std::optional<QUuid> latestSavedRecordingID_;
 };
 

@@ -51,11 +51,20 @@ QHash<int, QByteArray> RecordingsListModel::roleNames() const
 
 std::optional<Recording> RecordingsListModel::recordingAt(int row) const
 {
-    const QList<Recording>& recordings = library_.recordings();
-    if (row < 0 || row >= recordings.size()) {
+    const Recording* entry = entryAt(row);
+    if (!entry) {
         return std::nullopt;
     }
-    return recordings[row];
+    return *entry;
+}
+
+const Recording* RecordingsListModel::entryAt(int row) const
+{
+    const QList<Recording>& recordings = library_.recordings();
+    if (row < 0 || row >= recordings.size()) {
+        return nullptr;
+    }
+    return &recordings[row];
 }
 
 } // namespace parlino

@@ -31,6 +31,9 @@ public:
     QHash<int, QByteArray> roleNames() const override;
 
     std::optional<Recording> recordingAt(int row) const;
+    // The row's recording where the library holds it, without a copy: for a pass over every row.
+    // Valid until the library's next change; nullptr past the end.
+    const Recording* entryAt(int row) const;
 
 private:
     LibraryService& library_;

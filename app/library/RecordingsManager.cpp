@@ -120,10 +120,15 @@ QString titleFromFileName(const std::filesystem::path& audioURL)
     return parts.mid(2).join(QLatin1Char(' ')).replace(QLatin1Char('-'), QLatin1Char(' '));
 }
 
+bool newerThan(const Recording& a, const Recording& b)
+{
+    return a.date > b.date;
+}
+
 // Stable: recordings of the same date keep their order.
 void sortNewestFirst(QList<Recording>& list)
 {
-    std::stable_sort(list.begin(), list.end(), [](const Recording& a, const Recording& b) { return a.date > b.date; });
+    std::stable_sort(list.begin(), list.end(), &newerThan);
 }
 
 } // namespace
@@ -193,17 +198,6 @@ void RecordingsManager::setError(std::optional<RecordingsError> value)
 {
     error_ = std::move(value);
     emit errorChanged();
-}
-
-std::optional<qsizetype> RecordingsManager::indexOf(const QUuid& id) const
-{
-    const QList<Recording>& list = recordings();
-    for (qsizetype index = 0; index < list.size(); ++index) {
-        if (list[index].id == id) {
-            return index;
-        }
-    }
-    return std::nullopt;
 }
 
 void RecordingsManager::writeSidecar(const Recording& recording) const
@@ -409,10 +403,10 @@ Recording RecordingsManager::saveRecording(const RecordingResult& result)
 
     if (cloudSync_) {
         const QString title = recording.title;
-        cloudSync_->uploadRecording(recording, [title](std::exception_ptr error) {
+        cloudSync_->uploadRecording(recording, [title](std::exception_ptr error, CloudSync::UploadOutcome outcome) {
             if (error) {
                 printLine(QStringLiteral("⚠️ CloudKit upload failed: ") + describe(error));
-            } else {
+            } else if (outcome == CloudSync::UploadOutcome::uploaded) {
                 printLine(QStringLiteral("☁️ Uploaded to iCloud: ") + title);
             }
         });
@@ -613,8 +607,52 @@ bool RecordingsManager::appendDownloadedRecording(const Recording& given, Downlo
     return true;
 }
 
+QList<Recording> RecordingsManager::appendDownloadedRecordings(const std::vector<DownloadedRecording>& downloaded)
+{
+    QList<Recording> added;
+    QSet<QUuid> addedIDs;
+    for (const DownloadedRecording& entry : downloaded) {
+        const Recording& recording = entry.recording;
+        if (!folder_.holdsAudio(recording.audioURL) || indexOf(recording.id) || addedIDs.contains(recording.id)) {
+            continue;
+        }
+        addedIDs.insert(recording.id);
+        added.append(recording);
+        if (entry.sidecar == DownloadedSidecar::toWrite) {
+            try {
+                writeSidecar(recording);
+            } catch (const std::exception&) {
+            }
+        }
+    }
+    if (added.isEmpty()) {
+        return added;
+    }
+    QList<Recording> incoming = added;
+    sortNewestFirst(incoming);
+    // Moved, not copied, and compared only where each newcomer goes: a slice costs little more
+    // than moving the list once, however long it is.
+    QList<Recording> listed = takeRecordings();
+    QList<Recording> list;
+    list.reserve(listed.size() + incoming.size());
+    auto from = listed.begin();
+    for (Recording& recording : incoming) {
+        // After the listed recordings of its date, where a stable sort after appending puts it.
+        const auto to = std::upper_bound(from, listed.end(), recording, &newerThan);
+        std::move(from, to, std::back_inserter(list));
+        list.append(std::move(recording));
+        from = to;
+    }
+    std::move(from, listed.end(), std::back_inserter(list));
+    setRecordings(std::move(list));
+    return added;
+}
+
 void RecordingsManager::sortRecordingsNewestFirst()
 {
+    if (std::is_sorted(recordings().begin(), recordings().end(), &newerThan)) {
+        return;
+    }
     QList<Recording> list = recordings();
     sortNewestFirst(list);
     setRecordings(std::move(list));

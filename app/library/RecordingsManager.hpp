@@ -77,10 +77,19 @@ public:
     static std::optional<QDateTime> parseRecordingDate(const QString& text);
 
     enum class DownloadedSidecar { toWrite, written };
+    struct DownloadedRecording {
+        Recording recording;
+        DownloadedSidecar sidecar = DownloadedSidecar::toWrite;
+    };
     // For the cloud sync: appends a downloaded recording and writes its sidecar unless the sync
     // already has (a failed write is ignored). False, with nothing changed, for audio outside the
     // folder and for a recording the list already holds.
     bool appendDownloadedRecording(const Recording& recording, DownloadedSidecar sidecar = DownloadedSidecar::toWrite);
+    // The same for many at once, in one change of the list that moves it once: each goes where the
+    // newest-first order puts it (after the listed ones of its date, in the order given), as
+    // appending them and sorting would. Returns the ones added.
+    QList<Recording> appendDownloadedRecordings(const std::vector<DownloadedRecording>& downloaded);
+    // Publishes no change when the list is in order already.
     void sortRecordingsNewestFirst();
 
 signals:
@@ -92,7 +101,6 @@ signals:
 private:
     void setIsLoading(bool value);
     void setError(std::optional<RecordingsError> value);
-    std::optional<qsizetype> indexOf(const QUuid& id) const;
     // Changes the list entry with the id and rewrites its sidecar; false when there is none. When
     // the sidecar cannot be written the entry is put back as it was and the error goes on.
     bool editEntry(QUuid id, const std::function<void(Recording&)>& edit);

@@ -6,7 +6,7 @@
 namespace platform::cloud {
 
 // A file carried by a record field. An asset to upload names the caller's file, which is read when
-// the record is saved (missing: assetFileNotFound; larger than Database::maxAssetBytes: limitExceeded).
+// the record is saved (missing: assetFileNotFound; larger than the database's maxAssetBytes(): limitExceeded).
 // A fetched asset names a file in the asset cache that this asset owns: the file is removed when the
 // last copy of the asset is destroyed, so callers copy (or move) it out while they hold the record.
 class Asset {

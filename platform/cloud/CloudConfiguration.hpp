@@ -16,6 +16,7 @@ struct CloudConfiguration {
     static constexpr char urlVariable[] = "PARLINO_CLOUD_URL";
     static constexpr std::size_t defaultChangesBatchSize = 200;
     static constexpr std::int64_t defaultBatchAssetBytes = std::int64_t {64} << 20;
+    static constexpr std::int64_t defaultMaxAssetBytes = std::int64_t {256} << 20;
     static constexpr std::chrono::seconds defaultConnectTimeout {10};
     static constexpr std::chrono::seconds defaultStatementTimeout {30};
     static constexpr std::chrono::seconds defaultRequestTimeout {45};
@@ -28,6 +29,9 @@ struct CloudConfiguration {
     std::size_t changesBatchSize = defaultChangesBatchSize;
     // An answer stops adding records once their assets reach this many bytes (it always holds one).
     std::int64_t batchAssetBytes = defaultBatchAssetBytes;
+    // The largest asset a save sends (larger: limitExceeded) and a fetch brings (larger: left out
+    // and named in the answer's skipped assets).
+    std::int64_t maxAssetBytes = defaultMaxAssetBytes;
     // Every conversation with the server is bounded: making a connection (whole seconds, at least 2,
     // as libpq counts them), each statement on the server's side, and, on this side, each request
     // that shows no progress for `requestTimeout` (a server that stopped answering). Running into a

@@ -10,6 +10,7 @@
 #include <pqxx/transaction>
 
 #include <algorithm>
+#include <map>
 
 namespace platform::cloud {
 
@@ -20,31 +21,52 @@ using ReadTransaction = pqxx::transaction<pqxx::repeatable_read, pqxx::read_only
 
 struct OutgoingAsset {
     std::string key;
-    pqxx::binarystring bytes;
+    server::OpenedAssetFile file;
 };
 
-// Assets are read before any connection is taken, so a slow disk holds no lock on the server.
-std::vector<OutgoingAsset> readAssets(const Record& record)
+// Asset files are opened and measured before any connection is taken, so a missing or oversized one
+// fails without touching the server.
+std::vector<OutgoingAsset> openAssets(const Record& record, std::int64_t maxBytes)
 {
     std::vector<OutgoingAsset> assets;
     for (const auto& [key, value] : record.fields()) {
         if (const auto* asset = std::get_if<Asset>(&value)) {
-            auto bytes = server::readAssetFile(*asset, Database::maxAssetBytes);
-            assets.push_back({key, pqxx::binarystring(bytes)});
+            assets.push_back({key, server::openAssetFile(*asset, maxBytes)});
         }
     }
     return assets;
+}
+
+// Sends an asset's bytes into a new large object of the transaction, one statement per piece, and
+// returns its oid; the object goes with a rollback.
+std::int64_t stageAsset(pqxx::transaction_base& transaction, const OutgoingAsset& asset,
+                        const server::CloudBackend::Session& session)
+{
+    const auto oid = transaction.exec1("SELECT lo_create(0)::bigint")[0].as<std::int64_t>();
+    std::int64_t offset = 0;
+    server::readAssetPieces(asset.file, [&](const std::string& piece) {
+        transaction.exec_params("SELECT lo_put($1::oid, $2, $3)", oid, offset, pqxx::binarystring(piece));
+        offset += static_cast<std::int64_t>(piece.size());
+        session.progressed();
+    });
+    return oid;
 }
 
 RecordRows::AssetSink assetSink(const server::CloudBackend& backend, const server::CloudBackend::Session& session)
 {
     return RecordRows::AssetSink {
         .cacheFolder = backend.configuration().resolvedAssetCacheFolder(),
+        .maxBytes = backend.configuration().maxAssetBytes,
         .progressed = [&session] { session.progressed(); },
     };
 }
 
 } // namespace
+
+std::int64_t Database::maxAssetBytes() const
+{
+    return backend_->configuration().maxAssetBytes;
+}
 
 Database::Database(std::shared_ptr<server::CloudBackend> backend, std::string containerIdentifier)
     : backend_(std::move(backend))
@@ -71,21 +93,26 @@ Record Database::save(const Record& record) const
 {
     server::validateContainer(containerIdentifier_);
     server::validateRecord(record);
-    const auto assets = readAssets(record);
+    const auto assets = openAssets(record, maxAssetBytes());
     std::int64_t assetBytes = 0;
     for (const auto& asset : assets) {
-        assetBytes += static_cast<std::int64_t>(asset.bytes.size());
+        assetBytes += asset.file.bytes;
     }
-    backend_->run([&](pqxx::connection& connection) {
-        pqxx::work transaction(connection);
+    backend_->runSession([&](server::CloudBackend::Session& session) {
+        pqxx::work transaction(session.connection);
         const auto zone = RecordRows::findZone(transaction, containerIdentifier_, record.recordID().zoneID);
         if (!RecordRows::hasRoomFor(transaction, assetBytes)) {
             throw CloudError(CloudError::Code::quotaExceeded);
         }
         const auto recordId = RecordRows::insertRecord(transaction, zone.id, record, assetBytes);
-        RecordRows::insertFields(transaction, recordId, record, [&](const std::string& key) -> const pqxx::binarystring& {
-            return std::find_if(assets.begin(), assets.end(), [&](const auto& asset) { return asset.key == key; })->bytes;
-        });
+        std::map<std::string, std::int64_t> staged;
+        for (const auto& asset : assets) {
+            staged[asset.key] = stageAsset(transaction, asset, session);
+        }
+        RecordRows::insertFields(transaction, recordId, record, [&](const std::string& key) { return staged.at(key); });
+        for (const auto& [key, oid] : staged) {
+            transaction.exec_params("SELECT lo_unlink($1::oid)", oid);
+        }
         // The authoritative check: the quota row stays locked until the commit.
         if (!RecordRows::chargeQuota(transaction, assetBytes)) {
             throw CloudError(CloudError::Code::quotaExceeded);

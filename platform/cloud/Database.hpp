@@ -29,18 +29,21 @@ class CloudBackend;
 //   fetch(record ID) of a missing record   -> unknownItem (11)
 //   asset bytes past the account's quota   -> quotaExceeded (25); the record is not saved
 //   asset file missing / too large         -> assetFileNotFound (16) / limitExceeded (27)
+//                                             (over the configuration's maxAssetBytes)
 //   a token of another zone incarnation    -> changeTokenExpired (21)
 //   names or values the store cannot hold  -> invalidArguments (12) (see Record)
 //   transport and other server failures    -> as listed in CloudError.hpp
 class Database {
 public:
-    static constexpr std::int64_t maxAssetBytes = std::int64_t {256} << 20;
+    // The largest asset this database sends and fetches.
+    std::int64_t maxAssetBytes() const;
     // Nullopt asks for every field; a list only for those keys (an empty list: names and types only).
     using DesiredKeys = std::optional<std::vector<std::string>>;
 
     // Creates the zone, or keeps the existing one as it is (with its records and change history).
     RecordZone save(const RecordZone& zone) const;
-    // Stores a new record with its assets and returns it.
+    // Stores a new record with its assets and returns it. Asset files are streamed to the server
+    // piece by piece, each piece its own statement, so none is held whole in memory.
     Record save(const Record& record) const;
 
     RecordZone fetch(const RecordZone::ID& zoneID) const;

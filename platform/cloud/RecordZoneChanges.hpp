@@ -9,7 +9,7 @@
 
 namespace platform::cloud {
 
-// An asset a fetch left out of its record because it is larger than Database::maxAssetBytes.
+// An asset a fetch left out of its record because it is larger than the database's maxAssetBytes().
 struct SkippedAsset {
     Record::ID recordID;
     std::string key;

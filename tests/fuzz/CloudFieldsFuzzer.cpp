@@ -1,6 +1,14 @@
 // What the private cloud store reads back from bytes: change tokens, double and date field values
-// in their stored forms, and record names and fields as saving validates them. Doubles and tokens
-// must come back as they were written.
+// in their stored forms, stored field rows (NULL columns, unknown or mismatched kinds, fields left
+// out), and record names and fields as saving validates them. Doubles and tokens must come back as
+// they were written; a row gives a value only of its own kind, never throws, and a field without
+// one is missing from its record, where every other kind reads as absent.
+//
+// Layout: double text (length byte), 8 bytes of a double, 8 bytes of date nanoseconds, zone,
+// record name and type (each a length byte and text), then fields until the input ends: a key
+// (length byte % 32) and an operation byte % 4: 0 text, 1 the double, 2 the date, 3 a stored row
+// (kind byte % 6 of "s", "d", "t", "a", "", "x"; a byte whose bits 0-2 make the string, double
+// and date columns NULL; string and double texts; 8 bytes of date).
 
 #include "FuzzSupport.hpp"
 #include "platform/cloud/CloudError.hpp"
@@ -11,6 +19,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <span>
 
 using namespace platform::cloud;
@@ -51,10 +60,61 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Record record(std::string(input.text(input.byte())), Record::ID {recordName, RecordZone::ID {zoneName}});
         while (!input.empty()) {
             const std::string key(input.text(input.byte() % 32));
-            switch (input.byte() % 3) {
+            switch (input.byte() % 4) {
             case 0: record.set(key, std::string(input.text(input.byte()))); break;
             case 1: record.set(key, bits); break;
-            default: record.set(key, server::dateFromNanoseconds(nanoseconds)); break;
+            case 2: record.set(key, server::dateFromNanoseconds(nanoseconds)); break;
+            default: {
+                static constexpr std::string_view kinds[] = {"s", "d", "t", "a", "", "x"};
+                const std::string_view kind = kinds[input.byte() % 6];
+                const std::uint8_t nulls = input.byte();
+                const std::string_view stringColumn = input.text(input.byte());
+                const std::string_view doubleColumn = input.text(input.byte());
+                const auto dateColumn = static_cast<std::int64_t>(static_cast<std::uint64_t>(input.number(4)) << 32 | input.number(4));
+                const server::StoredField row {
+                    .kind = kind,
+                    .stringValue = nulls & 1 ? std::nullopt : std::optional(stringColumn),
+                    .doubleValue = nulls & 2 ? std::nullopt : std::optional(doubleColumn),
+                    .dateValue = nulls & 4 ? std::nullopt : std::optional(dateColumn),
+                };
+                std::optional<Record::FieldValue> value;
+                try {
+                    value = server::storedValue(row);
+                } catch (...) {
+                    std::abort();
+                }
+                bool parses = true;
+                try {
+                    server::parseDouble(doubleColumn);
+                } catch (const CloudError&) {
+                    parses = false;
+                }
+                const bool readable = (kind == "s" && row.stringValue) || (kind == "d" && row.doubleValue && parses)
+                    || (kind == "t" && row.dateValue);
+                if (value.has_value() != readable) {
+                    std::abort();
+                }
+                if (!value) {
+                    // Left out of the record, as the fetch does: a missing field.
+                    break;
+                }
+                const std::size_t wanted = kind == "s" ? 0 : kind == "d" ? 1 : 2;
+                if (value->index() != wanted) {
+                    std::abort();
+                }
+                record.set(key, *value);
+                break;
+            }
+            }
+        }
+        // A reader asking for another kind, or for a field left out, finds nothing.
+        for (const std::string key : {"title", "transcription", "duration", "date", "category", "x"}) {
+            const auto* value = record.value(key);
+            if (record.contains(key) != (value != nullptr)
+                || (record.get<std::string>(key) != nullptr) != (value && value->index() == 0)
+                || (record.get<double>(key) != nullptr) != (value && value->index() == 1)
+                || (record.get<Record::Date>(key) != nullptr) != (value && value->index() == 2)) {
+                std::abort();
             }
         }
         server::validateContainer(zoneName);

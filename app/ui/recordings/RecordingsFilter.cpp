@@ -22,7 +22,8 @@ void RecordingsFilter::setCriteria(std::optional<RecordingCategory> category, co
 
 bool RecordingsFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const
 {
-    const std::optional<Recording> recording = source_.recordingAt(sourceRow);
+    // Every row on every change of the library: read in place, not copied.
+    const Recording* recording = source_.entryAt(sourceRow);
     return recording && MacRecordingsListView::matches(*recording, category_, searchText_);
 }
 

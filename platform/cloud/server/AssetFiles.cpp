@@ -10,41 +10,54 @@
 
 namespace platform::cloud::server {
 
-std::string readAssetFile(const Asset& asset, std::int64_t maxBytes)
+OpenedAssetFile openAssetFile(const Asset& asset, std::int64_t maxBytes)
 {
-    platform::FileDescriptor file(::open(asset.fileURL().c_str(), O_RDONLY | O_CLOEXEC));
+    OpenedAssetFile opened {platform::FileDescriptor(::open(asset.fileURL().c_str(), O_RDONLY | O_CLOEXEC))};
     struct stat status {};
-    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (opened.file.get() < 0 || ::fstat(opened.file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         throw CloudError(CloudError::Code::assetFileNotFound);
     }
     if (status.st_size > maxBytes) {
         throw CloudError(CloudError::Code::limitExceeded);
     }
-    std::string bytes;
-    bytes.resize(static_cast<std::size_t>(status.st_size));
-    std::size_t done = 0;
+    opened.bytes = status.st_size;
+    return opened;
+}
+
+void readAssetPieces(const OpenedAssetFile& opened, const std::function<void(const std::string& piece)>& take)
+{
+    std::string piece;
+    std::int64_t done = 0;
     for (;;) {
-        if (done == bytes.size()) {
-            // The file may have grown since fstat: keep reading, within the limit.
-            bytes.resize(done + 65536);
+        piece.resize(assetPieceBytes);
+        std::size_t filled = 0;
+        while (filled < piece.size()) {
+            const auto count = ::pread(opened.file.get(), piece.data() + filled, piece.size() - filled,
+                                       static_cast<off_t>(done + static_cast<std::int64_t>(filled)));
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0) {
+                throw CloudError(CloudError::Code::assetFileNotFound);
+            }
+            if (count == 0) {
+                break;
+            }
+            filled += static_cast<std::size_t>(count);
         }
-        const auto count = ::read(file.get(), bytes.data() + done, bytes.size() - done);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
+        piece.resize(filled);
+        done += static_cast<std::int64_t>(filled);
+        if (done > opened.bytes) {
             throw CloudError(CloudError::Code::assetFileNotFound);
         }
-        if (count == 0) {
+        if (filled == 0) {
             break;
         }
-        done += static_cast<std::size_t>(count);
-        if (static_cast<std::int64_t>(done) > maxBytes) {
-            throw CloudError(CloudError::Code::limitExceeded);
-        }
+        take(piece);
     }
-    bytes.resize(done);
-    return bytes;
+    if (done != opened.bytes) {
+        throw CloudError(CloudError::Code::assetFileNotFound);
+    }
 }
 
 Asset writeCachedAsset(const std::filesystem::path& cacheFolder, const std::function<bool(std::string& piece)>& nextPiece)

@@ -103,7 +103,7 @@ std::int64_t RecordRows::insertRecord(pqxx::transaction_base& transaction, std::
 }
 
 void RecordRows::insertFields(pqxx::transaction_base& transaction, std::int64_t recordId, const Record& record,
-                              const AssetBytes& assetBytes)
+                              const StagedAsset& stagedAsset)
 {
     static const std::string insert
         = "INSERT INTO parlino_cloud.fields (record_id, name, kind, string_value, double_value, date_value, asset_data) "
@@ -116,7 +116,10 @@ void RecordRows::insertFields(pqxx::transaction_base& transaction, std::int64_t 
         } else if (const auto* date = std::get_if<Record::Date>(&value)) {
             transaction.exec_params(insert, recordId, key, "t", nullptr, nullptr, dateNanoseconds(*date), nullptr);
         } else {
-            transaction.exec_params(insert, recordId, key, "a", nullptr, nullptr, nullptr, assetBytes(key));
+            // Copied on the server from the staged object: the bytes never come back through here.
+            transaction.exec_params("INSERT INTO parlino_cloud.fields (record_id, name, kind, asset_data) "
+                                    "VALUES ($1, $2, 'a', lo_get($3::oid))",
+                                    recordId, key, stagedAsset(key));
         }
     }
 }
@@ -199,7 +202,7 @@ std::vector<Record> RecordRows::load(pqxx::transaction_base& transaction, const 
             continue;
         }
         const auto size = field[6].as<std::int64_t>();
-        if (size > Database::maxAssetBytes) {
+        if (size > sink.maxBytes) {
             if (sink.skipped) {
                 sink.skipped->push_back({record.recordID(), name, size});
             }

@@ -31,7 +31,8 @@ public:
         std::int64_t assetBytes;
     };
     enum class Lock { none, forUpdate };
-    using AssetBytes = std::function<const pqxx::binarystring&(const std::string& key)>;
+    // The large object that holds an asset field's bytes, by key.
+    using StagedAsset = std::function<std::int64_t(const std::string& key)>;
 
     static void ensureAccount(pqxx::transaction_base& transaction);
     // Throws zoneNotFound when the account has no such zone in the container.
@@ -48,7 +49,7 @@ public:
     static std::int64_t insertRecord(pqxx::transaction_base& transaction, std::int64_t zoneId, const Record& record,
                                      std::int64_t assetBytes);
     static void insertFields(pqxx::transaction_base& transaction, std::int64_t recordId, const Record& record,
-                             const AssetBytes& assetBytes);
+                             const StagedAsset& stagedAsset);
     // Gives the record the zone's next change number. The zone row stays locked until the commit, so
     // changes commit in the order of their numbers and a reader's token never passes one still to come.
     static void numberChange(pqxx::transaction_base& transaction, std::int64_t zoneId, std::int64_t recordId);
@@ -61,6 +62,7 @@ public:
     // Where fetched assets go, and what a fetch tells of its progress and of the assets it leaves out.
     struct AssetSink {
         std::filesystem::path cacheFolder;
+        std::int64_t maxBytes = 0;
         // Called after each piece of an asset, so a watchdog knows the request is alive.
         std::function<void()> progressed;
         // Nullptr: oversized assets are left out silently.
@@ -68,7 +70,7 @@ public:
     };
 
     // The records of the rows, in their order, with the desired fields; assets are streamed to the
-    // cache folder piece by piece, those over Database::maxAssetBytes left out. Fields without a
+    // cache folder piece by piece, those over the sink's maxBytes left out. Fields without a
     // readable value are left out too.
     static std::vector<Record> load(pqxx::transaction_base& transaction, const RecordZone::ID& zoneID,
                                     const std::vector<Row>& rows, const Database::DesiredKeys& desiredKeys,

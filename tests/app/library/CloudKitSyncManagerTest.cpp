@@ -102,9 +102,9 @@ TEST_F(CloudSyncTest, TwoClientsShareOneAccountThroughFullAndIncrementalSyncs)
                             "🔄 CloudKit: Resetting change token for v2 full rescan",
                             "☁️ CloudKit: Fetching via zone changes (mode: full)...",
                             "☁️ CloudKit: Creating custom zone 'RecordingsZone'...",
-                            "✅ CloudKit: Zone created successfully", "☁️ CloudKit: Zone changes: 2 Recording records",
-                            "✅ CloudKit: Downloaded 2 new recordings", "📥 CloudKit: Synced from cloud: Standup",
-                            "📥 CloudKit: Synced from cloud: Groceries", "☁️ CloudKit: Getting cloud record IDs...",
+                            "✅ CloudKit: Zone created successfully", "📥 CloudKit: Synced from cloud: Standup",
+                            "📥 CloudKit: Synced from cloud: Groceries", "☁️ CloudKit: Zone changes: 2 Recording records",
+                            "✅ CloudKit: Downloaded 2 new recordings", "☁️ CloudKit: Getting cloud record IDs...",
                             "☁️ CloudKit: 2 records in cloud, checking for new uploads...",
                             "✅ CloudKit: Full sync complete (downloaded: 2, uploaded: 0)"));
     EXPECT_EQ(titles(*b->library), (QStringList {QStringLiteral("Groceries"), QStringLiteral("Standup")}));
@@ -240,18 +240,20 @@ TEST_F(CloudSyncTest, ConflictsQuotaAndMissingAudioEndAsThePartSays)
     EXPECT_FALSE(c->log->contains("⚠️ CloudKit: No audio for Big (metadata only)"));
 }
 
-TEST_F(CloudSyncTest, BatchesAreCollectedWholeAndTheTokenPassesOnlyStoredRecords)
+TEST_F(CloudSyncTest, BatchesGoIntoTheLibraryOneByOneAndTheTokenPassesOnlyStoredRecords)
 {
     auto a = makeClient("a");
-    auto b = makeClient("b", {.changesBatchSize = 2});
-    for (int index = 1; index <= 5; ++index) {
+    auto b = makeClient("b", {.changesBatchSize = 1});
+    for (int index = 1; index <= 12; ++index) {
         save(*a, QStringLiteral("Note %1").arg(index));
     }
 
-    int tokenWrites = 0;
+    // A batch's token is stored only once the library lists every recording it passes: every ten
+    // batches and at the end.
+    std::vector<qsizetype> listedAtTokenWrites;
     QObject::connect(b->defaults.get(), &platform::UserDefaults::changed, [&](const QString& key) {
         if (key == QLatin1String(CloudKitSyncManager::changeTokenKey) && b->defaults->contains(key)) {
-            ++tokenWrites;
+            listedAtTokenWrites.push_back(b->library->recordings().size());
         }
     });
     // A record that comes in after the download has ended is for the next download, even though
@@ -267,11 +269,11 @@ TEST_F(CloudSyncTest, BatchesAreCollectedWholeAndTheTokenPassesOnlyStoredRecords
     auto mark = b->log->size();
     sync(*b);
     auto lines = b->log->since(mark);
-    EXPECT_THAT(lines, Contains("☁️ CloudKit: Zone changes: 5 Recording records"));
-    EXPECT_THAT(lines, Contains("✅ CloudKit: Downloaded 5 new recordings"));
-    EXPECT_THAT(lines, Contains("☁️ CloudKit: 6 records in cloud, checking for new uploads..."));
-    EXPECT_EQ(b->library->recordings().size(), 5);
-    EXPECT_EQ(tokenWrites, 1);
+    EXPECT_THAT(lines, Contains("☁️ CloudKit: Zone changes: 12 Recording records"));
+    EXPECT_THAT(lines, Contains("✅ CloudKit: Downloaded 12 new recordings"));
+    EXPECT_THAT(lines, Contains("☁️ CloudKit: 13 records in cloud, checking for new uploads..."));
+    EXPECT_EQ(b->library->recordings().size(), 12);
+    EXPECT_THAT(listedAtTokenWrites, ElementsAre(10, 12));
 
     mark = b->log->size();
     sync(*b);
@@ -280,7 +282,7 @@ TEST_F(CloudSyncTest, BatchesAreCollectedWholeAndTheTokenPassesOnlyStoredRecords
     EXPECT_THAT(lines, Contains("☁️ CloudKit: Zone changes: 1 Recording records"));
     EXPECT_THAT(lines, Contains("📥 CloudKit: Synced from cloud: Late"));
     ASSERT_TRUE(b->library->recording(lateID));
-    EXPECT_EQ(b->library->recordings().size(), 6);
+    EXPECT_EQ(b->library->recordings().size(), 13);
 
     // Where the zone's changes end now, as a reader from the beginning finds it.
     std::optional<platform::cloud::ServerChangeToken> end;
@@ -318,7 +320,7 @@ TEST_F(CloudSyncTest, BatchesAreCollectedWholeAndTheTokenPassesOnlyStoredRecords
     sync(*c);
     lines = c->log->since(mark);
     EXPECT_THAT(lines, Contains("☁️ CloudKit: Fetching via zone changes (mode: full)..."));
-    EXPECT_THAT(lines, Contains("✅ CloudKit: Full sync complete (downloaded: 6, uploaded: 0)"));
+    EXPECT_THAT(lines, Contains("✅ CloudKit: Full sync complete (downloaded: 13, uploaded: 0)"));
 }
 
 TEST_F(CloudSyncTest, ADroppedZoneIsReportedAndMadeAgainForTheUploads)
@@ -507,8 +509,15 @@ TEST_F(CloudClientTest, WithoutAccountOrEntitlementTheLibraryStaysLocal)
     EXPECT_EQ(a->defaults->stringValue(CloudKitSyncManager::deviceIDKey), deviceID);
 
     auto mark = a->log->size();
-    save(*a, QStringLiteral("Local"));
-    sync(*a);
+    {
+        // A skipped upload is no upload: the library says nothing of one.
+        librarytest::CapturedConsole console;
+        save(*a, QStringLiteral("Local"));
+        sync(*a);
+        const auto printed = console.lines();
+        EXPECT_THAT(printed, Contains("✅ Saved recording: Local"));
+        EXPECT_THAT(printed, Not(Contains(::testing::StartsWith("☁️ Uploaded to iCloud"))));
+    }
     bool accountAnswered = false;
     a->manager->checkAccountStatus([&](bool available) {
         EXPECT_FALSE(available);
@@ -587,68 +596,104 @@ TEST(CloudKitSyncManagerRecordTest, RecordsCarryTheRecordingAndNamesOnlyUUIDs)
     }
 }
 
-TEST_F(CloudSyncTest, ANullFieldSkipsOnlyItsRecordAndAFrozenServerEndsTheSyncWithItsFailure)
+TEST_F(CloudSyncTest, ABadRecordSkipsOnlyItselfAndAFrozenServerEndsTheSyncWithinItsLimit)
 {
     const auto store = database();
     store.save(platform::cloud::RecordZone(zoneID));
     const QUuid before = QUuid::createUuid();
     const QUuid broken = QUuid::createUuid();
     const QUuid after = QUuid::createUuid();
+    const QUuid mismatched = QUuid::createUuid();
+    const QUuid large = QUuid::createUuid();
     store.save(cloudRecord(CloudRecordStore::recordName(before), "Before"));
     store.save(cloudRecord(CloudRecordStore::recordName(broken), "Broken"));
     store.save(cloudRecord(CloudRecordStore::recordName(after), "After \x1b[2J"));
+    store.save(cloudRecord(CloudRecordStore::recordName(mismatched), "Mismatched"));
+    // Over the downloading client's cap: the recording comes without its audio.
+    Record largeRecord = cloudRecord(CloudRecordStore::recordName(large), "Large");
+    writeRandomAudio(root() / "large.m4a", 1'500'000);
+    largeRecord.set("audioAsset", platform::cloud::Asset(root() / "large.m4a"));
+    store.save(largeRecord);
     // What another program may leave in the store: a NULL value, a value in the wrong column.
-    executeAsSuperuser(server->url(),
-                       "UPDATE parlino_cloud.fields SET string_value = NULL WHERE name = 'title' AND record_id = "
-                       "(SELECT id FROM parlino_cloud.records WHERE record_name = '"
-                           + CloudRecordStore::recordName(broken) + "')");
-    executeAsSuperuser(server->url(),
-                       "UPDATE parlino_cloud.fields SET kind = 's', string_value = NULL WHERE name = 'duration' AND "
-                       "record_id = (SELECT id FROM parlino_cloud.records WHERE record_name = '"
-                           + CloudRecordStore::recordName(after) + "')");
-    auto b = makeClient("b");
-    save(*b, QStringLiteral("Local"));
+    const auto recordRow = [](const QUuid& id) {
+        return "(SELECT id FROM parlino_cloud.records WHERE record_name = '" + CloudRecordStore::recordName(id) + "')";
+    };
+    executeAsSuperuser(server->url(), "UPDATE parlino_cloud.fields SET string_value = NULL WHERE name = 'title' AND "
+                                      "record_id = " + recordRow(broken));
+    executeAsSuperuser(server->url(), "UPDATE parlino_cloud.fields SET kind = 's', string_value = NULL WHERE name = "
+                                      "'duration' AND record_id = " + recordRow(mismatched));
+    auto b = makeClient("b", {.maxAssetBytes = 1 << 20, .attachToLibrary = false});
+    const Recording local = save(*b, QStringLiteral("Local"));
+    b->library->setCloudSync(b->manager);
     sync(*b);
     auto lines = b->log->all();
     EXPECT_THAT(lines, Contains("❌ Invalid record format: " + CloudRecordStore::recordName(broken)));
-    EXPECT_THAT(lines, Contains("❌ Invalid record format: " + CloudRecordStore::recordName(after)));
+    EXPECT_THAT(lines, Contains("❌ Invalid record format: " + CloudRecordStore::recordName(mismatched)));
     EXPECT_THAT(lines, Contains("📥 CloudKit: Synced from cloud: Before"));
-    EXPECT_THAT(lines, Contains("✅ CloudKit: Full sync complete (downloaded: 1, uploaded: 0)"));
+    EXPECT_THAT(lines, Contains("📥 CloudKit: Synced from cloud: After \\x1b[2J"));
+    EXPECT_THAT(lines, Contains("⚠️ CloudKit: Skipping audio of " + CloudRecordStore::recordName(large)
+                                + " - 1 MB is over the 1 MiB limit"));
+    EXPECT_THAT(lines, Contains("⚠️ CloudKit: No audio for Large (metadata only)"));
+    EXPECT_THAT(lines, Contains("✅ Uploaded: " + recordName(local)));
+    EXPECT_THAT(lines, Contains("✅ CloudKit: Full sync complete (downloaded: 3, uploaded: 1)"));
     EXPECT_TRUE(b->library->recording(before));
-    EXPECT_EQ(database().records(platform::cloud::Query {"Recording"}, zoneID).size(), 4u);
+    EXPECT_TRUE(b->library->recording(after));
+    EXPECT_EQ(std::filesystem::file_size(b->folder() / (CloudRecordStore::recordName(large) + ".m4a")), 0u);
+    EXPECT_EQ(database().records(platform::cloud::Query {"Recording"}, zoneID).size(), 6u);
 
     // Leftovers of a killed run are removed by the next one, newer files stay.
     const auto stale = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
     const auto leftover = b->folder() / ("." + CloudRecordStore::recordName(after) + ".m4a.0123456789abcdef.tmp");
     const auto upload = b->temporaryFolder() / "copy.m4a";
-    testsupport::writeFile(leftover, "partial");
-    testsupport::writeFile(upload, "partial");
-    std::filesystem::last_write_time(leftover, stale);
-    std::filesystem::last_write_time(upload, stale);
+    const auto cached = b->root / "cache" / "asset-Ab12Cd";
+    for (const auto& file : {leftover, upload, cached}) {
+        testsupport::writeFile(file, "partial");
+        std::filesystem::last_write_time(file, stale);
+    }
     // Not a name the sync writes: another part of the program's.
-    const auto fresh = b->folder() / ".other.json.0123456789abcdef.tmp";
-    testsupport::writeFile(fresh, "mine");
-    std::filesystem::last_write_time(fresh, stale);
+    const auto other = b->folder() / ".other.json.0123456789abcdef.tmp";
+    testsupport::writeFile(other, "mine");
+    std::filesystem::last_write_time(other, stale);
 
-    // A server that stops answering mid-download ends the sync with its failure line.
+    // A server that stops answering mid-download ends the sync with its failure line once the
+    // request limit has passed; the batch that came before it stays, with its token.
+    for (const char* title : {"New 1", "New 2", "New 3"}) {
+        store.save(cloudRecord(CloudRecordStore::recordName(QUuid::createUuid()), title));
+    }
     // A later launch: a new manager.
-    b->manager = makeManager(*b);
+    b->manager = makeManager(*b, {.changesBatchSize = 1});
     b->library->setCloudSync(b->manager);
-    bool frozen = false;
-    QObject::connect(b->manager.get(), &CloudKitSyncManager::syncStatusChanged, [&] {
-        if (!frozen && b->manager->syncStatus().value == SyncStatus::syncing) {
-            frozen = true;
+    std::optional<std::chrono::steady_clock::time_point> frozenAt;
+    QObject::connect(b->library.get(), &LibraryService::recordingsChanged, [&] {
+        // Past the batch of its own upload and the first new one.
+        if (!frozenAt && b->library->recordings().size() == 5) {
+            frozenAt = std::chrono::steady_clock::now();
             server->freeze();
         }
     });
-    const auto mark = b->log->size();
+    auto mark = b->log->size();
     sync(*b);
+    const auto waited = std::chrono::steady_clock::now() - frozenAt.value_or(std::chrono::steady_clock::now());
     lines = b->log->since(mark);
     server->thaw();
     EXPECT_FALSE(std::filesystem::exists(leftover));
     EXPECT_FALSE(std::filesystem::exists(upload));
-    EXPECT_TRUE(std::filesystem::exists(fresh));
+    EXPECT_FALSE(std::filesystem::exists(cached));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    EXPECT_THAT(lines, Contains("📥 CloudKit: Synced from cloud: New 1"));
     EXPECT_THAT(lines, Contains("❌ CloudKit: Download failed: The cloud service is unavailable right now"));
     EXPECT_EQ(b->manager->syncStatus().value, SyncStatus::error);
     EXPECT_FALSE(b->manager->isSyncing());
+    // The limit is the client's request limit (3 s here); the rest is slack for a loaded machine.
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    EXPECT_EQ(b->library->recordings().size(), 5);
+
+    // The next sync starts afresh after the last batch that went in.
+    mark = b->log->size();
+    sync(*b);
+    lines = b->log->since(mark);
+    EXPECT_THAT(lines, Contains("☁️ CloudKit: Fetching via zone changes (mode: incremental)..."));
+    EXPECT_THAT(lines, Contains("☁️ CloudKit: Zone changes: 2 Recording records"));
+    EXPECT_THAT(lines, Contains("✅ CloudKit: Full sync complete (downloaded: 2, uploaded: 0)"));
+    EXPECT_EQ(b->library->recordings().size(), 7);
 }

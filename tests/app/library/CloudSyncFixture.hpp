@@ -75,6 +75,7 @@ struct ClientOptions {
     std::optional<std::string> url;
     bool withoutAccount = false;
     std::size_t changesBatchSize = platform::cloud::CloudConfiguration::defaultChangesBatchSize;
+    std::int64_t maxAssetBytes = platform::cloud::CloudConfiguration::defaultMaxAssetBytes;
     // Nullopt: no file at all.
     std::optional<std::string> entitlements = std::string(validEntitlements);
     // The manager is made but not given to the library.
@@ -123,6 +124,7 @@ protected:
         }
         environment.configuration.assetCacheFolder = client.root / "cache";
         environment.configuration.changesBatchSize = options.changesBatchSize;
+        environment.configuration.maxAssetBytes = options.maxAssetBytes;
         // Short limits, so a frozen server ends a test's sync soon.
         environment.configuration.connectTimeout = std::chrono::seconds(2);
         environment.configuration.statementTimeout = std::chrono::seconds(5);
@@ -179,7 +181,7 @@ protected:
     {
         bool done = false;
         std::exception_ptr failure;
-        client.manager->uploadRecording(recording, [&](std::exception_ptr error) {
+        client.manager->uploadRecording(recording, [&](std::exception_ptr error, parlino::CloudSync::UploadOutcome) {
             failure = error;
             done = true;
         });

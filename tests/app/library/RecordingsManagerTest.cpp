@@ -56,11 +56,11 @@ public:
     std::optional<std::string> uploadFailure;
     std::vector<Recording> downloads;
 
-    void uploadRecording(const Recording& recording, Completion completion) override
+    void uploadRecording(const Recording& recording, UploadCompletion completion) override
     {
         uploads.push_back(recording);
         QTimer::singleShot(0, [failure = uploadFailure, completion] {
-            completion(failure ? std::make_exception_ptr(std::runtime_error(*failure)) : nullptr);
+            completion(failure ? std::make_exception_ptr(std::runtime_error(*failure)) : nullptr, UploadOutcome::uploaded);
         });
     }
 
@@ -68,10 +68,11 @@ public:
     {
         QTimer::singleShot(0, [this, library, completion] {
             if (library) {
+                std::vector<RecordingsManager::DownloadedRecording> batch;
                 for (const Recording& recording : downloads) {
-                    library->appendDownloadedRecording(recording);
+                    batch.push_back({recording});
                 }
-                library->sortRecordingsNewestFirst();
+                library->appendDownloadedRecordings(batch);
             }
             completion(nullptr);
         });
@@ -483,6 +484,36 @@ TEST_F(RecordingsManagerTest, SyncsThroughItsCloudSeam)
     ASSERT_TRUE(testsupport::processEventsUntil([&] { return completions == 2; }));
     EXPECT_EQ(titles(*library), (QStringList {QStringLiteral("From the cloud"), QStringLiteral("Local")}));
     EXPECT_EQ(readSidecar(folder / "downloaded.json").title, QStringLiteral("From the cloud"));
+
+    // A batch goes in with one change, each where appending and sorting would put it: after the
+    // listed ones of its date, in the order given; ids already listed or repeated come in once.
+    const auto at = [](int hour) { return QDateTime(QDate(2026, 1, 1), QTime(hour, 0), Qt::UTC); };
+    std::vector<RecordingsManager::DownloadedRecording> batch;
+    for (const auto& [name, hour] : std::vector<std::pair<QString, int>> {
+             {QStringLiteral("Newest"), 12}, {QStringLiteral("Tie one"), 8}, {QStringLiteral("Oldest"), 1},
+             {QStringLiteral("Tie two"), 8}}) {
+        writeAudio(folder / (name.toStdString() + ".m4a"));
+        batch.push_back({sidecarRecording(folder / (name.toStdString() + ".m4a"), name, at(hour)),
+                         RecordingsManager::DownloadedSidecar::written});
+    }
+    batch.push_back({library->recordings()[0]});
+    batch.push_back(batch[0]);
+    QSignalSpy changes(library.get(), &LibraryService::recordingsChanged);
+    const QList<Recording> added = library->appendDownloadedRecordings(batch);
+    EXPECT_EQ(changes.count(), 1);
+    EXPECT_EQ(added.size(), 4);
+    EXPECT_EQ(titles(*library), (QStringList {QStringLiteral("Newest"), QStringLiteral("From the cloud"),
+                                              QStringLiteral("Tie one"), QStringLiteral("Tie two"),
+                                              QStringLiteral("Oldest"), QStringLiteral("Local")}));
+    // The sync wrote these sidecars itself.
+    EXPECT_FALSE(std::filesystem::exists(folder / "Newest.json"));
+    for (qsizetype index = 0; index < library->recordings().size(); ++index) {
+        EXPECT_EQ(library->indexOf(library->recordings()[index].id), index);
+    }
+    library->sortRecordingsNewestFirst();
+    EXPECT_EQ(changes.count(), 1);
+    EXPECT_TRUE(library->appendDownloadedRecordings(batch).isEmpty());
+    EXPECT_EQ(changes.count(), 1);
 }
 
 TEST_F(RecordingsManagerTest, SidecarsItCannotUseAreSetAsideAndEveryRecordingIsListed)

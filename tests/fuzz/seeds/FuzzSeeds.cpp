@@ -169,6 +169,26 @@ void listingAndCloudSeeds()
         + std::string("\x00\x00\x01\x8f\x00\x00\x00\x00", 8) + "\x04zone\x06record\x0aRecording" + "\x05title\x00\x05Hello"
         + std::string("\x08" "duration\x01", 10);
     seed("cloud_fields", "record", fields);
+
+    // Stored rows as another program may leave them: NULL columns, kinds that do not match the
+    // field, number text that is none, and fields left out ("modifiedAt", "deviceID").
+    const auto storedRow = [](const std::string& key, char kind, char nulls, const std::string& text,
+                              const std::string& numberText) {
+        return std::string(1, static_cast<char>(key.size())) + key + '\x03' + kind + nulls
+            + static_cast<char>(text.size()) + text + static_cast<char>(numberText.size()) + numberText
+            + std::string("\x00\x00\x01\x8f\x00\x00\x00\x00", 8);
+    };
+    const std::string head = fields.substr(0, fields.find("\x05title"));
+    seed("cloud_fields", "null-fields",
+         head + storedRow("title", 0, 1, "", "") + storedRow("duration", 1, 2, "", "") + storedRow("date", 2, 4, "", "")
+             + storedRow("category", 0, 0, "Note", ""));
+    seed("cloud_fields", "mismatched-kinds",
+         head + storedRow("title", 1, 0, "Hello", "abc") + storedRow("duration", 0, 0, "1.5", "1.5")
+             + storedRow("date", 0, 0, "2026-01-01", "") + storedRow("transcription", 5, 0, "words", "")
+             + storedRow("audioAsset", 3, 7, "", "") + storedRow("category", 4, 0, "Note", ""));
+    seed("cloud_fields", "stored-rows",
+         head + storedRow("title", 0, 6, "Hello", "") + storedRow("duration", 1, 5, "", number)
+             + storedRow("date", 2, 3, "", ""));
 }
 
 void recordingSeeds()

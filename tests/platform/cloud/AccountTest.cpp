@@ -80,6 +80,19 @@ TEST_F(CloudAccountTest, StatusFollowsWhatTheRoleMayDo)
     EXPECT_EQ(failure([&] { Container(cloudtest::containerIdentifier, visitor).privateCloudDatabase().save(RecordZone(zoneID)); }),
               Code::permissionFailure);
 
+    // An ordinary role in a database of its own sends and fetches assets like the superuser.
+    executeAsSuperuser(server->url(), "CREATE ROLE writer LOGIN");
+    executeAsSuperuser(server->url(), "CREATE DATABASE writers OWNER writer");
+    auto writer = configuration();
+    writer.url = server->url("writers", "writer");
+    const auto own = Container(cloudtest::containerIdentifier, writer).privateCloudDatabase();
+    own.save(RecordZone(zoneID));
+    testsupport::writeFile(temporary / "mine", std::string(3000, 'm'));
+    own.save(withAsset("mine", temporary / "mine"));
+    const auto mine = own.fetch(Record::ID {"mine", zoneID});
+    ASSERT_TRUE(mine.get<Asset>("audioAsset"));
+    EXPECT_EQ(testsupport::readFile(mine.get<Asset>("audioAsset")->fileURL()), std::string(3000, 'm'));
+
     // A store written by a newer client is left alone.
     executeAsSuperuser(server->url(), "INSERT INTO parlino_cloud.schema_version (version) VALUES (99)");
     EXPECT_EQ(container().accountStatus(), AccountStatus::couldNotDetermine);

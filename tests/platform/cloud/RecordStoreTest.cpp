@@ -6,6 +6,7 @@
 #include "CloudServerTest.hpp"
 
 #include <gtest/gtest.h>
+#include <pqxx/pqxx>
 
 #include <chrono>
 #include <cmath>
@@ -57,7 +58,8 @@ TEST_F(RecordStoreTest, FieldsAndAssetsComeBackAsSavedWithTheirTypes)
     database.save(RecordZone(zoneID));
 
     const auto audio = temporary / "audio.m4a";
-    const auto content = binaryContent(300'000);
+    // Streamed in pieces: several whole ones and a short last one.
+    const auto content = binaryContent((std::size_t {5} << 19) + 17);
     testsupport::writeFile(audio, content);
     testsupport::writeFile(temporary / "empty.m4a", "");
 
@@ -71,6 +73,11 @@ TEST_F(RecordStoreTest, FieldsAndAssetsComeBackAsSavedWithTheirTypes)
     EXPECT_EQ(database.save(record).recordID().recordName, record.recordID().recordName);
     // Saving the zone again keeps its records.
     database.save(RecordZone(zoneID));
+    // The pieces were gathered on the server, which keeps nothing of them beside the record.
+    {
+        pqxx::connection connection(server->url());
+        EXPECT_EQ(pqxx::nontransaction(connection).exec1("SELECT count(*) FROM pg_largeobject_metadata")[0].as<int>(), 0);
+    }
 
     {
         const auto fetched = database.fetch(record.recordID());
@@ -107,6 +114,22 @@ TEST_F(RecordStoreTest, FieldsAndAssetsComeBackAsSavedWithTheirTypes)
     }
     // The cache files go with the last copy of the fetched record.
     EXPECT_EQ(filesIn(temporary / "cache"), 0u);
+
+    // A smaller cap: the asset is neither sent nor fetched, and a fetch names what it left out.
+    auto capped = configuration();
+    capped.maxAssetBytes = static_cast<std::int64_t>(content.size()) - 1;
+    const auto small = Container(cloudtest::containerIdentifier, capped).privateCloudDatabase();
+    auto copy = recording("9A3D2B1C-0E54-4C8B-8F72-4D6E8B2C3F50", "copy");
+    copy.set("audioAsset", Asset(audio));
+    EXPECT_EQ(failure([&] { small.save(copy); }), Code::limitExceeded);
+    const auto changes = small.recordZoneChanges(zoneID, std::nullopt);
+    ASSERT_EQ(changes.modifications.size(), 2u);
+    EXPECT_FALSE(changes.modifications[0].contains("audioAsset"));
+    EXPECT_TRUE(changes.modifications[0].contains("empty"));
+    ASSERT_EQ(changes.skippedAssets.size(), 1u);
+    EXPECT_EQ(changes.skippedAssets[0].recordID, record.recordID());
+    EXPECT_EQ(changes.skippedAssets[0].key, "audioAsset");
+    EXPECT_EQ(changes.skippedAssets[0].bytes, static_cast<std::int64_t>(content.size()));
 
     // An asset that cannot be cached fails the whole answer, so no token passes over its record.
     testsupport::writeFile(temporary / "not-a-folder", "");
