@@ -29,7 +29,7 @@ std::shared_ptr<Model> Model::load(const std::filesystem::path& folder, const Mo
     model->description_ = contents.description();
     model->configuration_ = configuration;
     model->program_ = ProgramRegistry::shared().make(
-        contents.program(), ProgramContext {contents, threadCount(configuration.computeUnits)});
+        contents.program(), ProgramContext {contents, threadCount(configuration.computeUnits), configuration.computeGate});
     return model;
 }
 
@@ -48,6 +48,8 @@ std::vector<DictionaryFeatureProvider> Model::predictions(std::span<const Featur
 }
 
 BatchSeat Model::joinBatch() const { return program_->joinBatch(); }
+
+std::size_t Model::batchCapacity() const { return program_->batchCapacity(); }
 
 void Model::check(const FeatureProvider& input) const
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ml/BatchSeat.hpp"
+#include "platform/ml/ComputeGate.hpp"
 #include "platform/ml/ComputeUnits.hpp"
 #include "platform/ml/FeatureProvider.hpp"
 #include "platform/ml/ModelDescription.hpp"
@@ -20,6 +21,8 @@ struct ModelConfiguration {
     ComputeUnits computeUnits = ComputeUnits::all;
     // A name for the model chosen by whoever loads it.
     std::optional<std::string> modelDisplayName;
+    // Models loaded with the same gate compute their predictions one at a time.
+    std::shared_ptr<ComputeGate> computeGate;
 };
 
 // A loaded compiled model: its description and the program that computes it.
@@ -46,6 +49,8 @@ public:
     // other threads holding seats and run together with them. A thread that predicts between
     // other waits must not hold one.
     BatchSeat joinBatch() const;
+    // The most predictions that run together; `predictions` runs more in several groups.
+    std::size_t batchCapacity() const;
 
 private:
     Model() = default;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ml/BatchSeat.hpp"
+#include "platform/ml/ComputeGate.hpp"
 #include "platform/ml/FeatureProvider.hpp"
 
 #include <functional>
@@ -34,11 +35,15 @@ public:
     }
     // See Model::joinBatch; programs that never batch return an empty seat.
     virtual BatchSeat joinBatch() const { return {}; }
+    // See Model::batchCapacity.
+    virtual std::size_t batchCapacity() const { return 1; }
 };
 
 struct ProgramContext {
     const ModelFolder& folder;
     int threadCount = 1;
+    // Held while a prediction computes, when given.
+    std::shared_ptr<ComputeGate> gate;
 };
 
 using ProgramFactory = std::function<std::unique_ptr<Program>(const ProgramContext&)>;

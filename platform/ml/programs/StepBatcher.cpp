@@ -36,12 +36,7 @@ DictionaryFeatureProvider StepBatcher::step(const FeatureProvider& input)
     std::unique_lock lock(mutex_);
     if (!seats_.contains(std::this_thread::get_id())) {
         lock.unlock();
-        const FeatureProvider* const alone = &input;
-        auto results = run_(std::span(&alone, 1));
-        if (results.size() != 1) {
-            throw std::logic_error("a batch gave a result count other than its step count");
-        }
-        return std::move(results.front());
+        return runAlone(input);
     }
     Request request {&input};
     waiting_.push_back(&request);
@@ -74,24 +69,44 @@ void StepBatcher::runBatch(std::unique_lock<std::mutex>& lock)
         inputs.push_back(request->input);
     }
     lock.unlock();
-    std::vector<DictionaryFeatureProvider> results;
-    std::exception_ptr error;
     try {
-        results = run_(inputs);
-        if (results.size() != batch.size()) {
-            throw std::logic_error("a batch gave a result count other than its step count");
-        }
-    } catch (...) {
-        error = std::current_exception();
-    }
-    lock.lock();
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        batch[i]->error = error;
-        if (!error) {
+        std::vector<DictionaryFeatureProvider> results = checkedRun(inputs);
+        for (std::size_t i = 0; i < batch.size(); ++i) {
             batch[i]->result = std::move(results[i]);
         }
-        batch[i]->done = true;
+    } catch (...) {
+        if (batch.size() == 1) {
+            batch.front()->error = std::current_exception();
+        } else {
+            // One window's bad input must not fail the others.
+            for (Request* request : batch) {
+                try {
+                    request->result = runAlone(*request->input);
+                } catch (...) {
+                    request->error = std::current_exception();
+                }
+            }
+        }
     }
+    lock.lock();
+    for (Request* request : batch) {
+        request->done = true;
+    }
+}
+
+std::vector<DictionaryFeatureProvider> StepBatcher::checkedRun(std::span<const FeatureProvider* const> inputs) const
+{
+    auto results = run_(inputs);
+    if (results.size() != inputs.size()) {
+        throw std::logic_error("a batch gave a result count other than its step count");
+    }
+    return results;
+}
+
+DictionaryFeatureProvider StepBatcher::runAlone(const FeatureProvider& input) const
+{
+    const FeatureProvider* const alone = &input;
+    return std::move(checkedRun(std::span(&alone, 1)).front());
 }
 
 } // namespace ml

@@ -22,7 +22,8 @@ namespace ml {
 // never stalls them. Steps of threads without a seat run at once, alone.
 class StepBatcher {
 public:
-    // Returns one result per input, in order; what it throws reaches every step of the batch.
+    // Returns one result per input, in order. When it throws for a batch, each step runs again
+    // alone, so an error reaches only the steps that cause it.
     using Run = std::function<std::vector<DictionaryFeatureProvider>(std::span<const FeatureProvider* const>)>;
 
     StepBatcher(std::size_t capacity, Run run);
@@ -44,6 +45,8 @@ private:
     void leave(std::thread::id thread);
     bool ready() const;
     void runBatch(std::unique_lock<std::mutex>& lock);
+    std::vector<DictionaryFeatureProvider> checkedRun(std::span<const FeatureProvider* const> inputs) const;
+    DictionaryFeatureProvider runAlone(const FeatureProvider& input) const;
 
     const std::size_t capacity_;
     const Run run_;

@@ -160,6 +160,7 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     finalNorm_ = transformerWeights::norm(folder, "final_norm", width_);
     pool_ = std::make_unique<ThreadPool>(context.threadCount);
     buffers_ = BufferPool::create();
+    gate_ = context.gate;
 
     const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
     std::vector<std::vector<const LinearWeights*>> loops;
@@ -483,15 +484,25 @@ BatchSeat WhisperTextDecoderProgram::joinBatch() const { return batcher_->join()
 
 std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::predictBatch(std::span<const FeatureProvider* const> inputs) const
 {
-    if (inputs.size() > maximumWindows) {
-        std::vector<DictionaryFeatureProvider> results;
-        for (std::size_t first = 0; first < inputs.size(); first += maximumWindows) {
-            for (auto& result : predictBatch(inputs.subspan(first, std::min(maximumWindows, inputs.size() - first)))) {
-                results.push_back(std::move(result));
-            }
+    const auto turn = ComputeGate::enter(gate_.get());
+    return stepInBatches(inputs);
+}
+
+std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::stepInBatches(std::span<const FeatureProvider* const> inputs) const
+{
+    // More windows than the memory budget allows step in several batches.
+    const std::size_t capacity = batchCapacity();
+    std::vector<DictionaryFeatureProvider> results;
+    for (std::size_t first = 0; first < inputs.size(); first += capacity) {
+        for (auto& result : stepBatch(inputs.subspan(first, std::min(capacity, inputs.size() - first)))) {
+            results.push_back(std::move(result));
         }
-        return results;
     }
+    return results;
+}
+
+std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::stepBatch(std::span<const FeatureProvider* const> inputs) const
+{
     // The encoder output is recognised by its contents: a caller may refill one array for a new
     // window. Steps of a window run on its kept state at once, the whole encoder output compared
     // while the step runs; should it differ after all, the window's step runs again on the right state.

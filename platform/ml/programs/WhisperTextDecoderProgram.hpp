@@ -50,8 +50,7 @@ public:
     // cross-attention states, caches and encoder outputs).
     static constexpr std::size_t maximumWindows = 16;
     static constexpr std::size_t windowMemoryBudget = std::size_t {768} << 20;
-    // How many windows of this model step together.
-    std::size_t batchCapacity() const { return batcher_->capacity(); }
+    std::size_t batchCapacity() const override { return batcher_->capacity(); }
 
 private:
     struct Block {
@@ -106,6 +105,9 @@ private:
     struct StepRun;
     std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput, const SourceBytes& source) const;
     bool sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const;
+    // Batches of at most batchCapacity() windows, one after another.
+    std::vector<DictionaryFeatureProvider> stepInBatches(std::span<const FeatureProvider* const> inputs) const;
+    std::vector<DictionaryFeatureProvider> stepBatch(std::span<const FeatureProvider* const> inputs) const;
     std::vector<DictionaryFeatureProvider> step(std::span<WindowStep> windows) const;
     std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput,
         std::vector<unsigned char> sourceBytes) const;
@@ -159,6 +161,7 @@ private:
     static constexpr std::size_t aheadChunks = 6;
 
     std::size_t crossStatesKept_ = 2;
+    std::shared_ptr<ComputeGate> gate_;
     std::unique_ptr<StepBatcher> batcher_;
     mutable std::mutex crossMutex_;
     mutable std::deque<std::shared_ptr<const CrossState>> crossStates_;
