@@ -8,6 +8,7 @@
 #include "Auris/Engine/BoundedWorkers.hpp"
 #include "Auris/Engine/ModelSupport.hpp"
 #include "Hub/Progress.hpp"
+#include "platform/ml/ComputeGate.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -221,6 +222,9 @@ private:
     TokenizerLoader tokenizerLoader_;
     std::mutex loadMutex_;
     BoundedWorkers workers_ {BoundedWorkers::machineHelperLimit()};
+    // The models compute one at a time: chunks transcribed side by side share the cores that way,
+    // each stage with all of them, while their windows' decoder steps run together.
+    std::shared_ptr<ml::ComputeGate> computeGate_ = std::make_shared<ml::ComputeGate>();
 };
 
 } // namespace auris

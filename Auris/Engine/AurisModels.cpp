@@ -276,16 +276,19 @@ void Auris::loadModelsHoldingLoadLock(bool prewarmMode)
 
     if (auto model = asModel(extractor)) {
         Logging::debug("Loading feature extractor");
+        model->setComputeGate(computeGate_);
         model->loadModel(melPath, compute.melCompute, prewarmMode);
         Logging::debug("Loaded feature extractor");
     }
     if (auto model = asModel(encoder)) {
         Logging::debug("Loading audio encoder");
+        model->setComputeGate(computeGate_);
         model->loadModel(encoderPath, compute.audioEncoderCompute, prewarmMode);
         Logging::debug("Loaded audio encoder");
     }
     if (auto model = asModel(decoder)) {
         Logging::debug("Loading text decoder");
+        model->setComputeGate(computeGate_);
         model->loadModel(decoderPath, compute.textDecoderCompute, prewarmMode);
         Logging::debug("Loaded text decoder");
     }

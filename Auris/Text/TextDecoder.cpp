@@ -392,13 +392,30 @@ DecodingResult TextDecoder::decodeText(const ml::MultiArray& encoderOutput, Deco
     TokenLoop loop = setUpLoop(encoderOutput, std::move(decoderInputs), sampler, options, std::move(callback), stopToken);
     WindowEntry entry(*shouldEarlyStop_, makeWindowId());
     loop.windowId = entry.windowId();
+    runTokenLoop(loop);
+    entry.finish();
+    return windowResult(loop);
+}
+
+TextDecoder::StepSeat TextDecoder::joinSteps() const
+{
+    StepSeat seat {model(), {}};
+    if (seat.model) {
+        seat.seat = seat.model->joinBatch();
+    }
+    return seat;
+}
+
+// The seat lasts as long as the loop: a window that ends, stops early or fails lets the windows
+// of other threads step on without it.
+void TextDecoder::runTokenLoop(TokenLoop& loop)
+{
+    const StepSeat seat = joinSteps();
     for (int tokenIndex = loop.bounds.prefilledIndex; tokenIndex < loop.bounds.limit; ++tokenIndex) {
         if (runStep(loop, tokenIndex) == StepOutcome::endsWindow || shouldEarlyStop_->shouldStop(loop.windowId)) {
             break;
         }
     }
-    entry.finish();
-    return windowResult(loop);
 }
 
 TokenLoop TextDecoder::setUpLoop(const ml::MultiArray& encoderOutput, DecodingInputs decoderInputs,
@@ -530,8 +547,12 @@ DecodingResult TextDecoder::detectLanguage(const ml::MultiArray& encoderOutput, 
     timings.pipelineStart = std::numeric_limits<double>::max();
     timings.firstTokenTime = std::numeric_limits<double>::max();
     const auto predictionStart = Clock::now();
-    const auto prediction = predictLogits(inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
-        inputs.kvCacheUpdateMask, encoderOutput, inputs.decoderKeyPaddingMask, stopToken);
+    std::optional<LogitsPrediction> prediction;
+    {
+        const StepSeat seat = joinSteps();
+        prediction = predictLogits(inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
+            inputs.kvCacheUpdateMask, encoderOutput, inputs.decoderKeyPaddingMask, stopToken);
+    }
     if (!prediction || !prediction->logits) {
         Logging::error("Unable to decode logits");
         throw WhisperError::decodingLogitsFailed("Unable to decode logits from the model output");

@@ -77,9 +77,18 @@ public:
 private:
     enum class StepOutcome { continues, endsWindow };
 
+    // A place among the threads whose decoder steps run together, with the model it belongs to,
+    // which must outlive it. Empty without a loaded model.
+    struct StepSeat {
+        std::shared_ptr<ml::Model> model;
+        ml::BatchSeat seat;
+    };
+    StepSeat joinSteps() const;
+
     // The token loop's stages, in the order one window runs them.
     TokenLoop setUpLoop(const ml::MultiArray& encoderOutput, DecodingInputs decoderInputs, TokenSampling& sampler,
         const DecodingOptions& options, ProgressCallback callback, std::stop_token stopToken);
+    void runTokenLoop(TokenLoop& loop);
     StepOutcome runStep(TokenLoop& loop, int tokenIndex);
     void writeStepInput(TokenLoop& loop, int tokenIndex) const;
     LogitsPrediction predictStep(TokenLoop& loop);
