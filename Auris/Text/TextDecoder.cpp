@@ -407,7 +407,8 @@ TextDecoder::StepSeat TextDecoder::joinSteps() const
 }
 
 // The seat lasts as long as the loop: a window that ends, stops early or fails lets the windows
-// of other threads step on without it.
+// of other threads step on without it, and a thread that encodes or prefills its next window
+// holds none, so it never holds their steps back.
 void TextDecoder::runTokenLoop(TokenLoop& loop)
 {
     const StepSeat seat = joinSteps();

@@ -13,7 +13,8 @@
 namespace auris {
 
 // Runs the text-decoder model ("TextDecoder.mlmodelc") token by token over one window.
-// Several windows may be decoded at once; each call keeps its own loop state.
+// Several windows may be decoded at once; each call keeps its own loop state, and windows decoded
+// on different threads at the same time take their decoder steps together.
 class TextDecoder : public TextDecoding, public WhisperMLModel {
 public:
     static constexpr const char* modelFileName = "TextDecoder.mlmodelc";

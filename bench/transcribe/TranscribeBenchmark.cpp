@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -141,19 +142,26 @@ struct Run {
     bool deterministic = false;
 };
 
-// One preset's model set written and transcribed; returns the command's status.
-int runPreset(const Run& run, const std::string& preset)
+std::filesystem::path modelFolderOf(const Run& run, const std::string& preset)
+{
+    return run.folder / preset / ("openai_whisper-" + preset);
+}
+
+int writeModels(const Run& run, const std::string& preset)
 {
     const auto shape = ml::WhisperShape::preset(preset);
-    const auto modelFolder = run.folder / preset / ("openai_whisper-" + preset);
     const auto start = Clock::now();
-    ml::WhisperModelSet::write(modelFolder, shape, ml::MultiArrayDataType::float16, ml::randomWhisperWeights(1));
+    ml::WhisperModelSet::write(modelFolderOf(run, preset), shape, ml::MultiArrayDataType::float16, ml::randomWhisperWeights(1));
     ml::WhisperTokenizerFiles {.vocabularySize = shape.vocabularySize}.write(
         run.folder / "tokenizers/models/openai" / ("whisper-" + preset));
     std::cout << "\n== " << preset << "-shaped model (width " << shape.width << ", " << shape.audioLayers << " + "
               << shape.textLayers << " layers), written in " << secondsSince(start) << " s\n";
+    return 0;
+}
 
-    std::vector<std::string> arguments {"--model-folder", modelFolder.string(), "--tokenizer-folder",
+int transcribe(const Run& run, const std::string& preset)
+{
+    std::vector<std::string> arguments {"--model-folder", modelFolderOf(run, preset).string(), "--tokenizer-folder",
         (run.folder / "tokenizers").string(), "--language", "en", "--workers", run.workers, "--verbose"};
     if (run.deterministic) {
         arguments.push_back("--no-fallback");
@@ -169,18 +177,19 @@ int runPreset(const Run& run, const std::string& preset)
     return status;
 }
 
-// Each preset in a process of its own, so that its peak resident size is its own.
-int runPresetApart(const Run& run, const std::string& preset)
+// Runs `work` in a process of its own and returns its status: the transcription's peak resident
+// size is then its own, without the model writer's buffers.
+int inChild(const std::function<int()>& work)
 {
     std::cout.flush();
     const pid_t child = ::fork();
     if (child < 0) {
-        throw std::runtime_error("cannot start a process for the preset");
+        throw std::runtime_error("cannot start a process");
     }
     if (child == 0) {
         int status = 1;
         try {
-            status = runPreset(run, preset);
+            status = work();
         } catch (const std::exception& error) {
             std::cerr << "transcribe-bench: " << error.what() << "\n";
         }
@@ -231,7 +240,8 @@ int main(int argc, char** argv)
 
         int status = 0;
         for (const auto& preset : presets) {
-            status |= runPresetApart(run, preset);
+            status |= inChild([&] { return writeModels(run, preset); });
+            status |= inChild([&] { return transcribe(run, preset); });
         }
         if (keep) {
             std::cout << "\nkept " << run.folder << "\n";
