@@ -188,6 +188,9 @@ private:
     void loadModelsHoldingLoadLock(bool prewarmMode);
     // Loads the models unless they are loaded; concurrent callers share one load.
     void ensureModelsLoaded();
+    // How many windows the loaded decoder steps together; no bound before it is loaded or when it
+    // steps each window alone.
+    std::size_t decoderBatchCapacity() const;
     void setModelState(ModelState state);
     // The transcription roads work on views of the caller's samples: a long recording is never
     // copied, not even into its chunks.

@@ -229,6 +229,14 @@ std::vector<std::string> Auris::formatModelFiles(const std::vector<std::string>&
     return names;
 }
 
+std::size_t Auris::decoderBatchCapacity() const
+{
+    const auto decoder = asModel(textDecoder());
+    const auto loaded = decoder ? decoder->model() : nullptr;
+    // A decoder that steps every window alone keeps no state per window that others push out.
+    return loaded && loaded->batchCapacity() > 1 ? loaded->batchCapacity() : SIZE_MAX;
+}
+
 void Auris::loadModels(bool prewarmMode)
 {
     std::lock_guard load(loadMutex_);

@@ -258,6 +258,9 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeEach(const std::vector
     const auto tally = chunksOfOneAudio && callback ? std::make_shared<ChunkTally>(audioArrays) : nullptr;
     const std::size_t batchSize = workerCount == 0 ? total : static_cast<std::size_t>(workerCount);
     std::vector<std::optional<TranscriptionOutcome>> outcomes(total);
+    // More arrays side by side than windows the decoder steps together would push each other's
+    // cross-attention states out between steps.
+    const std::size_t threadLimit = decoderBatchCapacity();
     for (std::size_t batchStart = 0; batchStart < total; batchStart += batchSize) {
         const std::size_t count = std::min(batchSize, total - batchStart);
         workers_.run(count, [&](std::size_t k) {
@@ -283,7 +286,7 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeEach(const std::vector
             if (tally) {
                 tally->finish(position);
             }
-        });
+        }, threadLimit);
     }
 
     std::vector<TranscriptionOutcome> ordered;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 
@@ -21,9 +22,9 @@ public:
 
     int helperLimit() const { return helperLimit_; }
 
-    // Calls body(i) once for every i in [0, count) and returns when every call has finished. The
-    // body must not throw.
-    void run(std::size_t count, const std::function<void(std::size_t index)>& body);
+    // Calls body(i) once for every i in [0, count), on at most `threadLimit` threads, and returns
+    // when every call has finished. The body must not throw.
+    void run(std::size_t count, const std::function<void(std::size_t index)>& body, std::size_t threadLimit = SIZE_MAX);
 
 private:
     bool takeHelper();
