@@ -29,6 +29,12 @@ void StepBatcher::leave(std::thread::id thread)
     changed_.notify_all();
 }
 
+std::size_t StepBatcher::seatedThreads() const
+{
+    std::lock_guard lock(mutex_);
+    return seats_.size();
+}
+
 bool StepBatcher::ready() const { return waiting_.size() >= std::min(capacity_, std::max<std::size_t>(seats_.size(), 1)); }
 
 DictionaryFeatureProvider StepBatcher::step(const FeatureProvider& input)

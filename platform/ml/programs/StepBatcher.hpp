@@ -33,6 +33,8 @@ public:
     std::size_t capacity() const { return capacity_; }
     // A seat for the calling thread.
     BatchSeat join();
+    // Threads holding a seat now.
+    std::size_t seatedThreads() const;
     DictionaryFeatureProvider step(const FeatureProvider& input);
 
 private:
@@ -50,7 +52,7 @@ private:
 
     const std::size_t capacity_;
     const Run run_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::thread::id, std::size_t> seats_; // seats held per thread
     std::deque<Request*> waiting_;

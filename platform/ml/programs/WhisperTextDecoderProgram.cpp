@@ -213,7 +213,7 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     const std::size_t windowBytes = crossBytes + 2 * static_cast<std::size_t>(cacheWidth) * static_cast<std::size_t>(cacheLength_) * 2
         + 2 * static_cast<std::size_t>(width_) * static_cast<std::size_t>(audioFrames_) * 4;
     const std::size_t capacity = std::clamp<std::size_t>(windowMemoryBudget / std::max<std::size_t>(windowBytes, 1), 1, maximumWindows);
-    // Every window of a batch keeps its state from step to step.
+    // Every window of a batch keeps its state from step to step (see statesToKeep).
     crossStatesKept_ = capacity + 1;
     batcher_ = std::make_unique<StepBatcher>(
         capacity, [this](std::span<const FeatureProvider* const> inputs) { return predictBatch(inputs); });
@@ -321,20 +321,30 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             }
         }
     }
+    const std::size_t keep = statesToKeep();
     {
         // Let the least recently used state go first, so its memory serves the new one.
         std::lock_guard lock(crossMutex_);
-        while (crossStates_.size() >= crossStatesKept_) {
+        while (crossStates_.size() >= keep) {
             crossStates_.pop_back();
         }
     }
     auto state = computeCrossState(encoderOutput, std::vector<unsigned char>(bytes, bytes + size));
     std::lock_guard lock(crossMutex_);
     crossStates_.push_front(state);
-    while (crossStates_.size() > crossStatesKept_) {
+    while (crossStates_.size() > keep) {
         crossStates_.pop_back();
     }
     return state;
+}
+
+// The windows stepping now each use their state every step, so theirs are the most recently used;
+// states of windows that have ended only hold memory. One more is kept for a window whose thread
+// is between seats (detecting its language, falling back to a higher temperature) and one for a
+// new window.
+std::size_t WhisperTextDecoderProgram::statesToKeep() const
+{
+    return std::min(crossStatesKept_, std::max(batcher_->seatedThreads(), lastBatch_.load(std::memory_order_relaxed)) + 2);
 }
 
 std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::computeCrossState(
@@ -503,6 +513,7 @@ std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::stepInBatches(
 
 std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::stepBatch(std::span<const FeatureProvider* const> inputs) const
 {
+    lastBatch_.store(inputs.size(), std::memory_order_relaxed);
     // The encoder output is recognised by its contents: a caller may refill one array for a new
     // window. Steps of a window run on its kept state at once, the whole encoder output compared
     // while the step runs; should it differ after all, the window's step runs again on the right state.

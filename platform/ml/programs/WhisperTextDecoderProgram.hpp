@@ -161,6 +161,10 @@ private:
     static constexpr std::size_t aheadChunks = 6;
 
     std::size_t crossStatesKept_ = 2;
+    // The cross-attention states kept now: a few more than the windows stepping together (the
+    // threads seated, or else the windows of the last batch), at most crossStatesKept_.
+    std::size_t statesToKeep() const;
+    mutable std::atomic<std::size_t> lastBatch_ {1};
     std::shared_ptr<ComputeGate> gate_;
     std::unique_ptr<StepBatcher> batcher_;
     mutable std::mutex crossMutex_;
