@@ -743,16 +743,13 @@ void WhisperTextDecoderProgram::StepRun::embed()
     std::vector<float> row(width);
     for (std::size_t w = 0; w < count; ++w) {
         const int token = steps[w].token;
-        WeightMatrix embedding = program.stream_.row(layers * productLoopsPerLayer, 0, static_cast<std::size_t>(token));
-        const bool copied = embedding.data != nullptr;
-        if (!copied) {
-            embedding = program.tokenEmbedding_.matrix();
-        }
-        const int at = copied ? 0 : token;
-        if (embedding.isHalf) {
-            halfToFloat(embedding.halfRow(at), row.data(), width);
-        } else {
-            std::copy_n(embedding.floatRow(at), width, row.data());
+        if (!program.stream_.readRow(layers * productLoopsPerLayer, 0, static_cast<std::size_t>(token), row.data())) {
+            const WeightMatrix embedding = program.tokenEmbedding_.matrix();
+            if (embedding.isHalf) {
+                halfToFloat(embedding.halfRow(token), row.data(), width);
+            } else {
+                std::copy_n(embedding.floatRow(token), width, row.data());
+            }
         }
         const float* position = program.positions_.data() + steps[w].cached * width;
         for (std::size_t c = 0; c < width; ++c) {
@@ -773,7 +770,7 @@ void WhisperTextDecoderProgram::StepRun::productChunks(std::size_t loop, std::in
             outputs[w] = product.output + w * product.outputStride + slice.first;
         }
         const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data() + slice.first;
-        matrixVectors(slice.matrix, VectorBatch {inputs.data(), outputs.data(), count}, bias, static_cast<int>(from),
+        panelProducts(slice.matrix, VectorBatch {inputs.data(), outputs.data(), count}, bias, static_cast<int>(from),
             static_cast<int>(to));
         for (std::size_t w = 0; w < count; ++w) {
             if (product.gelu) {
