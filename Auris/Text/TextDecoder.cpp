@@ -11,6 +11,7 @@
 #include "Auris/Utilities/Logging.hpp"
 #include "Auris/Utilities/MultiArrayUtilities.hpp"
 #include "Auris/Utilities/TextFormatting.hpp"
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -178,8 +179,16 @@ void copyAlignmentRow(TokenLoop& loop, int tokenIndex, const DecodingCache& cach
     }
     const ml::MultiArray& weights = *cache.alignmentWeights;
     const int columns = static_cast<int>(std::min<std::size_t>(weights.count(), axisLength(alignment, 1)));
-    for (int column = 0; column < columns; ++column) {
-        alignment.setValue({tokenIndex + 1, column}, weights[static_cast<std::size_t>(column)]);
+    std::vector<float> converted;
+    const float* values = weights.floatsInPlace(converted);
+    if (alignment.isPacked() && alignment.dataType() == ml::MultiArrayDataType::float16) {
+        // A row of a window's 1500 frames at every step: converted in one pass.
+        auto* row = static_cast<std::uint16_t*>(alignment.dataPointer()) + alignment.offsetOf({tokenIndex + 1, 0});
+        ml::floatToHalf(values, row, static_cast<std::size_t>(columns));
+    } else {
+        for (int column = 0; column < columns; ++column) {
+            alignment.setValue({tokenIndex + 1, column}, values[column]);
+        }
     }
     loop.hasAlignment = true;
 }
@@ -200,17 +209,33 @@ std::vector<int> textTokensOf(const std::vector<int>& tokens, int specialTokenBe
     return textTokens;
 }
 
-TranscriptionProgress progressOf(const TokenLoop& loop)
-{
+// A step's progress as the loop holds it; its text and compression ratio are made where the
+// callback runs, off the way of the steps.
+struct ProgressSnapshot {
     TranscriptionProgress progress;
-    progress.timings = loop.timings;
-    progress.text = loop.tokenizer->decode(
-        loop.options.skipSpecialTokens ? textTokensOf(loop.tokens, loop.special.specialTokenBegin) : loop.tokens);
-    progress.tokens = loop.tokens;
-    progress.avgLogprob = mean(loop.logProbs);
-    progress.compressionRatio = compressionRatio(loop.tokens);
-    progress.windowId = 0;
-    return progress;
+    std::shared_ptr<const WhisperTokenizer> tokenizer;
+    std::optional<int> textTokensBelow; // only tokens below it go into the text
+
+    TranscriptionProgress completed() const
+    {
+        TranscriptionProgress full = progress;
+        full.text = tokenizer->decode(textTokensBelow ? textTokensOf(full.tokens, *textTokensBelow) : full.tokens);
+        full.compressionRatio = compressionRatio(full.tokens);
+        return full;
+    }
+};
+
+ProgressSnapshot progressOf(const TokenLoop& loop)
+{
+    ProgressSnapshot snapshot {.tokenizer = loop.tokenizer};
+    if (loop.options.skipSpecialTokens) {
+        snapshot.textTokensBelow = loop.special.specialTokenBegin;
+    }
+    snapshot.progress.timings = loop.timings;
+    snapshot.progress.tokens = loop.tokens;
+    snapshot.progress.avgLogprob = mean(loop.logProbs);
+    snapshot.progress.windowId = 0;
+    return snapshot;
 }
 
 float resultTemperature(const TokenSampling& sampler, const DecodingOptions& options)
@@ -507,12 +532,12 @@ void TextDecoder::postProgress(const TokenLoop& loop, int tokenIndex) const
     const bool isPrefill = tokenIndex < loop.bounds.promptCount - 1;
     const std::weak_ptr<EarlyStopTable> weakTable = shouldEarlyStop_;
     progressQueue_->post(
-        [weakTable, windowId = loop.windowId, callback = loop.callback, progress = progressOf(loop), isPrefill] {
+        [weakTable, windowId = loop.windowId, callback = loop.callback, snapshot = progressOf(loop), isPrefill] {
             const auto table = weakTable.lock();
             if (!table) {
                 return;
             }
-            const auto answer = callback(progress);
+            const auto answer = callback(snapshot.completed());
             if (answer && !*answer && !isPrefill) {
                 Logging::debug("Early stopping");
                 table->requestStop(windowId);
