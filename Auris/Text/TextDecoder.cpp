@@ -52,6 +52,13 @@ ml::MultiArray floatLogits(const ml::MultiArray& logits)
     return ml::MultiArray::fromValues<float>({1, 1, static_cast<int>(values.size())}, std::span<const float>(values));
 }
 
+LogitsPrediction logitsPrediction(ml::DictionaryFeatureProvider outputs)
+{
+    const TextDecoderOutput output(std::move(outputs));
+    return LogitsPrediction {output.logits(),
+        DecodingCache {output.key_cache_updates(), output.value_cache_updates(), output.alignment_heads_weights()}};
+}
+
 float mean(const std::vector<float>& values)
 {
     if (values.empty()) {
@@ -394,9 +401,7 @@ std::optional<LogitsPrediction> TextDecoder::predictLogits(const ml::MultiArray&
         return std::nullopt;
     }
     checkCancellation(stopToken);
-    const TextDecoderOutput output(loaded->prediction(input));
-    return LogitsPrediction {output.logits(),
-        DecodingCache {output.key_cache_updates(), output.value_cache_updates(), output.alignment_heads_weights()}};
+    return logitsPrediction(loaded->prediction(input));
 }
 
 std::shared_ptr<const LanguageLogitsFilter> TextDecoder::languageFilter(
@@ -422,25 +427,64 @@ DecodingResult TextDecoder::decodeText(const ml::MultiArray& encoderOutput, Deco
     return windowResult(loop);
 }
 
-TextDecoder::StepSeat TextDecoder::joinSteps() const
-{
-    StepSeat seat {model(), {}};
-    if (seat.model) {
-        seat.seat = seat.model->joinBatch();
+// A window's steps: each prediction's outputs are finished (filters, sampling, cache, progress)
+// where the model runs them, which then writes the next step's input.
+class TextDecoder::WindowSteps final : public ml::StepSeries {
+public:
+    WindowSteps(const TextDecoder& decoder, TokenLoop& loop)
+        : decoder_(decoder)
+        , loop_(loop)
+        , input_(loop.inputs.inputIds, loop.inputs.cacheLength, loop.inputs.keyCache, loop.inputs.valueCache,
+              loop.inputs.kvCacheUpdateMask, loop.encoderOutput, loop.inputs.decoderKeyPaddingMask)
+        , tokenIndex_(loop.bounds.prefilledIndex)
+    {
     }
-    return seat;
-}
 
-// The seat lasts as long as the loop: a window that ends, stops early or fails lets the windows
-// of other threads step on without it, and a thread that encodes or prefills its next window
-// holds none, so it never holds their steps back.
+    const ml::FeatureProvider* start() override { return nextInput(); }
+
+    const ml::FeatureProvider* advance(ml::DictionaryFeatureProvider outputs) override
+    {
+        loop_.timings.decodingPredictions += secondsSince(predictionStart_);
+        const StepOutcome outcome = decoder_.finishStep(loop_, tokenIndex_, logitsPrediction(std::move(outputs)));
+        loop_.timings.decodingLoop += secondsSince(stepStart_);
+        if (outcome == StepOutcome::endsWindow || decoder_.shouldEarlyStop_->shouldStop(loop_.windowId)) {
+            return nullptr;
+        }
+        ++tokenIndex_;
+        return nextInput();
+    }
+
+private:
+    const ml::FeatureProvider* nextInput()
+    {
+        if (tokenIndex_ >= loop_.bounds.limit) {
+            return nullptr;
+        }
+        stepStart_ = Clock::now();
+        decoder_.writeStepInput(loop_, tokenIndex_);
+        predictionStart_ = Clock::now();
+        checkCancellation(loop_.stopToken);
+        return &input_;
+    }
+
+    const TextDecoder& decoder_;
+    TokenLoop& loop_;
+    const TextDecoderInput input_; // views of the loop's arrays, which each step rewrites
+    int tokenIndex_;
+    Clock::time_point stepStart_;
+    Clock::time_point predictionStart_;
+};
+
+// A window that ends, stops early or fails leaves the steps of other threads' windows at once,
+// and a thread that encodes or prefills its next window holds none of them back.
 void TextDecoder::runTokenLoop(TokenLoop& loop)
 {
-    const StepSeat seat = joinSteps();
-    for (int tokenIndex = loop.bounds.prefilledIndex; tokenIndex < loop.bounds.limit; ++tokenIndex) {
-        if (runStep(loop, tokenIndex) == StepOutcome::endsWindow || shouldEarlyStop_->shouldStop(loop.windowId)) {
-            break;
-        }
+    WindowSteps steps(*this, loop);
+    const auto loaded = model();
+    if (loaded) {
+        loaded->runSteps(steps);
+    } else if (steps.start()) {
+        throw WhisperError::decodingLogitsFailed("Unable to decode logits");
     }
 }
 
@@ -473,11 +517,11 @@ TokenLoop TextDecoder::setUpLoop(const ml::MultiArray& encoderOutput, DecodingIn
     return loop;
 }
 
-TextDecoder::StepOutcome TextDecoder::runStep(TokenLoop& loop, int tokenIndex)
+TextDecoder::StepOutcome TextDecoder::finishStep(TokenLoop& loop, int tokenIndex, const LogitsPrediction& prediction) const
 {
-    const StageTimer loopTimer(loop.timings.decodingLoop);
-    writeStepInput(loop, tokenIndex);
-    const LogitsPrediction prediction = predictStep(loop);
+    if (!prediction.logits || !prediction.cache) {
+        throw WhisperError::decodingLogitsFailed("Unable to decode logits");
+    }
     const StageTimer nonPredictionTimer(loop.timings.decodingNonPrediction);
     const SampledToken sampled = filterAndSample(loop, tokenIndex, *prediction.logits);
     loop.timings.totalDecodingLoops += 1;
@@ -507,20 +551,6 @@ void TextDecoder::writeStepInput(TokenLoop& loop, int tokenIndex) const
     if (tokenIndex <= loop.bounds.prefilledIndex + 3 && Logging::writes(Logging::LogLevel::debug)) {
         debugCaches(loop.inputs, tokenIndex, loop.bounds.prefilledIndex);
     }
-}
-
-LogitsPrediction TextDecoder::predictStep(TokenLoop& loop)
-{
-    const auto predictionStart = Clock::now();
-    checkCancellation(loop.stopToken);
-    const auto& inputs = loop.inputs;
-    auto prediction = predictLogits(inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
-        inputs.kvCacheUpdateMask, loop.encoderOutput, inputs.decoderKeyPaddingMask, loop.stopToken);
-    if (!prediction || !prediction->logits || !prediction->cache) {
-        throw WhisperError::decodingLogitsFailed("Unable to decode logits");
-    }
-    loop.timings.decodingPredictions += secondsSince(predictionStart);
-    return std::move(*prediction);
 }
 
 void TextDecoder::postProgress(const TokenLoop& loop, int tokenIndex) const
@@ -573,12 +603,8 @@ DecodingResult TextDecoder::detectLanguage(const ml::MultiArray& encoderOutput, 
     timings.pipelineStart = std::numeric_limits<double>::max();
     timings.firstTokenTime = std::numeric_limits<double>::max();
     const auto predictionStart = Clock::now();
-    std::optional<LogitsPrediction> prediction;
-    {
-        const StepSeat seat = joinSteps();
-        prediction = predictLogits(inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
-            inputs.kvCacheUpdateMask, encoderOutput, inputs.decoderKeyPaddingMask, stopToken);
-    }
+    const auto prediction = predictLogits(inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
+        inputs.kvCacheUpdateMask, encoderOutput, inputs.decoderKeyPaddingMask, stopToken);
     if (!prediction || !prediction->logits) {
         Logging::error("Unable to decode logits");
         throw WhisperError::decodingLogitsFailed("Unable to decode logits from the model output");

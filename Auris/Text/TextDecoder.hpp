@@ -14,7 +14,8 @@ namespace auris {
 
 // Runs the text-decoder model ("TextDecoder.mlmodelc") token by token over one window.
 // Several windows may be decoded at once; each call keeps its own loop state, and windows decoded
-// on different threads at the same time take their decoder steps together.
+// on different threads at the same time take their decoder steps together: the work of a window's
+// step after its prediction (filters, sampling, cache, progress) then runs on the model's threads.
 class TextDecoder : public TextDecoding, public WhisperMLModel {
 public:
     static constexpr const char* modelFileName = "TextDecoder.mlmodelc";
@@ -78,21 +79,16 @@ public:
 private:
     enum class StepOutcome { continues, endsWindow };
 
-    // A place among the threads whose decoder steps run together, with the model it belongs to,
-    // which must outlive it. Empty without a loaded model.
-    struct StepSeat {
-        std::shared_ptr<ml::Model> model;
-        ml::BatchSeat seat;
-    };
-    StepSeat joinSteps() const;
+    // The token loop's steps as a series the decoder model runs, together with the windows other
+    // threads decode at the time.
+    class WindowSteps;
 
     // The token loop's stages, in the order one window runs them.
     TokenLoop setUpLoop(const ml::MultiArray& encoderOutput, DecodingInputs decoderInputs, TokenSampling& sampler,
         const DecodingOptions& options, ProgressCallback callback, std::stop_token stopToken);
     void runTokenLoop(TokenLoop& loop);
-    StepOutcome runStep(TokenLoop& loop, int tokenIndex);
     void writeStepInput(TokenLoop& loop, int tokenIndex) const;
-    LogitsPrediction predictStep(TokenLoop& loop);
+    StepOutcome finishStep(TokenLoop& loop, int tokenIndex, const LogitsPrediction& prediction) const;
     void postProgress(const TokenLoop& loop, int tokenIndex) const;
 
     std::shared_ptr<const LanguageLogitsFilter> languageFilter(const std::set<int>& languageTokens, int logitsDim);

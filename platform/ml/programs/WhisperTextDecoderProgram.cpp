@@ -17,7 +17,6 @@
 #include <optional>
 
 namespace ml {
-
 using namespace programSupport;
 
 namespace {
@@ -213,10 +212,11 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     const std::size_t windowBytes = crossBytes + 2 * static_cast<std::size_t>(cacheWidth) * static_cast<std::size_t>(cacheLength_) * 2
         + 2 * static_cast<std::size_t>(width_) * static_cast<std::size_t>(audioFrames_) * 4;
     const std::size_t capacity = std::clamp<std::size_t>(windowMemoryBudget / std::max<std::size_t>(windowBytes, 1), 1, maximumWindows);
-    // Every window of a batch keeps its state from step to step (see statesToKeep).
+    // Every window of a batch keeps its state from step to step (see unheldStatesToKeep).
     crossStatesKept_ = capacity + 1;
     batcher_ = std::make_unique<StepBatcher>(
-        capacity, [this](std::span<const FeatureProvider* const> inputs) { return predictBatch(inputs); });
+        capacity, [this](std::span<const FeatureProvider* const> inputs) { return predictBatch(inputs); },
+        [this](std::size_t count, const std::function<void(std::size_t)>& body) { forEachWindow(count, body); });
     // The copies serve every step; the mapped originals need not stay in memory.
     for (const auto& loop : loops) {
         for (const LinearWeights* layer : loop) {
@@ -321,30 +321,40 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             }
         }
     }
-    const std::size_t keep = statesToKeep();
+    const std::size_t keep = unheldStatesToKeep();
     {
-        // Let the least recently used state go first, so its memory serves the new one.
+        // States no window uses go first, the least recently used first, so their memory serves
+        // the new one.
         std::lock_guard lock(crossMutex_);
-        while (crossStates_.size() >= keep) {
-            crossStates_.pop_back();
-        }
+        dropUnheldStates(keep);
     }
     auto state = computeCrossState(encoderOutput, std::vector<unsigned char>(bytes, bytes + size));
     std::lock_guard lock(crossMutex_);
     crossStates_.push_front(state);
-    while (crossStates_.size() > keep) {
-        crossStates_.pop_back();
-    }
+    dropUnheldStates(keep);
     return state;
 }
 
-// The windows stepping now each use their state every step, so theirs are the most recently used;
-// states of windows that have ended only hold memory. One more is kept for a window whose thread
-// is between seats (detecting its language, falling back to a higher temperature) and one for a
-// new window.
-std::size_t WhisperTextDecoderProgram::statesToKeep() const
+// The windows stepping hold their states; those of windows that have ended only hold memory. Two
+// are kept for a window decoded again (its language detected first, falling back to a higher
+// temperature), and the states of windows that stepped without a series, whose caller may step
+// them again next.
+std::size_t WhisperTextDecoderProgram::unheldStatesToKeep() const
 {
-    return std::min(crossStatesKept_, std::max(batcher_->seatedThreads(), lastBatch_.load(std::memory_order_relaxed)) + 2);
+    return std::min(crossStatesKept_, looseWindows_.load(std::memory_order_relaxed) + 2);
+}
+
+void WhisperTextDecoderProgram::dropUnheldStates(std::size_t kept) const
+{
+    std::size_t unheld = 0;
+    for (auto it = crossStates_.begin(); it != crossStates_.end();) {
+        // Held by the list alone: no step or series runs on it.
+        if (it->use_count() == 1 && ++unheld > kept) {
+            it = crossStates_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::computeCrossState(
@@ -481,7 +491,6 @@ WhisperTextDecoderProgram::WindowStep WhisperTextDecoderProgram::windowStep(cons
         window.padding[p] = static_cast<float>(paddingMask.valueAtOffset(p * static_cast<std::size_t>(paddingMask.strides()[1])));
     }
     window.encoderOutput = *inputs.featureValue("encoder_output_embeds");
-    window.source = sourceBytes(window.encoderOutput);
     return window;
 }
 
@@ -490,7 +499,50 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     return batcher_->step(inputs);
 }
 
-BatchSeat WhisperTextDecoderProgram::joinBatch() const { return batcher_->join(); }
+// A series' inputs as the batcher sees them: each carries the cross-attention state the steps
+// before it confirmed for the series' encoder output.
+struct WhisperTextDecoderProgram::SeriesInput final : FeatureProvider {
+    std::vector<std::string> featureNames() const override { return input->featureNames(); }
+    std::optional<MultiArray> featureValue(const std::string& name) const override { return input->featureValue(name); }
+
+    const FeatureProvider* input = nullptr;
+    // Written by the step that runs on it; the series' next step runs after that one.
+    mutable std::shared_ptr<const CrossState> confirmed;
+};
+
+class WhisperTextDecoderProgram::SeriesSteps final : public StepSeries {
+public:
+    explicit SeriesSteps(StepSeries& series) : series_(series) {}
+    const FeatureProvider* start() override { return tagged(series_.start()); }
+    const FeatureProvider* advance(DictionaryFeatureProvider outputs) override { return tagged(series_.advance(std::move(outputs))); }
+
+private:
+    const FeatureProvider* tagged(const FeatureProvider* input)
+    {
+        input_.input = input;
+        return input ? &input_ : nullptr;
+    }
+    StepSeries& series_;
+    SeriesInput input_;
+};
+
+void WhisperTextDecoderProgram::runSteps(StepSeries& series) const
+{
+    SeriesSteps steps(series);
+    batcher_->run(steps);
+}
+
+// The windows' work between two steps runs on the program's threads too, so it takes its turn as
+// a prediction does.
+void WhisperTextDecoderProgram::forEachWindow(std::size_t count, const std::function<void(std::size_t)>& body) const
+{
+    const auto turn = ComputeGate::enter(gate_.get());
+    pool_->parallelFor(count, 1, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            body(i);
+        }
+    });
+}
 
 std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::predictBatch(std::span<const FeatureProvider* const> inputs) const
 {
@@ -513,40 +565,81 @@ std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::stepInBatches(
 
 std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::stepBatch(std::span<const FeatureProvider* const> inputs) const
 {
-    lastBatch_.store(inputs.size(), std::memory_order_relaxed);
-    // The encoder output is recognised by its contents: a caller may refill one array for a new
-    // window. Steps of a window run on its kept state at once, the whole encoder output compared
-    // while the step runs; should it differ after all, the window's step runs again on the right state.
     std::vector<WindowStep> windows;
     windows.reserve(inputs.size());
+    std::size_t loose = 0;
     for (const FeatureProvider* input : inputs) {
+        const auto* series = dynamic_cast<const SeriesInput*>(input);
+        loose += series ? 0 : 1;
         windows.push_back(windowStep(*input));
-        WindowStep& window = windows.back();
-        window.cross = likelyCrossState(window.source);
-        window.confirm = window.cross != nullptr;
-        if (!window.cross) {
-            window.cross = crossState(window.encoderOutput, window.source);
+        findCrossState(windows.back(), series);
+    }
+    looseWindows_.store(loose, std::memory_order_relaxed);
+    std::vector<DictionaryFeatureProvider> results = step(windows);
+    redoStaleSteps(windows, results);
+    for (std::size_t w = 0; w < windows.size(); ++w) {
+        if (const auto* series = dynamic_cast<const SeriesInput*>(inputs[w])) {
+            series->confirmed = windows[w].cross;
         }
     }
-    std::vector<DictionaryFeatureProvider> results = step(windows);
+    markUsed(windows);
+    return results;
+}
+
+// The states of the windows that stepped last go to the front: once a window ends, its state is
+// among the last that go.
+void WhisperTextDecoderProgram::markUsed(std::span<const WindowStep> windows) const
+{
+    std::lock_guard lock(crossMutex_);
+    for (const WindowStep& window : windows) {
+        const auto at = std::find(crossStates_.begin(), crossStates_.end(), window.cross);
+        if (at != crossStates_.end()) {
+            crossStates_.erase(at);
+        }
+        crossStates_.push_front(window.cross);
+    }
+}
+
+// The encoder output is recognised by its contents: a caller may refill one array for a new
+// window. A step runs on a kept state at once, the whole encoder output compared while the step
+// runs (see redoStaleSteps); the later steps of a series run on the state its first step confirmed.
+void WhisperTextDecoderProgram::findCrossState(WindowStep& window, const SeriesInput* series) const
+{
+    window.cross = series ? series->confirmed : nullptr;
+    if (window.cross) {
+        return;
+    }
+    window.source = sourceBytes(window.encoderOutput);
+    window.cross = likelyCrossState(window.source);
+    window.confirm = window.cross != nullptr;
+    if (!window.cross) {
+        window.cross = crossState(window.encoderOutput, window.source);
+    }
+}
+
+// Windows whose encoder output differed from their kept state's after all step again on the right
+// state.
+void WhisperTextDecoderProgram::redoStaleSteps(std::span<WindowStep> windows, std::vector<DictionaryFeatureProvider>& results) const
+{
     std::vector<WindowStep> again;
     std::vector<std::size_t> againAt;
     for (std::size_t w = 0; w < windows.size(); ++w) {
         if (windows[w].stale) {
+            againAt.push_back(w);
             again.push_back(std::move(windows[w]));
             again.back().cross = crossState(again.back().encoderOutput, again.back().source);
             again.back().confirm = false;
             again.back().stale = false;
-            againAt.push_back(w);
         }
     }
-    if (!again.empty()) {
-        std::vector<DictionaryFeatureProvider> redone = step(again);
-        for (std::size_t i = 0; i < again.size(); ++i) {
-            results[againAt[i]] = std::move(redone[i]);
-        }
+    if (again.empty()) {
+        return;
     }
-    return results;
+    std::vector<DictionaryFeatureProvider> redone = step(again);
+    for (std::size_t i = 0; i < again.size(); ++i) {
+        results[againAt[i]] = std::move(redone[i]);
+        windows[againAt[i]] = std::move(again[i]);
+    }
 }
 
 // One decoder step of several windows: every product loop reads its weights once for all of them,
@@ -1158,9 +1251,10 @@ std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::StepRun::resul
     const std::size_t vocabulary = static_cast<std::size_t>(program.vocabularySize_);
     for (std::size_t w = 0; w < count; ++w) {
         steps[w].stale = stale[w] != 0;
-        MultiArray logits = program.buffers_->array({1, 1, program.vocabularySize_}, MultiArrayDataType::float32);
-        std::copy_n(logitRows.get() + w * vocabulary, vocabulary, logits.data<float>());
-        results[w].set("logits", logits);
+        // The windows' logits stay where the step wrote them, each a view of its own row.
+        const int rowLength = program.vocabularySize_;
+        results[w].set("logits", MultiArray(logitRows, logitRows.get() + w * vocabulary, {1, 1, rowLength},
+                                     MultiArrayDataType::float32, {rowLength, rowLength, 1}));
         results[w].set("key_cache_updates", keyUpdates[w]);
         results[w].set("value_cache_updates", valueUpdates[w]);
         if (program.hasAlignmentOutput_) {

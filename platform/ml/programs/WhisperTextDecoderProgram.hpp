@@ -35,16 +35,18 @@ namespace ml {
 // Cross-attention keys and values depend only on the encoder output, so they are computed once per
 // distinct encoder output and kept for the following steps.
 //
-// Windows decoding at the same time step together: the steps of threads holding seats (joinBatch)
-// are gathered by a StepBatcher and run as one step that reads every weight matrix once for all of
-// them, at most as many as the per-window memory of the model allows against a budget.
+// Windows decoding at the same time step together: the step series of several threads (runSteps)
+// run in rounds by a StepBatcher, each round one step that reads every weight matrix once for all
+// of them, at most as many as the per-window memory of the model allows against a budget; single
+// predictions join the rounds as series of one step. The steps of one series keep one encoder
+// output: its first step finds or computes the cross-attention state, the later ones run on it.
 class WhisperTextDecoderProgram : public Program {
 public:
     static constexpr const char* name = "whisper.textDecoder";
     explicit WhisperTextDecoderProgram(const ProgramContext& context);
     DictionaryFeatureProvider predict(const FeatureProvider& inputs) const override;
     std::vector<DictionaryFeatureProvider> predictBatch(std::span<const FeatureProvider* const> inputs) const override;
-    BatchSeat joinBatch() const override;
+    void runSteps(StepSeries& series) const override;
 
     // The most windows a step takes, and the memory the windows stepping together may hold (their
     // cross-attention states, caches and encoder outputs).
@@ -102,9 +104,14 @@ private:
         bool stale = false;
     };
     WindowStep windowStep(const FeatureProvider& inputs) const;
+    struct SeriesInput;
+    class SeriesSteps;
+    void findCrossState(WindowStep& window, const SeriesInput* series) const;
+    void redoStaleSteps(std::span<WindowStep> windows, std::vector<DictionaryFeatureProvider>& results) const;
     struct StepRun;
     std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput, const SourceBytes& source) const;
     bool sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const;
+    void forEachWindow(std::size_t count, const std::function<void(std::size_t)>& body) const;
     // Batches of at most batchCapacity() windows, one after another.
     std::vector<DictionaryFeatureProvider> stepInBatches(std::span<const FeatureProvider* const> inputs) const;
     std::vector<DictionaryFeatureProvider> stepBatch(std::span<const FeatureProvider* const> inputs) const;
@@ -161,10 +168,13 @@ private:
     static constexpr std::size_t aheadChunks = 6;
 
     std::size_t crossStatesKept_ = 2;
-    // The cross-attention states kept now: a few more than the windows stepping together (the
-    // threads seated, or else the windows of the last batch), at most crossStatesKept_.
-    std::size_t statesToKeep() const;
-    mutable std::atomic<std::size_t> lastBatch_ {1};
+    // The most cross-attention states kept that no window steps on now (see unheldStatesToKeep),
+    // which drops the least recently used beyond that from crossStates_.
+    std::size_t unheldStatesToKeep() const;
+    void dropUnheldStates(std::size_t kept) const;
+    void markUsed(std::span<const WindowStep> windows) const;
+    // Windows of the last batch that stepped without a series.
+    mutable std::atomic<std::size_t> looseWindows_ {0};
     std::shared_ptr<ComputeGate> gate_;
     std::unique_ptr<StepBatcher> batcher_;
     mutable std::mutex crossMutex_;
