@@ -175,15 +175,15 @@ double encoderFlops(const ml::WhisperShape& s)
     return convolutions + s.audioLayers * layer;
 }
 
-// Bytes a decoder step at `position` must read: every weight matrix except the cross-attention key
-// and value projections (those act once per window), the token table once for the logits, the
-// window's cross-attention keys and values (kept in the weights' precision) and the float16
+// Bytes a decoder step at `position` must read: every weight matrix, the token table once for the
+// logits, the window's encoder output once per layer in each of its two layouts (as many bytes as
+// every layer's cross-attention keys and values; in the weights' precision) and the float16
 // self-attention cache of the positions before it.
-// Windows stepping together read the matrices once and each its own caches.
+// Windows stepping together read the matrices once and each its own encoder output and cache.
 double decoderStepBytes(const ml::WhisperShape& s, double elementBytes, int position, int windows = 1)
 {
     const double d = s.width;
-    const double weights = s.textLayers * (4 * d * d + 2 * d * d + 8 * d * d) * elementBytes
+    const double weights = s.textLayers * (4 * d * d + 4 * d * d + 8 * d * d) * elementBytes
         + static_cast<double>(s.vocabularySize) * d * elementBytes;
     const double crossCache = 2.0 * s.textLayers * s.audioFrames() * d * elementBytes;
     const double selfCache = 2.0 * s.textLayers * d * position * 2;

@@ -2,10 +2,12 @@
 
 #include "platform/ml/Float16.hpp"
 #include "platform/ml/programs/kernels/CpuFeatures.hpp"
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace ml {
 
@@ -294,6 +296,30 @@ PanelMatrix packPanels(const WeightMatrix& source, int firstRow, int rows, void*
         packRows(source.floatRow(firstRow), source.columns, rows, static_cast<float*>(destination));
     }
     return {destination, source.isHalf, rows, source.columns};
+}
+
+PanelMatrix packPanels(const float* source, std::size_t rowStride, std::size_t columnStride, int rows, int columns, bool asHalf,
+    void* destination, int firstPanel, int endPanel)
+{
+    const std::size_t width = static_cast<std::size_t>(columns);
+    std::vector<float> column(panelRows);
+    for (int panel = firstPanel; panel < endPanel; ++panel) {
+        const int first = panel * panelRows;
+        const int filled = std::min(panelRows, rows - first);
+        const std::size_t at = static_cast<std::size_t>(panel) * panelElements(columns);
+        for (std::size_t k = 0; k < width; ++k) {
+            for (int r = 0; r < panelRows; ++r) {
+                column[static_cast<std::size_t>(r)]
+                    = r < filled ? source[static_cast<std::size_t>(first + r) * rowStride + k * columnStride] : 0.0f;
+            }
+            if (asHalf) {
+                floatToHalf(column.data(), static_cast<std::uint16_t*>(destination) + at + k * panelRows, panelRows);
+            } else {
+                std::copy(column.begin(), column.end(), static_cast<float*>(destination) + at + k * panelRows);
+            }
+        }
+    }
+    return {destination, asHalf, rows, columns};
 }
 
 void panelProducts(const PanelMatrix& w, const VectorBatch& batch, const float* bias, int rowBegin, int rowEnd)

@@ -32,6 +32,12 @@ struct PanelMatrix {
 // PanelMatrix::bytes(rows, ...) bytes; the elements keep their type.
 PanelMatrix packPanels(const WeightMatrix& source, int firstRow, int rows, void* destination);
 
+// A float32 matrix whose element (r, c) lies at source[r * rowStride + c * columnStride], packed as
+// a PanelMatrix of float16 elements (`asHalf`) or float32 at `destination`. Panels
+// [firstPanel, endPanel) only, so that several threads can share the work.
+PanelMatrix packPanels(const float* source, std::size_t rowStride, std::size_t columnStride, int rows, int columns, bool asHalf,
+    void* destination, int firstPanel, int endPanel);
+
 // Inputs and outputs of one product for several vectors: outputs[i][r] = dot(row r of w, inputs[i]).
 struct VectorBatch {
     const float* const* inputs = nullptr;
