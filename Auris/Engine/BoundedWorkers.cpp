@@ -14,6 +14,21 @@ BoundedWorkers::BoundedWorkers(int helperLimit)
 {
 }
 
+int BoundedWorkers::helperLimit() const
+{
+    std::lock_guard lock(mutex_);
+    return helperLimit_;
+}
+
+void BoundedWorkers::raiseLimit(int helperLimit)
+{
+    std::lock_guard lock(mutex_);
+    if (helperLimit > helperLimit_) {
+        available_ += helperLimit - helperLimit_;
+        helperLimit_ = helperLimit;
+    }
+}
+
 int BoundedWorkers::machineHelperLimit()
 {
     return std::max(1, static_cast<int>(std::thread::hardware_concurrency())) - 1;

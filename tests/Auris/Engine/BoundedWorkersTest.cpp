@@ -56,6 +56,14 @@ TEST(BoundedWorkers, EveryIndexOnceWithinTheThreadBudget)
         },
         2);
     EXPECT_EQ(threads.size(), 2u);
+
+    // A raised budget lets more helpers run at once; a lower one changes nothing.
+    BoundedWorkers raised(1);
+    raised.raiseLimit(3);
+    raised.raiseLimit(2);
+    EXPECT_EQ(raised.helperLimit(), 3);
+    std::latch fourBusy(4);
+    raised.run(4, [&](std::size_t) { fourBusy.arrive_and_wait(); });
 }
 
 TEST(BoundedWorkers, WithoutHelpersEverythingRunsOnTheCaller)
