@@ -8,6 +8,7 @@
 #include "Auris/Engine/BoundedWorkers.hpp"
 #include "Auris/Engine/ModelSupport.hpp"
 #include "Hub/Progress.hpp"
+#include "platform/ml/ComputeGate.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -187,6 +188,9 @@ private:
     void loadModelsHoldingLoadLock(bool prewarmMode);
     // Loads the models unless they are loaded; concurrent callers share one load.
     void ensureModelsLoaded();
+    // How many windows the loaded decoder steps together; no bound before it is loaded or when it
+    // steps each window alone.
+    std::size_t decoderBatchCapacity() const;
     void setModelState(ModelState state);
     // The transcription roads work on views of the caller's samples: a long recording is never
     // copied, not even into its chunks.
@@ -221,6 +225,9 @@ private:
     TokenizerLoader tokenizerLoader_;
     std::mutex loadMutex_;
     BoundedWorkers workers_ {BoundedWorkers::machineHelperLimit()};
+    // The models compute one at a time: chunks transcribed side by side share the cores that way,
+    // each stage with all of them, while their windows' decoder steps run together.
+    std::shared_ptr<ml::ComputeGate> computeGate_ = std::make_shared<ml::ComputeGate>();
 };
 
 } // namespace auris

@@ -229,6 +229,14 @@ std::vector<std::string> Auris::formatModelFiles(const std::vector<std::string>&
     return names;
 }
 
+std::size_t Auris::decoderBatchCapacity() const
+{
+    const auto decoder = asModel(textDecoder());
+    const auto loaded = decoder ? decoder->model() : nullptr;
+    // A decoder that steps every window alone keeps no state per window that others push out.
+    return loaded && loaded->batchCapacity() > 1 ? loaded->batchCapacity() : SIZE_MAX;
+}
+
 void Auris::loadModels(bool prewarmMode)
 {
     std::lock_guard load(loadMutex_);
@@ -276,16 +284,19 @@ void Auris::loadModelsHoldingLoadLock(bool prewarmMode)
 
     if (auto model = asModel(extractor)) {
         Logging::debug("Loading feature extractor");
+        model->setComputeGate(computeGate_);
         model->loadModel(melPath, compute.melCompute, prewarmMode);
         Logging::debug("Loaded feature extractor");
     }
     if (auto model = asModel(encoder)) {
         Logging::debug("Loading audio encoder");
+        model->setComputeGate(computeGate_);
         model->loadModel(encoderPath, compute.audioEncoderCompute, prewarmMode);
         Logging::debug("Loaded audio encoder");
     }
     if (auto model = asModel(decoder)) {
         Logging::debug("Loading text decoder");
+        model->setComputeGate(computeGate_);
         model->loadModel(decoderPath, compute.textDecoderCompute, prewarmMode);
         Logging::debug("Loaded text decoder");
     }

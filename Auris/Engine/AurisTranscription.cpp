@@ -258,6 +258,13 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeEach(const std::vector
     const auto tally = chunksOfOneAudio && callback ? std::make_shared<ChunkTally>(audioArrays) : nullptr;
     const std::size_t batchSize = workerCount == 0 ? total : static_cast<std::size_t>(workerCount);
     std::vector<std::optional<TranscriptionOutcome>> outcomes(total);
+    // Arrays side by side are as many as windows the decoder steps together, even beyond the
+    // machine's cores: their threads sleep while the decoder steps their windows, and the models
+    // compute one at a time. More would only wait for a place.
+    const std::size_t threadLimit = decoderBatchCapacity();
+    if (threadLimit != SIZE_MAX) {
+        workers_.raiseLimit(static_cast<int>(threadLimit) - 1);
+    }
     for (std::size_t batchStart = 0; batchStart < total; batchStart += batchSize) {
         const std::size_t count = std::min(batchSize, total - batchStart);
         workers_.run(count, [&](std::size_t k) {
@@ -283,7 +290,7 @@ std::vector<Auris::TranscriptionOutcome> Auris::transcribeEach(const std::vector
             if (tally) {
                 tally->finish(position);
             }
-        });
+        }, threadLimit);
     }
 
     std::vector<TranscriptionOutcome> ordered;

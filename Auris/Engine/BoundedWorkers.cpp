@@ -14,6 +14,21 @@ BoundedWorkers::BoundedWorkers(int helperLimit)
 {
 }
 
+int BoundedWorkers::helperLimit() const
+{
+    std::lock_guard lock(mutex_);
+    return helperLimit_;
+}
+
+void BoundedWorkers::raiseLimit(int helperLimit)
+{
+    std::lock_guard lock(mutex_);
+    if (helperLimit > helperLimit_) {
+        available_ += helperLimit - helperLimit_;
+        helperLimit_ = helperLimit;
+    }
+}
+
 int BoundedWorkers::machineHelperLimit()
 {
     return std::max(1, static_cast<int>(std::thread::hardware_concurrency())) - 1;
@@ -35,7 +50,7 @@ void BoundedWorkers::returnHelper()
     ++available_;
 }
 
-void BoundedWorkers::run(std::size_t count, const std::function<void(std::size_t index)>& body)
+void BoundedWorkers::run(std::size_t count, const std::function<void(std::size_t index)>& body, std::size_t threadLimit)
 {
     std::atomic<std::size_t> next {0};
     auto work = [&] {
@@ -43,9 +58,10 @@ void BoundedWorkers::run(std::size_t count, const std::function<void(std::size_t
             body(index);
         }
     };
+    const std::size_t threads = std::min(count, threadLimit);
     {
         std::vector<std::jthread> helpers;
-        for (std::size_t wanted = count > 0 ? count - 1 : 0; wanted > 0 && takeHelper(); --wanted) {
+        for (std::size_t wanted = threads > 0 ? threads - 1 : 0; wanted > 0 && takeHelper(); --wanted) {
             try {
                 helpers.emplace_back([&] {
                     work();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 
@@ -19,18 +20,20 @@ public:
     // One helper fewer than the machine has cores, so a run never uses more threads than cores.
     static int machineHelperLimit();
 
-    int helperLimit() const { return helperLimit_; }
+    int helperLimit() const;
+    // Lets at least `helperLimit` helpers run at once from now on; a lower count changes nothing.
+    void raiseLimit(int helperLimit);
 
-    // Calls body(i) once for every i in [0, count) and returns when every call has finished. The
-    // body must not throw.
-    void run(std::size_t count, const std::function<void(std::size_t index)>& body);
+    // Calls body(i) once for every i in [0, count), on at most `threadLimit` threads, and returns
+    // when every call has finished. The body must not throw.
+    void run(std::size_t count, const std::function<void(std::size_t index)>& body, std::size_t threadLimit = SIZE_MAX);
 
 private:
     bool takeHelper();
     void returnHelper();
 
+    mutable std::mutex mutex_;
     int helperLimit_;
-    std::mutex mutex_;
     int available_;
 };
 

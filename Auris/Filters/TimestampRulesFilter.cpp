@@ -75,24 +75,12 @@ bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(
             Logging::error("TimestampRulesFilter error: the first timestamp token lies outside the logits");
             return false;
         }
-        const float normaliser = logSumExp(scores, scores + n);
-        // Log-probabilities are the scores minus the normaliser, formed on the fly.
-        float timestampMaximum = minusInfinity;
-        for (long long i = timeTokenBegin; i < n; ++i) {
-            timestampMaximum = std::max(timestampMaximum, scores[i] - normaliser);
-        }
-        float timestampLogProb = timestampMaximum;
-        if (timestampMaximum != minusInfinity && !std::isnan(timestampMaximum)) {
-            double sum = 0;
-            for (long long i = timeTokenBegin; i < n; ++i) {
-                sum += std::exp((scores[i] - normaliser) - timestampMaximum);
-            }
-            timestampLogProb = static_cast<float>(timestampMaximum + std::log(sum));
-        }
-        // Subtracting one normaliser keeps the order, so the text tokens' best log-probability is
-        // their best score less the normaliser.
+        // Both log-probabilities subtract the same log-softmax normaliser, which therefore never
+        // changes the answer and is left out: the whole vocabulary is read once, for the text
+        // tokens' maximum.
+        const float timestampLogProb = logSumExp(scores + timeTokenBegin, scores + n);
         const float maxTextTokenLogProb = timeTokenBegin > 0
-            ? ml::maximum(scores, static_cast<std::size_t>(timeTokenBegin)) - normaliser
+            ? ml::maximum(scores, static_cast<std::size_t>(timeTokenBegin))
             : minusInfinity;
         return timestampLogProb > maxTextTokenLogProb;
     } catch (const std::exception& error) {

@@ -27,9 +27,13 @@ public:
 
     ModelState modelState() const { return model() ? ModelState::loaded : ModelState::unloaded; }
 
+    // Models loaded from then on compute one at a time with every other model of the gate.
+    void setComputeGate(std::shared_ptr<ml::ComputeGate> gate);
+
 private:
     mutable std::mutex modelMutex_;
     std::shared_ptr<ml::Model> model_;
+    std::shared_ptr<ml::ComputeGate> computeGate_;
 };
 
 } // namespace auris

@@ -11,6 +11,7 @@
 #include "Auris/Utilities/Logging.hpp"
 #include "Auris/Utilities/MultiArrayUtilities.hpp"
 #include "Auris/Utilities/TextFormatting.hpp"
+#include "platform/ml/programs/kernels/VectorKernels.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -49,6 +50,13 @@ ml::MultiArray floatLogits(const ml::MultiArray& logits)
     }
     const std::vector<float> values = logits.toFloats();
     return ml::MultiArray::fromValues<float>({1, 1, static_cast<int>(values.size())}, std::span<const float>(values));
+}
+
+LogitsPrediction logitsPrediction(ml::DictionaryFeatureProvider outputs)
+{
+    const TextDecoderOutput output(std::move(outputs));
+    return LogitsPrediction {output.logits(),
+        DecodingCache {output.key_cache_updates(), output.value_cache_updates(), output.alignment_heads_weights()}};
 }
 
 float mean(const std::vector<float>& values)
@@ -178,8 +186,16 @@ void copyAlignmentRow(TokenLoop& loop, int tokenIndex, const DecodingCache& cach
     }
     const ml::MultiArray& weights = *cache.alignmentWeights;
     const int columns = static_cast<int>(std::min<std::size_t>(weights.count(), axisLength(alignment, 1)));
-    for (int column = 0; column < columns; ++column) {
-        alignment.setValue({tokenIndex + 1, column}, weights[static_cast<std::size_t>(column)]);
+    std::vector<float> converted;
+    const float* values = weights.floatsInPlace(converted);
+    if (alignment.isPacked() && alignment.dataType() == ml::MultiArrayDataType::float16) {
+        // A row of a window's 1500 frames at every step: converted in one pass.
+        auto* row = static_cast<std::uint16_t*>(alignment.dataPointer()) + alignment.offsetOf({tokenIndex + 1, 0});
+        ml::floatToHalf(values, row, static_cast<std::size_t>(columns));
+    } else {
+        for (int column = 0; column < columns; ++column) {
+            alignment.setValue({tokenIndex + 1, column}, values[column]);
+        }
     }
     loop.hasAlignment = true;
 }
@@ -200,17 +216,33 @@ std::vector<int> textTokensOf(const std::vector<int>& tokens, int specialTokenBe
     return textTokens;
 }
 
-TranscriptionProgress progressOf(const TokenLoop& loop)
-{
+// A step's progress as the loop holds it; its text and compression ratio are made where the
+// callback runs, off the way of the steps.
+struct ProgressSnapshot {
     TranscriptionProgress progress;
-    progress.timings = loop.timings;
-    progress.text = loop.tokenizer->decode(
-        loop.options.skipSpecialTokens ? textTokensOf(loop.tokens, loop.special.specialTokenBegin) : loop.tokens);
-    progress.tokens = loop.tokens;
-    progress.avgLogprob = mean(loop.logProbs);
-    progress.compressionRatio = compressionRatio(loop.tokens);
-    progress.windowId = 0;
-    return progress;
+    std::shared_ptr<const WhisperTokenizer> tokenizer;
+    std::optional<int> textTokensBelow; // only tokens below it go into the text
+
+    TranscriptionProgress completed() const
+    {
+        TranscriptionProgress full = progress;
+        full.text = tokenizer->decode(textTokensBelow ? textTokensOf(full.tokens, *textTokensBelow) : full.tokens);
+        full.compressionRatio = compressionRatio(full.tokens);
+        return full;
+    }
+};
+
+ProgressSnapshot progressOf(const TokenLoop& loop)
+{
+    ProgressSnapshot snapshot {.tokenizer = loop.tokenizer};
+    if (loop.options.skipSpecialTokens) {
+        snapshot.textTokensBelow = loop.special.specialTokenBegin;
+    }
+    snapshot.progress.timings = loop.timings;
+    snapshot.progress.tokens = loop.tokens;
+    snapshot.progress.avgLogprob = mean(loop.logProbs);
+    snapshot.progress.windowId = 0;
+    return snapshot;
 }
 
 float resultTemperature(const TokenSampling& sampler, const DecodingOptions& options)
@@ -369,9 +401,7 @@ std::optional<LogitsPrediction> TextDecoder::predictLogits(const ml::MultiArray&
         return std::nullopt;
     }
     checkCancellation(stopToken);
-    const TextDecoderOutput output(loaded->prediction(input));
-    return LogitsPrediction {output.logits(),
-        DecodingCache {output.key_cache_updates(), output.value_cache_updates(), output.alignment_heads_weights()}};
+    return logitsPrediction(loaded->prediction(input));
 }
 
 std::shared_ptr<const LanguageLogitsFilter> TextDecoder::languageFilter(
@@ -392,13 +422,70 @@ DecodingResult TextDecoder::decodeText(const ml::MultiArray& encoderOutput, Deco
     TokenLoop loop = setUpLoop(encoderOutput, std::move(decoderInputs), sampler, options, std::move(callback), stopToken);
     WindowEntry entry(*shouldEarlyStop_, makeWindowId());
     loop.windowId = entry.windowId();
-    for (int tokenIndex = loop.bounds.prefilledIndex; tokenIndex < loop.bounds.limit; ++tokenIndex) {
-        if (runStep(loop, tokenIndex) == StepOutcome::endsWindow || shouldEarlyStop_->shouldStop(loop.windowId)) {
-            break;
-        }
-    }
+    runTokenLoop(loop);
     entry.finish();
     return windowResult(loop);
+}
+
+// A window's steps: each prediction's outputs are finished (filters, sampling, cache, progress)
+// where the model runs them, which then writes the next step's input.
+class TextDecoder::WindowSteps final : public ml::StepSeries {
+public:
+    WindowSteps(const TextDecoder& decoder, TokenLoop& loop)
+        : decoder_(decoder)
+        , loop_(loop)
+        , input_(loop.inputs.inputIds, loop.inputs.cacheLength, loop.inputs.keyCache, loop.inputs.valueCache,
+              loop.inputs.kvCacheUpdateMask, loop.encoderOutput, loop.inputs.decoderKeyPaddingMask)
+        , tokenIndex_(loop.bounds.prefilledIndex)
+    {
+    }
+
+    const ml::FeatureProvider* start() override { return nextInput(); }
+
+    const ml::FeatureProvider* advance(ml::DictionaryFeatureProvider outputs) override
+    {
+        loop_.timings.decodingPredictions += secondsSince(predictionStart_);
+        const StepOutcome outcome = decoder_.finishStep(loop_, tokenIndex_, logitsPrediction(std::move(outputs)));
+        loop_.timings.decodingLoop += secondsSince(stepStart_);
+        if (outcome == StepOutcome::endsWindow || decoder_.shouldEarlyStop_->shouldStop(loop_.windowId)) {
+            return nullptr;
+        }
+        ++tokenIndex_;
+        return nextInput();
+    }
+
+private:
+    const ml::FeatureProvider* nextInput()
+    {
+        if (tokenIndex_ >= loop_.bounds.limit) {
+            return nullptr;
+        }
+        stepStart_ = Clock::now();
+        decoder_.writeStepInput(loop_, tokenIndex_);
+        predictionStart_ = Clock::now();
+        checkCancellation(loop_.stopToken);
+        return &input_;
+    }
+
+    const TextDecoder& decoder_;
+    TokenLoop& loop_;
+    const TextDecoderInput input_; // views of the loop's arrays, which each step rewrites
+    int tokenIndex_;
+    Clock::time_point stepStart_;
+    Clock::time_point predictionStart_;
+};
+
+// A window that ends, stops early or fails leaves the steps of other threads' windows at once,
+// and a thread that encodes or prefills its next window holds none of them back.
+void TextDecoder::runTokenLoop(TokenLoop& loop)
+{
+    WindowSteps steps(*this, loop);
+    const auto loaded = model();
+    if (loaded) {
+        loaded->runSteps(steps);
+    } else if (steps.start()) {
+        throw WhisperError::decodingLogitsFailed("Unable to decode logits");
+    }
 }
 
 TokenLoop TextDecoder::setUpLoop(const ml::MultiArray& encoderOutput, DecodingInputs decoderInputs,
@@ -430,11 +517,11 @@ TokenLoop TextDecoder::setUpLoop(const ml::MultiArray& encoderOutput, DecodingIn
     return loop;
 }
 
-TextDecoder::StepOutcome TextDecoder::runStep(TokenLoop& loop, int tokenIndex)
+TextDecoder::StepOutcome TextDecoder::finishStep(TokenLoop& loop, int tokenIndex, const LogitsPrediction& prediction) const
 {
-    const StageTimer loopTimer(loop.timings.decodingLoop);
-    writeStepInput(loop, tokenIndex);
-    const LogitsPrediction prediction = predictStep(loop);
+    if (!prediction.logits || !prediction.cache) {
+        throw WhisperError::decodingLogitsFailed("Unable to decode logits");
+    }
     const StageTimer nonPredictionTimer(loop.timings.decodingNonPrediction);
     const SampledToken sampled = filterAndSample(loop, tokenIndex, *prediction.logits);
     loop.timings.totalDecodingLoops += 1;
@@ -466,20 +553,6 @@ void TextDecoder::writeStepInput(TokenLoop& loop, int tokenIndex) const
     }
 }
 
-LogitsPrediction TextDecoder::predictStep(TokenLoop& loop)
-{
-    const auto predictionStart = Clock::now();
-    checkCancellation(loop.stopToken);
-    const auto& inputs = loop.inputs;
-    auto prediction = predictLogits(inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
-        inputs.kvCacheUpdateMask, loop.encoderOutput, inputs.decoderKeyPaddingMask, loop.stopToken);
-    if (!prediction || !prediction->logits || !prediction->cache) {
-        throw WhisperError::decodingLogitsFailed("Unable to decode logits");
-    }
-    loop.timings.decodingPredictions += secondsSince(predictionStart);
-    return std::move(*prediction);
-}
-
 void TextDecoder::postProgress(const TokenLoop& loop, int tokenIndex) const
 {
     if (!loop.callback) {
@@ -489,12 +562,12 @@ void TextDecoder::postProgress(const TokenLoop& loop, int tokenIndex) const
     const bool isPrefill = tokenIndex < loop.bounds.promptCount - 1;
     const std::weak_ptr<EarlyStopTable> weakTable = shouldEarlyStop_;
     progressQueue_->post(
-        [weakTable, windowId = loop.windowId, callback = loop.callback, progress = progressOf(loop), isPrefill] {
+        [weakTable, windowId = loop.windowId, callback = loop.callback, snapshot = progressOf(loop), isPrefill] {
             const auto table = weakTable.lock();
             if (!table) {
                 return;
             }
-            const auto answer = callback(progress);
+            const auto answer = callback(snapshot.completed());
             if (answer && !*answer && !isPrefill) {
                 Logging::debug("Early stopping");
                 table->requestStop(windowId);

@@ -13,7 +13,9 @@
 namespace auris {
 
 // Runs the text-decoder model ("TextDecoder.mlmodelc") token by token over one window.
-// Several windows may be decoded at once; each call keeps its own loop state.
+// Several windows may be decoded at once; each call keeps its own loop state, and windows decoded
+// on different threads at the same time take their decoder steps together: the work of a window's
+// step after its prediction (filters, sampling, cache, progress) then runs on the model's threads.
 class TextDecoder : public TextDecoding, public WhisperMLModel {
 public:
     static constexpr const char* modelFileName = "TextDecoder.mlmodelc";
@@ -77,12 +79,16 @@ public:
 private:
     enum class StepOutcome { continues, endsWindow };
 
+    // The token loop's steps as a series the decoder model runs, together with the windows other
+    // threads decode at the time.
+    class WindowSteps;
+
     // The token loop's stages, in the order one window runs them.
     TokenLoop setUpLoop(const ml::MultiArray& encoderOutput, DecodingInputs decoderInputs, TokenSampling& sampler,
         const DecodingOptions& options, ProgressCallback callback, std::stop_token stopToken);
-    StepOutcome runStep(TokenLoop& loop, int tokenIndex);
+    void runTokenLoop(TokenLoop& loop);
     void writeStepInput(TokenLoop& loop, int tokenIndex) const;
-    LogitsPrediction predictStep(TokenLoop& loop);
+    StepOutcome finishStep(TokenLoop& loop, int tokenIndex, const LogitsPrediction& prediction) const;
     void postProgress(const TokenLoop& loop, int tokenIndex) const;
 
     std::shared_ptr<const LanguageLogitsFilter> languageFilter(const std::set<int>& languageTokens, int logitsDim);

@@ -118,16 +118,24 @@ void TextDecoding::updateKVCache(const ml::MultiArray& keyTensor, const ml::Mult
     const auto& vs = valueSlice.strides();
     const auto& tk = keyTensor.strides();
     const auto& tv = valueTensor.strides();
-    for (int e = 0; e < rows; ++e) {
-        for (int p = 0; p < positions; ++p) {
-            const auto position = static_cast<std::size_t>(insertAtIndex + p);
-            const std::size_t keyFrom = static_cast<std::size_t>(e) * ks[1] + static_cast<std::size_t>(p) * ks[3];
-            const std::size_t valueFrom = static_cast<std::size_t>(e) * vs[1] + static_cast<std::size_t>(p) * vs[3];
-            const std::size_t keyTo = static_cast<std::size_t>(e) * tk[1] + position * tk[3];
-            const std::size_t valueTo = static_cast<std::size_t>(e) * tv[1] + position * tv[3];
-            std::memcpy(keyTarget + keyTo * size, keySource + keyFrom * size, size);
-            std::memcpy(valueTarget + valueTo * size, valueSource + valueFrom * size, size);
+    const auto copyElements = [&]<std::size_t Size>() {
+        for (int e = 0; e < rows; ++e) {
+            for (int p = 0; p < positions; ++p) {
+                const auto position = static_cast<std::size_t>(insertAtIndex + p);
+                const std::size_t keyFrom = static_cast<std::size_t>(e) * ks[1] + static_cast<std::size_t>(p) * ks[3];
+                const std::size_t valueFrom = static_cast<std::size_t>(e) * vs[1] + static_cast<std::size_t>(p) * vs[3];
+                const std::size_t keyTo = static_cast<std::size_t>(e) * tk[1] + position * tk[3];
+                const std::size_t valueTo = static_cast<std::size_t>(e) * tv[1] + position * tv[3];
+                std::memcpy(keyTarget + keyTo * Size, keySource + keyFrom * Size, Size);
+                std::memcpy(valueTarget + valueTo * Size, valueSource + valueFrom * Size, Size);
+            }
         }
+    };
+    // A fixed element size lets each copy be one move: a step writes a column of every row.
+    switch (size) {
+    case 2: copyElements.operator()<2>(); break;
+    case 4: copyElements.operator()<4>(); break;
+    default: copyElements.operator()<8>(); break;
     }
 }
 

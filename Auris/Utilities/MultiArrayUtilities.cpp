@@ -38,6 +38,10 @@ void fillMultiArrayRange(ml::MultiArray& array, int start, int end, float value)
     }
     const int stride = array.strides()[2];
     float* data = array.data<float>();
+    if (stride == 1) {
+        std::fill(data + start, data + end, value);
+        return;
+    }
     for (int i = start; i < end; ++i) {
         data[static_cast<std::size_t>(i) * static_cast<std::size_t>(stride)] = value;
     }

@@ -175,21 +175,24 @@ double encoderFlops(const ml::WhisperShape& s)
     return convolutions + s.audioLayers * layer;
 }
 
-// Bytes a decoder step at `position` must read: every weight matrix except the cross-attention key
-// and value projections (those act once per window), the token table once for the logits, the
-// window's cross-attention keys and values (kept in the weights' precision) and the float16
+// Bytes a decoder step at `position` must read: every weight matrix, the token table once for the
+// logits, the window's encoder output once per layer in each of its two layouts (as many bytes as
+// every layer's cross-attention keys and values; in the weights' precision) and the float16
 // self-attention cache of the positions before it.
-double decoderStepBytes(const ml::WhisperShape& s, double elementBytes, int position)
+// Windows stepping together read the matrices once and each its own encoder output and cache.
+double decoderStepBytes(const ml::WhisperShape& s, double elementBytes, int position, int windows = 1)
 {
     const double d = s.width;
-    const double weights = s.textLayers * (4 * d * d + 2 * d * d + 8 * d * d) * elementBytes
+    const double weights = s.textLayers * (4 * d * d + 4 * d * d + 8 * d * d) * elementBytes
         + static_cast<double>(s.vocabularySize) * d * elementBytes;
     const double crossCache = 2.0 * s.textLayers * s.audioFrames() * d * elementBytes;
     const double selfCache = 2.0 * s.textLayers * d * position * 2;
-    return weights + crossCache + selfCache;
+    return weights + windows * (crossCache + selfCache);
 }
 
 constexpr int decodedSteps = 100;
+// Window counts whose steps together are measured.
+constexpr int windowCounts[] = {1, 2, 4, 8, 16};
 
 ml::MultiArray filled(std::vector<int> shape, ml::MultiArrayDataType type, double value)
 {
@@ -244,6 +247,49 @@ std::pair<double, double> decodeWindow(const std::shared_ptr<ml::Model>& decoder
     return {firstStep, laterSteps[laterSteps.size() / 2]};
 }
 
+// The median time of one step of `count` windows together, each with audio and a cache of its own
+// (`position` positions), after a first step that computes their cross-attention keys and values.
+// Negative when that many windows exceed what the program steps together.
+double stepTogether(const ml::Model& decoder, const ml::MultiArray& embeds, int vocabulary, int count, int position)
+{
+    if (static_cast<std::size_t>(count) > decoder.batchCapacity()) {
+        return -1;
+    }
+    const auto& keyShape = decoder.modelDescription().input("key_cache")->shape;
+    const int cacheWidth = keyShape[1], length = keyShape[3];
+    auto updateMask = filled({1, length}, ml::MultiArrayDataType::int32, 0);
+    updateMask.setValue({0, position}, 1);
+    auto padding = filled({1, length}, ml::MultiArrayDataType::float16, -10000);
+    for (int p = 0; p <= position; ++p) {
+        padding.setValue({0, p}, 0);
+    }
+    std::vector<ml::DictionaryFeatureProvider> inputs(static_cast<std::size_t>(count));
+    std::vector<const ml::FeatureProvider*> steps;
+    for (int w = 0; w < count; ++w) {
+        // A different encoder output gets a cross-attention state of its own.
+        ml::MultiArray own = embeds.copy();
+        own.setLinear(static_cast<std::size_t>(w), own[static_cast<std::size_t>(w)] + 1);
+        auto& input = inputs[static_cast<std::size_t>(w)];
+        input.set("input_ids", filled({1}, ml::MultiArrayDataType::int32, (w * 7919 + 11) % vocabulary));
+        input.set("cache_length", filled({1}, ml::MultiArrayDataType::int32, position));
+        input.set("key_cache", filled({1, cacheWidth, 1, length}, ml::MultiArrayDataType::float16, 0.01 * w));
+        input.set("value_cache", filled({1, cacheWidth, 1, length}, ml::MultiArrayDataType::float16, -0.01 * w));
+        input.set("kv_cache_update_mask", updateMask);
+        input.set("encoder_output_embeds", own);
+        input.set("decoder_key_padding_mask", padding);
+        steps.push_back(&input);
+    }
+    decoder.predictions(steps);
+    std::vector<double> times;
+    for (int run = 0; run < 15; ++run) {
+        const auto start = Clock::now();
+        decoder.predictions(steps);
+        times.push_back(seconds(start));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
 int measure(const std::string& name, const fs::path& directory, double elementBytes, int runs)
 {
     const ml::WhisperShape shape = ml::WhisperShape::preset(name);
@@ -293,11 +339,48 @@ int measure(const std::string& name, const fs::path& directory, double elementBy
     // The bandwidth in this process right after its steps, under the load they ran under; after the
     // peak memory is read, which its buffer would raise.
     const long peak = peakResidentKiB();
+    // Then the steps of several windows together, and the peak with their states.
+    std::vector<double> together;
+    for (const int count : windowCounts) {
+        together.push_back(stepTogether(*decoder, embeds, shape.vocabularySize, count, decodedSteps / 2));
+    }
+    const long peakTogether = peakResidentKiB();
     const double bandwidth = readBandwidth();
     // The median step sits about halfway through the window's positions.
-    std::printf("%s %.6f %.6f %.6f %.6f %.6f %.3e %.3e %ld %.6e\n", name.c_str(), loadTime, melTime, encoderTime, windowStart,
+    std::printf("%s %.6f %.6f %.6f %.6f %.6f %.3e %.3e %ld %.6e", name.c_str(), loadTime, melTime, encoderTime, windowStart,
         perToken, encoderFlops(shape), decoderStepBytes(shape, elementBytes, decodedSteps / 2), peak, bandwidth);
+    for (const double time : together) {
+        std::printf(" %.6e", time);
+    }
+    std::printf(" %zu %ld\n", decoder->batchCapacity(), peakTogether);
     return 0;
+}
+
+// The table of steps of several windows together, from the windows' fields of a measuring line.
+void printWindowSteps(const std::string& name, const std::string& windowFields, double elementBytes, double bandwidth)
+{
+    std::istringstream fields(windowFields);
+    std::vector<double> times;
+    for (std::size_t i = 0; i < std::size(windowCounts); ++i) {
+        double time = -1;
+        fields >> time;
+        times.push_back(time);
+    }
+    std::size_t capacity = 0;
+    long peak = 0;
+    fields >> capacity >> peak;
+    const ml::WhisperShape shape = ml::WhisperShape::preset(name);
+    std::printf("  %s: windows stepping together (at most %zu; peak %.1f MiB)\n", name.c_str(), capacity, peak / 1024.0);
+    std::printf("  %8s %9s %9s %9s %10s\n", "windows", "step ms", "bound ms", "step/bound", "x 1 window");
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        const double bound = decoderStepBytes(shape, elementBytes, decodedSteps / 2, windowCounts[i]) / bandwidth;
+        if (times[i] < 0) {
+            std::printf("  %8d %9s %9.2f %9s %10s\n", windowCounts[i], "-", bound * 1e3, "-", "-");
+        } else {
+            std::printf("  %8d %9.2f %9.2f %9.2f %10.2f\n", windowCounts[i], times[i] * 1e3, bound * 1e3, times[i] / bound,
+                times[i] / times[0]);
+        }
+    }
 }
 
 std::vector<std::string> splitList(const std::string& text)
@@ -462,6 +545,11 @@ int main(int argc, char** argv)
         std::printf("\n== %s\n", setting.label.c_str());
         std::printf("machine: %u threads, load %.1f, kernels %s, OpenBLAS SGEMM %.1f GFLOP/s (2048^3), read bandwidth %.1f GB/s\n",
             std::thread::hardware_concurrency(), load, kernels, gemm / 1e9, bandwidth / 1e9);
+        struct WindowSteps {
+            std::string name, fields;
+            double bandwidth;
+        };
+        std::vector<WindowSteps> windowSteps;
         std::printf("%-6s %7s %8s %8s %8s %9s %9s %8s %8s %9s %9s %9s %9s\n", "shape", "mel ms", "enc ms", "peer ms", "speedup",
             "enc GF/s", "enc/SGEMM", "tok ms", "read GB/s", "bound ms", "tok/bound", "window ms", "peak MiB");
         for (const auto& name : splitList(shapes)) {
@@ -471,8 +559,9 @@ int main(int argc, char** argv)
             char shapeName[32];
             double loadTime, melTime, encoderTime, first, perToken, flops, stepBytes, stepBandwidth;
             long peak;
-            if (std::sscanf(line.c_str(), "%31s %lf %lf %lf %lf %lf %lf %lf %ld %lf", shapeName, &loadTime, &melTime, &encoderTime,
-                    &first, &perToken, &flops, &stepBytes, &peak, &stepBandwidth)
+            int consumed = 0;
+            if (std::sscanf(line.c_str(), "%31s %lf %lf %lf %lf %lf %lf %lf %ld %lf%n", shapeName, &loadTime, &melTime, &encoderTime,
+                    &first, &perToken, &flops, &stepBytes, &peak, &stepBandwidth, &consumed)
                 != 10) {
                 std::fprintf(stderr, "measuring %s failed: %s\n", name.c_str(), line.c_str());
                 return 1;
@@ -489,8 +578,13 @@ int main(int argc, char** argv)
             std::printf("%-6s %7.1f %8.1f %8s %8s %9.1f %9.2f %8.2f %9.1f %9.2f %9.2f %9.1f %9.1f\n", name.c_str(), melTime * 1e3,
                 encoderTime * 1e3, peerText, speedupText, flops / encoderTime / 1e9, flops / encoderTime / gemm, perToken * 1e3,
                 std::max(stepBandwidth, bandwidth) / 1e9, bound * 1e3, perToken / bound, first * 1e3, peak / 1024.0);
+            windowSteps.push_back({name, line.substr(static_cast<std::size_t>(consumed)), std::max(stepBandwidth, bandwidth)});
             std::fflush(stdout);
         }
+        for (const auto& [name, fields, measuredBandwidth] : windowSteps) {
+            printWindowSteps(name, fields, elementBytes, measuredBandwidth);
+        }
+        std::fflush(stdout);
     }
     return 0;
 }

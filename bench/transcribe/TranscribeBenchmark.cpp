@@ -1,17 +1,21 @@
 // transcribe-bench: auris-transcribe over minutes of espeak-ng speech with synthetic models of the
-// tiny and base shapes (real vocabulary, seeded random weights). Prints the real-time factor and
-// the per-stage timings. See README.md.
+// tiny, base and small shapes (real vocabulary, seeded random weights). Prints the real-time factor,
+// the per-stage timings and the peak resident size. See README.md.
 //
-//   transcribe-bench [--minutes N] [--preset tiny|base]... [--workers N] [--keep]
+//   transcribe-bench [--minutes N] [--preset tiny|base|small]... [--workers N] [--deterministic] [--keep]
 
 #include "Auris/Audio/AudioProcessor.hpp"
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
 #include "tools/make-model/RandomWhisperWeights.hpp"
 #include "tools/make-model/WhisperTokenizerFiles.hpp"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -119,13 +123,93 @@ void printPerStepOverhead(const std::string& timings)
               << ") over " << steps << " steps\n";
 }
 
+// The process's peak resident size in MiB (VmHWM), or a negative number where /proc lacks it.
+double peakResidentMiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:")) {
+            return std::stod(line.substr(6)) / 1024;
+        }
+    }
+    return -1;
+}
+
+struct Run {
+    std::filesystem::path folder;
+    std::filesystem::path speech;
+    std::string workers;
+    bool deterministic = false;
+};
+
+std::filesystem::path modelFolderOf(const Run& run, const std::string& preset)
+{
+    return run.folder / preset / ("openai_whisper-" + preset);
+}
+
+int writeModels(const Run& run, const std::string& preset)
+{
+    const auto shape = ml::WhisperShape::preset(preset);
+    const auto start = Clock::now();
+    ml::WhisperModelSet::write(modelFolderOf(run, preset), shape, ml::MultiArrayDataType::float16, ml::randomWhisperWeights(1));
+    ml::WhisperTokenizerFiles {.vocabularySize = shape.vocabularySize}.write(
+        run.folder / "tokenizers/models/openai" / ("whisper-" + preset));
+    std::cout << "\n== " << preset << "-shaped model (width " << shape.width << ", " << shape.audioLayers << " + "
+              << shape.textLayers << " layers), written in " << secondsSince(start) << " s\n";
+    return 0;
+}
+
+int transcribe(const Run& run, const std::string& preset)
+{
+    std::vector<std::string> arguments {"--model-folder", modelFolderOf(run, preset).string(), "--tokenizer-folder",
+        (run.folder / "tokenizers").string(), "--language", "en", "--workers", run.workers, "--verbose"};
+    if (run.deterministic) {
+        arguments.push_back("--no-fallback");
+    }
+    arguments.push_back(run.speech.string());
+    std::ostringstream text, timings;
+    const int status = auris::runTranscribeCommand(arguments, text, timings);
+    std::cout << timings.str();
+    printPerStepOverhead(timings.str());
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
+    std::cout << "  peak resident: " << peakResidentMiB() << " MiB (load average " << load << ")\n";
+    return status;
+}
+
+// Runs `work` in a process of its own and returns its status: the transcription's peak resident
+// size is then its own, without the model writer's buffers.
+int inChild(const std::function<int()>& work)
+{
+    std::cout.flush();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        throw std::runtime_error("cannot start a process");
+    }
+    if (child == 0) {
+        int status = 1;
+        try {
+            status = work();
+        } catch (const std::exception& error) {
+            std::cerr << "transcribe-bench: " << error.what() << "\n";
+        }
+        std::cout.flush();
+        ::_exit(status);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return 1;
+    }
+    return WEXITSTATUS(status);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     double minutes = 10;
     std::vector<std::string> presets;
-    std::string workers = "0";
+    Run run {.workers = "0"};
     bool keep = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -134,11 +218,13 @@ int main(int argc, char** argv)
         } else if (argument == "--preset" && i + 1 < argc) {
             presets.push_back(argv[++i]);
         } else if (argument == "--workers" && i + 1 < argc) {
-            workers = argv[++i];
+            run.workers = argv[++i];
+        } else if (argument == "--deterministic") {
+            run.deterministic = true;
         } else if (argument == "--keep") {
             keep = true;
         } else {
-            std::cerr << "usage: transcribe-bench [--minutes N] [--preset tiny|base]... [--workers N] [--keep]\n";
+            std::cerr << "usage: transcribe-bench [--minutes N] [--preset tiny|base|small]... [--workers N] [--deterministic] [--keep]\n";
             return 2;
         }
     }
@@ -147,34 +233,20 @@ int main(int argc, char** argv)
     }
 
     try {
-        const auto folder = makeTemporaryFolder();
-        auto start = Clock::now();
-        const auto speech = makeSpeech(folder, minutes);
-        std::cout << "speech: " << audioSeconds(speech) << " s generated in " << secondsSince(start) << " s\n";
+        run.folder = makeTemporaryFolder();
+        const auto start = Clock::now();
+        run.speech = makeSpeech(run.folder, minutes);
+        std::cout << "speech: " << audioSeconds(run.speech) << " s generated in " << secondsSince(start) << " s\n";
 
         int status = 0;
         for (const auto& preset : presets) {
-            const auto shape = ml::WhisperShape::preset(preset);
-            const auto modelFolder = folder / preset / ("openai_whisper-" + preset);
-            start = Clock::now();
-            ml::WhisperModelSet::write(modelFolder, shape, ml::MultiArrayDataType::float16, ml::randomWhisperWeights(1));
-            ml::WhisperTokenizerFiles {.vocabularySize = shape.vocabularySize}.write(
-                folder / "tokenizers/models/openai" / ("whisper-" + preset));
-            std::cout << "\n== " << preset << "-shaped model (width " << shape.width << ", " << shape.audioLayers
-                      << " + " << shape.textLayers << " layers), written in " << secondsSince(start) << " s\n";
-
-            std::ostringstream text, timings;
-            status |= auris::runTranscribeCommand({"--model-folder", modelFolder.string(), "--tokenizer-folder",
-                                                      (folder / "tokenizers").string(), "--language", "en", "--workers",
-                                                      workers, "--verbose", speech.string()},
-                text, timings);
-            std::cout << timings.str();
-            printPerStepOverhead(timings.str());
+            status |= inChild([&] { return writeModels(run, preset); });
+            status |= inChild([&] { return transcribe(run, preset); });
         }
         if (keep) {
-            std::cout << "\nkept " << folder << "\n";
+            std::cout << "\nkept " << run.folder << "\n";
         } else {
-            std::filesystem::remove_all(folder);
+            std::filesystem::remove_all(run.folder);
         }
         return status;
     } catch (const std::exception& error) {

@@ -29,7 +29,7 @@ std::shared_ptr<Model> Model::load(const std::filesystem::path& folder, const Mo
     model->description_ = contents.description();
     model->configuration_ = configuration;
     model->program_ = ProgramRegistry::shared().make(
-        contents.program(), ProgramContext {contents, threadCount(configuration.computeUnits)});
+        contents.program(), ProgramContext {contents, threadCount(configuration.computeUnits), configuration.computeGate});
     return model;
 }
 
@@ -47,7 +47,39 @@ std::vector<DictionaryFeatureProvider> Model::predictions(std::span<const Featur
     return program_->predictBatch(inputs);
 }
 
-BatchSeat Model::joinBatch() const { return program_->joinBatch(); }
+// Checks each input of a series before its step runs.
+class Model::CheckedSeries final : public StepSeries {
+public:
+    CheckedSeries(const Model& model, StepSeries& series)
+        : model_(model)
+        , series_(series)
+    {
+    }
+    const FeatureProvider* start() override { return checked(series_.start()); }
+    const FeatureProvider* advance(DictionaryFeatureProvider outputs) override
+    {
+        return checked(series_.advance(std::move(outputs)));
+    }
+
+private:
+    const FeatureProvider* checked(const FeatureProvider* input) const
+    {
+        if (input) {
+            model_.check(*input);
+        }
+        return input;
+    }
+    const Model& model_;
+    StepSeries& series_;
+};
+
+void Model::runSteps(StepSeries& series) const
+{
+    CheckedSeries checked(*this, series);
+    program_->runSteps(checked);
+}
+
+std::size_t Model::batchCapacity() const { return program_->batchCapacity(); }
 
 void Model::check(const FeatureProvider& input) const
 {

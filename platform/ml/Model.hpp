@@ -1,9 +1,10 @@
 #pragma once
 
-#include "platform/ml/BatchSeat.hpp"
+#include "platform/ml/ComputeGate.hpp"
 #include "platform/ml/ComputeUnits.hpp"
 #include "platform/ml/FeatureProvider.hpp"
 #include "platform/ml/ModelDescription.hpp"
+#include "platform/ml/StepSeries.hpp"
 
 #include <filesystem>
 #include <memory>
@@ -20,6 +21,8 @@ struct ModelConfiguration {
     ComputeUnits computeUnits = ComputeUnits::all;
     // A name for the model chosen by whoever loads it.
     std::optional<std::string> modelDisplayName;
+    // Models loaded with the same gate compute their predictions one at a time.
+    std::shared_ptr<ComputeGate> computeGate;
 };
 
 // A loaded compiled model: its description and the program that computes it.
@@ -42,12 +45,16 @@ public:
     // Independent predictions computed together where the program can share their work (each
     // result equals its prediction alone), one result per input in order.
     std::vector<DictionaryFeatureProvider> predictions(std::span<const FeatureProvider* const> inputs) const;
-    // While the returned seat lives, the calling thread's predictions may wait for those of the
-    // other threads holding seats and run together with them. A thread that predicts between
-    // other waits must not hold one.
-    BatchSeat joinBatch() const;
+    // Runs the series' steps, each input checked as prediction() checks it, and returns when the
+    // series ends; rethrows what ended it. Where the program can, each step runs together with
+    // those of the series other threads run at the time, and the series' advance() calls run on
+    // the program's threads.
+    void runSteps(StepSeries& series) const;
+    // The most predictions that run together; `predictions` runs more in several groups.
+    std::size_t batchCapacity() const;
 
 private:
+    class CheckedSeries;
     Model() = default;
     void check(const FeatureProvider& input) const;
     std::filesystem::path path_;

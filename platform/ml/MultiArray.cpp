@@ -1,5 +1,7 @@
 #include "platform/ml/MultiArray.hpp"
 
+#include "platform/ml/AlignedMemory.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -30,12 +32,14 @@ std::size_t checkedCount(const std::vector<int>& shape)
 std::shared_ptr<void> allocateZeroed(std::size_t bytes)
 {
     const std::size_t rounded = (std::max<std::size_t>(bytes, 1) + storageAlignment - 1) / storageAlignment * storageAlignment;
-    void* memory = std::aligned_alloc(storageAlignment, rounded);
-    if (!memory) {
+    void* memory = nullptr;
+    try {
+        memory = AlignedMemory::allocate(rounded, storageAlignment);
+    } catch (const std::bad_alloc&) {
         throw MultiArrayError("multi-array allocation failed");
     }
     std::memset(memory, 0, rounded);
-    return std::shared_ptr<void>(memory, [](void* p) { std::free(p); });
+    return std::shared_ptr<void>(memory, [rounded](void* p) { AlignedMemory::release(p, rounded); });
 }
 
 } // namespace

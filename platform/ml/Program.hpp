@@ -1,7 +1,8 @@
 #pragma once
 
-#include "platform/ml/BatchSeat.hpp"
+#include "platform/ml/ComputeGate.hpp"
 #include "platform/ml/FeatureProvider.hpp"
+#include "platform/ml/StepSeries.hpp"
 
 #include <functional>
 #include <map>
@@ -32,13 +33,22 @@ public:
         }
         return results;
     }
-    // See Model::joinBatch; programs that never batch return an empty seat.
-    virtual BatchSeat joinBatch() const { return {}; }
+    // See Model::runSteps; a program that can share the work of several series overrides this.
+    virtual void runSteps(StepSeries& series) const
+    {
+        for (const FeatureProvider* input = series.start(); input;) {
+            input = series.advance(predict(*input));
+        }
+    }
+    // See Model::batchCapacity.
+    virtual std::size_t batchCapacity() const { return 1; }
 };
 
 struct ProgramContext {
     const ModelFolder& folder;
     int threadCount = 1;
+    // Held while a prediction computes, when given.
+    std::shared_ptr<ComputeGate> gate;
 };
 
 using ProgramFactory = std::function<std::unique_ptr<Program>(const ProgramContext&)>;

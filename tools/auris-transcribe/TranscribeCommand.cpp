@@ -48,6 +48,8 @@ const char* const transcribeCommandHelp
       "  --workers N             how many chunks are transcribed side by side; 0 (the default) sets no limit\n"
       "  --word-timestamps       time every word: JSON then lists the words, subtitles get a cue per word\n"
       "  --keep-special-tokens   keep the control and timestamp tokens in the segment texts (for debugging)\n"
+      "  --no-fallback           decode every window once, at temperature 0 to its end, never again hotter:\n"
+      "                          the same audio then always takes the same steps (for comparing builds)\n"
       "Output:\n"
       "  --format FORMAT         text (the default) to standard output, or a json, srt or vtt file per input\n"
       "  --output-dir DIR        the folder for those files, made when missing (default: the current folder)\n"
@@ -337,11 +339,15 @@ std::unique_ptr<Auris> makeEngine(const TranscribeCommandOptions& options, std::
 
 DecodingOptions decodingOptionsFor(const TranscribeCommandOptions& options)
 {
+    const DecodingOptions::Arguments defaults;
     return DecodingOptions(DecodingOptions::Arguments {
         .language = options.language,
+        .temperatureFallbackCount = options.noFallback ? 0 : defaults.temperatureFallbackCount,
         .detectLanguage = !options.language.has_value(),
         .skipSpecialTokens = !options.keepSpecialTokens,
         .wordTimestamps = options.wordTimestamps,
+        // An unlikely first token only ends a window so that it is decoded again, hotter.
+        .firstTokenLogProbThreshold = options.noFallback ? std::nullopt : defaults.firstTokenLogProbThreshold,
         .concurrentWorkerCount = options.workers,
         .chunkingStrategy = options.chunking ? ChunkingStrategy::vad : ChunkingStrategy::none,
     });
@@ -488,6 +494,8 @@ TranscribeCommandOptions parseTranscribeArguments(const std::vector<std::string>
             options.wordTimestamps = true;
         } else if (argument == "--keep-special-tokens") {
             options.keepSpecialTokens = true;
+        } else if (argument == "--no-fallback") {
+            options.noFallback = true;
         } else if (argument == "--quiet") {
             options.quiet = true;
         } else if (argument == "--verbose") {

@@ -27,6 +27,8 @@ struct TranscribeCommandOptions {
     bool wordTimestamps = false;
     // Leaves the control and timestamp tokens in the segment texts, for looking into the decoder.
     bool keepSpecialTokens = false;
+    // Temperature 0 only: the same audio always takes the same steps.
+    bool noFallback = false;
     bool quiet = false;
     bool verbose = false;
     bool help = false;

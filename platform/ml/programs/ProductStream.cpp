@@ -3,7 +3,6 @@
 #include "platform/ml/ModelError.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <sys/mman.h>
 
 namespace ml {
@@ -12,10 +11,7 @@ namespace {
 
 constexpr std::size_t hugePage = std::size_t(2) << 20;
 
-std::size_t elementBytes(const WeightMatrix& matrix)
-{
-    return matrix.isHalf ? 2 : 4;
-}
+constexpr std::size_t panelRows = PanelMatrix::panelRows;
 
 } // namespace
 
@@ -46,10 +42,8 @@ ProductStream::ProductStream(const std::vector<std::vector<const LinearWeights*>
             const std::size_t lines = (total + 15) / 16;
             if (!loops[loop].empty()) {
                 const WeightMatrix first = loops[loop].front()->matrix();
-                // Rows in fours: a chunk of whole output lines of a wide matrix would keep the
-                // other threads waiting on its last one.
-                const std::size_t quadBytes = 4 * static_cast<std::size_t>(first.columns) * elementBytes(first);
-                chunkRows_[loop] = 4 * std::max<std::size_t>(1, (chunkBytes + quadBytes / 2) / quadBytes);
+                const std::size_t panelBytes = PanelMatrix::bytes(static_cast<int>(panelRows), first.columns, first.isHalf);
+                chunkRows_[loop] = panelRows * std::max<std::size_t>(1, (chunkBytes + panelBytes / 2) / panelBytes);
             }
             for (std::size_t r = slot; r < ranges; r += threads) {
                 const std::size_t begin = std::min(total, lines * r / ranges * 16);
@@ -66,7 +60,7 @@ ProductStream::ProductStream(const std::vector<std::vector<const LinearWeights*>
                     const std::size_t from = std::max(begin, stacked);
                     const std::size_t to = std::min(end, stacked + rows);
                     if (from < to) {
-                        const std::size_t bytes = (to - from) * static_cast<std::size_t>(matrix.columns) * elementBytes(matrix);
+                        const std::size_t bytes = PanelMatrix::bytes(static_cast<int>(to - from), matrix.columns, matrix.isHalf);
                         size = (size + 63) / 64 * 64;
                         plan.push_back({loop * ranges + r, p, from - stacked, to - from, matrix, size, bytes});
                         size += bytes;
@@ -87,15 +81,29 @@ ProductStream::ProductStream(const std::vector<std::vector<const LinearWeights*>
     auto* base = static_cast<unsigned char*>(address);
     for (const Planned& piece : plan) {
         slices_[piece.index].push_back({piece.product, piece.first,
-            WeightMatrix {base + piece.offset, piece.source.isHalf, static_cast<int>(piece.rows), piece.source.columns}});
+            PanelMatrix {base + piece.offset, piece.source.isHalf, static_cast<int>(piece.rows), piece.source.columns}});
     }
     pool.parallelFor(plan.size(), 1, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             const Planned& piece = plan[i];
-            const std::size_t rowBytes = static_cast<std::size_t>(piece.source.columns) * elementBytes(piece.source);
-            std::memcpy(base + piece.offset, static_cast<const unsigned char*>(piece.source.data) + piece.first * rowBytes, piece.bytes);
+            packPanels(piece.source, static_cast<int>(piece.first), static_cast<int>(piece.rows), base + piece.offset);
         }
     });
+}
+
+bool ProductStream::readRow(std::size_t loop, std::size_t product, std::size_t row, float* values) const
+{
+    for (std::size_t range = 0; range < ranges_; ++range) {
+        for (const Slice& slice : slices(loop, range)) {
+            if (slice.product == product && row >= slice.first && row < slice.first + static_cast<std::size_t>(slice.matrix.rows)) {
+                for (int c = 0; c < slice.matrix.columns; ++c) {
+                    values[c] = slice.matrix.at(static_cast<int>(row - slice.first), c);
+                }
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 } // namespace ml

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ml/programs/TransformerWeights.hpp"
+#include "platform/ml/programs/kernels/PanelKernels.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
 
 #include <algorithm>
@@ -17,14 +18,15 @@ namespace ml {
 // whole cache lines of the outputs; range r is first run by slot r % threads (see
 // ThreadPool::parallelForSequence). Each slot's ranges of all loops lie back to back, so a thread
 // streams one stretch of memory from the first loop to the last: the hardware prefetchers keep
-// running across the loops instead of starting again on every range. The buffer asks for huge pages.
+// running across the loops instead of starting again on every range. The rows are kept in panels
+// (see PanelMatrix), and the buffer asks for huge pages.
 class ProductStream {
 public:
-    // Rows [first, first + rows) of product `product` of a loop, stored row-major at `data`.
+    // Rows [first, first + rows) of product `product` of a loop.
     struct Slice {
         std::size_t product = 0;
         std::size_t first = 0;
-        WeightMatrix matrix;
+        PanelMatrix matrix;
     };
 
     ProductStream() = default;
@@ -34,8 +36,8 @@ public:
     std::size_t ranges() const { return ranges_; }
     const std::vector<Slice>& slices(std::size_t loop, std::size_t range) const { return slices_[loop * ranges_ + range]; }
 
-    // Each range's rows of a loop cut into chunks of a multiple of four rows, about chunkBytes of
-    // weights each: the chunk count of every range, for ThreadPool::parallelForSequence.
+    // Each range's rows of a loop cut into chunks of whole panels, about chunkBytes of weights
+    // each: the chunk count of every range, for ThreadPool::parallelForSequence.
     const std::vector<std::uint16_t>& chunks(std::size_t loop) const { return chunks_[loop]; }
     // Calls visit(slice, rowBegin, rowEnd) for the rows of the slices of (loop, range) that chunks
     // [begin, end) cover, rows counted within each slice.
@@ -61,28 +63,17 @@ public:
         const unsigned char* first = nullptr;
         const unsigned char* last = nullptr;
         forChunks(loop, range, begin, end, [&](const Slice& slice, std::size_t from, std::size_t to) {
-            const std::size_t rowBytes = static_cast<std::size_t>(slice.matrix.columns) * (slice.matrix.isHalf ? 2 : 4);
-            const auto* data = static_cast<const unsigned char*>(slice.matrix.data);
-            first = first ? first : data + from * rowBytes;
-            last = data + to * rowBytes;
+            const PanelMatrix& matrix = slice.matrix;
+            const auto* data = static_cast<const unsigned char*>(matrix.data);
+            first = first ? first : data + PanelMatrix::bytes(static_cast<int>(from), matrix.columns, matrix.isHalf);
+            last = data + PanelMatrix::bytes(static_cast<int>(to), matrix.columns, matrix.isHalf);
         });
         return {first, first ? static_cast<std::size_t>(last - first) : 0};
     }
 
-    // Row `row` of product `product` of a loop as a matrix of one row; empty data where no range holds it.
-    WeightMatrix row(std::size_t loop, std::size_t product, std::size_t row) const
-    {
-        for (std::size_t range = 0; range < ranges_; ++range) {
-            for (const Slice& slice : slices(loop, range)) {
-                if (slice.product == product && row >= slice.first && row < slice.first + static_cast<std::size_t>(slice.matrix.rows)) {
-                    const std::size_t rowBytes = static_cast<std::size_t>(slice.matrix.columns) * (slice.matrix.isHalf ? 2 : 4);
-                    return {static_cast<const unsigned char*>(slice.matrix.data) + (row - slice.first) * rowBytes, slice.matrix.isHalf, 1,
-                        slice.matrix.columns};
-                }
-            }
-        }
-        return {};
-    }
+    // Row `row` of product `product` of a loop into `values` (columns floats); false where no
+    // range holds it.
+    bool readRow(std::size_t loop, std::size_t product, std::size_t row, float* values) const;
 
     static constexpr std::size_t chunkBytes = 16 << 10;
 

@@ -1,57 +1,70 @@
 #pragma once
 
-#include "platform/ml/BatchSeat.hpp"
 #include "platform/ml/FeatureProvider.hpp"
+#include "platform/ml/StepSeries.hpp"
 
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <span>
-#include <thread>
 #include <vector>
 
 namespace ml {
 
-// Gathers the steps of the threads that hold a seat into batches of at most `capacity`. A seated
-// thread's step waits until every seated thread has a step waiting (or `capacity` steps wait), then
-// one of the waiting threads runs them all together and hands each its result. A thread that gives
-// up its seat no longer holds the others back, so a window that ends, stops early or is cancelled
-// never stalls them. Steps of threads without a seat run at once, alone.
+// Runs the step series of several threads together, in rounds: one round runs the next step of
+// every series running (at most `capacity`) as one batch, then every series' advance() at once,
+// and goes on at once with the next. A series joins at the next round and leaves after the round
+// that ends it, so a window that ends, stops early or fails never holds the others back, and one
+// that starts later never waits for the others to reach a step. One of the waiting threads drives
+// the rounds while the others sleep until their series ends; the driver hands over when its own
+// series ends.
 class StepBatcher {
 public:
-    // Returns one result per input, in order; what it throws reaches every step of the batch.
+    // Returns one result per input, in order. When it throws for a batch, each step runs again
+    // alone, so an error reaches only the series whose step causes it.
     using Run = std::function<std::vector<DictionaryFeatureProvider>(std::span<const FeatureProvider* const>)>;
+    // Calls body(i) once for every i in [0, count), several at once; the body does not throw.
+    using ForEach = std::function<void(std::size_t count, const std::function<void(std::size_t)>& body)>;
 
-    StepBatcher(std::size_t capacity, Run run);
+    StepBatcher(std::size_t capacity, Run run, ForEach forEach);
     StepBatcher(const StepBatcher&) = delete;
     StepBatcher& operator=(const StepBatcher&) = delete;
 
     std::size_t capacity() const { return capacity_; }
-    // A seat for the calling thread.
-    BatchSeat join();
+    // Returns when the series has ended; rethrows what ended it.
+    void run(StepSeries& series);
+    // One step in a series of its own.
     DictionaryFeatureProvider step(const FeatureProvider& input);
+    // Series running or waiting to.
+    std::size_t seriesCount() const;
 
 private:
-    struct Request {
+    struct Entry {
+        StepSeries* series = nullptr;
         const FeatureProvider* input = nullptr;
-        DictionaryFeatureProvider result;
         std::exception_ptr error;
-        bool done = false;
+        bool ended = false; // set by its round
+        bool done = false; // its thread may return
     };
-    void leave(std::thread::id thread);
-    bool ready() const;
-    void runBatch(std::unique_lock<std::mutex>& lock);
+    void drive(std::unique_lock<std::mutex>& lock, const Entry& own);
+    void admitWaiting();
+    void retireEnded();
+    void runRound(std::span<Entry* const> round) const;
+    std::vector<DictionaryFeatureProvider> outputsOf(std::span<Entry* const> round) const;
+    std::vector<DictionaryFeatureProvider> checkedRun(std::span<const FeatureProvider* const> inputs) const;
+    static void advance(Entry& entry, DictionaryFeatureProvider outputs);
 
     const std::size_t capacity_;
     const Run run_;
-    std::mutex mutex_;
+    const ForEach forEach_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::map<std::thread::id, std::size_t> seats_; // seats held per thread
-    std::deque<Request*> waiting_;
-    bool busy_ = false; // a thread gathers or runs a batch
+    std::deque<Entry*> waiting_;
+    std::vector<Entry*> running_;
+    bool driving_ = false;
 };
 
 } // namespace ml

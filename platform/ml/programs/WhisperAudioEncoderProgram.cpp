@@ -115,6 +115,7 @@ WhisperAudioEncoderProgram::WhisperAudioEncoderProgram(const ProgramContext& con
     }
     finalNorm_ = transformerWeights::norm(folder, "final_norm", width_);
     pool_ = std::make_unique<ThreadPool>(context.threadCount);
+    gate_ = context.gate;
     buffers_ = BufferPool::create();
 
     if (activeKernelSet() == KernelSet::portable) {
@@ -153,6 +154,7 @@ const PackedOperand& WhisperAudioEncoderProgram::packed(const ProductWeights& we
 
 DictionaryFeatureProvider WhisperAudioEncoderProgram::predict(const FeatureProvider& inputs) const
 {
+    const auto turn = ComputeGate::enter(gate_.get());
     const int d = width_;
     const std::size_t width = static_cast<std::size_t>(d);
     const std::size_t inputFrames = static_cast<std::size_t>(inputFrames_);

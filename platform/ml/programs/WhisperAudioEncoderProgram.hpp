@@ -84,6 +84,7 @@ private:
     NormWeights finalNorm_;
     std::unique_ptr<ThreadPool> pool_;
     std::shared_ptr<BufferPool> buffers_;
+    std::shared_ptr<ComputeGate> gate_;
 };
 
 } // namespace ml

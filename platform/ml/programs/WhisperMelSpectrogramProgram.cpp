@@ -36,11 +36,13 @@ WhisperMelSpectrogramProgram::WhisperMelSpectrogramProgram(const ProgramContext&
     filters_ = MelFilterBank::filters(melCount_);
     basis_ = MelFilterBank::windowedFourierBasis();
     pool_ = std::make_unique<ThreadPool>(context.threadCount);
+    gate_ = context.gate;
     buffers_ = BufferPool::create();
 }
 
 DictionaryFeatureProvider WhisperMelSpectrogramProgram::predict(const FeatureProvider& inputs) const
 {
+    const auto turn = ComputeGate::enter(gate_.get());
     constexpr int n = MelFilterBank::fftSize;
     constexpr int bins = MelFilterBank::binCount;
     constexpr int hop = MelFilterBank::hopLength;

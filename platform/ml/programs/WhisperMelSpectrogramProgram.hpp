@@ -27,6 +27,7 @@ private:
     std::vector<float> basis_;
     std::unique_ptr<ThreadPool> pool_;
     std::shared_ptr<BufferPool> buffers_;
+    std::shared_ptr<ComputeGate> gate_;
 };
 
 } // namespace ml

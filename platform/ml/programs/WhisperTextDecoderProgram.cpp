@@ -17,7 +17,6 @@
 #include <optional>
 
 namespace ml {
-
 using namespace programSupport;
 
 namespace {
@@ -31,39 +30,6 @@ std::size_t paddedToLine(std::size_t floats)
 
 // How far the product and attention kernels ask for memory ahead of their reads.
 constexpr std::size_t coldStartBytes = 16 << 10;
-
-// Cross-attention groups: 8 tiles of 16 positions are 32 KiB of float16 keys and values.
-constexpr std::size_t crossGroupTiles = 8;
-
-// Where a layer's cross-attention keys and values lie in its block (see CrossState).
-struct CrossLayout {
-    CrossLayout(std::size_t frames, std::size_t heads, std::size_t headWidth)
-        : headWidth(headWidth)
-        , groupsPerHead((frames + groupPositions - 1) / groupPositions)
-        , groupElements(2 * groupPositions * headWidth)
-        , layerElements(heads * groupsPerHead * groupElements)
-    {
-    }
-    std::size_t groupAt(std::size_t head, std::size_t frame) const
-    {
-        return (head * groupsPerHead + frame / groupPositions) * groupElements;
-    }
-    std::size_t keyAt(std::size_t head, std::size_t frame, std::size_t j) const
-    {
-        const std::size_t tile = frame % groupPositions / attentionTile;
-        return groupAt(head, frame) + (tile * headWidth + j) * attentionTile + frame % attentionTile;
-    }
-    std::size_t valueAt(std::size_t head, std::size_t frame, std::size_t j) const
-    {
-        return groupAt(head, frame) + (groupPositions + frame % groupPositions) * headWidth + j;
-    }
-
-    static constexpr std::size_t groupPositions = crossGroupTiles * attentionTile;
-    std::size_t headWidth;
-    std::size_t groupsPerHead;
-    std::size_t groupElements;
-    std::size_t layerElements;
-};
 
 // `count` chunks in one stretch per thread, as even as can be.
 std::vector<std::uint16_t> evenStretches(std::size_t count, std::size_t threads)
@@ -157,9 +123,13 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
             transformerWeights::attention(folder, prefix + ".cross_attention", width_),
             transformerWeights::norm(folder, prefix + ".mlp_norm", width_), transformerWeights::mlp(folder, prefix + ".mlp", width_)});
     }
+    for (Block& block : blocks_) {
+        splitCrossHeads(block);
+    }
     finalNorm_ = transformerWeights::norm(folder, "final_norm", width_);
     pool_ = std::make_unique<ThreadPool>(context.threadCount);
     buffers_ = BufferPool::create();
+    gate_ = context.gate;
 
     const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
     std::vector<std::vector<const LinearWeights*>> loops;
@@ -167,28 +137,34 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
         loops.push_back({&block.selfAttention.query, &block.selfAttention.key, &block.selfAttention.value});
         loops.push_back({&block.selfAttention.output});
         loops.push_back({&block.crossAttention.query});
+        loops.emplace_back();
+        for (const LinearWeights& head : block.crossKeyHeads) {
+            loops.back().push_back(&head);
+        }
+        loops.emplace_back();
+        for (const LinearWeights& head : block.crossValueHeads) {
+            loops.back().push_back(&head);
+        }
         loops.push_back({&block.crossAttention.output});
         loops.push_back({&block.mlp.expand});
         loops.push_back({&block.mlp.contract});
     }
     loops.push_back({&tokenEmbedding_});
     stream_ = ProductStream(loops, threads, threads, *pool_);
-    const std::size_t heads = static_cast<std::size_t>(heads_);
-    const std::size_t headWidth = static_cast<std::size_t>(width_ / heads_);
-    const std::vector<std::uint16_t> headChunks = evenStretches(heads, threads);
-    const std::vector<std::uint16_t> groupChunks =
-        evenStretches(heads * CrossLayout(static_cast<std::size_t>(audioFrames_), heads, headWidth).groupsPerHead, threads);
-    // A product loop's threads ask for their first chunks' weights while they wait for them.
+    // A product loop's threads ask for their first chunks' weights while they wait for them; the
+    // attention loops get their chunks per step, by the windows stepping.
     for (std::size_t k = 0; k <= blocks_.size() * loopsPerLayer; ++k) {
         const auto loop = streamLoop(k);
-        steps_.push_back(loop ? stream_.chunks(*loop) : k % loopsPerLayer == selfAttentionLoop ? headChunks : groupChunks);
+        steps_.push_back(loop ? stream_.chunks(*loop) : std::vector<std::uint16_t>(threads, 0));
         for (std::size_t s = 0; s < threads; ++s) {
             const auto memory = loop ? stream_.chunkMemory(*loop, s, 0, std::min<std::size_t>(steps_[k][s], aheadChunks))
                                      : std::pair<const void*, std::size_t> {};
             aheads_.push_back({memory.first, memory.second});
         }
-        // Attention of a head starts once the projections have made its rows.
-        earlyLoops_.push_back(loop ? 0 : 1);
+        // Self-attention of a head starts once the projections have made its rows, a window's
+        // mixes once its softmax is done.
+        const std::size_t which = k % loopsPerLayer;
+        earlyLoops_.push_back(!loop && (which == selfAttentionLoop || which == crossMixLoop) ? 1 : 0);
     }
     // While the last threads still read the logits' weights, the others go on to these.
     if (hasAlignmentOutput_) {
@@ -204,23 +180,60 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
 
     // What one more window stepping together holds: its cross-attention state, its two caches
     // (the caller's) and its encoder output (the state's copy of it and the caller's).
-    std::size_t crossBytes = 0;
-    for (const Block& block : blocks_) {
-        crossBytes += CrossLayout(static_cast<std::size_t>(audioFrames_), heads, headWidth).layerElements
-            * (block.crossAttention.key.weight.dataType() == MultiArrayDataType::float16 ? 2 : 4);
-    }
+    const bool halfOutput = folder.description().input("encoder_output_embeds")->dataType == MultiArrayDataType::float16;
+    const std::size_t crossBytes
+        = PanelMatrix::bytes(audioFrames_, width_, halfOutput) + PanelMatrix::bytes(width_, audioFrames_, halfOutput);
     const std::size_t windowBytes = crossBytes + 2 * static_cast<std::size_t>(cacheWidth) * static_cast<std::size_t>(cacheLength_) * 2
         + 2 * static_cast<std::size_t>(width_) * static_cast<std::size_t>(audioFrames_) * 4;
     const std::size_t capacity = std::clamp<std::size_t>(windowMemoryBudget / std::max<std::size_t>(windowBytes, 1), 1, maximumWindows);
-    // Every window of a batch keeps its state from step to step.
+    // Every window of a batch keeps its state from step to step (see unheldStatesToKeep).
     crossStatesKept_ = capacity + 1;
     batcher_ = std::make_unique<StepBatcher>(
-        capacity, [this](std::span<const FeatureProvider* const> inputs) { return predictBatch(inputs); });
+        capacity, [this](std::span<const FeatureProvider* const> inputs) { return predictBatch(inputs); },
+        [this](std::size_t count, const std::function<void(std::size_t)>& body) { forEachWindow(count, body); });
     // The copies serve every step; the mapped originals need not stay in memory.
     for (const auto& loop : loops) {
         for (const LinearWeights* layer : loop) {
             folder.releaseTensor(layer->weight);
         }
+    }
+    for (Block& block : blocks_) {
+        folder.releaseTensor(block.crossAttention.key.weight);
+        folder.releaseTensor(block.crossAttention.value.weight);
+        for (auto* heads : {&block.crossKeyHeads, &block.crossValueHeads}) {
+            for (LinearWeights& head : *heads) {
+                head.weight = MultiArray();
+            }
+        }
+    }
+}
+
+// The stream packs each head's W_k^T and W_v rows as products of their own.
+void WhisperTextDecoderProgram::splitCrossHeads(Block& block) const
+{
+    const int headWidth = width_ / heads_;
+    const LinearWeights& key = block.crossAttention.key;
+    const LinearWeights& value = block.crossAttention.value;
+    const MultiArrayDataType type = key.weight.dataType();
+    const std::size_t size = elementSize(type);
+    const auto* keys = static_cast<const unsigned char*>(key.weight.dataPointer());
+    for (int h = 0; h < heads_; ++h) {
+        LinearWeights transposed {MultiArray({width_, headWidth}, type), {}};
+        auto* target = static_cast<unsigned char*>(transposed.weight.dataPointer());
+        for (int c = 0; c < width_; ++c) {
+            for (int i = 0; i < headWidth; ++i) {
+                std::memcpy(target + (static_cast<std::size_t>(c) * headWidth + i) * size,
+                    keys + (static_cast<std::size_t>(h * headWidth + i) * width_ + c) * size, size);
+            }
+        }
+        block.crossKeyHeads.push_back(std::move(transposed));
+        LinearWeights rows {MultiArray({headWidth, width_}, value.weight.dataType()), {}};
+        const std::size_t rowBytes = static_cast<std::size_t>(headWidth) * width_ * elementSize(value.weight.dataType());
+        std::memcpy(rows.weight.dataPointer(), static_cast<const unsigned char*>(value.weight.dataPointer()) + h * rowBytes, rowBytes);
+        if (!value.bias.empty()) {
+            rows.bias.assign(value.bias.begin() + h * headWidth, value.bias.begin() + (h + 1) * headWidth);
+        }
+        block.crossValueHeads.push_back(std::move(rows));
     }
 }
 
@@ -234,6 +247,8 @@ std::optional<std::size_t> WhisperTextDecoderProgram::streamLoop(std::size_t loo
     case selfProjectionsLoop: return loopOf(l, selfProjections);
     case selfOutputLoop: return loopOf(l, selfOutput);
     case crossQueryLoop: return loopOf(l, crossQuery);
+    case crossFoldLoop: return loopOf(l, crossFold);
+    case crossValuesLoop: return loopOf(l, crossValues);
     case crossOutputLoop: return loopOf(l, crossOutput);
     case expandLoop: return loopOf(l, expand);
     case contractLoop: return loopOf(l, contract);
@@ -320,131 +335,75 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
             }
         }
     }
+    const std::size_t keep = unheldStatesToKeep();
     {
-        // Let the least recently used state go first, so its memory serves the new one.
+        // States no window uses go first, the least recently used first, so their memory serves
+        // the new one.
         std::lock_guard lock(crossMutex_);
-        while (crossStates_.size() >= crossStatesKept_) {
-            crossStates_.pop_back();
-        }
+        dropUnheldStates(keep);
     }
-    auto state = computeCrossState(encoderOutput, std::vector<unsigned char>(bytes, bytes + size));
+    auto state = computeCrossState(encoderOutput, bytes, size);
     std::lock_guard lock(crossMutex_);
     crossStates_.push_front(state);
-    while (crossStates_.size() > crossStatesKept_) {
-        crossStates_.pop_back();
-    }
+    dropUnheldStates(keep);
     return state;
 }
 
+// The windows stepping hold their states; those of windows that have ended only hold memory. Two
+// are kept for a window decoded again (its language detected first, falling back to a higher
+// temperature), and the states of windows that stepped without a series, whose caller may step
+// them again next.
+std::size_t WhisperTextDecoderProgram::unheldStatesToKeep() const
+{
+    return std::min(crossStatesKept_, looseWindows_.load(std::memory_order_relaxed) + 2);
+}
+
+void WhisperTextDecoderProgram::dropUnheldStates(std::size_t kept) const
+{
+    std::size_t unheld = 0;
+    for (auto it = crossStates_.begin(); it != crossStates_.end();) {
+        // Held by the list alone: no step or series runs on it.
+        if (it->use_count() == 1 && ++unheld > kept) {
+            it = crossStates_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::computeCrossState(
-    const MultiArray& encoderOutput, std::vector<unsigned char> sourceBytes) const
+    const MultiArray& encoderOutput, const unsigned char* sourceBytes, std::size_t sourceSize) const
 {
     auto state = std::make_shared<CrossState>();
     state->sourceType = encoderOutput.isPacked() ? encoderOutput.dataType() : MultiArrayDataType::float32;
-    state->source = std::move(sourceBytes);
+    state->source = {buffers_->halves((sourceSize + 1) / 2), sourceSize};
+    std::memcpy(state->source.block.get(), sourceBytes, sourceSize);
 
     const std::size_t width = static_cast<std::size_t>(width_);
     const std::size_t frames = static_cast<std::size_t>(audioFrames_);
     auto channels = buffers_->floats(width * frames); // [channel][frame]
     readFloats(encoderOutput, channels.get());
-    auto embeds = buffers_->floats(frames * width); // [frame][channel]
-    pool_->parallelFor(frames, framesPerTask, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t f = begin; f < end; ++f) {
-            for (std::size_t c = 0; c < width; ++c) {
-                embeds.get()[f * width + c] = channels.get()[c * frames + f];
+    // float16 outputs keep their values exactly.
+    const bool half = encoderOutput.dataType() == MultiArrayDataType::float16;
+    const std::size_t frameBytes = PanelMatrix::bytes(audioFrames_, width_, half);
+    const std::size_t elements = (frameBytes + PanelMatrix::bytes(width_, audioFrames_, half)) / (half ? 2 : 4);
+    state->storage = half ? std::shared_ptr<void>(buffers_->halves(elements)) : std::shared_ptr<void>(buffers_->floats(elements));
+    auto* base = static_cast<unsigned char*>(state->storage.get());
+    const int framePanels = (audioFrames_ + PanelMatrix::panelRows - 1) / PanelMatrix::panelRows;
+    const int channelPanels = (width_ + PanelMatrix::panelRows - 1) / PanelMatrix::panelRows;
+    pool_->parallelFor(static_cast<std::size_t>(framePanels + channelPanels), 1, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t p = begin; p < end; ++p) {
+            const int panel = static_cast<int>(p);
+            if (panel < framePanels) {
+                packPanels(channels.get(), 1, frames, audioFrames_, width_, half, base, panel, panel + 1);
+            } else {
+                packPanels(channels.get(), frames, 1, width_, audioFrames_, half, base + frameBytes, panel - framePanels,
+                    panel - framePanels + 1);
             }
         }
     });
-
-    // The encoder output as the second factor of every layer's key product, packed once.
-    const PackedOperand packedChannels(activeKernelSet(), GemmOperand {channels.get(), false, false, audioFrames_}, audioFrames_,
-        width_, pool_.get(), buffers_.get());
-    const std::size_t layers = blocks_.size();
-    state->groups.resize(layers);
-    state->halfGroups.resize(layers);
-    const std::size_t count = frames * width;
-    const std::size_t heads = static_cast<std::size_t>(heads_);
-    const std::size_t headWidth = width / heads;
-    const CrossLayout layout(frames, heads, headWidth);
-    // Every layer in one block of each precision: every step streams all of them, and one block
-    // lies in whole huge pages where a block per layer would mostly not.
-    const auto isHalf = [&](std::size_t l) { return blocks_[l].crossAttention.key.weight.dataType() == MultiArrayDataType::float16; };
-    std::size_t halfLayers = 0;
-    for (std::size_t l = 0; l < layers; ++l) {
-        halfLayers += isHalf(l) ? 1 : 0;
-    }
-    std::shared_ptr<std::uint16_t> halfBlock = halfLayers > 0 ? buffers_->halves(halfLayers * layout.layerElements) : nullptr;
-    std::shared_ptr<float> floatBlock =
-        halfLayers < layers ? buffers_->floats((layers - halfLayers) * layout.layerElements) : nullptr;
-    std::size_t halfAt = 0, floatAt = 0;
-    for (std::size_t l = 0; l < layers; ++l) {
-        const AttentionWeights& cross = blocks_[l].crossAttention;
-        const bool half = isHalf(l);
-        auto keys = buffers_->floats(count);
-        std::uint16_t* halfGroups = nullptr;
-        float* groups = nullptr;
-        if (half) {
-            state->halfGroups[l] = std::shared_ptr<std::uint16_t>(halfBlock, halfBlock.get() + halfAt);
-            halfAt += layout.layerElements;
-            halfGroups = state->halfGroups[l].get();
-        } else {
-            state->groups[l] = std::shared_ptr<float>(floatBlock, floatBlock.get() + floatAt);
-            floatAt += layout.layerElements;
-            groups = state->groups[l].get();
-        }
-        // The unused places of a head's last key tile must hold something finite.
-        for (std::size_t h = 0; h < heads; ++h) {
-            const std::size_t last = (h * layout.groupsPerHead + layout.groupsPerHead - 1) * layout.groupElements;
-            if (half) {
-                std::fill_n(halfGroups + last, layout.groupPositions * headWidth, std::uint16_t(0));
-            } else {
-                std::fill_n(groups + last, layout.groupPositions * headWidth, 0.0f);
-            }
-        }
-        const float* keyData = keys.get();
-        gemm(pool_.get(), width_, audioFrames_, width_, 1.0f, cross.key.floats(*buffers_, *pool_).get(), width_, packedChannels,
-            0.0f, keys.get(), audioFrames_, [=](const GemmTile& tile) {
-                for (int r = tile.rowBegin; r < tile.rowEnd; ++r) {
-                    const std::size_t h = static_cast<std::size_t>(r) / headWidth;
-                    const std::size_t j = static_cast<std::size_t>(r) % headWidth;
-                    for (std::size_t f = static_cast<std::size_t>(tile.columnBegin); f < static_cast<std::size_t>(tile.columnEnd);) {
-                        const std::size_t span = std::min(attentionTile - f % attentionTile, static_cast<std::size_t>(tile.columnEnd) - f);
-                        const std::size_t at = layout.keyAt(h, f, j);
-                        const float* source = keyData + static_cast<std::size_t>(r) * frames + f;
-                        if (halfGroups) {
-                            floatToHalf(source, halfGroups + at, span);
-                        } else {
-                            std::copy_n(source, span, groups + at);
-                        }
-                        f += span;
-                    }
-                }
-            });
-        auto rowValues = buffers_->floats(count);
-        const PackedOperand valueWeights(activeKernelSet(),
-            GemmOperand {cross.value.weight.dataPointer(), cross.value.weight.dataType() == MultiArrayDataType::float16, true, width_},
-            width_, width_, pool_.get(), buffers_.get());
-        gemm(pool_.get(), audioFrames_, width_, width_, 1.0f, embeds.get(), width_, valueWeights, 0.0f, rowValues.get(), width_,
-            [&](const GemmTile& tile) {
-                for (int f = tile.rowBegin; f < tile.rowEnd; ++f) {
-                    float* row = rowValues.get() + static_cast<std::size_t>(f) * width;
-                    axpy(1.0f, cross.value.bias.data() + tile.columnBegin, row + tile.columnBegin,
-                        static_cast<std::size_t>(tile.columnEnd - tile.columnBegin));
-                    for (std::size_t c = static_cast<std::size_t>(tile.columnBegin); c < static_cast<std::size_t>(tile.columnEnd);) {
-                        const std::size_t h = c / headWidth;
-                        const std::size_t j = c % headWidth;
-                        const std::size_t span = std::min(headWidth - j, static_cast<std::size_t>(tile.columnEnd) - c);
-                        const std::size_t at = layout.valueAt(h, static_cast<std::size_t>(f), j);
-                        if (halfGroups) {
-                            floatToHalf(row + c, halfGroups + at, span);
-                        } else {
-                            std::copy_n(row + c, span, groups + at);
-                        }
-                        c += span;
-                    }
-                }
-            });
-    }
+    state->frames = {base, half, audioFrames_, width_};
+    state->channels = {base + frameBytes, half, width_, audioFrames_};
     return state;
 }
 
@@ -470,7 +429,6 @@ WhisperTextDecoderProgram::WindowStep WhisperTextDecoderProgram::windowStep(cons
         window.padding[p] = static_cast<float>(paddingMask.valueAtOffset(p * static_cast<std::size_t>(paddingMask.strides()[1])));
     }
     window.encoderOutput = *inputs.featureValue("encoder_output_embeds");
-    window.source = sourceBytes(window.encoderOutput);
     return window;
 }
 
@@ -479,52 +437,147 @@ DictionaryFeatureProvider WhisperTextDecoderProgram::predict(const FeatureProvid
     return batcher_->step(inputs);
 }
 
-BatchSeat WhisperTextDecoderProgram::joinBatch() const { return batcher_->join(); }
+// A series' inputs as the batcher sees them: each carries the cross-attention state the steps
+// before it confirmed for the series' encoder output.
+struct WhisperTextDecoderProgram::SeriesInput final : FeatureProvider {
+    std::vector<std::string> featureNames() const override { return input->featureNames(); }
+    std::optional<MultiArray> featureValue(const std::string& name) const override { return input->featureValue(name); }
+
+    const FeatureProvider* input = nullptr;
+    // Written by the step that runs on it; the series' next step runs after that one.
+    mutable std::shared_ptr<const CrossState> confirmed;
+};
+
+class WhisperTextDecoderProgram::SeriesSteps final : public StepSeries {
+public:
+    explicit SeriesSteps(StepSeries& series) : series_(series) {}
+    const FeatureProvider* start() override { return tagged(series_.start()); }
+    const FeatureProvider* advance(DictionaryFeatureProvider outputs) override { return tagged(series_.advance(std::move(outputs))); }
+
+private:
+    const FeatureProvider* tagged(const FeatureProvider* input)
+    {
+        input_.input = input;
+        return input ? &input_ : nullptr;
+    }
+    StepSeries& series_;
+    SeriesInput input_;
+};
+
+void WhisperTextDecoderProgram::runSteps(StepSeries& series) const
+{
+    SeriesSteps steps(series);
+    batcher_->run(steps);
+}
+
+// The windows' work between two steps runs on the program's threads too, so it takes its turn as
+// a prediction does.
+void WhisperTextDecoderProgram::forEachWindow(std::size_t count, const std::function<void(std::size_t)>& body) const
+{
+    const auto turn = ComputeGate::enter(gate_.get());
+    pool_->parallelFor(count, 1, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            body(i);
+        }
+    });
+}
 
 std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::predictBatch(std::span<const FeatureProvider* const> inputs) const
 {
-    if (inputs.size() > maximumWindows) {
-        std::vector<DictionaryFeatureProvider> results;
-        for (std::size_t first = 0; first < inputs.size(); first += maximumWindows) {
-            for (auto& result : predictBatch(inputs.subspan(first, std::min(maximumWindows, inputs.size() - first)))) {
-                results.push_back(std::move(result));
-            }
+    const auto turn = ComputeGate::enter(gate_.get());
+    return stepInBatches(inputs);
+}
+
+std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::stepInBatches(std::span<const FeatureProvider* const> inputs) const
+{
+    // More windows than the memory budget allows step in several batches.
+    const std::size_t capacity = batchCapacity();
+    std::vector<DictionaryFeatureProvider> results;
+    for (std::size_t first = 0; first < inputs.size(); first += capacity) {
+        for (auto& result : stepBatch(inputs.subspan(first, std::min(capacity, inputs.size() - first)))) {
+            results.push_back(std::move(result));
         }
-        return results;
     }
-    // The encoder output is recognised by its contents: a caller may refill one array for a new
-    // window. Steps of a window run on its kept state at once, the whole encoder output compared
-    // while the step runs; should it differ after all, the window's step runs again on the right state.
+    return results;
+}
+
+std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::stepBatch(std::span<const FeatureProvider* const> inputs) const
+{
     std::vector<WindowStep> windows;
     windows.reserve(inputs.size());
+    std::size_t loose = 0;
     for (const FeatureProvider* input : inputs) {
+        const auto* series = dynamic_cast<const SeriesInput*>(input);
+        loose += series ? 0 : 1;
         windows.push_back(windowStep(*input));
-        WindowStep& window = windows.back();
-        window.cross = likelyCrossState(window.source);
-        window.confirm = window.cross != nullptr;
-        if (!window.cross) {
-            window.cross = crossState(window.encoderOutput, window.source);
+        findCrossState(windows.back(), series);
+    }
+    looseWindows_.store(loose, std::memory_order_relaxed);
+    std::vector<DictionaryFeatureProvider> results = step(windows);
+    redoStaleSteps(windows, results);
+    for (std::size_t w = 0; w < windows.size(); ++w) {
+        if (const auto* series = dynamic_cast<const SeriesInput*>(inputs[w])) {
+            series->confirmed = windows[w].cross;
         }
     }
-    std::vector<DictionaryFeatureProvider> results = step(windows);
+    markUsed(windows);
+    return results;
+}
+
+// The states of the windows that stepped last go to the front: once a window ends, its state is
+// among the last that go.
+void WhisperTextDecoderProgram::markUsed(std::span<const WindowStep> windows) const
+{
+    std::lock_guard lock(crossMutex_);
+    for (const WindowStep& window : windows) {
+        const auto at = std::find(crossStates_.begin(), crossStates_.end(), window.cross);
+        if (at != crossStates_.end()) {
+            crossStates_.erase(at);
+        }
+        crossStates_.push_front(window.cross);
+    }
+}
+
+// The encoder output is recognised by its contents: a caller may refill one array for a new
+// window. A step runs on a kept state at once, the whole encoder output compared while the step
+// runs (see redoStaleSteps); the later steps of a series run on the state its first step confirmed.
+void WhisperTextDecoderProgram::findCrossState(WindowStep& window, const SeriesInput* series) const
+{
+    window.cross = series ? series->confirmed : nullptr;
+    if (window.cross) {
+        return;
+    }
+    window.source = sourceBytes(window.encoderOutput);
+    window.cross = likelyCrossState(window.source);
+    window.confirm = window.cross != nullptr;
+    if (!window.cross) {
+        window.cross = crossState(window.encoderOutput, window.source);
+    }
+}
+
+// Windows whose encoder output differed from their kept state's after all step again on the right
+// state.
+void WhisperTextDecoderProgram::redoStaleSteps(std::span<WindowStep> windows, std::vector<DictionaryFeatureProvider>& results) const
+{
     std::vector<WindowStep> again;
     std::vector<std::size_t> againAt;
     for (std::size_t w = 0; w < windows.size(); ++w) {
         if (windows[w].stale) {
+            againAt.push_back(w);
             again.push_back(std::move(windows[w]));
             again.back().cross = crossState(again.back().encoderOutput, again.back().source);
             again.back().confirm = false;
             again.back().stale = false;
-            againAt.push_back(w);
         }
     }
-    if (!again.empty()) {
-        std::vector<DictionaryFeatureProvider> redone = step(again);
-        for (std::size_t i = 0; i < again.size(); ++i) {
-            results[againAt[i]] = std::move(redone[i]);
-        }
+    if (again.empty()) {
+        return;
     }
-    return results;
+    std::vector<DictionaryFeatureProvider> redone = step(again);
+    for (std::size_t i = 0; i < again.size(); ++i) {
+        results[againAt[i]] = std::move(redone[i]);
+        windows[againAt[i]] = std::move(again[i]);
+    }
 }
 
 // One decoder step of several windows: every product loop reads its weights once for all of them,
@@ -551,8 +604,8 @@ struct WhisperTextDecoderProgram::StepRun {
         std::uint16_t* valueOut = nullptr;
         std::size_t keyRowStride = 0, keyColumnStride = 0, valueRowStride = 0, valueColumnStride = 0;
         std::size_t scoresAt = 0;
-        std::vector<AttentionPartial> partials;
-        std::vector<Count> headCounts;
+        // Chunks of the window's cross-attention scores done, and the layers whose softmax is.
+        Count scored, softmaxed;
     };
 
     StepRun(const WhisperTextDecoderProgram& program, std::span<WindowStep> steps);
@@ -566,7 +619,10 @@ struct WhisperTextDecoderProgram::StepRun {
     void selfAttention(std::size_t layer, std::size_t window, std::size_t head);
     void selfOutput(std::size_t layer, std::size_t stretch, std::size_t begin, std::size_t end);
     void crossQuery(std::size_t layer, const float* input, std::size_t stretch, std::size_t begin, std::size_t end);
-    void crossAttention(std::size_t layer, std::size_t thread, std::size_t stretch, std::size_t begin, std::size_t end);
+    void crossFold(std::size_t layer, std::size_t stretch, std::size_t begin, std::size_t end);
+    void crossScores(std::size_t layer, std::size_t window, std::size_t chunk);
+    void crossMix(std::size_t layer, std::size_t window, std::size_t chunk);
+    void crossValues(std::size_t layer, std::size_t stretch, std::size_t begin, std::size_t end);
     void crossOutput(std::size_t layer, std::size_t stretch, std::size_t begin, std::size_t end);
     void feedForwardExpand(std::size_t layer, const float* input, std::size_t stretch, std::size_t begin, std::size_t end);
     void feedForwardContract(std::size_t layer, std::size_t stretch, std::size_t begin, std::size_t end);
@@ -575,10 +631,24 @@ struct WhisperTextDecoderProgram::StepRun {
     void compareSources(std::size_t stretch, std::size_t begin, std::size_t end);
 
     void embed();
-    void productChunks(std::size_t loop, std::initializer_list<Product> products, std::size_t stretch, std::size_t begin,
+    void productChunks(std::size_t loop, std::span<const Product> products, std::size_t stretch, std::size_t begin,
         std::size_t end);
+    void productChunks(std::size_t loop, std::initializer_list<Product> products, std::size_t stretch, std::size_t begin,
+        std::size_t end)
+    {
+        productChunks(loop, std::span(products.begin(), products.size()), stretch, begin, end);
+    }
     void countRows(std::vector<Count>& counts, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end);
-    void combineCrossAttention(std::size_t layer, std::size_t window, std::size_t head);
+    // Runs `stage(window, chunk)` for the loop's chunks [begin, end) of a stretch, `chunks` per window.
+    template<typename Stage>
+    void windowChunks(std::size_t chunks, std::size_t stretch, std::size_t begin, std::size_t end, Stage&& stage)
+    {
+        for (std::size_t c = begin; c < end; ++c) {
+            const std::size_t at = chunks * count * stretch / threads + c;
+            stage(at / chunks, at % chunks);
+        }
+    }
+    void softmaxHeads(std::size_t layer, std::size_t window);
     void prefetchCacheRows(std::size_t window, std::size_t first) const;
     void enter(int slot, std::size_t loop);
     void body(int slot, std::size_t loop, std::size_t stretch, std::size_t begin, std::size_t end);
@@ -600,9 +670,8 @@ struct WhisperTextDecoderProgram::StepRun {
     const float scale;
     const std::size_t rowStride;
     const std::size_t frameStride;
-    const std::size_t pieceStride;
-    const CrossLayout layout;
-    const std::size_t span; // cross-attention groups of one window
+    const std::size_t scoreChunks; // of one window
+    const std::size_t mixChunks;
 
     std::vector<Window> windows;
     std::vector<MultiArray> keyUpdates, valueUpdates;
@@ -610,15 +679,22 @@ struct WhisperTextDecoderProgram::StepRun {
     std::vector<float> x, query, key, value, attended, projected, hidden;
     std::shared_ptr<float> normedInputs;
     std::shared_ptr<float> selfScores;
-    std::shared_ptr<float> pieceOutputs; // [window][group][pieceStride]
-    // Self- and cross-attention of a head start once the projections have made that head's rows
-    // (the loops start early) instead of waiting for every row: the rows made so far per head,
-    // the same for every window.
-    std::vector<Count> queryRows, projectedRows;
-    // The layers with alignment heads keep their probabilities and every group's share of its
-    // head's weights for the alignment weights; the other layers' probabilities share one buffer.
+    // [window][head][width]: W_k,h^T q_h, then E^T p_h.
+    std::shared_ptr<float> folded, mixed;
+    // Self-attention of a head starts once the projections have made that head's rows (the loop
+    // starts early) instead of waiting for every row: the rows made so far per head, the same for
+    // every window.
+    std::vector<Count> projectedRows;
+    // Each step's cross-attention products per head, [layer][head].
+    std::vector<std::vector<Product>> foldProducts, valueProducts;
+    // Rows of folded and mixed, [window * heads + head], and of each layer's probabilities.
+    std::vector<const float*> foldedRows;
+    std::vector<float*> mixedRows;
+    std::vector<std::vector<float*>> probabilityRows;
+    // The layers with alignment heads keep their probabilities for the alignment weights; the
+    // other layers' probabilities share one buffer.
     std::vector<bool> aligned;
-    std::vector<std::shared_ptr<float>> probabilities, groupFactors; // [layer] -> [window][...]
+    std::vector<std::shared_ptr<float>> probabilities; // [layer] -> [window][head][frameStride]
     std::shared_ptr<float> sharedProbabilities;
     std::shared_ptr<float> logitRows; // [window][vocabulary]
     std::shared_ptr<float> alignment; // [window][frameStride]
@@ -640,9 +716,8 @@ WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& pro
     , scale(1.0f / std::sqrt(static_cast<float>(headWidth)))
     , rowStride(paddedToLine(width))
     , frameStride(paddedToLine(frames))
-    , pieceStride(paddedToLine(headWidth))
-    , layout(frames, heads, headWidth)
-    , span(heads * layout.groupsPerHead)
+    , scoreChunks((frames + scorePanels * PanelMatrix::panelRows - 1) / (scorePanels * PanelMatrix::panelRows))
+    , mixChunks((width + mixPanels * PanelMatrix::panelRows - 1) / (mixPanels * PanelMatrix::panelRows))
     , windows(count)
     , x(count * width)
     , query(count * width)
@@ -651,11 +726,12 @@ WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& pro
     , attended(count * width)
     , projected(count * width)
     , hidden(count * 4 * width)
-    , queryRows(heads)
     , projectedRows(heads)
+    , foldProducts(layers)
+    , valueProducts(layers)
+    , probabilityRows(layers)
     , aligned(layers, false)
     , probabilities(layers)
-    , groupFactors(layers)
     , stale(count, 0)
 {
     BufferPool& buffers = *program.buffers_;
@@ -675,12 +751,20 @@ WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& pro
         // Each head's scores on cache lines of their own.
         window.scoresAt = scores;
         scores += heads * paddedToLine(step.cached + 1);
-        window.partials.resize(span);
-        window.headCounts = std::vector<Count>(heads);
     }
     normedInputs = buffers.floats(threads * count * rowStride);
     selfScores = buffers.floats(scores);
-    pieceOutputs = buffers.floats(count * span * pieceStride);
+    folded = buffers.floats(count * heads * width);
+    mixed = buffers.floats(count * heads * width);
+    for (std::size_t l = 0; l < layers; ++l) {
+        const Block& block = program.blocks_[l];
+        for (std::size_t h = 0; h < heads; ++h) {
+            foldProducts[l].push_back(
+                {&block.crossKeyHeads[h], query.data() + h * headWidth, width, folded.get() + h * width, heads * width});
+            valueProducts[l].push_back(
+                {&block.crossValueHeads[h], mixed.get() + h * width, heads * width, attended.data() + h * headWidth, width});
+        }
+    }
     if (program.hasAlignmentOutput_) {
         for (const auto& pair : program.alignmentHeads_) {
             aligned[static_cast<std::size_t>(pair.first)] = true;
@@ -690,7 +774,13 @@ WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& pro
     for (std::size_t l = 0; l < layers; ++l) {
         if (aligned[l]) {
             probabilities[l] = buffers.floats(count * heads * frameStride);
-            groupFactors[l] = buffers.floats(count * span);
+        }
+    }
+    for (std::size_t row = 0; row < count * heads; ++row) {
+        foldedRows.push_back(folded.get() + row * width);
+        mixedRows.push_back(mixed.get() + row * width);
+        for (std::size_t l = 0; l < layers; ++l) {
+            probabilityRows[l].push_back(layerProbabilities(l, row / heads) + row % heads * frameStride);
         }
     }
     logitRows = buffers.floats(count * static_cast<std::size_t>(program.vocabularySize_));
@@ -703,8 +793,10 @@ WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& pro
     for (std::size_t k = 0; k < layers * loopsPerLayer; ++k) {
         if (k % loopsPerLayer == selfAttentionLoop) {
             schedule[k] = evenStretches(heads * count, threads);
-        } else if (k % loopsPerLayer == crossAttentionLoop) {
-            schedule[k] = evenStretches(span * count, threads);
+        } else if (k % loopsPerLayer == crossScoresLoop) {
+            schedule[k] = evenStretches(scoreChunks * count, threads);
+        } else if (k % loopsPerLayer == crossMixLoop) {
+            schedule[k] = evenStretches(mixChunks * count, threads);
         }
     }
     if (program.hasAlignmentOutput_) {
@@ -721,16 +813,13 @@ void WhisperTextDecoderProgram::StepRun::embed()
     std::vector<float> row(width);
     for (std::size_t w = 0; w < count; ++w) {
         const int token = steps[w].token;
-        WeightMatrix embedding = program.stream_.row(layers * productLoopsPerLayer, 0, static_cast<std::size_t>(token));
-        const bool copied = embedding.data != nullptr;
-        if (!copied) {
-            embedding = program.tokenEmbedding_.matrix();
-        }
-        const int at = copied ? 0 : token;
-        if (embedding.isHalf) {
-            halfToFloat(embedding.halfRow(at), row.data(), width);
-        } else {
-            std::copy_n(embedding.floatRow(at), width, row.data());
+        if (!program.stream_.readRow(layers * productLoopsPerLayer, 0, static_cast<std::size_t>(token), row.data())) {
+            const WeightMatrix embedding = program.tokenEmbedding_.matrix();
+            if (embedding.isHalf) {
+                halfToFloat(embedding.halfRow(token), row.data(), width);
+            } else {
+                std::copy_n(embedding.floatRow(token), width, row.data());
+            }
         }
         const float* position = program.positions_.data() + steps[w].cached * width;
         for (std::size_t c = 0; c < width; ++c) {
@@ -739,19 +828,19 @@ void WhisperTextDecoderProgram::StepRun::embed()
     }
 }
 
-void WhisperTextDecoderProgram::StepRun::productChunks(std::size_t loop, std::initializer_list<Product> products,
+void WhisperTextDecoderProgram::StepRun::productChunks(std::size_t loop, std::span<const Product> products,
     std::size_t stretch, std::size_t begin, std::size_t end)
 {
     std::array<const float*, maximumWindows> inputs {};
     std::array<float*, maximumWindows> outputs {};
     program.stream_.forChunks(loop, stretch, begin, end, [&](const ProductStream::Slice& slice, std::size_t from, std::size_t to) {
-        const Product& product = *(products.begin() + static_cast<std::ptrdiff_t>(slice.product));
+        const Product& product = products[slice.product];
         for (std::size_t w = 0; w < count; ++w) {
             inputs[w] = product.input + w * product.inputStride;
             outputs[w] = product.output + w * product.outputStride + slice.first;
         }
         const float* bias = product.layer->bias.empty() ? nullptr : product.layer->bias.data() + slice.first;
-        matrixVectors(slice.matrix, VectorBatch {inputs.data(), outputs.data(), count}, bias, static_cast<int>(from),
+        panelProducts(slice.matrix, VectorBatch {inputs.data(), outputs.data(), count}, bias, static_cast<int>(from),
             static_cast<int>(to));
         for (std::size_t w = 0; w < count; ++w) {
             if (product.gelu) {
@@ -873,98 +962,49 @@ void WhisperTextDecoderProgram::StepRun::crossQuery(std::size_t l, const float* 
 {
     productChunks(loopOf(l, WhisperTextDecoderProgram::crossQuery),
         {{&program.blocks_[l].crossAttention.query, input, rowStride, query.data(), width}}, stretch, begin, end);
-    countRows(queryRows, loopOf(l, WhisperTextDecoderProgram::crossQuery), stretch, begin, end);
 }
 
-void WhisperTextDecoderProgram::StepRun::combineCrossAttention(std::size_t l, std::size_t w, std::size_t h)
+void WhisperTextDecoderProgram::StepRun::crossFold(std::size_t l, std::size_t stretch, std::size_t begin, std::size_t end)
 {
-    const std::vector<AttentionPartial>& partials = windows[w].partials;
-    const std::size_t first = h * layout.groupsPerHead;
-    float maximum = -std::numeric_limits<float>::infinity();
-    for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
-        maximum = std::max(maximum, partials[g].maximum);
-    }
-    float sum = 0.0f;
-    float* out = attended.data() + w * width + h * headWidth;
-    std::fill(out, out + headWidth, 0.0f);
-    for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
-        if (partials[g].sum > 0.0f) {
-            const float factor = std::exp(partials[g].maximum - maximum);
-            sum += factor * partials[g].sum;
-            axpy(factor, pieceOutputs.get() + (w * span + g) * pieceStride, out, headWidth);
-        }
-    }
-    const float inverse = 1.0f / sum;
-    for (std::size_t j = 0; j < headWidth; ++j) {
-        out[j] *= inverse;
-    }
-    if (program.hasAlignmentOutput_ && program.isAlignmentHead_[l * heads + h]) {
-        const float listed = static_cast<float>(program.alignmentHeads_.size());
-        float* factors = groupFactors[l].get() + w * span;
-        for (std::size_t g = first; g < first + layout.groupsPerHead; ++g) {
-            factors[g] = std::exp(partials[g].maximum - maximum) / (sum * listed);
-        }
+    productChunks(loopOf(l, WhisperTextDecoderProgram::crossFold), foldProducts[l], stretch, begin, end);
+}
+
+// Every head's scores over one chunk of the window's frames; the chunk that completes the window's
+// scores takes their softmax.
+void WhisperTextDecoderProgram::StepRun::crossScores(std::size_t l, std::size_t w, std::size_t chunk)
+{
+    const std::size_t from = chunk * scorePanels * PanelMatrix::panelRows;
+    const std::size_t to = std::min(frames, from + scorePanels * PanelMatrix::panelRows);
+    panelProducts(steps[w].cross->frames, VectorBatch {foldedRows.data() + w * heads, probabilityRows[l].data() + w * heads, heads},
+        nullptr, static_cast<int>(from), static_cast<int>(to));
+    if (windows[w].scored.value.fetch_add(1, std::memory_order_acq_rel) + 1 == (l + 1) * scoreChunks) {
+        softmaxHeads(l, w);
     }
 }
 
-// Cross-attention runs over all windows' heads' groups of keys and values in a row, one stretch
-// per thread and a group per chunk, so every thread reads the same share whatever the head count
-// and the threads done first take what others have left. The thread that runs the last group of a
-// head combines the head's groups through their running-softmax partials, while the other heads
-// still run.
-void WhisperTextDecoderProgram::StepRun::crossAttention(std::size_t l, std::size_t thread, std::size_t stretch, std::size_t begin,
-    std::size_t end)
+void WhisperTextDecoderProgram::StepRun::softmaxHeads(std::size_t l, std::size_t w)
 {
-    const std::size_t total = span * count;
-    const auto groupsOf = [&](std::size_t w) {
-        const CrossState& cross = *steps[w].cross;
-        return std::pair {cross.halfGroups[l].get(), cross.groups[l].get()};
-    };
-    if (stretch != thread && begin < end) {
-        const std::size_t group = total * stretch / threads + begin;
-        const std::size_t at = group % span * layout.groupElements;
-        const auto [halfGroups, groups] = groupsOf(group / span);
-        if (halfGroups) {
-            prefetch(halfGroups + at, coldStartBytes);
-        } else {
-            prefetch(groups + at, coldStartBytes);
-        }
+    float* scores = layerProbabilities(l, w);
+    for (std::size_t h = 0; h < heads; ++h) {
+        softmax(scores + h * frameStride, frames, scale);
     }
-    std::size_t runWindow = 0, runHead = 0, runGroups = 0;
-    // A head's count rises once per run of its groups.
-    const auto countRun = [&] {
-        if (runGroups > 0
-            && windows[runWindow].headCounts[runHead].value.fetch_add(runGroups, std::memory_order_acq_rel) + runGroups
-                == (l + 1) * layout.groupsPerHead) {
-            combineCrossAttention(l, runWindow, runHead);
-        }
-    };
-    for (std::size_t c = begin; c < end; ++c) {
-        const std::size_t at = total * stretch / threads + c;
-        const std::size_t w = at / span;
-        const std::size_t group = at % span;
-        const std::size_t h = group / layout.groupsPerHead;
-        ThreadPool::awaitAtLeast(queryRows[h].value, (l + 1) * headWidth);
-        const auto [halfGroups, groups] = groupsOf(w);
-        const std::size_t from = group % layout.groupsPerHead * CrossLayout::groupPositions;
-        const std::size_t stop = std::min(frames, from + CrossLayout::groupPositions);
-        const float* q = query.data() + w * width + h * headWidth;
-        float* weights = layerProbabilities(l, w) + h * frameStride + from;
-        float* out = pieceOutputs.get() + (w * span + group) * pieceStride;
-        const std::size_t keyAt = layout.keyAt(h, from, 0);
-        const std::size_t valueAt = layout.valueAt(h, from, 0);
-        windows[w].partials[group] = halfGroups
-            ? attendBlock(q, halfGroups + keyAt, halfGroups + valueAt, headWidth, stop - from, headWidth, scale, weights, out)
-            : attendBlock(q, groups + keyAt, groups + valueAt, headWidth, stop - from, headWidth, scale, weights, out);
-        if (h != runHead || w != runWindow) {
-            countRun();
-            runWindow = w;
-            runHead = h;
-            runGroups = 0;
-        }
-        ++runGroups;
-    }
-    countRun();
+    windows[w].softmaxed.value.store(l + 1, std::memory_order_release);
+}
+
+// Every head's mix of the frames for one chunk of the channels, once the window's softmax is done.
+void WhisperTextDecoderProgram::StepRun::crossMix(std::size_t l, std::size_t w, std::size_t chunk)
+{
+    ThreadPool::awaitAtLeast(windows[w].softmaxed.value, l + 1);
+    const std::size_t from = chunk * mixPanels * PanelMatrix::panelRows;
+    const std::size_t to = std::min(width, from + mixPanels * PanelMatrix::panelRows);
+    panelProducts(steps[w].cross->channels,
+        VectorBatch {probabilityRows[l].data() + w * heads, mixedRows.data() + w * heads, heads}, nullptr, static_cast<int>(from),
+        static_cast<int>(to));
+}
+
+void WhisperTextDecoderProgram::StepRun::crossValues(std::size_t l, std::size_t stretch, std::size_t begin, std::size_t end)
+{
+    productChunks(loopOf(l, WhisperTextDecoderProgram::crossValues), valueProducts[l], stretch, begin, end);
 }
 
 void WhisperTextDecoderProgram::StepRun::crossOutput(std::size_t l, std::size_t stretch, std::size_t begin, std::size_t end)
@@ -1004,17 +1044,12 @@ void WhisperTextDecoderProgram::StepRun::sumAlignment(std::size_t w, std::size_t
     const std::size_t to = std::min(frames, from + rangeFrames);
     float* sums = alignment.get() + w * frameStride;
     std::fill(sums + from, sums + to, 0.0f);
+    const float listed = 1.0f / static_cast<float>(program.alignmentHeads_.size());
     for (const auto& [layer, head] : program.alignmentHeads_) {
         const std::size_t l = static_cast<std::size_t>(layer);
         const std::size_t h = static_cast<std::size_t>(head);
         const float* weights = probabilities[l].get() + (w * heads + h) * frameStride;
-        const float* factors = groupFactors[l].get() + w * span + h * layout.groupsPerHead;
-        for (std::size_t at = from; at < to;) {
-            const std::size_t g = at / CrossLayout::groupPositions;
-            const std::size_t stop = std::min(to, (g + 1) * CrossLayout::groupPositions);
-            axpy(factors[g], weights + at, sums + at, stop - at);
-            at = stop;
-        }
+        axpy(listed, weights + from, sums + from, to - from);
     }
 }
 
@@ -1107,7 +1142,14 @@ void WhisperTextDecoderProgram::StepRun::body(int slot, std::size_t loop, std::s
         break;
     case selfOutputLoop: selfOutput(l, stretch, begin, end); break;
     case crossQueryLoop: crossQuery(l, input, stretch, begin, end); break;
-    case crossAttentionLoop: crossAttention(l, thread, stretch, begin, end); break;
+    case crossFoldLoop: crossFold(l, stretch, begin, end); break;
+    case crossScoresLoop:
+        windowChunks(scoreChunks, stretch, begin, end, [&](std::size_t w, std::size_t chunk) { crossScores(l, w, chunk); });
+        break;
+    case crossMixLoop:
+        windowChunks(mixChunks, stretch, begin, end, [&](std::size_t w, std::size_t chunk) { crossMix(l, w, chunk); });
+        break;
+    case crossValuesLoop: crossValues(l, stretch, begin, end); break;
     case crossOutputLoop: crossOutput(l, stretch, begin, end); break;
     case expandLoop: feedForwardExpand(l, input, stretch, begin, end); break;
     case contractLoop: feedForwardContract(l, stretch, begin, end); break;
@@ -1139,9 +1181,10 @@ std::vector<DictionaryFeatureProvider> WhisperTextDecoderProgram::StepRun::resul
     const std::size_t vocabulary = static_cast<std::size_t>(program.vocabularySize_);
     for (std::size_t w = 0; w < count; ++w) {
         steps[w].stale = stale[w] != 0;
-        MultiArray logits = program.buffers_->array({1, 1, program.vocabularySize_}, MultiArrayDataType::float32);
-        std::copy_n(logitRows.get() + w * vocabulary, vocabulary, logits.data<float>());
-        results[w].set("logits", logits);
+        // The windows' logits stay where the step wrote them, each a view of its own row.
+        const int rowLength = program.vocabularySize_;
+        results[w].set("logits", MultiArray(logitRows, logitRows.get() + w * vocabulary, {1, 1, rowLength},
+                                     MultiArrayDataType::float32, {rowLength, rowLength, 1}));
         results[w].set("key_cache_updates", keyUpdates[w]);
         results[w].set("value_cache_updates", valueUpdates[w]);
         if (program.hasAlignmentOutput_) {

@@ -32,26 +32,32 @@ namespace ml {
 // [1, layers * width, 1, 1] (the step's keys and values, for the caller to store at column c) and,
 // when declared, "alignment_heads_weights" [1, W] (cross-attention of the alignment heads, averaged).
 //
-// Cross-attention keys and values depend only on the encoder output, so they are computed once per
-// distinct encoder output and kept for the following steps.
+// Cross-attention runs on the encoder output itself, with the key and value projections moved to
+// the query's side: a head's scores over the frames are E (W_k,h^T q_h) and its output is
+// W_v,h (E^T p_h) + b_v,h, for the encoder output E ([frame][channel]) and the head's softmax p_h
+// (which sums to one). A window's state is then its encoder output in two panel layouts (see
+// CrossState), 2 x width x frames elements instead of every layer's keys and values (layers
+// times as many), and is made without a product: a new window starts at once, and the windows
+// stepping together hold a fraction of the memory (small: 4.6 MB each instead of 55 MB).
 //
-// Windows decoding at the same time step together: the steps of threads holding seats (joinBatch)
-// are gathered by a StepBatcher and run as one step that reads every weight matrix once for all of
-// them, at most as many as the per-window memory of the model allows against a budget.
+// Windows decoding at the same time step together: the step series of several threads (runSteps)
+// run in rounds by a StepBatcher, each round one step that reads every weight matrix once for all
+// of them, at most as many as the per-window memory of the model allows against a budget; single
+// predictions join the rounds as series of one step. The steps of one series keep one encoder
+// output: its first step finds or computes the cross-attention state, the later ones run on it.
 class WhisperTextDecoderProgram : public Program {
 public:
     static constexpr const char* name = "whisper.textDecoder";
     explicit WhisperTextDecoderProgram(const ProgramContext& context);
     DictionaryFeatureProvider predict(const FeatureProvider& inputs) const override;
     std::vector<DictionaryFeatureProvider> predictBatch(std::span<const FeatureProvider* const> inputs) const override;
-    BatchSeat joinBatch() const override;
+    void runSteps(StepSeries& series) const override;
 
     // The most windows a step takes, and the memory the windows stepping together may hold (their
     // cross-attention states, caches and encoder outputs).
     static constexpr std::size_t maximumWindows = 16;
     static constexpr std::size_t windowMemoryBudget = std::size_t {768} << 20;
-    // How many windows of this model step together.
-    std::size_t batchCapacity() const { return batcher_->capacity(); }
+    std::size_t batchCapacity() const override { return batcher_->capacity(); }
 
 private:
     struct Block {
@@ -61,17 +67,26 @@ private:
         AttentionWeights crossAttention;
         NormWeights mlpNorm;
         MlpWeights mlp;
+        // Per head: W_k,h^T [width, head width], and W_v,h [head width, width] with its bias. Only
+        // the biases are kept once the stream holds the weights.
+        std::vector<LinearWeights> crossKeyHeads, crossValueHeads;
     };
 
-    // Cross-attention keys and values of every layer for one encoder output, per head in groups of
-    // crossGroupTiles key tiles (see attendBlock) followed by the same positions' values
-    // ([position][head width]), so a thread streams one run of memory through a head's groups;
-    // stored as float16 where the layer's weights are (then `groups` stays empty).
+    struct PooledBytes {
+        std::shared_ptr<std::uint16_t> block;
+        std::size_t count = 0;
+        const unsigned char* data() const { return reinterpret_cast<const unsigned char*>(block.get()); }
+        std::size_t size() const { return count; }
+    };
+    // An encoder output as cross-attention reads it, in the encoder output's precision: `frames`
+    // has a row per frame (for the scores), `channels` a row per channel (for the heads' mixes of
+    // the frames).
     struct CrossState {
         MultiArrayDataType sourceType = MultiArrayDataType::float32;
-        std::vector<unsigned char> source; // the encoder output's packed bytes, to recognise it again
-        std::vector<std::shared_ptr<float>> groups;
-        std::vector<std::shared_ptr<std::uint16_t>> halfGroups;
+        PooledBytes source; // the encoder output's packed bytes, to recognise it again
+        std::shared_ptr<void> storage;
+        PanelMatrix frames;
+        PanelMatrix channels;
     };
 
     // An encoder output's bytes in the form its state keeps them: packed, else as float32.
@@ -103,27 +118,53 @@ private:
         bool stale = false;
     };
     WindowStep windowStep(const FeatureProvider& inputs) const;
+    struct SeriesInput;
+    class SeriesSteps;
+    void findCrossState(WindowStep& window, const SeriesInput* series) const;
+    void redoStaleSteps(std::span<WindowStep> windows, std::vector<DictionaryFeatureProvider>& results) const;
     struct StepRun;
     std::shared_ptr<const CrossState> crossState(const MultiArray& encoderOutput, const SourceBytes& source) const;
     bool sameBytes(const unsigned char* a, const unsigned char* b, std::size_t size) const;
+    void forEachWindow(std::size_t count, const std::function<void(std::size_t)>& body) const;
+    // Batches of at most batchCapacity() windows, one after another.
+    std::vector<DictionaryFeatureProvider> stepInBatches(std::span<const FeatureProvider* const> inputs) const;
+    std::vector<DictionaryFeatureProvider> stepBatch(std::span<const FeatureProvider* const> inputs) const;
     std::vector<DictionaryFeatureProvider> step(std::span<WindowStep> windows) const;
-    std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput,
-        std::vector<unsigned char> sourceBytes) const;
-    // The stream's loops: six per layer, then the logits.
-    enum LayerLoop : std::size_t { selfProjections, selfOutput, crossQuery, crossOutput, expand, contract, productLoopsPerLayer };
+    std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput, const unsigned char* sourceBytes,
+        std::size_t sourceSize) const;
+    void splitCrossHeads(Block& block) const;
+    // The stream's loops: eight per layer, then the logits.
+    enum LayerLoop : std::size_t {
+        selfProjections,
+        selfOutput,
+        crossQuery,
+        crossFold,
+        crossValues,
+        crossOutput,
+        expand,
+        contract,
+        productLoopsPerLayer
+    };
     static std::size_t loopOf(std::size_t layer, LayerLoop which) { return layer * productLoopsPerLayer + which; }
-    // The loops of a step (see ThreadPool::parallelForSequence): eight per layer, then the logits.
+    // The loops of a step (see ThreadPool::parallelForSequence): eleven per layer, then the logits.
     enum StepLoop : std::size_t {
         selfProjectionsLoop,
         selfAttentionLoop,
         selfOutputLoop,
         crossQueryLoop,
-        crossAttentionLoop,
+        crossFoldLoop, // q'_h = W_k,h^T q_h
+        crossScoresLoop, // E q'_h over a stretch of frames; the last stretch of a window takes the softmax
+        crossMixLoop, // E^T p_h over a stretch of channels
+        crossValuesLoop, // W_v,h (E^T p_h) + b_v,h
         crossOutputLoop,
         expandLoop,
         contractLoop,
         loopsPerLayer
     };
+    // Cross-attention work of one window in chunks of so many panels: frames for the scores,
+    // channels for the mixes.
+    static constexpr std::size_t scorePanels = 8;
+    static constexpr std::size_t mixPanels = 2;
     // The stream loop of a step loop that runs products.
     std::optional<std::size_t> streamLoop(std::size_t loop) const;
 
@@ -159,6 +200,14 @@ private:
     static constexpr std::size_t aheadChunks = 6;
 
     std::size_t crossStatesKept_ = 2;
+    // The most cross-attention states kept that no window steps on now (see unheldStatesToKeep),
+    // which drops the least recently used beyond that from crossStates_.
+    std::size_t unheldStatesToKeep() const;
+    void dropUnheldStates(std::size_t kept) const;
+    void markUsed(std::span<const WindowStep> windows) const;
+    // Windows of the last batch that stepped without a series.
+    mutable std::atomic<std::size_t> looseWindows_ {0};
+    std::shared_ptr<ComputeGate> gate_;
     std::unique_ptr<StepBatcher> batcher_;
     mutable std::mutex crossMutex_;
     mutable std::deque<std::shared_ptr<const CrossState>> crossStates_;

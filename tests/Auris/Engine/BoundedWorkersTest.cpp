@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <latch>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -35,6 +36,34 @@ TEST(BoundedWorkers, EveryIndexOnceWithinTheThreadBudget)
     EXPECT_LE(mostActive, 3);
 
     workers.run(0, [&](std::size_t) { ADD_FAILURE() << "no work"; });
+
+    // A run's own thread limit holds below the budget.
+    BoundedWorkers many(7);
+    std::set<std::thread::id> threads;
+    std::mutex threadsMutex;
+    std::latch twoBusy(2);
+    many.run(
+        12,
+        [&](std::size_t index) {
+            {
+                std::lock_guard lock(threadsMutex);
+                threads.insert(std::this_thread::get_id());
+            }
+            if (index < 2) {
+                // The first two calls meet, so the run does use both of its threads.
+                twoBusy.arrive_and_wait();
+            }
+        },
+        2);
+    EXPECT_EQ(threads.size(), 2u);
+
+    // A raised budget lets more helpers run at once; a lower one changes nothing.
+    BoundedWorkers raised(1);
+    raised.raiseLimit(3);
+    raised.raiseLimit(2);
+    EXPECT_EQ(raised.helperLimit(), 3);
+    std::latch fourBusy(4);
+    raised.run(4, [&](std::size_t) { fourBusy.arrive_and_wait(); });
 }
 
 TEST(BoundedWorkers, WithoutHelpersEverythingRunsOnTheCaller)

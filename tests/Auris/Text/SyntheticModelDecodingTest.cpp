@@ -1,4 +1,5 @@
 #include "Auris/Audio/AudioProcessing.hpp"
+#include "Auris/Core/CancellationError.hpp"
 #include "Auris/Sampling/GreedyTokenSampler.hpp"
 #include "Auris/Text/Constants.hpp"
 #include "Auris/support/SyntheticWhisper.hpp"
@@ -7,7 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <latch>
 #include <stdexcept>
+#include <thread>
 
 using namespace auris;
 using testsupport::SyntheticWhisper;
@@ -40,11 +43,12 @@ struct Window {
     }
 
     DecodingResult decode(const ml::MultiArray& embeds, const DecodingInputs& inputs, const DecodingOptions& options,
-        GreedyTokenSampler::RandomSource random = {}) const
+        GreedyTokenSampler::RandomSource random = {}, TextDecoding::ProgressCallback callback = {},
+        std::stop_token stopToken = {}) const
     {
         const auto special = pipeline.textDecoder->tokenizer()->specialTokens();
         GreedyTokenSampler sampler(options.temperature, special.endToken, options, std::move(random));
-        return pipeline.textDecoder->decodeText(embeds, inputs, sampler, options);
+        return pipeline.textDecoder->decodeText(embeds, inputs, sampler, options, std::move(callback), stopToken);
     }
 };
 
@@ -167,4 +171,86 @@ TEST(SyntheticModelDecoding, LanguageDetectionPicksOneOfTheTokenizersLanguages)
     // The same window gives the same answer.
     const auto again = decoder.detectLanguage(embeds, window.freshInputs(options), sampler, options, 0);
     EXPECT_EQ(again.language, detected.language);
+}
+
+// Windows decoded on threads of their own by one decoder take their steps together; each must come
+// out as it does alone: a plain window, one with previous text in its prompt (no prefilled cache),
+// one that the progress callback stops early while the others go on, and one cancelled mid-way.
+TEST(SyntheticModelDecoding, WindowsOnSeveralThreadsDecodeAsTheyDoAlone)
+{
+    const auto& models = SyntheticWhisper::shared();
+    const Window window {models.load()};
+    const auto plain = englishOptions();
+    auto withText = plain;
+    withText.promptTokens = std::vector<int> {40, 41, 42, 43, 44};
+    struct Case {
+        unsigned audioSeed;
+        DecodingOptions options;
+        std::size_t stopAt = 0; // tokens at which the callback answers false
+        std::size_t cancelAt = 0; // tokens at which the callback requests a stop
+    };
+    const std::vector<Case> cases {{7, plain}, {99, withText}, {5, plain, 12}, {31, plain, 0, 9}};
+    std::vector<ml::MultiArray> embeds;
+    for (const Case& c : cases) {
+        embeds.push_back(window.encode(testsupport::generatedSoundscape(30, c.audioSeed)));
+    }
+    struct Outcome {
+        std::optional<DecodingResult> result;
+        bool cancelled = false;
+    };
+    const auto decodeCase = [&](std::size_t k) {
+        const Case& c = cases[k];
+        std::stop_source stop;
+        const TextDecoding::ProgressCallback callback = [&](const TranscriptionProgress& progress) -> std::optional<bool> {
+            if (c.cancelAt > 0 && progress.tokens.size() >= c.cancelAt) {
+                stop.request_stop();
+            }
+            return c.stopAt == 0 || progress.tokens.size() < c.stopAt;
+        };
+        Outcome outcome;
+        try {
+            outcome.result = window.decode(embeds[k], window.freshInputs(c.options), c.options, {}, callback, stop.get_token());
+        } catch (const CancellationError&) {
+            outcome.cancelled = true;
+        }
+        return outcome;
+    };
+
+    std::vector<Outcome> alone;
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        alone.push_back(decodeCase(k));
+    }
+    std::vector<Outcome> together(cases.size());
+    {
+        std::latch start(static_cast<std::ptrdiff_t>(cases.size()));
+        std::vector<std::jthread> threads;
+        for (std::size_t k = 0; k < cases.size(); ++k) {
+            threads.emplace_back([&, k] {
+                start.arrive_and_wait();
+                together[k] = decodeCase(k);
+            });
+        }
+    }
+
+    EXPECT_TRUE(alone[3].cancelled && together[3].cancelled);
+    for (std::size_t k = 0; k < 3; ++k) {
+        ASSERT_TRUE(alone[k].result && together[k].result) << "window " << k;
+        const DecodingResult& expected = *alone[k].result;
+        const DecodingResult& actual = *together[k].result;
+        EXPECT_EQ(actual.tokens, expected.tokens) << "window " << k;
+        ASSERT_EQ(actual.tokenLogProbs.size(), expected.tokenLogProbs.size());
+        for (std::size_t i = 0; i < expected.tokenLogProbs.size(); ++i) {
+            const float logProb = expected.tokenLogProbs[i].begin()->second;
+            EXPECT_NEAR(actual.tokenLogProbs[i].begin()->second, logProb, 2e-3f * std::max(1.0f, std::abs(logProb)))
+                << "window " << k << " token " << i;
+        }
+        ASSERT_TRUE(actual.cache && expected.cache);
+        const auto keys = actual.cache->keyCache->toFloats();
+        const auto expectedKeys = expected.cache->keyCache->toFloats();
+        ASSERT_EQ(keys.size(), expectedKeys.size());
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            ASSERT_NEAR(keys[i], expectedKeys[i], 2e-3f * std::max(1.0f, std::abs(expectedKeys[i]))) << "window " << k;
+        }
+    }
+    EXPECT_LT(alone[2].result->tokens.size(), alone[0].result->tokens.size()) << "the early stop ends its window first";
 }

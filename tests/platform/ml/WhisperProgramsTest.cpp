@@ -52,6 +52,17 @@ void expectClose(const std::vector<float>& actual, const std::vector<float>& exp
                                 << expected[worstAt];
 }
 
+// The micro shape with two heads of the real width over `audioSamples` of audio.
+WhisperShape realHeads(int audioSamples, std::vector<std::pair<int, int>> alignmentHeads)
+{
+    WhisperShape shape = testmodels::microShape();
+    shape.audioSamples = audioSamples;
+    shape.width = 128;
+    shape.textHeads = 2;
+    shape.alignmentHeads = std::move(alignmentHeads);
+    return shape;
+}
+
 reference::Dimensions dimensions(const WhisperShape& shape)
 {
     return {shape.melCount, shape.vocabularySize, shape.width, shape.audioHeads, shape.audioLayers};
@@ -87,6 +98,14 @@ public:
 
     DictionaryFeatureProvider step(int token)
     {
+        auto output = model_->prediction(input(token));
+        keep(output);
+        return output;
+    }
+
+    // The next step's inputs, for a caller that runs the step.
+    DictionaryFeatureProvider input(int token) const
+    {
         DictionaryFeatureProvider input;
         input.set("input_ids", MultiArray::fromValues<std::int32_t>({1}, std::vector<std::int32_t> {token}));
         input.set("cache_length", MultiArray::fromValues<std::int32_t>({1}, std::vector<std::int32_t> {position_}));
@@ -95,7 +114,12 @@ public:
         input.set("kv_cache_update_mask", updateMask_);
         input.set("encoder_output_embeds", encoderOutput_);
         input.set("decoder_key_padding_mask", paddingMask_);
-        auto output = model_->prediction(input);
+        return input;
+    }
+
+    // Moves on past a step: its keys and values into the caches, the masks along.
+    void keep(const DictionaryFeatureProvider& output)
+    {
         const MultiArray keys = *output.featureValue("key_cache_updates");
         const MultiArray values = *output.featureValue("value_cache_updates");
         for (int e = 0; e < width_; ++e) {
@@ -108,8 +132,10 @@ public:
             updateMask_.setValue({0, position_ + 1}, 1);
         }
         ++position_;
-        return output;
     }
+
+    const MultiArray& keyCache() const { return keyCache_; }
+    const MultiArray& valueCache() const { return valueCache_; }
 
     // Hides a cached position from the steps that follow, as a caller's padding mask may.
     void mask(int position) { paddingMask_.setValue({0, position}, -10000); }
@@ -362,11 +388,7 @@ TEST(WhisperTextDecoder, LongWindowsMatchTheFullPass)
     TemporaryDirectory dir;
     // 700 audio positions, past the vector kernels' blocks of frames many times over, in heads of
     // the real width.
-    WhisperShape shape = testmodels::microShape();
-    shape.audioSamples = 224000;
-    shape.width = 128;
-    shape.textHeads = 2;
-    shape.alignmentHeads = {{1, 0}, {0, 1}};
+    const WhisperShape shape = realHeads(224000, {{1, 0}, {0, 1}});
     for (auto storage : {MultiArrayDataType::float32, MultiArrayDataType::float16}) {
         const auto folder = dir / ("Long" + std::string(dataTypeName(storage)) + ".mlmodelc");
         WhisperModelSet::writeTextDecoder(folder, shape, storage, randomWhisperWeights(31));
@@ -461,6 +483,108 @@ TEST(WhisperTextDecoder, FollowsNewEncoderOutputTheCallersMaskAndCacheStrides)
         expectClose(refilled.step(3).featureValue("logits")->toFloats(),
             reference::decoder(weights, d, shape.alignmentHeads, refill, shape.audioFrames(), {3}, false).logits[0], 1e-4f,
             "one value changed");
+    }
+}
+
+// Windows of their own audio (two sharing one), tokens chosen greedily from their own logits.
+// Window 1 ends while the others go on, window 2 steps its first positions alone before it joins
+// (a prompt already in its cache) and window 4 joins late: every batch mixes cache lengths.
+TEST(WhisperTextDecoder, WindowsSteppingTogetherEqualTheirStepsAlone)
+{
+    TemporaryDirectory dir;
+    const WhisperShape shape = realHeads(64000, {{0, 1}, {1, 0}});
+    struct Plan {
+        unsigned audio;
+        int firstToken;
+        int start; // the schedule step of its first batched step
+        int alone; // steps it takes alone first
+        int steps;
+    };
+    const std::vector<Plan> plans {{1, 3, 0, 0, 12}, {2, 8, 0, 0, 3}, {3, 21, 0, 4, 10}, {4, 30, 5, 0, 7}, {4, 17, 2, 0, 9}};
+    for (auto storage : {MultiArrayDataType::float32, MultiArrayDataType::float16}) {
+        const auto folder = dir / ("Together" + std::string(dataTypeName(storage)) + ".mlmodelc");
+        WhisperModelSet::writeTextDecoder(folder, shape, storage, randomWhisperWeights(41));
+        auto model = testmodels::load(folder);
+        ASSERT_GE(model->batchCapacity(), plans.size());
+        const float tolerance = storage == MultiArrayDataType::float16 ? 2e-3f : 1e-4f;
+        const auto argmax = [](const DictionaryFeatureProvider& output) {
+            const auto logits = output.featureValue("logits")->toFloats();
+            return static_cast<int>(std::max_element(logits.begin(), logits.end()) - logits.begin());
+        };
+        const auto makeDrivers = [&] {
+            std::vector<CacheDriver> drivers;
+            for (const Plan& plan : plans) {
+                const auto encoded = randomValues(static_cast<std::size_t>(shape.width * shape.audioFrames()), plan.audio, 2.0f);
+                MultiArray encoderOutput({1, shape.width, 1, shape.audioFrames()}, storage);
+                for (std::size_t i = 0; i < encoded.size(); ++i) {
+                    encoderOutput.setLinear(i, encoded[i]);
+                }
+                drivers.emplace_back(model, encoderOutput);
+            }
+            return drivers;
+        };
+
+        // Each window alone.
+        std::vector<std::vector<DictionaryFeatureProvider>> alone(plans.size());
+        std::vector<std::vector<int>> tokens(plans.size());
+        std::vector<CacheDriver> reference = makeDrivers();
+        for (std::size_t w = 0; w < plans.size(); ++w) {
+            int token = plans[w].firstToken;
+            for (int i = 0; i < plans[w].alone + plans[w].steps; ++i) {
+                tokens[w].push_back(token);
+                alone[w].push_back(reference[w].step(token));
+                token = argmax(alone[w].back());
+            }
+        }
+
+        // The same windows on the schedule, every step of a schedule step in one batch.
+        std::vector<CacheDriver> drivers = makeDrivers();
+        std::vector<std::size_t> taken(plans.size(), 0);
+        std::vector<int> next(plans.size());
+        for (std::size_t w = 0; w < plans.size(); ++w) {
+            next[w] = plans[w].firstToken;
+            for (int i = 0; i < plans[w].alone; ++i) {
+                next[w] = argmax(drivers[w].step(next[w]));
+                ++taken[w];
+            }
+        }
+        for (int t = 0;; ++t) {
+            std::vector<std::size_t> active;
+            std::vector<DictionaryFeatureProvider> inputs;
+            for (std::size_t w = 0; w < plans.size(); ++w) {
+                if (t >= plans[w].start && t < plans[w].start + plans[w].steps) {
+                    active.push_back(w);
+                    inputs.push_back(drivers[w].input(next[w]));
+                }
+            }
+            if (active.empty() && t > 0) {
+                break;
+            }
+            std::vector<const FeatureProvider*> steps;
+            for (const auto& input : inputs) {
+                steps.push_back(&input);
+            }
+            const auto outputs = model->predictions(steps);
+            ASSERT_EQ(outputs.size(), active.size());
+            for (std::size_t k = 0; k < active.size(); ++k) {
+                const std::size_t w = active[k];
+                const std::size_t i = taken[w]++;
+                const std::string what = "window " + std::to_string(w) + " step " + std::to_string(i);
+                EXPECT_EQ(next[w], tokens[w][i]) << what;
+                const auto& expected = alone[w][i];
+                for (const char* name : {"logits", "key_cache_updates", "value_cache_updates", "alignment_heads_weights"}) {
+                    expectClose(outputs[k].featureValue(name)->toFloats(), expected.featureValue(name)->toFloats(), tolerance,
+                        (what + " " + name).c_str());
+                }
+                drivers[w].keep(outputs[k]);
+                next[w] = argmax(outputs[k]);
+            }
+        }
+        for (std::size_t w = 0; w < plans.size(); ++w) {
+            ASSERT_EQ(taken[w], tokens[w].size());
+            expectClose(drivers[w].keyCache().toFloats(), reference[w].keyCache().toFloats(), tolerance, "key cache");
+            expectClose(drivers[w].valueCache().toFloats(), reference[w].valueCache().toFloats(), tolerance, "value cache");
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "platform/ml/programs/kernels/BufferPool.hpp"
 
+#include "platform/ml/AlignedMemory.hpp"
+
 #include <cstdlib>
 #include <cstdint>
 #include <new>
@@ -38,7 +40,7 @@ std::shared_ptr<BufferPool> BufferPool::create(std::size_t keptBytes)
 BufferPool::~BufferPool()
 {
     for (const auto& [size, memory] : free_) {
-        std::free(memory);
+        AlignedMemory::release(memory, size);
     }
 }
 
@@ -74,10 +76,7 @@ std::shared_ptr<void> BufferPool::block(std::size_t bytes)
         }
     }
     if (!memory) {
-        memory = std::aligned_alloc(blockAlignment(size), size);
-        if (!memory) {
-            throw std::bad_alloc();
-        }
+        memory = AlignedMemory::allocate(size, blockAlignment(size));
         adviseHugePages(memory, size);
     }
     std::weak_ptr<BufferPool> owner = weak_from_this();
@@ -85,7 +84,7 @@ std::shared_ptr<void> BufferPool::block(std::size_t bytes)
         if (auto pool = owner.lock()) {
             pool->giveBack(p, blockSize);
         } else {
-            std::free(p);
+            AlignedMemory::release(p, blockSize);
         }
     });
 }
@@ -99,7 +98,7 @@ void BufferPool::giveBack(void* memory, std::size_t bytes)
     while (freeBytes_ > keptBytes_ && !free_.empty()) {
         auto largest = std::prev(free_.end());
         freeBytes_ -= largest->first;
-        std::free(largest->second);
+        AlignedMemory::release(largest->second, largest->first);
         free_.erase(largest);
     }
 }

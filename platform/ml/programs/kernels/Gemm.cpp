@@ -1,5 +1,6 @@
 #include "platform/ml/programs/kernels/Gemm.hpp"
 
+#include "platform/ml/AlignedMemory.hpp"
 #include "platform/ml/Float16.hpp"
 #include "platform/ml/programs/kernels/BufferPool.hpp"
 #include "platform/ml/programs/kernels/ThreadPool.hpp"
@@ -412,11 +413,8 @@ std::shared_ptr<Element> allocate(std::size_t count, BufferPool* buffers)
             return buffers->halves(count);
         }
     }
-    void* memory = std::aligned_alloc(64, (bytes + 63) / 64 * 64);
-    if (!memory) {
-        throw std::bad_alloc();
-    }
-    return std::shared_ptr<Element>(static_cast<Element*>(memory), [](Element* p) { std::free(p); });
+    void* memory = AlignedMemory::allocate(bytes, 64);
+    return std::shared_ptr<Element>(static_cast<Element*>(memory), [bytes](Element* p) { AlignedMemory::release(p, bytes); });
 }
 
 void forEach(ThreadPool* pool, std::size_t count, std::size_t grain, const std::function<void(std::size_t, std::size_t)>& body)

@@ -28,19 +28,6 @@ struct WeightMatrix {
     }
 };
 
-// y[r] = dot(row r of w, x) (+ bias[r] when given) for rows [rowBegin, rowEnd).
-void matrixVector(const WeightMatrix& w, const float* x, const float* bias, float* y, int rowBegin, int rowEnd);
-
-// Inputs and outputs of one product for several vectors: outputs[i][r] = dot(row r of w, inputs[i]).
-struct VectorBatch {
-    const float* const* inputs = nullptr;
-    float* const* outputs = nullptr;
-    std::size_t count = 0;
-};
-// matrixVector for every vector of the batch in one pass over the rows; each output equals what
-// matrixVector gives that vector alone, bit for bit.
-void matrixVectors(const WeightMatrix& w, const VectorBatch& batch, const float* bias, int rowBegin, int rowEnd);
-
 // Products through gemm() with this processor's kernel set (see Gemm.hpp); the matrices are
 // float32 only, packed anew on every call.
 
