@@ -288,6 +288,19 @@ WhisperTextDecoderProgram::SourceBytes WhisperTextDecoderProgram::sourceBytes(co
     return source;
 }
 
+template<typename Match>
+std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::takeToFront(Match&& matches) const
+{
+    const auto at = std::find_if(crossStates_.begin(), crossStates_.end(), [&](const auto& state) { return matches(*state); });
+    if (at == crossStates_.end()) {
+        return nullptr;
+    }
+    auto state = *at;
+    crossStates_.erase(at);
+    crossStates_.push_front(state);
+    return state;
+}
+
 std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::likelyCrossState(const SourceBytes& source) const
 {
     // A new window's encoder output differs from the last one almost everywhere.
@@ -306,15 +319,7 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
         return true;
     };
     std::lock_guard lock(crossMutex_);
-    for (auto it = crossStates_.begin(); it != crossStates_.end(); ++it) {
-        if (agrees(**it)) {
-            auto state = *it;
-            crossStates_.erase(it);
-            crossStates_.push_front(state);
-            return state;
-        }
-    }
-    return nullptr;
+    return takeToFront(agrees);
 }
 
 std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderProgram::crossState(
@@ -325,14 +330,11 @@ std::shared_ptr<const WhisperTextDecoderProgram::CrossState> WhisperTextDecoderP
     const MultiArrayDataType keyType = source.type;
     {
         std::lock_guard lock(crossMutex_);
-        for (auto it = crossStates_.begin(); it != crossStates_.end(); ++it) {
-            const CrossState& candidate = **it;
-            if (candidate.sourceType == keyType && candidate.source.size() == size && sameBytes(candidate.source.data(), bytes, size)) {
-                auto state = *it;
-                crossStates_.erase(it);
-                crossStates_.push_front(state);
-                return state;
-            }
+        if (auto state = takeToFront([&](const CrossState& candidate) {
+                return candidate.sourceType == keyType && candidate.source.size() == size
+                    && sameBytes(candidate.source.data(), bytes, size);
+            })) {
+            return state;
         }
     }
     const std::size_t keep = unheldStatesToKeep();
@@ -530,11 +532,9 @@ void WhisperTextDecoderProgram::markUsed(std::span<const WindowStep> windows) co
 {
     std::lock_guard lock(crossMutex_);
     for (const WindowStep& window : windows) {
-        const auto at = std::find(crossStates_.begin(), crossStates_.end(), window.cross);
-        if (at != crossStates_.end()) {
-            crossStates_.erase(at);
+        if (!takeToFront([&](const CrossState& state) { return &state == window.cross.get(); })) {
+            crossStates_.push_front(window.cross);
         }
-        crossStates_.push_front(window.cross);
     }
 }
 
@@ -628,7 +628,7 @@ struct WhisperTextDecoderProgram::StepRun {
     void feedForwardContract(std::size_t layer, std::size_t stretch, std::size_t begin, std::size_t end);
     void logits(const float* input, std::size_t stretch, std::size_t begin, std::size_t end);
     void sumAlignment(std::size_t window, std::size_t range);
-    void compareSources(std::size_t stretch, std::size_t begin, std::size_t end);
+    void compareSource(std::size_t window, std::size_t range);
 
     void embed();
     void productChunks(std::size_t loop, std::span<const Product> products, std::size_t stretch, std::size_t begin,
@@ -1053,22 +1053,17 @@ void WhisperTextDecoderProgram::StepRun::sumAlignment(std::size_t w, std::size_t
     }
 }
 
-void WhisperTextDecoderProgram::StepRun::compareSources(std::size_t stretch, std::size_t begin, std::size_t end)
+void WhisperTextDecoderProgram::StepRun::compareSource(std::size_t w, std::size_t range)
 {
-    for (std::size_t c = begin; c < end; ++c) {
-        const std::size_t at = sourceRanges * count * stretch / threads + c;
-        const std::size_t w = at / sourceRanges;
-        const WindowStep& step = steps[w];
-        if (!step.confirm || std::atomic_ref<std::uint8_t>(stale[w]).load(std::memory_order_relaxed) != 0) {
-            continue;
-        }
-        const std::size_t range = at % sourceRanges;
-        const std::size_t from = step.source.size * range / sourceRanges;
-        const std::size_t to = step.source.size * (range + 1) / sourceRanges;
-        if (std::memcmp(step.cross->source.data() + from, step.source.data + from, to - from) != 0) {
-            // Another thread may set it too: both write the same value.
-            std::atomic_ref<std::uint8_t>(stale[w]).store(1, std::memory_order_relaxed);
-        }
+    const WindowStep& step = steps[w];
+    if (!step.confirm || std::atomic_ref<std::uint8_t>(stale[w]).load(std::memory_order_relaxed) != 0) {
+        return;
+    }
+    const std::size_t from = step.source.size * range / sourceRanges;
+    const std::size_t to = step.source.size * (range + 1) / sourceRanges;
+    if (std::memcmp(step.cross->source.data() + from, step.source.data + from, to - from) != 0) {
+        // Another thread may set it too: both write the same value.
+        std::atomic_ref<std::uint8_t>(stale[w]).store(1, std::memory_order_relaxed);
     }
 }
 
@@ -1121,24 +1116,18 @@ void WhisperTextDecoderProgram::StepRun::body(int slot, std::size_t loop, std::s
         return;
     }
     if (loop == program.compareLoop_) {
-        compareSources(stretch, begin, end);
+        windowChunks(sourceRanges, stretch, begin, end, [&](std::size_t w, std::size_t range) { compareSource(w, range); });
         return;
     }
     if (program.hasAlignmentOutput_ && loop == program.alignmentLoop_) {
-        for (std::size_t c = begin; c < end; ++c) {
-            const std::size_t at = alignmentRanges * count * stretch / threads + c;
-            sumAlignment(at / alignmentRanges, at % alignmentRanges);
-        }
+        windowChunks(alignmentRanges, stretch, begin, end, [&](std::size_t w, std::size_t range) { sumAlignment(w, range); });
         return;
     }
     const std::size_t l = loop / loopsPerLayer;
     switch (loop % loopsPerLayer) {
     case selfProjectionsLoop: projections(l, input, stretch, begin, end); break;
     case selfAttentionLoop:
-        for (std::size_t c = begin; c < end; ++c) {
-            const std::size_t at = heads * count * stretch / threads + c;
-            selfAttention(l, at / heads, at % heads);
-        }
+        windowChunks(heads, stretch, begin, end, [&](std::size_t w, std::size_t h) { selfAttention(l, w, h); });
         break;
     case selfOutputLoop: selfOutput(l, stretch, begin, end); break;
     case crossQueryLoop: crossQuery(l, input, stretch, begin, end); break;

@@ -205,6 +205,10 @@ private:
     std::size_t unheldStatesToKeep() const;
     void dropUnheldStates(std::size_t kept) const;
     void markUsed(std::span<const WindowStep> windows) const;
+    // Under crossMutex_: the first kept state `matches` accepts, moved to the front as the most
+    // recently used; null when none does.
+    template<typename Match>
+    std::shared_ptr<const CrossState> takeToFront(Match&& matches) const;
     // Windows of the last batch that stepped without a series.
     mutable std::atomic<std::size_t> looseWindows_ {0};
     std::shared_ptr<ComputeGate> gate_;
