@@ -1,7 +1,9 @@
 #include "platform/ml/AlignedMemory.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include <sys/mman.h>
@@ -47,6 +49,15 @@ void* AlignedMemory::allocate(std::size_t bytes, std::size_t alignment)
         ::munmap(reinterpret_cast<void*>(aligned + size), tail);
     }
     return reinterpret_cast<void*>(aligned);
+}
+
+void* AlignedMemory::allocateZeroed(std::size_t bytes, std::size_t alignment)
+{
+    void* memory = allocate(bytes, alignment);
+    if (bytes < mappedFrom) {
+        std::memset(memory, 0, (std::max<std::size_t>(bytes, 1) + alignment - 1) / alignment * alignment);
+    }
+    return memory;
 }
 
 void AlignedMemory::release(void* memory, std::size_t bytes)

@@ -14,6 +14,8 @@ struct AlignedMemory {
     // `bytes` (at least one) aligned to `alignment` (a power of two, at most a huge page); throws
     // std::bad_alloc when there is no memory.
     static void* allocate(std::size_t bytes, std::size_t alignment);
+    // The same, filled with zeros; mapped blocks come from the system zeroed and are not written.
+    static void* allocateZeroed(std::size_t bytes, std::size_t alignment);
     // Gives back a block from allocate() of the same size.
     static void release(void* memory, std::size_t bytes);
 };

@@ -34,11 +34,10 @@ std::shared_ptr<void> allocateZeroed(std::size_t bytes)
     const std::size_t rounded = (std::max<std::size_t>(bytes, 1) + storageAlignment - 1) / storageAlignment * storageAlignment;
     void* memory = nullptr;
     try {
-        memory = AlignedMemory::allocate(rounded, storageAlignment);
+        memory = AlignedMemory::allocateZeroed(rounded, storageAlignment);
     } catch (const std::bad_alloc&) {
         throw MultiArrayError("multi-array allocation failed");
     }
-    std::memset(memory, 0, rounded);
     return std::shared_ptr<void>(memory, [rounded](void* p) { AlignedMemory::release(p, rounded); });
 }
 
