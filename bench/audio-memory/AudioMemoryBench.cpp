@@ -9,11 +9,9 @@
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
 #include "tools/make-model/RandomWhisperWeights.hpp"
 #include "tools/make-model/WhisperTokenizerFiles.hpp"
+#include "support/BenchFigures.hpp"
 
-#include <sys/resource.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -60,30 +58,12 @@ struct Measurement {
 // Runs the step in a child and reads the child's peak resident set size.
 Measurement inChild(const std::function<void()>& step)
 {
-    std::cout.flush();
     const auto start = Clock::now();
-    const pid_t child = ::fork();
-    if (child < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (child == 0) {
-        int code = 0;
-        try {
-            step();
-        } catch (const std::exception& error) {
-            std::cerr << "  failed: " << error.what() << "\n";
-            code = 1;
-        }
-        std::fflush(stdout);
-        std::_Exit(code);
-    }
-    int status = 0;
-    struct rusage usage {};
-    if (::wait4(child, &status, 0, &usage) != child) {
-        throw std::runtime_error("wait4 failed");
-    }
-    return {static_cast<double>(usage.ru_maxrss) / 1024.0, std::chrono::duration<double>(Clock::now() - start).count(),
-        WIFEXITED(status) && WEXITSTATUS(status) == 0};
+    const testsupport::ChildRun run = testsupport::runInChild([&] {
+        step();
+        return 0;
+    });
+    return {run.peakResidentMiB, std::chrono::duration<double>(Clock::now() - start).count(), run.exitStatus == 0};
 }
 
 void report(const std::string& what, double hours, const Measurement& measured)

@@ -248,7 +248,7 @@ std::pair<double, double> decodeWindow(const std::shared_ptr<ml::Model>& decoder
 }
 
 // The median time of one step of `count` windows together, each with audio and a cache of its own
-// (`position` positions), after a first step that computes their cross-attention keys and values.
+// (`position` positions), after a first step that makes their cross-attention states.
 // Negative when that many windows exceed what the program steps together.
 double stepTogether(const ml::Model& decoder, const ml::MultiArray& embeds, int vocabulary, int count, int position)
 {

@@ -8,14 +8,11 @@
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
 #include "tools/make-model/RandomWhisperWeights.hpp"
 #include "tools/make-model/WhisperTokenizerFiles.hpp"
-
-#include <sys/wait.h>
-#include <unistd.h>
+#include "support/BenchFigures.hpp"
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -123,18 +120,6 @@ void printPerStepOverhead(const std::string& timings)
               << ") over " << steps << " steps\n";
 }
 
-// The process's peak resident size in MiB (VmHWM), or a negative number where /proc lacks it.
-double peakResidentMiB()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("VmHWM:")) {
-            return std::stod(line.substr(6)) / 1024;
-        }
-    }
-    return -1;
-}
-
 struct Run {
     std::filesystem::path folder;
     std::filesystem::path speech;
@@ -171,36 +156,9 @@ int transcribe(const Run& run, const std::string& preset)
     const int status = auris::runTranscribeCommand(arguments, text, timings);
     std::cout << timings.str();
     printPerStepOverhead(timings.str());
-    double load = 0;
-    std::ifstream("/proc/loadavg") >> load;
-    std::cout << "  peak resident: " << peakResidentMiB() << " MiB (load average " << load << ")\n";
+    std::cout << "  peak resident: " << testsupport::peakResidentMiB() << " MiB (load average " << testsupport::loadAverage()
+              << ")\n";
     return status;
-}
-
-// Runs `work` in a process of its own and returns its status: the transcription's peak resident
-// size is then its own, without the model writer's buffers.
-int inChild(const std::function<int()>& work)
-{
-    std::cout.flush();
-    const pid_t child = ::fork();
-    if (child < 0) {
-        throw std::runtime_error("cannot start a process");
-    }
-    if (child == 0) {
-        int status = 1;
-        try {
-            status = work();
-        } catch (const std::exception& error) {
-            std::cerr << "transcribe-bench: " << error.what() << "\n";
-        }
-        std::cout.flush();
-        ::_exit(status);
-    }
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-        return 1;
-    }
-    return WEXITSTATUS(status);
 }
 
 } // namespace
@@ -240,8 +198,10 @@ int main(int argc, char** argv)
 
         int status = 0;
         for (const auto& preset : presets) {
-            status |= inChild([&] { return writeModels(run, preset); });
-            status |= inChild([&] { return transcribe(run, preset); });
+            // Each in a process of its own: the transcription's peak resident size leaves the
+            // model writer's buffers out.
+            status |= testsupport::runInChild([&] { return writeModels(run, preset); }).exitStatus;
+            status |= testsupport::runInChild([&] { return transcribe(run, preset); }).exitStatus;
         }
         if (keep) {
             std::cout << "\nkept " << run.folder << "\n";
