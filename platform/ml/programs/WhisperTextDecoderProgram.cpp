@@ -86,31 +86,7 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     requireOutput(folder, "key_cache_updates", {MultiArrayDataType::float16}, {1, cacheWidth, 1, 1});
     requireOutput(folder, "value_cache_updates", {MultiArrayDataType::float16}, {1, cacheWidth, 1, 1});
 
-    hasAlignmentOutput_ = folder.description().output("alignment_heads_weights") != nullptr;
-    if (hasAlignmentOutput_) {
-        alignmentType_ = requireOutput(folder, "alignment_heads_weights",
-            {MultiArrayDataType::float16, MultiArrayDataType::float32}, {1, audioFrames_})
-                             .dataType;
-        const auto heads = folder.parameters().find("alignmentHeads");
-        if (heads == folder.parameters().end() || !heads->is_array() || heads->empty()) {
-            failFolder(folder, "parameter \"alignmentHeads\" must list at least one [layer, head] pair");
-        }
-        for (const auto& pair : *heads) {
-            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_number_integer()
-                || pair[0].get<long long>() < 0 || pair[0].get<long long>() >= layers || pair[1].get<long long>() < 0
-                || pair[1].get<long long>() >= heads_) {
-                failFolder(folder, "parameter \"alignmentHeads\" holds an entry that is no [layer, head] pair of this model");
-            }
-            const std::pair<int, int> head {pair[0].get<int>(), pair[1].get<int>()};
-            if (std::find(alignmentHeads_.begin(), alignmentHeads_.end(), head) == alignmentHeads_.end()) {
-                alignmentHeads_.push_back(head);
-            }
-        }
-        isAlignmentHead_.assign(static_cast<std::size_t>(layers) * static_cast<std::size_t>(heads_), 0);
-        for (const auto& [layer, head] : alignmentHeads_) {
-            isAlignmentHead_[static_cast<std::size_t>(layer * heads_ + head)] = 1;
-        }
-    }
+    readAlignmentHeads(folder, layers);
 
     tokenEmbedding_ = transformerWeights::linear(folder, "token_embedding", vocabularySize_, width_, false);
     transformerWeights::requireFloatStorage(folder, "positional_embedding", folder.tensor("positional_embedding"));
@@ -132,6 +108,52 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     gate_ = context.gate;
 
     const std::size_t threads = static_cast<std::size_t>(pool_->threadCount());
+    const auto loops = productLoops();
+    stream_ = ProductStream(loops, threads, threads, *pool_);
+    planStepLoops(threads);
+
+    const std::size_t capacity = windowCapacity(folder, cacheWidth);
+    // Every window of a batch keeps its state from step to step (see unheldStatesToKeep).
+    crossStatesKept_ = capacity + 1;
+    batcher_ = std::make_unique<StepBatcher>(
+        capacity, [this](std::span<const FeatureProvider* const> inputs) { return predictBatch(inputs); },
+        [this](std::size_t count, const std::function<void(std::size_t)>& body) { forEachWindow(count, body); });
+    releaseCopiedWeights(folder, loops);
+}
+
+void WhisperTextDecoderProgram::readAlignmentHeads(const ModelFolder& folder, int layers)
+{
+    hasAlignmentOutput_ = folder.description().output("alignment_heads_weights") != nullptr;
+    if (!hasAlignmentOutput_) {
+        return;
+    }
+    alignmentType_ = requireOutput(folder, "alignment_heads_weights",
+        {MultiArrayDataType::float16, MultiArrayDataType::float32}, {1, audioFrames_})
+                         .dataType;
+    const auto heads = folder.parameters().find("alignmentHeads");
+    if (heads == folder.parameters().end() || !heads->is_array() || heads->empty()) {
+        failFolder(folder, "parameter \"alignmentHeads\" must list at least one [layer, head] pair");
+    }
+    for (const auto& pair : *heads) {
+        if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_number_integer()
+            || pair[0].get<long long>() < 0 || pair[0].get<long long>() >= layers || pair[1].get<long long>() < 0
+            || pair[1].get<long long>() >= heads_) {
+            failFolder(folder, "parameter \"alignmentHeads\" holds an entry that is no [layer, head] pair of this model");
+        }
+        const std::pair<int, int> head {pair[0].get<int>(), pair[1].get<int>()};
+        if (std::find(alignmentHeads_.begin(), alignmentHeads_.end(), head) == alignmentHeads_.end()) {
+            alignmentHeads_.push_back(head);
+        }
+    }
+    isAlignmentHead_.assign(static_cast<std::size_t>(layers) * static_cast<std::size_t>(heads_), 0);
+    for (const auto& [layer, head] : alignmentHeads_) {
+        isAlignmentHead_[static_cast<std::size_t>(layer * heads_ + head)] = 1;
+    }
+}
+
+// The stream's product loops in step order (see LayerLoop), then the logits.
+std::vector<std::vector<const LinearWeights*>> WhisperTextDecoderProgram::productLoops() const
+{
     std::vector<std::vector<const LinearWeights*>> loops;
     for (const Block& block : blocks_) {
         loops.push_back({&block.selfAttention.query, &block.selfAttention.key, &block.selfAttention.value});
@@ -150,7 +172,11 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
         loops.push_back({&block.mlp.contract});
     }
     loops.push_back({&tokenEmbedding_});
-    stream_ = ProductStream(loops, threads, threads, *pool_);
+    return loops;
+}
+
+void WhisperTextDecoderProgram::planStepLoops(std::size_t threads)
+{
     // A product loop's threads ask for their first chunks' weights while they wait for them; the
     // attention loops get their chunks per step, by the windows stepping.
     for (std::size_t k = 0; k <= blocks_.size() * loopsPerLayer; ++k) {
@@ -177,7 +203,10 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
     steps_.push_back(evenStretches(sourceRanges, threads));
     aheads_.resize(aheads_.size() + threads);
     earlyLoops_.push_back(1);
+}
 
+std::size_t WhisperTextDecoderProgram::windowCapacity(const ModelFolder& folder, int cacheWidth) const
+{
     // What one more window stepping together holds: its cross-attention state, its two caches
     // (the caller's) and its encoder output (the state's copy of it and the caller's).
     const bool halfOutput = folder.description().input("encoder_output_embeds")->dataType == MultiArrayDataType::float16;
@@ -185,12 +214,12 @@ WhisperTextDecoderProgram::WhisperTextDecoderProgram(const ProgramContext& conte
         = PanelMatrix::bytes(audioFrames_, width_, halfOutput) + PanelMatrix::bytes(width_, audioFrames_, halfOutput);
     const std::size_t windowBytes = crossBytes + 2 * static_cast<std::size_t>(cacheWidth) * static_cast<std::size_t>(cacheLength_) * 2
         + 2 * static_cast<std::size_t>(width_) * static_cast<std::size_t>(audioFrames_) * 4;
-    const std::size_t capacity = std::clamp<std::size_t>(windowMemoryBudget / std::max<std::size_t>(windowBytes, 1), 1, maximumWindows);
-    // Every window of a batch keeps its state from step to step (see unheldStatesToKeep).
-    crossStatesKept_ = capacity + 1;
-    batcher_ = std::make_unique<StepBatcher>(
-        capacity, [this](std::span<const FeatureProvider* const> inputs) { return predictBatch(inputs); },
-        [this](std::size_t count, const std::function<void(std::size_t)>& body) { forEachWindow(count, body); });
+    return std::clamp<std::size_t>(windowMemoryBudget / std::max<std::size_t>(windowBytes, 1), 1, maximumWindows);
+}
+
+void WhisperTextDecoderProgram::releaseCopiedWeights(const ModelFolder& folder,
+    const std::vector<std::vector<const LinearWeights*>>& loops)
+{
     // The copies serve every step; the mapped originals need not stay in memory.
     for (const auto& loop : loops) {
         for (const LinearWeights* layer : loop) {

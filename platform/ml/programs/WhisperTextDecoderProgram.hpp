@@ -132,7 +132,13 @@ private:
     std::vector<DictionaryFeatureProvider> step(std::span<WindowStep> windows) const;
     std::shared_ptr<const CrossState> computeCrossState(const MultiArray& encoderOutput, const unsigned char* sourceBytes,
         std::size_t sourceSize) const;
+    // The construction's stages after the shape is read and checked.
+    void readAlignmentHeads(const ModelFolder& folder, int layers);
     void splitCrossHeads(Block& block) const;
+    std::vector<std::vector<const LinearWeights*>> productLoops() const;
+    void planStepLoops(std::size_t threads);
+    std::size_t windowCapacity(const ModelFolder& folder, int cacheWidth) const;
+    void releaseCopiedWeights(const ModelFolder& folder, const std::vector<std::vector<const LinearWeights*>>& loops);
     // The stream's loops: eight per layer, then the logits.
     enum LayerLoop : std::size_t {
         selfProjections,
