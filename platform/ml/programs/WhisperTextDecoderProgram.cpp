@@ -659,6 +659,10 @@ struct WhisperTextDecoderProgram::StepRun {
     void sumAlignment(std::size_t window, std::size_t range);
     void compareSource(std::size_t window, std::size_t range);
 
+    // The construction's stages.
+    void setUpWindows();
+    void setUpCrossAttention();
+    void planSchedule();
     void embed();
     void productChunks(std::size_t loop, std::span<const Product> products, std::size_t stretch, std::size_t begin,
         std::size_t end);
@@ -763,6 +767,18 @@ WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& pro
     , probabilities(layers)
     , stale(count, 0)
 {
+    setUpWindows();
+    setUpCrossAttention();
+    logitRows = program.buffers_->floats(count * static_cast<std::size_t>(program.vocabularySize_));
+    alignment = program.buffers_->floats(program.hasAlignmentOutput_ ? count * frameStride : 0);
+    rangeFrames = paddedToLine((frames + alignmentRanges - 1) / alignmentRanges);
+    planSchedule();
+    embed();
+}
+
+// Each window's cache updates, its caches' strides and its self-attention scores.
+void WhisperTextDecoderProgram::StepRun::setUpWindows()
+{
     BufferPool& buffers = *program.buffers_;
     const int cacheWidth = static_cast<int>(layers) * program.width_;
     std::size_t scores = 0;
@@ -783,6 +799,12 @@ WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& pro
     }
     normedInputs = buffers.floats(threads * count * rowStride);
     selfScores = buffers.floats(scores);
+}
+
+// The per-head products, rows and probabilities of cross-attention.
+void WhisperTextDecoderProgram::StepRun::setUpCrossAttention()
+{
+    BufferPool& buffers = *program.buffers_;
     folded = buffers.floats(count * heads * width);
     mixed = buffers.floats(count * heads * width);
     for (std::size_t l = 0; l < layers; ++l) {
@@ -812,12 +834,12 @@ WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& pro
             probabilityRows[l].push_back(layerProbabilities(l, row / heads) + row % heads * frameStride);
         }
     }
-    logitRows = buffers.floats(count * static_cast<std::size_t>(program.vocabularySize_));
-    alignment = buffers.floats(program.hasAlignmentOutput_ ? count * frameStride : 0);
-    rangeFrames = paddedToLine((frames + alignmentRanges - 1) / alignmentRanges);
+}
 
-    // Product loops keep their chunks whatever the window count; attention and the loops after
-    // the logits run a share per window.
+// Product loops keep their chunks whatever the window count; attention and the loops after the
+// logits run a share per window.
+void WhisperTextDecoderProgram::StepRun::planSchedule()
+{
     schedule = program.steps_;
     for (std::size_t k = 0; k < layers * loopsPerLayer; ++k) {
         if (k % loopsPerLayer == selfAttentionLoop) {
@@ -832,7 +854,6 @@ WhisperTextDecoderProgram::StepRun::StepRun(const WhisperTextDecoderProgram& pro
         schedule[program.alignmentLoop_] = evenStretches(alignmentRanges * count, threads);
     }
     schedule[program.compareLoop_] = evenStretches(sourceRanges * count, threads);
-    embed();
 }
 
 void WhisperTextDecoderProgram::StepRun::embed()
