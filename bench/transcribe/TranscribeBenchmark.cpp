@@ -2,7 +2,8 @@
 // tiny, base and small shapes (real vocabulary, seeded random weights). Prints the real-time factor,
 // the per-stage timings and the peak resident size. See README.md.
 //
-//   transcribe-bench [--minutes N] [--preset tiny|base|small]... [--workers N] [--deterministic] [--keep]
+//   transcribe-bench [--minutes N] [--preset tiny|base|small]... [--workers N] [--tokens-per-window N|full]
+//       [--deterministic] [--keep]
 
 #include "Auris/Audio/AudioProcessor.hpp"
 #include "tools/auris-transcribe/TranscribeCommand.hpp"
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -125,22 +127,31 @@ struct Run {
     std::filesystem::path speech;
     std::string workers;
     bool deterministic = false;
+    // Where the models end a window (its prompt counted); none: at the length limit.
+    std::optional<int> tokensPerWindow = 80;
 };
 
 std::filesystem::path modelFolderOf(const Run& run, const std::string& preset)
 {
-    return run.folder / preset / ("openai_whisper-" + preset);
+    const std::string ending = run.tokensPerWindow ? std::to_string(*run.tokensPerWindow) : "full";
+    return run.folder / (preset + "-" + ending) / ("openai_whisper-" + preset);
 }
 
 int writeModels(const Run& run, const std::string& preset)
 {
     const auto shape = ml::WhisperShape::preset(preset);
     const auto start = Clock::now();
-    ml::WhisperModelSet::write(modelFolderOf(run, preset), shape, ml::MultiArrayDataType::float16, ml::randomWhisperWeights(1));
-    ml::WhisperTokenizerFiles {.vocabularySize = shape.vocabularySize}.write(
-        run.folder / "tokenizers/models/openai" / ("whisper-" + preset));
+    const ml::WhisperTokenizerFiles tokenizer {.vocabularySize = shape.vocabularySize};
+    ml::TensorSource weights = ml::randomWhisperWeights(1);
+    if (run.tokensPerWindow) {
+        weights = ml::endingWindowsAt(std::move(weights), *run.tokensPerWindow, tokenizer.endOfTextId(), shape.vocabularySize);
+    }
+    ml::WhisperModelSet::write(modelFolderOf(run, preset), shape, ml::MultiArrayDataType::float16, weights);
+    tokenizer.write(run.folder / "tokenizers/models/openai" / ("whisper-" + preset));
     std::cout << "\n== " << preset << "-shaped model (width " << shape.width << ", " << shape.audioLayers << " + "
-              << shape.textLayers << " layers), written in " << secondsSince(start) << " s\n";
+              << shape.textLayers << " layers, windows ending "
+              << (run.tokensPerWindow ? "at token " + std::to_string(*run.tokensPerWindow) : std::string("at the length limit"))
+              << "), written in " << secondsSince(start) << " s\n";
     return 0;
 }
 
@@ -177,12 +188,16 @@ int main(int argc, char** argv)
             presets.push_back(argv[++i]);
         } else if (argument == "--workers" && i + 1 < argc) {
             run.workers = argv[++i];
+        } else if (argument == "--tokens-per-window" && i + 1 < argc) {
+            const std::string value = argv[++i];
+            run.tokensPerWindow = value == "full" ? std::nullopt : std::optional<int>(std::stoi(value));
         } else if (argument == "--deterministic") {
             run.deterministic = true;
         } else if (argument == "--keep") {
             keep = true;
         } else {
-            std::cerr << "usage: transcribe-bench [--minutes N] [--preset tiny|base|small]... [--workers N] [--deterministic] [--keep]\n";
+            std::cerr << "usage: transcribe-bench [--minutes N] [--preset tiny|base|small]... [--workers N]"
+                         " [--tokens-per-window N|full] [--deterministic] [--keep]\n";
             return 2;
         }
     }

@@ -15,6 +15,10 @@ public:
     // Takes a step's outputs and returns the next step's input, or null when the series ends.
     // Called on any thread, never twice at once; what it throws ends the series.
     virtual const FeatureProvider* advance(DictionaryFeatureProvider outputs) = 0;
+
+    // Set by a program on the series it wraps, to know its own among the steps it is given (see
+    // StepBatcher::Run); null on any other.
+    const void* tag = nullptr;
 };
 
 } // namespace ml

@@ -61,4 +61,26 @@ TensorSource randomWhisperWeights(std::uint64_t seed)
     };
 }
 
+TensorSource endingWindowsAt(TensorSource weights, int position, int endToken, int vocabularySize)
+{
+    return [weights = std::move(weights), position, endToken, vocabularySize](const TensorSpec& tensor) {
+        std::vector<float> values = weights(tensor);
+        if (tensor.name != "decoder.positional_embedding" || tensor.shape.size() != 2) {
+            return values;
+        }
+        const int positions = tensor.shape[0];
+        const std::size_t width = static_cast<std::size_t>(tensor.shape[1]);
+        const std::vector<float> table = weights({"decoder.token_embedding.weight", {vocabularySize, tensor.shape[1]}});
+        // Rows of norm about one: the residual stream at those positions is the end token's row,
+        // whatever the layers add, and the final norm leaves its direction.
+        constexpr float scale = 1024.0f;
+        for (int p = std::max(position, 0); p < positions; ++p) {
+            for (std::size_t c = 0; c < width; ++c) {
+                values[static_cast<std::size_t>(p) * width + c] = scale * table[static_cast<std::size_t>(endToken) * width + c];
+            }
+        }
+        return values;
+    };
+}
+
 } // namespace ml

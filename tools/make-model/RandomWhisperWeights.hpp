@@ -11,4 +11,9 @@ namespace ml {
 // gives the same values for a tensor of the same name and shape on every machine.
 TensorSource randomWhisperWeights(std::uint64_t seed);
 
+// `weights` with the decoder's positions from `position` on pointing at the token `endToken`: their
+// embeddings are that token's row of the token table, scaled so far beyond what the layers add
+// that the logits pick it, so a window ends there (its prompt counted) whatever its audio.
+TensorSource endingWindowsAt(TensorSource weights, int position, int endToken, int vocabularySize);
+
 } // namespace ml

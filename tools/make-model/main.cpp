@@ -3,6 +3,7 @@
 //   make-model synthetic --output DIR [--preset tiny|base|small] [--vocabulary N] [--width N]
 //       [--layers N] [--heads N] [--mels N] [--audio-samples N] [--text-context N]
 //       [--cache-length N] [--alignment-heads L:H,...] [--seed N] [--precision float16|float32]
+//       [--tokens-per-window N]
 //   make-model convert --checkpoint FILE.safetensors|model.safetensors.index.json --output DIR [--config FILE]
 //       [--generation-config FILE] [--heads N] [--cache-length N] [--alignment-heads L:H,...]
 //       [--precision float16|float32]
@@ -27,6 +28,7 @@ namespace {
 const char* usage = "usage: make-model synthetic --output DIR [--preset tiny|base|small] [--vocabulary N] [--width N]\n"
                     "           [--layers N] [--heads N] [--mels N] [--audio-samples N] [--text-context N]\n"
                     "           [--cache-length N] [--alignment-heads L:H,...] [--seed N] [--precision float16|float32]\n"
+                    "           [--tokens-per-window N]\n"
                     "       make-model convert --checkpoint FILE.safetensors|INDEX.json --output DIR [--config FILE]\n"
                     "           [--generation-config FILE] [--heads N] [--cache-length N] [--alignment-heads L:H,...]\n"
                     "           [--precision float16|float32]\n"
@@ -118,10 +120,15 @@ int run(int argc, char** argv)
         if (auto v = take("--cache-length")) shape.cacheLength = smallNumber("--cache-length", *v);
         if (auto v = take("--alignment-heads")) shape.alignmentHeads = headList(*v);
         const auto seed = static_cast<std::uint64_t>(number("--seed", take("--seed").value_or("0")));
+        ml::TensorSource weights = ml::randomWhisperWeights(seed);
+        if (auto v = take("--tokens-per-window")) {
+            const int endToken = ml::WhisperTokenizerFiles {.vocabularySize = shape.vocabularySize}.endOfTextId();
+            weights = ml::endingWindowsAt(std::move(weights), smallNumber("--tokens-per-window", *v), endToken, shape.vocabularySize);
+        }
         if (!options.empty()) {
             throw std::invalid_argument("unknown option " + options.begin()->first);
         }
-        ml::WhisperModelSet::write(*output, shape, storage, ml::randomWhisperWeights(seed));
+        ml::WhisperModelSet::write(*output, shape, storage, weights);
         return 0;
     }
     if (command == "convert") {

@@ -129,11 +129,13 @@ void StepBatcher::runRound(std::span<Entry* const> round) const
 std::vector<DictionaryFeatureProvider> StepBatcher::outputsOf(std::span<Entry* const> round) const
 {
     std::vector<const FeatureProvider*> inputs;
+    std::vector<StepSeries*> series;
     for (const Entry* entry : round) {
         inputs.push_back(entry->input);
+        series.push_back(entry->series);
     }
     try {
-        return checkedRun(inputs);
+        return checkedRun(inputs, series);
     } catch (...) {
         if (round.size() == 1) {
             round.front()->error = std::current_exception();
@@ -145,7 +147,7 @@ std::vector<DictionaryFeatureProvider> StepBatcher::outputsOf(std::span<Entry* c
     std::vector<DictionaryFeatureProvider> outputs(round.size());
     for (std::size_t i = 0; i < round.size(); ++i) {
         try {
-            outputs[i] = std::move(checkedRun(std::span(&inputs[i], 1)).front());
+            outputs[i] = std::move(checkedRun(std::span(&inputs[i], 1), std::span(&series[i], 1)).front());
         } catch (...) {
             round[i]->error = std::current_exception();
             round[i]->ended = true;
@@ -154,9 +156,10 @@ std::vector<DictionaryFeatureProvider> StepBatcher::outputsOf(std::span<Entry* c
     return outputs;
 }
 
-std::vector<DictionaryFeatureProvider> StepBatcher::checkedRun(std::span<const FeatureProvider* const> inputs) const
+std::vector<DictionaryFeatureProvider> StepBatcher::checkedRun(std::span<const FeatureProvider* const> inputs,
+    std::span<StepSeries* const> series) const
 {
-    auto results = run_(inputs);
+    auto results = run_(inputs, series);
     if (results.size() != inputs.size()) {
         throw std::logic_error("a batch gave a result count other than its step count");
     }

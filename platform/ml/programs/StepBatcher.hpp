@@ -23,9 +23,11 @@ namespace ml {
 // series ends.
 class StepBatcher {
 public:
-    // Returns one result per input, in order. When it throws for a batch, each step runs again
-    // alone, so an error reaches only the series whose step causes it.
-    using Run = std::function<std::vector<DictionaryFeatureProvider>(std::span<const FeatureProvider* const>)>;
+    // Returns one result per input, in order; `series` holds the series of each input. When it
+    // throws for a batch, each step runs again alone, so an error reaches only the series whose
+    // step causes it.
+    using Run = std::function<std::vector<DictionaryFeatureProvider>(std::span<const FeatureProvider* const> inputs,
+        std::span<StepSeries* const> series)>;
     // Calls body(i) once for every i in [0, count), several at once; the body does not throw.
     using ForEach = std::function<void(std::size_t count, const std::function<void(std::size_t)>& body)>;
 
@@ -54,7 +56,8 @@ private:
     void retireEnded();
     void runRound(std::span<Entry* const> round) const;
     std::vector<DictionaryFeatureProvider> outputsOf(std::span<Entry* const> round) const;
-    std::vector<DictionaryFeatureProvider> checkedRun(std::span<const FeatureProvider* const> inputs) const;
+    std::vector<DictionaryFeatureProvider> checkedRun(std::span<const FeatureProvider* const> inputs,
+        std::span<StepSeries* const> series) const;
     static void advance(Entry& entry, DictionaryFeatureProvider outputs);
 
     const std::size_t capacity_;

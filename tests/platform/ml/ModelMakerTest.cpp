@@ -1,3 +1,4 @@
+#include "WhisperReference.hpp"
 #include "WhisperTestModels.hpp"
 
 #include "platform/ml/Model.hpp"
@@ -15,9 +16,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 
@@ -544,4 +547,47 @@ TEST(WhisperModelFolders, BrokenFoldersFailToLoadWithAClearError)
     // The most mel frames a shape holds still halve without overflow.
     editDescription(dir / "encoder", [](nlohmann::json& root) { root["inputs"][0]["shape"][3] = 2147483647; });
     EXPECT_THAT(loadError(dir / "encoder"), HasSubstr("shaped [1, 32, 1, 1073741824]"));
+}
+
+// From the chosen position on, every step's logits pick the end token, whatever the tokens and
+// the audio before; the positions before it decode as the plain random weights do.
+TEST(WhisperModelSet, WindowsEndAtTheChosenPosition)
+{
+    TemporaryDirectory dir;
+    WhisperShape shape = testmodels::microShape();
+    shape.width = 64;
+    shape.textLayers = 4;
+    constexpr int end = 9, endToken = 31;
+    for (const auto storage : {MultiArrayDataType::float16, MultiArrayDataType::float32}) {
+        const auto plain = dir / (std::string("plain") + std::string(dataTypeName(storage)));
+        const auto ending = dir / (std::string("ending") + std::string(dataTypeName(storage)));
+        WhisperModelSet::writeTextDecoder(plain, shape, storage, randomWhisperWeights(3));
+        WhisperModelSet::writeTextDecoder(ending, shape, storage, endingWindowsAt(randomWhisperWeights(3), end, endToken, shape.vocabularySize));
+        const reference::Dimensions d {shape.melCount, shape.vocabularySize, shape.width, shape.textHeads, shape.textLayers};
+        for (unsigned seed : {1u, 2u}) {
+            std::mt19937 generator(seed);
+            std::uniform_real_distribution<float> uniform(-2.0f, 2.0f);
+            std::vector<float> encoded(static_cast<std::size_t>(shape.width * shape.audioFrames()));
+            for (float& v : encoded) {
+                v = uniform(generator);
+            }
+            std::vector<int> tokens;
+            for (int i = 0; i < end + 6; ++i) {
+                tokens.push_back(static_cast<int>(generator() % static_cast<unsigned>(shape.vocabularySize)));
+            }
+            const auto endingPass = reference::decoder(reference::readWeights(ending), d, shape.alignmentHeads, encoded,
+                shape.audioFrames(), tokens, false);
+            const auto plainPass = reference::decoder(reference::readWeights(plain), d, shape.alignmentHeads, encoded,
+                shape.audioFrames(), tokens, false);
+            for (std::size_t p = 0; p < tokens.size(); ++p) {
+                const auto& logits = endingPass.logits[p];
+                const int best = static_cast<int>(std::max_element(logits.begin(), logits.end()) - logits.begin());
+                if (p >= static_cast<std::size_t>(end)) {
+                    EXPECT_EQ(best, endToken) << "position " << p;
+                } else {
+                    EXPECT_EQ(logits, plainPass.logits[p]) << "position " << p;
+                }
+            }
+        }
+    }
 }

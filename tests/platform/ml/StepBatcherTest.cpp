@@ -64,7 +64,7 @@ TEST(StepBatcher, SeriesOfSeveralThreadsStepTogetherAndEndAlone)
     StepBatcher* shared = nullptr;
     StepBatcher batcher(
         3,
-        [&](std::span<const FeatureProvider* const> inputs) {
+        [&](std::span<const FeatureProvider* const> inputs, std::span<StepSeries* const>) {
             // The first round waits until every thread has joined, so the later ones hold full batches.
             while (rounds == 0 && shared->seriesCount() < threads) {
                 std::this_thread::yield();

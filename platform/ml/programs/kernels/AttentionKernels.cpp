@@ -228,4 +228,41 @@ void weighChannelRows(const float* weights, const std::uint16_t* values, std::si
     }
 }
 
+void attendHalfCache(const float* query, const HalfCacheRows& keys, const HalfCacheRows& values, std::size_t positions,
+    std::size_t headWidth, const float* padding, float scale, const float* ownKey, const float* ownValue, float* scores,
+    float* output)
+{
+    if (keys.columnStride == 1) {
+        scoreChannelRows(query, keys.data, keys.rowStride, positions, headWidth, scores);
+    } else {
+        std::fill(scores, scores + positions, 0.0f);
+        for (std::size_t j = 0; j < headWidth; ++j) {
+            const std::uint16_t* row = keys.data + j * keys.rowStride;
+            for (std::size_t p = 0; p < positions; ++p) {
+                scores[p] += query[j] * Float16::toFloat(row[p * keys.columnStride]);
+            }
+        }
+    }
+    for (std::size_t p = 0; p < positions; ++p) {
+        scores[p] = scores[p] * scale + padding[p];
+    }
+    scores[positions] = dot(query, ownKey, headWidth) * scale;
+    softmax(scores, positions + 1, 1.0f);
+    if (values.columnStride == 1) {
+        weighChannelRows(scores, values.data, values.rowStride, positions, headWidth, output);
+    } else {
+        for (std::size_t j = 0; j < headWidth; ++j) {
+            const std::uint16_t* row = values.data + j * values.rowStride;
+            float sum = 0;
+            for (std::size_t p = 0; p < positions; ++p) {
+                sum += scores[p] * Float16::toFloat(row[p * values.columnStride]);
+            }
+            output[j] = sum;
+        }
+    }
+    for (std::size_t j = 0; j < headWidth; ++j) {
+        output[j] += scores[positions] * ownValue[j];
+    }
+}
+
 } // namespace ml
