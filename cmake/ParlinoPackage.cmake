@@ -14,7 +14,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "qt6-qpa-plugins, fonts-inter, fonts-material-design-icons-iconfont, sound-theme-freedesktop")
+  "qt6-qpa-plugins, qt6-wayland, fonts-inter, fonts-material-design-icons-iconfont, sound-theme-freedesktop")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -1,7 +1,7 @@
 #include "app/dictation/DictationHelper.hpp"
 
 #include "app/dictation/SettingsKeys.hpp"
-#include "app/dictation/X11PasteInput.hpp"
+#include "app/dictation/InputBackends.hpp"
 
 #include <exception>
 
@@ -17,8 +17,8 @@ DictationHelper::~DictationHelper() = default;
 
 DictationHelper& DictationHelper::shared()
 {
-    static SystemClipboard* clipboard = new SystemClipboard;
-    static X11PasteInput* input = new X11PasteInput;
+    Clipboard* clipboard = &InputBackends::shared().clipboard();
+    PasteInput* input = &InputBackends::shared().typing();
     static ThemeSoundPlayer* sounds = new ThemeSoundPlayer;
     static DictationHelper* helper = new DictationHelper(
         {platform::UserDefaults::standard(), *clipboard, *input, *sounds, SystemClock::shared()});

@@ -1,7 +1,7 @@
 #include "app/dictation/GlobalHotkeyManager.hpp"
 
 #include "app/dictation/SettingsKeys.hpp"
-#include "app/dictation/X11HotkeyInput.hpp"
+#include "app/dictation/InputBackends.hpp"
 #include "platform/input/KeyCodeMapping.hpp"
 
 #include <QPointer>
@@ -57,7 +57,7 @@ GlobalHotkeyManager::~GlobalHotkeyManager()
 
 GlobalHotkeyManager& GlobalHotkeyManager::shared()
 {
-    static X11HotkeyInput* input = new X11HotkeyInput;
+    HotkeyInput* input = &InputBackends::shared().hotkey();
     static GlobalHotkeyManager* manager = new GlobalHotkeyManager({platform::UserDefaults::standard(), *input});
     return *manager;
 }
@@ -177,13 +177,13 @@ QString GlobalHotkeyManager::shortcutDescription(std::uint32_t modifiers, std::u
 {
     QString text;
     if (modifiers & flag::control) {
-        text += QStringLiteral("⌃");
+        text += QStringLiteral("Ctrl+");
     }
     if (modifiers & flag::option) {
-        text += QStringLiteral("⌥");
+        text += QStringLiteral("Alt+");
     }
     if (modifiers & flag::shift) {
-        text += QStringLiteral("⇧");
+        text += QStringLiteral("Shift+");
     }
     if (modifiers & flag::command) {
         text += QStringLiteral("Super+");

@@ -40,7 +40,8 @@ public:
 
     // "A", "Space", "←", ...; nothing for digits, punctuation, function keys and the keypad.
     static std::optional<QString> keyName(std::uint16_t keyCode);
-    // "⌃⌥⇧" and "Super+" for the modifiers held, then the key's name or "Key " and its code.
+    // "Ctrl+", "Alt+", "Shift+" and "Super+" for the modifiers held, in that order, then the key's
+    // name or "Key " and its code: the way desktop shortcuts are written here.
     static QString shortcutDescription(std::uint32_t modifiers, std::uint16_t keyCode);
     // Super alone with Q, W, Tab or Space.
     static bool isSystemShortcut(std::uint32_t modifiers, std::uint16_t keyCode);

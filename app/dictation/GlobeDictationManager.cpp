@@ -3,7 +3,7 @@
 #include "app/dictation/ChosenRecordingOptions.hpp"
 #include "app/dictation/DictationHelper.hpp"
 #include "app/dictation/SettingsKeys.hpp"
-#include "app/dictation/X11TriggerInput.hpp"
+#include "app/dictation/InputBackends.hpp"
 #include "app/library/ConsoleLine.hpp"
 #include "app/library/RecordingsManager.hpp"
 #include "app/recorder/WhisperRecorder.hpp"
@@ -64,7 +64,7 @@ GlobeDictationManager::~GlobeDictationManager()
 
 GlobeDictationManager& GlobeDictationManager::shared()
 {
-    static X11TriggerInput* input = new X11TriggerInput;
+    TriggerInput* input = &InputBackends::shared().triggers();
     static GlobeDictationManager* manager = new GlobeDictationManager(
         {platform::UserDefaults::standard(), WhisperRecorder::shared(), RecordingsManager::shared(), DictationHelper::shared(),
          *input, SystemClock::shared()});
@@ -143,7 +143,7 @@ void GlobeDictationManager::startEventTap()
     if (!missing.empty()) {
         log(QStringLiteral("🎙️ Push-to-talk: No Accessibility permission"));
         log(QStringLiteral("   ") + QString::fromStdString(missing));
-        setNeedsAccessibilityPermission(true, QString::fromStdString(missing));
+        setNeedsAccessibilityPermission(true, QString::fromStdString(missing), grantText());
         return;
     }
     setNeedsAccessibilityPermission(false);
@@ -155,13 +155,14 @@ void GlobeDictationManager::startEventTap()
             .onOtherInput = [this] { cancelWaitingHolds(std::nullopt); },
         });
     } catch (const std::exception& error) {
-        log(QStringLiteral("❌ Push-to-talk: Failed to create X11 event tap"));
+        log(QStringLiteral("❌ Push-to-talk: Failed to create ") + QString::fromStdString(dependencies_.input.tapName()));
         log(QStringLiteral("   ") + QString::fromUtf8(error.what()));
-        setNeedsAccessibilityPermission(true, QString::fromUtf8(error.what()));
+        setNeedsAccessibilityPermission(true, QString::fromUtf8(error.what()), grantText());
         return;
     }
     reconcileHeldKeys();
-    log(QStringLiteral("🎙️ Push-to-talk: X11 event tap ACTIVE"));
+    log(QStringLiteral("🎙️ Push-to-talk: ") + QString::fromStdString(dependencies_.input.tapName()) + QStringLiteral(" ACTIVE"));
+    setTriggerNoticeText(QString::fromStdString(dependencies_.input.notice()));
 }
 
 void GlobeDictationManager::reconcileHeldKeys()
@@ -188,6 +189,7 @@ void GlobeDictationManager::stopEventTap()
 {
     dependencies_.input.stopTap();
     resetKeyState();
+    setTriggerNoticeText({});
 }
 
 void GlobeDictationManager::resetKeyState()
@@ -202,10 +204,16 @@ void GlobeDictationManager::resetKeyState()
 
 void GlobeDictationManager::handleTapBroken()
 {
+    const QString reason = QString::fromStdString(dependencies_.input.brokenReason());
     stopEventTap();
-    const QString reason = QStringLiteral("the connection to the X server was lost");
     log(QStringLiteral("❌ Push-to-talk: ") + reason);
-    setNeedsAccessibilityPermission(true, reason);
+    setNeedsAccessibilityPermission(true, reason, grantText());
+}
+
+QString GlobeDictationManager::grantText()
+{
+    const std::string grant = dependencies_.input.howToGrant();
+    return grant == TriggerInput::x11Grant ? QString() : QString::fromStdString(grant);
 }
 
 void GlobeDictationManager::requestAccessibilityPermission()
@@ -216,7 +224,7 @@ void GlobeDictationManager::requestAccessibilityPermission()
         log(QStringLiteral("🎙️ Push-to-talk: this X11 session lets Parlino watch and type keys"));
     } else {
         log(QStringLiteral("🎙️ Push-to-talk: ") + QString::fromStdString(missing));
-        log(QStringLiteral("   Log in to an X11 (Xorg) session whose X server has RECORD and XTEST, then start Parlino again"));
+        log(QStringLiteral("   ") + QString::fromStdString(dependencies_.input.howToGrant()));
     }
     startPermissionPolling();
 }

@@ -107,6 +107,7 @@ private:
     };
 
     void loadTriggerSettings();
+    QString grantText();
     void startPermissionPolling();
     void pollPermission(std::uint64_t poll);
     void captureFrontmostApp();

@@ -29,6 +29,12 @@ public:
     // While the permission is missing: what this desktop lacks for watching the keys, e.g. "the X
     // server has no RECORD extension"; empty otherwise.
     QString missingPermissionText() const { return missingPermissionText_; }
+    // While the permission is missing on a desktop other than an X11 session: how the user grants
+    // it; empty on X11, whose one way the screens spell out themselves.
+    QString permissionGrantText() const { return permissionGrantText_; }
+    // While the keys are watched through the desktop's shortcuts: how the triggers are pressed
+    // there; empty otherwise.
+    QString triggerNoticeText() const { return triggerNoticeText_; }
     bool capsLockTriggerEnabled() const { return capsLockTriggerEnabled_; }
     bool rightShiftTriggerEnabled() const { return rightShiftTriggerEnabled_; }
     bool globeTriggerEnabled() const { return globeTriggerEnabled_; }
@@ -49,6 +55,7 @@ signals:
     // Only when the value changes: the screens raise their alert on a change to true.
     void needsAccessibilityPermissionChanged();
     void missingPermissionTextChanged();
+    void triggerNoticeTextChanged();
     void triggersChanged();
 
 protected:
@@ -57,8 +64,9 @@ protected:
         isActive_ = value;
         emit isActiveChanged();
     }
-    void setNeedsAccessibilityPermission(bool value, const QString& missing = {})
+    void setNeedsAccessibilityPermission(bool value, const QString& missing = {}, const QString& grant = {})
     {
+        permissionGrantText_ = value ? grant : QString();
         const QString text = value ? missing : QString();
         const bool valueChanged = std::exchange(needsAccessibilityPermission_, value) != value;
         const bool textChanged = std::exchange(missingPermissionText_, text) != text;
@@ -67,6 +75,12 @@ protected:
         }
         if (textChanged) {
             emit missingPermissionTextChanged();
+        }
+    }
+    void setTriggerNoticeText(const QString& text)
+    {
+        if (std::exchange(triggerNoticeText_, text) != text) {
+            emit triggerNoticeTextChanged();
         }
     }
     virtual void triggerChanged(Trigger trigger, bool enabled) = 0;
@@ -82,6 +96,8 @@ private:
     bool isActive_ = false;
     bool needsAccessibilityPermission_ = false;
     QString missingPermissionText_;
+    QString permissionGrantText_;
+    QString triggerNoticeText_;
     bool capsLockTriggerEnabled_ = false;
     bool rightShiftTriggerEnabled_ = false;
     bool globeTriggerEnabled_ = false;

@@ -24,10 +24,22 @@ public:
         std::function<void()> onOtherInput;
     };
 
+    static constexpr const char* x11Grant =
+        "Log in to an X11 (Xorg) session whose X server has RECORD and XTEST, then start Parlino again";
+
     virtual ~TriggerInput() = default;
 
     // What stands in the way of watching and typing keys; empty when nothing does.
     virtual std::string missing() = 0;
+    // How the user removes what `missing()` names.
+    virtual std::string howToGrant() { return x11Grant; }
+    // The tap as log lines name it.
+    virtual std::string tapName() { return "X11 event tap"; }
+    // Why a tap broke (after `onBroken`).
+    virtual std::string brokenReason() { return "the connection to the X server was lost"; }
+    // What the user should know of how the triggers are pressed on this desktop while the tap
+    // runs; empty where the keys themselves are watched.
+    virtual std::string notice() { return {}; }
     // Starts the tap on the trigger keys in place of a running one. Throws std::exception with the
     // reason when it cannot be created.
     virtual void startTap(Handlers handlers) = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/input/ActiveWindow.hpp"
 #include "qtsupport/QtTestSupport.hpp"
+#include "support/PasteTargetProgram.hpp"
 
 #include <QTimer>
 
@@ -14,9 +15,7 @@ namespace x11test {
 
 std::string pasteTargetProgram()
 {
-    const char* binary = std::getenv("PARLINO_BINARY_DIR");
-    const auto path = std::filesystem::path(binary ? binary : PARLINO_BINARY_DIR) / "tools" / "paste-target" / "paste-target";
-    return std::filesystem::exists(path) ? path.string() : std::string();
+    return testsupport::pasteTargetProgram();
 }
 
 PasteTarget::PasteTarget(const std::string& title)

@@ -1,4 +1,5 @@
 #include "app/dictation/x11/X11Desktop.hpp"
+#include "qtsupport/QtLeakSuppressions.hpp"
 
 #include <QApplication>
 #include <QLocale>
@@ -7,12 +8,6 @@
 
 #include <cstdlib>
 
-// Leaks inside Qt, X11 and fontconfig are theirs (one-time caches kept until exit); ours are never
-// suppressed.
-extern "C" const char* __lsan_default_options()
-{
-    return "suppressions=" PARLINO_SOURCE_DIR "/tests/lsan-qt.supp:print_suppressions=0";
-}
 
 namespace x11test {
 
