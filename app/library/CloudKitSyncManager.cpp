@@ -33,6 +33,8 @@ std::string number(qsizetype value)
 // Reaches the shared manager only when the library first uploads or syncs.
 class SharedCloudSync : public CloudSync {
 public:
+    bool isAvailable() const override { return CloudKitSyncManager::shared().isAvailable(); }
+
     void uploadRecording(const Recording& recording, UploadCompletion completion) override
     {
         CloudKitSyncManager::shared().uploadRecording(recording, std::move(completion));
@@ -80,12 +82,17 @@ CloudKitSyncManager::Environment CloudKitSyncManager::Environment::standard()
         environment.entitlementsFile = *folder / platform::Entitlements::fileName;
     }
     environment.defaults = &platform::UserDefaults::standard();
-    environment.temporaryFolder = platform::Folders::caches() / "parlino" / "CloudUploads";
+    environment.temporaryFolder = standardUploadsFolder();
     environment.clock = [] { return QDateTime::currentDateTimeUtc(); };
     environment.log = [](const std::string& line) {
         platform::SystemLog::write("Parlino", "CloudKit", platform::SystemLog::Type::defaultType, line);
     };
     return environment;
+}
+
+std::filesystem::path CloudKitSyncManager::standardUploadsFolder()
+{
+    return platform::Folders::caches() / "parlino" / "CloudUploads";
 }
 
 CloudKitSyncManager& CloudKitSyncManager::shared()
@@ -603,9 +610,10 @@ void CloudKitSyncManager::uploadMissing(const std::shared_ptr<FullSync>& sync, q
             if (remaining > 0) {
                 log("⏭️ CloudKit: Skipping " + number(remaining) + " remaining uploads - cloud server not reachable");
             }
-            log("✅ CloudKit: Full sync complete (downloaded: " + number(sync->downloaded)
+            // What was not uploaded is tried again by the next sync; this one did not do its work.
+            log("❌ CloudKit: Full sync ended early (downloaded: " + number(sync->downloaded)
                 + ", uploaded: " + number(sync->uploaded) + ")");
-            finishFullSync(sync, nullptr);
+            finishFullSync(sync, error);
             return;
         }
         uploadMissing(sync, next + 1);

@@ -67,6 +67,8 @@ public:
         static Environment standard();
     };
 
+    // Where the standard environment keeps the copies of recordings made for uploads.
+    static std::filesystem::path standardUploadsFolder();
     // The application's manager over the standard environment, made on first use.
     static CloudKitSyncManager& shared();
     // A CloudSync that reaches `shared()`, making it only at the first upload or sync.
@@ -84,6 +86,7 @@ public:
     const SyncStatus& syncStatus() const { return syncStatus_; }
 
     bool cloudKitAvailable() const { return cloudKitAvailable_; }
+    bool isAvailable() const override { return cloudKitAvailable_; }
     const QString& deviceID() const { return deviceID_; }
     const std::string& recordType() const { return recordType_; }
     const platform::cloud::RecordZone::ID& customZoneID() const { return customZoneID_; }

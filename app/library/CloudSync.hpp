@@ -26,6 +26,9 @@ public:
 
     virtual ~CloudSync() = default;
 
+    // Whether a cloud store is set up and signed in; without one a sync or upload is skipped.
+    virtual bool isAvailable() const = 0;
+
     virtual void uploadRecording(const Recording& recording, UploadCompletion completion) = 0;
     // Adds what it downloads through `RecordingsManager::appendDownloadedRecordings`, a batch at a
     // time as it arrives, keeping the list newest first; a library that is gone takes nothing.

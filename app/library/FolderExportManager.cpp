@@ -162,15 +162,19 @@ void FolderExportManager::loadExportBookmark()
 
 void FolderExportManager::exportRecording(const Recording& recording, Completion completion)
 {
-    startExport({recording}, false, std::move(completion));
+    startExport({recording}, false, [completion = std::move(completion)](Count) {
+        if (completion) {
+            completion();
+        }
+    });
 }
 
-void FolderExportManager::exportAllRecordings(Completion completion)
+void FolderExportManager::exportAllRecordings(CountCompletion completion)
 {
     startExport(library_.recordings(), true, std::move(completion));
 }
 
-void FolderExportManager::startExport(QList<Recording> recordings, bool reportCount, Completion completion)
+void FolderExportManager::startExport(QList<Recording> recordings, bool reportCount, CountCompletion completion)
 {
     // The worker is waited for before this object goes, so posting to it is always safe; Qt drops
     // what is still queued for an object that is gone.
@@ -200,7 +204,7 @@ void FolderExportManager::startExport(QList<Recording> recordings, bool reportCo
                     printLine(QStringLiteral("✅ Exported %1 recordings").arg(exported));
                 }
                 if (completion) {
-                    completion();
+                    completion(Count {exported, failed});
                 }
             },
             Qt::QueuedConnection);

@@ -31,6 +31,12 @@ public:
         = "The export folder cannot be the recordings folder, lie inside it or contain it";
 
     using Completion = std::function<void()>;
+    // How many recordings one export copied and how many it could not.
+    struct Count {
+        qsizetype exported = 0;
+        qsizetype failed = 0;
+    };
+    using CountCompletion = std::function<void(Count)>;
 
     // Over the user's settings and the application's library, made on first use.
     static FolderExportManager& shared();
@@ -58,7 +64,7 @@ public:
     // Asynchronous; failures go to `exportError`. The completion runs on the main thread.
     void exportRecording(const Recording& recording, Completion completion = {});
     // Every recording of the library as it stands now, one after another.
-    void exportAllRecordings(Completion completion = {});
+    void exportAllRecordings(CountCompletion completion = {});
     void setAutoExport(bool enabled);
 
 signals:
@@ -68,7 +74,7 @@ signals:
     void exportErrorChanged();
 
 private:
-    void startExport(QList<Recording> recordings, bool reportCount, Completion completion);
+    void startExport(QList<Recording> recordings, bool reportCount, CountCompletion completion);
     void reportExported(const QString& title);
     void reportFailure(const QString& error, const QString& logLine);
 

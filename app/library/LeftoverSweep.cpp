@@ -1,5 +1,7 @@
 #include "app/library/LeftoverSweep.hpp"
 
+#include "app/library/CloudKitSyncManager.hpp"
+#include "app/library/CloudScratchFiles.hpp"
 #include "app/library/FolderExportManager.hpp"
 #include "app/library/RecordingsManager.hpp"
 #include "app/recorder/AudioPreprocessor.hpp"
@@ -31,6 +33,8 @@ LeftoverSweep::Places LeftoverSweep::standard(platform::UserDefaults& defaults)
         .library = RecordingsManager::defaultDocumentsURL(),
         .scratch = RecorderFolders::standard().temporary,
         .exportBookmark = bookmark.toStdString(),
+        .cloudUploads = CloudKitSyncManager::standardUploadsFolder(),
+        .cloudAssets = platform::cloud::CloudConfiguration::fromEnvironment().resolvedAssetCacheFolder(),
     };
 }
 
@@ -41,6 +45,9 @@ std::size_t LeftoverSweep::sweep(const Places& places, std::filesystem::file_tim
         removed += ScratchFolder::removeLeftovers(ScratchFolder(places.scratch).path(), &isScratch, before);
     } catch (const std::filesystem::filesystem_error&) {
         // A scratch folder that cannot be made holds nothing to remove; its first user reports it.
+    }
+    if (!places.cloudUploads.empty() && !places.cloudAssets.empty()) {
+        removed += CloudScratchFiles(places.cloudUploads, places.cloudAssets).removeLeftovers(places.library, before);
     }
     if (places.exportBookmark.empty()) {
         return removed;

@@ -43,9 +43,14 @@ public:
 
     // Reloads from the folder and publishes before returning; failures are logged, not thrown.
     virtual void loadRecordings() = 0;
+    // The same when the list is opened again: may scan in the background and publish later, and
+    // then publishes only a folder that changed.
+    virtual void refreshRecordings() { loadRecordings(); }
     // One full sync with the cloud store; logs its own outcome. The completion runs on the main
     // thread when it is over.
     virtual void syncWithCloud(Completion completion = {}) = 0;
+    // Whether a sync can reach a cloud store at all; without one it only logs that it skipped.
+    virtual bool canSyncWithCloud() const = 0;
 
     // Throws when the result has no audio or its sidecar cannot be written. Returns the recording
     // now at the front of the list.

@@ -2,23 +2,20 @@
 
 #include "app/library/CloudKitSyncManager.hpp"
 #include "app/library/ConsoleLine.hpp"
+#include "app/library/FolderScan.hpp"
 #include "app/recorder/RecorderText.hpp"
 #include "app/recorder/RecordingCoding.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/MP4Duration.hpp"
-#include "platform/system/AtomicFileBatch.hpp"
 #include "platform/system/AtomicFileWriter.hpp"
 #include "platform/system/FileTimes.hpp"
 #include "platform/system/Folders.hpp"
-#include "platform/system/RegularFile.hpp"
 
 #include <QHash>
+#include <QPointer>
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <stdio.h>
 
 namespace parlino {
 
@@ -37,16 +34,6 @@ QString fileName(const std::filesystem::path& path)
     return text(path.filename());
 }
 
-// Names the fresh ids given to recordings whose sidecar repeats an id already listed.
-const QUuid duplicateNamespace = QUuid::fromString(QStringLiteral("b3a4e7c2-58d1-4e0f-a6c9-1f2d3e4b5a69"));
-
-// Larger sidecars are no description of a recording; even a 100 MB transcript stays far below.
-constexpr std::size_t largestSidecar = std::size_t {1} << 30;
-
-// The sidecar a load could not use keeps this suffix beside its recording: not ".json", so no
-// load, export or sync reads it again, and not hidden, so the user finds it next to the audio.
-constexpr const char* setAsideSuffix = ".damaged";
-
 QByteArray bytesOf(const std::filesystem::path& path)
 {
     const std::string& native = path.native();
@@ -62,50 +49,6 @@ double audioDuration(const std::filesystem::path& audioURL)
     }
     const platform::AudioFile audio(audioURL);
     return static_cast<double>(audio.length()) / audio.processingFormat().sampleRate;
-}
-
-// The recording a sidecar describes; throws when it cannot be used. The sidecar is never opened
-// unless it is a regular file, and then without waiting, so a FIFO or a device in its place
-// cannot hold the load up.
-Recording readSidecar(const std::filesystem::path& sidecar, const std::filesystem::file_status& status)
-{
-    if (!std::filesystem::is_regular_file(status)) {
-        throw std::runtime_error("not a regular file");
-    }
-    std::string json;
-    try {
-        json = platform::RegularFile::read(sidecar, largestSidecar);
-    } catch (const std::filesystem::filesystem_error& error) {
-        throw std::runtime_error(platform::RegularFile::reason(error));
-    }
-    return decodeRecording(QByteArray(json.data(), static_cast<qsizetype>(json.size())));
-}
-
-// Moves an unusable sidecar out of the way under a name that says so; never replaces a file.
-// The new name, or none when it could not be moved.
-std::optional<std::filesystem::path> setAside(const std::filesystem::path& sidecar)
-{
-    for (int attempt = 1; attempt <= 100; ++attempt) {
-        std::filesystem::path target = sidecar;
-        target += setAsideSuffix;
-        if (attempt > 1) {
-            target += "-" + std::to_string(attempt);
-        }
-        if (::renameat2(AT_FDCWD, sidecar.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-            return target;
-        }
-        if (errno == EINVAL) {
-            // A file system that cannot refuse to replace: look first.
-            std::error_code error;
-            if (!std::filesystem::exists(std::filesystem::symlink_status(target, error))
-                && ::rename(sidecar.c_str(), target.c_str()) == 0) {
-                return target;
-            }
-        } else if (errno != EEXIST) {
-            return std::nullopt;
-        }
-    }
-    return std::nullopt;
 }
 
 const QString voiceMemo = QStringLiteral("Voice Memo");
@@ -160,11 +103,14 @@ RecordingsManager::RecordingsManager(const std::filesystem::path& documentsURL, 
     , sidecarWriter_(&platform::AtomicFileWriter::writeFile)
 {
     titleWorkers_.setMaxThreadCount(1);
+    loadWorkers_.setMaxThreadCount(1);
+    connect(this, &LibraryService::recordingsChanged, this, [this] { ++listGeneration_; });
     printLine(QStringLiteral("📁 Recordings directory: ") + text(documentsURL_));
 }
 
 RecordingsManager::~RecordingsManager()
 {
+    loadWorkers_.waitForDone();
     titleWorkers_.waitForDone();
 }
 
@@ -214,117 +160,62 @@ void RecordingsManager::loadRecordings()
 {
     setIsLoading(true);
     setError(std::nullopt);
+    publish(FolderScan::run(documentsURL_, &RecordingsManager::createMetadataForOrphanAudio));
+}
 
-    std::vector<std::filesystem::path> audioFiles;
-    std::error_code error;
-    std::filesystem::directory_iterator entries(documentsURL_, error);
-    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
-        const std::filesystem::directory_entry& entry = *entries;
-        // Hidden names and other extensions are files still being written, among others.
-        std::error_code typeError;
-        if (LibraryFolder::isAudioName(entry.path().filename()) && entry.is_regular_file(typeError)) {
-            audioFiles.push_back(entry.path());
-        }
+void RecordingsManager::refreshRecordings()
+{
+    if (refreshing_) {
+        refreshAgain_ = true;
+        return;
     }
-    if (error) {
-        printLine(QStringLiteral("❌ Failed to load recordings: ") + QString::fromStdString(error.message()));
+    refreshing_ = true;
+    refreshAgain_ = false;
+    setIsLoading(true);
+    // Changes made to the list meanwhile would be lost under the scan's older view of the folder.
+    const std::uint64_t generation = listGeneration_;
+    loadWorkers_.start([self = QPointer(this), folder = documentsURL_, memory = scanMemory_, generation] {
+        auto outcome = std::make_shared<FolderScan::Outcome>(
+            FolderScan::run(folder, &RecordingsManager::createMetadataForOrphanAudio, memory));
+        if (!outcome->changed) {
+            // Nothing to publish: a large list is let go here rather than on the main thread.
+            outcome->recordings = {};
+        }
+        QMetaObject::invokeMethod(
+            self.get(),
+            [self, outcome, generation] {
+                if (!self) {
+                    return;
+                }
+                self->refreshing_ = false;
+                if (self->listGeneration_ != generation || self->refreshAgain_) {
+                    self->refreshRecordings();
+                    return;
+                }
+                if (outcome->failure || outcome->changed) {
+                    self->setError(std::nullopt);
+                    self->publish(std::move(*outcome));
+                } else {
+                    // The memory it replaces goes on the worker too.
+                    self->loadWorkers_.start([earlier = std::exchange(self->scanMemory_, outcome->memory)] {});
+                    printLine(QStringLiteral("✅ Loaded %1 recordings").arg(self->recordings().size()));
+                    self->setIsLoading(false);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void RecordingsManager::publish(FolderScan::Outcome outcome)
+{
+    if (outcome.failure) {
+        printLine(QStringLiteral("❌ Failed to load recordings: ") + QString::fromStdString(*outcome.failure));
         setError(RecordingsError(RecordingsError::loadFailed));
         setIsLoading(false);
         return;
     }
-    // The folder's own order is arbitrary; by name, equal dates come out the same at every load.
-    std::sort(audioFiles.begin(), audioFiles.end());
-    printLine(QStringLiteral("📂 Found %1 audio files").arg(audioFiles.size()));
-
-    QList<Recording> loaded;
-    // Where each id is listed, and whether the sidecar it came from named its own audio file.
-    QHash<QUuid, std::pair<qsizetype, bool>> ids;
-    // Sidecars made or rewritten by this load go to the disk together once the list is made.
-    platform::AtomicFileBatch sidecars;
-    std::vector<std::pair<std::filesystem::path, QString>> written;
-    const auto writeLater = [&](const Recording& recording, const QString& doneLine) {
-        try {
-            const QByteArray json = encodeRecording(recording);
-            sidecars.add(LibraryFolder::sidecarURL(recording.audioURL),
-                         std::string_view(json.constData(), static_cast<std::size_t>(json.size())));
-            written.emplace_back(recording.audioURL, doneLine);
-        } catch (const std::exception& failure) {
-            printLine(QStringLiteral("⚠️ Failed to load ") + fileName(recording.audioURL) + QStringLiteral(": ") + describe(failure));
-        }
-    };
-    // A copied pair: one of the two gets an id of its own, the same at every load until written.
-    const auto giveFreshId = [&](Recording& recording) {
-        QUuid fresh = QUuid::createUuidV5(duplicateNamespace, recording.id.toByteArray() + '\n' + bytesOf(recording.audioURL.filename()));
-        while (ids.contains(fresh)) {
-            fresh = QUuid::createUuid();
-        }
-        printLine(QStringLiteral("⚠️ Duplicate id in ") + fileName(LibraryFolder::sidecarURL(recording.audioURL))
-                  + QStringLiteral(", given a new one: ") + fresh.toString(QUuid::WithoutBraces).toUpper());
-        recording.id = fresh;
-        ids.insert(fresh, {-1, true});
-        writeLater(recording, QStringLiteral("📝 Updated metadata: ") + recording.title);
-    };
-    for (const std::filesystem::path& audioURL : audioFiles) {
-        const std::filesystem::path sidecar = LibraryFolder::sidecarURL(audioURL);
-        std::error_code statusError;
-        const std::filesystem::file_status status = std::filesystem::symlink_status(sidecar, statusError);
-        // A sidecar that cannot be set aside must not be replaced either.
-        bool mayWriteSidecar = true;
-        if (std::filesystem::exists(status)) {
-            try {
-                Recording recording = readSidecar(sidecar, status);
-                // The copy of a pair is the one whose sidecar names another file.
-                const bool namesItsAudio = recording.audioURL == audioURL;
-                // The sidecar describes the audio beside it, wherever its stored path points.
-                recording.audioURL = audioURL;
-                printLine(QStringLiteral("✅ Loaded: ") + recording.title);
-                if (const auto listed = ids.constFind(recording.id); listed != ids.cend()) {
-                    const auto [index, listedNamesItsAudio] = *listed;
-                    if (index >= 0 && namesItsAudio && !listedNamesItsAudio) {
-                        giveFreshId(loaded[index]);
-                        ids[loaded[index].id] = {index, false};
-                    } else {
-                        giveFreshId(recording);
-                    }
-                }
-                ids.insert(recording.id, {loaded.size(), namesItsAudio});
-                loaded.append(std::move(recording));
-                continue;
-            } catch (const std::exception& failure) {
-                const std::optional<std::filesystem::path> aside = setAside(sidecar);
-                mayWriteSidecar = aside.has_value();
-                printLine(QStringLiteral("⚠️ Unusable sidecar ") + fileName(sidecar) + QStringLiteral(" (") + describe(failure)
-                          + (aside ? QStringLiteral("), set aside as ") + fileName(*aside)
-                                   : QStringLiteral("), left in place: it cannot be moved")));
-            }
-        }
-        Recording recording;
-        try {
-            recording = createMetadataForOrphanAudio(audioURL);
-        } catch (const std::exception& failure) {
-            printLine(QStringLiteral("⚠️ Failed to load ") + fileName(audioURL) + QStringLiteral(": ") + describe(failure));
-            continue;
-        }
-        while (ids.contains(recording.id)) {
-            recording.id = QUuid::createUuid();
-        }
-        ids.insert(recording.id, {loaded.size(), true});
-        loaded.append(recording);
-        if (mayWriteSidecar) {
-            writeLater(recording, QStringLiteral("📝 Created metadata: ") + recording.title);
-        }
-    }
-    const std::vector<std::exception_ptr> results = sidecars.commit();
-    for (std::size_t index = 0; index < results.size(); ++index) {
-        const auto& [audioURL, doneLine] = written[index];
-        if (results[index]) {
-            printLine(QStringLiteral("⚠️ Failed to load ") + fileName(audioURL) + QStringLiteral(": ") + describe(results[index]));
-        } else {
-            printLine(doneLine);
-        }
-    }
-
-    sortNewestFirst(loaded);
+    scanMemory_ = std::move(outcome.memory);
+    const QList<Recording>& loaded = outcome.recordings;
     setRecordings(loaded);
     setIsLoading(false);
 
@@ -336,7 +227,7 @@ void RecordingsManager::loadRecordings()
     }
 }
 
-Recording RecordingsManager::createMetadataForOrphanAudio(const std::filesystem::path& audioURL) const
+Recording RecordingsManager::createMetadataForOrphanAudio(const std::filesystem::path& audioURL)
 {
     const QStringList parts = text(audioURL.stem()).split(QLatin1Char('_'));
 
@@ -587,6 +478,11 @@ void RecordingsManager::syncWithCloud(Completion completion)
         return;
     }
     cloudSync_->performFullSync(recordings(), QPointer<RecordingsManager>(this), finish);
+}
+
+bool RecordingsManager::canSyncWithCloud() const
+{
+    return cloudSync_ && cloudSync_->isAvailable();
 }
 
 bool RecordingsManager::appendDownloadedRecording(const Recording& given, DownloadedSidecar sidecar)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/library/CloudSync.hpp"
+#include "app/library/FolderScan.hpp"
 #include "app/library/LibraryFolder.hpp"
 #include "app/library/LibraryService.hpp"
 #include "app/library/RecordingsError.hpp"
@@ -55,7 +56,11 @@ public:
 
     std::filesystem::path documentsURL() const override;
     void loadRecordings() override;
+    // Scans on a worker thread, reading only the sidecars changed since the last load, and
+    // publishes only when the folder changed; `isLoading` is true until then.
+    void refreshRecordings() override;
     void syncWithCloud(Completion completion = {}) override;
+    bool canSyncWithCloud() const override;
     // Throws RecordingsError::invalidAudioFile for a result without audio or with audio outside
     // the folder, the audio layer's error when the duration must be read and cannot be, and the
     // file system's when the sidecar cannot be written.
@@ -72,7 +77,7 @@ public:
 
     // The record for an audio file found without sidecar. Its id comes from the file's name and
     // birth time, so it stays the same across loads even while no sidecar can be written.
-    Recording createMetadataForOrphanAudio(const std::filesystem::path& audioURL) const;
+    static Recording createMetadataForOrphanAudio(const std::filesystem::path& audioURL);
     // "yyyy-MM-dd_HHmm" in local time; nothing for any other text.
     static std::optional<QDateTime> parseRecordingDate(const QString& text);
 
@@ -105,7 +110,7 @@ private:
     // the sidecar cannot be written the entry is put back as it was and the error goes on.
     bool editEntry(QUuid id, const std::function<void(Recording&)>& edit);
     void writeSidecar(const Recording& recording) const;
-    std::optional<Recording> loadAudioFile(const std::filesystem::path& audioURL);
+    void publish(FolderScan::Outcome outcome);
     void finishTitleUpdate(const QUuid& id, const QString& transcription, const QString& title,
         const QString& titleOfPreviousTranscript);
     // Whether the entry's title is one the program made (from a transcript, from its file's name,
@@ -124,6 +129,13 @@ private:
     QSet<QUuid> typedTitles_;
     std::shared_ptr<CloudSync> cloudSync_;
     QThreadPool titleWorkers_;
+    // What the last load read, for the next refresh to compare the folder with.
+    std::shared_ptr<const FolderScan::Memory> scanMemory_;
+    // Counts the list's changes, so that a refresh knows whether its scan is still the whole story.
+    std::uint64_t listGeneration_ = 0;
+    bool refreshing_ = false;
+    bool refreshAgain_ = false;
+    QThreadPool loadWorkers_;
 };
 
 } // namespace parlino

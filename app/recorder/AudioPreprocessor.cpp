@@ -2,6 +2,7 @@
 
 #include "platform/audio/AudioConverter.hpp"
 #include "platform/audio/AudioFile.hpp"
+#include "platform/audio/AudioFileError.hpp"
 #include "platform/audio/AudioFileWriter.hpp"
 #include "platform/system/ScratchFolder.hpp"
 
@@ -11,7 +12,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <limits>
+#include <functional>
+#include <vector>
 
 namespace parlino {
 
@@ -50,6 +52,8 @@ public:
             std::filesystem::remove(path_, ignored);
         }
     }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path keep()
     {
@@ -62,47 +66,111 @@ private:
     bool kept_ = false;
 };
 
-std::optional<platform::PCMBuffer> loadWholeFile(const std::filesystem::path& input, const ConsoleLog& log)
+// The first-order RC high-pass, carried from one block of a stream to the next.
+class HighPass {
+public:
+    HighPass(float cutoffFrequency, double sampleRate, int channelCount)
+        : previousInput_(static_cast<std::size_t>(channelCount))
+        , previousOutput_(static_cast<std::size_t>(channelCount))
+    {
+        const float rc = 1.0f / (cutoffFrequency * twoPi);
+        const float dt = 1.0f / static_cast<float>(sampleRate);
+        alpha_ = rc / (rc + dt);
+    }
+
+    void apply(platform::PCMBuffer& block)
+    {
+        for (int c = 0; c < block.format().channelCount; ++c) {
+            const auto samples = block.channel(c);
+            if (samples.empty()) {
+                continue;
+            }
+            auto& previousInput = previousInput_[static_cast<std::size_t>(c)];
+            auto& previousOutput = previousOutput_[static_cast<std::size_t>(c)];
+            std::size_t first = 0;
+            if (!started_) {
+                // The stream's first sample passes as it is and starts the filter.
+                previousInput = samples[0];
+                previousOutput = samples[0];
+                first = 1;
+            }
+            for (std::size_t i = first; i < samples.size(); ++i) {
+                const float x = samples[i];
+                previousOutput = alpha_ * (previousOutput + x - previousInput);
+                previousInput = x;
+                samples[i] = previousOutput;
+            }
+        }
+        started_ = started_ || block.frameLength() > 0;
+    }
+
+private:
+    float alpha_ = 0;
+    std::vector<float> previousInput_;
+    std::vector<float> previousOutput_;
+    bool started_ = false;
+};
+
+float peakOf(const platform::PCMBuffer& buffer)
 {
-    platform::AudioFile file(input);
-    const std::int64_t frameCount = file.length();
-    std::optional<platform::PCMBuffer> buffer;
-    if (frameCount >= 0 && frameCount <= std::numeric_limits<std::uint32_t>::max()) {
-        buffer = platform::PCMBuffer::make(file.processingFormat(), static_cast<std::uint32_t>(frameCount));
+    float peak = 0;
+    for (int c = 0; c < buffer.format().channelCount; ++c) {
+        for (const float sample : buffer.channel(c)) {
+            peak = std::max(peak, std::abs(sample));
+        }
     }
-    if (!buffer) {
-        log("  ❌ Failed to create input buffer");
-        return std::nullopt;
-    }
-    file.read(*buffer, static_cast<std::uint32_t>(frameCount));
-    return buffer;
+    return peak;
 }
 
-std::optional<std::filesystem::path> preprocess(platform::PCMBuffer& inputBuffer, Clock::time_point totalStart,
+void scale(platform::PCMBuffer& buffer, float gain)
+{
+    for (int c = 0; c < buffer.format().channelCount; ++c) {
+        for (float& sample : buffer.channel(c)) {
+            sample *= gain;
+        }
+    }
+}
+
+// Time spent in one stage over all blocks.
+struct Stopwatch {
+    Clock::duration spent {};
+    template <typename Work>
+    void time(Work work)
+    {
+        const auto start = Clock::now();
+        work();
+        spent += Clock::now() - start;
+    }
+    double seconds() const { return std::chrono::duration<double>(spent).count(); }
+};
+
+// The recording block by block, from its first frame each time it is gone through.
+struct Recording {
+    platform::AudioFormat format;
+    std::int64_t frameCount = 0;
+    std::function<void(const std::function<void(platform::PCMBuffer&)>&)> eachBlock;
+};
+
+// Two passes over the recording, so that what it holds does not grow with its length: the first
+// finds the peak of the filtered audio (when the volume is normalised), the second filters, scales,
+// converts and writes.
+std::optional<std::filesystem::path> preprocess(const Recording& recording, Clock::time_point totalStart,
     Clock::time_point loadStart, bool noiseSuppression, bool volumeNormalization, bool resample16kHz,
     const std::filesystem::path& outputFolder, const ConsoleLog& log)
 {
-    const platform::AudioFormat inputFormat = inputBuffer.format();
-    const std::uint32_t frameCount = inputBuffer.frameLength();
-    const double loadSeconds = secondsSince(loadStart);
-    log("  ✅ Loaded entire file: " + std::to_string(frameCount) + " frames in " + seconds(loadSeconds));
-
-    OutputFile output(platform::ScratchFolder(outputFolder)
-            .createFile(std::string(scratchPrefix) + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString()
-                + std::string(scratchExtension)));
-
+    const platform::AudioFormat inputFormat = recording.format;
     const double targetRate = resample16kHz ? AudioPreprocessor::targetSampleRate : inputFormat.sampleRate;
     const auto outputFormat = platform::AudioFormat::standard(targetRate, 1);
     if (!outputFormat) {
         log("  ❌ Failed to create output format");
         return std::nullopt;
     }
-    const double capacity = std::trunc(static_cast<double>(frameCount) * targetRate / inputFormat.sampleRate);
-    std::optional<platform::PCMBuffer> outputBuffer;
-    if (capacity <= std::numeric_limits<std::uint32_t>::max()) {
-        outputBuffer = platform::PCMBuffer::make(*outputFormat, static_cast<std::uint32_t>(capacity));
-    }
-    if (!outputBuffer) {
+    const auto capacity = static_cast<std::int64_t>(
+        std::trunc(static_cast<double>(recording.frameCount) * targetRate / inputFormat.sampleRate));
+    const auto blockCapacity = static_cast<std::uint32_t>(
+        std::ceil(AudioPreprocessor::blockFrames * targetRate / inputFormat.sampleRate) + 256);
+    auto outputBlock = platform::PCMBuffer::make(*outputFormat, blockCapacity);
+    if (!outputBlock) {
         log("  ❌ Failed to create output buffer");
         return std::nullopt;
     }
@@ -112,52 +180,105 @@ std::optional<std::filesystem::path> preprocess(platform::PCMBuffer& inputBuffer
         return std::nullopt;
     }
 
-    if (noiseSuppression) {
-        const auto start = Clock::now();
-        AudioPreprocessor::applyHighPassFilter(inputBuffer, AudioPreprocessor::highPassCutoff);
-        log("  ✅ Noise suppression applied (80Hz high-pass filter) in " + seconds(secondsSince(start)));
-    }
+    Stopwatch filtering;
+    Stopwatch normalizing;
+    Stopwatch converting;
+    Stopwatch writing;
+    float gain = 1;
     if (volumeNormalization) {
-        const auto start = Clock::now();
-        AudioPreprocessor::normalizeVolume(inputBuffer, AudioPreprocessor::normalizationTargetDB);
-        log("  ✅ Volume normalized (-3dB peak target) in " + seconds(secondsSince(start)));
-    }
-
-    const auto convertStart = Clock::now();
-    try {
-        if (inputFormat == *outputFormat) {
-            // Already one channel at the target rate: the conversion is a copy.
-            std::copy_n(inputBuffer.channelData(0), frameCount, outputBuffer->channelData(0));
-            outputBuffer->setFrameLength(frameCount);
-        } else {
-            converter->convert(inputBuffer, *outputBuffer);
-            converter->flush(*outputBuffer);
+        HighPass highPass(AudioPreprocessor::highPassCutoff, inputFormat.sampleRate, inputFormat.channelCount);
+        float peak = 0;
+        recording.eachBlock([&](platform::PCMBuffer& block) {
+            if (noiseSuppression) {
+                filtering.time([&] { highPass.apply(block); });
+            }
+            normalizing.time([&] { peak = std::max(peak, peakOf(block)); });
+        });
+        if (peak > AudioPreprocessor::silenceThreshold) {
+            gain = std::pow(10.0f, AudioPreprocessor::normalizationTargetDB / 20.0f) / peak;
         }
-    } catch (const std::exception& error) {
-        log(std::string("  ❌ Conversion error: ") + error.what());
-        return std::nullopt;
     }
-    const double convertSeconds = secondsSince(convertStart);
-    log("  ✅ Converted: " + std::to_string(inputBuffer.frameLength()) + " → " + std::to_string(outputBuffer->frameLength())
-        + " frames in " + seconds(convertSeconds));
+    log("  ✅ Loaded entire file: " + std::to_string(recording.frameCount) + " frames in " + seconds(secondsSince(loadStart)));
 
-    const auto writeStart = Clock::now();
+    OutputFile output(platform::ScratchFolder(outputFolder)
+            .createFile(std::string(scratchPrefix) + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString()
+                + std::string(scratchExtension)));
     platform::AudioFileSettings settings;
     settings.formatID = platform::AudioFileSettings::FormatID::linearPCM;
     settings.sampleRate = targetRate;
     settings.channelCount = 1;
     platform::AudioFileWriter writer(output.path(), settings);
-    writer.write(*outputBuffer);
-    writer.close();
-    const double writeSeconds = secondsSince(writeStart);
+    std::int64_t written = 0;
+    // Appends the converted frames, never past the length the whole recording converts to.
+    const auto put = [&] {
+        const auto room = static_cast<std::uint32_t>(std::clamp<std::int64_t>(capacity - written, 0, outputBlock->frameLength()));
+        outputBlock->setFrameLength(room);
+        writing.time([&] { writer.write(*outputBlock); });
+        written += room;
+        outputBlock->setFrameLength(0);
+    };
+    // The converter's own failures are told as such; reading ones end the preprocessing too.
+    std::optional<std::string> conversionError;
+    const auto convert = [&](const auto& work) {
+        if (conversionError) {
+            return;
+        }
+        converting.time([&] {
+            try {
+                work();
+            } catch (const std::exception& error) {
+                conversionError = error.what();
+            }
+        });
+        if (!conversionError) {
+            put();
+        }
+    };
+    HighPass highPass(AudioPreprocessor::highPassCutoff, inputFormat.sampleRate, inputFormat.channelCount);
+    std::int64_t read = 0;
+    recording.eachBlock([&](platform::PCMBuffer& block) {
+        read += block.frameLength();
+        if (noiseSuppression) {
+            filtering.time([&] { highPass.apply(block); });
+        }
+        if (gain != 1) {
+            normalizing.time([&] { scale(block, gain); });
+        }
+        convert([&] {
+            if (inputFormat == *outputFormat) {
+                // Already one channel at the target rate: the conversion is a copy.
+                std::copy_n(block.channelData(0), block.frameLength(), outputBlock->channelData(0));
+                outputBlock->setFrameLength(block.frameLength());
+            } else {
+                converter->convert(block, *outputBlock);
+            }
+        });
+    });
+    if (inputFormat != *outputFormat) {
+        convert([&] { converter->flush(*outputBlock); });
+    }
+    if (conversionError) {
+        log("  ❌ Conversion error: " + *conversionError);
+        return std::nullopt;
+    }
+    if (noiseSuppression) {
+        log("  ✅ Noise suppression applied (80Hz high-pass filter) in " + seconds(filtering.seconds()));
+    }
+    if (volumeNormalization) {
+        log("  ✅ Volume normalized (-3dB peak target) in " + seconds(normalizing.seconds()));
+    }
+    log("  ✅ Converted: " + std::to_string(read) + " → " + std::to_string(written) + " frames in "
+        + seconds(converting.seconds()));
+    writing.time([&] { writer.close(); });
 
-    log("  • Write: " + seconds(writeSeconds));
+    log("  • Write: " + seconds(writing.seconds()));
     log(std::string("  • Resampling: ") + (resample16kHz ? "✅ (16kHz)" : "⏭️ (original)"));
     log("  ✅ Preprocessing complete - NO FRAGMENTATION!");
     log("  📊 Total time breakdown:");
-    log("     - Load: " + seconds(loadSeconds));
-    log("     - Convert: " + seconds(convertSeconds));
-    log("     - Write: " + seconds(writeSeconds));
+    log("     - Load: " + seconds(secondsSince(loadStart) - filtering.seconds() - normalizing.seconds()
+        - converting.seconds() - writing.seconds()));
+    log("     - Convert: " + seconds(converting.seconds()));
+    log("     - Write: " + seconds(writing.seconds()));
     log("     - TOTAL: " + seconds(secondsSince(totalStart)));
     return output.keep();
 }
@@ -172,11 +293,20 @@ std::optional<std::filesystem::path> AudioPreprocessor::preprocessAudio(const st
         const auto totalStart = Clock::now();
         log("  🔧 Starting audio preprocessing...");
         const auto loadStart = Clock::now();
-        auto recording = loadWholeFile(input, log);
-        if (!recording) {
+        platform::AudioFile file(input);
+        auto block = platform::PCMBuffer::make(file.processingFormat(), blockFrames);
+        if (!block) {
+            log("  ❌ Failed to create input buffer");
             return std::nullopt;
         }
-        return preprocess(*recording, totalStart, loadStart, noiseSuppression, volumeNormalization, resample16kHz,
+        const Recording recording {file.processingFormat(), file.length(), [&](const auto& use) {
+                                       file.setFramePosition(0);
+                                       for (file.read(*block, blockFrames); block->frameLength() > 0;
+                                            file.read(*block, blockFrames)) {
+                                           use(*block);
+                                       }
+                                   }};
+        return preprocess(recording, totalStart, loadStart, noiseSuppression, volumeNormalization, resample16kHz,
             outputFolder, log);
     } catch (const std::exception& error) {
         log(std::string("  ❌ Preprocessing error: ") + error.what());
@@ -191,7 +321,23 @@ std::optional<std::filesystem::path> AudioPreprocessor::preprocessAudio(platform
     try {
         const auto start = Clock::now();
         log("  🔧 Starting audio preprocessing...");
-        return preprocess(recording, start, start, noiseSuppression, volumeNormalization, resample16kHz, outputFolder, log);
+        auto block = platform::PCMBuffer::make(recording.format(), blockFrames);
+        if (!block) {
+            log("  ❌ Failed to create input buffer");
+            return std::nullopt;
+        }
+        // Copies of its stretches, so that filtering a block leaves the recording as it is for the next pass.
+        const Recording inMemory {recording.format(), recording.frameLength(), [&](const auto& use) {
+                                      for (std::uint32_t at = 0; at < recording.frameLength(); at += blockFrames) {
+                                          const std::uint32_t count = std::min(blockFrames, recording.frameLength() - at);
+                                          for (int c = 0; c < recording.format().channelCount; ++c) {
+                                              std::copy_n(recording.channelData(c) + at, count, block->channelData(c));
+                                          }
+                                          block->setFrameLength(count);
+                                          use(*block);
+                                      }
+                                  }};
+        return preprocess(inMemory, start, start, noiseSuppression, volumeNormalization, resample16kHz, outputFolder, log);
     } catch (const std::exception& error) {
         log(std::string("  ❌ Preprocessing error: ") + error.what());
         return std::nullopt;
@@ -217,43 +363,16 @@ bool AudioPreprocessor::isScratchName(std::string_view name)
 
 void AudioPreprocessor::applyHighPassFilter(platform::PCMBuffer& buffer, float cutoffFrequency)
 {
-    const float rc = 1.0f / (cutoffFrequency * twoPi);
-    const float dt = 1.0f / static_cast<float>(buffer.format().sampleRate);
-    const float alpha = rc / (rc + dt);
-    for (int c = 0; c < buffer.format().channelCount; ++c) {
-        const auto samples = buffer.channel(c);
-        if (samples.size() < 2) {
-            continue;
-        }
-        float previousInput = samples[0];
-        float previousOutput = samples[0];
-        for (std::size_t i = 1; i < samples.size(); ++i) {
-            const float x = samples[i];
-            previousOutput = alpha * (previousOutput + x - previousInput);
-            previousInput = x;
-            samples[i] = previousOutput;
-        }
-    }
+    HighPass(cutoffFrequency, buffer.format().sampleRate, buffer.format().channelCount).apply(buffer);
 }
 
 void AudioPreprocessor::normalizeVolume(platform::PCMBuffer& buffer, float targetDB)
 {
-    const float target = std::pow(10.0f, targetDB / 20.0f);
-    float peak = 0;
-    for (int c = 0; c < buffer.format().channelCount; ++c) {
-        for (const float sample : buffer.channel(c)) {
-            peak = std::max(peak, std::abs(sample));
-        }
-    }
+    const float peak = peakOf(buffer);
     if (!(peak > silenceThreshold)) {
         return;
     }
-    const float gain = target / peak;
-    for (int c = 0; c < buffer.format().channelCount; ++c) {
-        for (float& sample : buffer.channel(c)) {
-            sample *= gain;
-        }
-    }
+    scale(buffer, std::pow(10.0f, targetDB / 20.0f) / peak);
 }
 
 } // namespace parlino

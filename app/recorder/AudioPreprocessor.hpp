@@ -3,6 +3,7 @@
 #include "app/recorder/ConsoleLog.hpp"
 #include "platform/audio/PCMBuffer.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -10,8 +11,10 @@
 namespace parlino {
 
 // Cleans a recording before transcription: an 80 Hz high-pass against rumble, peak normalisation to
-// -3 dBFS, and one conversion to one channel at 16 kHz, each with its own switch. The whole file is
-// handled in one piece. Works on its own objects only; safe on any thread.
+// -3 dBFS, and one conversion to one channel at 16 kHz, each with its own switch. The recording is
+// gone through block by block, twice when the volume is normalised (its peak first), so that the
+// memory it takes does not grow with its length; the result is the one of the whole recording in
+// one piece. Works on its own objects only; safe on any thread.
 class AudioPreprocessor {
 public:
     static constexpr double targetSampleRate = 16000.0;
@@ -19,6 +22,8 @@ public:
     static constexpr float normalizationTargetDB = -3.0f;
     // Peaks at or below this are silence and are not raised.
     static constexpr float silenceThreshold = 0.001f;
+    // Frames read at a time.
+    static constexpr std::uint32_t blockFrames = 1 << 16;
 
     // Writes the cleaned audio to a new "preprocessed_<UUID>.wav" in `outputFolder` (made private to
     // the user, the file readable by the user alone) and returns it; nullopt after any failure,
@@ -28,8 +33,8 @@ public:
     static std::optional<std::filesystem::path> preprocessAudio(const std::filesystem::path& input,
         bool noiseSuppression, bool volumeNormalization, bool resample16kHz, const std::filesystem::path& outputFolder,
         const ConsoleLog& log);
-    // The same for a recording already in memory (what the recorder captured), which saves decoding
-    // the file again.
+    // The same for a recording already in memory (what the recorder captured of a short one), which
+    // saves decoding the file again.
     static std::optional<std::filesystem::path> preprocessAudio(platform::PCMBuffer recording, bool noiseSuppression,
         bool volumeNormalization, bool resample16kHz, const std::filesystem::path& outputFolder, const ConsoleLog& log);
 

@@ -82,9 +82,12 @@ public:
     // A file this small right after a stop may still be flushing; it gets one short wait.
     static constexpr std::uint64_t flushThresholdBytes = 999;
     static constexpr std::chrono::milliseconds flushWait {500};
+    // Recordings up to this long are also kept in memory for preprocessing, which then need not
+    // decode the file; longer ones are read back from the file, so memory stays bounded.
+    static constexpr double keptAudioSeconds = 300;
     static constexpr std::chrono::milliseconds durationTimerInterval {100};
     static constexpr std::chrono::milliseconds simulatedProgressStep {2000};
-    static constexpr double simulatedDownloadSeconds = 480;
+    static constexpr double maximumDownloadProgress = 0.99;
     static constexpr double initialTranscriptionProgress = 0.05;
     static constexpr double progressCap = 0.95;
     static constexpr double progressWindowSeconds = 30;
@@ -143,6 +146,8 @@ private:
         QDateTime startTime;
         // Why the audio could not all be written; the file keeps what was whole before.
         std::optional<QString> writeFailure;
+        // Told once, whatever ended it: the capture is over and only the stop that takes it is left.
+        bool interrupted = false;
     };
     // One stop, from the end of capture to its result. Everything in it belongs to this stop alone,
     // so a recording started meanwhile cannot be renamed or transcribed by it.
@@ -151,7 +156,7 @@ private:
         StopCompletion completion;
         std::filesystem::path recorded;
         std::filesystem::path transcribed;
-        // What the microphone gave, kept for preprocessing so that the file need not be decoded.
+        // What the microphone gave, when it was short enough to keep (see keptAudioSeconds).
         std::shared_ptr<platform::PCMBuffer> recordedAudio;
         // Written by the preprocessing worker, read once it has reported.
         std::filesystem::path preprocessed;
@@ -221,6 +226,8 @@ private:
     void startSimulatedProgress(bool cached);
     void simulatedProgressTick();
     void stopSimulatedProgress();
+    // A download report of the engine creation `generation`, on the main thread.
+    void takeDownloadProgress(std::uint64_t generation, double fraction);
     void supersedeRunningInitialization();
 
     // Capture.
@@ -231,6 +238,8 @@ private:
     void stopLiveTranscriptionTimer();
     void reportRecordingFailure();
     void writeFailed(const std::shared_ptr<RecordingSession>& session, const std::string& message);
+    void captureLost(const std::shared_ptr<RecordingSession>& session, const std::string& reason);
+    void interrupt(const std::shared_ptr<RecordingSession>& session, const QString& text);
 
     // The road after a stop.
     void stopCapturedSession(const std::shared_ptr<RecordingSession>& session, StopCompletion completion);

@@ -5,6 +5,8 @@
 #include "app/recorder/SmartNamingEngine.hpp"
 
 #include "platform/audio/AudioFile.hpp"
+#include "platform/audio/AudioFileError.hpp"
+#include "platform/audio/AudioFileOutput.hpp"
 #include "platform/audio/AudioRecorder.hpp"
 #include "platform/system/FileMoves.hpp"
 #include "platform/text/Graphemes.hpp"
@@ -12,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <system_error>
 
 namespace parlino {
 
@@ -65,17 +68,29 @@ std::string numberedName(const std::string& name, int number)
     return stem + suffix;
 }
 
-// "recording_2025-01-31T14:30:00Z.m4a", numbered when a file of that name is still there.
-fs::path recordingURL(const fs::path& folder, const QDateTime& now)
+// "recording_2025-01-31T14:30:00Z.m4a", numbered when a file of that name is there. The file is
+// made here, so that one appearing between the look and the creation (another program on the
+// same folder) is never written over.
+struct RecordingFile {
+    fs::path url;
+    std::unique_ptr<platform::AudioFileOutput> output;
+};
+
+RecordingFile createRecordingFile(const fs::path& folder, const QDateTime& now, const platform::AudioRecorder::OutputFactory& makeOutput)
 {
     const std::string name
         = "recording_" + now.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")).toStdString() + ".m4a";
     fs::path url = folder / name;
-    std::error_code error;
-    for (int number = 2; fs::exists(fs::symlink_status(url, error)) && number <= maxNameNumber; ++number) {
+    for (int number = 2;; ++number) {
+        try {
+            return {url, makeOutput ? makeOutput(url) : platform::AudioFileOutput::create(url)};
+        } catch (const std::system_error& error) {
+            if (error.code() != std::errc::file_exists || number > maxNameNumber) {
+                throw platform::AudioFileError("Cannot create audio file " + url.string() + ": " + error.code().message());
+            }
+        }
         url = folder / numberedName(name, number);
     }
-    return url;
 }
 
 // Without a sound server or an input there is nothing to record: the microphone is not available.
@@ -154,6 +169,13 @@ void WhisperRecorder::startAudioRecording(StartCompletion completion)
                 }
             });
         },
+        [this, poster, weak = std::weak_ptr<RecordingSession>(session)](const std::string& reason) {
+            poster->post([this, weak, reason] {
+                if (const auto lost = weak.lock()) {
+                    captureLost(lost, reason);
+                }
+            });
+        },
     };
     struct Outcome {
         bool permitted = false;
@@ -175,13 +197,16 @@ void WhisperRecorder::startAudioRecording(StartCompletion completion)
             try {
                 log("🎙️ Starting audio recording...");
                 fs::create_directories(folder);
-                session->url = recordingURL(folder, now);
+                auto file = createRecordingFile(folder, now, makeOutput);
+                session->url = file.url;
                 log("📁 Audio file: " + session->url.filename().string());
                 auto recorder = std::make_shared<platform::AudioRecorder>(session->url, recordingSettings, source, delegate);
-                recorder->setKeepsRecordedAudio(keepsAudio);
-                if (makeOutput) {
-                    recorder->setOutputFactory(makeOutput);
+                if (keepsAudio) {
+                    recorder->setKeepsRecordedAudio(static_cast<std::int64_t>(keptAudioSeconds * recordingSettings.sampleRate));
                 }
+                recorder->setOutputFactory(
+                    [made = std::make_shared<std::unique_ptr<platform::AudioFileOutput>>(std::move(file.output))](
+                        const fs::path&) { return std::move(*made); });
                 recorder->record();
                 session->recorder = std::move(recorder);
                 log("✅ Audio recording started");
@@ -209,6 +234,10 @@ void WhisperRecorder::finishStart(const std::shared_ptr<RecordingSession>& sessi
         session->startTime = dependencies_.clock->now();
         startDurationTimer();
         print("✅ WhisperRecorder: Recording started");
+        if (session->interrupted) {
+            // It ended before its start was told: the stop asked for with the interruption finishes it.
+            captureQueue_.start([recorder = session->recorder] { recorder->stop(); });
+        }
         completion(nullptr);
     }
     if (startsInFlight_ == 0 && !stopsWhileStarting_.empty()) {
@@ -236,9 +265,25 @@ void WhisperRecorder::writeFailed(const std::shared_ptr<RecordingSession>& sessi
         + (kept ? QStringLiteral("). What was recorded until then is kept in ")
                 + QString::fromStdString(session->url.filename().string()) + QLatin1Char('.')
                 : QStringLiteral("). Nothing of it could be kept."));
+    interrupt(session, text);
+}
+
+void WhisperRecorder::captureLost(const std::shared_ptr<RecordingSession>& session, const std::string& reason)
+{
+    interrupt(session, QStringLiteral("Recording stopped: the audio input ended (") + QString::fromStdString(reason)
+            + QStringLiteral("). What was recorded until then is kept."));
+}
+
+void WhisperRecorder::interrupt(const std::shared_ptr<RecordingSession>& session, const QString& text)
+{
+    if (session->interrupted) {
+        return;
+    }
+    session->interrupted = true;
     print("❌ " + text.toStdString());
     if (session == session_ && session->recorder) {
         // Nothing more reaches the file: capture ends now, the stop that follows finishes the road.
+        // A session still starting is ended the same way once its start is through.
         captureQueue_.start([recorder = session->recorder] { recorder->stop(); });
     }
     emit recordingInterrupted(text);
@@ -420,6 +465,7 @@ void WhisperRecorder::preprocess(const std::shared_ptr<StopRun>& run)
         [run, input, audio, folder, noise, volume, resample, log]() -> bool {
             std::error_code ignored;
             fs::create_directories(folder, ignored);
+            // A long recording was not kept in memory: the file is read back.
             auto output = audio ? AudioPreprocessor::preprocessAudio(std::move(*audio), noise, volume, resample, folder, log)
                                 : AudioPreprocessor::preprocessAudio(input, noise, volume, resample, folder, log);
             if (output) {
@@ -663,6 +709,10 @@ void WhisperRecorder::transcribeExistingFile(const fs::path& audioURL, Transcrib
             applyAttempt(outcome);
             setIsTranscribing(false);
             setTranscriptionProgress(1.0);
+            if (outcome.error) {
+                completion(QString(), std::make_exception_ptr(RecordingError(*outcome.error)));
+                return;
+            }
             print("✅ Re-transcription complete: " + characterPrefix(outcome.text, 100).toStdString() + "...");
             completion(outcome.text, nullptr);
         });

@@ -6,6 +6,7 @@
 #include "app/recorder/WhisperRecorder.hpp"
 
 #include "platform/audio/FakeAudioCapture.hpp"
+#include "support/RecorderBenchRuns.hpp"
 
 #include <QCoreApplication>
 
@@ -113,14 +114,6 @@ std::vector<float> testAudio(double seconds)
     return samples;
 }
 
-template <typename Condition>
-void spinUntil(Condition condition)
-{
-    while (!condition()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-}
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -163,7 +156,7 @@ int main(int argc, char** argv)
         dependencies.folders = {folder / "Documents", folder / "cache", folder / "cache" / "tmp"};
         dependencies.log = log.sink();
         parlino::WhisperRecorder recorder(defaults, dependencies);
-        spinUntil([&] { return recorder.aurisReady(); });
+        testsupport::spinUntil([&] { return recorder.aurisReady(); });
 
         const std::vector<float> audio = testAudio(seconds);
         std::printf("recorder-stop-bench: %.0f s recordings at 16 kHz, %d runs per mode, median (min - max) in ms\n",
@@ -174,15 +167,7 @@ int main(int argc, char** argv)
             recorder.setAudioPreprocessingEnabled(preprocessing);
             std::map<std::string, std::vector<double>> stages;
             for (int run = 0; run < runs; ++run) {
-                bool started = false;
-                recorder.startRecording([&](std::exception_ptr error) {
-                    if (error) {
-                        std::fprintf(stderr, "the recording did not start\n");
-                        std::exit(2);
-                    }
-                    started = true;
-                });
-                spinUntil([&] { return started; });
+                testsupport::startRecordingOrExit(recorder);
                 // In parts the fake holds at once, as a live microphone hands them over.
                 constexpr std::size_t part = 10 * 16000;
                 for (std::size_t at = 0; at < audio.size(); at += part) {
@@ -195,7 +180,7 @@ int main(int argc, char** argv)
                 std::optional<parlino::RecordingResult> result;
                 const auto stopAt = Clock::now();
                 recorder.stopRecording([&](parlino::RecordingResult finished) { result = std::move(finished); });
-                spinUntil([&] { return result.has_value(); });
+                testsupport::spinUntil([&] { return result.has_value(); });
                 const double total = milliseconds(Clock::now() - stopAt);
                 const double engineTime = milliseconds(engine->takeSpent());
                 stages["added"].push_back(total - engineTime);

@@ -3,10 +3,12 @@
 #include "platform/audio/AudioFileError.hpp"
 #include "platform/audio/FFmpegSupport.hpp"
 #include "platform/system/RegularFile.hpp"
+#include "platform/system/SystemLog.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -192,33 +194,30 @@ CodecContextPtr openCodec(const Demuxer& demuxer, const std::filesystem::path& p
     return context;
 }
 
-// The container's own index lists its packets; fewer of them in the file means it was cut short.
-void checkPacketCount(const Demuxer& demuxer, std::int64_t packets, const std::filesystem::path& path)
+// Where a file holds less than its own header or index says (cut short by a crash, an interrupted
+// copy or a full disk), the words for it; none when it holds all of it.
+std::optional<std::string> shortfall(const Demuxer& demuxer, std::int64_t packets, std::int64_t frames)
 {
-    const std::int64_t listed = demuxer.stream()->nb_frames;
-    if (listed > 0 && packets < listed) {
-        throw AudioFileError("The audio file " + path.string() + " is truncated: it holds " + std::to_string(packets)
-            + " of the " + std::to_string(listed) + " packets its index lists");
-    }
-}
-
-// Most containers state their duration up front; audio missing from the end then shows. Lossless
-// codecs state it exactly; lossy ones count priming and padding too, a few thousand frames at most.
-void checkDeclaredLength(const Demuxer& demuxer, std::int64_t frames, const std::filesystem::path& path)
-{
+    // The container's own index lists its packets.
     const AVStream* stream = demuxer.stream();
+    const std::int64_t listed = stream->nb_frames;
+    if (listed > 0 && packets < listed) {
+        return "it holds " + std::to_string(packets) + " of the " + std::to_string(listed) + " packets its index lists";
+    }
+    // Most containers state their duration up front. Lossless codecs state it exactly; lossy ones
+    // count priming and padding too, a few thousand frames at most.
     if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0
         || demuxer.context->duration_estimation_method != AVFMT_DURATION_FROM_STREAM) {
-        return;
+        return std::nullopt;
     }
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(stream->codecpar->codec_id);
     const bool lossless = descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS);
     const std::int64_t tolerance = lossless ? 0 : 8192;
     const std::int64_t declared = av_rescale_q(stream->duration, stream->time_base, AVRational {1, stream->codecpar->sample_rate});
     if (frames < declared - tolerance) {
-        throw AudioFileError("The audio file " + path.string() + " is truncated: it holds " + std::to_string(frames)
-            + " of the " + std::to_string(declared) + " frames its header declares");
+        return "it holds " + std::to_string(frames) + " of the " + std::to_string(declared) + " frames its header declares";
     }
+    return std::nullopt;
 }
 
 template<typename Sample, typename Convert>
@@ -309,15 +308,25 @@ public:
         while (decodeNext()) {
             frames += frame_->nb_samples;
         }
-        checkPacketCount(demuxer_, packetsRead_, path_);
-        checkDeclaredLength(demuxer_, frames, path_);
         length_ = frames;
+        std::optional<std::string> missing = shortfall(demuxer_, packetsRead_, frames);
+        if (!missing && cutPacket_) {
+            missing = "its last packet is cut off";
+        }
+        if (missing) {
+            // What is whole is the recording as far as it goes; the file itself is left as it is.
+            endsEarly_ = true;
+            SystemLog::write("Parlino", "AudioFile", SystemLog::Type::error,
+                "⚠️ The audio file " + path_.string() + " ends early (" + *missing + "): reading the "
+                    + std::to_string(frames) + " frames it holds");
+        }
         rewind();
     }
 
     const std::filesystem::path& path() const { return path_; }
     const AudioFormat& format() const { return format_; }
     std::int64_t length() const { return length_; }
+    bool endsEarly() const { return endsEarly_; }
     std::int64_t position() const { return position_; }
 
     void setPosition(std::int64_t position)
@@ -433,10 +442,14 @@ private:
             } else if (packet_->stream_index == demuxer_.streamIndex) {
                 ++packetsRead_;
                 if (packet_->flags & AV_PKT_FLAG_CORRUPT) {
+                    // A packet the file's end cuts through: the audio ends with the packet before.
                     av_packet_unref(packet_.get());
-                    throw AudioFileError("The audio file " + path_.string() + " is truncated or damaged");
+                    cutPacket_ = true;
+                    inputEnded_ = true;
+                    status = avcodec_send_packet(codec_.get(), nullptr);
+                } else {
+                    status = avcodec_send_packet(codec_.get(), packet_.get());
                 }
-                status = avcodec_send_packet(codec_.get(), packet_.get());
                 av_packet_unref(packet_.get());
             } else {
                 av_packet_unref(packet_.get());
@@ -466,6 +479,8 @@ private:
     RegularFile file_;
     AudioFormat format_;
     std::int64_t length_ = 0;
+    bool endsEarly_ = false;
+    bool cutPacket_ = false;
     std::int64_t position_ = 0;
 
     Demuxer demuxer_;
@@ -492,6 +507,7 @@ AudioFile& AudioFile::operator=(AudioFile&&) noexcept = default;
 const std::filesystem::path& AudioFile::path() const { return decoder_->path(); }
 const AudioFormat& AudioFile::processingFormat() const { return decoder_->format(); }
 std::int64_t AudioFile::length() const { return decoder_->length(); }
+bool AudioFile::endsEarly() const { return decoder_->endsEarly(); }
 std::int64_t AudioFile::framePosition() const { return decoder_->position(); }
 void AudioFile::setFramePosition(std::int64_t framePosition) { decoder_->setPosition(framePosition); }
 void AudioFile::read(PCMBuffer& buffer, std::uint32_t frameCount) { decoder_->read(buffer, frameCount); }

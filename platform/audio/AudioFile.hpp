@@ -15,7 +15,8 @@ namespace platform {
 class AudioFile {
 public:
     // Throws AudioFileError when the file cannot be opened, holds no audio stream, has no decoder,
-    // or is truncated or damaged so that its frames cannot be counted.
+    // or is damaged so that its frames cannot be counted. A file that ends early (cut inside its
+    // audio) holds the frames of its whole packets, with a line in the system log saying so.
     explicit AudioFile(const std::filesystem::path& path);
     ~AudioFile();
     AudioFile(AudioFile&&) noexcept;
@@ -26,6 +27,8 @@ public:
     const AudioFormat& processingFormat() const;
     // Frames in the file.
     std::int64_t length() const;
+    // The file holds less than its header or index says, or its last packet is cut off.
+    bool endsEarly() const;
 
     // Where the next read starts; a position past the end reads nothing.
     std::int64_t framePosition() const;

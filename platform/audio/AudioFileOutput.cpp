@@ -55,9 +55,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<AudioFileOutput> AudioFileOutput::create(const std::filesystem::path& path)
+std::unique_ptr<AudioFileOutput> AudioFileOutput::create(const std::filesystem::path& path, Existing existing)
 {
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    const int mode = existing == Existing::replace ? O_TRUNC : O_EXCL;
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | mode | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (file.get() < 0) {
         throw std::system_error(errno, std::generic_category(), "open");
     }

@@ -23,8 +23,12 @@ public:
     virtual bool remove() noexcept = 0;
     virtual const std::filesystem::path& path() const = 0;
 
-    // Creates or replaces the file at `path`; throws std::system_error.
-    static std::unique_ptr<AudioFileOutput> create(const std::filesystem::path& path);
+    // What `create` does with a file already at the path.
+    enum class Existing { refuse, replace };
+
+    // Creates the file at `path`, never following a link there; throws std::system_error (with
+    // std::errc::file_exists for a name already taken, unless it is to be replaced).
+    static std::unique_ptr<AudioFileOutput> create(const std::filesystem::path& path, Existing existing = Existing::refuse);
 };
 
 } // namespace platform

@@ -402,7 +402,7 @@ private:
 };
 
 AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, const AudioFileSettings& settings)
-    : encoder_(std::make_unique<Encoder>(path, settings, [&path] { return AudioFileOutput::create(path); }))
+    : encoder_(std::make_unique<Encoder>(path, settings, [&path] { return AudioFileOutput::create(path, AudioFileOutput::Existing::replace); }))
 {
 }
 

@@ -21,7 +21,8 @@ class AudioFileWriter {
 public:
     // Creates or replaces the file; throws AudioFileError for an unsupported name or settings, or
     // when the file cannot be created or its header written (no file is left then). The folder
-    // must exist.
+    // must exist. A file that must not replace another is made with AudioFileOutput::create and
+    // given to the other constructor.
     AudioFileWriter(const std::filesystem::path& path, const AudioFileSettings& settings);
     // Writes through `output`, whose path names the file.
     AudioFileWriter(std::unique_ptr<AudioFileOutput> output, const AudioFileSettings& settings);

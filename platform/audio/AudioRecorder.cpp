@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <mutex>
 #include <optional>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -23,8 +23,9 @@ struct AudioRecorder::State {
     std::optional<AudioFileWriter> writer;
     std::optional<AudioConverter> converter;
     bool recording = false;
-    bool keepsAudio = false;
-    // Planes of the kept audio, one per channel of the file.
+    // Planes of the kept audio, one per channel of the file, while the recording is at most
+    // `keptFrames` long.
+    std::int64_t keptFrames = 0;
     std::vector<std::vector<float>> kept;
     bool encodeFailed = false;
     bool finishReported = false;
@@ -57,12 +58,16 @@ struct AudioRecorder::State {
     {
         writer->write(buffer);
         framesWritten += buffer.frameLength();
-        if (keepsAudio) {
-            kept.resize(static_cast<std::size_t>(fileFormat.channelCount));
-            for (int c = 0; c < fileFormat.channelCount; ++c) {
-                const auto samples = buffer.channel(c);
-                kept[static_cast<std::size_t>(c)].insert(kept[static_cast<std::size_t>(c)].end(), samples.begin(), samples.end());
-            }
+        if (framesWritten > keptFrames) {
+            // Too long to hold: the memory goes back at once, and the file is all there is.
+            keptFrames = 0;
+            std::vector<std::vector<float>>().swap(kept);
+            return;
+        }
+        kept.resize(static_cast<std::size_t>(fileFormat.channelCount));
+        for (int c = 0; c < fileFormat.channelCount; ++c) {
+            const auto samples = buffer.channel(c);
+            kept[static_cast<std::size_t>(c)].insert(kept[static_cast<std::size_t>(c)].end(), samples.begin(), samples.end());
         }
     }
 
@@ -119,9 +124,17 @@ struct AudioRecorder::State {
         }
     }
 
-    void onFailure()
+    void onFailure(const std::string& reason)
     {
         std::unique_lock lock(mutex);
+        if (finishReported) {
+            return;
+        }
+        if (const auto told = delegate.captureDidFail) {
+            lock.unlock();
+            told(reason);
+            lock.lock();
+        }
         reportFinish(lock, false);
     }
 };
@@ -150,17 +163,14 @@ void AudioRecorder::record()
     {
         std::lock_guard lock(state_->mutex);
         state_->fileFormat = *format;
-        if (makeOutput_) {
-            std::unique_ptr<AudioFileOutput> output;
-            try {
-                output = makeOutput_(url_);
-            } catch (const std::system_error& error) {
-                throw AudioFileError("Cannot create audio file " + url_.string() + ": " + error.code().message());
-            }
-            state_->writer.emplace(std::move(output), settings_);
-        } else {
-            state_->writer.emplace(url_, settings_);
+        std::unique_ptr<AudioFileOutput> output;
+        try {
+            // A file that appeared at the name meanwhile is someone else's: it is never replaced.
+            output = makeOutput_ ? makeOutput_(url_) : AudioFileOutput::create(url_);
+        } catch (const std::system_error& error) {
+            throw AudioFileError("Cannot create audio file " + url_.string() + ": " + error.code().message());
         }
+        state_->writer.emplace(std::move(output), settings_);
         state_->recording = true;
     }
     AudioCaptureRequest request;
@@ -170,7 +180,7 @@ void AudioRecorder::record()
     try {
         const std::shared_ptr<State> state = state_;
         source_->start(request, [state](const AudioCaptureBlock& block) { state->onBlock(block); },
-            [state](const std::string&) { state->onFailure(); });
+            [state](const std::string& reason) { state->onFailure(reason); });
     } catch (...) {
         std::lock_guard lock(state_->mutex);
         state_->recording = false;
@@ -224,23 +234,21 @@ bool AudioRecorder::encodeFailed() const
     return state_->encodeFailed;
 }
 
-void AudioRecorder::setKeepsRecordedAudio(bool keeps)
+void AudioRecorder::setKeepsRecordedAudio(std::int64_t frames)
 {
     std::lock_guard lock(state_->mutex);
-    state_->keepsAudio = keeps;
+    state_->keptFrames = frames;
 }
 
 std::optional<PCMBuffer> AudioRecorder::takeRecordedAudio()
 {
     std::lock_guard lock(state_->mutex);
-    if (!state_->keepsAudio || state_->recording) {
+    if (state_->recording || state_->keptFrames <= 0) {
         return std::nullopt;
     }
+    state_->keptFrames = 0;
     const auto planes = std::exchange(state_->kept, {});
     const std::size_t frames = planes.empty() ? 0 : planes.front().size();
-    if (frames > std::numeric_limits<std::uint32_t>::max()) {
-        return std::nullopt;
-    }
     auto buffer = PCMBuffer::make(state_->fileFormat, static_cast<std::uint32_t>(frames));
     if (!buffer) {
         return std::nullopt;
@@ -249,7 +257,6 @@ std::optional<PCMBuffer> AudioRecorder::takeRecordedAudio()
         std::copy(planes[c].begin(), planes[c].end(), buffer->channelData(static_cast<int>(c)));
     }
     buffer->setFrameLength(static_cast<std::uint32_t>(frames));
-    state_->keepsAudio = false;
     return buffer;
 }
 

@@ -16,17 +16,21 @@ namespace platform {
 
 // Records live audio into a new file: captures from a source and encodes each block as it arrives,
 // on the source's capture thread, converting to the file's rate and channel count when the source
-// delivers another format. The file is complete once `stop` returns.
+// delivers another format. The file is complete once `stop` returns. The file is the recording: a
+// copy in memory is kept only on request and only up to a length, so memory does not grow with
+// the recording's length.
 //
 // The delegate hears, on the capture thread or the thread that stops: a stream that broke
-// (`didFinishRecording(false)`, once), an encoder or write failure (`encodeErrorDidOccur` with the
-// reason, once; later audio is dropped, and the file keeps what was whole before, or is gone when
-// nothing was), and a clean stop (`didFinishRecording(true)`).
+// (`captureDidFail` with the source's reason, then `didFinishRecording(false)`, once), an encoder
+// or write failure (`encodeErrorDidOccur` with the reason, once; later audio is dropped, and the
+// file keeps what was whole before, or is gone when nothing was), and a clean stop
+// (`didFinishRecording(true)`).
 class AudioRecorder {
 public:
     struct Delegate {
         std::function<void(bool successfully)> didFinishRecording;
         std::function<void(const std::string& message)> encodeErrorDidOccur;
+        std::function<void(const std::string& reason)> captureDidFail;
     };
     // Makes the file that the audio goes to; throws std::system_error.
     using OutputFactory = std::function<std::unique_ptr<AudioFileOutput>(const std::filesystem::path& url)>;
@@ -41,7 +45,7 @@ public:
     AudioRecorder(const AudioRecorder&) = delete;
     AudioRecorder& operator=(const AudioRecorder&) = delete;
 
-    // Creates the file and starts capture from the default input. Throws AudioFileError when the
+    // Creates the file (never over one already at the url) and starts capture from the default input. Throws AudioFileError when the
     // file cannot be created and AudioCaptureError when capture cannot begin (the file is removed
     // again). May wait for the sound server: call it off the UI thread.
     void record();
@@ -49,9 +53,9 @@ public:
     // a running capture callback: call it off the UI thread and never from the delegate.
     void stop();
 
-    // Keeps a copy of what goes into the file, in the file's format, for `takeRecordedAudio`. Set
-    // before `record`.
-    void setKeepsRecordedAudio(bool keeps);
+    // Keeps a copy of what goes into the file, in the file's format, for `takeRecordedAudio`, while
+    // the recording is at most `frames` long; a longer one drops its copy at once. Set before `record`.
+    void setKeepsRecordedAudio(std::int64_t frames);
     // Where the file's bytes go instead of a new file at the url. Set before `record`.
     void setOutputFactory(OutputFactory factory);
     // After `stop`: the audio of the whole recording, once; absent when it was not kept.

@@ -122,6 +122,8 @@ struct Track {
     std::uint64_t editedDuration = 0;
     std::uint32_t defaultSampleDuration = 0;
     std::uint32_t defaultSampleSize = 0;
+    // The sample tables of a whole (unfragmented) file.
+    std::optional<Fields> sampleTable;
 };
 
 struct Movie {
@@ -186,7 +188,78 @@ std::optional<Track> readTrack(Fields trak)
     if (const std::optional<Fields> edts = find(boxes, fourCC("edts"))) {
         readEdits(*edts, track);
     }
+    if (const std::optional<Fields> minf = find(media, fourCC("minf"))) {
+        track.sampleTable = find(children(*minf), fourCC("stbl"));
+    }
     return track;
+}
+
+// For a whole file cut inside its media data: the media time its samples on disk reach; none when
+// every sample the tables list is there.
+std::optional<std::uint64_t> timeOnDisk(Fields table, std::uint64_t fileSize)
+{
+    const std::vector<Child> boxes = children(table);
+    std::optional<Fields> stts = find(boxes, fourCC("stts"));
+    std::optional<Fields> stsz = find(boxes, fourCC("stsz"));
+    std::optional<Fields> stsc = find(boxes, fourCC("stsc"));
+    std::optional<Fields> offsets = find(boxes, fourCC("stco"));
+    int offsetBytes = 4;
+    if (!offsets) {
+        offsets = find(boxes, fourCC("co64"));
+        offsetBytes = 8;
+    }
+    if (!stts || !stsz || !stsc || !offsets) {
+        return std::nullopt;
+    }
+    versionAndFlags(*stts);
+    versionAndFlags(*stsz);
+    versionAndFlags(*stsc);
+    versionAndFlags(*offsets);
+    std::uint64_t timeEntries = stts->number(4);
+    std::uint64_t timeLeft = 0;
+    std::uint64_t delta = 0;
+    const std::uint64_t uniformSize = stsz->number(4);
+    std::uint64_t samplesLeft = stsz->number(4);
+    // Runs of chunks that hold the same number of samples, each from its first chunk on.
+    std::uint64_t runsLeft = stsc->number(4);
+    const auto nextRun = [&]() -> std::optional<std::pair<std::uint64_t, std::uint64_t>> {
+        if (runsLeft == 0) {
+            return std::nullopt;
+        }
+        --runsLeft;
+        const std::uint64_t firstChunk = stsc->number(4);
+        const std::uint64_t samples = stsc->number(4);
+        stsc->skip(4);
+        return std::pair {firstChunk, samples};
+    };
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> run = nextRun();
+    std::uint64_t samplesPerChunk = 0;
+    std::uint64_t time = 0;
+    const std::uint64_t chunks = offsets->number(4);
+    for (std::uint64_t chunk = 1; chunk <= chunks && samplesLeft > 0; ++chunk) {
+        while (run && run->first <= chunk) {
+            samplesPerChunk = run->second;
+            run = nextRun();
+        }
+        std::uint64_t at = offsets->number(offsetBytes);
+        for (std::uint64_t i = 0; i < samplesPerChunk && samplesLeft > 0; ++i, --samplesLeft) {
+            const std::uint64_t size = uniformSize != 0 ? uniformSize : stsz->number(4);
+            if (size > fileSize || at > fileSize - size) {
+                return time;
+            }
+            at += size;
+            while (timeLeft == 0 && timeEntries > 0) {
+                --timeEntries;
+                timeLeft = stts->number(4);
+                delta = stts->number(4);
+            }
+            if (timeLeft > 0) {
+                --timeLeft;
+                time += delta;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 Movie readMovie(Fields moov)
@@ -442,6 +515,8 @@ std::optional<double> MP4Duration::read(const std::filesystem::path& path)
     }
     const std::string damaged = "The audio file " + path.string() + " is damaged";
     try {
+        // The movie's sample table is read after the walk, so its bytes stay until then.
+        std::vector<unsigned char> movieBody;
         std::optional<Movie> movie;
         std::optional<FragmentTimeline> fragments;
         std::uint64_t offset = 0;
@@ -451,8 +526,8 @@ std::optional<double> MP4Duration::read(const std::filesystem::path& path)
                 if (!whole) {
                     break;
                 }
-                const std::vector<unsigned char> body = file.body(offset, *box);
-                movie = readMovie(Fields(body.data(), body.size()));
+                movieBody = file.body(offset, *box);
+                movie = readMovie(Fields(movieBody.data(), movieBody.size()));
                 if (!movie->audio) {
                     throw AudioFileError("No audio stream in " + path.string());
                 }
@@ -480,6 +555,11 @@ std::optional<double> MP4Duration::read(const std::filesystem::path& path)
             throw AudioFileError("Cannot read audio file " + path.string() + ": it holds no movie box");
         }
         const Track& track = *movie->audio;
+        if (!fragments->any() && track.sampleTable) {
+            if (const std::optional<std::uint64_t> reached = timeOnDisk(*track.sampleTable, file.size())) {
+                return static_cast<double>(*reached - std::min(*reached, track.mediaStart)) / static_cast<double>(track.timescale);
+            }
+        }
         if (!fragments->any() && track.editedDuration > 0 && movie->timescale > 0) {
             return static_cast<double>(track.editedDuration) / static_cast<double>(movie->timescale);
         }

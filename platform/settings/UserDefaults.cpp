@@ -1,8 +1,13 @@
 #include "platform/settings/UserDefaults.hpp"
 
+#include "platform/system/Console.hpp"
 #include "platform/system/Folders.hpp"
 
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <limits>
 
 namespace platform {
@@ -16,6 +21,38 @@ QString textOf(const QVariant& value)
     }
     return value.toString();
 }
+
+// Moves an oversized settings file out of the way under a name that says so, never over another
+// file; the file to read from then: none there, so the defaults. When it cannot be moved it is
+// not read either, and nothing is written over it.
+std::filesystem::path readableSettings(const std::filesystem::path& file)
+{
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)
+        || static_cast<std::uintmax_t>(status.st_size) <= UserDefaults::largestFile) {
+        return file;
+    }
+    const std::string size = std::to_string(status.st_size);
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        std::filesystem::path aside = file;
+        aside += ".oversized";
+        if (attempt > 1) {
+            aside += "-" + std::to_string(attempt);
+        }
+        if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+            Console::print("⚠️ Settings file " + file.string() + " is too large to hold settings (" + size
+                + " bytes): set aside as " + aside.filename().string() + ", the defaults are used");
+            return file;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    Console::print("⚠️ Settings file " + file.string() + " is too large to hold settings (" + size
+        + " bytes) and cannot be set aside: the defaults are used, and changes are not kept");
+    return "/dev/null";
+}
+
 } // namespace
 
 UserDefaults& UserDefaults::standard()
@@ -32,7 +69,7 @@ std::filesystem::path UserDefaults::standardFile()
 UserDefaults::UserDefaults(const std::filesystem::path& file, QObject* parent)
     : QObject(parent)
     , file_(file)
-    , settings_(std::make_unique<QSettings>(QString::fromStdString(file.string()), QSettings::IniFormat))
+    , settings_(std::make_unique<QSettings>(QString::fromStdString(readableSettings(file).string()), QSettings::IniFormat))
 {
     // Keys are the program's own names; INI groups ("a/b") are never meant.
     settings_->setFallbacksEnabled(false);

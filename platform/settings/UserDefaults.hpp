@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QString>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 
@@ -24,6 +25,11 @@ public:
     // The user's store, `$XDG_CONFIG_HOME/parlino/parlino.conf`, opened on first use.
     static UserDefaults& standard();
     static std::filesystem::path standardFile();
+
+    // A file larger than any settings written by the program (a damaged or foreign file, which
+    // would take long and much memory to parse) is set aside with a console line, and the defaults
+    // are used.
+    static constexpr std::uintmax_t largestFile = std::uintmax_t {4} << 20;
 
     explicit UserDefaults(const std::filesystem::path& file, QObject* parent = nullptr);
     ~UserDefaults() override;

@@ -1,9 +1,12 @@
 #include "platform/system/InstanceLock.hpp"
 
+#include "platform/system/RegularFile.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace platform {
 
@@ -39,6 +42,36 @@ std::optional<InstanceLock> InstanceLock::acquire(const std::filesystem::path& f
         fail("Cannot lock the file", file, errno);
     }
     return InstanceLock(file, std::move(descriptor));
+}
+
+void InstanceLock::setNote(std::string_view note)
+{
+    if (note.size() > maximumNoteSize) {
+        fail("The note is too long for the lock file", file_, EFBIG);
+    }
+    if (::ftruncate(descriptor_.get(), 0) != 0) {
+        fail("Cannot write the lock file", file_, errno);
+    }
+    std::size_t done = 0;
+    while (done < note.size()) {
+        const auto count = ::pwrite(descriptor_.get(), note.data() + done, note.size() - done, static_cast<off_t>(done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            fail("Cannot write the lock file", file_, count < 0 ? errno : ENOSPC);
+        }
+        done += static_cast<std::size_t>(count);
+    }
+}
+
+std::string InstanceLock::noteOf(const std::filesystem::path& file)
+{
+    try {
+        return RegularFile::read(file, maximumNoteSize);
+    } catch (const std::filesystem::filesystem_error&) {
+        return {};
+    }
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "LibraryFixture.hpp"
 
 #include "app/library/AudioPlayerManager.hpp"
+#include "platform/audio/MP4Duration.hpp"
 #include "platform/audio/PulseAudioCapture.hpp"
 
 #include "support/PulseAudioTestServer.hpp"
@@ -146,12 +147,40 @@ TEST_F(AudioPlayerManagerTest, StopsAtOnceAndReportsNothingOfTheStoppedPlayback)
     EXPECT_EQ(finished.count(), 0);
 }
 
-TEST_F(AudioPlayerManagerTest, ACorruptFileGivesTheDecodeError)
+TEST_F(AudioPlayerManagerTest, ACutFilePlaysAsLongAsTheLibraryListsItAndADamagedOneGivesTheDecodeError)
 {
+    const auto whole = root() / "whole.m4a";
+    writeAudio(whole, 2.0);
+    const std::string bytes = testsupport::readFile(whole);
+    const std::size_t secondFragment = bytes.find("moof", bytes.find("moof") + 4);
+    ASSERT_NE(secondFragment, std::string::npos);
+    // Cut inside a fragment's boxes, inside its audio data, and in the middle, as copies that broke off.
+    for (const std::size_t cut : {secondFragment + 16, bytes.find("mdat", secondFragment) + 300, bytes.size() / 2}) {
+        SCOPED_TRACE(cut);
+        const auto file = root() / ("cut-" + std::to_string(cut) + ".m4a");
+        testsupport::writeFile(file, bytes.substr(0, cut));
+        const std::optional<double> listed = platform::MP4Duration::read(file);
+        ASSERT_TRUE(listed);
+        ASSERT_GT(*listed, 0.5);
+        AudioPlayerManager player(platform::SoundServerOptions {server_->address()});
+        QSignalSpy finished(&player, &AudioPlayback::finished);
+        QSignalSpy decodeErrors(&player, &AudioPlayback::decodeError);
+        QSignalSpy failures(&player, &AudioPlayback::playbackFailed);
+        player.play(recordingOf(file, *listed));
+        ASSERT_TRUE(testsupport::processEventsUntil(
+            [&] { return finished.count() > 0 || !failures.isEmpty() || !decodeErrors.isEmpty(); }));
+        EXPECT_TRUE(decodeErrors.isEmpty()) << decodeErrors.front().front().toString().toStdString();
+        EXPECT_EQ(finished.count(), 1);
+        EXPECT_NEAR(player.duration(), *listed, 1024.0 / 16000);
+        EXPECT_EQ(testsupport::readFile(file), bytes.substr(0, cut));
+    }
+
     const auto corrupt = root() / "corrupt.m4a";
-    writeAudio(corrupt, 1.0);
-    // Cut in half, as a copy that broke off.
-    std::filesystem::resize_file(corrupt, std::filesystem::file_size(corrupt) / 2);
+    std::string scrambled = bytes;
+    for (std::size_t i = 0; i < scrambled.size(); i += 7) {
+        scrambled[i] = static_cast<char>(scrambled[i] ^ 0x5a);
+    }
+    testsupport::writeFile(corrupt, scrambled);
 
     AudioPlayerManager player(platform::SoundServerOptions {server_->address()});
     QSignalSpy decodeErrors(&player, &AudioPlayback::decodeError);

@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 
 #include <gmock/gmock.h>
+
+#include <atomic>
 #include <pqxx/pqxx>
 
 using namespace parlino;
@@ -12,6 +14,7 @@ using namespace cloudsynctest;
 using platform::cloud::Record;
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
@@ -379,6 +382,8 @@ TEST_F(CloudSyncTest, AServerThatStopsMidSyncLosesNothingAndTheNextSyncCatchesUp
             server->stop();
         }
     });
+    std::vector<QString> failures;
+    QObject::connect(a->library.get(), &RecordingsManager::syncFailed, [&](const QString& reason) { failures.push_back(reason); });
     auto mark = a->log->size();
     sync(*a);
     const std::string lost = "Cannot connect to the cloud server";
@@ -396,8 +401,11 @@ TEST_F(CloudSyncTest, AServerThatStopsMidSyncLosesNothingAndTheNextSyncCatchesUp
                             "❌ Upload failed for Three: " + lost,
                             "⚠️ CloudKit: Upload failed for Three: Upload failed: " + lost,
                             "⏭️ CloudKit: Skipping 2 remaining uploads - cloud server not reachable",
-                            "✅ CloudKit: Full sync complete (downloaded: 0, uploaded: 0)"));
+                            "❌ CloudKit: Full sync ended early (downloaded: 0, uploaded: 0)"));
     EXPECT_EQ(a->manager->syncStatus(), SyncStatus::failed(SyncError(SyncError::uploadFailed, lost)));
+    // The sync that skipped uploads ends as failed for its caller too.
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_THAT(failures.front().toStdString(), HasSubstr(lost));
 
     // Saving still works locally, and the next sync cannot even ask for the account.
     save(*a, QStringLiteral("Four"));
@@ -424,6 +432,40 @@ TEST_F(CloudSyncTest, AServerThatStopsMidSyncLosesNothingAndTheNextSyncCatchesUp
     // An account problem once found stays reported.
     EXPECT_EQ(a->manager->syncError(), SyncError(SyncError::notSignedIn));
     EXPECT_EQ(a->manager->syncStatus(), SyncStatus {.value = SyncStatus::success});
+}
+
+// The server goes away after the first of three uploads: the other two are skipped, and the sync
+// ends as the failure it is, for the manager and for the library that asked for it.
+TEST_F(CloudSyncTest, AServerGoneMidUploadEndsTheSyncAsFailed)
+{
+    auto a = makeClient("a", {.attachToLibrary = false});
+    for (const auto* title : {"One", "Two", "Three"}) {
+        save(*a, QString::fromLatin1(title));
+    }
+    a->library->setCloudSync(a->manager);
+    std::atomic<bool> stopped = false;
+    a->log->onLine([&](const std::string& line) {
+        if (line.starts_with("✅ Uploaded: ") && !stopped.exchange(true)) {
+            server->stop();
+        }
+    });
+    std::vector<QString> failures;
+    QObject::connect(a->library.get(), &RecordingsManager::syncFailed, [&](const QString& reason) { failures.push_back(reason); });
+    testing::internal::CaptureStdout();
+    const auto mark = a->log->size();
+    sync(*a);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    a->log->onLine({});
+    const auto lines = a->log->since(mark);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.starts_with("✅ Uploaded: "); }), 1);
+    EXPECT_THAT(lines, Contains("⏭️ CloudKit: Skipping 1 remaining uploads - cloud server not reachable"));
+    EXPECT_THAT(lines, Contains("❌ CloudKit: Full sync ended early (downloaded: 0, uploaded: 1)"));
+    EXPECT_THAT(lines, Not(Contains(HasSubstr("Full sync complete"))));
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_THAT(printed, HasSubstr("⚠️ CloudKit sync failed: "));
+    EXPECT_THAT(printed, Not(HasSubstr("✅ CloudKit sync complete")));
+    EXPECT_EQ(a->manager->syncStatus().value, SyncStatus::failed(SyncError(SyncError::uploadFailed, "")).value);
+    server->restart();
 }
 
 TEST_F(CloudSyncTest, ARestrictedAccountSkipsTheSyncWithItsStatusNumber)

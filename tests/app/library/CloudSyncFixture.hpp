@@ -30,8 +30,21 @@ class LogLines {
 public:
     void add(const std::string& line)
     {
+        std::function<void(const std::string&)> told;
+        {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+            told = heard_;
+        }
+        if (told) {
+            told(line);
+        }
+    }
+    // Hears every line as it is added, on the thread that adds it.
+    void onLine(std::function<void(const std::string&)> heard)
+    {
         std::lock_guard lock(mutex_);
-        lines_.push_back(line);
+        heard_ = std::move(heard);
     }
     std::size_t size() const
     {
@@ -51,6 +64,7 @@ public:
     }
 
 private:
+    std::function<void(const std::string&)> heard_;
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };

@@ -48,7 +48,9 @@ protected:
 
     static void exportAll(FolderExportManager& exporter)
     {
-        run([&](FolderExportManager::Completion completion) { exporter.exportAllRecordings(std::move(completion)); });
+        run([&](FolderExportManager::Completion completion) {
+            exporter.exportAllRecordings([completion = std::move(completion)](FolderExportManager::Count) { completion(); });
+        });
     }
 
     platform::UserDefaults defaults_;

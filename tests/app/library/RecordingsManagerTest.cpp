@@ -56,6 +56,8 @@ public:
     std::optional<std::string> uploadFailure;
     std::vector<Recording> downloads;
 
+    bool isAvailable() const override { return true; }
+
     void uploadRecording(const Recording& recording, UploadCompletion completion) override
     {
         uploads.push_back(recording);
@@ -184,7 +186,9 @@ TEST_F(RecordingsManagerTest, SavesEditsAndDeletes)
     const auto folder = libraryFolder();
     auto library = makeLibrary();
     auto cloud = std::make_shared<FakeCloudSync>();
+    EXPECT_FALSE(library->canSyncWithCloud()) << "no cloud store, nothing to sync with";
     library->setCloudSync(cloud);
+    EXPECT_TRUE(library->canSyncWithCloud());
     const Qt::HANDLE mainThread = QThread::currentThreadId();
     std::atomic<int> titlesOnMainThread {0};
     library->setTitleGenerator([&](const QString&) {
@@ -548,6 +552,13 @@ TEST_F(RecordingsManagerTest, SidecarsItCannotUseAreSetAsideAndEveryRecordingIsL
     ASSERT_EQ(::mkfifo((folder / "2025-02-07_1000_Fifo.json").c_str(), 0600), 0);
     writeAudio(folder / "2025-02-08_1000_Folder.m4a");
     std::filesystem::create_directory(folder / "2025-02-08_1000_Folder.json");
+    // A sidecar beyond any recording's description is not even parsed.
+    Recording huge = sidecarRecording(folder / "2025-02-09_1000_Oversized.m4a", QStringLiteral("Huge"), date);
+    huge.transcription = QString(static_cast<qsizetype>(FolderScan::largestSidecar), QLatin1Char('w'));
+    writeAudio(huge.audioURL);
+    writeSidecar(huge, folder / "2025-02-09_1000_Oversized.json");
+    const auto hugeSize = std::filesystem::file_size(folder / "2025-02-09_1000_Oversized.json");
+    huge = {};
     // An earlier set-aside sidecar is never replaced.
     testsupport::writeFile(folder / "2025-02-01_1000_Empty.json.damaged", "the first damaged one");
     writeAudio(folder / "2025-01-31_1430_Whole.m4a");
@@ -558,7 +569,7 @@ TEST_F(RecordingsManagerTest, SidecarsItCannotUseAreSetAsideAndEveryRecordingIsL
     library->loadRecordings();
     const auto lines = console.lines();
     EXPECT_EQ(titles(*library),
-              (QStringList {QStringLiteral("Folder"), QStringLiteral("Fifo"), QStringLiteral("Negative"),
+              (QStringList {QStringLiteral("Oversized"), QStringLiteral("Folder"), QStringLiteral("Fifo"), QStringLiteral("Negative"),
                             QStringLiteral("Duration text"), QStringLiteral("Nil id"), QStringLiteral("Year zero"),
                             QStringLiteral("Truncated"), QStringLiteral("Empty"), QStringLiteral("Whole")}));
     for (const Recording& recording : library->recordings()) {
@@ -573,6 +584,10 @@ TEST_F(RecordingsManagerTest, SidecarsItCannotUseAreSetAsideAndEveryRecordingIsL
     EXPECT_EQ(testsupport::readFile(folder / "2025-02-01_1000_Empty.json.damaged"), "the first damaged one");
     EXPECT_TRUE(std::filesystem::is_fifo(folder / "2025-02-07_1000_Fifo.json.damaged"));
     EXPECT_TRUE(std::filesystem::is_directory(folder / "2025-02-08_1000_Folder.json.damaged"));
+    EXPECT_EQ(std::filesystem::file_size(folder / "2025-02-09_1000_Oversized.json.damaged"), hugeSize);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.starts_with("⚠️ Unusable sidecar 2025-02-09_1000_Oversized.json (larger than");
+    }));
     EXPECT_TRUE(contains(lines, "⚠️ Unusable sidecar 2025-02-07_1000_Fifo.json (not a regular file), set aside as "
                                 "2025-02-07_1000_Fifo.json.damaged"));
     EXPECT_TRUE(contains(lines, "📝 Created metadata: Year zero"));
@@ -675,4 +690,68 @@ TEST_F(RecordingsManagerTest, ACopiedPairGetsAnIdOfItsOwnAndEditsTouchOnlyTheirR
     relaunched->loadRecordings();
     ASSERT_EQ(relaunched->recordings().size(), 1);
     EXPECT_EQ(relaunched->recordings()[0].id, copy.id);
+}
+
+// Opening the list again scans on a worker: an unchanged folder publishes nothing and reads no
+// sidecar again; a changed one publishes once, reading only what changed; and an edit made while
+// the scan runs is not undone by it.
+TEST_F(RecordingsManagerTest, ARefreshReadsOnlyWhatChangedOffTheMainThreadAndUndoesNoEdit)
+{
+    const auto folder = libraryFolder();
+    const QDateTime date(QDate(2025, 1, 1), QTime(9, 0), Qt::UTC);
+    std::vector<Recording> written;
+    for (const auto* name : {"2025-01-01_0900_One", "2025-01-02_0900_Two", "2025-01-03_0900_Three"}) {
+        const std::filesystem::path audio = folder / (std::string(name) + ".m4a");
+        writeAudio(audio);
+        written.push_back(sidecarRecording(audio, QString::fromLatin1(name).section(QLatin1Char('_'), 2),
+            date.addDays(static_cast<qint64>(written.size()))));
+        writeSidecar(written.back(), LibraryFolder::sidecarURL(audio));
+    }
+    auto library = makeLibrary();
+    library->loadRecordings();
+    ASSERT_EQ(titles(*library), (QStringList {QStringLiteral("Three"), QStringLiteral("Two"), QStringLiteral("One")}));
+    QSignalSpy changes(library.get(), &LibraryService::recordingsChanged);
+    const auto refreshed = [&] {
+        library->refreshRecordings();
+        EXPECT_TRUE(library->isLoading());
+        return testsupport::processEventsUntil([&] { return !library->isLoading(); }, std::chrono::seconds(30));
+    };
+
+    {
+        CapturedConsole console;
+        ASSERT_TRUE(refreshed());
+        const auto lines = console.lines();
+        EXPECT_EQ(changes.count(), 0);
+        EXPECT_FALSE(contains(lines, "✅ Loaded: One"));
+        EXPECT_TRUE(contains(lines, "✅ Loaded 3 recordings"));
+    }
+
+    // One sidecar edited elsewhere, one recording gone, one new file without a sidecar.
+    Recording edited = written[1];
+    edited.title = QStringLiteral("Two edited");
+    writeSidecar(edited, LibraryFolder::sidecarURL(edited.audioURL));
+    std::filesystem::remove(written[0].audioURL);
+    std::filesystem::remove(LibraryFolder::sidecarURL(written[0].audioURL));
+    writeAudio(folder / "2025-01-09_0900_Four.m4a");
+    {
+        CapturedConsole console;
+        ASSERT_TRUE(refreshed());
+        const auto lines = console.lines();
+        EXPECT_EQ(changes.count(), 1);
+        EXPECT_EQ(titles(*library), (QStringList {QStringLiteral("Four"), QStringLiteral("Three"), QStringLiteral("Two edited")}));
+        EXPECT_TRUE(contains(lines, "✅ Loaded: Two edited"));
+        EXPECT_FALSE(contains(lines, "✅ Loaded: Three"));
+        EXPECT_TRUE(contains(lines, "📝 Created metadata: Four"));
+    }
+
+    // An edit while the scan runs: the scan is made again, and the edit stays, in the list and on disk.
+    changes.clear();
+    library->refreshRecordings();
+    library->refreshRecordings();
+    const Recording three = *library->recording(written[2].id);
+    library->updateTitle(three, QStringLiteral("Typed"));
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return !library->isLoading(); }, std::chrono::seconds(30)));
+    EXPECT_EQ(library->recording(written[2].id)->title, QStringLiteral("Typed"));
+    EXPECT_EQ(readSidecar(LibraryFolder::sidecarURL(written[2].audioURL)).title, QStringLiteral("Typed"));
+    EXPECT_EQ(titles(*library), (QStringList {QStringLiteral("Four"), QStringLiteral("Typed"), QStringLiteral("Two edited")}));
 }

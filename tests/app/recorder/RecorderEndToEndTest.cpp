@@ -7,6 +7,7 @@
 #include "Auris/Text/TextDecoder.hpp"
 #include "Hub/HubApi.hpp"
 #include "platform/audio/AudioFile.hpp"
+#include "platform/audio/MP4Duration.hpp"
 #include "platform/audio/PulseAudioCapture.hpp"
 #include "support/AudioFixtures.hpp"
 #include "support/PulseAudioTestServer.hpp"
@@ -96,7 +97,21 @@ private:
 
 // A private sound server whose microphone speaks an espeak-ng sentence, the real capture, the real
 // engine with a synthetic model from a hub on loopback, and the system clock.
-class RecorderEndToEnd : public testsupport::RecorderHarness {};
+class RecorderEndToEnd : public testsupport::RecorderHarness {
+protected:
+    // The synthetic base model that hears ten seconds of "Hello world" in every window, served by
+    // the hub and chosen in the settings; the hub stays in use while the result lives.
+    testsupport::ScopedEnvironment publishHelloWorldModel(loopback::LoopbackHub& hub)
+    {
+        hub.start();
+        ml::WhisperModelSet::write(hub.repositoryFolder(auris::Auris::defaultModelRepo) / "openai_whisper-base",
+            ml::WhisperShape::smallest(), ml::MultiArrayDataType::float16,
+            testsupport::scriptedWhisperWeights(ml::WhisperShape::smallest(), tenSecondsOfHelloWorld, 7));
+        fixtures::writeWhisperTokenizerFolder(hub.repositoryFolder("openai/whisper-base"));
+        defaults.setString("whisperModel", "base");
+        return testsupport::ScopedEnvironment(hub::HubApi::endpointVariable, hub.endpoint());
+    }
+};
 
 TEST_F(RecorderEndToEnd, RecordsSpeechFromTheSoundServerIntoANamedAACFile)
 {
@@ -178,13 +193,7 @@ TEST_F(RecorderEndToEnd, RecordsSpeechFromTheSoundServerIntoANamedAACFile)
 TEST_F(RecorderEndToEnd, ChunksInALanguageTheModelLacksAreEnglishAndTheirProgressOnlyRises)
 {
     loopback::LoopbackHub hub(temporary / "hub");
-    hub.start();
-    ml::WhisperModelSet::write(hub.repositoryFolder(auris::Auris::defaultModelRepo) / "openai_whisper-base",
-        ml::WhisperShape::smallest(), ml::MultiArrayDataType::float16,
-        testsupport::scriptedWhisperWeights(ml::WhisperShape::smallest(), tenSecondsOfHelloWorld, 7));
-    fixtures::writeWhisperTokenizerFolder(hub.repositoryFolder("openai/whisper-base"));
-    testsupport::ScopedEnvironment endpoint(hub::HubApi::endpointVariable, hub.endpoint());
-    defaults.setString("whisperModel", "base");
+    const testsupport::ScopedEnvironment endpoint = publishHelloWorldModel(hub);
     // Offered in Settings, but only large-v3's tokenizer has <|yue|>.
     defaults.setString(WhisperRecorder::preferredTranscriptionLanguageKey, "yue");
 
@@ -250,4 +259,54 @@ TEST_F(RecorderEndToEnd, ChunksInALanguageTheModelLacksAreEnglishAndTheirProgres
     EXPECT_NE(std::find_if(shown.begin(), shown.end(), [&](double share) { return std::abs(share - highest) < 1e-4; }),
         shown.end())
         << states.text();
+}
+
+// Copies of a recording that broke off inside a fragment's boxes or inside its audio data: the
+// real engine transcribes each, and hears as much audio as the library lists.
+TEST_F(RecorderEndToEnd, ARecordingCutInsideItsAudioIsReTranscribedForAsLongAsItIsListed)
+{
+    loopback::LoopbackHub hub(temporary / "hub");
+    const testsupport::ScopedEnvironment endpoint = publishHelloWorldModel(hub);
+    auto with = dependencies();
+    with.makeTranscriber = &AurisTranscriber::create;
+    auto recorder = makeRecorder(std::move(with));
+    ASSERT_TRUE(recorder->aurisReady()) << testing::PrintToString(log.lines());
+    recorder->setAudioPreprocessingEnabled(false);
+
+    const RecordingResult recorded = record(*recorder, 12);
+    ASSERT_TRUE(recorded.audioURL);
+    const std::string bytes = testsupport::readFile(*recorded.audioURL);
+    std::vector<std::size_t> cuts;
+    for (std::size_t box = bytes.find("moof"); box != std::string::npos; box = bytes.find("moof", box + 1)) {
+        cuts.push_back(box + 24);
+        cuts.push_back(bytes.find("mdat", box) + 200);
+    }
+    ASSERT_GE(cuts.size(), 20u);
+    // Past the first ten seconds, where the model has something to say.
+    cuts.erase(cuts.begin(), cuts.end() - 4);
+    for (const std::size_t cut : cuts) {
+        SCOPED_TRACE(cut);
+        const auto copy = temporary / "Documents" / "Parlino" / ("copy-" + std::to_string(cut) + ".m4a");
+        testsupport::writeFile(copy, bytes.substr(0, cut));
+        const std::optional<double> listed = platform::MP4Duration::read(copy);
+        ASSERT_TRUE(listed);
+        log.clear();
+        QString text;
+        std::exception_ptr failure;
+        bool answered = false;
+        recorder->transcribeExistingFile(copy, [&](QString transcript, std::exception_ptr error) {
+            failure = error;
+            text = transcript;
+            answered = true;
+        });
+        ASSERT_TRUE(processEventsUntil([&] { return answered; }, 120s));
+        EXPECT_FALSE(failure);
+        EXPECT_THAT(text.toStdString(), ::testing::StartsWith("Hello world")) << testing::PrintToString(log.lines());
+        const auto lines = log.lines();
+        const auto heard = std::find_if(
+            lines.begin(), lines.end(), [](const std::string& line) { return line.starts_with("🎵 Audio duration: "); });
+        ASSERT_NE(heard, lines.end());
+        EXPECT_NEAR(std::stod(heard->substr(std::string("🎵 Audio duration: ").size())), *listed, 0.1);
+        EXPECT_EQ(testsupport::readFile(copy), bytes.substr(0, cut));
+    }
 }

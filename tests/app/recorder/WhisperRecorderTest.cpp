@@ -8,6 +8,7 @@
 #include "platform/audio/AudioCaptureError.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/AudioFileError.hpp"
+#include "platform/audio/AudioFileOutput.hpp"
 #include "support/FullDiskOutput.hpp"
 
 #include <gmock/gmock.h>
@@ -314,14 +315,37 @@ TEST_F(WhisperRecorderTest, ReTranscribesAnExistingFileOnceAndBreaksOffWhenTheMi
         << states.text();
     EXPECT_EQ(transcriber->calls().back().audioPath, saved.audioURL->string());
 
-    // A microphone that goes away mid-recording is published as a failed recording; the audio so far
-    // is still saved.
+    // A failed re-transcription reaches the caller as the failure it is.
+    transcriber->script({Reply {{}, true}});
+    std::exception_ptr failure;
+    answered = false;
+    log.clear();
+    recorder->transcribeExistingFile(*saved.audioURL, [&](QString transcript, std::exception_ptr error) {
+        failure = error;
+        text = transcript;
+        answered = true;
+    });
+    ASSERT_TRUE(processEventsUntil([&] { return answered; }));
+    ASSERT_TRUE(failure);
+    EXPECT_THROW(std::rethrow_exception(failure), RecordingError);
+    EXPECT_EQ(text, QString());
+    EXPECT_EQ(log.count("✅ Re-transcription complete"), 0u);
+    EXPECT_FALSE(recorder->isTranscribing());
+
+    // A microphone that goes away mid-recording is published as a failed recording and told once;
+    // the capture ends, and the audio so far is still saved.
+    std::vector<QString> interruptions;
+    QObject::connect(recorder.get(), &RecorderService::recordingInterrupted,
+        [&](const QString& message) { interruptions.push_back(message); });
     ASSERT_FALSE(start(*recorder));
     microphone->push(platform::FakeAudioCapture::tone({16000, 1}, 440, 16000));
     ASSERT_TRUE(microphone->waitUntilDelivered());
     microphone->failStream("The input device stopped");
     ASSERT_TRUE(processEventsUntil([&] { return recorder->error() && recorder->error()->errorCase() == RecordingError::recordingFailed; }));
+    ASSERT_TRUE(processEventsUntil([&] { return !interruptions.empty() && !microphone->isCapturing(); }));
     EXPECT_THAT(log.lines(), Contains("❌ Audio recording failed"));
+    EXPECT_EQ(interruptions, std::vector<QString> {QStringLiteral(
+        "Recording stopped: the audio input ended (The input device stopped). What was recorded until then is kept.")});
     clock->advance(1s);
     const RecordingResult broken = stop(*recorder);
     ASSERT_TRUE(broken.audioURL);
@@ -481,6 +505,31 @@ TEST(WhisperRecorderRules, ModelFailuresNameTheirCauseInAFewWords)
     EXPECT_EQ(ModelFailure::reasonOf(nullptr), Reason::other);
     EXPECT_EQ((ModelFailure {QStringLiteral("small"), Reason::noConnection}).reasonText(),
         QStringLiteral("no connection to the model hub"));
+}
+
+TEST_F(WhisperRecorderTest, ANameTakenJustBeforeTheFileIsMadeIsNeverWrittenOver)
+{
+    // Another program on the same folder makes a file of the very name between the look and the
+    // creation: the recording takes the next name.
+    std::optional<std::filesystem::path> taken;
+    auto with = dependencies();
+    with.audioOutput = [&taken](const std::filesystem::path& path) {
+        if (!taken) {
+            taken = path;
+            testsupport::writeFile(path, "another program's recording");
+        }
+        return platform::AudioFileOutput::create(path);
+    };
+    auto recorder = makeRecorder(std::move(with));
+    recorder->setAudioPreprocessingEnabled(false);
+    const RecordingResult result = record(*recorder, 1);
+    ASSERT_TRUE(taken);
+    ASSERT_TRUE(result.audioURL);
+    EXPECT_EQ(bytesOf(*taken), "another program's recording");
+    EXPECT_NE(*result.audioURL, *taken);
+    EXPECT_NEAR(audioSeconds(*result.audioURL), 1.0, 0.15);
+    EXPECT_THAT(log.lines(), Contains("📁 Audio file: " + taken->stem().string() + "_2.m4a"));
+    EXPECT_EQ(documents().size(), 2u);
 }
 
 TEST_F(WhisperRecorderTest, AFullDiskEndsTheRecordingKeepsWhatWasWrittenAndLeavesNoEmptyFile)

@@ -1,5 +1,6 @@
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/AudioFileError.hpp"
+#include "platform/audio/MP4Duration.hpp"
 
 #include "platform/audio/LibraryEncoder.hpp"
 #include "support/AudioFixtures.hpp"
@@ -147,36 +148,102 @@ TEST(AudioFile, ReadsCommonFormatsWithExactLengthAndPosition)
 TEST(AudioFile, DamagedOrForeignFilesFailWithAClearError)
 {
     TemporaryDirectory dir;
-    writeAudioFile(dir / "good.wav", 16000, {sine(440, 16000, 32'000)});
     writeAudioFile(dir / "good.m4a", 16000, {sine(440, 16000, 64'000)});
-    const std::string wav = readBytes(dir / "good.wav");
     const std::string m4a = readBytes(dir / "good.m4a");
 
     writeBytes(dir / "empty.wav", "");
     writeBytes(dir / "text.wav", "this is not audio at all, just some words");
-    writeBytes(dir / "short.wav", wav, 20);
-    writeBytes(dir / "truncated.wav", wav, wav.size() / 2);
-    writeBytes(dir / "truncated.m4a", m4a, m4a.size() / 2);
+    writeBytes(dir / "short.wav", readBytes(dir / "good.m4a"), 20);
     std::string scrambled = m4a;
     for (std::size_t i = 0; i < scrambled.size(); i += 7) {
         scrambled[i] = static_cast<char>(scrambled[i] ^ 0x5a);
     }
     writeBytes(dir / "scrambled.m4a", scrambled);
-    std::vector<std::string> damaged {"empty.wav", "text.wav", "short.wav", "truncated.wav", "truncated.m4a", "scrambled.m4a"};
-    if (encodeWithLibrary(dir / "good.mp3", "mp3", "libmp3lame", 16000, {sine(440, 16000, 64'000)})) {
-        const std::string mp3 = readBytes(dir / "good.mp3");
-        writeBytes(dir / "truncated.mp3", mp3, mp3.size() / 2);
-        damaged.push_back("truncated.mp3");
-    }
+    // A whole MP4 keeps its index last: cut before it, nothing says where its audio lies.
+    ASSERT_TRUE(encodeWithLibrary(dir / "indexed.m4a", "ipod", "aac", 16000, {sine(440, 16000, 64'000)}));
+    const std::string indexed = readBytes(dir / "indexed.m4a");
+    writeBytes(dir / "unindexed.m4a", indexed, indexed.find("moov") - 4);
 
     EXPECT_THAT(openError(dir / "missing.wav"), HasSubstr("Cannot open audio file"));
     EXPECT_THAT(openError(dir.path()), HasSubstr(dir.path().string()));
-    for (const auto& name : damaged) {
+    for (const char* name : {"empty.wav", "text.wav", "short.wav", "scrambled.m4a", "unindexed.m4a"}) {
         const std::string error = openError(dir / name);
         EXPECT_NE(error, "no error") << name;
         EXPECT_THAT(error, HasSubstr(name));
     }
-    EXPECT_THAT(openError(dir / "truncated.wav"), HasSubstr("truncated"));
+}
+
+TEST(AudioFile, AFileCutAnywhereInItsAudioGivesEveryWholePacketAndStaysAsItIs)
+{
+    TemporaryDirectory dir;
+    constexpr int rate = 16000;
+    // The recorder's own kind of file (fragments of a second), and files of other writers.
+    writeAudioFile(dir / "full.m4a", rate, {sine(440, rate, 5 * rate)});
+    writeAudioFile(dir / "full.wav", rate, {sine(440, rate, 2 * rate)});
+    // Its index first, as a file made for streaming: a cut leaves the index of more than is there.
+    ASSERT_TRUE(encodeWithLibrary(dir / "indexed.m4a", "ipod", "aac", rate, {sine(440, rate, 3 * rate)}, "movflags=faststart"));
+    std::vector<std::string> names {"full.m4a", "full.wav", "indexed.m4a"};
+    if (encodeWithLibrary(dir / "full.mp3", "mp3", "libmp3lame", rate, {sine(440, rate, 3 * rate)})) {
+        names.push_back("full.mp3");
+    }
+    int cuts = 0;
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        const auto whole = dir / name;
+        const std::string bytes = readBytes(whole);
+        AudioFile full(whole);
+        EXPECT_FALSE(full.endsEarly());
+        const auto all = readAll(full, 4096);
+        // The first byte of audio data: past the header, or past the movie box of a fragmented file.
+        const std::size_t audioStart = name == "full.m4a" ? bytes.find("moof") - 4
+            : name == "indexed.m4a"                      ? bytes.find("mdat") + 4
+            : name == "full.wav"                         ? bytes.find("data") + 8
+                                                         : bytes.size() / 10;
+        ASSERT_LT(audioStart, bytes.size());
+        ASSERT_TRUE(name != "indexed.m4a" || bytes.find("moov") < audioStart);
+        const std::size_t end = bytes.size();
+        // Cuts through the whole of the audio, and one byte either side of every fragment's boxes.
+        std::vector<std::size_t> offsets;
+        for (std::size_t cut = audioStart + 1; cut < end; cut += (end - audioStart) / 23 + 1) {
+            offsets.push_back(cut);
+        }
+        for (std::size_t box = bytes.find("moof"); name == "full.m4a" && box != std::string::npos; box = bytes.find("moof", box + 1)) {
+            for (const std::size_t cut : {box + 20, bytes.find("mdat", box) + 2, bytes.find("mdat", box) + 6}) {
+                offsets.push_back(cut);
+            }
+        }
+        std::sort(offsets.begin(), offsets.end());
+        std::int64_t previous = 0;
+        for (const std::size_t cut : offsets) {
+            SCOPED_TRACE(cut);
+            const std::string kept = bytes.substr(0, cut);
+            writeBytes(dir / ("cut-" + name), kept);
+            ++cuts;
+            AudioFile file(dir / ("cut-" + name));
+            const auto read = readAll(file, 3000);
+            ASSERT_EQ(read.size(), 1u);
+            EXPECT_EQ(static_cast<std::int64_t>(read[0].size()), file.length());
+            EXPECT_GE(file.length(), previous);
+            EXPECT_LE(file.length(), full.length());
+            previous = file.length();
+            // The frames it gives are the whole file's first ones. An MP3 stream has no container
+            // to mark its last frame as cut: that one is decoded from what there is of it.
+            ASSERT_LE(read[0].size(), all[0].size());
+            const std::size_t compared = name == "full.mp3" ? read[0].size() - std::min<std::size_t>(read[0].size(), 1152)
+                                                            : read[0].size();
+            EXPECT_TRUE(std::equal(read[0].begin(), read[0].begin() + static_cast<std::ptrdiff_t>(compared), all[0].begin()));
+            if (name.ends_with(".m4a")) {
+                // The library's count of the whole samples on disk: within one AAC frame.
+                const auto listed = MP4Duration::read(dir / ("cut-" + name));
+                ASSERT_TRUE(listed);
+                EXPECT_NEAR(*listed, static_cast<double>(file.length()) / rate, 1024.0 / rate);
+            }
+            // Read, never mended.
+            EXPECT_EQ(readBytes(dir / ("cut-" + name)), kept);
+        }
+        EXPECT_GT(previous, 0);
+    }
+    EXPECT_GT(cuts, 100);
 }
 
 TEST(AudioFile, OnlyARegularFileIsReadAndItsPathIsOpenedOnce)

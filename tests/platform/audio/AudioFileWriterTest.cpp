@@ -1,5 +1,6 @@
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/AudioFileError.hpp"
+#include "platform/audio/AudioFileOutput.hpp"
 #include "platform/audio/AudioFileWriter.hpp"
 
 #include "support/AudioFixtures.hpp"
@@ -135,4 +136,26 @@ TEST(AudioFileWriter, FullDiskKeepsTheWholeFragmentsAndLeavesNoEmptyFile)
     const double kept = secondsIn(dir / "full.m4a");
     EXPECT_GE(kept, 1.0);
     EXPECT_LT(kept, 4.0);
+}
+
+TEST(AudioFileWriter, ANewFileNeverReplacesOneAtItsNameUnlessAskedTo)
+{
+    TemporaryDirectory dir;
+    const auto taken = dir / "taken.m4a";
+    writeFile(taken, "mine");
+    std::filesystem::create_symlink(taken, dir / "link.m4a");
+    for (const char* name : {"taken.m4a", "link.m4a"}) {
+        try {
+            AudioFileOutput::create(dir / name);
+            ADD_FAILURE() << name << " was opened";
+        } catch (const std::system_error& error) {
+            EXPECT_EQ(error.code(), std::errc::file_exists) << name;
+        }
+    }
+    EXPECT_EQ(readFile(taken), "mine");
+    // A scratch file of the program's own is replaced when it asks.
+    AudioFileOutput::create(taken, AudioFileOutput::Existing::replace);
+    EXPECT_EQ(std::filesystem::file_size(taken), 0u);
+    const auto fresh = AudioFileOutput::create(dir / "fresh.m4a");
+    EXPECT_TRUE(std::filesystem::exists(dir / "fresh.m4a"));
 }

@@ -77,7 +77,7 @@ TEST(AudioRecorder, EncodesCapturedAudioInTheFileFormatAndFinishesTheFileOnStop)
     Reports reports;
     const auto url = folder / "memo.m4a";
     AudioRecorder recorder(url, voiceMemo, std::make_shared<NativeFormatCapture>(fake), reports.delegate());
-    recorder.setKeepsRecordedAudio(true);
+    recorder.setKeepsRecordedAudio(2 * 16000);
     recorder.record();
     EXPECT_TRUE(recorder.isRecording());
     EXPECT_TRUE(std::filesystem::exists(url));
@@ -95,7 +95,6 @@ TEST(AudioRecorder, EncodesCapturedAudioInTheFileFormatAndFinishesTheFileOnStop)
     EXPECT_EQ(static_cast<std::int64_t>(kept->frameLength()), recorder.framesWritten());
     EXPECT_EQ(testsupport::strongestFrequency(testsupport::channelSamples(*kept), 16000, {220, 440, 880}), 440);
     EXPECT_FALSE(recorder.takeRecordedAudio());
-
     AudioFile file(url);
     EXPECT_EQ(file.processingFormat(), (AudioFormat {16000, 1}));
     EXPECT_NEAR(static_cast<double>(file.length()), 16000, 2100);
@@ -104,6 +103,16 @@ TEST(AudioRecorder, EncodesCapturedAudioInTheFileFormatAndFinishesTheFileOnStop)
     EXPECT_EQ(testsupport::strongestFrequency(testsupport::channelSamples(*buffer), 16000, {220, 440, 880}), 440);
     EXPECT_EQ(reports.finished, std::vector<bool> {true});
     EXPECT_TRUE(reports.encodeErrors.empty());
+
+    // A recording longer than the copy may be keeps only its file.
+    AudioRecorder longer(folder / "long.m4a", voiceMemo, std::make_shared<NativeFormatCapture>(fake), reports.delegate());
+    longer.setKeepsRecordedAudio(8000);
+    longer.record();
+    fake->push(FakeAudioCapture::tone({48000, 2}, 440, 48000));
+    ASSERT_TRUE(fake->waitUntilDelivered());
+    longer.stop();
+    EXPECT_FALSE(longer.takeRecordedAudio());
+    EXPECT_NEAR(static_cast<double>(AudioFile(folder / "long.m4a").length()), 16000, 2100);
 }
 
 TEST(AudioRecorder, ABrokenStreamIsReportedOnceAndAFailedStartLeavesNoFile)

@@ -67,3 +67,30 @@ TEST(UserDefaults, ReadsValuesOfAnotherTypeAsTheDefaultAndAnnouncesEveryWrite)
     ASSERT_EQ(changed.count(), 3);
     EXPECT_EQ(changed.at(2).at(0).toString(), QStringLiteral("soundFeedbackEnabled"));
 }
+
+// A settings file far beyond what the program writes is not parsed: it is set aside under a name
+// that says so, never over an earlier one, the defaults are used, and new settings start a new file.
+TEST(UserDefaults, AnOversizedFileIsSetAsideAndTheDefaultsUsed)
+{
+    testsupport::TemporaryDirectory folder;
+    const auto file = folder / "parlino.conf";
+    const std::string huge = "[General]\nwhisperModel=base\nfiller=" + std::string(UserDefaults::largestFile, 'x') + "\n";
+    testsupport::writeFile(file, huge);
+    testsupport::writeFile(folder / "parlino.conf.oversized", "an earlier one");
+
+    testing::internal::CaptureStdout();
+    UserDefaults defaults(file);
+    const std::string told = testing::internal::GetCapturedStdout();
+    EXPECT_NE(told.find("⚠️ Settings file " + file.string() + " is too large to hold settings ("
+                  + std::to_string(huge.size()) + " bytes): set aside as parlino.conf.oversized-2, the defaults are used"),
+        std::string::npos)
+        << told;
+    EXPECT_FALSE(defaults.contains(QStringLiteral("whisperModel")));
+    EXPECT_EQ(defaults.stringValue(QStringLiteral("whisperModel"), QStringLiteral("small")), QStringLiteral("small"));
+    EXPECT_EQ(std::filesystem::file_size(folder / "parlino.conf.oversized-2"), huge.size());
+    EXPECT_EQ(testsupport::readFile(folder / "parlino.conf.oversized"), "an earlier one");
+
+    defaults.setString(QStringLiteral("whisperModel"), QStringLiteral("tiny"));
+    EXPECT_LT(std::filesystem::file_size(file), 1000u);
+    EXPECT_EQ(UserDefaults(file).stringValue(QStringLiteral("whisperModel")), QStringLiteral("tiny"));
+}

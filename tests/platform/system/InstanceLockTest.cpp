@@ -20,7 +20,10 @@ TEST(InstanceLock, OneHolderAtATimeAndALockWhoseHolderWasKilledIsTakenOver)
     ASSERT_GE(holder, 0);
     if (holder == 0) {
         ::close(ready[0]);
-        const auto lock = platform::InstanceLock::acquire(file);
+        auto lock = platform::InstanceLock::acquire(file);
+        if (lock) {
+            lock->setNote("/run/user/1000/parlino-held.socket");
+        }
         const char held = lock ? 'y' : 'n';
         [[maybe_unused]] const auto written = ::write(ready[1], &held, 1);
         for (;;) {
@@ -38,6 +41,8 @@ TEST(InstanceLock, OneHolderAtATimeAndALockWhoseHolderWasKilledIsTakenOver)
     struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
+    // Its note tells the others where it listens.
+    EXPECT_EQ(platform::InstanceLock::noteOf(file), "/run/user/1000/parlino-held.socket");
 
     // A crash leaves the file; nothing holds it any more.
     ASSERT_EQ(::kill(holder, SIGKILL), 0);
@@ -47,6 +52,11 @@ TEST(InstanceLock, OneHolderAtATimeAndALockWhoseHolderWasKilledIsTakenOver)
     auto taken = platform::InstanceLock::acquire(file);
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->file(), file);
+    // The dead holder's note stays until replaced, and a shorter one leaves nothing of it.
+    taken->setNote("/tmp/new.socket");
+    EXPECT_EQ(platform::InstanceLock::noteOf(file), "/tmp/new.socket");
+    EXPECT_THROW(taken->setNote(std::string(platform::InstanceLock::maximumNoteSize + 1, 'x')), std::filesystem::filesystem_error);
+    EXPECT_EQ(platform::InstanceLock::noteOf(folder / "missing.lock"), "");
     // A second open of the same file in this process is another holder too.
     EXPECT_FALSE(platform::InstanceLock::acquire(file));
     taken.reset();
