@@ -49,7 +49,7 @@ Auris::Auris(AurisConfig config)
     Logging::shared().setLogLevel(config.verbose ? config.logLevel : Logging::LogLevel::none);
 
     settleModelFolder(config.model, config.downloadBase, config.modelRepo, config.modelFolder, config.download,
-        config.stopToken);
+        config.stopToken, config.downloadProgress);
 
     if (config.prewarm.value_or(false)) {
         Logging::info("Prewarming models...");
@@ -70,7 +70,7 @@ Auris::~Auris()
 
 void Auris::settleModelFolder(const std::optional<std::string>& model, const std::optional<std::filesystem::path>& downloadBase,
     const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelFolder, bool download,
-    std::stop_token stopToken)
+    std::stop_token stopToken, const DownloadProgressCallback& progressCallback)
 {
     const std::string modelName = model ? *model : recommendedModels().defaultModel;
     if (modelFolder) {
@@ -83,7 +83,7 @@ void Auris::settleModelFolder(const std::optional<std::string>& model, const std
     std::filesystem::path downloaded;
     try {
         downloaded = Auris::download(modelName, downloadBase, useBackgroundDownloadSession_,
-            modelRepo.value_or(defaultModelRepo), {}, stopToken);
+            modelRepo.value_or(defaultModelRepo), progressCallback, stopToken);
     } catch (const std::exception& error) {
         // The cause stays attached, so that callers can tell a missing connection from a missing model.
         std::throw_with_nested(WhisperError::modelsUnavailable(

@@ -184,7 +184,7 @@ public:
 private:
     void settleModelFolder(const std::optional<std::string>& model, const std::optional<std::filesystem::path>& downloadBase,
         const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelFolder, bool download,
-        std::stop_token stopToken = {});
+        std::stop_token stopToken = {}, const DownloadProgressCallback& progressCallback = {});
     void loadModelsHoldingLoadLock(bool prewarmMode);
     // Loads the models unless they are loaded; concurrent callers share one load.
     void ensureModelsLoaded();

@@ -9,6 +9,7 @@
 #include "Auris/Text/TextDecoding.hpp"
 #include "Auris/Text/WhisperTokenizer.hpp"
 #include "Auris/Utilities/Logging.hpp"
+#include "Hub/Progress.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -60,6 +61,8 @@ struct AurisConfig {
     bool useBackgroundDownloadSession = false;
     // A stop request cancels the model download; creation then fails with modelsUnavailable.
     std::stop_token stopToken;
+    // Told the model download's progress as it goes, on the downloading thread.
+    std::function<void(const hub::Progress&)> downloadProgress;
 
     // Where model loading gets its tokenizer; absent: the engine's tokenizer loading.
     TokenizerLoader tokenizerLoader;

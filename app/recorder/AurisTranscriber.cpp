@@ -22,6 +22,10 @@ auris::AurisConfig AurisTranscriber::configuration(const TranscriberRequest& req
         .download = true,
         .useBackgroundDownloadSession = false,
         .stopToken = std::move(stopToken),
+        .downloadProgress = request.downloadProgress
+            ? std::function<void(const hub::Progress&)>(
+                  [report = request.downloadProgress](const hub::Progress& progress) { report(progress.fractionCompleted()); })
+            : std::function<void(const hub::Progress&)>(),
     };
 }
 

@@ -49,6 +49,12 @@ const std::array<RecordingCategory, 7>& RecordingCategory::allCases()
     return cases;
 }
 
+const std::array<RecordingCategory, 6>& RecordingCategory::assignableCases()
+{
+    static const std::array<RecordingCategory, 6> cases {work, personal, meeting, idea, note, task};
+    return cases;
+}
+
 RecordingCategory RecordingCategory::suggestedCategory(const QString& transcript, const QString& title)
 {
     const QString text = (transcript + QLatin1Char(' ') + title).toLower();

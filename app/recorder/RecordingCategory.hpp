@@ -7,8 +7,8 @@
 
 namespace parlino {
 
-// The closed set of categories a recording carries. `all` is an ordinary case that the recordings
-// list uses to mean "every category"; the keyword rule never proposes it.
+// The closed set of categories a recording carries. `all` stays a case so that stored files naming
+// it still read, but it is the recordings list's "every category" and never given to a recording.
 class RecordingCategory {
 public:
     enum Case { all, work, personal, meeting, idea, note, task };
@@ -21,6 +21,8 @@ public:
     // Exactly one of the seven raw values, case-sensitively; anything else gives none.
     static std::optional<RecordingCategory> fromRawValue(const QString& rawValue);
     static const std::array<RecordingCategory, 7>& allCases();
+    // The six cases a recording can be given, in declaration order: every case but `all`.
+    static const std::array<RecordingCategory, 6>& assignableCases();
 
     // Proposed from keywords found anywhere (plain substrings) in the lower-cased transcript and title;
     // `personal` when none matches.

@@ -36,6 +36,8 @@ struct TranscriberRequest {
     std::string model;
     // Models and tokenizers are downloaded below it.
     std::filesystem::path downloadBase;
+    // Told the model download's fraction done (0 to 1) as it goes, on the creating thread.
+    std::function<void(double)> downloadProgress;
 };
 
 // Creates an engine ready to transcribe: finds or downloads, prewarms and loads the model. Runs on a

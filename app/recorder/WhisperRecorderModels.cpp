@@ -149,7 +149,10 @@ void WhisperRecorder::awaitEngine(Completion completion)
 void WhisperRecorder::launchInitialization(std::uint64_t generation, const std::string& model, std::vector<Completion> waiters)
 {
     runningInit_ = InitRun {generation, model, {}, std::move(waiters)};
-    const TranscriberRequest request {model, dependencies_.folders.modelStore};
+    TranscriberRequest request {model, dependencies_.folders.modelStore, {}};
+    request.downloadProgress = [poster = poster_, this, generation](double fraction) {
+        poster->post([this, generation, fraction] { takeDownloadProgress(generation, fraction); });
+    };
     auto factory = dependencies_.makeTranscriber;
     const std::stop_token stop = runningInit_->stop.get_token();
     struct Outcome {
@@ -254,12 +257,23 @@ void WhisperRecorder::simulatedProgressTick()
         });
         return;
     }
+    // The shown progress is the download's own; the ticks only keep the log going.
     simulatedSeconds_ += std::chrono::duration<double>(simulatedProgressStep).count();
-    const double progress = 0.1 + 0.8 * std::min(1.0, simulatedSeconds_ / simulatedDownloadSeconds);
-    setAurisInitProgress(progress);
     const auto seconds = static_cast<long long>(simulatedSeconds_);
     if (seconds % 10 == 0) {
-        print("⏳ Still downloading... " + std::to_string(static_cast<int>(progress * 100)) + "% (simulated)");
+        print("⏳ Still downloading... " + std::to_string(static_cast<int>(aurisInitProgress() * 100)) + "% (simulated)");
+    }
+}
+
+void WhisperRecorder::takeDownloadProgress(std::uint64_t generation, double fraction)
+{
+    if (generation != initGeneration_ || !isInitializingAuris()) {
+        return;
+    }
+    // Only ever forward, and whole only once the engine is ready.
+    const double shown = std::min(fraction, maximumDownloadProgress);
+    if (shown > aurisInitProgress()) {
+        setAurisInitProgress(shown);
     }
 }
 
@@ -316,6 +330,8 @@ void WhisperRecorder::switchModel(const QString& modelId, Completion completion)
     if (auris_ && aurisModel_ == model) {
         // Nothing to load; a switch to another model that is still on its way is given up.
         print("✅ Model '" + model + "' is loaded - keeping it");
+        // The model asked for is the one serving: an earlier failed switch is no longer news.
+        setModelFailure(std::nullopt);
         std::vector<Completion> waiters = abandonInitializations();
         stopSimulatedProgress();
         setIsInitializingAuris(false);

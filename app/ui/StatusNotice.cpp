@@ -35,10 +35,8 @@ StatusNotice::StatusNotice(Clock& clock, QWidget& window)
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(14, 8, 16, 8);
     layout->setSpacing(8);
-    auto* icon = new QLabel(this);
-    icon->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), Color::dangerRed().resolved(), iconSize)
-                        .pixmap(iconSize, iconSize));
-    layout->addWidget(icon, 0, Qt::AlignVCenter);
+    icon_ = new QLabel(this);
+    layout->addWidget(icon_, 0, Qt::AlignVCenter);
     text_ = new PlainLabel(QString(), Font::textStyle(TextStyle::callout), Color::textPrimary(), this);
     text_->setObjectName(QStringLiteral("statusNoticeText"));
     text_->setTextFormat(Qt::PlainText);
@@ -47,14 +45,14 @@ StatusNotice::StatusNotice(Clock& clock, QWidget& window)
     hide();
 }
 
-void StatusNotice::post(QWidget& widget, Clock& clock, const QString& message)
+void StatusNotice::post(QWidget& widget, Clock& clock, const QString& message, Kind kind)
 {
     QWidget* window = widget.window();
     StatusNotice* notice = of(widget);
     if (!notice) {
         notice = new StatusNotice(clock, *window);
     }
-    notice->showMessage(message);
+    notice->showMessage(message, kind);
 }
 
 StatusNotice* StatusNotice::of(const QWidget& widget)
@@ -67,8 +65,13 @@ QString StatusNotice::message() const
     return isVisible() ? text_->text() : QString();
 }
 
-void StatusNotice::showMessage(const QString& message)
+void StatusNotice::showMessage(const QString& message, Kind kind)
 {
+    kind_ = kind;
+    const QString symbol = kind == Kind::problem ? QStringLiteral("exclamationmark.triangle.fill")
+        : kind == Kind::outcome                  ? QStringLiteral("checkmark.circle.fill")
+                                                 : QStringLiteral("clock.fill");
+    icon_->setPixmap(symbolIcon(symbol, tint().resolved(), iconSize).pixmap(iconSize, iconSize));
     text_->setText(message);
     const auto shown = ++shown_;
     place();
@@ -89,6 +92,16 @@ void StatusNotice::place()
     setGeometry((window->width() - width) / 2, window->height() - bottomMargin - height, width, height);
 }
 
+Color StatusNotice::tint() const
+{
+    switch (kind_) {
+    case Kind::problem: return Color::dangerRed();
+    case Kind::outcome: return Color::successGreen();
+    case Kind::waiting: return Color::brandBlue();
+    }
+    return Color::dangerRed();
+}
+
 bool StatusNotice::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == parentWidget() && event->type() == QEvent::Resize && isVisible()) {
@@ -104,7 +117,7 @@ void StatusNotice::paintEvent(QPaintEvent*)
     const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const double radius = area.height() / 2;
     painter.fillPath(roundedRect(area, radius), Color::surfaceSecondary().resolved());
-    painter.setPen(QPen(Color::dangerRed().opacity(0.45).resolved(), 1));
+    painter.setPen(QPen(tint().opacity(0.45).resolved(), 1));
     painter.drawPath(roundedRect(area, radius));
 }
 

@@ -24,6 +24,7 @@ struct Fault {
     std::optional<std::size_t> dropAfter;
     std::optional<std::size_t> stallAfter;
     std::optional<std::chrono::milliseconds> delay;
+    std::optional<std::size_t> bytesPerSecond;
     std::optional<std::pair<std::string, int>> redirect;
     bool omitLength = false;
 };
@@ -188,8 +189,10 @@ struct LoopbackHub::Server {
         // Bytes allowed before the fault strikes; sending stops there.
         const std::size_t limit = std::min({ size, fault.dropAfter.value_or(size), fault.stallAfter.value_or(size) });
         const bool faulty = limit < size || fault.stallAfter.has_value();
-        auto send = [this, stream, buffer, limit, faulty, stall = fault.stallAfter.has_value()](
-                        std::size_t offset, httplib::DataSink& sink) {
+        // A limited rate goes out in tenths of a second's worth.
+        const std::size_t step = fault.bytesPerSecond ? std::max<std::size_t>(1, *fault.bytesPerSecond / 10) : chunkSize;
+        auto send = [this, stream, buffer, limit, faulty, stall = fault.stallAfter.has_value(), step,
+                        paced = fault.bytesPerSecond.has_value()](std::size_t offset, httplib::DataSink& sink) {
             if (offset >= limit) {
                 if (stall) {
                     stallUntilStopped();
@@ -200,7 +203,10 @@ struct LoopbackHub::Server {
                 sink.done();
                 return true;
             }
-            const std::size_t count = std::min(chunkSize, limit - offset);
+            if (paced && offset > 0) {
+                pause(std::chrono::milliseconds(100));
+            }
+            const std::size_t count = std::min({ chunkSize, step, limit - offset });
             stream->seekg(static_cast<std::streamoff>(offset));
             stream->read(buffer->data(), static_cast<std::streamsize>(count));
             if (static_cast<std::size_t>(stream->gcount()) != count) {
@@ -328,6 +334,12 @@ void LoopbackHub::stallAfter(const std::string& path, std::size_t bytes)
 {
     std::lock_guard lock(server_->mutex);
     server_->faults[path].stallAfter = bytes;
+}
+
+void LoopbackHub::limitRate(const std::string& path, std::size_t bytesPerSecond)
+{
+    std::lock_guard lock(server_->mutex);
+    server_->faults[path].bytesPerSecond = bytesPerSecond;
 }
 
 void LoopbackHub::delay(const std::string& path, std::chrono::milliseconds duration)

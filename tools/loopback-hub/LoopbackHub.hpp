@@ -45,12 +45,14 @@ public:
 
     // The token "/api/whoami-v2" accepts; none: it refuses every request.
     void setAccessToken(std::optional<std::string> token);
-    // Every request to the path in the next five switches gets the fault until clearFaults().
+    // Every request to the path in the next six switches gets the fault until clearFaults().
     void failWithStatus(const std::string& path, int status);
     void dropConnectionAfter(const std::string& path, std::size_t bytes);
     // Sends that many bytes of the body, then sends nothing more until the server stops.
     void stallAfter(const std::string& path, std::size_t bytes);
     void delay(const std::string& path, std::chrono::milliseconds duration);
+    // Sends the body at about that many bytes a second.
+    void limitRate(const std::string& path, std::size_t bytesPerSecond);
     void redirect(const std::string& path, const std::string& location, int status = 302);
     // The body goes out chunked, without a Content-Length.
     void omitContentLength(const std::string& path);

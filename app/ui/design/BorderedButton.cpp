@@ -17,10 +17,13 @@ constexpr double labelSpacing = 6;
 // The spinner: the platform's small indicator scaled to 0.7, one turn a second.
 constexpr double spinnerSide = 16 * 0.7;
 
-// Deep enough on a light fill to read as text.
+// Deep enough on a light fill, and light enough on a dark one, to read as text.
 QColor inkOf(QColor tint)
 {
-    return tint.lightnessF() > 0.55 ? tint.darker(135) : tint;
+    if (currentAppearance() == Appearance::dark) {
+        return tint.lightnessF() < 0.75 ? tint.lighter(160) : tint;
+    }
+    return tint.lightnessF() > 0.45 ? tint.darker(135) : tint;
 }
 
 } // namespace

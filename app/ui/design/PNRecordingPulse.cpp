@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QRadialGradient>
 
+#include <algorithm>
 #include <cmath>
 
 namespace parlino::design {
@@ -23,13 +24,21 @@ PNRecordingPulse::PNRecordingPulse(AnimationClock& clock, double iconSize, doubl
 {
     setAccessibleName(QStringLiteral("Recording in progress"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // A short screen gets it smaller, drawn to scale, before the controls below leave the screen.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    setMaximumHeight(sizeHint().height());
 }
 
 QSize PNRecordingPulse::sizeHint() const
 {
     const int side = static_cast<int>(std::ceil(circleSize_ + 60)) + 2 * overflow();
     return {side, side};
+}
+
+QSize PNRecordingPulse::minimumSizeHint() const
+{
+    const QSize full = sizeHint();
+    return {full.width(), full.height() / 2};
 }
 
 int PNRecordingPulse::overflow() const
@@ -87,6 +96,10 @@ void PNRecordingPulse::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const QPointF center = QRectF(rect()).center();
+    const double fit = std::min(1.0, height() / double(sizeHint().height()));
+    painter.translate(center);
+    painter.scale(fit, fit);
+    painter.translate(-center);
     const double t = now();
 
     for (std::size_t index = 0; index < rings_.size(); ++index) {

@@ -24,6 +24,7 @@ public:
     int overflow() const;
 
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void appear() override;

@@ -69,6 +69,7 @@ const QHash<QString, SymbolGlyph>& table()
         {QStringLiteral("keyboard"), {0xe312}},
         {QStringLiteral("magnifyingglass"), {0xe8b6}},
         {QStringLiteral("trash"), {0xe872}},
+        {QStringLiteral("arrow.clockwise"), {0xe5d5}},
         {QStringLiteral("chevron.up.chevron.down"), {0xe5d7}},
         {QStringLiteral("exclamationmark.triangle.fill"), {0xe002}},
     };
@@ -115,16 +116,30 @@ QPainterPath symbolPath(const QString& name, double size, QPointF center)
     case Container::circle: {
         QPainterPath path;
         path.addEllipse(center, size * 0.5, size * 0.5);
-        path.addPath(glyphPath(symbol->glyph, size * 0.62, center));
+        path.addPath(symbolCutoutPath(name, size, center));
         path.setFillRule(Qt::OddEvenFill);
         return path;
     }
     case Container::shield: {
         QPainterPath path = glyphPath(shieldGlyph, size * 1.2, center);
-        path.addPath(glyphPath(symbol->glyph, size * 0.55, center + QPointF(0, -size * 0.02)));
+        path.addPath(symbolCutoutPath(name, size, center));
         path.setFillRule(Qt::OddEvenFill);
         return path;
     }
+    }
+    return {};
+}
+
+QPainterPath symbolCutoutPath(const QString& name, double size, QPointF center)
+{
+    const std::optional<SymbolGlyph> symbol = symbolGlyph(name);
+    if (!symbol) {
+        return {};
+    }
+    switch (symbol->container) {
+    case Container::none: return {};
+    case Container::circle: return glyphPath(symbol->glyph, size * 0.62, center);
+    case Container::shield: return glyphPath(symbol->glyph, size * 0.55, center + QPointF(0, -size * 0.02));
     }
     return {};
 }

@@ -8,6 +8,12 @@ const std::array<AILaunchMethod, 4>& AILaunchMethod::allCases()
     return cases;
 }
 
+const std::array<AILaunchMethod, 3>& AILaunchMethod::offeredCases()
+{
+    static const std::array<AILaunchMethod, 3> cases = {clipboard, desktop, web};
+    return cases;
+}
+
 std::optional<AILaunchMethod> AILaunchMethod::fromRawValue(const QString& rawValue)
 {
     for (const AILaunchMethod method : allCases()) {

@@ -21,6 +21,9 @@ public:
     // Exactly one of the four raw values, case-sensitively; anything else gives none.
     static std::optional<AILaunchMethod> fromRawValue(const QString& rawValue);
     static const std::array<AILaunchMethod, 4>& allCases();
+    // The methods the picker offers: all but `shortcut`, since nothing on this desktop runs a
+    // named shortcut with the text as its input.
+    static const std::array<AILaunchMethod, 3>& offeredCases();
 
     QString rawValue() const;
 

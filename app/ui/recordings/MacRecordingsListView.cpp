@@ -146,8 +146,9 @@ void MacRecordingsListView::showEvent(QShowEvent* event)
         if (!isAncestorOf(QApplication::focusWidget())) {
             (listStack_->currentWidget() == list_ ? static_cast<QWidget*>(list_) : this)->setFocus(Qt::OtherFocusReason);
         }
-        services_.library.loadRecordings();
+        services_.library.refreshRecordings();
         services_.library.syncWithCloud();
+        selectLatestSaved();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMenu>
 #include <QMessageBox>
+#include <QModelIndex>
 #include <QPointer>
 #include <QUuid>
 #include <QWidget>
@@ -101,6 +102,8 @@ private:
 
     void applyFilter();
     void showSelection();
+    QModelIndex listedRow(const QUuid& id) const;
+    bool isListed(const QUuid& id) const;
     void selectRowOfSelection();
     void updatePlayState();
     void libraryChanged();
@@ -111,6 +114,9 @@ private:
     AppServices& services_;
     std::optional<RecordingCategory> selectedRecordingCategory_;
     std::optional<QUuid> selectedRecordingID_;
+    // The recording the player plays and when it began, which the detail pane counts its position from.
+    std::optional<QUuid> playingID_;
+    std::optional<Clock::TimePoint> playbackStartedAt_;
     // Set while the program, not the user, changes the list's selection.
     bool syncingSelection_ = false;
     bool listMovedByUser_ = false;

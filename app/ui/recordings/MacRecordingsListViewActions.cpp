@@ -6,6 +6,7 @@
 #include "app/ui/StatusNotice.hpp"
 #include "app/ui/recordings/RecordingDetailView.hpp"
 #include "app/ui/recordings/RecordingRowDelegate.hpp"
+#include "app/ui/design/SheetWindow.hpp"
 #include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
@@ -50,7 +51,17 @@ bool MacRecordingsListView::isPlaying(const QUuid& id) const
 
 void MacRecordingsListView::updatePlayState()
 {
-    detail_->setIsPlaying(selectedRecordingID_ && isPlaying(*selectedRecordingID_));
+    const AudioPlayback& player = services_.audioPlayer;
+    const std::optional<QUuid> playing
+        = player.isPlaying() && player.currentRecording() ? std::optional(player.currentRecording()->id) : std::nullopt;
+    if (!playing) {
+        playbackStartedAt_.reset();
+    } else if (playing != playingID_ || !playbackStartedAt_) {
+        playbackStartedAt_ = services_.timer.now();
+    }
+    playingID_ = playing;
+    const bool shownPlays = selectedRecordingID_ && isPlaying(*selectedRecordingID_);
+    detail_->setIsPlaying(shownPlays, shownPlays ? playbackStartedAt_ : std::nullopt);
 }
 
 void MacRecordingsListView::playRecording(const Recording& recording)
@@ -71,14 +82,20 @@ void MacRecordingsListView::deleteRecording(const Recording& recording)
 
 void MacRecordingsListView::syncWithCloud()
 {
-    // Only the sync this click asked for reports its failure in the window.
+    if (!services_.library.canSyncWithCloud()) {
+        StatusNotice::post(*this, services_.timer,
+            QStringLiteral("No cloud store is set up: recordings stay on this computer"));
+        return;
+    }
+    // Only the sync this click asked for reports its outcome in the window.
     auto failed = std::make_shared<bool>(false);
     auto watch = std::make_shared<QMetaObject::Connection>(
         connect(&services_.library, &LibraryService::syncFailed, this, [failed] { *failed = true; }));
     services_.library.syncWithCloud([self = QPointer(this), failed, watch] {
         QObject::disconnect(*watch);
-        if (self && *failed) {
-            StatusNotice::post(*self, self->services_.timer, QStringLiteral("Sync with cloud failed"));
+        if (self) {
+            StatusNotice::post(*self, self->services_.timer,
+                *failed ? QStringLiteral("Sync with cloud failed") : QStringLiteral("Recordings synced with cloud"));
         }
     });
 }
@@ -115,6 +132,7 @@ void MacRecordingsListView::confirmDelete(const Recording& recording, DeleteRoad
         confirmation_->close();
     }
     auto* alert = new QMessageBox(this);
+    design::SheetWindow::apply(*alert);
     alert->setObjectName(QStringLiteral("deleteConfirmation"));
     alert->setWindowTitle(QStringLiteral("Parlino"));
     alert->setTextFormat(Qt::PlainText);

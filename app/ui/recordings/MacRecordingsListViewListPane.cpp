@@ -162,6 +162,10 @@ void MacRecordingsListView::applyFilter()
     static_cast<RecordingsFilter*>(filter_)->setCriteria(selectedRecordingCategory_, searchText());
     selectRowOfSelection();
     syncingSelection_ = false;
+    // The detail pane shows only what the list shows.
+    if (selectedRecordingID_ && !isListed(*selectedRecordingID_)) {
+        setSelectedRecording(std::nullopt);
+    }
     count_->setText(countText());
     if (filter_->rowCount() > 0) {
         listStack_->setCurrentWidget(list_);

@@ -40,20 +40,27 @@ namespace parlino {
 
 using namespace design;
 
+QModelIndex MacRecordingsListView::listedRow(const QUuid& id) const
+{
+    for (int i = 0; i < filter_->rowCount(); ++i) {
+        const QModelIndex index = filter_->index(i, 0);
+        if (index.data(RecordingsListModel::IdRole).toUuid() == id) {
+            return index;
+        }
+    }
+    return {};
+}
+
+bool MacRecordingsListView::isListed(const QUuid& id) const
+{
+    return listedRow(id).isValid();
+}
+
 void MacRecordingsListView::selectRowOfSelection()
 {
     const bool syncing = std::exchange(syncingSelection_, true);
     QItemSelectionModel* selection = list_->selectionModel();
-    QModelIndex row;
-    if (selectedRecordingID_) {
-        for (int i = 0; i < filter_->rowCount(); ++i) {
-            const QModelIndex index = filter_->index(i, 0);
-            if (index.data(RecordingsListModel::IdRole).toUuid() == *selectedRecordingID_) {
-                row = index;
-                break;
-            }
-        }
-    }
+    const QModelIndex row = selectedRecordingID_ ? listedRow(*selectedRecordingID_) : QModelIndex();
     if (row.isValid()) {
         selection->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     } else {
@@ -99,10 +106,15 @@ void MacRecordingsListView::showSelection()
 
 void MacRecordingsListView::selectLatestSaved()
 {
-    // Only saves made while the pane is on screen select their recording.
+    // A save made while the pane was away is selected when it comes on screen.
     const std::optional<QUuid> latest = services_.library.latestSavedRecordingID();
     if (!isVisible() || !latest || !services_.library.recording(*latest)) {
         return;
+    }
+    // A search or filter that would hide the new recording gives way to it.
+    if (!isListed(*latest)) {
+        setSearchText(QString());
+        setSelectedRecordingCategory(std::nullopt);
     }
     setSelectedRecording(*latest);
     services_.library.clearLatestSavedRecordingID();

@@ -83,7 +83,7 @@ QWidget* MacRecordingsListView::topBar()
     categoryFilter_->setIconSize(QSize(14, 14));
     categoryFilter_->addItem(QStringLiteral("All"));
     categoryFilter_->insertSeparator(1);
-    for (const RecordingCategory category : RecordingCategory::allCases()) {
+    for (const RecordingCategory category : RecordingCategory::assignableCases()) {
         categoryFilter_->addItem(
             symbolIcon(category.icon(), Color::brandBlue().resolved(), 14), category.rawValue(), category.rawValue());
     }
@@ -198,7 +198,8 @@ void MacRecordingsListView::focusSearch()
 void MacRecordingsListView::setSelectedRecordingCategory(std::optional<RecordingCategory> category)
 {
     // The first entry is the no-filter "All"; the categories follow the separator.
-    const int index = category ? categoryFilter_->findData(category->rawValue()) : 0;
+    const int index
+        = category && *category != RecordingCategory::all ? categoryFilter_->findData(category->rawValue()) : 0;
     categoryFilter_->setCurrentIndex(index);
 }
 

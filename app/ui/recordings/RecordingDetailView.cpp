@@ -117,10 +117,41 @@ void RecordingDetailView::reset()
     setAILaunchMethod(AILaunchMethod::clipboard);
 }
 
-void RecordingDetailView::setIsPlaying(bool playing)
+void RecordingDetailView::setIsPlaying(bool playing, std::optional<Clock::TimePoint> startedAt)
 {
+    const bool started = playing && (!isPlaying_ || startedAt != playbackStartedAt_);
     isPlaying_ = playing;
+    playbackStartedAt_ = playing ? startedAt : std::nullopt;
     refreshActions();
+    if (started) {
+        tickPlaybackPosition();
+    }
+}
+
+QString RecordingDetailView::playbackPositionText() const
+{
+    const std::optional<Recording> shown = recording();
+    if (!isPlaying_ || !playbackStartedAt_ || !shown) {
+        return {};
+    }
+    const double elapsed = std::clamp(Clock::seconds(*playbackStartedAt_, services_.timer.now()), 0.0, shown->duration);
+    return formattedDuration(elapsed) + QStringLiteral(" / ") + formattedDuration(shown->duration);
+}
+
+void RecordingDetailView::tickPlaybackPosition()
+{
+    playbackPosition_->setText(playbackPositionText());
+    playbackPosition_->setVisible(!playbackPosition_->text().isEmpty());
+    if (!isPlaying_) {
+        return;
+    }
+    // One tick per started playback; a newer start or a stop ends this one.
+    const auto startedAt = playbackStartedAt_;
+    services_.timer.schedule(std::chrono::milliseconds(250), this, [this, startedAt] {
+        if (isPlaying_ && playbackStartedAt_ == startedAt) {
+            tickPlaybackPosition();
+        }
+    });
 }
 
 void RecordingDetailView::refresh()

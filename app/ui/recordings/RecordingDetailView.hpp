@@ -56,7 +56,10 @@ public:
     void reset();
 
     bool isPlaying() const { return isPlaying_; }
-    void setIsPlaying(bool playing);
+    // `startedAt`: when the playback of the shown recording began, which its position is counted from.
+    void setIsPlaying(bool playing, std::optional<Clock::TimePoint> startedAt = std::nullopt);
+    // "elapsed / length" while the shown recording plays, empty otherwise.
+    QString playbackPositionText() const;
     void setOnPlay(std::function<void()> action) { onPlay_ = std::move(action); }
     void setOnStop(std::function<void()> action) { onStop_ = std::move(action); }
     void setOnDelete(std::function<void()> action) { onDelete_ = std::move(action); }
@@ -114,14 +117,18 @@ private:
     void showSaveError(const std::optional<QString>& failure);
 
     void performReTranscription(const Recording& recording);
+    // Ends the run at once, saying why, when no model is on its way; false while one may still come.
+    bool giveUpWithoutModel();
     void waitForAuris(const Recording& recording, int sleeps);
     void transcribeWhenReady(const Recording& recording);
     void transcribe(const Recording& recording);
     void endReTranscription();
+    void tickPlaybackPosition();
 
     AppServices& services_;
     std::optional<QUuid> recordingID_;
     bool isPlaying_ = false;
+    std::optional<Clock::TimePoint> playbackStartedAt_;
     std::function<void()> onPlay_;
     std::function<void()> onStop_;
     std::function<void()> onDelete_;
@@ -149,6 +156,7 @@ private:
     QComboBox* categoryPicker_ = nullptr;
     design::BorderedButton* copy_ = nullptr;
     design::BorderedButton* play_ = nullptr;
+    design::PlainLabel* playbackPosition_ = nullptr;
     design::BorderedButton* reTranscribe_ = nullptr;
     design::BorderedButton* delete_ = nullptr;
     QWidget* sendToAI_ = nullptr;
@@ -161,6 +169,7 @@ private:
     QString shownTranscript_;
     qsizetype transcriptShown_ = 0;
     design::PlainLabel* noTranscript_ = nullptr;
+    design::PlainLabel* noTranscriptHint_ = nullptr;
 };
 
 } // namespace parlino

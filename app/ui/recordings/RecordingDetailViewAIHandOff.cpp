@@ -54,7 +54,7 @@ QWidget* RecordingDetailView::sendToAICard()
     launchMethod_->setObjectName(QStringLiteral("launchMethodPicker"));
     launchMethod_->setFixedWidth(200);
     launchMethod_->setFont(Font::textStyle(TextStyle::caption));
-    for (const AILaunchMethod method : AILaunchMethod::allCases()) {
+    for (const AILaunchMethod method : AILaunchMethod::offeredCases()) {
         launchMethod_->addItem(method.rawValue(), method.rawValue());
     }
     connect(launchMethod_, &QComboBox::currentIndexChanged, this, [this](int index) {

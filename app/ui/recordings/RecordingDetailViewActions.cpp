@@ -4,6 +4,7 @@
 #include "app/recorder/RecorderText.hpp"
 #include "app/ui/recordings/AIAppLauncher.hpp"
 #include "app/ui/ConsoleLog.hpp"
+#include "app/ui/StatusNotice.hpp"
 #include "app/ui/recordings/RecordingRow.hpp"
 #include "app/ui/design/Animation.hpp"
 #include "app/ui/design/AppearanceFollower.hpp"
@@ -75,6 +76,10 @@ QWidget* RecordingDetailView::actionCard()
         }
     });
     layout->addWidget(play_);
+    playbackPosition_ = new PlainLabel(QString(), Font::textStyle(TextStyle::callout), Color::textSecondary(), row);
+    playbackPosition_->setObjectName(QStringLiteral("playbackPosition"));
+    playbackPosition_->hide();
+    layout->addWidget(playbackPosition_);
 
     reTranscribe_ = new BorderedButton(clock(), QStringLiteral("ReTranscribe"),
         QStringLiteral("waveform.badge.magnifyingglass"), BorderedButton::Prominence::bordered, Color::brandBlue(), row);
@@ -101,6 +106,8 @@ QWidget* RecordingDetailView::actionCard()
 
 void RecordingDetailView::refreshActions()
 {
+    playbackPosition_->setText(playbackPositionText());
+    playbackPosition_->setVisible(!playbackPosition_->text().isEmpty());
     play_->setLabel(isPlaying_ ? QStringLiteral("Stop") : QStringLiteral("Play"),
         isPlaying_ ? QStringLiteral("stop.fill") : QStringLiteral("play.fill"), BorderedButton::Prominence::prominent);
     const bool busyHere = reTranscribing_ && reTranscribing_ == recordingID_;
@@ -160,6 +167,14 @@ void RecordingDetailView::performReTranscription(const Recording& recording)
         transcribeWhenReady(recording);
         return;
     }
+    const RecorderService& recorder = services_.recorder;
+    if (giveUpWithoutModel()) {
+        return;
+    }
+    StatusNotice::post(*this, services_.timer,
+        recorder.isInitializingAuris() ? QStringLiteral("Waiting for the speech model to finish downloading...")
+                                       : QStringLiteral("Waiting for the speech model to load..."),
+        StatusNotice::Kind::waiting);
     consoleLine(QStringLiteral("⏳ Waiting for Auris to initialize..."));
     waitForAuris(recording, 0);
 }
@@ -174,6 +189,9 @@ void RecordingDetailView::waitForAuris(const Recording& recording, int sleeps)
             transcribeWhenReady(recording);
             return;
         }
+        if (giveUpWithoutModel()) {
+            return;
+        }
         services_.timer.schedule(
             readinessSleep, this, [this, recording, sleeps] { waitForAuris(recording, sleeps + 1); });
         return;
@@ -181,10 +199,31 @@ void RecordingDetailView::waitForAuris(const Recording& recording, int sleeps)
     transcribeWhenReady(recording);
 }
 
+bool RecordingDetailView::giveUpWithoutModel()
+{
+    const RecorderService& recorder = services_.recorder;
+    // A model that failed or whose download was cancelled is not on its way: waiting would only
+    // show a busy button for the rest of half a minute.
+    if (recorder.aurisReady() || recorder.isInitializingAuris()
+        || (!recorder.modelFailure() && !recorder.modelDownloadCancelled())) {
+        return false;
+    }
+    consoleLine(QStringLiteral("❌ FATAL: Auris not ready (no speech model is loading)"));
+    QString why = QStringLiteral("Cannot transcribe: no speech model is ready");
+    if (recorder.modelFailure()) {
+        why += QStringLiteral(" (") + recorder.modelFailure()->reasonText() + QLatin1Char(')');
+    }
+    StatusNotice::post(*this, services_.timer, why + QStringLiteral(". Get one in Settings, then use ReTranscribe again"));
+    endReTranscription();
+    return true;
+}
+
 void RecordingDetailView::transcribeWhenReady(const Recording& recording)
 {
     if (!services_.recorder.aurisReady()) {
         consoleLine(QStringLiteral("❌ FATAL: Auris not ready after 30s"));
+        StatusNotice::post(*this, services_.timer,
+            QStringLiteral("The speech model is still not ready. Use ReTranscribe again once it is"));
         endReTranscription();
         return;
     }
@@ -204,10 +243,16 @@ void RecordingDetailView::transcribe(const Recording& recording)
                     self->endReTranscription();
                 }
             };
+            const auto say = [self](const QString& why) {
+                if (self) {
+                    StatusNotice::post(*self, self->services_.timer, why);
+                }
+            };
             const auto reportFailure = [&](const QString& description) {
                 consoleLine(QStringLiteral("❌ Re-transcription failed with error:"));
                 consoleLine(QStringLiteral("   Error: ") + description);
                 consoleLine(QStringLiteral("   Localized: ") + description);
+                say(QStringLiteral("Re-transcription failed: ") + description);
                 finish();
             };
             if (error) {
@@ -218,6 +263,7 @@ void RecordingDetailView::transcribe(const Recording& recording)
             consoleLine(QStringLiteral("   Preview: ") + characterPrefix(text, previewLength) + QStringLiteral("..."));
             if (text.isEmpty()) {
                 consoleLine(QStringLiteral("❌ FATAL: Empty transcription returned"));
+                say(QStringLiteral("No speech was recognised; the transcript was left as it was"));
                 finish();
                 return;
             }

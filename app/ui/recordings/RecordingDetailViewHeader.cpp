@@ -78,11 +78,6 @@ QWidget* metadataItem(const QString& symbol, const LinearGradient& gradient, Pla
     return item;
 }
 
-QString longDateAndShortTime(const QDateTime& date)
-{
-    return RecordingRow::dateText(date) + QStringLiteral(", ")
-        + QLocale().toString(date.toLocalTime().time(), QLocale::ShortFormat);
-}
 
 } // namespace
 
@@ -162,7 +157,7 @@ QWidget* RecordingDetailView::metadataRow()
     categoryPicker_->setAccessibleName(QStringLiteral("Category"));
     categoryPicker_->setFont(Font::textStyle(TextStyle::subheadline));
     categoryPicker_->setIconSize(QSize(14, 14));
-    for (const RecordingCategory category : RecordingCategory::allCases()) {
+    for (const RecordingCategory category : RecordingCategory::assignableCases()) {
         categoryPicker_->addItem(
             symbolIcon(category.icon(), Color::brandBlue().resolved(), 14), category.rawValue(), category.rawValue());
     }
@@ -181,7 +176,7 @@ void RecordingDetailView::refreshHeader(const Recording& shown)
 {
     static_cast<CategoryBadge*>(badge_)->setSymbol(shown.category.icon());
     title_->setText(shown.title);
-    date_->setText(longDateAndShortTime(shown.date));
+    date_->setText(RecordingRow::dateAndTimeText(shown.date));
     duration_->setText(formattedDuration(shown.duration));
     category_->setText(shown.category.rawValue());
 }

@@ -62,6 +62,11 @@ QWidget* RecordingDetailView::transcriptionBlock()
     noTranscript_ = new PlainLabel(QStringLiteral("No transcription available"), italic, Color::textSecondary(), block);
     noTranscript_->setObjectName(QStringLiteral("noTranscription"));
     layout->addWidget(noTranscript_);
+    noTranscriptHint_ = new PlainLabel(QStringLiteral("Use 'ReTranscribe' button later to add transcription"),
+        Font::textStyle(TextStyle::subheadline), Color::textSecondary(), block);
+    noTranscriptHint_->setObjectName(QStringLiteral("noTranscriptionHint"));
+    noTranscriptHint_->setWordWrap(true);
+    layout->addWidget(noTranscriptHint_);
     return block;
 }
 
@@ -128,6 +133,7 @@ void RecordingDetailView::refreshTranscript(const Recording& shown)
     }
     transcriptCard_->setVisible(hasTranscript);
     noTranscript_->setVisible(!hasTranscript);
+    noTranscriptHint_->setVisible(!hasTranscript);
     sendToAI_->setVisible(hasTranscript);
 }
 

@@ -59,11 +59,38 @@ QString RecordingRow::dateText(const QDateTime& date)
     return locale.toString(date.toLocalTime().date(), format.trimmed());
 }
 
+QString RecordingRow::dateAndTimeText(const QDateTime& date)
+{
+    return dateText(date) + QStringLiteral(", ") + QLocale().toString(date.toLocalTime().time(), QLocale::ShortFormat);
+}
+
 QString RecordingRow::metadataText() const
 {
     const QString bullet = QStringLiteral(" • ");
-    return dateText(recording_.date) + bullet + formattedDuration(recording_.duration) + bullet
+    return dateAndTimeText(recording_.date) + bullet + formattedDuration(recording_.duration) + bullet
         + recording_.category.rawValue();
+}
+
+QStringList RecordingRow::metadataLine(double width) const
+{
+    const QFont& caption = Font::captionText();
+    const QStringList parts = {dateAndTimeText(recording_.date), QStringLiteral("•"),
+        formattedDuration(recording_.duration), QStringLiteral("•"), recording_.category.rawValue()};
+    QStringList shown;
+    double left = width;
+    for (const QString& part : parts) {
+        if (textWidth(part, caption) <= left) {
+            shown << part;
+            left -= textWidth(part, caption) + metadataSpacing;
+            continue;
+        }
+        const QString cut = QFontMetricsF(caption).elidedText(part, Qt::ElideRight, std::max(0.0, left));
+        if (!cut.isEmpty()) {
+            shown << cut;
+        }
+        break;
+    }
+    return shown;
 }
 
 QString RecordingRow::titleLine(double width) const
@@ -105,6 +132,8 @@ int RecordingRow::height() const
     double content = lineHeightOf(titleFont()) + lineSpacing + lineHeightOf(Font::captionText());
     if (showsPreview()) {
         content += lineSpacing + previewLineCount * lineHeightOf(Font::captionText());
+    } else {
+        content += lineSpacing + lineHeightOf(Font::captionText());
     }
     return static_cast<int>(std::ceil(std::max(content, badgeSide) + 2 * verticalPadding));
 }
@@ -141,6 +170,8 @@ void RecordingRow::paint(QPainter& painter, const QRectF& area, double scale) co
     const QStringList preview = previewLines(width);
     if (!preview.isEmpty()) {
         blockHeight += lineSpacing + preview.size() * captionLine;
+    } else if (!showsPreview()) {
+        blockHeight += lineSpacing + captionLine;
     }
     double y = inner.center().y() - blockHeight / 2;
 
@@ -153,11 +184,9 @@ void RecordingRow::paint(QPainter& painter, const QRectF& area, double scale) co
     double x = left;
     painter.fillPath(symbolPath(icon, symbolSize, QPointF(x + symbolSize / 2, y + captionLine / 2)), secondary);
     x += symbolSize + metadataSpacing;
-    const QStringList parts = {dateText(recording_.date), QStringLiteral("•"), formattedDuration(recording_.duration),
-        QStringLiteral("•"), recording_.category.rawValue()};
     painter.save();
     painter.setClipRect(QRectF(left, y, width, captionLine));
-    for (const QString& part : parts) {
+    for (const QString& part : metadataLine(std::max(0.0, left + width - x))) {
         painter.fillPath(textPath(part, caption, QPointF(x, y + baselineOffset(caption))), secondary);
         x += textWidth(part, caption) + metadataSpacing;
     }
@@ -170,6 +199,14 @@ void RecordingRow::paint(QPainter& painter, const QRectF& area, double scale) co
             painter.fillPath(textPath(line, caption, QPointF(left, y + baselineOffset(caption))), secondary);
             y += captionLine;
         }
+    } else if (!showsPreview()) {
+        // Tells which recordings still wait for a transcript.
+        y += lineSpacing;
+        QFont italic = caption;
+        italic.setItalic(true);
+        const QString line = QFontMetricsF(italic).elidedText(missingTranscriptText(), Qt::ElideRight, width);
+        painter.fillPath(textPath(line, italic, QPointF(left, y + baselineOffset(italic))),
+            Color::warningText().resolved());
     }
     painter.restore();
 }

@@ -21,9 +21,17 @@ public:
 
     // The date as the locale writes it in full, without the weekday: "March 2, 2025".
     static QString dateText(const QDateTime& date);
-    // "March 2, 2025 • 1:15 • Work", after the category symbol.
+    // The date as above and the time the locale writes short: "March 2, 2025, 14:30".
+    static QString dateAndTimeText(const QDateTime& date);
+    // "March 2, 2025, 14:30 • 1:15 • Work", after the category symbol; the time tells the
+    // recordings of one day apart.
     QString metadataText() const;
+    // The pieces of the metadata that fit in `width` points after the symbol, the last one cut
+    // with an ellipsis when it does not fit whole.
+    QStringList metadataLine(double width) const;
     bool showsPreview() const { return !recording_.transcription.isEmpty(); }
+    // The line shown instead of the preview while the recording has no transcript.
+    static QString missingTranscriptText() { return QStringLiteral("No transcript yet"); }
     // What fits of the title in one line of `width` points.
     QString titleLine(double width) const;
     // The transcript in at most two lines of `width` points, the last cut with an ellipsis.

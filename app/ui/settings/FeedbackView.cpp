@@ -5,6 +5,7 @@
 #include "app/ui/settings/GlowingSymbol.hpp"
 #include "app/ui/settings/SettingsSection.hpp"
 #include "app/ui/settings/ThankYouView.hpp"
+#include "app/ui/design/SheetWindow.hpp"
 #include "app/ui/design/Divider.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
@@ -13,6 +14,8 @@
 #include "app/ui/design/Symbol.hpp"
 
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -31,6 +34,11 @@ constexpr int sheetWidth = 500;
 constexpr int sheetMinimumHeight = 550;
 constexpr int defaultPadding = 16;
 constexpr int starSize = 32;
+constexpr int editorHeight = 120;
+constexpr int minimumEditorHeight = 64;
+constexpr int compactSpacing = 14;
+// The window manager's title bar and frame above and below the sheet.
+constexpr int titleBarAllowance = 48;
 
 const char* const noAddressText = "Feedback zatiaľ nemožno poslať: chýba platná adresa príjemcu.";
 const char* const noMailProgramText = "Poštový program sa nepodarilo otvoriť.";
@@ -115,19 +123,10 @@ FeedbackView::FeedbackView(UrlOpener& urlOpener, QWidget* parent, QString addres
     starsLayout->addStretch(1);
     layout->addWidget(labelledBlock(QStringLiteral("Hodnotenie:"), starsRow, this));
 
-    auto* surface = new RoundedSurface(Color::surfaceSecondary(), 8, this);
-    surface->setFixedHeight(120 + 2 * 8);
-    auto* surfaceLayout = new QVBoxLayout(surface);
-    surfaceLayout->setContentsMargins(8, 8, 8, 8);
-    text_ = new QPlainTextEdit(surface);
+    QWidget* surface = formTextBox(text_, this);
+    surface->setFixedHeight(editorHeight + 2 * 8);
+    editor_ = surface;
     text_->setObjectName(QStringLiteral("feedbackText"));
-    text_->setFrameShape(QFrame::NoFrame);
-    text_->setFont(Font::textStyle(TextStyle::body));
-    text_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; color: %1; }")
-            .arg(Color::textPrimary().resolved().name()));
-    text_->viewport()->setAutoFillBackground(false);
-    text_->setTabChangesFocus(true);
-    surfaceLayout->addWidget(text_);
     layout->addWidget(labelledBlock(QStringLiteral("V čom by sme sa mohli zlepšiť:"), surface, this));
     layout->addStretch(1);
 
@@ -156,12 +155,31 @@ FeedbackView::FeedbackView(UrlOpener& urlOpener, QWidget* parent, QString addres
     layout->addLayout(actions);
 
     showRating();
+    fitScreen(*layout);
+    unsent_->setVisible(!canMail());
+}
+
+void FeedbackView::fitScreen(QVBoxLayout& layout)
+{
     // The sheet keeps its width (wider with larger text, as its lines do not wrap); it is as tall as its
     // content needs with the warning line, which may appear later, and no shorter than designed.
-    const int width = std::max(sheetWidth, layout->totalSizeHint().width());
-    setFixedSize(width,
-        std::max({sheetMinimumHeight, layout->totalSizeHint().height(), layout->totalHeightForWidth(width)}));
-    unsent_->setVisible(!canMail());
+    const int width = std::max(sheetWidth, layout.totalSizeHint().width());
+    const auto needed = [&] {
+        return std::max(layout.totalSizeHint().height(), layout.totalHeightForWidth(width));
+    };
+    // On a short screen (a laptop's 720 lines) the gaps close up and the text box gets shorter, so
+    // that the sheet and its title bar stay on the screen.
+    const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    const int room = screen ? screen->availableGeometry().height() - titleBarAllowance : needed();
+    if (needed() > room) {
+        layout.setSpacing(compactSpacing);
+        const int over = needed() - room;
+        if (over > 0) {
+            editor_->setFixedHeight(std::max(minimumEditorHeight, editorHeight - over) + 2 * 8);
+        }
+        layout.invalidate();
+    }
+    setFixedSize(width, std::max(std::min(sheetMinimumHeight, room), needed()));
 }
 
 QString FeedbackView::selectedCategory() const
@@ -187,8 +205,9 @@ void FeedbackView::showRating()
         stars_[star - 1]->setIcon(symbolIcon(lit ? QStringLiteral("star.fill") : QStringLiteral("star"),
             (lit ? Color::warningAmber() : Color::textSecondary()).resolved(), starSize));
     }
-    // One to three stars would send a mail; without an address the button cannot do that.
-    send_->setEnabled(rating_ >= 4 || (rating_ > 0 && canMail()));
+    // Without a way to mail it, no feedback can be sent, whatever the rating: the button never
+    // pretends otherwise.
+    send_->setEnabled(rating_ > 0 && canMail());
 }
 
 bool FeedbackView::canMail() const
@@ -202,9 +221,19 @@ void FeedbackView::submitFeedback()
     if (rating_ == 0) {
         return;
     }
+    if (!canMail()) {
+        // Only says why; nothing can go out and nothing looks sent.
+        sendFeedback();
+        return;
+    }
     if (rating_ >= 4) {
+        // What was written goes to the maker before the review prompt; the form stays open either way.
+        if (!feedbackText().trimmed().isEmpty() && !sendFeedback()) {
+            return;
+        }
         if (!thankYou_) {
             auto* thanks = new ThankYouView(urlOpener_, this);
+            design::SheetWindow::apply(*thanks);
             thanks->setAttribute(Qt::WA_DeleteOnClose);
             thanks->setWindowModality(Qt::WindowModal);
             thankYou_ = thanks;
@@ -263,6 +292,7 @@ bool FeedbackView::sendFeedback()
 FeedbackView* FeedbackView::present(UrlOpener& urlOpener, QWidget* parent)
 {
     auto* sheet = new FeedbackView(urlOpener, parent);
+    design::SheetWindow::apply(*sheet);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->open();

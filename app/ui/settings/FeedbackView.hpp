@@ -16,6 +16,7 @@ class QComboBox;
 class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
+class QVBoxLayout;
 
 namespace parlino {
 
@@ -23,9 +24,10 @@ class FormWarning;
 
 // The feedback sheet: a category, one to five stars and free text. One to three stars compose a
 // mail to the maker in the desktop's mail program and close the sheet; four or five send nothing
-// and ask for a store review in a second sheet over this one. Nothing is kept after it closes.
-// Without a valid address, or when no mail program opens, a line under the buttons says so and the
-// sheet stays open with what was written.
+// and ask for a store review in a second sheet over this one (a written text is mailed first, so
+// that it is not lost). Nothing is kept after it closes. Without a valid address nothing can be sent
+// and the button stays off; when no mail program opens, a line under the buttons says so. Either
+// way the sheet stays open with what was written.
 class FeedbackView : public QDialog {
     Q_OBJECT
 
@@ -60,6 +62,7 @@ public:
 private:
     bool canMail() const;
     void showRating();
+    void fitScreen(QVBoxLayout& layout);
 
     UrlOpener& urlOpener_;
     QString address_;
@@ -67,6 +70,7 @@ private:
     QComboBox* category_ = nullptr;
     std::vector<QToolButton*> stars_;
     QPlainTextEdit* text_ = nullptr;
+    QWidget* editor_ = nullptr;
     QPushButton* send_ = nullptr;
     FormWarning* unsent_ = nullptr;
     QPointer<ThankYouView> thankYou_;

@@ -1,5 +1,6 @@
 #include "app/ui/settings/HelpView.hpp"
 
+#include "app/ui/design/SheetWindow.hpp"
 #include "app/ui/design/Divider.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
@@ -236,6 +237,7 @@ HelpView::HelpView(QWidget* parent)
 HelpView* HelpView::present(QWidget* parent)
 {
     auto* sheet = new HelpView(parent);
+    design::SheetWindow::apply(*sheet);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->open();

@@ -1,9 +1,11 @@
 #include "app/ui/settings/MacSettingsView.hpp"
 
 #include "app/ui/ConsoleLog.hpp"
+#include "app/ui/StatusNotice.hpp"
 #include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/settings/SettingsSection.hpp"
 #include "app/ui/settings/SettingsToggle.hpp"
+#include "app/ui/design/SheetWindow.hpp"
 #include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/Labels.hpp"
 #include "app/ui/design/MenuPicker.hpp"
@@ -11,6 +13,7 @@
 #include "app/ui/design/Theme.hpp"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QHideEvent>
 #include <QLineEdit>
@@ -121,6 +124,8 @@ std::optional<std::filesystem::path> MacSettingsView::chooseFolderWithPanel(QWid
     panel.setFileMode(QFileDialog::Directory);
     panel.setOption(QFileDialog::ShowDirsOnly);
     panel.setLabelText(QFileDialog::Accept, QStringLiteral("Select"));
+    // Not wherever the program happened to be started from.
+    panel.setDirectory(QDir::homePath());
     if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
@@ -150,9 +155,10 @@ MacSettingsView::MacSettingsView(AppServices& services, FolderChooser chooseFold
     auto* formLayout = new QVBoxLayout(form);
     formLayout->setContentsMargins(28, 24, 28, 28);
     formLayout->setSpacing(22);
+    // No section for per-app shortcut names: this desktop has nothing that runs a named shortcut
+    // with the text as its input, so the detail pane does not offer that launch method either.
     sections_ = {transcriptionSection(), configurationSection(), audioProcessingSection(), afterRecordingSection(),
-        aiShortcutsSection(), pushToTalkSection(), hotkeySection(), storageSection(), exportSection(),
-        aboutSection()};
+        pushToTalkSection(), hotkeySection(), storageSection(), exportSection(), aboutSection()};
     for (SettingsSection* section : sections_) {
         formLayout->addWidget(section);
     }
@@ -174,6 +180,7 @@ MacSettingsView::MacSettingsView(AppServices& services, FolderChooser chooseFold
     connect(&dictation, &GlobeDictationService::needsAccessibilityPermissionChanged, this,
         &MacSettingsView::showPushToTalk);
     connect(&dictation, &GlobeDictationService::missingPermissionTextChanged, this, &MacSettingsView::showPushToTalk);
+    connect(&dictation, &GlobeDictationService::triggerNoticeTextChanged, this, &MacSettingsView::showPushToTalk);
     FolderExportManager& exporter = services_.exportManager;
     for (auto signal : {&FolderExportManager::exportFolderURLChanged, &FolderExportManager::autoExportEnabledChanged,
              &FolderExportManager::exportErrorChanged}) {
@@ -186,7 +193,6 @@ MacSettingsView::MacSettingsView(AppServices& services, FolderChooser chooseFold
     showModelState();
     showPreprocessing();
     showAfterRecording();
-    showAiShortcuts();
     showPushToTalk();
     showExport();
 }
@@ -220,7 +226,6 @@ void MacSettingsView::appear()
 {
     shownModel_ = services_.recorder.whisperModel();
     showModel();
-    showAiShortcuts();
     services_.exportManager.loadExportBookmark();
 }
 
@@ -323,7 +328,8 @@ SettingsSection* MacSettingsView::configurationSection()
     deleteModel_->setObjectName(QStringLiteral("deleteModelButton"));
     deleteModel_->setAutoRaise(true);
     deleteModel_->setCursor(Qt::PointingHandCursor);
-    deleteModel_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), Color::dangerRed().resolved(), 18));
+    // A red cross beside the status would read as an error; this fetches the model again.
+    deleteModel_->setIcon(symbolIcon(QStringLiteral("arrow.clockwise"), Color::textSecondary().resolved(), 18));
     deleteModel_->setIconSize(QSize(18, 18));
     deleteModel_->setToolTip(QStringLiteral("Vymazať model a stiahnuť nanovo"));
     deleteModel_->setAccessibleName(deleteModel_->toolTip());
@@ -472,7 +478,13 @@ void MacSettingsView::runManualDownload()
 {
     later(this, [this] {
         consoleLine(QStringLiteral("🔽 Manual model download triggered"));
-        services_.recorder.switchModel(services_.recorder.whisperModel());
+        // Also when there was nothing to load the click says so; a failure shows in the status.
+        services_.recorder.switchModel(services_.recorder.whisperModel(), [self = QPointer(this)] {
+            if (self && self->services_.recorder.aurisReady() && !self->services_.recorder.modelFailure()) {
+                StatusNotice::post(*self, self->services_.timer,
+                    modelDisplayName(self->services_.recorder.whisperModel()) + QStringLiteral(" is ready and in use"));
+            }
+        });
     });
 }
 
@@ -483,6 +495,7 @@ void MacSettingsView::confirmDeleteAndRedownload()
     }
     const QString model = modelDisplayName(services_.recorder.whisperModel());
     auto* confirmation = new QMessageBox(this);
+    design::SheetWindow::apply(*confirmation);
     confirmation->setObjectName(QStringLiteral("deleteModelConfirmation"));
     confirmation->setWindowTitle(QStringLiteral("Parlino"));
     confirmation->setTextFormat(Qt::PlainText);

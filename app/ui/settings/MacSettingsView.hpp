@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/ui/recordings/AIApp.hpp"
 #include "app/ui/AppServices.hpp"
 
 #include <QString>
@@ -12,7 +11,6 @@
 #include <vector>
 
 class QComboBox;
-class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
@@ -64,6 +62,8 @@ public:
     static QString modelDisplayName(const QString& modelId);
     // The download progress as a whole percentage with its Slovak suffix.
     static QString downloadedText(double progress);
+    // What a finished bulk export tells the user.
+    static QString exportNotice(FolderExportManager::Count count);
 
     explicit MacSettingsView(
         AppServices& services, FolderChooser chooseFolder = chooseFolderWithPanel, QWidget* parent = nullptr);
@@ -80,8 +80,6 @@ public:
 
     // The stored Shortcut name of an app, else its default, else empty; writing an empty text
     // forgets the override.
-    QString aiShortcut(const AIApp& app) const;
-    void setAiShortcut(const AIApp& app, const QString& value);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -93,7 +91,6 @@ private:
     QWidget* modelStatusBlock();
     SettingsSection* audioProcessingSection();
     SettingsSection* afterRecordingSection();
-    SettingsSection* aiShortcutsSection();
     SettingsSection* pushToTalkSection();
     SettingsSection* hotkeySection();
     SettingsSection* storageSection();
@@ -107,7 +104,6 @@ private:
     void showModelState();
     void showPreprocessing();
     void showAfterRecording();
-    void showAiShortcuts();
     void showPushToTalk();
     void showExport();
 
@@ -153,14 +149,17 @@ private:
     SettingsToggle* autoEnter_ = nullptr;
     SettingsToggle* soundFeedback_ = nullptr;
 
-    std::vector<std::pair<const AIApp*, QLineEdit*>> shortcutFields_;
 
     SettingsToggle* globeTrigger_ = nullptr;
     SettingsToggle* capsLockTrigger_ = nullptr;
     SettingsToggle* rightShiftTrigger_ = nullptr;
     QWidget* notListening_ = nullptr;
     QWidget* permissionMissing_ = nullptr;
+    design::PlainLabel* permissionHeadline_ = nullptr;
+    design::PlainLabel* permissionGrant_ = nullptr;
     QWidget* listening_ = nullptr;
+    design::PlainLabel* triggerNotice_ = nullptr;
+    QWidget* triggerNoticeRow_ = nullptr;
 
     design::ElidedLabel* exportFolder_ = nullptr;
     QWidget* autoExportRow_ = nullptr;

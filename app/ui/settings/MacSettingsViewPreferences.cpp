@@ -1,4 +1,4 @@
-// The pane's sections for audio processing, after-recording behaviour and AI shortcuts.
+// The pane's sections for audio processing and after-recording behaviour.
 #include "app/ui/settings/MacSettingsView.hpp"
 
 #include "app/dictation/SettingsKeys.hpp"
@@ -8,7 +8,6 @@
 #include "app/ui/design/SwitchToggle.hpp"
 
 #include <QHBoxLayout>
-#include <QLineEdit>
 #include <QVBoxLayout>
 
 namespace parlino {
@@ -143,62 +142,6 @@ void MacSettingsView::showAfterRecording()
         defaults.boolValue(key(SettingsKeys::autoEnterAfterPaste), SettingsKeys::autoEnterAfterPasteDefault));
     soundFeedback_->showValue(
         defaults.boolValue(key(SettingsKeys::soundFeedbackEnabled), SettingsKeys::soundFeedbackEnabledDefault));
-}
-
-QString MacSettingsView::aiShortcut(const AIApp& app) const
-{
-    // Unlike the launcher, a stored empty name is shown as it is.
-    const QString settingsKey = app.shortcutKey();
-    if (services_.defaults.contains(settingsKey)) {
-        return services_.defaults.stringValue(settingsKey);
-    }
-    return app.shortcutName.value_or(QString());
-}
-
-void MacSettingsView::setAiShortcut(const AIApp& app, const QString& value)
-{
-    const QString settingsKey = app.shortcutKey();
-    if (value.isEmpty()) {
-        services_.defaults.remove(settingsKey);
-    } else {
-        services_.defaults.setString(settingsKey, value);
-    }
-}
-
-SettingsSection* MacSettingsView::aiShortcutsSection()
-{
-    auto* section = new SettingsSection(QStringLiteral("AI Shortcuts"), this);
-    section->setObjectName(QStringLiteral("aiShortcutsSection"));
-    section->setRowSpacing(8);
-    for (const AIApp& app : AIApp::allApps()) {
-        auto* field = new QLineEdit(section);
-        field->setObjectName(QStringLiteral("shortcutField_") + app.name);
-        field->setPlaceholderText(QStringLiteral("Shortcut name"));
-        field->setFixedWidth(250);
-        connect(field, &QLineEdit::textEdited, this, [this, &app](const QString& text) { setAiShortcut(app, text); });
-        QList<QWidget*> controls = {field};
-        if (app.shortcutName) {
-            controls.append(formText(QStringLiteral("(default: ") + *app.shortcutName + QLatin1Char(')'),
-                TextStyle::caption, Color::textSecondary(), section));
-        }
-        section->addRow(SettingsSection::labelledRow(app.name, controls, section));
-        shortcutFields_.emplace_back(&app, field);
-    }
-    section->addRow(SettingsSection::indentedRow(
-        {formText(QStringLiteral("Customize which Shortcut to run per AI app. Text is sent as input."),
-            TextStyle::caption, Color::textSecondary(), section)},
-        0, section));
-    return section;
-}
-
-void MacSettingsView::showAiShortcuts()
-{
-    for (const auto& [app, field] : shortcutFields_) {
-        const QString value = aiShortcut(*app);
-        if (field->text() != value) {
-            field->setText(value);
-        }
-    }
 }
 
 } // namespace parlino

@@ -98,14 +98,15 @@ SettingsSection* MacSettingsView::pushToTalkSection()
     connect(retry, &QPushButton::clicked, this, [&dictation] { dictation.startEventTap(); });
     missingLayout->addWidget(SettingsSection::indentedRow(
         {formSymbol(QStringLiteral("xmark.circle.fill"), Color::dangerRed(), 12, permissionMissing_),
-            new PlainLabel(QStringLiteral("X11 session with RECORD and XTEST required!"),
+            permissionHeadline_ = new PlainLabel(QStringLiteral("X11 session with RECORD and XTEST required!"),
                 Font::textStyle(TextStyle::caption, QFont::DemiBold), Color::dangerRed(), permissionMissing_),
             checkSession, retry},
         4, permissionMissing_));
-    missingLayout->addWidget(SettingsSection::indentedRow(
-        {formText(QStringLiteral("Log out → choose an X11 (Xorg) session at login → start Parlino"),
-            TextStyle::caption, Color::dangerRed(), permissionMissing_)},
-        0, permissionMissing_));
+    permissionHeadline_->setObjectName(QStringLiteral("permissionMissingHeadline"));
+    permissionGrant_ = formText(QStringLiteral("Log out → choose an X11 (Xorg) session at login → start Parlino"),
+        TextStyle::caption, Color::dangerRed(), permissionMissing_);
+    permissionGrant_->setObjectName(QStringLiteral("permissionGrantText"));
+    missingLayout->addWidget(SettingsSection::indentedRow({permissionGrant_}, 0, permissionMissing_));
     section->addRow(permissionMissing_);
 
     listening_ = SettingsSection::indentedRow(
@@ -115,6 +116,10 @@ SettingsSection* MacSettingsView::pushToTalkSection()
         4, section);
     listening_->setObjectName(QStringLiteral("listeningStatus"));
     section->addRow(listening_);
+    triggerNotice_ = formText({}, TextStyle::caption, Color::textSecondary(), section);
+    triggerNotice_->setObjectName(QStringLiteral("triggerNoticeText"));
+    triggerNoticeRow_ = SettingsSection::indentedRow({triggerNotice_}, 0, section);
+    section->addRow(triggerNoticeRow_);
     return section;
 }
 
@@ -128,7 +133,15 @@ void MacSettingsView::showPushToTalk()
     const bool missing = dictation.needsAccessibilityPermission();
     notListening_->setVisible(!listening);
     permissionMissing_->setVisible(listening && missing);
+    // Off X11 the desktop says what it lacks and how to grant it.
+    const QString grant = dictation.permissionGrantText();
+    permissionHeadline_->setText(grant.isEmpty() ? QStringLiteral("X11 session with RECORD and XTEST required!")
+                                                 : dictation.missingPermissionText());
+    permissionGrant_->setText(grant.isEmpty() ? QStringLiteral("Log out → choose an X11 (Xorg) session at login → start Parlino")
+                                              : grant);
     listening_->setVisible(listening && !missing);
+    triggerNotice_->setText(dictation.triggerNoticeText());
+    triggerNoticeRow_->setVisible(listening && !missing && !dictation.triggerNoticeText().isEmpty());
 }
 
 SettingsSection* MacSettingsView::hotkeySection()
@@ -223,6 +236,17 @@ void MacSettingsView::chooseExportFolder()
     }
 }
 
+QString MacSettingsView::exportNotice(FolderExportManager::Count count)
+{
+    if (count.failed > 0) {
+        return QStringLiteral("Export failed: %1 of %2 recordings not written")
+            .arg(count.failed)
+            .arg(count.exported + count.failed);
+    }
+    return count.exported == 1 ? QStringLiteral("Exported 1 recording")
+                               : QStringLiteral("Exported %1 recordings").arg(count.exported);
+}
+
 void MacSettingsView::exportAll()
 {
     // One bulk export at a time: a second would copy the same files again over the first.
@@ -231,14 +255,11 @@ void MacSettingsView::exportAll()
     }
     exportRunning_ = true;
     showExport();
-    services_.exportManager.exportAllRecordings([self = QPointer(this)] {
+    services_.exportManager.exportAllRecordings([self = QPointer(this)](FolderExportManager::Count count) {
         if (self) {
             self->exportRunning_ = false;
             self->showExport();
-            // A bulk export that copied everything clears the error; one still there is this export's.
-            if (self->services_.exportManager.exportError()) {
-                StatusNotice::post(*self, self->services_.timer, QStringLiteral("Export failed"));
-            }
+            StatusNotice::post(*self, self->services_.timer, exportNotice(count));
         }
     });
 }

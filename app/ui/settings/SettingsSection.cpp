@@ -3,11 +3,13 @@
 #include "app/ui/design/Divider.hpp"
 #include "app/ui/design/Labels.hpp"
 #include "app/ui/design/Painting.hpp"
+#include "app/ui/design/RoundedSurface.hpp"
 #include "app/ui/design/Symbol.hpp"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -133,6 +135,22 @@ void SettingsSection::paintEvent(QPaintEvent*)
 PlainLabel* formText(const QString& text, TextStyle style, Color color, QWidget* parent)
 {
     return new PlainLabel(text, Font::textStyle(style), std::move(color), parent);
+}
+
+QWidget* formTextBox(QPlainTextEdit*& field, QWidget* parent)
+{
+    auto* surface = new RoundedSurface(Color::surfaceSecondary(), 8, parent);
+    auto* surfaceLayout = new QVBoxLayout(surface);
+    surfaceLayout->setContentsMargins(8, 8, 8, 8);
+    field = new QPlainTextEdit(surface);
+    field->setFrameShape(QFrame::NoFrame);
+    field->setFont(Font::textStyle(TextStyle::body));
+    field->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; color: %1; }")
+            .arg(Color::textPrimary().resolved().name()));
+    field->viewport()->setAutoFillBackground(false);
+    field->setTabChangesFocus(true);
+    surfaceLayout->addWidget(field);
+    return surface;
 }
 
 QPushButton* formButton(const QString& text, ButtonProminence prominence, QWidget* parent)

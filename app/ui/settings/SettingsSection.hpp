@@ -9,6 +9,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QVBoxLayout;
 
@@ -66,6 +67,9 @@ design::PlainLabel* formText(
 // brand colour.
 enum class ButtonProminence { standard, prominent };
 QPushButton* formButton(const QString& text, ButtonProminence prominence, QWidget* parent = nullptr);
+// A multi-line text field of the form on a rounded surface padded 8: returns the surface, the field
+// in `field`. Tab leaves the field.
+QWidget* formTextBox(QPlainTextEdit*& field, QWidget* parent = nullptr);
 // A symbol in one colour, sized like the text beside it.
 QLabel* formSymbol(const QString& name, const design::Color& color, int size, QWidget* parent = nullptr);
 

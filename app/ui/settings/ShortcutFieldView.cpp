@@ -67,6 +67,11 @@ QSize ShortcutFieldView::sizeHint() const
     return {250, 32};
 }
 
+QString ShortcutFieldView::shortcutText() const
+{
+    return isRecording_ ? QString::fromLatin1(capturingText) : shortcutText_;
+}
+
 void ShortcutFieldView::setShortcutText(const QString& text)
 {
     shortcutText_ = text;
@@ -82,7 +87,6 @@ void ShortcutFieldView::mousePressEvent(QMouseEvent* event)
 void ShortcutFieldView::beginCapture()
 {
     isRecording_ = true;
-    shortcutText_ = QString::fromLatin1(capturingText);
     if (onRecordingChanged) {
         onRecordingChanged(true);
     }
@@ -204,7 +208,7 @@ void ShortcutFieldView::paintEvent(QPaintEvent*)
     painter.setPen(isRecording_ ? accent : palette().color(QPalette::Text));
     const double textHeight = QFontMetricsF(font).height();
     const QRectF textRect(textInset, (height() - textHeight) * 0.5, width() - 2 * textInset, textHeight);
-    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, shortcutText_);
+    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, shortcutText());
 }
 
 } // namespace parlino

@@ -25,7 +25,9 @@ public:
     explicit ShortcutFieldView(QWidget* parent = nullptr);
     ~ShortcutFieldView() override;
 
-    QString shortcutText() const { return shortcutText_; }
+    // What the field shows: "Press keys..." for as long as it waits for keys, whatever the row
+    // last gave it; the row's text once the capture ends.
+    QString shortcutText() const;
     void setShortcutText(const QString& text);
     bool isRecording() const { return isRecording_; }
 

@@ -144,7 +144,7 @@ void ShortcutRecorderView::shortcutRecorded(std::uint32_t modifiers, std::uint16
     if (GlobalHotkeyManager::isSystemShortcut(modifiers, keyCode)) {
         setErrorMessage(QStringLiteral("⚠️ This shortcut is used by the system"));
     } else if ((modifiers & anyModifier) == 0) {
-        setErrorMessage(QStringLiteral("⚠️ Please use at least one modifier key (Super, ⌃, ⌥, ⇧)"));
+        setErrorMessage(QStringLiteral("⚠️ Please use at least one modifier key (Super, Ctrl, Alt, Shift)"));
     } else if (hotkeyManager_.registerHotkey(modifiers, keyCode)) {
         setErrorMessage(std::nullopt);
         isRecording_ = false;

@@ -7,8 +7,11 @@
 #include "app/ui/recordings/MacRecordingsListView.hpp"
 #include "app/ui/settings/MacSettingsView.hpp"
 #include "app/ui/shell/PushToTalkPill.hpp"
+#include "app/ui/shell/TranscriptSheet.hpp"
+#include "app/ui/StatusNotice.hpp"
 #include "app/dictation/ChosenRecordingOptions.hpp"
 #include "app/dictation/SettingsKeys.hpp"
+#include "app/ui/design/SheetWindow.hpp"
 #include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/Color.hpp"
 #include "app/ui/design/Font.hpp"
@@ -330,9 +333,9 @@ void MacMainView::handleAppear()
     }
 }
 
-QString MacMainView::accessibilityAlertMessage()
+QString MacMainView::accessibilityAlertMessage(const QString& grant)
 {
-    const QStringList lines = {
+    QStringList lines = {
         QStringLiteral("Parlino uses Right Ctrl, Caps Lock, and Right Shift for instant voice-to-text in any app."),
         QString(),
         QStringLiteral("To detect these keys, Linux requires an X11 session (RECORD and XTEST)."),
@@ -353,6 +356,13 @@ QString MacMainView::accessibilityAlertMessage()
         QStringLiteral("3. Start Parlino again"),
         QStringLiteral("4. Enable the toggle — done!"),
     };
+    if (!grant.isEmpty()) {
+        // Off X11: the desktop's own way, in place of the X11 session's.
+        lines[2] = QStringLiteral("To detect these keys, Parlino needs access to them on this desktop.");
+        const auto steps = lines.indexOf(QStringLiteral("After clicking \"Allow\":"));
+        lines = lines.mid(0, steps);
+        lines << QStringLiteral("To allow it:") << grant;
+    }
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -362,11 +372,12 @@ void MacMainView::presentAccessibilityAlert()
         return;
     }
     auto* alert = new QMessageBox(this);
+    design::SheetWindow::apply(*alert);
     alert->setObjectName(QStringLiteral("accessibilityAlert"));
     alert->setWindowTitle(QStringLiteral("Parlino"));
     alert->setTextFormat(Qt::PlainText);
     alert->setText(QStringLiteral("Enable Push-to-Talk Dictation?"));
-    alert->setInformativeText(accessibilityAlertMessage());
+    alert->setInformativeText(accessibilityAlertMessage(services_.globeDictation.permissionGrantText()));
     alert->setIconPixmap(symbolIcon(QStringLiteral("mic.circle.fill"), Color::brandBlue().resolved(), 56).pixmap(56, 56));
     auto* allow = alert->addButton(escapedMnemonic(QStringLiteral("Allow & Open Settings")), QMessageBox::AcceptRole);
     allow->setObjectName(QStringLiteral("allowAccessibilityButton"));
@@ -401,10 +412,12 @@ void MacMainView::handleRecordingComplete(const RecordingResult& result)
             + QString::fromStdString(result.audioURL->filename().string()));
     }
     const RecordingCategory category = ChosenRecordingOptions::category(defaults);
+    RecordingOutcome outcome = outcomeOf(result);
 
     if (copy && !result.transcription.isEmpty()) {
         services_.clipboard.replaceText(result.transcription);
         consoleLine(QStringLiteral("📋 Transcription copied to clipboard"));
+        outcome.copied = true;
     }
 
     if (save) {
@@ -413,8 +426,10 @@ void MacMainView::handleRecordingComplete(const RecordingResult& result)
             // The category and title go to the recording just saved, found by its id.
             ChosenRecordingOptions::apply(services_.library, defaults, saved);
             consoleLine(QStringLiteral("✅ Recording saved (category: ") + category.rawValue() + QLatin1Char(')'));
+            outcome.saved = true;
         } catch (const std::exception& error) {
             consoleLine(QStringLiteral("❌ Save failed: ") + describe(error));
+            outcome.saveFailure = describe(error);
         }
         if (!keepAudio) {
             consoleLine(QStringLiteral("📝 Saved text-only (audio kept for recording entry)"));
@@ -429,6 +444,32 @@ void MacMainView::handleRecordingComplete(const RecordingResult& result)
 
     setSelectedView(MainViewSelection::recordings);
     shouldAutoStartRecording_->setValue(false);
+    tell(outcome, result.transcription);
+}
+
+RecordingOutcome MacMainView::outcomeOf(const RecordingResult& result) const
+{
+    RecordingOutcome outcome;
+    outcome.hasTranscript = !result.transcription.isEmpty();
+    outcome.transcriptPending = result.transcriptPending;
+    outcome.modelMissing = !services_.recorder.aurisReady();
+    return outcome;
+}
+
+void MacMainView::tell(const RecordingOutcome& outcome, const QString& transcript)
+{
+    if (outcome.transcriptWouldBeLost()) {
+        auto* sheet = TranscriptSheet::present(services_.clipboard, transcript, this);
+        connect(sheet, &TranscriptSheet::copied, this, [this] {
+            StatusNotice::post(*this, services_.timer, QStringLiteral("Transcript copied to clipboard"),
+                StatusNotice::Kind::outcome);
+        });
+        return;
+    }
+    if (const auto notice = outcome.notice()) {
+        StatusNotice::post(*this, services_.timer, notice->text,
+            notice->tone == RecordingOutcome::Tone::good ? StatusNotice::Kind::outcome : StatusNotice::Kind::problem);
+    }
 }
 
 void MacMainView::handleHotkeyPressed()
@@ -466,28 +507,37 @@ void MacMainView::handleHotkeyTranscript()
         self->hotkeyStopInFlight_ = false;
         AppServices& services = self->services_;
         services.dictationHelper.playFeedbackSound(FeedbackSound::stop);
+        RecordingOutcome outcome = self->outcomeOf(result);
         try {
-            services.library.saveRecording(result);
+            const Recording saved = services.library.saveRecording(result);
+            // The category and title the record screen shows belong to this recording as well.
+            ChosenRecordingOptions::apply(services.library, services.defaults, saved);
             consoleLine(QStringLiteral("✅ Recording saved to computer"));
+            outcome.saved = true;
         } catch (const std::exception& error) {
             consoleLine(QStringLiteral("❌ Save failed: ") + describe(error));
+            outcome.saveFailure = describe(error);
         }
-        if (result.transcription.isEmpty()) {
-            return;
+        if (!result.transcription.isEmpty()) {
+            const bool copy = services.defaults.boolValue(
+                QString::fromLatin1(SettingsKeys::copyToClipboardAfterRecording),
+                SettingsKeys::copyToClipboardAfterRecordingDefault);
+            if (!self->ownWindowInFront()) {
+                services.dictationHelper.pasteAtCursor(result.transcription);
+                outcome.pasted = true;
+            } else if (!copy) {
+                // Pasting into our own window would type the transcript into its fields; the clipboard
+                // still gets it, or this road would drop the text altogether.
+                services.clipboard.replaceText(result.transcription);
+                outcome.copied = true;
+            }
+            if (copy) {
+                services.clipboard.replaceText(result.transcription);
+                consoleLine(QStringLiteral("📋 Transcription copied to clipboard (hotkey)"));
+                outcome.copied = true;
+            }
         }
-        const bool copy = services.defaults.boolValue(QString::fromLatin1(SettingsKeys::copyToClipboardAfterRecording),
-            SettingsKeys::copyToClipboardAfterRecordingDefault);
-        if (!self->ownWindowInFront()) {
-            services.dictationHelper.pasteAtCursor(result.transcription);
-        } else if (!copy) {
-            // Pasting into our own window would type the transcript into its fields; the clipboard
-            // still gets it, or this road would drop the text altogether.
-            services.clipboard.replaceText(result.transcription);
-        }
-        if (copy) {
-            services.clipboard.replaceText(result.transcription);
-            consoleLine(QStringLiteral("📋 Transcription copied to clipboard (hotkey)"));
-        }
+        self->tell(outcome, result.transcription);
     });
 }
 

@@ -3,6 +3,7 @@
 #include "app/recorder/RecordingResult.hpp"
 #include "app/ui/AppServices.hpp"
 #include "app/ui/shell/BoolBinding.hpp"
+#include "app/ui/shell/RecordingOutcome.hpp"
 
 #include <QPointer>
 #include <QWidget>
@@ -53,7 +54,8 @@ public:
     // Ctrl R: stops the recording that runs, else starts one on the Record screen.
     void toggleRecording();
 
-    static QString accessibilityAlertMessage();
+    // `grant` empty: what an X11 session needs.
+    static QString accessibilityAlertMessage(const QString& grant = {});
 
 signals:
     void selectedViewChanged(MainViewSelection selection);
@@ -69,6 +71,10 @@ private:
     void addShortcuts();
     void presentAccessibilityAlert();
     void placePill();
+    // What is known of a finished recording before anything is done with it.
+    RecordingOutcome outcomeOf(const RecordingResult& result) const;
+    // Shows where the transcript went, or, when nothing kept it, the transcript itself.
+    void tell(const RecordingOutcome& outcome, const QString& transcript);
     // Whether one of this program's windows has the keyboard focus, so that a paste would land in
     // its own fields.
     bool ownWindowInFront() const;

@@ -37,7 +37,10 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(symbolPath(name_, 80, QRectF(rect()).center()), color_.resolved());
+        const QPointF center = QRectF(rect()).center();
+        painter.fillPath(symbolPath(name_, 80, center), color_.resolved());
+        // The glyph of a symbol in a disc reads white on its colour in either appearance.
+        painter.fillPath(symbolCutoutPath(name_, 80, center), Qt::white);
     }
 
 private:

@@ -1,6 +1,9 @@
 #include "app/ui/shell/MacReadyToRecordView.hpp"
 
+#include "app/ui/shell/ClickAction.hpp"
 #include "app/ui/shell/RecordingOptionsView.hpp"
+#include "app/ui/design/FoldingScrollArea.hpp"
+#include "app/ui/design/Gap.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
 #include "app/ui/design/PNButton.hpp"
@@ -18,6 +21,7 @@
 #include <QRadialGradient>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace parlino {
@@ -33,9 +37,14 @@ public:
         : AnimatedWidget(clock, parent)
         , float_(4)
     {
-        setFixedSize(250, 250);
-        setAttribute(Qt::WA_TransparentForMouseEvents);
+        // On a short screen it gives up height first, drawn smaller, so the start button stays in view.
+        setMinimumSize(side, minimumSide);
+        setMaximumSize(side, side);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     }
+
+    QSize sizeHint() const override { return {side, side}; }
+    QSize minimumSizeHint() const override { return {side, minimumSide}; }
 
     void startFloat() { float_.animateTo(-4, Animation::slowPulseLoop(), now()); }
     void stopFloat() { float_.jumpTo(4); }
@@ -45,11 +54,17 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
+        const double scale = std::min(1.0, height() / double(side));
+        painter.translate(QRectF(rect()).center());
+        painter.scale(scale, scale);
+        painter.translate(-side / 2.0, -side / 2.0);
         painter.drawImage(QPointF(0, 0), halo());
-        const QPointF center = QRectF(rect()).center() + QPointF(0, float_.value(now()));
+        const QPointF center = QPointF(side / 2.0, side / 2.0) + QPointF(0, float_.value(now()));
         const QPainterPath icon = symbolPath(QStringLiteral("mic.circle.fill"), 110, center);
         paintSoftShadow(painter, icon, Color::brandBlue().opacity(0.3).resolved(), 25);
         PNGradientIcon::paint(painter, QStringLiteral("mic.circle.fill"), 110, LinearGradient::primaryGradient(), center);
+        // White in both appearances; open, it would be near-black on the dark background.
+        painter.fillPath(symbolCutoutPath(QStringLiteral("mic.circle.fill"), 110, center), Qt::white);
     }
 
 private:
@@ -79,6 +94,9 @@ private:
         halo_.setDevicePixelRatio(scale);
         return halo_;
     }
+
+    static constexpr int side = 250;
+    static constexpr int minimumSide = 96;
 
     AnimatedValue float_;
     QImage halo_;
@@ -115,24 +133,34 @@ MacReadyToRecordView::MacReadyToRecordView(AppServices& services, std::function<
 
     auto* hero = new HeroIcon(services.clock, this);
     hero->setObjectName(QStringLiteral("heroIcon"));
+    hero->setAccessibleName(QStringLiteral("Start Recording"));
+    ClickAction::install(*hero, [this] {
+        if (onStart_) {
+            onStart_();
+        }
+    });
     layout->addWidget(hero, 0, Qt::AlignHCenter);
-    layout->addSpacing(32);
+    addGap(layout, 32, 8);
 
     auto* title = new PlainLabel(QStringLiteral("Ready to Record"), Font::displayLarge(), Color::textPrimary(), this);
     title->setObjectName(QStringLiteral("readyTitle"));
     title->setAlignment(Qt::AlignCenter);
     title_ = new RevealBox(title, this);
     layout->addWidget(title_, 0, Qt::AlignHCenter);
-    layout->addSpacing(32);
+    addGap(layout, 32, 8);
 
     badge_ = new RevealBox(privacyBadge(), this);
     layout->addWidget(badge_, 0, Qt::AlignHCenter);
-    layout->addSpacing(32);
+    addGap(layout, 32, 8);
 
-    options_ = new RevealBox(new RecordingOptionsView(services.defaults, services.clock, false), this);
+    // The panel scrolls in what room is left rather than push the button off the screen.
+    auto* options = new FoldingScrollArea(new RecordingOptionsView(
+        services.defaults, services.clock, false, services.library.canSyncWithCloud()), 72);
+    options->setObjectName(QStringLiteral("readyOptionsScroll"));
+    options_ = new RevealBox(options, this);
     layout->addWidget(options_, 0, Qt::AlignHCenter);
 
-    layout->addSpacing(32 - PNButton::shadowMargins().top());
+    addGap(layout, 32 - PNButton::shadowMargins().top(), 4);
     auto* start = new PNButton(services.clock, QStringLiteral("Start Recording"), QStringLiteral("mic.fill"),
         PNButton::Style::primary, PNButton::Size::large, false, [this] {
             if (onStart_) {
@@ -159,7 +187,7 @@ QWidget* MacReadyToRecordView::modelDownloadSection()
     auto* section = new QWidget(this);
     section->setObjectName(QStringLiteral("modelDownloadSection"));
     auto* layout = new QVBoxLayout(section);
-    layout->setContentsMargins(0, 0, 0, 32);
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
 
     downloadRing_ = new PNProgressRing(services_.clock, 0, 4, LinearGradient::warmGradient(), section);
@@ -181,6 +209,7 @@ QWidget* MacReadyToRecordView::modelDownloadSection()
     cancel->setStyleSheet(QStringLiteral("QPushButton { color: %1; }").arg(Color::dangerRed().resolved().name()));
     connect(cancel, &QPushButton::clicked, this, [this] { services_.recorder.cancelModelDownload(); });
     layout->addWidget(cancel, 0, Qt::AlignHCenter);
+    addGap(layout, 32, 4);
     return section;
 }
 
@@ -189,7 +218,7 @@ QWidget* MacReadyToRecordView::modelMissingSection()
     auto* section = new QWidget(this);
     section->setObjectName(QStringLiteral("modelMissingSection"));
     auto* layout = new QVBoxLayout(section);
-    layout->setContentsMargins(0, 0, 0, 32);
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
 
     auto* line = new QWidget(section);
@@ -213,6 +242,7 @@ QWidget* MacReadyToRecordView::modelMissingSection()
             Qt::QueuedConnection);
     });
     layout->addWidget(retry, 0, Qt::AlignHCenter);
+    addGap(layout, 32, 4);
     return section;
 }
 

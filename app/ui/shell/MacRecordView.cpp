@@ -3,6 +3,7 @@
 #include "app/ui/ConsoleLog.hpp"
 #include "app/ui/shell/MacReadyToRecordView.hpp"
 #include "app/ui/shell/MacRecordingInProgressView.hpp"
+#include "app/ui/design/SheetWindow.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
 #include "app/ui/design/PNGradientIcon.hpp"
@@ -314,6 +315,7 @@ void MacRecordView::showProblem(const QString& title, const QString& message)
         problemAlert_ = new QMessageBox(QMessageBox::Warning, title, message, QMessageBox::Ok, this);
         problemAlert_->setObjectName(QStringLiteral("recordingProblemAlert"));
         problemAlert_->setAttribute(Qt::WA_DeleteOnClose);
+        design::SheetWindow::apply(*problemAlert_);
         problemAlert_->setWindowModality(Qt::WindowModal);
     }
     problemAlert_->setWindowTitle(title);
@@ -323,8 +325,9 @@ void MacRecordView::showProblem(const QString& title, const QString& message)
 
 void MacRecordView::stopRecording()
 {
-    // A second stop would get an empty result and report it as a failed save.
-    if (stopInFlight_ || !services_.recorder.isRecording()) {
+    // A second stop would get an empty result and report it as a failed save. A stop during the
+    // start waits for it in the recorder.
+    if (stopInFlight_ || (!services_.recorder.isRecording() && !startInFlight_)) {
         return;
     }
     stopInFlight_ = true;

@@ -1,6 +1,9 @@
 #include "app/ui/shell/MacRecordingInProgressView.hpp"
 
+#include "app/ui/shell/ClickAction.hpp"
 #include "app/ui/shell/RecordingOptionsView.hpp"
+#include "app/ui/design/FoldingScrollArea.hpp"
+#include "app/ui/design/Gap.hpp"
 #include "app/ui/design/DurationFormatting.hpp"
 #include "app/ui/design/Font.hpp"
 #include "app/ui/design/Labels.hpp"
@@ -27,6 +30,7 @@ namespace {
 constexpr int transcriptPadding = 16;
 constexpr int transcriptMaximumWidth = 600;
 constexpr int transcriptMaximumHeight = 200;
+constexpr int transcriptMinimumHeight = 64;
 } // namespace
 
 MacRecordingInProgressView::MacRecordingInProgressView(AppServices& services, QString transcription,
@@ -52,34 +56,45 @@ MacRecordingInProgressView::MacRecordingInProgressView(AppServices& services, QS
     layout->setAlignment(Qt::AlignCenter);
     auto* pulse = new PNRecordingPulse(services.clock, 65, 160, this);
     pulse->setObjectName(QStringLiteral("recordingPulse"));
+    pulse->setAccessibleName(QStringLiteral("Stop Recording"));
+    ClickAction::install(*pulse, [this] {
+        if (onStop_) {
+            onStop_();
+        }
+    });
     layout->addWidget(pulse, 0, Qt::AlignHCenter);
-    layout->addSpacing(32 - pulse->overflow());
+    // The gaps give way on a short screen so that the stop button stays in view.
+    const int belowPulse = 32 - pulse->overflow();
+    addGap(layout, belowPulse, std::min(8, belowPulse));
 
     auto* bars = new PNWaveformBars(services.clock, 9, Color::accentOrange(), 35, this);
     bars->setObjectName(QStringLiteral("waveformBars"));
     layout->addWidget(bars, 0, Qt::AlignHCenter);
-    layout->addSpacing(32);
+    addGap(layout, 32, 8);
 
     timer_ = new PNGradientText(services.clock, formattedDurationPadded(duration_), Font::timerDisplay(),
         LinearGradient::warmGradient(), true, PNGlowModifier{Color::accentOrange(), 12}, this);
     timer_->setObjectName(QStringLiteral("recordingTimer"));
     layout->addWidget(timer_, 0, Qt::AlignHCenter);
-    layout->addSpacing(32);
+    addGap(layout, 32, 8);
 
     liveTranscript_ = new PNGlassModifier(liveTranscriptView(), this);
     liveTranscript_->setObjectName(QStringLiteral("liveTranscript"));
     liveTranscript_->setMaximumWidth(transcriptMaximumWidth);
-    liveTranscript_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    liveTranscript_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     layout->addWidget(liveTranscript_, 0, Qt::AlignHCenter);
 
     listening_ = new PNShimmerModifier(services.clock, QStringLiteral("Listening..."),
         Font::textStyle(TextStyle::title2), Color::textSecondary(), this);
     listening_->setObjectName(QStringLiteral("listeningText"));
     layout->addWidget(listening_, 0, Qt::AlignHCenter);
-    layout->addSpacing(32);
+    addGap(layout, 32, 8);
 
-    layout->addWidget(new RecordingOptionsView(services.defaults, services.clock, true, this), 0, Qt::AlignHCenter);
-    layout->addSpacing(32 - PNButton::shadowMargins().top());
+    auto* options = new FoldingScrollArea(new RecordingOptionsView(
+        services.defaults, services.clock, true, services.library.canSyncWithCloud()), 64, this);
+    options->setObjectName(QStringLiteral("recordingOptionsScroll"));
+    layout->addWidget(options, 0, Qt::AlignHCenter);
+    addGap(layout, 32 - PNButton::shadowMargins().top(), 4);
 
     auto* stop = new PNButton(services.clock, QStringLiteral("Stop Recording"), QStringLiteral("stop.fill"),
         PNButton::Style::danger, PNButton::Size::large, false, [this] {
@@ -139,7 +154,11 @@ void MacRecordingInProgressView::fitTranscript()
     const int width = std::min(transcriptMaximumWidth, std::max(200, this->width()));
     liveTranscript_->setFixedWidth(width);
     const int textHeight = transcriptText_->heightForWidth(width);
-    liveTranscript_->setFixedHeight(std::min(transcriptMaximumHeight, std::max(textHeight, 40)));
+    // As tall as the text up to its maximum; a short screen may take it down to a few lines,
+    // and it scrolls.
+    const int height = std::min(transcriptMaximumHeight, std::max(textHeight, 40));
+    liveTranscript_->setMaximumHeight(height);
+    liveTranscript_->setMinimumHeight(std::min(height, transcriptMinimumHeight));
 }
 
 void MacRecordingInProgressView::resizeEvent(QResizeEvent* event)

@@ -47,27 +47,17 @@ QLineEdit* textField(const QString& placeholder, int maximumWidth, QWidget* pare
 
 } // namespace
 
-std::vector<RecordingCategory> RecordingOptionsView::pickableCategories()
-{
-    std::vector<RecordingCategory> categories;
-    for (const RecordingCategory category : RecordingCategory::allCases()) {
-        if (category != RecordingCategory::all) {
-            categories.push_back(category);
-        }
-    }
-    return categories;
-}
-
 QString RecordingOptionsView::categoryIcon(RecordingCategory category)
 {
     return category.icon();
 }
 
 RecordingOptionsView::RecordingOptionsView(
-    platform::UserDefaults& defaults, AnimationClock& clock, bool compact, QWidget* parent)
+    platform::UserDefaults& defaults, AnimationClock& clock, bool compact, bool cloudSynced, QWidget* parent)
     : QWidget(parent)
     , defaults_(defaults)
     , compact_(compact)
+    , cloudSynced_(cloudSynced)
 {
     setObjectName(compact ? QStringLiteral("recordingOptionsCompact") : QStringLiteral("recordingOptions"));
     setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
@@ -135,7 +125,7 @@ QWidget* RecordingOptionsView::categoryRow()
     category_->setFixedWidth(140);
     category_->setFont(Font::textStyle(TextStyle::caption));
     category_->setIconSize(QSize(14, 14));
-    for (const RecordingCategory category : pickableCategories()) {
+    for (const RecordingCategory category : RecordingCategory::assignableCases()) {
         category_->addItem(symbolIcon(categoryIcon(category), Color::brandBlue().resolved(), 14), category.rawValue(),
             category.rawValue());
     }
@@ -194,7 +184,9 @@ QWidget* RecordingOptionsView::togglesBlock(AnimationClock& clock)
         SettingsKeys::autoEnterAfterPaste, SettingsKeys::autoEnterAfterPasteDefault,
         QStringLiteral("autoEnterSwitch")));
     layout->addWidget(toggleRow(clock, QStringLiteral("square.and.arrow.down"), QStringLiteral("Save to Recordings"),
-        QStringLiteral("Keep the transcript in the Recordings list (cloud-synced)"), SettingsKeys::saveToRecordings,
+        cloudSynced_ ? QStringLiteral("Keep the transcript in the Recordings list (cloud-synced)")
+                     : QStringLiteral("Keep the transcript in the Recordings list"),
+        SettingsKeys::saveToRecordings,
         SettingsKeys::saveToRecordingsDefault, QStringLiteral("saveToRecordingsSwitch")));
     layout->addWidget(toggleRow(clock, QStringLiteral("waveform"), QStringLiteral("Keep audio file"),
         QStringLiteral("Persist the original .wav next to the transcript"), SettingsKeys::saveAudioFile,

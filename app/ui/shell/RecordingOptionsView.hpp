@@ -25,13 +25,13 @@ class RecordingOptionsView : public QWidget {
     Q_OBJECT
 
 public:
+    // `cloudSynced`: the library reaches a cloud store, so a kept transcript is said to be synced.
     RecordingOptionsView(platform::UserDefaults& defaults, design::AnimationClock& clock, bool compact = false,
+        bool cloudSynced = false,
         QWidget* parent = nullptr);
 
     bool isCompact() const { return compact_; }
 
-    // Every category but `all`, in declaration order.
-    static std::vector<RecordingCategory> pickableCategories();
     static QString categoryIcon(RecordingCategory category);
 
 protected:
@@ -50,6 +50,7 @@ private:
 
     platform::UserDefaults& defaults_;
     bool compact_;
+    bool cloudSynced_;
     QLineEdit* title_ = nullptr;
     QToolButton* clearTitle_ = nullptr;
     QComboBox* category_ = nullptr;

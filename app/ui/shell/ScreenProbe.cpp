@@ -5,6 +5,8 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <QWidget>
 
@@ -23,7 +25,7 @@ QString environmentValue(const char* name)
 
 } // namespace
 
-std::unique_ptr<ScreenProbe> ScreenProbe::fromEnvironment(QApplication& application)
+std::unique_ptr<ScreenProbe> ScreenProbe::fromEnvironment(QApplication& application, Output output)
 {
     QSet<QString> reported;
     for (const QString& name : environmentValue(geometryVariable).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
@@ -35,13 +37,17 @@ std::unique_ptr<ScreenProbe> ScreenProbe::fromEnvironment(QApplication& applicat
     if (reported.isEmpty() && !tell) {
         return nullptr;
     }
-    std::unique_ptr<ScreenProbe> probe(new ScreenProbe(std::move(reported), tell, quit));
+    if (!output) {
+        output = [](const std::string& line) { platform::Console::print(line); };
+    }
+    std::unique_ptr<ScreenProbe> probe(new ScreenProbe(std::move(reported), tell, quit, std::move(output)));
     application.installEventFilter(probe.get());
     return probe;
 }
 
-ScreenProbe::ScreenProbe(QSet<QString> reported, bool reportFirstPaint, bool quitAfterFirstPaint)
+ScreenProbe::ScreenProbe(QSet<QString> reported, bool reportFirstPaint, bool quitAfterFirstPaint, Output output)
     : reported_(std::move(reported))
+    , output_(std::move(output))
     , reportFirstPaint_(reportFirstPaint)
     , quitAfterFirstPaint_(quitAfterFirstPaint)
 {
@@ -60,7 +66,7 @@ bool ScreenProbe::eventFilter(QObject* watched, QEvent* event)
     auto& widget = static_cast<QWidget&>(*watched);
     if (type == QEvent::FocusIn) {
         if (reported_.contains(widget.objectName())) {
-            platform::Console::print("🧪 focus " + widget.objectName().toStdString());
+            output_("🧪 focus " + widget.objectName().toStdString());
         }
         return false;
     }
@@ -68,9 +74,10 @@ bool ScreenProbe::eventFilter(QObject* watched, QEvent* event)
         if (auto* view = qobject_cast<QAbstractItemView*>(&widget); view && reported_.contains(view->objectName())) {
             forgetRows(*view);
         }
-        // Shown again, it is told again, also at the same place.
+        // Shown again, it is told again, also at the same place and with the same text.
+        toldTexts_.remove(&widget);
         if (told_.remove(&widget) > 0) {
-            platform::Console::print("🧪 hidden " + widget.objectName().toStdString());
+            output_("🧪 hidden " + widget.objectName().toStdString());
         }
         return false;
     }
@@ -81,6 +88,21 @@ bool ScreenProbe::eventFilter(QObject* watched, QEvent* event)
     }
     if (reported_.contains(widget.objectName()) && (type == QEvent::Paint || widget.isWindow())) {
         tellGeometry(widget);
+        if (type == QEvent::Paint) {
+            tellText(widget);
+        }
+    }
+    // A text editor paints its text on its viewport.
+    if (type == QEvent::Paint) {
+        if (auto* editor = qobject_cast<QPlainTextEdit*>(widget.parentWidget());
+            editor && editor->viewport() == &widget && reported_.contains(editor->objectName())) {
+            tellText(*editor);
+        }
+    }
+    // A scroll area scrolls by moving its content and copying what was painted, so what sits
+    // inside it may not be painted again at its new place.
+    if (type == QEvent::Move && !widget.isWindow() && !reported_.isEmpty()) {
+        tellDescendants(widget);
     }
     // A list paints its rows on its viewport.
     if (type == QEvent::Paint) {
@@ -115,7 +137,7 @@ void ScreenProbe::tellRows(QAbstractItemView& view)
             continue;
         }
         toldRows_.insert(name, place);
-        platform::Console::print(QStringLiteral("🧪 geometry %1 %2 %3 %4 %5")
+        output_(QStringLiteral("🧪 geometry %1 %2 %3 %4 %5")
                 .arg(name)
                 .arg(place.x())
                 .arg(place.y())
@@ -125,7 +147,7 @@ void ScreenProbe::tellRows(QAbstractItemView& view)
     }
     for (auto told = toldRows_.begin(); told != toldRows_.end();) {
         if (told.key().startsWith(prefix) && !inView.contains(told.key())) {
-            platform::Console::print("🧪 hidden " + told.key().toStdString());
+            output_("🧪 hidden " + told.key().toStdString());
             told = toldRows_.erase(told);
         } else {
             ++told;
@@ -138,7 +160,7 @@ void ScreenProbe::forgetRows(const QAbstractItemView& view)
     const QString prefix = view.objectName() + QStringLiteral(".row");
     for (auto told = toldRows_.begin(); told != toldRows_.end();) {
         if (told.key().startsWith(prefix)) {
-            platform::Console::print("🧪 hidden " + told.key().toStdString());
+            output_("🧪 hidden " + told.key().toStdString());
             told = toldRows_.erase(told);
         } else {
             ++told;
@@ -160,7 +182,7 @@ void ScreenProbe::tellGeometry(QWidget& widget)
         connect(&widget, &QObject::destroyed, this, [this](QObject* gone) { told_.remove(gone); });
     }
     told_.insert(&widget, place);
-    platform::Console::print(QStringLiteral("🧪 geometry %1 %2 %3 %4 %5")
+    output_(QStringLiteral("🧪 geometry %1 %2 %3 %4 %5")
             .arg(widget.objectName())
             .arg(place.x())
             .arg(place.y())
@@ -169,10 +191,41 @@ void ScreenProbe::tellGeometry(QWidget& widget)
             .toStdString());
 }
 
+void ScreenProbe::tellDescendants(QWidget& moved)
+{
+    for (QWidget* inside : moved.findChildren<QWidget*>()) {
+        if (reported_.contains(inside->objectName())) {
+            tellGeometry(*inside);
+        }
+    }
+}
+
+void ScreenProbe::tellText(QWidget& widget)
+{
+    QString text;
+    if (const auto* label = qobject_cast<QLabel*>(&widget)) {
+        text = label->text();
+    } else if (const auto* editor = qobject_cast<QPlainTextEdit*>(&widget)) {
+        text = editor->toPlainText();
+    } else {
+        return;
+    }
+    auto told = toldTexts_.find(&widget);
+    if (told != toldTexts_.end() && *told == text) {
+        return;
+    }
+    if (told == toldTexts_.end()) {
+        connect(&widget, &QObject::destroyed, this, [this](QObject* gone) { toldTexts_.remove(gone); });
+    }
+    toldTexts_.insert(&widget, text);
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    output_(QStringLiteral("🧪 text %1 %2").arg(widget.objectName(), text).toStdString());
+}
+
 void ScreenProbe::tellFirstPaint()
 {
     const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
-    platform::Console::print("🧪 first paint " + std::to_string(now.count()));
+    output_("🧪 first paint " + std::to_string(now.count()));
     if (quitAfterFirstPaint_) {
         QCoreApplication::quit();
     }

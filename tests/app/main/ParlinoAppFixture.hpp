@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <QImage>
 #include <QString>
 #include <QUrl>
 
@@ -200,7 +201,7 @@ protected:
     void SetUp() override
     {
         std::string whyNot;
-        xvfb = testsupport::XvfbTestServer::start(whyNot, {.windowManager = true, .screen = "1600x1200x24"});
+        xvfb = testsupport::XvfbTestServer::start(whyNot, {.windowManager = true, .screen = screen});
         if (!xvfb) {
             GTEST_SKIP() << whyNot;
         }
@@ -229,7 +230,8 @@ protected:
     std::filesystem::path settingsFile() const { return home / ".config" / "parlino" / "parlino.conf"; }
     std::filesystem::path library() const { return home / "Documents" / "Parlino"; }
 
-    std::unique_ptr<RunningApp> launch()
+    // Started with the fixture's environment; `changes` set variables to other values, or unset them.
+    std::unique_ptr<RunningApp> launch(const std::vector<std::pair<std::string, std::optional<std::string>>>& changes = {})
     {
         std::vector<std::pair<std::string, std::string>> environment {
             {"HOME", home.string()},
@@ -244,13 +246,21 @@ protected:
             {"LANG", "C.UTF-8"},
             {"PULSE_SERVER", pulse->address()},
             {"AURIS_HUB_ENDPOINT", hub.endpoint()},
-            {"PARLINO_CAPTURE_FILE", speech->string()},
             {"PARLINO_REPORT_GEOMETRY", reported},
             // Qt and X keep their one-time caches until exit; leaks of ours are never suppressed.
             {"LSAN_OPTIONS", "suppressions=" PARLINO_SOURCE_DIR "/tests/lsan-qt.supp:print_suppressions=0"},
         };
         if (cloud) {
             environment.emplace_back("PARLINO_CLOUD_URL", cloud->url());
+        }
+        if (!captureFromSoundServer) {
+            environment.emplace_back("PARLINO_CAPTURE_FILE", speech->string());
+        }
+        for (const auto& [name, value] : changes) {
+            std::erase_if(environment, [&](const auto& variable) { return variable.first == name; });
+            if (value) {
+                environment.emplace_back(name, *value);
+            }
         }
         for (const char* passed : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
             if (const char* value = std::getenv(passed)) {
@@ -313,6 +323,23 @@ protected:
             && app.waitUntil([&] { return app.count("✅ Recording saved (category: Personal)") > saves; });
     }
 
+    // What the screen shows in `area` once it has stopped changing (or, for screens with decorative
+    // motion, after a while).
+    QImage stillPicture(RunningApp& app, const XDesktop::Rect& area)
+    {
+        QImage image = desktop->capture(area);
+        for (int look = 0; look < 20; ++look) {
+            app.waitUntil([] { return false; }, std::chrono::milliseconds(100));
+            QImage again = desktop->capture(area);
+            const bool still = again == image;
+            image = std::move(again);
+            if (still) {
+                break;
+            }
+        }
+        return image;
+    }
+
     // Closes the program's window as its close button would.
     void closeWindow(RunningApp& app)
     {
@@ -330,6 +357,10 @@ protected:
 
     // The object names whose places the program tells.
     std::string reported = parlinoapp::reportedWidgets;
+    // Records from the private sound server's microphone instead of the speech file.
+    bool captureFromSoundServer = false;
+    // The private desktop's screen, as Xvfb takes it.
+    std::string screen = "1600x1200x24";
     // The private cloud store, for tests that start one before launching.
     std::unique_ptr<testsupport::PostgresTestServer> cloud;
     testsupport::TemporaryDirectory temporary;

@@ -80,16 +80,7 @@ protected:
     // decorative motion, after a while), and checks that it looks like a painted screen.
     void screenshot(RunningApp& app, const std::string& name, const XDesktop::Rect& area)
     {
-        QImage image = desktop->capture(area);
-        for (int look = 0; look < 20; ++look) {
-            app.waitUntil([] { return false; }, 100ms);
-            QImage again = desktop->capture(area);
-            const bool still = again == image;
-            image = std::move(again);
-            if (still) {
-                break;
-            }
-        }
+        const QImage image = stillPicture(app, area);
         const auto file = artifacts / (name + ".png");
         EXPECT_TRUE(image.save(QString::fromStdString(file.string()))) << file;
         EXPECT_EQ(implausible(image, area), "") << name;

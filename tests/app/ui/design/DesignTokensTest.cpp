@@ -104,7 +104,8 @@ TEST(DesignTokens, EverySymbolTheScreensNameHasAGlyph)
         "character.cursor.ibeam", "xmark.circle.fill", "folder.fill", "tag.fill", "doc.on.clipboard", "return",
         "square.and.arrow.down", "waveform", "play.fill", "pause.circle.fill", "star.fill", "trash",
         "magnifyingglass", "heart.fill", "envelope.fill", "sparkles", "keyboard", "clock", "calendar", "mic.slash",
-        "arrow.triangle.2.circlepath", "questionmark.circle", "doc.text", "folder", "brain", "chevron.up.chevron.down"};
+        "arrow.triangle.2.circlepath", "questionmark.circle", "doc.text", "folder", "brain", "chevron.up.chevron.down",
+        "arrow.clockwise"};
     for (const parlino::RecordingCategory category : parlino::RecordingCategory::allCases()) {
         names << category.icon();
     }

@@ -1,19 +1,24 @@
 #include "app/ui/RecordingsFixture.hpp"
 
+#include "app/ui/StatusNotice.hpp"
 #include "app/ui/recordings/RecordingRow.hpp"
 #include "app/ui/recordings/RecordingRowDelegate.hpp"
+#include "app/ui/design/Font.hpp"
 #include "app/ui/design/PNEmptyState.hpp"
 #include "app/ui/design/PNGradientIcon.hpp"
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QLabel>
+#include <QLocale>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTime>
 #include <QToolButton>
 
 using namespace parlino;
@@ -99,18 +104,18 @@ TEST_F(RecordingsBrowser, SearchesTitlesAndTranscriptsFiltersByCategoryAndSaysWh
     EXPECT_FALSE(clear->isVisible());
     EXPECT_EQ(listedTitles().size(), 6);
 
-    // The first "All" is no filter; the second keeps what is stored as All. An empty category
-    // with no search says there are no recordings, not that nothing was found.
+    // "All" is the filter's own first entry and never a category of its own: the six categories
+    // follow it once each. A recording stored as All long ago shows under no filter only. An empty
+    // category with no search says there are no recordings, not that nothing was found.
     auto* filter = find<QComboBox>("categoryFilter");
-    ASSERT_EQ(filter->count(), 9);
+    ASSERT_EQ(filter->count(), 8);
     EXPECT_EQ(filter->itemText(0), QStringLiteral("All"));
-    EXPECT_EQ(filter->itemText(2), QStringLiteral("All"));
-    EXPECT_EQ(filter->itemText(8), QStringLiteral("Task"));
+    EXPECT_EQ(filter->findText(QStringLiteral("All")), 0);
+    EXPECT_EQ(filter->itemText(2), QStringLiteral("Work"));
+    EXPECT_EQ(filter->itemText(7), QStringLiteral("Task"));
     pickFilter(filter->findText(QStringLiteral("Meeting")));
     EXPECT_EQ(list.selectedRecordingCategory(), RecordingCategory::meeting);
     EXPECT_EQ(listedTitles(), QStringList{QStringLiteral("Team Standup")});
-    pickFilter(2);
-    EXPECT_EQ(listedTitles(), QStringList{QStringLiteral("Everything Board")});
     pickFilter(filter->findText(QStringLiteral("Task")));
     EXPECT_EQ(listPane->currentWidget(), noRecordings);
     list.setSearchText(QStringLiteral("x"));
@@ -127,6 +132,19 @@ TEST_F(RecordingsBrowser, SearchesTitlesAndTranscriptsFiltersByCategoryAndSaysWh
     click(find("helpButton"));
     click(find("feedbackButton"));
     EXPECT_EQ(library->syncCalls, 2);
+    // Each sync click says how it went, or why there was nothing to sync with.
+    QCoreApplication::processEvents();
+    ASSERT_NE(StatusNotice::of(list), nullptr);
+    EXPECT_EQ(StatusNotice::of(list)->message(), QStringLiteral("Recordings synced with cloud"));
+    library->nextSyncFailure = QStringLiteral("offline");
+    click(find("syncButton"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(StatusNotice::of(list)->message(), QStringLiteral("Sync with cloud failed"));
+    library->cloudAvailable = false;
+    click(find("syncButton"));
+    EXPECT_EQ(library->syncCalls, 3);
+    EXPECT_EQ(StatusNotice::of(list)->message(),
+        QStringLiteral("No cloud store is set up: recordings stay on this computer"));
     EXPECT_EQ(help.count(), 1);
     EXPECT_EQ(feedback.count(), 1);
     EXPECT_EQ(find("syncButton")->toolTip(), QStringLiteral("Sync with cloud"));
@@ -201,20 +219,21 @@ TEST_F(RecordingsBrowser, TheDetailShowsTheSelectedRecordingAsTheLibraryHoldsItA
     EXPECT_EQ(field->text(), QStringLiteral("Weekend <b>shopping</b>"));
     QTest::keyClick(field, Qt::Key_Return);
 
-    // The category picker offers all seven, All included; picking the same one changes nothing.
+    // The category picker offers the six categories, never All; picking the same one changes nothing.
     click(find("detailCategoryItem"));
     auto* picker = find<QComboBox>("detailCategoryPicker");
     EXPECT_TRUE(detail().isEditingCategory());
-    EXPECT_EQ(picker->count(), 7);
+    EXPECT_EQ(picker->count(), 6);
+    EXPECT_EQ(picker->findText(QStringLiteral("All")), -1);
     EXPECT_EQ(picker->currentText(), QStringLiteral("Personal"));
     picker->setCurrentIndex(picker->findText(QStringLiteral("Personal")));
     EXPECT_TRUE(detail().isEditingCategory());
     console.clear();
-    picker->setCurrentIndex(picker->findText(QStringLiteral("All")));
+    picker->setCurrentIndex(picker->findText(QStringLiteral("Idea")));
     EXPECT_FALSE(detail().isEditingCategory());
-    EXPECT_EQ(library->recording(list.selectedRecordingID().value())->category, RecordingCategory::all);
-    EXPECT_EQ(find<QLabel>("detailCategory")->text(), QStringLiteral("All"));
-    EXPECT_EQ(console.lines(), QStringList{QStringLiteral("✅ Category updated: All")});
+    EXPECT_EQ(library->recording(list.selectedRecordingID().value())->category, RecordingCategory::idea);
+    EXPECT_EQ(find<QLabel>("detailCategory")->text(), QStringLiteral("Idea"));
+    EXPECT_EQ(console.lines(), QStringList{QStringLiteral("✅ Category updated: Idea")});
 
     // Without a transcript: no AI card, the placeholder text, and Copy takes the title.
     clickRow(QStringLiteral("Voice Memo"));
@@ -231,6 +250,9 @@ TEST_F(RecordingsBrowser, TheDetailShowsTheSelectedRecordingAsTheLibraryHoldsItA
     clickRow(QStringLiteral("Q3 Budget Review"));
     auto* method = find<QComboBox>("launchMethodPicker");
     EXPECT_EQ(detail().aiLaunchMethod(), AILaunchMethod::clipboard);
+    // Only the methods this desktop can carry out are offered.
+    ASSERT_EQ(method->count(), 3);
+    EXPECT_EQ(method->findText(QStringLiteral("Shortcut")), -1);
     method->setCurrentIndex(method->findText(QStringLiteral("Web Browser")));
     click(button("aiAppCopilot"));
     clickRow(QStringLiteral("App Idea: Voice Journal"));
@@ -262,15 +284,26 @@ TEST_F(RecordingsBrowser, PlayAndStopFollowThePlayerAndDeletingAsksFirst)
     EXPECT_EQ(audioPlayer.plays[0], budget.id);
     EXPECT_EQ(play->title(), QStringLiteral("Stop"));
     EXPECT_EQ(play->symbol(), QStringLiteral("stop.fill"));
+    // The position runs with the playback and never past the recording's length.
+    auto* position = find<QLabel>("playbackPosition");
+    EXPECT_TRUE(position->isVisible());
+    EXPECT_EQ(position->text(), QStringLiteral("0:00 / 5:12"));
+    timer.advance(std::chrono::milliseconds(12'100));
+    EXPECT_EQ(position->text(), QStringLiteral("0:12 / 5:12"));
 
-    // The Stop button belongs to the recording that plays.
+    // The Stop button and the position belong to the recording that plays, also after a look elsewhere.
     clickRow(QStringLiteral("Grocery List"));
     EXPECT_EQ(play->title(), QStringLiteral("Play"));
+    EXPECT_FALSE(find("playbackPosition")->isVisible());
     clickRow(QStringLiteral("Q3 Budget Review"));
     EXPECT_EQ(play->title(), QStringLiteral("Stop"));
+    EXPECT_EQ(find<QLabel>("playbackPosition")->text(), QStringLiteral("0:12 / 5:12"));
+    timer.advance(std::chrono::seconds(400));
+    EXPECT_EQ(find<QLabel>("playbackPosition")->text(), QStringLiteral("5:12 / 5:12"));
     click(play);
     EXPECT_EQ(audioPlayer.stops, 1);
     EXPECT_EQ(play->title(), QStringLiteral("Play"));
+    EXPECT_FALSE(find("playbackPosition")->isVisible());
     click(play);
     audioPlayer.finish();
     EXPECT_EQ(play->title(), QStringLiteral("Play"));
@@ -287,6 +320,7 @@ TEST_F(RecordingsBrowser, PlayAndStopFollowThePlayerAndDeletingAsksFirst)
     click(play);
     click(button("deleteButton"));
     ASSERT_NE(confirmation(), nullptr);
+    EXPECT_TRUE(hasSheetFrame(*confirmation()));
     EXPECT_EQ(confirmation()->text(), QStringLiteral("Delete “Q3 Budget Review”?"));
     EXPECT_EQ(confirmation()->textFormat(), Qt::PlainText);
     answer("cancelDeleteButton");
@@ -326,7 +360,7 @@ TEST_F(RecordingsBrowser, PlayAndStopFollowThePlayerAndDeletingAsksFirst)
     EXPECT_EQ(shownTitle(), QStringLiteral("Team Standup"));
 }
 
-TEST_F(RecordingsBrowser, ASaveWhileThePaneIsShownSelectsTheRecording)
+TEST_F(RecordingsBrowser, ANewRecordingIsSelectedAndTheDetailShowsOnlyWhatTheListShows)
 {
     library->setList(samples());
     MacRecordingsListView& list = open();
@@ -339,12 +373,29 @@ TEST_F(RecordingsBrowser, ASaveWhileThePaneIsShownSelectsTheRecording)
     ASSERT_FALSE(list.listView()->selectionModel()->selectedRows().isEmpty());
     EXPECT_EQ(list.listView()->selectionModel()->selectedRows().front().data().toString(), QStringLiteral("Fresh"));
 
-    // A save made while the pane is away is not acted on when it comes back.
+    // A search or a filter that hides the shown recording empties the detail pane.
+    list.setSearchText(QStringLiteral("budget"));
+    EXPECT_FALSE(list.selectedRecordingID().has_value());
+    EXPECT_TRUE(find("noSelectionView")->isVisible());
+    clickRow(QStringLiteral("Q3 Budget Review"));
+    list.setSearchText(QString());
+    list.setSelectedRecordingCategory(RecordingCategory::meeting);
+    EXPECT_FALSE(list.selectedRecordingID().has_value());
+    clickRow(QStringLiteral("Team Standup"));
+    list.setSelectedRecordingCategory(std::nullopt);
+    EXPECT_EQ(shownTitle(), QStringLiteral("Team Standup")) << "a recording still listed stays shown";
+
+    // A save made while the pane is away (the record screen's stop) is selected when it comes
+    // back, and a filter that would hide it gives way.
+    list.setSelectedRecordingCategory(RecordingCategory::meeting);
     list.hide();
     const Recording unseen = library->saveRecording({audio, QString(), 4, QStringLiteral("Unseen")});
-    list.show();
-    EXPECT_EQ(list.selectedRecordingID(), saved.id);
     EXPECT_EQ(library->latestSavedRecordingID(), unseen.id);
+    list.show();
+    EXPECT_EQ(list.selectedRecordingID(), unseen.id);
+    EXPECT_FALSE(library->latestSavedRecordingID().has_value());
+    EXPECT_FALSE(list.selectedRecordingCategory().has_value());
+    EXPECT_EQ(shownTitle(), QStringLiteral("Unseen"));
 }
 
 TEST_F(RecordingsBrowser, RowsShowTheirMetadataOnTwoOrThreeLinesAndGrowUnderThePointer)
@@ -352,11 +403,23 @@ TEST_F(RecordingsBrowser, RowsShowTheirMetadataOnTwoOrThreeLinesAndGrowUnderTheP
     const QList<Recording> list = samples();
     const RecordingRow board(list[5]);
     EXPECT_EQ(board.recording().category.icon(), QStringLiteral("square.grid.2x2"));
-    EXPECT_EQ(board.metadataText(), QStringLiteral("March 8, 2025 • 1:15 • All"));
+    // The time of day tells apart the recordings of one day.
+    const auto at = [](int hour, int minute) { return QLocale().toString(QTime(hour, minute), QLocale::ShortFormat); };
+    EXPECT_EQ(board.metadataText(), QStringLiteral("March 8, 2025, ") + at(16, 20) + QStringLiteral(" • 1:15 • All"));
     Recording silent = list[4];
     silent.duration = 0;
     const RecordingRow memo(silent);
-    EXPECT_EQ(memo.metadataText(), QStringLiteral("March 9, 2025 • 0:00 • Note"));
+    EXPECT_EQ(memo.metadataText(), QStringLiteral("March 9, 2025, ") + at(8, 0) + QStringLiteral(" • 0:00 • Note"));
+    // In a narrow row the line ends in an ellipsis instead of a name cut mid-word.
+    const QStringList whole = memo.metadataLine(1000);
+    EXPECT_EQ(whole.join(QLatin1Char(' ')), memo.metadataText());
+    const QFontMetricsF caption(design::Font::captionText());
+    const double narrow = caption.horizontalAdvance(whole.mid(0, 4).join(QString())) + 4 * 8
+        + caption.horizontalAdvance(QStringLiteral("No…")) + 1;
+    const QStringList cut = memo.metadataLine(narrow);
+    ASSERT_EQ(cut.size(), 5);
+    EXPECT_EQ(cut.mid(0, 4), whole.mid(0, 4));
+    EXPECT_TRUE(cut.back().endsWith(QChar(0x2026))) << cut.back().toStdString();
     EXPECT_FALSE(memo.showsPreview());
     EXPECT_TRUE(memo.previewLines(300).isEmpty());
     EXPECT_LT(memo.height(), board.height());

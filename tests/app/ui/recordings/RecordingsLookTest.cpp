@@ -62,7 +62,10 @@ TEST_F(RecordingsLook, TheListEmptyFilledAndSearchingAndTheDetailPaneAreFinished
     EXPECT_GT(shareOfPixels(nothing, areaOf(child(*find("noMatchesState"), "emptyStateIcon"), &list), isBrandBlue), 0.1);
     list.setSearchText(QString());
 
-    // Editing in place, and a re-transcription under way.
+    // Editing in place, and a re-transcription under way: the search hid the recording and left the
+    // pane empty, so it is picked again.
+    clickRow(QStringLiteral("Q3 Budget Review"));
+    clock.advance(1.5);
     click(find("detailTitle"));
     click(find("detailCategoryItem"));
     recorder->setAurisReady(false);

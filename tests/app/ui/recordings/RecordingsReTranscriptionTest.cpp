@@ -3,6 +3,7 @@
 #include "app/library/RecordingsManager.hpp"
 #include "app/recorder/RecordingCoding.hpp"
 #include "app/recorder/RecordingError.hpp"
+#include "app/ui/StatusNotice.hpp"
 #include "platform/system/AtomicFileWriter.hpp"
 
 #include <QComboBox>
@@ -36,6 +37,8 @@ protected:
 
     MacRecordingsListView& openReal()
     {
+        // The recordings were there before the pane: none of them is the one just saved.
+        realLibrary->clearLatestSavedRecordingID();
         view = std::make_unique<MacRecordingsListView>(realServices);
         showAt(*view, {1100, 720});
         clock.advance(1.0);
@@ -92,9 +95,9 @@ TEST_F(RealLibraryBrowser, ReTranscriptionWaitsForTheEngineShowsTheNewTextAndKee
     EXPECT_EQ(reTranscribe->title(), QStringLiteral("Transcribing..."));
     detail().reTranscribe();
     QCoreApplication::processEvents();
-    // One-second waits.
+    // One-second waits; besides them only the notice of the wait is timed.
     timer.advance(std::chrono::milliseconds(999));
-    ASSERT_EQ(timer.pendingCount(), 1u);
+    ASSERT_EQ(timer.pendingCount(), 2u);
 
     // Another recording shows its own button: not busy, but no second run while one goes.
     clickRow(QStringLiteral("Standup"));
@@ -105,10 +108,10 @@ TEST_F(RealLibraryBrowser, ReTranscriptionWaitsForTheEngineShowsTheNewTextAndKee
     EXPECT_TRUE(reTranscribe->isBusy());
 
     timer.advance(std::chrono::milliseconds(1));
-    ASSERT_EQ(timer.pendingCount(), 1u);
+    ASSERT_EQ(timer.pendingCount(), 2u);
     recorder->setAurisReady(true);
     timer.advance(second);
-    EXPECT_EQ(timer.pendingCount(), 0u);
+    EXPECT_EQ(timer.pendingCount(), 1u);
     ASSERT_TRUE(recorder->hasPendingTranscription());
     EXPECT_EQ(recorder->transcribedFiles.back(), budget.audioURL);
     recorder->finishTranscription(QStringLiteral("budget is final and approved"));
@@ -163,20 +166,54 @@ TEST_F(RealLibraryBrowser, ReTranscriptionGivesUpAfterThirtySecondsAndKeepsTheTe
     clickRow(QStringLiteral("Memo"));
     auto* reTranscribe = button("reTranscribeButton");
 
-    // Never ready: thirty one-second waits, then the run gives up.
+    const auto notice = [&] { return StatusNotice::of(*view) ? StatusNotice::of(*view)->message() : QString(); };
+
+    // Never ready: the window says at once what the run waits for; thirty one-second waits, then
+    // the run gives up and says so.
     recorder->setAurisReady(false);
     click(reTranscribe);
     QCoreApplication::processEvents();
+    EXPECT_EQ(notice(), QStringLiteral("Waiting for the speech model to load..."));
     console.clear();
     int sleeps = 0;
-    while (timer.pendingCount() > 0) {
+    while (detail().isReTranscribing() && sleeps < 40) {
         timer.advance(second);
         ++sleeps;
     }
     EXPECT_EQ(sleeps, 30);
     EXPECT_EQ(console.lines(), QStringList{QStringLiteral("❌ FATAL: Auris not ready after 30s")});
+    EXPECT_EQ(notice(), QStringLiteral("The speech model is still not ready. Use ReTranscribe again once it is"));
     EXPECT_FALSE(recorder->hasPendingTranscription());
     EXPECT_TRUE(reTranscribe->isEnabled());
+
+    // A model that failed is not coming: the run ends at once and says why.
+    recorder->setModelFailure(ModelFailure {QStringLiteral("small"), ModelFailure::Reason::noConnection});
+    console.clear();
+    click(reTranscribe);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(console.lines().mid(3), (QStringList {QStringLiteral("🎤 Using WhisperRecorder.shared"),
+        QStringLiteral("   Auris ready: false"), QStringLiteral("❌ FATAL: Auris not ready (no speech model is loading)")}));
+    const ModelFailure failure {QStringLiteral("small"), ModelFailure::Reason::noConnection};
+    EXPECT_EQ(notice(), QStringLiteral("Cannot transcribe: no speech model is ready (") + failure.reasonText()
+            + QStringLiteral("). Get one in Settings, then use ReTranscribe again"));
+    EXPECT_FALSE(detail().isReTranscribing());
+    EXPECT_TRUE(reTranscribe->isEnabled());
+    recorder->setModelFailure(std::nullopt);
+
+    // While the model downloads the run waits, saying so; a cancelled download ends the wait.
+    recorder->setIsInitializingAuris(true);
+    click(reTranscribe);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(notice(), QStringLiteral("Waiting for the speech model to finish downloading..."));
+    timer.advance(3 * second);
+    EXPECT_FALSE(reTranscribe->isEnabled());
+    recorder->setIsInitializingAuris(false);
+    recorder->setModelDownloadCancelled(true);
+    timer.advance(second);
+    EXPECT_EQ(notice(), QStringLiteral("Cannot transcribe: no speech model is ready. Get one in Settings, then use ReTranscribe again"));
+    EXPECT_FALSE(detail().isReTranscribing());
+    EXPECT_TRUE(reTranscribe->isEnabled());
+    recorder->setModelDownloadCancelled(false);
 
     // Ready only after the last wait: no "ready after" line, and the transcription starts. An
     // empty result keeps the old text.
@@ -194,6 +231,7 @@ TEST_F(RealLibraryBrowser, ReTranscriptionGivesUpAfterThirtySecondsAndKeepsTheTe
         QStringLiteral("   Preview: ..."),
         QStringLiteral("❌ FATAL: Empty transcription returned"),
     }));
+    EXPECT_EQ(notice(), QStringLiteral("No speech was recognised; the transcript was left as it was"));
     EXPECT_EQ(realLibrary->recording(memo.id)->transcription, QStringLiteral("keep me"));
     EXPECT_TRUE(reTranscribe->isEnabled());
 
@@ -207,6 +245,7 @@ TEST_F(RealLibraryBrowser, ReTranscriptionGivesUpAfterThirtySecondsAndKeepsTheTe
         QStringLiteral("   Error: Auris not initialized. Please wait..."),
         QStringLiteral("   Localized: Auris not initialized. Please wait..."),
     }));
+    EXPECT_EQ(notice(), QStringLiteral("Re-transcription failed: Auris not initialized. Please wait..."));
     EXPECT_EQ(realLibrary->recording(memo.id)->transcription, QStringLiteral("keep me"));
     EXPECT_TRUE(reTranscribe->isEnabled());
 }

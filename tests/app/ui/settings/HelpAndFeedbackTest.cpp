@@ -159,12 +159,19 @@ TEST_F(Sheets, LowRatingsComposeAnEncodedMailAndCloseTheForm)
     EXPECT_EQ(console.lines(), QStringList{QStringLiteral("⚠️ No feedback address is set - feedback not sent")});
     const QImage unsent = saveScreenshot(*unaddressed, QStringLiteral("feedback-no-address"));
     EXPECT_GT(distinctColours(unsent), 30);
-    // Four or five stars send nothing anyway: they still ask for a review.
-    click(child<QToolButton>(*unaddressed, "star4"));
-    EXPECT_TRUE(unsendable->isEnabled());
-    click(unsendable);
-    ASSERT_TRUE(waitFor([&] { return unaddressed->thankYouView() && unaddressed->thankYouView()->isVisible(); }));
-    unaddressed->thankYouView()->reject();
+    // Four or five stars cannot look sent either: no thanks, and the text stays.
+    for (const char* high : {"star4", "star5"}) {
+        click(child<QToolButton>(*unaddressed, high));
+        EXPECT_FALSE(unsendable->isEnabled()) << high;
+        click(unsendable);
+        QTest::keyClick(unaddressed, Qt::Key_Return);
+        unaddressed->submitFeedback();
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(unaddressed);
+        EXPECT_FALSE(unaddressed->showThankYouSheet()) << high;
+        EXPECT_EQ(unaddressed->feedbackText(), QStringLiteral("Keep me"));
+    }
+    EXPECT_EQ(urlOpener.opened.size(), 1u);
     click(child<QPushButton>(*unaddressed, "cancelFeedbackButton"));
     ASSERT_TRUE(waitFor([&] { return unaddressed.isNull(); }));
 
@@ -194,13 +201,21 @@ TEST_F(Sheets, LowRatingsComposeAnEncodedMailAndCloseTheForm)
 
 TEST_F(Sheets, HighRatingsAskForAReviewOverTheFormThatKeepsItsText)
 {
-    QPointer<FeedbackView> form = FeedbackView::present(urlOpener, &owner);
+    auto* sheet = new FeedbackView(urlOpener, &owner, QStringLiteral("feedback@example.com"));
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<FeedbackView> form = sheet;
+    sheet->open();
     ASSERT_TRUE(waitFor([&] { return form && form->isVisible(); }));
     click(child<QToolButton>(*form, "star5"));
     child<QPlainTextEdit>(*form, "feedbackText")->setPlainText(QStringLiteral("Love it"));
     click(child<QPushButton>(*form, "sendFeedbackButton"));
     ASSERT_TRUE(waitFor([&] { return form->thankYouView() && form->thankYouView()->isVisible(); }));
-    EXPECT_TRUE(urlOpener.opened.empty());
+    // What was written is not dropped behind the thanks: it went out as a mail first.
+    ASSERT_EQ(urlOpener.opened.size(), 1u);
+    EXPECT_TRUE(QUrlQuery(urlOpener.opened.front())
+                    .queryItemValue(QStringLiteral("body"), QUrl::FullyDecoded)
+                    .contains(QStringLiteral("Feedback:\r\nLove it")));
+    urlOpener.opened.clear();
     QPointer<ThankYouView> thanks = form->thankYouView();
     EXPECT_EQ(thanks->width(), 500);
     const QImage picture = saveScreenshot(*thanks, QStringLiteral("feedback-thank-you"));
@@ -212,7 +227,9 @@ TEST_F(Sheets, HighRatingsAskForAReviewOverTheFormThatKeepsItsText)
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(form->feedbackText(), QStringLiteral("Love it"));
 
-    // Without a review page the review button cannot be pressed and a line under it says why.
+    // Without a review page the review button cannot be pressed and a line under it says why. No
+    // text, nothing mailed: only the thanks.
+    child<QPlainTextEdit>(*form, "feedbackText")->clear();
     click(child<QPushButton>(*form, "sendFeedbackButton"));
     ASSERT_TRUE(waitFor([&] { return form->thankYouView() != nullptr; }));
     thanks = form->thankYouView();
@@ -266,6 +283,7 @@ TEST_F(Sheets, TheRecordingsToolbarOpensBothSheets)
     QPointer<HelpView> help = main.findChild<HelpView*>();
     ASSERT_TRUE(help);
     ASSERT_TRUE(waitFor([&] { return help->isVisible(); }));
+    EXPECT_TRUE(hasSheetFrame(*help));
     QTest::keyClick(help, Qt::Key_Escape);
     ASSERT_TRUE(waitFor([&] { return help.isNull(); }));
 
@@ -273,6 +291,7 @@ TEST_F(Sheets, TheRecordingsToolbarOpensBothSheets)
     QPointer<FeedbackView> feedback = main.findChild<FeedbackView*>();
     ASSERT_TRUE(feedback);
     ASSERT_TRUE(waitFor([&] { return feedback->isVisible(); }));
+    EXPECT_TRUE(hasSheetFrame(*feedback));
     click(child<QPushButton>(*feedback, "cancelFeedbackButton"));
     ASSERT_TRUE(waitFor([&] { return feedback.isNull(); }));
 }

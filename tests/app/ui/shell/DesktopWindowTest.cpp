@@ -166,15 +166,33 @@ protected:
             EXPECT_TRUE(problems.isEmpty()) << (when + QLatin1Char(' ') + screen + QStringLiteral(":\n  ")
                 + problems.join(QStringLiteral("\n  "))).toStdString();
         };
+        // The record screens' main button is in view as they come, with no scrolling: the panel
+        // above it scrolls in its own box instead.
+        const auto expectButtonInView = [&](const char* name, const QString& screen) {
+            clock.advance(1.5);
+            QCoreApplication::processEvents();
+            auto* scroll = inWindow<QScrollArea>("recordScroll");
+            EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 0) << (when + QLatin1Char(' ') + screen).toStdString();
+            QWidget* button = inWindow(name);
+            const QRect own(button->mapTo(&window(), QPoint(0, 0)), button->size());
+            QRect shown = own.intersected(window().rect());
+            for (QWidget* above = button->parentWidget(); above && above != &window(); above = above->parentWidget()) {
+                shown = shown.intersected(QRect(above->mapTo(&window(), QPoint(0, 0)), above->size()));
+            }
+            EXPECT_EQ(shown, own) << (when + QLatin1Char(' ') + screen + QLatin1Char(' ') + QLatin1String(name)).toStdString();
+        };
         main().setSelectedView(Selection::record);
+        expectButtonInView("startRecordingButton", QStringLiteral("ready"));
         check(QStringLiteral("ready"));
         recorder->setIsInitializingAuris(true);
         recorder->setAurisInitProgress(0.4);
+        expectButtonInView("startRecordingButton", QStringLiteral("ready while downloading"));
         check(QStringLiteral("ready while downloading"));
         recorder->setIsInitializingAuris(false);
         recorder->setIsRecording(true);
         recorder->setTranscription(QStringLiteral("A long live transcript that runs over several lines of the "
                                                   "recording screen so that it has to wrap and maybe scroll."));
+        expectButtonInView("stopRecordingButton", QStringLiteral("recording"));
         check(QStringLiteral("recording"));
         recorder->setIsRecording(false);
         recorder->publishPreprocessing(QStringLiteral("Resampling to 16 kHz, high-pass 80 Hz, normalising to -3 dB"));

@@ -5,6 +5,8 @@
 #include "app/ui/shell/MacRecordView.hpp"
 #include "app/ui/shell/Parlino_macOS.hpp"
 #include "app/ui/shell/PushToTalkPill.hpp"
+#include "app/ui/shell/TranscriptSheet.hpp"
+#include "app/ui/StatusNotice.hpp"
 #include "app/dictation/SettingsKeys.hpp"
 #include "app/ui/design/PNButton.hpp"
 #include "app/ui/design/PNGradientText.hpp"
@@ -149,20 +151,25 @@ TEST_F(MainWindow, CompletionFollowsTheAfterRecordingSettings)
         QStringList lines;
         bool audioRemains;
         QString clipboardAfter;
+        // What the window says afterwards; none: the transcript stays on screen in a sheet.
+        std::optional<QString> notice;
     };
     const std::vector<Case> cases = {
         {"text only", true, false, false, "Personal", true, "hello", std::nullopt,
-            {"📋 Transcription copied to clipboard", "🗑️ Audio file deleted (text-only mode)"}, false, "hello"},
-        {"keep audio, no save", false, false, true, "Personal", true, "hello", std::nullopt, {}, true, "before"},
+            {"📋 Transcription copied to clipboard", "🗑️ Audio file deleted (text-only mode)"}, false, "hello",
+            QStringLiteral("Transcript copied to clipboard")},
+        {"keep audio, no save", false, false, true, "Personal", true, "hello", std::nullopt, {}, true, "before",
+            std::nullopt},
         {"no file to delete", true, false, false, "Personal", false, "", std::nullopt,
-            {"🗑️ Audio file deleted (text-only mode)"}, false, "before"},
+            {"🗑️ Audio file deleted (text-only mode)"}, false, "before", QStringLiteral("No speech was recognised")},
         {"save fails", true, true, false, "Idea", false, "", std::nullopt,
             {"❌ Save failed: invalidAudioFile", "📝 Saved text-only (audio kept for recording entry)"}, false,
-            "before"},
+            "before", QStringLiteral("The recording could not be saved: invalidAudioFile")},
         {"save with audio kept", false, true, true, "Nonsense", true, "remember milk", std::nullopt,
-            {"✅ Recording saved (category: Personal)"}, true, "before"},
-        {"stored All", false, true, true, "All", true, "x", std::nullopt, {"✅ Recording saved (category: Personal)"},
-            true, "before"},
+            {"✅ Recording saved (category: Personal)"}, true, "before", QStringLiteral("Transcript saved to Recordings")},
+        {"stored All", true, true, true, "All", true, "x", std::nullopt,
+            {"📋 Transcription copied to clipboard", "✅ Recording saved (category: Personal)"}, true, "x",
+            QStringLiteral("Transcript copied to clipboard and saved to Recordings")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -203,6 +210,25 @@ TEST_F(MainWindow, CompletionFollowsTheAfterRecordingSettings)
             EXPECT_EQ(library->recordings().front().category, RecordingCategory::personal);
         }
         EXPECT_EQ(main.selectedView(), Selection::recordings);
+        auto* sheet = app->window()->findChild<TranscriptSheet*>();
+        if (c.notice) {
+            ASSERT_TRUE(StatusNotice::of(main));
+            EXPECT_EQ(StatusNotice::of(main)->message(), *c.notice);
+            EXPECT_FALSE(sheet);
+        } else {
+            // Nothing would keep the text: it stays on screen until copied.
+            ASSERT_TRUE(sheet);
+            EXPECT_EQ(sheet->transcript(), QString::fromUtf8(c.transcript));
+            click(child<QPushButton>(*sheet, "copyTranscriptButton"));
+            EXPECT_EQ(clipboard.text(), QString::fromUtf8(c.transcript));
+            EXPECT_EQ(StatusNotice::of(main)->message(), QStringLiteral("Transcript copied to clipboard"));
+            QCoreApplication::processEvents();
+            EXPECT_FALSE(app->window()->findChild<TranscriptSheet*>());
+            clipboard.contents = QStringLiteral("before");
+        }
+        // The notice goes by itself.
+        timer.advance(StatusNotice::shownFor);
+        EXPECT_EQ(StatusNotice::of(main)->message(), QString());
     }
 
     // Not transcribed (no model, an engine failure) or not wholly written: kept and listed under
@@ -212,6 +238,8 @@ TEST_F(MainWindow, CompletionFollowsTheAfterRecordingSettings)
     defaults->setString(key(SettingsKeys::selectedRecordingCategory), QStringLiteral("Personal"));
     for (const bool writeFailed : {false, true}) {
         SCOPED_TRACE(writeFailed ? "write failed" : "no transcript");
+        // No model yet for the first; the second had one and still could not finish.
+        recorder->setAurisReady(writeFailed);
         RecordingResult result;
         const auto audio = audioFile(writeFailed ? "cut.m4a" : "pending.m4a");
         result.audioURL = audio;
@@ -228,6 +256,10 @@ TEST_F(MainWindow, CompletionFollowsTheAfterRecordingSettings)
         EXPECT_TRUE(std::filesystem::exists(audio));
         EXPECT_EQ(library->saveCalls - savesBefore, 1);
         EXPECT_EQ(library->recordings().front().transcription, QString());
+        EXPECT_EQ(StatusNotice::of(main)->message(),
+            (writeFailed ? QStringLiteral("Saved without transcript. ")
+                         : QStringLiteral("No speech model is ready yet: saved without transcript. "))
+                + QStringLiteral("Use 'ReTranscribe' button later to add transcription"));
     }
 }
 
@@ -285,6 +317,10 @@ TEST_F(MainWindow, HotkeyStartsOnTheShownRecordScreenAndItsStopSavesCopiesAndPas
     EXPECT_EQ(main.selectedView(), Selection::record);
 
     // With our own window in front the transcript is copied, never typed into our own fields.
+    // The category and pending title the record screen shows go to the recording, as on the
+    // in-window road, and the title is used up.
+    defaults->setString(key(SettingsKeys::selectedRecordingCategory), QStringLiteral("Meeting"));
+    defaults->setString(key(SettingsKeys::recordingTitle), QStringLiteral("Standup"));
     recorder->setIsRecording(true);
     QApplication::setActiveWindow(app->window());
     ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == app->window(); }));
@@ -292,7 +328,10 @@ TEST_F(MainWindow, HotkeyStartsOnTheShownRecordScreenAndItsStopSavesCopiesAndPas
     recorder->finishStop(RecordingResult{audioFile("b.m4a"), QStringLiteral("Second"), 1, std::nullopt});
     EXPECT_EQ(dictationHelper.pastes.size(), 1u);
     EXPECT_EQ(clipboard.text(), QStringLiteral("Second"));
-    EXPECT_EQ(library->recordings().size(), 1u); // the hotkey road always saves
+    ASSERT_EQ(library->recordings().size(), 1u); // the hotkey road always saves
+    EXPECT_EQ(library->recordings().front().category, RecordingCategory::meeting);
+    EXPECT_EQ(library->recordings().front().title, QStringLiteral("Standup"));
+    EXPECT_EQ(defaults->stringValue(key(SettingsKeys::recordingTitle)), QString());
 
     // Copying turned off: our own window in front still leaves the transcript on the clipboard.
     defaults->setBool(key(SettingsKeys::copyToClipboardAfterRecording), false);
@@ -459,4 +498,25 @@ TEST_F(MainWindow, ModelDownloadShowsItsProgressAndCancels)
     click(find("cancelDownloadButton"));
     EXPECT_EQ(recorder->cancelCalls, 1);
     EXPECT_FALSE(find("modelDownloadSection")->isVisible());
+}
+
+TEST_F(MainWindow, TheMicrophoneEmblemStartsARecordingAndThePulsingOneStopsIt)
+{
+    MacMainView& main = open();
+    auto* emblem = find("heroIcon");
+    EXPECT_EQ(emblem->cursor().shape(), Qt::PointingHandCursor);
+    click(emblem);
+    ASSERT_TRUE(waitFor([&] { return recorder->isRecording(); }));
+    EXPECT_EQ(recorder->startCalls, 1);
+    click(find("recordingPulse"));
+    EXPECT_EQ(recorder->stopCalls, 1);
+    // A press that leaves the emblem before its release is no click.
+    recorder->finishStop(RecordingResult {audioFile("a.m4a"), QStringLiteral("hi"), 1, std::nullopt});
+    ASSERT_TRUE(waitFor([&] { return !recorder->isRecording(); }));
+    main.setSelectedView(Selection::record);
+    QCoreApplication::processEvents();
+    QTest::mousePress(emblem, Qt::LeftButton, {}, emblem->rect().center());
+    QTest::mouseRelease(emblem, Qt::LeftButton, {}, QPoint(-5, -5));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(recorder->startCalls, 1);
 }

@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
+
 using namespace parlino;
 using namespace uitest;
 
@@ -137,6 +139,18 @@ TEST_F(OptionsPanel, FirstLaunchShowsTheDefaultsAndEveryEditIsStoredAtOnce)
     EXPECT_EQ(defaults->stringValue(key(SettingsKeys::recordingTitle)), QString());
     EXPECT_TRUE(title->text().isEmpty());
     EXPECT_FALSE(clearTitle->isVisible());
+
+    // The kept transcript is called cloud-synced only where the library reaches a cloud store.
+    const auto says = [](const QWidget& options, const QString& text) {
+        const auto labels = options.findChildren<QLabel*>();
+        return std::any_of(labels.begin(), labels.end(), [&](const QLabel* label) { return label->text() == text; });
+    };
+    const QString local = QStringLiteral("Keep the transcript in the Recordings list");
+    const QString synced = local + QStringLiteral(" (cloud-synced)");
+    EXPECT_TRUE(says(panel, local));
+    EXPECT_FALSE(says(panel, synced));
+    const RecordingOptionsView withCloud(*defaults, clock, false, true);
+    EXPECT_TRUE(says(withCloud, synced));
 
     QTest::keyClicks(keywords, QStringLiteral("q3, budget"));
     EXPECT_EQ(defaults->stringValue(key(SettingsKeys::recordingKeywords)), QStringLiteral("q3, budget"));

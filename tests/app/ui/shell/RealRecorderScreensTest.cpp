@@ -3,6 +3,7 @@
 #include "app/dictation/SettingsKeys.hpp"
 #include "app/recorder/RecorderFakes.hpp"
 #include "app/recorder/WhisperRecorder.hpp"
+#include "app/ui/StatusNotice.hpp"
 #include "app/ui/settings/MacSettingsView.hpp"
 #include "app/ui/shell/MacReadyToRecordView.hpp"
 #include "app/ui/shell/Parlino_macOS.hpp"
@@ -135,6 +136,13 @@ TEST_F(RealRecorderScreens, FailedSwitchKeepsTheLoadedModelAndSaysWhy)
     EXPECT_FALSE(child(*ready, "modelMissingSection")->isVisible());
     EXPECT_EQ(creations, 2);
     saveScreenshot(*child(*settings, "configurationSection"), QStringLiteral("settings-model-switch-failed"));
+
+    // Applying the model that serves says so, and the failed switch is no longer shown.
+    click(child(*settings, "applyModelButton"));
+    ASSERT_TRUE(waitFor([&] { return StatusNotice::of(*settings) != nullptr; }));
+    EXPECT_EQ(StatusNotice::of(*settings)->message(), QStringLiteral("small (~150 MB) is ready and in use"));
+    EXPECT_FALSE(real->modelFailure());
+    EXPECT_FALSE(child(*settings, "modelFailure")->isVisible());
 
     // The kept model still transcribes a file.
     std::optional<QString> text;

@@ -82,7 +82,7 @@ public:
     std::vector<Registration> registrations;
     bool refuseRegistrations = false;
     // What a successful registration shows.
-    QString shownText = QStringLiteral("⌃⌥K");
+    QString shownText = QStringLiteral("Ctrl+Alt+K");
     bool paused = false;
     int pauses = 0;
     int resumes = 0;

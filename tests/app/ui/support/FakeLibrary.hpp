@@ -27,6 +27,7 @@ public:
     std::filesystem::path documentsURL() const override { return folder_; }
     void loadRecordings() override;
     void syncWithCloud(Completion completion) override;
+    bool canSyncWithCloud() const override { return cloudAvailable; }
     parlino::Recording saveRecording(const parlino::RecordingResult& result) override;
     void deleteRecording(const parlino::Recording& recording) override;
     void updateCategory(const parlino::Recording& recording, parlino::RecordingCategory category) override;
@@ -42,6 +43,7 @@ public:
 
     int loadCalls = 0;
     int syncCalls = 0;
+    bool cloudAvailable = true;
     // What the next sync fails with.
     std::optional<QString> nextSyncFailure;
     int saveCalls = 0;

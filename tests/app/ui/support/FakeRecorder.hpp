@@ -26,6 +26,7 @@ public:
     using RecorderService::setIsPreprocessing;
     using RecorderService::setIsRecording;
     using RecorderService::setIsTranscribing;
+    using RecorderService::setModelDownloadCancelled;
     using RecorderService::setModelFailure;
     using RecorderService::setPreprocessingStatus;
     using RecorderService::setRecordingDuration;

@@ -156,6 +156,13 @@ int distinctColours(const QImage& image, int limit)
     return static_cast<int>(seen.size());
 }
 
+bool hasSheetFrame(const QWidget& window)
+{
+    const Qt::WindowFlags flags = window.windowFlags();
+    return window.isWindow() && (flags & Qt::CustomizeWindowHint) && (flags & Qt::WindowCloseButtonHint)
+        && !(flags & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
+}
+
 void click(QWidget* widget)
 {
     ASSERT_NE(widget, nullptr);

@@ -105,4 +105,8 @@ T* child(QObject& root, const char* objectName)
 // Clicks a button-like widget in its middle.
 void click(QWidget* widget);
 
+// A dialog's frame as the window manager is asked for it: a title and a close button, no
+// maximise or minimise button.
+bool hasSheetFrame(const QWidget& window);
+
 } // namespace uitest
