@@ -1,10 +1,12 @@
 // paste-target --title NAME     shows a window titled NAME with a line edit; prints "window ID PID"
-//                               once it is shown, "text: T" whenever the text changes, and
-//                               "return: T" when Return is pressed (the line is then cleared).
+//                               once it is shown, "active" whenever it gets the focus, "text: T"
+//                               whenever the text changes, and "return: T" when Return is pressed
+//                               (the line is then cleared).
 // paste-target --clipboard TEXT owns the clipboard holding TEXT; prints "clipboard ready".
 // Runs until it is ended by a signal.
 
 #include <QApplication>
+#include <QEvent>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -23,6 +25,18 @@ void printLine(const std::string& line)
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
+
+// Keys sent before the compositor has focused the window would be lost, so callers wait for this.
+class ActivationReporter : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::WindowActivate) {
+            printLine("active");
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 int usage()
 {
@@ -60,6 +74,8 @@ int main(int argc, char** argv)
         printLine("return: " + edit->text().toStdString());
         edit->clear();
     });
+    ActivationReporter activation;
+    window.installEventFilter(&activation);
     window.resize(320, 80);
     window.show();
     edit->setFocus();

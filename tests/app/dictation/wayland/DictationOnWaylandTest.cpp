@@ -57,7 +57,7 @@ public:
             ADD_FAILURE() << "paste-target did not start: " << whyNot;
             return;
         }
-        if (!process_->waitForLine([](const std::string& line) { return line.starts_with("window "); }, patience)) {
+        if (!process_->waitForLine([](const std::string& line) { return line == "active"; }, patience)) {
             ADD_FAILURE() << "paste-target showed no window: " << process_->output() << waylandtest::server()->log();
         }
     }
