@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/recorder/ConsoleLog.hpp"
-#include "app/recorder/MainThreadPoster.hpp"
+#include "app/support/MainThreadPoster.hpp"
 #include "app/recorder/ModelStore.hpp"
 #include "app/recorder/RecorderClock.hpp"
 #include "app/recorder/RecorderFolders.hpp"
@@ -199,8 +199,6 @@ private:
         std::uint64_t job = 0;
     };
 
-    template <typename Work, typename Done>
-    void runInBackground(QThreadPool& pool, Work work, Done done);
     void post(std::function<void()> work) const;
     void print(const std::string& line) const;
     // The console for worker threads; never empty.
@@ -288,14 +286,5 @@ private:
     QThreadPool workers_;
     QThreadPool captureQueue_;
 };
-
-template <typename Work, typename Done>
-void WhisperRecorder::runInBackground(QThreadPool& pool, Work work, Done done)
-{
-    pool.start([poster = poster_, work = std::move(work), done = std::move(done)]() mutable {
-        auto result = std::make_shared<decltype(work())>(work());
-        poster->post([done, result]() mutable { done(std::move(*result)); });
-    });
-}
 
 } // namespace parlino

@@ -1,5 +1,7 @@
 #include "app/recorder/WhisperRecorder.hpp"
 
+#include "app/support/RunThenPost.hpp"
+
 #include "platform/system/NumberText.hpp"
 
 namespace parlino {
@@ -159,8 +161,8 @@ void WhisperRecorder::launchInitialization(std::uint64_t generation, const std::
         std::shared_ptr<SpeechTranscriber> engine;
         std::exception_ptr error;
     };
-    runInBackground(
-        workers_,
+    runThenPost(
+        workers_, poster_,
         [factory, request, stop]() -> Outcome {
             try {
                 auto engine = factory(request, stop);

@@ -1,5 +1,7 @@
 #include "app/recorder/WhisperRecorder.hpp"
 
+#include "app/support/RunThenPost.hpp"
+
 #include "app/recorder/AudioPreprocessor.hpp"
 #include "app/recorder/RecorderText.hpp"
 #include "app/recorder/SmartNamingEngine.hpp"
@@ -185,8 +187,8 @@ void WhisperRecorder::startAudioRecording(StartCompletion completion)
     const auto makeOutput = dependencies_.audioOutput;
     // A start over a running recording ends that one first: both would capture from one source.
     const auto previous = session_ ? session_->recorder : nullptr;
-    runInBackground(
-        captureQueue_,
+    runThenPost(
+        captureQueue_, poster_,
         [session, source, log, folder, now, delegate, keepsAudio, makeOutput, previous]() -> Outcome {
             if (previous) {
                 previous->stop();
@@ -348,8 +350,8 @@ void WhisperRecorder::stopCapturedSession(const std::shared_ptr<RecordingSession
         bool incomplete = false;
         bool holdsAudio = false;
     };
-    runInBackground(
-        captureQueue_,
+    runThenPost(
+        captureQueue_, poster_,
         [recorder, url]() -> Finished {
             recorder->stop();
             { std::ifstream touch(url, std::ios::binary); }
@@ -460,8 +462,8 @@ void WhisperRecorder::preprocess(const std::shared_ptr<StopRun>& run)
     const fs::path folder = dependencies_.folders.temporary;
     const ConsoleLog log = consoleLog();
     const auto audio = std::exchange(run->recordedAudio, nullptr);
-    runInBackground(
-        workers_,
+    runThenPost(
+        workers_, poster_,
         [run, input, audio, folder, noise, volume, resample, log]() -> bool {
             std::error_code ignored;
             fs::create_directories(folder, ignored);
@@ -495,8 +497,8 @@ void WhisperRecorder::attempt(const std::shared_ptr<StopRun>& run, int number)
     print("🔄 Auris attempt " + std::to_string(number) + "/" + std::to_string(transcriptionAttempts) + "...");
     const TranscriptionInput input = transcriptionInput(run->transcribed, run->audioSeconds);
     const ConsoleLog log = consoleLog();
-    runInBackground(
-        workers_,
+    runThenPost(
+        workers_, poster_,
         [input, log, poster = poster_, recorder = this, stop = shutdown_.get_token()] {
             return transcribeWithAuris(input, log, poster, recorder, stop);
         },
@@ -699,8 +701,8 @@ void WhisperRecorder::transcribeExistingFile(const fs::path& audioURL, Transcrib
     setTranscriptionProgress(0);
     const TranscriptionInput input = transcriptionInput(audioURL, -1);
     const ConsoleLog log = consoleLog();
-    runInBackground(
-        workers_,
+    runThenPost(
+        workers_, poster_,
         [input, log, poster = poster_, recorder = this, stop = shutdown_.get_token()] {
             return transcribeWithAuris(input, log, poster, recorder, stop);
         },
