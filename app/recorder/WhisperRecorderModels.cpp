@@ -137,6 +137,16 @@ bool WhisperRecorder::engineBeingCreated() const
     return (runningInit_ && runningInit_->generation == initGeneration_) || pendingInit_;
 }
 
+bool WhisperRecorder::engineLoading() const
+{
+    return aurisReady() && !auris_ && engineBeingCreated();
+}
+
+bool WhisperRecorder::engineReady() const
+{
+    return aurisReady() && auris_;
+}
+
 void WhisperRecorder::awaitEngine(Completion completion)
 {
     if (pendingInit_) {
