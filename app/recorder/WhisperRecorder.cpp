@@ -54,6 +54,8 @@ WhisperRecorder::WhisperRecorder(platform::UserDefaults& defaults, Dependencies 
     , dependencies_(std::move(dependencies))
     , modelStore_(dependencies_.folders.modelStore, dependencies_.log)
     , poster_(std::make_shared<MainThreadPoster>(this))
+    , engineLoader_(*this, *this,
+          {dependencies_.makeTranscriber, dependencies_.folders.modelStore, modelStore_, dependencies_.clock, workers_, poster_})
     , stopSequence_(*this, *this, {dependencies_.clock, dependencies_.folders.temporary, captureQueue_, workers_, poster_})
 {
     // Capture control runs in order: a stop never overtakes the start before it.
@@ -86,9 +88,7 @@ void WhisperRecorder::finishWork()
 {
     poster_->close();
     shutdown_.request_stop();
-    if (runningInit_) {
-        runningInit_->stop.request_stop();
-    }
+    engineLoader_.shutDown();
     if (session_ && session_->recorder) {
         auto recorder = session_->recorder;
         captureQueue_.start([recorder] { recorder->stop(); });

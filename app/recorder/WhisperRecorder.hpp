@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/recorder/ConsoleLog.hpp"
+#include "app/recorder/EngineLoader.hpp"
 #include "app/recorder/ModelStore.hpp"
 #include "app/recorder/RecorderClock.hpp"
 #include "app/recorder/RecorderFolders.hpp"
@@ -29,7 +30,7 @@ namespace parlino {
 // The application's one recorder: records the microphone into an AAC file, cleans the audio,
 // transcribes it with the speech engine (retrying empty and hallucinated results), names and
 // renames the file, and manages the speech model (start-up check, download, switch, repair, cancel).
-// The road after a stop is its StopSequence's.
+// The road after a stop is its StopSequence's, the model's life cycle its EngineLoader's.
 //
 // Lives on the Qt main thread; every published property changes there. Capture control, engine
 // creation, preprocessing and transcription run on worker threads and report back through queued
@@ -38,7 +39,7 @@ namespace parlino {
 //
 // Seams for tests: the capture source, the engine factory, the clock with its timers, the folders
 // and the console.
-class WhisperRecorder final : public RecorderService, private StopSequence::Recorder {
+class WhisperRecorder final : public RecorderService, private StopSequence::Recorder, private EngineLoader::Recorder {
     Q_OBJECT
 
 public:
@@ -68,8 +69,6 @@ public:
     // decode the file; longer ones are read back from the file, so memory stays bounded.
     static constexpr double keptAudioSeconds = 300;
     static constexpr std::chrono::milliseconds durationTimerInterval {100};
-    static constexpr std::chrono::milliseconds simulatedProgressStep {2000};
-    static constexpr double maximumDownloadProgress = 0.99;
     static constexpr double progressCap = 0.95;
     static constexpr double progressWindowSeconds = 30;
     // AAC in ".m4a", 16 kHz, one channel, 32 kbit/s.
@@ -118,17 +117,6 @@ public:
     std::optional<std::filesystem::path> audioFileURL() const;
 
 private:
-    struct InitRun {
-        std::uint64_t generation = 0;
-        std::string model;
-        std::stop_source stop;
-        std::vector<Completion> waiters;
-    };
-    struct PendingInit {
-        std::uint64_t generation = 0;
-        std::string model;
-        std::vector<Completion> waiters;
-    };
     struct TranscriptionInput {
         std::filesystem::path file;
         std::shared_ptr<SpeechTranscriber> engine;
@@ -141,31 +129,17 @@ private:
     void post(std::function<void()> work) const;
     void print(const std::string& line) const override;
     ConsoleLog consoleLog() const override;
-    void systemLog(const std::string& line) const;
+    void systemLog(const std::string& line) const override;
 
     // Model management.
     void loadOrDownloadDefaultModel();
-    void initializeAuris(Completion completion);
-    // Creates the engine of a model that passed the start-up check, leaving it marked ready.
-    void loadVerifiedModel(const std::string& model);
-    // An engine creation runs that has not been cancelled or superseded.
-    bool engineBeingCreated() const;
     void awaitEngine(Completion completion) override;
     bool engineLoading() const override;
     bool engineReady() const override;
-    void launchInitialization(std::uint64_t generation, const std::string& model, std::vector<Completion> waiters);
-    void finishInitialization(std::uint64_t generation, std::shared_ptr<SpeechTranscriber> engine, std::exception_ptr error);
-    void failInitialization(const std::string& model, std::exception_ptr error);
-    // Gives up the engine creations running or due; returns their waiters.
-    std::vector<Completion> abandonInitializations();
+    void engineLoaded(const std::string& model) override;
+    void engineFailed(const std::string& model, std::exception_ptr error, bool anotherServes) override;
     // Selects the model that serves again after a switch to another did not get through.
     void keepServingModel();
-    void startSimulatedProgress(bool cached);
-    void simulatedProgressTick();
-    void stopSimulatedProgress();
-    // A download report of the engine creation `generation`, on the main thread.
-    void takeDownloadProgress(std::uint64_t generation, double fraction);
-    void supersedeRunningInitialization();
 
     // Capture.
     void startAudioRecording(StartCompletion completion);
@@ -193,20 +167,19 @@ private:
     void setTranscriptionETA(const QString& value) override { RecorderService::setTranscriptionETA(value); }
     void setIsPreprocessing(bool value) override { RecorderService::setIsPreprocessing(value); }
     void setPreprocessingStatus(const QString& value) override { RecorderService::setPreprocessingStatus(value); }
+    // The model set-up's.
+    void setModelDownloadCancelled(bool value) override { RecorderService::setModelDownloadCancelled(value); }
+    void setModelFailure(std::optional<ModelFailure> value) override { RecorderService::setModelFailure(std::move(value)); }
+    void setIsInitializingAuris(bool value) override { RecorderService::setIsInitializingAuris(value); }
+    void setAurisInitProgress(double value) override { RecorderService::setAurisInitProgress(value); }
+    void setAurisReady(bool value) override { RecorderService::setAurisReady(value); }
 
     Dependencies dependencies_;
     ModelStore modelStore_;
     std::shared_ptr<MainThreadPoster> poster_;
     std::stop_source shutdown_;
 
-    std::shared_ptr<SpeechTranscriber> auris_;
-    // The model id `auris_` was made for.
-    std::string aurisModel_;
-    std::optional<InitRun> runningInit_;
-    std::optional<PendingInit> pendingInit_;
-    std::uint64_t initGeneration_ = 0;
-    std::unique_ptr<RecorderTimer> simulatedProgress_;
-    double simulatedSeconds_ = 0;
+    EngineLoader engineLoader_;
 
     std::shared_ptr<RecordingSession> session_;
     int startsInFlight_ = 0;

@@ -83,9 +83,9 @@ void WhisperRecorder::startRecording(StartCompletion completion)
     setTranscription({});
     setLiveTranscriptionAttempts(0);
     print("🧹 Cleared previous transcription");
-    if (!auris_ && !engineBeingCreated() && !isInitializingAuris()) {
+    if (!engineLoader_.engine() && !engineLoader_.engineBeingCreated() && !isInitializingAuris()) {
         print("🔄 Auris not loaded, initializing in background...");
-        initializeAuris({});
+        engineLoader_.initialize({});
     }
     startAudioRecording(std::move(completion));
 }
@@ -287,7 +287,7 @@ WhisperRecorder::TranscriptionInput WhisperRecorder::transcriptionInput(const fs
 {
     TranscriptionInput input;
     input.file = file;
-    input.engine = auris_;
+    input.engine = engineLoader_.engine();
     input.language = transcriptionLanguage(defaults().stringValue(QLatin1String(preferredTranscriptionLanguageKey)));
     input.audioSeconds = audioSeconds;
     input.job = ++nextJob_;

@@ -20,18 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Enough of a recorder for its preprocessing switches.
-class SettingsOnly final : public RecorderService {
-public:
-    using RecorderService::RecorderService;
-    void startRecording(StartCompletion) override {}
-    void stopRecording(StopCompletion) override {}
-    void transcribeExistingFile(const fs::path&, TranscribeCompletion) override {}
-    void switchModel(const QString&, Completion) override {}
-    void deleteAndRedownloadModel(Completion) override {}
-    void cancelModelDownload() override {}
-};
-
 // The recorder side of a stop: an engine that is as the test says, transcriptions answered from a
 // script after the call has returned, and every published write noted in order.
 class ScriptedRecorder final : public StopSequence::Recorder {
@@ -115,7 +103,8 @@ protected:
 
     testsupport::TemporaryDirectory folder;
     platform::UserDefaults defaults {folder.path() / "parlino.conf"};
-    SettingsOnly settings {defaults};
+    // The preprocessing switches.
+    testsupport::IdleRecorderService settings {defaults};
     QObject context;
     ScriptedRecorder recorder {context};
     std::shared_ptr<testsupport::ManualRecorderClock> clock = std::make_shared<testsupport::ManualRecorderClock>();
