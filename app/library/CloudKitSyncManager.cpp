@@ -2,6 +2,7 @@
 
 #include "app/library/ConsoleLine.hpp"
 #include "app/library/RecordingsManager.hpp"
+#include "app/support/RunThenPost.hpp"
 #include "platform/cloud/CloudError.hpp"
 #include "platform/system/Entitlements.hpp"
 #include "platform/system/Folders.hpp"
@@ -178,18 +179,6 @@ QString CloudKitSyncManager::loadOrCreateDeviceID()
     return made;
 }
 
-template <typename Work, typename Then>
-void CloudKitSyncManager::onWorker(Work work, Then then)
-{
-    // The worker is waited for before this object goes, so posting to it is always safe; Qt drops
-    // what is still queued for an object that is gone.
-    worker_.start([this, work = std::move(work), then = std::move(then)]() mutable {
-        auto result = std::make_shared<decltype(work())>(work());
-        QMetaObject::invokeMethod(
-            this, [then = std::move(then), result]() mutable { then(std::move(*result)); }, Qt::QueuedConnection);
-    });
-}
-
 void CloudKitSyncManager::later(std::function<void()> action)
 {
     QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
@@ -276,7 +265,7 @@ void CloudKitSyncManager::uploadRecording(const Recording& recording, UploadComp
     }
     begin();
     const bool knownBefore = zoneKnown();
-    onWorker(
+    runThenPost(worker_, this,
         [store = store_, recording, knownBefore] {
             bool known = knownBefore;
             CloudRecordStore::Upload upload = store->uploadRecording(recording, known);
@@ -320,7 +309,7 @@ void CloudKitSyncManager::checkAccountStatus(std::function<void(bool available)>
         AccountStatus status = AccountStatus::couldNotDetermine;
         std::optional<std::string> failure;
     };
-    onWorker(
+    runThenPost(worker_, this,
         [container = *container_] {
             try {
                 return Answer {.status = container.accountStatus()};
@@ -382,7 +371,7 @@ void CloudKitSyncManager::fetchBatch(const std::shared_ptr<FullSync>& sync, cons
     };
     const bool knownBefore = download->zoneKnown;
     const bool cleanUp = std::exchange(download->removeLeftovers, false);
-    onWorker(
+    runThenPost(worker_, this,
         [store = store_, since = download->since, taken = download->taken, folder = sync->folder, knownBefore, cleanUp,
          startedAt = startedAt_] {
             Answer answer {.zoneKnown = knownBefore};
@@ -505,7 +494,7 @@ void CloudKitSyncManager::getCloudRecordIDs(std::function<void(std::set<std::str
         return;
     }
     const bool knownBefore = zoneKnown();
-    onWorker(
+    runThenPost(worker_, this,
         [store = store_, knownBefore] {
             bool known = knownBefore;
             std::set<std::string> names = store->cloudRecordIDs(known);

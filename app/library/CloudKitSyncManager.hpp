@@ -130,9 +130,6 @@ private:
     void uploadMissing(const std::shared_ptr<FullSync>& sync, qsizetype next);
     void finishFullSync(const std::shared_ptr<FullSync>& sync, const std::exception_ptr& error);
 
-    // Runs `work` on the worker and `then` with its result here; `work` must not throw.
-    template <typename Work, typename Then>
-    void onWorker(Work work, Then then);
     // Runs `action` here, after the caller has returned.
     void later(std::function<void()> action);
 
@@ -163,6 +160,7 @@ private:
     // Scratch files older than this are an earlier run's leftovers, removed before the first download.
     std::filesystem::file_time_type startedAt_ = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(1);
     bool leftoversRemoved_ = false;
+    // Waited for before this object goes, as what it posts here needs.
     QThreadPool worker_;
 };
 

@@ -3,6 +3,7 @@
 #include "app/library/ConsoleLine.hpp"
 #include "app/library/LibraryFolder.hpp"
 #include "app/library/RecordingsManager.hpp"
+#include "app/support/RunThenPost.hpp"
 #include "platform/system/AtomicFileWriter.hpp"
 #include "platform/system/FileBookmark.hpp"
 
@@ -178,37 +179,35 @@ void FolderExportManager::startExport(QList<Recording> recordings, bool reportCo
 {
     // The worker is waited for before this object goes, so posting to it is always safe; Qt drops
     // what is still queued for an object that is gone.
-    exports_.start([this, folder = exportFolderURL_, library = LibraryFolder(library_.documentsURL()),
-                    recordings = std::move(recordings), reportCount, completion = std::move(completion)] {
-        qsizetype exported = 0;
-        qsizetype failed = 0;
-        for (const Recording& recording : recordings) {
-            Outcome outcome = exportOne(folder, library, recording);
-            exported += outcome.exported ? 1 : 0;
-            failed += outcome.exported ? 0 : 1;
-            QMetaObject::invokeMethod(
-                this,
-                [this, outcome = std::move(outcome)] {
+    runThenPost(
+        exports_, this,
+        [this, folder = exportFolderURL_, library = LibraryFolder(library_.documentsURL()), recordings = std::move(recordings)] {
+            Count count;
+            for (const Recording& recording : recordings) {
+                Outcome outcome = exportOne(folder, library, recording);
+                if (outcome.exported) {
+                    ++count.exported;
+                } else {
+                    ++count.failed;
+                }
+                postTo(this, [this, outcome = std::move(outcome)] {
                     outcome.exported ? reportExported(outcome.title) : reportFailure(outcome.error, outcome.logLine);
-                },
-                Qt::QueuedConnection);
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, exported, failed, reportCount, completion] {
-                // A run that exported everything it was given makes an earlier error stale.
-                if (exported > 0 && failed == 0 && exportError_) {
-                    setExportError(std::nullopt);
-                }
-                if (reportCount) {
-                    printLine(QStringLiteral("✅ Exported %1 recordings").arg(exported));
-                }
-                if (completion) {
-                    completion(Count {exported, failed});
-                }
-            },
-            Qt::QueuedConnection);
-    });
+                });
+            }
+            return count;
+        },
+        [this, reportCount, completion = std::move(completion)](Count count) {
+            // A run that exported everything it was given makes an earlier error stale.
+            if (count.exported > 0 && count.failed == 0 && exportError_) {
+                setExportError(std::nullopt);
+            }
+            if (reportCount) {
+                printLine(QStringLiteral("✅ Exported %1 recordings").arg(count.exported));
+            }
+            if (completion) {
+                completion(count);
+            }
+        });
 }
 
 void FolderExportManager::reportExported(const QString& title)

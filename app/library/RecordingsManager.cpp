@@ -5,6 +5,7 @@
 #include "app/library/FolderScan.hpp"
 #include "app/recorder/RecorderText.hpp"
 #include "app/recorder/RecordingCoding.hpp"
+#include "app/support/RunThenPost.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/MP4Duration.hpp"
 #include "platform/system/AtomicFileWriter.hpp"
@@ -174,36 +175,35 @@ void RecordingsManager::refreshRecordings()
     setIsLoading(true);
     // Changes made to the list meanwhile would be lost under the scan's older view of the folder.
     const std::uint64_t generation = listGeneration_;
-    loadWorkers_.start([self = QPointer(this), folder = documentsURL_, memory = scanMemory_, generation] {
-        auto outcome = std::make_shared<FolderScan::Outcome>(
-            FolderScan::run(folder, &RecordingsManager::createMetadataForOrphanAudio, memory));
-        if (!outcome->changed) {
-            // Nothing to publish: a large list is let go here rather than on the main thread.
-            outcome->recordings = {};
-        }
-        QMetaObject::invokeMethod(
-            self.get(),
-            [self, outcome, generation] {
-                if (!self) {
-                    return;
-                }
-                self->refreshing_ = false;
-                if (self->listGeneration_ != generation || self->refreshAgain_) {
-                    self->refreshRecordings();
-                    return;
-                }
-                if (outcome->failure || outcome->changed) {
-                    self->setError(std::nullopt);
-                    self->publish(std::move(*outcome));
-                } else {
-                    // The memory it replaces goes on the worker too.
-                    self->loadWorkers_.start([earlier = std::exchange(self->scanMemory_, outcome->memory)] {});
-                    printLine(QStringLiteral("✅ Loaded %1 recordings").arg(self->recordings().size()));
-                    self->setIsLoading(false);
-                }
-            },
-            Qt::QueuedConnection);
-    });
+    runThenPost(
+        loadWorkers_, this,
+        [folder = documentsURL_, memory = scanMemory_] {
+            FolderScan::Outcome outcome = FolderScan::run(folder, &RecordingsManager::createMetadataForOrphanAudio, memory);
+            if (!outcome.changed) {
+                // Nothing to publish: a large list is let go here rather than on the main thread.
+                outcome.recordings = {};
+            }
+            return outcome;
+        },
+        [self = QPointer(this), generation](FolderScan::Outcome outcome) {
+            if (!self) {
+                return;
+            }
+            self->refreshing_ = false;
+            if (self->listGeneration_ != generation || self->refreshAgain_) {
+                self->refreshRecordings();
+                return;
+            }
+            if (outcome.failure || outcome.changed) {
+                self->setError(std::nullopt);
+                self->publish(std::move(outcome));
+            } else {
+                // The memory it replaces goes on the worker too.
+                self->loadWorkers_.start([earlier = std::exchange(self->scanMemory_, outcome.memory)] {});
+                printLine(QStringLiteral("✅ Loaded %1 recordings").arg(self->recordings().size()));
+                self->setIsLoading(false);
+            }
+        });
 }
 
 void RecordingsManager::publish(FolderScan::Outcome outcome)
@@ -393,23 +393,24 @@ void RecordingsManager::updateTranscription(const Recording& given, const QStrin
 
     // The pool is waited for before this object goes, so the posted result never outlives it
     // unnoticed: Qt drops events for an object that is gone.
-    titleWorkers_.start([this, id = recording.id, transcription, previous, generator = titleGenerator_] {
-        const auto titleOf = [&](const QString& transcript) {
-            try {
-                return generator ? generator(transcript) : QString();
-            } catch (...) {
-                return QString();
-            }
-        };
-        const QString title = titleOf(transcription);
-        // What an earlier re-titling would have made of the old transcript.
-        const QString previousTitle = previous.isEmpty() ? QString() : titleOf(previous);
-        QMetaObject::invokeMethod(
-            this, [this, id, transcription, title, previousTitle] {
-                finishTitleUpdate(id, transcription, title, previousTitle);
-            },
-            Qt::QueuedConnection);
-    });
+    runThenPost(
+        titleWorkers_, this,
+        [transcription, previous, generator = titleGenerator_] {
+            const auto titleOf = [&](const QString& transcript) {
+                try {
+                    return generator ? generator(transcript) : QString();
+                } catch (...) {
+                    return QString();
+                }
+            };
+            QString title = titleOf(transcription);
+            // What an earlier re-titling would have made of the old transcript.
+            QString previousTitle = previous.isEmpty() ? QString() : titleOf(previous);
+            return std::make_pair(std::move(title), std::move(previousTitle));
+        },
+        [this, id = recording.id, transcription](std::pair<QString, QString> titles) {
+            finishTitleUpdate(id, transcription, titles.first, titles.second);
+        });
 }
 
 bool RecordingsManager::titleIsGenerated(const Recording& entry, const QString& titleOfPreviousTranscript) const

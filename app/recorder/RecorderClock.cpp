@@ -4,6 +4,16 @@
 
 namespace parlino {
 
+double secondsBetween(const QDateTime& from, const QDateTime& to)
+{
+    return static_cast<double>(from.msecsTo(to)) / 1000.0;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 namespace {
 
 class QtTimer final : public RecorderTimer {

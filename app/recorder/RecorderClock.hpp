@@ -8,6 +8,9 @@
 
 namespace parlino {
 
+double secondsBetween(const QDateTime& from, const QDateTime& to);
+double secondsSince(std::chrono::steady_clock::time_point start);
+
 // A scheduled tick; it stops when the handle is destroyed.
 class RecorderTimer {
 public:

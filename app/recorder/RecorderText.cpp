@@ -5,6 +5,7 @@
 #include "platform/text/UnicodeText.hpp"
 
 #include <cxxabi.h>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <span>
@@ -45,6 +46,13 @@ QString characterPrefix(const QString& text, std::size_t count)
 std::size_t characterCount(const QString& text)
 {
     return platform::graphemeCount(text.toStdString());
+}
+
+std::string fixedText(double value, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
 }
 
 std::string errorTypeName(const std::exception& error)

@@ -1,16 +1,12 @@
 #include "app/recorder/WhisperRecorder.hpp"
 
 #include "app/recorder/AurisTranscriber.hpp"
-#include "app/recorder/RecorderText.hpp"
 
 #include "Auris/Text/Constants.hpp"
 #include "platform/audio/AudioRecorder.hpp"
 #include "platform/audio/FileAudioCapture.hpp"
 #include "platform/audio/PulseAudioCapture.hpp"
 #include "platform/system/SystemLog.hpp"
-#include "platform/text/CharacterProperties.hpp"
-#include "platform/text/TextTransforms.hpp"
-#include "platform/text/UnicodeText.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -58,6 +54,9 @@ WhisperRecorder::WhisperRecorder(platform::UserDefaults& defaults, Dependencies 
     , dependencies_(std::move(dependencies))
     , modelStore_(dependencies_.folders.modelStore, dependencies_.log)
     , poster_(std::make_shared<MainThreadPoster>(this))
+    , engineLoader_(*this, *this,
+          {dependencies_.makeTranscriber, dependencies_.folders.modelStore, modelStore_, dependencies_.clock, workers_, poster_})
+    , stopSequence_(*this, *this, {dependencies_.clock, dependencies_.folders.temporary, captureQueue_, workers_, poster_})
 {
     // Capture control runs in order: a stop never overtakes the start before it.
     captureQueue_.setMaxThreadCount(1);
@@ -89,24 +88,14 @@ void WhisperRecorder::finishWork()
 {
     poster_->close();
     shutdown_.request_stop();
-    if (runningInit_) {
-        runningInit_->stop.request_stop();
-    }
+    engineLoader_.shutDown();
     if (session_ && session_->recorder) {
         auto recorder = session_->recorder;
         captureQueue_.start([recorder] { recorder->stop(); });
     }
     captureQueue_.waitForDone();
     workers_.waitForDone();
-    std::error_code ignored;
-    for (const auto& run : stops_) {
-        for (const auto& scratch : {run->transcribed, run->preprocessed}) {
-            if (!scratch.empty() && scratch != run->recorded) {
-                std::filesystem::remove(scratch, ignored);
-            }
-        }
-        run->flushTimer.reset();
-    }
+    stopSequence_.finishWork();
 }
 
 void WhisperRecorder::post(std::function<void()> work) const
@@ -139,35 +128,6 @@ std::optional<std::filesystem::path> WhisperRecorder::audioFileURL() const
         return std::nullopt;
     }
     return session_->url;
-}
-
-bool WhisperRecorder::isHallucination(const QString& text)
-{
-    std::string cleaned = trimmedText(platform::lowercased(text.toStdString()));
-    std::erase(cleaned, '.');
-    std::erase(cleaned, '!');
-    if (cleaned.empty()) {
-        return false;
-    }
-    bool foundPhrase = false;
-    for (const std::string_view phrase : knownHallucinations) {
-        for (std::size_t at = cleaned.find(phrase); at != std::string::npos; at = cleaned.find(phrase, at)) {
-            cleaned.replace(at, phrase.size(), " ");
-            foundPhrase = true;
-        }
-    }
-    if (!foundPhrase) {
-        return false;
-    }
-    // What is left between the phrases may only be spacing and punctuation.
-    std::size_t offset = 0;
-    while (offset < cleaned.size()) {
-        const char32_t scalar = platform::nextScalar(cleaned, offset);
-        if (!platform::isWhitespace(scalar) && !platform::isPunctuation(scalar)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::optional<std::string> WhisperRecorder::transcriptionLanguage(const QString& stored)
@@ -221,7 +181,7 @@ double WhisperRecorder::progressFraction(const auris::TranscriptionProgress& ste
 
 QString WhisperRecorder::timeLeftText(double progress, double elapsedSeconds)
 {
-    if (progress <= initialTranscriptionProgress || elapsedSeconds <= 0.5) {
+    if (progress <= StopSequence::initialTranscriptionProgress || elapsedSeconds <= 0.5) {
         return QStringLiteral("processing...");
     }
     const double remaining = elapsedSeconds / progress - elapsedSeconds;

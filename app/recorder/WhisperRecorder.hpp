@@ -1,42 +1,36 @@
 #pragma once
 
 #include "app/recorder/ConsoleLog.hpp"
-#include "app/recorder/MainThreadPoster.hpp"
+#include "app/recorder/EngineLoader.hpp"
 #include "app/recorder/ModelStore.hpp"
 #include "app/recorder/RecorderClock.hpp"
 #include "app/recorder/RecorderFolders.hpp"
 #include "app/recorder/RecorderService.hpp"
 #include "app/recorder/SpeechTranscriber.hpp"
+#include "app/recorder/StopSequence.hpp"
+#include "app/support/MainThreadPoster.hpp"
 
 #include "Auris/Core/DecodingOptions.hpp"
 #include "platform/audio/AudioCaptureSource.hpp"
 #include "platform/audio/AudioFileOutput.hpp"
 #include "platform/audio/AudioFileSettings.hpp"
-#include "platform/audio/PCMBuffer.hpp"
 
-#include <QDateTime>
 #include <QThreadPool>
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <stop_token>
-#include <string_view>
 #include <vector>
-
-namespace platform {
-class AudioRecorder;
-}
 
 namespace parlino {
 
 // The application's one recorder: records the microphone into an AAC file, cleans the audio,
 // transcribes it with the speech engine (retrying empty and hallucinated results), names and
 // renames the file, and manages the speech model (start-up check, download, switch, repair, cancel).
+// The road after a stop is its StopSequence's, the model's life cycle its EngineLoader's.
 //
 // Lives on the Qt main thread; every published property changes there. Capture control, engine
 // creation, preprocessing and transcription run on worker threads and report back through queued
@@ -45,7 +39,7 @@ namespace parlino {
 //
 // Seams for tests: the capture source, the engine factory, the clock with its timers, the folders
 // and the console.
-class WhisperRecorder final : public RecorderService {
+class WhisperRecorder final : public RecorderService, private StopSequence::Recorder, private EngineLoader::Recorder {
     Q_OBJECT
 
 public:
@@ -67,28 +61,14 @@ public:
         static Dependencies standard();
     };
 
-    // Whole transcripts made of these (lower case, "." and "!" removed) are what the model says
-    // over silence.
-    static constexpr std::array<std::string_view, 11> knownHallucinations {"thank you for watching",
-        "thanks for watching", "ďakujem za pozornosť", "ďakujem za sledovanie", "subscribe to my channel",
-        "like and subscribe", "don't forget to subscribe", "see you next time", "see you in the next video",
-        "catch you later", "stay tuned"};
-
     // Names an audio file that every recording hears instead of the microphone (for tests and
     // machines without one).
     static constexpr const char* captureFileVariable = "PARLINO_CAPTURE_FILE";
 
-    static constexpr int transcriptionAttempts = 3;
-    // A file this small right after a stop may still be flushing; it gets one short wait.
-    static constexpr std::uint64_t flushThresholdBytes = 999;
-    static constexpr std::chrono::milliseconds flushWait {500};
     // Recordings up to this long are also kept in memory for preprocessing, which then need not
     // decode the file; longer ones are read back from the file, so memory stays bounded.
     static constexpr double keptAudioSeconds = 300;
     static constexpr std::chrono::milliseconds durationTimerInterval {100};
-    static constexpr std::chrono::milliseconds simulatedProgressStep {2000};
-    static constexpr double maximumDownloadProgress = 0.99;
-    static constexpr double initialTranscriptionProgress = 0.05;
     static constexpr double progressCap = 0.95;
     static constexpr double progressWindowSeconds = 30;
     // AAC in ".m4a", 16 kHz, one channel, 32 kbit/s.
@@ -114,9 +94,7 @@ public:
     void deleteAndRedownloadModel(Completion completion = {}) override;
     void cancelModelDownload() override;
 
-    // True when the whole text, lower-cased, trimmed and without "." and "!", is made of known
-    // hallucination phrases with at most punctuation and spaces between them.
-    static bool isHallucination(const QString& text);
+    static bool isHallucination(const QString& text) { return StopSequence::isHallucination(text); }
     // The stored language as the engine takes it: the code itself when the engine knows it, else
     // its first two characters when those are a code; none (detect the language) otherwise.
     static std::optional<std::string> transcriptionLanguage(const QString& stored);
@@ -131,7 +109,7 @@ public:
     static QString timeLeftText(double progress, double elapsedSeconds);
 
     // Preprocessing is on and at least one of its steps is.
-    bool shouldPreprocessAudio() const;
+    bool shouldPreprocessAudio() const override;
 
     const ModelStore& modelStore() const { return modelStore_; }
     const RecorderFolders& folders() const { return dependencies_.folders; }
@@ -139,57 +117,6 @@ public:
     std::optional<std::filesystem::path> audioFileURL() const;
 
 private:
-    // One recording from its start to the stop that takes it.
-    struct RecordingSession {
-        std::filesystem::path url;
-        std::shared_ptr<platform::AudioRecorder> recorder;
-        QDateTime startTime;
-        // Why the audio could not all be written; the file keeps what was whole before.
-        std::optional<QString> writeFailure;
-        // Told once, whatever ended it: the capture is over and only the stop that takes it is left.
-        bool interrupted = false;
-    };
-    // One stop, from the end of capture to its result. Everything in it belongs to this stop alone,
-    // so a recording started meanwhile cannot be renamed or transcribed by it.
-    struct StopRun {
-        std::shared_ptr<RecordingSession> session;
-        StopCompletion completion;
-        std::filesystem::path recorded;
-        std::filesystem::path transcribed;
-        // What the microphone gave, when it was short enough to keep (see keptAudioSeconds).
-        std::shared_ptr<platform::PCMBuffer> recordedAudio;
-        // Written by the preprocessing worker, read once it has reported.
-        std::filesystem::path preprocessed;
-        // When the stop was asked for, and how long the flush wait added to it.
-        QDateTime stopTime;
-        std::chrono::milliseconds waited {0};
-        double duration = 0;
-        double audioSeconds = 0;
-        QString transcript;
-        std::unique_ptr<RecorderTimer> flushTimer;
-        std::chrono::steady_clock::time_point preprocessingStart;
-        // Waited for the engine of a model that was ready but still loading.
-        bool waitedForEngine = false;
-        // No engine was there, or an attempt failed with an error rather than hearing nothing.
-        bool transcriptPending = false;
-    };
-
-    struct InitRun {
-        std::uint64_t generation = 0;
-        std::string model;
-        std::stop_source stop;
-        std::vector<Completion> waiters;
-    };
-    struct PendingInit {
-        std::uint64_t generation = 0;
-        std::string model;
-        std::vector<Completion> waiters;
-    };
-    struct AttemptOutcome {
-        QString text;
-        std::optional<RecordingError::Case> error;
-        bool transcribed = false;
-    };
     struct TranscriptionInput {
         std::filesystem::path file;
         std::shared_ptr<SpeechTranscriber> engine;
@@ -199,36 +126,20 @@ private:
         std::uint64_t job = 0;
     };
 
-    template <typename Work, typename Done>
-    void runInBackground(QThreadPool& pool, Work work, Done done);
     void post(std::function<void()> work) const;
-    void print(const std::string& line) const;
-    // The console for worker threads; never empty.
-    ConsoleLog consoleLog() const;
-    void systemLog(const std::string& line) const;
+    void print(const std::string& line) const override;
+    ConsoleLog consoleLog() const override;
+    void systemLog(const std::string& line) const override;
 
     // Model management.
     void loadOrDownloadDefaultModel();
-    void initializeAuris(Completion completion);
-    // Creates the engine of a model that passed the start-up check, leaving it marked ready.
-    void loadVerifiedModel(const std::string& model);
-    // An engine creation runs that has not been cancelled or superseded.
-    bool engineBeingCreated() const;
-    // Runs the completion once the engine creation running now (or the one due next) has ended.
-    void awaitEngine(Completion completion);
-    void launchInitialization(std::uint64_t generation, const std::string& model, std::vector<Completion> waiters);
-    void finishInitialization(std::uint64_t generation, std::shared_ptr<SpeechTranscriber> engine, std::exception_ptr error);
-    void failInitialization(const std::string& model, std::exception_ptr error);
-    // Gives up the engine creations running or due; returns their waiters.
-    std::vector<Completion> abandonInitializations();
+    void awaitEngine(Completion completion) override;
+    bool engineLoading() const override;
+    bool engineReady() const override;
+    void engineLoaded(const std::string& model) override;
+    void engineFailed(const std::string& model, std::exception_ptr error, bool anotherServes) override;
     // Selects the model that serves again after a switch to another did not get through.
     void keepServingModel();
-    void startSimulatedProgress(bool cached);
-    void simulatedProgressTick();
-    void stopSimulatedProgress();
-    // A download report of the engine creation `generation`, on the main thread.
-    void takeDownloadProgress(std::uint64_t generation, double fraction);
-    void supersedeRunningInitialization();
 
     // Capture.
     void startAudioRecording(StartCompletion completion);
@@ -241,45 +152,40 @@ private:
     void captureLost(const std::shared_ptr<RecordingSession>& session, const std::string& reason);
     void interrupt(const std::shared_ptr<RecordingSession>& session, const QString& text);
 
-    // The road after a stop.
-    void stopCapturedSession(const std::shared_ptr<RecordingSession>& session, StopCompletion completion);
-    void continueAfterFlush(const std::shared_ptr<StopRun>& run);
-    void preprocess(const std::shared_ptr<StopRun>& run);
-    void attempt(const std::shared_ptr<StopRun>& run, int number);
-    void judgeAttempt(const std::shared_ptr<StopRun>& run, int number, const AttemptOutcome& outcome);
-    void finishTranscribing(const std::shared_ptr<StopRun>& run);
-    void nameAndFinish(const std::shared_ptr<StopRun>& run);
-    void completeWithoutRecording(StopCompletion completion);
-    // The stop of a recording whose audio could not all be written: kept as it is, not transcribed.
-    void finishIncomplete(const std::shared_ptr<StopRun>& run, bool fileHoldsAudio);
-    std::optional<std::filesystem::path> renamed(const std::filesystem::path& file, const QString& name);
-
     // Transcription of one file, on a worker thread.
+    void transcribe(const std::filesystem::path& file, double audioSeconds,
+        std::function<void(const AttemptOutcome&)> done) override;
     TranscriptionInput transcriptionInput(const std::filesystem::path& file, double audioSeconds);
     static AttemptOutcome transcribeWithAuris(const TranscriptionInput& input, const ConsoleLog& log,
         const std::shared_ptr<MainThreadPoster>& poster, WhisperRecorder* recorder, std::stop_token stop);
     void applyAttempt(const AttemptOutcome& outcome);
     void applyProgress(std::uint64_t job, double fraction, double elapsedSeconds);
 
+    // The stop's part of the published state.
+    void setIsTranscribing(bool value) override { RecorderService::setIsTranscribing(value); }
+    void setTranscriptionProgress(double value) override { RecorderService::setTranscriptionProgress(value); }
+    void setTranscriptionETA(const QString& value) override { RecorderService::setTranscriptionETA(value); }
+    void setIsPreprocessing(bool value) override { RecorderService::setIsPreprocessing(value); }
+    void setPreprocessingStatus(const QString& value) override { RecorderService::setPreprocessingStatus(value); }
+    // The model set-up's.
+    void setModelDownloadCancelled(bool value) override { RecorderService::setModelDownloadCancelled(value); }
+    void setModelFailure(std::optional<ModelFailure> value) override { RecorderService::setModelFailure(std::move(value)); }
+    void setIsInitializingAuris(bool value) override { RecorderService::setIsInitializingAuris(value); }
+    void setAurisInitProgress(double value) override { RecorderService::setAurisInitProgress(value); }
+    void setAurisReady(bool value) override { RecorderService::setAurisReady(value); }
+
     Dependencies dependencies_;
     ModelStore modelStore_;
     std::shared_ptr<MainThreadPoster> poster_;
     std::stop_source shutdown_;
 
-    std::shared_ptr<SpeechTranscriber> auris_;
-    // The model id `auris_` was made for.
-    std::string aurisModel_;
-    std::optional<InitRun> runningInit_;
-    std::optional<PendingInit> pendingInit_;
-    std::uint64_t initGeneration_ = 0;
-    std::unique_ptr<RecorderTimer> simulatedProgress_;
-    double simulatedSeconds_ = 0;
+    EngineLoader engineLoader_;
 
     std::shared_ptr<RecordingSession> session_;
     int startsInFlight_ = 0;
     std::vector<StopCompletion> stopsWhileStarting_;
     std::unique_ptr<RecorderTimer> durationTimer_;
-    std::set<std::shared_ptr<StopRun>> stops_;
+    StopSequence stopSequence_;
     std::uint64_t nextJob_ = 0;
     // The running transcriptions and the progress each has shown: it never goes back.
     std::map<std::uint64_t, double> openJobs_;
@@ -288,14 +194,5 @@ private:
     QThreadPool workers_;
     QThreadPool captureQueue_;
 };
-
-template <typename Work, typename Done>
-void WhisperRecorder::runInBackground(QThreadPool& pool, Work work, Done done)
-{
-    pool.start([poster = poster_, work = std::move(work), done = std::move(done)]() mutable {
-        auto result = std::make_shared<decltype(work())>(work());
-        poster->post([done, result]() mutable { done(std::move(*result)); });
-    });
-}
 
 } // namespace parlino

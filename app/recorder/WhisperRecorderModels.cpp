@@ -8,17 +8,6 @@ namespace {
 
 constexpr const char* debugPrefix = "🐛 WHISPER DEBUG: ";
 
-std::string messageOf(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& caught) {
-        return caught.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
 } // namespace
 
 void WhisperRecorder::loadOrDownloadDefaultModel()
@@ -37,7 +26,7 @@ void WhisperRecorder::loadOrDownloadDefaultModel()
             if (*actual >= *expected) {
                 print("✅ Model verified - integrity OK!");
                 setAurisReady(true);
-                loadVerifiedModel(model);
+                engineLoader_.loadVerifiedModel(model);
                 return;
             }
             const auto percent = static_cast<long long>(static_cast<double>(*expected - *actual) / static_cast<double>(*expected) * 100);
@@ -47,269 +36,60 @@ void WhisperRecorder::loadOrDownloadDefaultModel()
                 print("✅ Deleted corrupted model");
                 print("📥 Re-downloading " + model + "...");
                 setAurisReady(false);
-                initializeAuris({});
+                engineLoader_.initialize({});
                 return;
             }
         }
     }
     print("📥 First launch: Downloading " + model + " model...");
     setAurisReady(false);
-    initializeAuris({});
+    engineLoader_.initialize({});
 }
 
-void WhisperRecorder::initializeAuris(Completion completion)
+bool WhisperRecorder::engineLoading() const
 {
-    systemLog(std::string(debugPrefix) + "🚀 initializeAuris() called");
-    print("🚀 Initializing Auris...");
-    const QString modelId = whisperModel();
-    const std::string model = modelId.toStdString();
-    setModelDownloadCancelled(false);
-    setModelFailure(std::nullopt);
-    if (!ModelStore::isValidModelId(modelId)) {
-        print("❌ Auris initialization failed: the model id '" + model + "' is not a model name");
-        failInitialization(model, nullptr);
-        if (completion) {
-            post(std::move(completion));
-        }
-        return;
-    }
-
-    const bool cached = modelStore_.isModelCached(model);
-    if (cached) {
-        print("✅ Model '" + model + "' already cached, loading quickly...");
-        setIsInitializingAuris(false);
-        setAurisInitProgress(1.0);
-    } else {
-        print("📥 Model '" + model + "' not cached, will download...");
-        setIsInitializingAuris(true);
-        setAurisInitProgress(0);
-    }
-    // A model that is loaded keeps serving until this one is.
-    setAurisReady(auris_ != nullptr);
-    if (!cached) {
-        print("   This may take 2-10 minutes (model size varies)");
-        print("   Progress will show 10% until download completes");
-        setAurisInitProgress(0.1);
-    }
-    startSimulatedProgress(cached);
-
-    std::vector<Completion> waiters;
-    if (completion) {
-        waiters.push_back(std::move(completion));
-    }
-    // One engine creation at a time: the same model joins the running one; another model stops it
-    // and goes next, and the stopped one's result is dropped.
-    if (runningInit_ && runningInit_->generation == initGeneration_ && runningInit_->model == model) {
-        for (auto& waiter : waiters) {
-            runningInit_->waiters.push_back(std::move(waiter));
-        }
-        return;
-    }
-    const std::uint64_t generation = ++initGeneration_;
-    if (runningInit_) {
-        runningInit_->stop.request_stop();
-        PendingInit next {generation, model, std::move(waiters)};
-        if (pendingInit_) {
-            for (auto& waiter : pendingInit_->waiters) {
-                next.waiters.push_back(std::move(waiter));
-            }
-        }
-        pendingInit_ = std::move(next);
-        return;
-    }
-    launchInitialization(generation, model, std::move(waiters));
+    return aurisReady() && !engineLoader_.engine() && engineLoader_.engineBeingCreated();
 }
 
-void WhisperRecorder::loadVerifiedModel(const std::string& model)
+bool WhisperRecorder::engineReady() const
 {
-    // Ready already, so the flags stay as they are; a recording made meanwhile waits for the engine.
-    if (auris_ || engineBeingCreated()) {
-        return;
-    }
-    print("🔄 Loading model '" + model + "' in the background...");
-    launchInitialization(++initGeneration_, model, {});
-}
-
-bool WhisperRecorder::engineBeingCreated() const
-{
-    return (runningInit_ && runningInit_->generation == initGeneration_) || pendingInit_;
+    return aurisReady() && engineLoader_.engine();
 }
 
 void WhisperRecorder::awaitEngine(Completion completion)
 {
-    if (pendingInit_) {
-        pendingInit_->waiters.push_back(std::move(completion));
-    } else if (runningInit_) {
-        runningInit_->waiters.push_back(std::move(completion));
-    } else {
-        post(std::move(completion));
+    engineLoader_.awaitEngine(std::move(completion));
+}
+
+void WhisperRecorder::engineLoaded(const std::string& model)
+{
+    setModelFailure(std::nullopt);
+    setAurisInitProgress(1.0);
+    setAurisReady(true);
+    setIsInitializingAuris(false);
+    print("✅ Auris initialized with model: " + model);
+    if (const auto language = transcriptionLanguage(defaults().stringValue(QLatin1String(preferredTranscriptionLanguageKey)))) {
+        print("🌍 Language: " + *language);
     }
 }
 
-void WhisperRecorder::launchInitialization(std::uint64_t generation, const std::string& model, std::vector<Completion> waiters)
+void WhisperRecorder::engineFailed(const std::string& model, std::exception_ptr error, bool anotherServes)
 {
-    runningInit_ = InitRun {generation, model, {}, std::move(waiters)};
-    TranscriberRequest request {model, dependencies_.folders.modelStore, {}};
-    request.downloadProgress = [poster = poster_, this, generation](double fraction) {
-        poster->post([this, generation, fraction] { takeDownloadProgress(generation, fraction); });
-    };
-    auto factory = dependencies_.makeTranscriber;
-    const std::stop_token stop = runningInit_->stop.get_token();
-    struct Outcome {
-        std::shared_ptr<SpeechTranscriber> engine;
-        std::exception_ptr error;
-    };
-    runInBackground(
-        workers_,
-        [factory, request, stop]() -> Outcome {
-            try {
-                auto engine = factory(request, stop);
-                if (!engine) {
-                    throw std::runtime_error("no engine was made");
-                }
-                return {std::move(engine), nullptr};
-            } catch (...) {
-                return {nullptr, std::current_exception()};
-            }
-        },
-        [this, generation](Outcome outcome) { finishInitialization(generation, std::move(outcome.engine), outcome.error); });
-}
-
-void WhisperRecorder::finishInitialization(std::uint64_t generation, std::shared_ptr<SpeechTranscriber> engine,
-    std::exception_ptr error)
-{
-    InitRun run = std::move(*runningInit_);
-    runningInit_.reset();
-    if (generation != initGeneration_) {
-        // Superseded or cancelled: its waiters wait for the next one, if any.
-        if (pendingInit_) {
-            PendingInit next = std::move(*pendingInit_);
-            pendingInit_.reset();
-            for (auto& waiter : run.waiters) {
-                next.waiters.push_back(std::move(waiter));
-            }
-            launchInitialization(next.generation, next.model, std::move(next.waiters));
-        } else {
-            for (auto& waiter : run.waiters) {
-                waiter();
-            }
-        }
+    setModelFailure(ModelFailure {QString::fromStdString(model), ModelFailure::reasonOf(error)});
+    if (anotherServes) {
+        keepServingModel();
         return;
     }
-
-    stopSimulatedProgress();
-    if (engine) {
-        auris_ = std::move(engine);
-        aurisModel_ = run.model;
-        setModelFailure(std::nullopt);
-        setAurisInitProgress(1.0);
-        setAurisReady(true);
-        setIsInitializingAuris(false);
-        print("✅ Auris initialized with model: " + run.model);
-        if (const auto language = transcriptionLanguage(defaults().stringValue(QLatin1String(preferredTranscriptionLanguageKey)))) {
-            print("🌍 Language: " + *language);
-        }
-    } else {
-        const std::string message = messageOf(error);
-        print("❌ Auris initialization failed: " + message);
-        print("   Error details: " + message);
-        if (auris_ && aurisModel_ != run.model) {
-            stopSimulatedProgress();
-            setModelFailure(ModelFailure {QString::fromStdString(run.model), ModelFailure::reasonOf(error)});
-            keepServingModel();
-        } else {
-            failInitialization(run.model, error);
-        }
-    }
-    for (auto& waiter : run.waiters) {
-        waiter();
-    }
-}
-
-void WhisperRecorder::failInitialization(const std::string& model, std::exception_ptr error)
-{
-    stopSimulatedProgress();
-    setModelFailure(ModelFailure {QString::fromStdString(model), ModelFailure::reasonOf(error)});
     setError(RecordingError(RecordingError::aurisNotInitialized));
     setIsInitializingAuris(false);
     setAurisReady(false);
     setAurisInitProgress(0);
 }
 
-void WhisperRecorder::startSimulatedProgress(bool cached)
-{
-    stopSimulatedProgress();
-    if (cached) {
-        return;
-    }
-    simulatedSeconds_ = 0;
-    simulatedProgress_ = dependencies_.clock->schedule(simulatedProgressStep, true, [this] { simulatedProgressTick(); });
-}
-
-void WhisperRecorder::simulatedProgressTick()
-{
-    if (aurisInitProgress() >= 0.9) {
-        // Not from inside its own tick; a simulation started meanwhile is left alone.
-        post([this] {
-            if (aurisInitProgress() >= 0.9) {
-                stopSimulatedProgress();
-            }
-        });
-        return;
-    }
-    // The shown progress is the download's own; the ticks only keep the log going.
-    simulatedSeconds_ += std::chrono::duration<double>(simulatedProgressStep).count();
-    const auto seconds = static_cast<long long>(simulatedSeconds_);
-    if (seconds % 10 == 0) {
-        print("⏳ Still downloading... " + std::to_string(static_cast<int>(aurisInitProgress() * 100)) + "% (simulated)");
-    }
-}
-
-void WhisperRecorder::takeDownloadProgress(std::uint64_t generation, double fraction)
-{
-    if (generation != initGeneration_ || !isInitializingAuris()) {
-        return;
-    }
-    // Only ever forward, and whole only once the engine is ready.
-    const double shown = std::min(fraction, maximumDownloadProgress);
-    if (shown > aurisInitProgress()) {
-        setAurisInitProgress(shown);
-    }
-}
-
-void WhisperRecorder::stopSimulatedProgress()
-{
-    simulatedProgress_.reset();
-}
-
-void WhisperRecorder::supersedeRunningInitialization()
-{
-    ++initGeneration_;
-    if (runningInit_) {
-        runningInit_->stop.request_stop();
-    }
-}
-
-std::vector<WhisperRecorder::Completion> WhisperRecorder::abandonInitializations()
-{
-    supersedeRunningInitialization();
-    std::vector<Completion> waiters;
-    if (runningInit_) {
-        waiters = std::exchange(runningInit_->waiters, {});
-    }
-    if (pendingInit_) {
-        for (auto& waiter : pendingInit_->waiters) {
-            waiters.push_back(std::move(waiter));
-        }
-        pendingInit_.reset();
-    }
-    return waiters;
-}
-
 void WhisperRecorder::keepServingModel()
 {
-    print("↩️ Keeping model: " + aurisModel_);
-    setWhisperModel(QString::fromStdString(aurisModel_));
+    print("↩️ Keeping model: " + engineLoader_.engineModel());
+    setWhisperModel(QString::fromStdString(engineLoader_.engineModel()));
     setIsInitializingAuris(false);
     setAurisInitProgress(1.0);
     setAurisReady(true);
@@ -327,13 +107,13 @@ void WhisperRecorder::switchModel(const QString& modelId, Completion completion)
     }
     const std::string model = modelId.toStdString();
     setWhisperModel(modelId);
-    if (auris_ && aurisModel_ == model) {
+    if (engineLoader_.engine() && engineLoader_.engineModel() == model) {
         // Nothing to load; a switch to another model that is still on its way is given up.
         print("✅ Model '" + model + "' is loaded - keeping it");
         // The model asked for is the one serving: an earlier failed switch is no longer news.
         setModelFailure(std::nullopt);
-        std::vector<Completion> waiters = abandonInitializations();
-        stopSimulatedProgress();
+        std::vector<Completion> waiters = engineLoader_.abandonInitializations();
+        engineLoader_.stopSimulatedProgress();
         setIsInitializingAuris(false);
         setAurisInitProgress(1.0);
         setAurisReady(true);
@@ -349,11 +129,11 @@ void WhisperRecorder::switchModel(const QString& modelId, Completion completion)
         print("✅ Model '" + model + "' is complete - switching...");
     } else {
         print("📥 Model '" + model + "' not complete - downloading...");
-        if (!auris_) {
+        if (!engineLoader_.engine()) {
             setAurisReady(false);
         }
     }
-    initializeAuris(std::move(completion));
+    engineLoader_.initialize(std::move(completion));
 }
 
 void WhisperRecorder::deleteAndRedownloadModel(Completion completion)
@@ -368,11 +148,10 @@ void WhisperRecorder::deleteAndRedownloadModel(Completion completion)
         }
         return;
     }
-    auris_.reset();
-    aurisModel_.clear();
+    engineLoader_.dropEngine();
     setAurisReady(false);
     // A download still writing into the folder would race the removal.
-    supersedeRunningInitialization();
+    engineLoader_.supersedeRunningInitialization();
     if (const auto folder = modelStore_.modelCacheFolder(model)) {
         std::error_code error;
         std::filesystem::remove_all(*folder, error);
@@ -383,25 +162,24 @@ void WhisperRecorder::deleteAndRedownloadModel(Completion completion)
         }
     }
     print("📥 Re-downloading model: " + model);
-    initializeAuris(std::move(completion));
+    engineLoader_.initialize(std::move(completion));
 }
 
 void WhisperRecorder::cancelModelDownload()
 {
     print("❌ Model download cancelled by user");
-    const std::vector<Completion> waiters = abandonInitializations();
-    stopSimulatedProgress();
+    const std::vector<Completion> waiters = engineLoader_.abandonInitializations();
+    engineLoader_.stopSimulatedProgress();
     setModelDownloadCancelled(true);
     const QString model = whisperModel();
     setModelFailure(ModelFailure {model, ModelFailure::Reason::cancelled});
-    if (auris_ && aurisModel_ != model.toStdString()) {
+    if (engineLoader_.engine() && engineLoader_.engineModel() != model.toStdString()) {
         // A cancelled switch: the model that serves stays.
         keepServingModel();
     } else {
         setIsInitializingAuris(false);
         setAurisInitProgress(0);
-        auris_.reset();
-        aurisModel_.clear();
+        engineLoader_.dropEngine();
         setAurisReady(false);
     }
     for (const auto& waiter : waiters) {

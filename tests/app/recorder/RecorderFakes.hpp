@@ -5,6 +5,7 @@
 // app suites can use them too.
 
 #include "app/recorder/RecorderClock.hpp"
+#include "app/recorder/RecorderService.hpp"
 #include "app/recorder/SpeechTranscriber.hpp"
 
 #include <condition_variable>
@@ -14,6 +15,18 @@
 #include <vector>
 
 namespace testsupport {
+
+// A recorder whose operations do nothing: enough for its shared state and settings.
+class IdleRecorderService : public parlino::RecorderService {
+public:
+    using RecorderService::RecorderService;
+    void startRecording(StartCompletion) override {}
+    void stopRecording(StopCompletion) override {}
+    void transcribeExistingFile(const std::filesystem::path&, TranscribeCompletion) override {}
+    void switchModel(const QString&, Completion) override {}
+    void deleteAndRedownloadModel(Completion) override {}
+    void cancelModelDownload() override {}
+};
 
 // Time stands still until `advance`, which fires every timer that falls due, in order, on the
 // calling (main) thread.

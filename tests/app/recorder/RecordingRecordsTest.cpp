@@ -1,3 +1,4 @@
+#include "app/recorder/RecorderFakes.hpp"
 #include "app/recorder/RecorderService.hpp"
 #include "app/recorder/Recording.hpp"
 #include "app/recorder/RecordingCoding.hpp"
@@ -136,16 +137,10 @@ TEST(RecordingRecords, IdentityCategoriesAndKeywordRule)
 
 namespace {
 // The smallest recorder: enough to see the shared state and settings of the service.
-class StateOnlyRecorder : public RecorderService {
+class StateOnlyRecorder : public testsupport::IdleRecorderService {
 public:
-    using RecorderService::RecorderService;
+    using IdleRecorderService::IdleRecorderService;
     using RecorderService::setIsRecording;
-    void startRecording(StartCompletion) override {}
-    void stopRecording(StopCompletion) override {}
-    void transcribeExistingFile(const std::filesystem::path&, TranscribeCompletion) override {}
-    void switchModel(const QString&, Completion) override {}
-    void deleteAndRedownloadModel(Completion) override {}
-    void cancelModelDownload() override {}
 };
 } // namespace
 
