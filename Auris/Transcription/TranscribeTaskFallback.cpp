@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <string>
 
 namespace auris {
 
@@ -67,8 +68,9 @@ DecodingResult TranscribeTask::decodeWindowWithTemperatureFallback(const ml::Mul
             try {
                 detection = textDecoder_->detectLanguage(
                     encoderOutput, state.decoderInputs, sampler, options, temperature, stopToken);
-            } catch (const std::exception&) {
+            } catch (const std::exception& error) {
                 // Decoding goes on without a language; the decoder then reports the one it finds.
+                Logging::error(std::string("Language detection failed: ") + error.what());
             }
             attemptOptions.language = detection ? std::optional<std::string>(detection->language) : std::nullopt;
             state.detectedLanguage = attemptOptions.language;
