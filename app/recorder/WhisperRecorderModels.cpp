@@ -1,5 +1,6 @@
 #include "app/recorder/WhisperRecorder.hpp"
 
+#include "platform/system/ExceptionText.hpp"
 #include "platform/system/NumberText.hpp"
 
 namespace parlino {
@@ -7,17 +8,6 @@ namespace parlino {
 namespace {
 
 constexpr const char* debugPrefix = "🐛 WHISPER DEBUG: ";
-
-std::string messageOf(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& caught) {
-        return caught.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
 
 } // namespace
 
@@ -210,7 +200,7 @@ void WhisperRecorder::finishInitialization(std::uint64_t generation, std::shared
             print("🌍 Language: " + *language);
         }
     } else {
-        const std::string message = messageOf(error);
+        const std::string message = platform::exceptionText(error);
         print("❌ Auris initialization failed: " + message);
         print("   Error details: " + message);
         if (auris_ && aurisModel_ != run.model) {
