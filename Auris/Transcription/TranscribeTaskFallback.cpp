@@ -1,6 +1,7 @@
 #include "Auris/Transcription/TranscribeTask.hpp"
 #include "Auris/Utilities/Clock.hpp"
 
+#include "Auris/Core/TimingFields.hpp"
 #include "Auris/Core/WhisperError.hpp"
 #include "Auris/Sampling/GreedyTokenSampler.hpp"
 #include "Auris/Utilities/Logging.hpp"
@@ -18,14 +19,10 @@ namespace {
 
 void mergeDecoderTimings(TranscriptionTimings& timings, const TranscriptionTimings& decoder)
 {
-    timings.firstTokenTime = std::min(timings.firstTokenTime, decoder.firstTokenTime);
-    timings.decodingPredictions += decoder.decodingPredictions;
-    timings.decodingFiltering += decoder.decodingFiltering;
-    timings.decodingSampling += decoder.decodingSampling;
-    timings.decodingKvCaching += decoder.decodingKvCaching;
-    timings.decodingNonPrediction += decoder.decodingNonPrediction;
-    timings.totalDecodingLoops += decoder.totalDecodingLoops;
-    timings.totalKVUpdateRuns += decoder.totalKVUpdateRuns;
+    using T = TranscriptionTimings;
+    addTimings(timings, decoder,
+        {&T::firstTokenTime, &T::decodingPredictions, &T::decodingFiltering, &T::decodingSampling,
+            &T::decodingKvCaching, &T::decodingNonPrediction, &T::totalDecodingLoops, &T::totalKVUpdateRuns});
 }
 
 } // namespace
@@ -79,8 +76,8 @@ DecodingResult TranscribeTask::decodeWindowWithTemperatureFallback(const ml::Mul
             }
             Logging::debug("Prefill prompt updated to: " + promptDescription(state.decoderInputs.initialPrompt));
             if (detection && detection->timings) {
-                timings_.decodingPredictions += detection->timings->decodingPredictions;
-                timings_.decodingSampling += detection->timings->decodingSampling;
+                addTimings(timings_, *detection->timings,
+                    {&TranscriptionTimings::decodingPredictions, &TranscriptionTimings::decodingSampling});
             }
         }
 
