@@ -1,25 +1,11 @@
 #include "Auris/Audio/AudioChunking.hpp"
 
 #include "Auris/Utilities/Logging.hpp"
+#include "platform/system/ExceptionText.hpp"
 
 #include <stdexcept>
 
 namespace auris {
-
-namespace {
-
-std::string describe(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
-} // namespace
 
 std::vector<TranscriptionResult> AudioChunking::updateSeekOffsetsForResults(
     const std::vector<ChunkTranscriptionOutcome>& chunkedResults, const std::vector<AudioChunk>& audioChunks) const
@@ -30,7 +16,7 @@ std::vector<TranscriptionResult> AudioChunking::updateSeekOffsetsForResults(
     std::vector<TranscriptionResult> updated;
     for (std::size_t i = 0; i < chunkedResults.size(); ++i) {
         if (const auto* error = std::get_if<std::exception_ptr>(&chunkedResults[i])) {
-            Logging::debug("Error transcribing chunk " + std::to_string(i) + ": " + describe(*error));
+            Logging::debug("Error transcribing chunk " + std::to_string(i) + ": " + platform::exceptionText(*error));
             continue;
         }
         const float seekTime = static_cast<float>(audioChunks[i].seekOffsetIndex) / 16000.0f;

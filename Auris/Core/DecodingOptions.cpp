@@ -5,6 +5,12 @@
 
 namespace auris {
 
+const DecodingOptions& DecodingOptions::Arguments::defaults()
+{
+    static const DecodingOptions options;
+    return options;
+}
+
 DecodingOptions::DecodingOptions(const Arguments& a)
     : verbose(a.verbose)
     , task(a.task)

@@ -49,33 +49,37 @@ struct DecodingOptions {
     friend bool operator==(const DecodingOptions&, const DecodingOptions&) = default;
 };
 
+// Its defaults are the struct's own.
 struct DecodingOptions::Arguments {
-    bool verbose = false;
-    DecodingTask task = DecodingTask::transcribe;
-    std::optional<std::string> language;
-    float temperature = 0.0f;
-    float temperatureIncrementOnFallback = 0.2f;
-    int temperatureFallbackCount = 5;
-    int sampleLength = 224;
-    int topK = 5;
-    bool usePrefillPrompt = true;
-    bool usePrefillCache = true;
+    bool verbose = defaults().verbose;
+    DecodingTask task = defaults().task;
+    std::optional<std::string> language = defaults().language;
+    float temperature = defaults().temperature;
+    float temperatureIncrementOnFallback = defaults().temperatureIncrementOnFallback;
+    int temperatureFallbackCount = defaults().temperatureFallbackCount;
+    int sampleLength = defaults().sampleLength;
+    int topK = defaults().topK;
+    bool usePrefillPrompt = defaults().usePrefillPrompt;
+    bool usePrefillCache = defaults().usePrefillCache;
     std::optional<bool> detectLanguage;
-    bool skipSpecialTokens = false;
-    bool withoutTimestamps = false;
-    bool wordTimestamps = false;
-    std::optional<float> maxInitialTimestamp;
-    std::vector<float> clipTimestamps;
-    std::optional<std::vector<int>> promptTokens;
-    std::optional<std::vector<int>> prefixTokens;
-    bool suppressBlank = false;
+    bool skipSpecialTokens = defaults().skipSpecialTokens;
+    bool withoutTimestamps = defaults().withoutTimestamps;
+    bool wordTimestamps = defaults().wordTimestamps;
+    std::optional<float> maxInitialTimestamp = defaults().maxInitialTimestamp;
+    std::vector<float> clipTimestamps = defaults().clipTimestamps;
+    std::optional<std::vector<int>> promptTokens = defaults().promptTokens;
+    std::optional<std::vector<int>> prefixTokens = defaults().prefixTokens;
+    bool suppressBlank = defaults().suppressBlank;
     std::optional<std::vector<int>> supressTokens;
-    std::optional<float> compressionRatioThreshold = 2.4f;
-    std::optional<float> logProbThreshold = -1.0f;
-    std::optional<float> firstTokenLogProbThreshold = -1.5f;
-    std::optional<float> noSpeechThreshold = 0.6f;
-    int concurrentWorkerCount = 0;
-    std::optional<ChunkingStrategy> chunkingStrategy;
+    std::optional<float> compressionRatioThreshold = defaults().compressionRatioThreshold;
+    std::optional<float> logProbThreshold = defaults().logProbThreshold;
+    std::optional<float> firstTokenLogProbThreshold = defaults().firstTokenLogProbThreshold;
+    std::optional<float> noSpeechThreshold = defaults().noSpeechThreshold;
+    int concurrentWorkerCount = defaults().concurrentWorkerCount;
+    std::optional<ChunkingStrategy> chunkingStrategy = defaults().chunkingStrategy;
+
+private:
+    static const DecodingOptions& defaults();
 };
 
 // Whether a decoded window must be decoded again at a higher temperature.

@@ -1,5 +1,7 @@
 #include "Auris/Core/TranscriptionCoding.hpp"
 
+#include "Auris/Core/TimingFields.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -193,42 +195,12 @@ ordered_json toJSON(const TranscriptionSegment& segment)
     return json;
 }
 
-#define PARLINO_TIMING_FIELDS(X)                                                                                       \
-    X(pipelineStart)                                                                                                   \
-    X(firstTokenTime)                                                                                                  \
-    X(inputAudioSeconds)                                                                                               \
-    X(modelLoading)                                                                                                    \
-    X(audioLoading)                                                                                                    \
-    X(audioProcessing)                                                                                                 \
-    X(logmels)                                                                                                         \
-    X(encoding)                                                                                                        \
-    X(prefill)                                                                                                         \
-    X(decodingInit)                                                                                                    \
-    X(decodingLoop)                                                                                                    \
-    X(decodingPredictions)                                                                                             \
-    X(decodingFiltering)                                                                                               \
-    X(decodingSampling)                                                                                                \
-    X(decodingFallback)                                                                                                \
-    X(decodingWindowing)                                                                                               \
-    X(decodingKvCaching)                                                                                               \
-    X(decodingWordTimestamps)                                                                                          \
-    X(decodingNonPrediction)                                                                                           \
-    X(totalAudioProcessingRuns)                                                                                        \
-    X(totalLogmelRuns)                                                                                                 \
-    X(totalEncodingRuns)                                                                                               \
-    X(totalDecodingLoops)                                                                                              \
-    X(totalKVUpdateRuns)                                                                                               \
-    X(totalTimestampAlignmentRuns)                                                                                     \
-    X(totalDecodingFallbacks)                                                                                          \
-    X(totalDecodingWindows)                                                                                            \
-    X(fullPipeline)
-
 ordered_json toJSON(const TranscriptionTimings& timings)
 {
     ordered_json json = ordered_json::object();
-#define PARLINO_WRITE(field) json[#field] = number(timings.field);
-    PARLINO_TIMING_FIELDS(PARLINO_WRITE)
-#undef PARLINO_WRITE
+    for (const auto& field : timingFields) {
+        json[field.name] = number(timings.*field.member);
+    }
     return json;
 }
 
@@ -286,13 +258,11 @@ TranscriptionSegment transcriptionSegmentFromJSON(const json& json)
 TranscriptionTimings transcriptionTimingsFromJSON(const json& json)
 {
     TranscriptionTimings timings;
-#define PARLINO_READ(field) timings.field = readDouble(member(json, #field), #field);
-    PARLINO_TIMING_FIELDS(PARLINO_READ)
-#undef PARLINO_READ
+    for (const auto& field : timingFields) {
+        timings.*field.member = readDouble(member(json, field.name), field.name);
+    }
     return timings;
 }
-
-#undef PARLINO_TIMING_FIELDS
 
 TranscriptionResult transcriptionResultFromJSON(const json& json)
 {

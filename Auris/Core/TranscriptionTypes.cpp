@@ -1,5 +1,6 @@
 #include "Auris/Core/TranscriptionTypes.hpp"
 
+#include "Auris/Core/TimingStages.hpp"
 #include "Auris/Core/WhisperError.hpp"
 #include "Auris/Utilities/Logging.hpp"
 #include "Auris/Utilities/TextFormatting.hpp"
@@ -61,24 +62,9 @@ void TranscriptionResult::logTimings() const
         tokenCount += static_cast<long long>(segment.tokens.size());
     }
     std::string report = "---- Transcription Timings ----";
-    auto stage = [&](const char* label, double seconds, double runs) {
-        report += "\n" + padded(label, 21) + formatTimingLine(seconds, runs, total);
-    };
-    stage("Audio Load:", t.audioLoading, 1);
-    stage("Audio Processing:", t.audioProcessing, t.totalAudioProcessingRuns);
-    stage("Mels:", t.logmels, t.totalLogmelRuns);
-    stage("Encoding:", t.encoding, t.totalEncodingRuns);
-    stage("Matrices Init:", t.decodingInit, 1);
-    stage("Prefill:", t.prefill, 1);
-    stage("Decoding:", t.decodingPredictions, t.totalDecodingLoops);
-    stage("Non-inference:", t.decodingNonPrediction, t.totalDecodingLoops);
-    stage("- Logit Filtering:", t.decodingFiltering, t.totalDecodingLoops);
-    stage("- Sampling:", t.decodingSampling, t.totalDecodingLoops);
-    stage("- Kv Caching:", t.decodingKvCaching, t.totalKVUpdateRuns);
-    stage("- Word Timestamps:", t.decodingWordTimestamps, t.totalTimestampAlignmentRuns);
-    stage("- Windowing:", t.decodingWindowing - t.decodingWordTimestamps, t.totalDecodingWindows);
-    stage("Fallbacks:", t.decodingFallback, t.totalDecodingFallbacks);
-    stage("Decoding Full Loop:", t.decodingLoop, t.totalDecodingLoops);
+    for (const auto& stage : timingStages(t)) {
+        report += "\n" + padded(stage.label, 21) + formatTimingLine(stage.seconds, stage.runs, total);
+    }
 
     auto summary = [&](const char* label, const std::string& value) { report += "\n" + padded(label, 31) + value; };
     report += "\n" + std::string(31, '-');

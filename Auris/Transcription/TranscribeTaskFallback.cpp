@@ -1,6 +1,7 @@
 #include "Auris/Transcription/TranscribeTask.hpp"
 #include "Auris/Utilities/Clock.hpp"
 
+#include "Auris/Core/TimingFields.hpp"
 #include "Auris/Core/WhisperError.hpp"
 #include "Auris/Sampling/GreedyTokenSampler.hpp"
 #include "Auris/Utilities/Logging.hpp"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <string>
 
 namespace auris {
 
@@ -17,14 +19,10 @@ namespace {
 
 void mergeDecoderTimings(TranscriptionTimings& timings, const TranscriptionTimings& decoder)
 {
-    timings.firstTokenTime = std::min(timings.firstTokenTime, decoder.firstTokenTime);
-    timings.decodingPredictions += decoder.decodingPredictions;
-    timings.decodingFiltering += decoder.decodingFiltering;
-    timings.decodingSampling += decoder.decodingSampling;
-    timings.decodingKvCaching += decoder.decodingKvCaching;
-    timings.decodingNonPrediction += decoder.decodingNonPrediction;
-    timings.totalDecodingLoops += decoder.totalDecodingLoops;
-    timings.totalKVUpdateRuns += decoder.totalKVUpdateRuns;
+    using T = TranscriptionTimings;
+    addTimings(timings, decoder,
+        {&T::firstTokenTime, &T::decodingPredictions, &T::decodingFiltering, &T::decodingSampling,
+            &T::decodingKvCaching, &T::decodingNonPrediction, &T::totalDecodingLoops, &T::totalKVUpdateRuns});
 }
 
 } // namespace
@@ -67,8 +65,9 @@ DecodingResult TranscribeTask::decodeWindowWithTemperatureFallback(const ml::Mul
             try {
                 detection = textDecoder_->detectLanguage(
                     encoderOutput, state.decoderInputs, sampler, options, temperature, stopToken);
-            } catch (const std::exception&) {
+            } catch (const std::exception& error) {
                 // Decoding goes on without a language; the decoder then reports the one it finds.
+                Logging::error(std::string("Language detection failed: ") + error.what());
             }
             attemptOptions.language = detection ? std::optional<std::string>(detection->language) : std::nullopt;
             state.detectedLanguage = attemptOptions.language;
@@ -77,8 +76,8 @@ DecodingResult TranscribeTask::decodeWindowWithTemperatureFallback(const ml::Mul
             }
             Logging::debug("Prefill prompt updated to: " + promptDescription(state.decoderInputs.initialPrompt));
             if (detection && detection->timings) {
-                timings_.decodingPredictions += detection->timings->decodingPredictions;
-                timings_.decodingSampling += detection->timings->decodingSampling;
+                addTimings(timings_, *detection->timings,
+                    {&TranscriptionTimings::decodingPredictions, &TranscriptionTimings::decodingSampling});
             }
         }
 

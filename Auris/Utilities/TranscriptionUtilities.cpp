@@ -1,5 +1,6 @@
 #include "Auris/Utilities/TranscriptionUtilities.hpp"
 
+#include "Auris/Core/TimingFields.hpp"
 #include "Auris/Text/Constants.hpp"
 #include "Auris/Utilities/TextFormatting.hpp"
 
@@ -46,37 +47,6 @@ std::string normalizedWord(const std::string& word)
     return collapsed;
 }
 
-void addTimings(TranscriptionTimings& total, const TranscriptionTimings& part)
-{
-    total.pipelineStart = std::min(total.pipelineStart, part.pipelineStart);
-    total.firstTokenTime = std::min(total.firstTokenTime, part.firstTokenTime);
-    total.inputAudioSeconds += part.inputAudioSeconds;
-    total.modelLoading += part.modelLoading;
-    total.audioLoading += part.audioLoading;
-    total.audioProcessing += part.audioProcessing;
-    total.logmels += part.logmels;
-    total.encoding += part.encoding;
-    total.prefill += part.prefill;
-    total.decodingInit += part.decodingInit;
-    total.decodingLoop += part.decodingLoop;
-    total.decodingPredictions += part.decodingPredictions;
-    total.decodingFiltering += part.decodingFiltering;
-    total.decodingSampling += part.decodingSampling;
-    total.decodingFallback += part.decodingFallback;
-    total.decodingWindowing += part.decodingWindowing;
-    total.decodingKvCaching += part.decodingKvCaching;
-    total.decodingWordTimestamps += part.decodingWordTimestamps;
-    total.decodingNonPrediction += part.decodingNonPrediction;
-    total.totalAudioProcessingRuns += part.totalAudioProcessingRuns;
-    total.totalLogmelRuns += part.totalLogmelRuns;
-    total.totalEncodingRuns += part.totalEncodingRuns;
-    total.totalDecodingLoops += part.totalDecodingLoops;
-    total.totalKVUpdateRuns += part.totalKVUpdateRuns;
-    total.totalTimestampAlignmentRuns += part.totalTimestampAlignmentRuns;
-    total.totalDecodingFallbacks += part.totalDecodingFallbacks;
-    total.totalDecodingWindows += part.totalDecodingWindows;
-    total.fullPipeline += part.fullPipeline;
-}
 
 } // namespace
 

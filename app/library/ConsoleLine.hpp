@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/system/Console.hpp"
+#include "platform/system/ExceptionText.hpp"
 
 #include <QString>
 
@@ -50,15 +51,7 @@ inline QString describe(const std::exception& error)
 
 inline QString describe(const std::exception_ptr& error)
 {
-    try {
-        if (error) {
-            std::rethrow_exception(error);
-        }
-    } catch (const std::exception& failure) {
-        return describe(failure);
-    } catch (...) {
-    }
-    return QStringLiteral("unknown error");
+    return QString::fromStdString(platform::exceptionText(error));
 }
 
 } // namespace parlino

@@ -1,6 +1,7 @@
 #include "app/recorder/EngineLoader.hpp"
 
 #include "app/support/RunThenPost.hpp"
+#include "platform/system/ExceptionText.hpp"
 
 #include <stdexcept>
 
@@ -9,17 +10,6 @@ namespace parlino {
 namespace {
 
 constexpr const char* debugPrefix = "🐛 WHISPER DEBUG: ";
-
-std::string messageOf(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& caught) {
-        return caught.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
 
 } // namespace
 
@@ -176,7 +166,7 @@ void EngineLoader::finishInitialization(std::uint64_t generation, std::shared_pt
         engineModel_ = run.model;
         recorder_.engineLoaded(run.model);
     } else {
-        const std::string message = messageOf(error);
+        const std::string message = platform::exceptionText(error);
         recorder_.print("❌ Auris initialization failed: " + message);
         recorder_.print("   Error details: " + message);
         if (engine_ && engineModel_ != run.model) {

@@ -146,30 +146,16 @@ std::optional<std::string> WhisperRecorder::transcriptionLanguage(const QString&
 
 auris::DecodingOptions WhisperRecorder::decodingOptions(const std::optional<std::string>& language)
 {
-    auris::DecodingOptions::Arguments arguments;
-    arguments.verbose = false;
-    arguments.task = auris::DecodingTask::transcribe;
-    arguments.language = language;
-    arguments.temperature = 0.0f;
-    arguments.temperatureIncrementOnFallback = 0.2f;
-    arguments.temperatureFallbackCount = 5;
-    arguments.sampleLength = 224;
-    arguments.topK = 5;
-    arguments.usePrefillPrompt = true;
-    arguments.usePrefillCache = true;
-    // Without a language the engine finds out which one is spoken.
-    arguments.detectLanguage = language ? std::nullopt : std::optional<bool>(true);
-    arguments.skipSpecialTokens = true;
-    arguments.withoutTimestamps = false;
-    arguments.wordTimestamps = false;
-    arguments.suppressBlank = false;
-    arguments.compressionRatioThreshold = 2.4f;
-    arguments.logProbThreshold = -1.0f;
-    arguments.firstTokenLogProbThreshold = -1.5f;
-    arguments.noSpeechThreshold = 0.6f;
-    arguments.concurrentWorkerCount = 0;
-    arguments.chunkingStrategy = auris::ChunkingStrategy::vad;
-    return auris::DecodingOptions(arguments);
+    // The engine's defaults except for the fields below.
+    return auris::DecodingOptions(auris::DecodingOptions::Arguments {
+        .language = language,
+        // Without a language the engine finds out which one is spoken.
+        .detectLanguage = language ? std::nullopt : std::optional<bool>(true),
+        // Special tokens never reach a transcript.
+        .skipSpecialTokens = true,
+        // Long recordings are cut at pauses in the speech.
+        .chunkingStrategy = auris::ChunkingStrategy::vad,
+    });
 }
 
 double WhisperRecorder::progressFraction(const auris::TranscriptionProgress& step, double audioSeconds, double elapsedSeconds)

@@ -1,6 +1,7 @@
 #include "platform/audio/AudioFile.hpp"
 
 #include "platform/audio/AudioFileError.hpp"
+#include "platform/audio/FFmpegCustomIo.hpp"
 #include "platform/audio/FFmpegSupport.hpp"
 #include "platform/system/RegularFile.hpp"
 #include "platform/system/SystemLog.hpp"
@@ -52,19 +53,7 @@ public:
     static std::int64_t seek(void* opaque, std::int64_t offset, int whence)
     {
         auto& reader = *static_cast<FileReader*>(opaque);
-        std::int64_t target = 0;
-        switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE: return reader.size_;
-        case SEEK_SET: target = offset; break;
-        case SEEK_CUR: target = reader.position_ + offset; break;
-        case SEEK_END: target = reader.size_ + offset; break;
-        default: return AVERROR(EINVAL);
-        }
-        if (target < 0) {
-            return AVERROR(EINVAL);
-        }
-        reader.position_ = target;
-        return target;
+        return seekStream(reader.position_, reader.size_, offset, whence);
     }
 
 private:
@@ -72,16 +61,6 @@ private:
     std::int64_t size_;
     std::int64_t position_ = 0;
 };
-
-struct IoContextDeleter {
-    void operator()(AVIOContext* context) const
-    {
-        // The library may have replaced the buffer it was given; the context's own is the one to free.
-        av_freep(&context->buffer);
-        avio_context_free(&context);
-    }
-};
-using IoContextPtr = std::unique_ptr<AVIOContext, IoContextDeleter>;
 
 // The container context reads through the reader and its I/O context until it is closed, so it
 // always goes first.
@@ -107,22 +86,13 @@ struct Demuxer {
     AVStream* stream() const { return context->streams[streamIndex]; }
 };
 
-constexpr int ioBufferSize = 1 << 16;
-
 Demuxer openDemuxer(const RegularFile& file, const std::filesystem::path& path)
 {
     quietenLibraryLog();
     Demuxer demuxer;
     demuxer.reader = std::make_unique<FileReader>(file.descriptor().get(), static_cast<std::int64_t>(file.size()));
-    auto* buffer = static_cast<unsigned char*>(av_malloc(ioBufferSize));
-    if (!buffer) {
-        throw AudioFileError("Out of memory for reading " + path.string());
-    }
-    demuxer.io.reset(avio_alloc_context(buffer, ioBufferSize, 0, demuxer.reader.get(), &FileReader::read, nullptr, &FileReader::seek));
-    if (!demuxer.io) {
-        av_free(buffer);
-        throw AudioFileError("Out of memory for reading " + path.string());
-    }
+    demuxer.io = makeIoContext(
+        demuxer.reader.get(), &FileReader::read, nullptr, &FileReader::seek, "Out of memory for reading " + path.string());
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) {
         throw AudioFileError("Out of memory for reading " + path.string());

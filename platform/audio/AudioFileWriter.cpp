@@ -1,6 +1,7 @@
 #include "platform/audio/AudioFileWriter.hpp"
 
 #include "platform/audio/AudioFileError.hpp"
+#include "platform/audio/FFmpegCustomIo.hpp"
 #include "platform/audio/FFmpegSupport.hpp"
 
 #include <algorithm>
@@ -23,22 +24,12 @@ struct OutputContextDeleter {
 };
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
 
-struct IoContextDeleter {
-    void operator()(AVIOContext* context) const
-    {
-        av_freep(&context->buffer);
-        avio_context_free(&context);
-    }
-};
-using IoContextPtr = std::unique_ptr<AVIOContext, IoContextDeleter>;
-
 struct DictionaryDeleter {
     void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
 };
 
 // Frames per encoder call for codecs that take any frame size.
 constexpr int pcmFrameSize = 4096;
-constexpr int ioBufferSize = 1 << 16;
 // M4A audio goes out in fragments of this many microseconds, each a whole, playable piece.
 constexpr int fragmentMicroseconds = 1'000'000;
 
@@ -260,15 +251,7 @@ private:
 
     void openIo()
     {
-        auto* buffer = static_cast<unsigned char*>(av_malloc(ioBufferSize));
-        if (!buffer) {
-            throw AudioFileError("Out of memory for writing " + path_.string());
-        }
-        io_.reset(avio_alloc_context(buffer, ioBufferSize, 1, this, nullptr, &Encoder::writeBytes, &Encoder::seekBytes));
-        if (!io_) {
-            av_free(buffer);
-            throw AudioFileError("Out of memory for writing " + path_.string());
-        }
+        io_ = makeIoContext(this, nullptr, &Encoder::writeBytes, &Encoder::seekBytes, "Out of memory for writing " + path_.string());
         context_->pb = io_.get();
         context_->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
@@ -301,19 +284,7 @@ private:
     static std::int64_t seekBytes(void* opaque, std::int64_t offset, int whence)
     {
         auto& self = *static_cast<Encoder*>(opaque);
-        std::int64_t target = 0;
-        switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE: return self.end_;
-        case SEEK_SET: target = offset; break;
-        case SEEK_CUR: target = self.position_ + offset; break;
-        case SEEK_END: target = self.end_ + offset; break;
-        default: return AVERROR(EINVAL);
-        }
-        if (target < 0) {
-            return AVERROR(EINVAL);
-        }
-        self.position_ = target;
-        return target;
+        return seekStream(self.position_, self.end_, offset, whence);
     }
 
     void encodeFromFifo(int frames)

@@ -2,6 +2,7 @@
 
 #include "Auris/Audio/AudioProcessor.hpp"
 #include "Auris/Audio/VADAudioChunker.hpp"
+#include "Auris/Core/TimingStages.hpp"
 #include "Auris/Engine/Auris.hpp"
 #include "Auris/Text/Constants.hpp"
 #include "Auris/Utilities/TextFormatting.hpp"
@@ -261,18 +262,14 @@ void printTimings(std::ostream& err, const std::string& path, const Transcriptio
         err << "  " << formatString("%-22s", label) << formatTimingLine(seconds, runs, totalMilliseconds) << "\n";
     };
     stage("Model Load:", modelLoadingSeconds, 1);
-    stage("Audio Load:", audioLoadingSeconds, 1);
-    stage("Audio Processing:", timings.audioProcessing, timings.totalAudioProcessingRuns);
-    stage("Mels:", timings.logmels, timings.totalLogmelRuns);
-    stage("Encoding:", timings.encoding, timings.totalEncodingRuns);
-    stage("Prefill:", timings.prefill, 1);
-    stage("Decoding:", timings.decodingPredictions, timings.totalDecodingLoops);
-    stage("- Logit Filtering:", timings.decodingFiltering, timings.totalDecodingLoops);
-    stage("- Sampling:", timings.decodingSampling, timings.totalDecodingLoops);
-    stage("- Kv Caching:", timings.decodingKvCaching, timings.totalKVUpdateRuns);
-    stage("- Word Timestamps:", timings.decodingWordTimestamps, timings.totalTimestampAlignmentRuns);
-    stage("Fallbacks:", timings.decodingFallback, timings.totalDecodingFallbacks);
-    stage("Decoding Full Loop:", timings.decodingLoop, timings.totalDecodingLoops);
+    // The audio load is the command's own measure, not the engine's.
+    TranscriptionTimings shown = timings;
+    shown.audioLoading = audioLoadingSeconds;
+    for (const auto& row : timingStages(shown)) {
+        if (!row.engineOnly) {
+            stage(row.label, row.seconds, row.runs);
+        }
+    }
     err << "  " << formatString("%-22s", "Windows:") << formatString("%.0f", timings.totalDecodingWindows) << "\n";
 }
 

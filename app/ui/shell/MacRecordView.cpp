@@ -10,6 +10,7 @@
 #include "app/ui/design/PNGradientText.hpp"
 #include "app/ui/design/PNProgressRing.hpp"
 #include "app/ui/design/ScreenTransition.hpp"
+#include "platform/system/ExceptionText.hpp"
 
 #include <QGridLayout>
 #include <QMessageBox>
@@ -40,17 +41,6 @@ QWidget* ringWithOverlay(PNProgressRing* ring, QWidget* overlay, int side, QWidg
     grid->addWidget(ring, 0, 0, Qt::AlignCenter);
     grid->addWidget(overlay, 0, 0, Qt::AlignCenter);
     return box;
-}
-
-QString describe(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
 }
 
 // How each screen comes and goes when the change is animated; the two panels only fade.
@@ -305,8 +295,9 @@ void MacRecordView::beginStart(bool endsAutoStart)
 
 void MacRecordView::startFailed(const std::exception_ptr& error)
 {
-    consoleLine(QStringLiteral("Failed to start recording: ") + describe(error));
-    showProblem(QStringLiteral("Recording could not start"), QStringLiteral("Recording could not start: ") + describe(error));
+    const QString reason = QString::fromStdString(platform::exceptionText(error));
+    consoleLine(QStringLiteral("Failed to start recording: ") + reason);
+    showProblem(QStringLiteral("Recording could not start"), QStringLiteral("Recording could not start: ") + reason);
 }
 
 void MacRecordView::showProblem(const QString& title, const QString& message)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 using namespace auris;
 using namespace testsupport;
@@ -153,4 +154,17 @@ TEST(TemperatureFallback, LanguageDetectionPrecedesEachAttemptOnlyWhenItApplies)
     script(englishOnly);
     EXPECT_EQ(transcribe(englishOnly, detecting).result.language, "en");
     EXPECT_EQ(detectionSteps(englishOnly), 0);
+
+    // A failed detection is logged and decoding goes on; the language comes from the decoded tokens.
+    TaskFixture failing;
+    script(failing);
+    failing.script().logitsFor = [decode = failing.script().logitsFor](int call, const DecoderStep& step) {
+        if (step.cacheLength == 0) throw std::runtime_error("no logits");
+        return decode(call, step);
+    };
+    DecodingOptions once = detecting;
+    once.temperatureFallbackCount = 0;
+    const auto undetected = transcribe(failing, once);
+    EXPECT_EQ(startingWith(undetected.lines, "Language detection failed: ").size(), 1u);
+    EXPECT_EQ(undetected.result.text, "a");
 }

@@ -475,6 +475,19 @@ TEST(WhisperRecorderRules, HallucinationsLanguagesAndProgress)
     EXPECT_EQ(WhisperRecorder::timeLeftText(0.95, 4), QStringLiteral("almost done"));
 }
 
+TEST(WhisperRecorderRules, DecodingKeepsTheEngineDefaultsButForTheTextAndTheChunking)
+{
+    auris::DecodingOptions expected;
+    expected.skipSpecialTokens = true;
+    expected.chunkingStrategy = auris::ChunkingStrategy::vad;
+    expected.detectLanguage = true;
+    EXPECT_EQ(WhisperRecorder::decodingOptions(std::nullopt), expected);
+
+    expected.language = "de";
+    expected.detectLanguage = false;
+    EXPECT_EQ(WhisperRecorder::decodingOptions(std::string("de")), expected);
+}
+
 TEST(WhisperRecorderRules, ModelFailuresNameTheirCauseInAFewWords)
 {
     using Reason = ModelFailure::Reason;
