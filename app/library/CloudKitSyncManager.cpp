@@ -506,6 +506,14 @@ void CloudKitSyncManager::getCloudRecordIDs(std::function<void(std::set<std::str
         });
 }
 
+// A full sync is a chain of continuations, each stage starting the next when its answer is back:
+//   1. the account:            checkAccountStatus, then continueAfterAccountCheck (not signed in: finish)
+//   2. the download:           downloadNewRecordings, then fetchBatch and mergeBatch per batch until no
+//                              more come (failDownload on an error), then continueAfterDownload (failed: finish)
+//   3. the cloud's record ids: getCloudRecordIDs, then continueAfterListing
+//   4. the uploads:            uploadMissing, one local recording the cloud lacks at a time (an unreachable
+//                              server: finish)
+//   5. the end:                finishFullSync, which answers everyone waiting for this sync
 void CloudKitSyncManager::performFullSync(const QList<Recording>& localRecordings, QPointer<RecordingsManager> library,
                                           Completion completion)
 {

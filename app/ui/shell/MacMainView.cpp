@@ -9,8 +9,7 @@
 #include "app/ui/shell/PushToTalkPill.hpp"
 #include "app/ui/shell/TranscriptSheet.hpp"
 #include "app/ui/StatusNotice.hpp"
-#include "app/dictation/ChosenRecordingOptions.hpp"
-#include "app/dictation/SettingsKeys.hpp"
+#include "app/dictation/AfterRecordingActions.hpp"
 #include "app/ui/design/SheetWindow.hpp"
 #include "app/ui/design/AppearanceFollower.hpp"
 #include "app/ui/design/Color.hpp"
@@ -35,8 +34,6 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
-#include <exception>
-#include <filesystem>
 
 namespace parlino {
 
@@ -85,11 +82,6 @@ public:
         painter->restore();
     }
 };
-
-QString describe(const std::exception& error)
-{
-    return QString::fromUtf8(error.what());
-}
 
 // The screens of the destinations the caller left open: the recordings browser, whose toolbar
 // opens the help and feedback sheets, and the settings pane.
@@ -398,62 +390,19 @@ void MacMainView::presentAccessibilityAlert()
 
 void MacMainView::handleRecordingComplete(const RecordingResult& result)
 {
-    platform::UserDefaults& defaults = services_.defaults;
-    const bool copy = defaults.boolValue(QString::fromLatin1(SettingsKeys::copyToClipboardAfterRecording),
-        SettingsKeys::copyToClipboardAfterRecordingDefault);
-    // A recording that could not be transcribed, or not wholly written, is never thrown away.
-    const bool mustKeep = result.mustBeKept();
-    const bool save = mustKeep
-        || defaults.boolValue(QString::fromLatin1(SettingsKeys::saveToRecordings), SettingsKeys::saveToRecordingsDefault);
-    const bool keepAudio = mustKeep
-        || defaults.boolValue(QString::fromLatin1(SettingsKeys::saveAudioFile), SettingsKeys::saveAudioFileDefault);
-    if (mustKeep) {
-        consoleLine(QStringLiteral("💾 Keeping the recording without a transcript: ")
-            + QString::fromStdString(result.audioURL->filename().string()));
-    }
-    const RecordingCategory category = ChosenRecordingOptions::category(defaults);
-    RecordingOutcome outcome = outcomeOf(result);
-
-    if (copy && !result.transcription.isEmpty()) {
-        services_.clipboard.replaceText(result.transcription);
-        consoleLine(QStringLiteral("📋 Transcription copied to clipboard"));
-        outcome.copied = true;
-    }
-
-    if (save) {
-        try {
-            const Recording saved = services_.library.saveRecording(result);
-            // The category and title go to the recording just saved, found by its id.
-            ChosenRecordingOptions::apply(services_.library, defaults, saved);
-            consoleLine(QStringLiteral("✅ Recording saved (category: ") + category.rawValue() + QLatin1Char(')'));
-            outcome.saved = true;
-        } catch (const std::exception& error) {
-            consoleLine(QStringLiteral("❌ Save failed: ") + describe(error));
-            outcome.saveFailure = describe(error);
-        }
-        if (!keepAudio) {
-            consoleLine(QStringLiteral("📝 Saved text-only (audio kept for recording entry)"));
-        }
-    } else if (!keepAudio) {
-        if (result.audioURL) {
-            std::error_code ignored;
-            std::filesystem::remove(*result.audioURL, ignored);
-        }
-        consoleLine(QStringLiteral("🗑️ Audio file deleted (text-only mode)"));
-    }
-
+    const RecordingOutcome outcome = afterRecording(result, AfterRecording::Road::window);
     setSelectedView(MainViewSelection::recordings);
     shouldAutoStartRecording_->setValue(false);
     tell(outcome, result.transcription);
 }
 
-RecordingOutcome MacMainView::outcomeOf(const RecordingResult& result) const
+RecordingOutcome MacMainView::afterRecording(const RecordingResult& result, AfterRecording::Road road)
 {
-    RecordingOutcome outcome;
-    outcome.hasTranscript = !result.transcription.isEmpty();
-    outcome.transcriptPending = result.transcriptPending;
-    outcome.modelMissing = !services_.recorder.aurisReady();
-    return outcome;
+    const AfterRecording plan = AfterRecording::decide(result, AfterRecording::Settings::read(services_.defaults),
+        {road, services_.recorder.aurisReady(), ownWindowInFront()});
+    AfterRecordingActions actions({services_.defaults, services_.library, services_.clipboard,
+        services_.dictationHelper, [](const QString& line) { consoleLine(line); }});
+    return actions.carryOut(plan, result);
 }
 
 void MacMainView::tell(const RecordingOutcome& outcome, const QString& transcript)
@@ -505,38 +454,8 @@ void MacMainView::handleHotkeyTranscript()
             return;
         }
         self->hotkeyStopInFlight_ = false;
-        AppServices& services = self->services_;
-        services.dictationHelper.playFeedbackSound(FeedbackSound::stop);
-        RecordingOutcome outcome = self->outcomeOf(result);
-        try {
-            const Recording saved = services.library.saveRecording(result);
-            // The category and title the record screen shows belong to this recording as well.
-            ChosenRecordingOptions::apply(services.library, services.defaults, saved);
-            consoleLine(QStringLiteral("✅ Recording saved to computer"));
-            outcome.saved = true;
-        } catch (const std::exception& error) {
-            consoleLine(QStringLiteral("❌ Save failed: ") + describe(error));
-            outcome.saveFailure = describe(error);
-        }
-        if (!result.transcription.isEmpty()) {
-            const bool copy = services.defaults.boolValue(
-                QString::fromLatin1(SettingsKeys::copyToClipboardAfterRecording),
-                SettingsKeys::copyToClipboardAfterRecordingDefault);
-            if (!self->ownWindowInFront()) {
-                services.dictationHelper.pasteAtCursor(result.transcription);
-                outcome.pasted = true;
-            } else if (!copy) {
-                // Pasting into our own window would type the transcript into its fields; the clipboard
-                // still gets it, or this road would drop the text altogether.
-                services.clipboard.replaceText(result.transcription);
-                outcome.copied = true;
-            }
-            if (copy) {
-                services.clipboard.replaceText(result.transcription);
-                consoleLine(QStringLiteral("📋 Transcription copied to clipboard (hotkey)"));
-                outcome.copied = true;
-            }
-        }
+        self->services_.dictationHelper.playFeedbackSound(FeedbackSound::stop);
+        const RecordingOutcome outcome = self->afterRecording(result, AfterRecording::Road::hotkey);
         self->tell(outcome, result.transcription);
     });
 }

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "app/dictation/AfterRecording.hpp"
+#include "app/dictation/RecordingOutcome.hpp"
 #include "app/recorder/RecordingResult.hpp"
 #include "app/ui/AppServices.hpp"
 #include "app/ui/shell/BoolBinding.hpp"
-#include "app/ui/shell/RecordingOutcome.hpp"
 
 #include <QPointer>
 #include <QWidget>
@@ -21,9 +22,9 @@ class MacRecordView;
 class PushToTalkPill;
 
 // The main window's content: the sidebar with Record, Recordings and Settings, the screen of the
-// chosen destination and the push-to-talk pill over it. It owns what happens after a recording
-// (copy, save with category and title, or delete the audio), the global hotkey's two-press cycle
-// and the start-up step of each appearance.
+// chosen destination and the push-to-talk pill over it. It hands a finished recording to
+// AfterRecording and tells its outcome, runs the global hotkey's two-press cycle and the start-up
+// step of each appearance.
 class MacMainView : public QWidget {
     Q_OBJECT
 
@@ -71,8 +72,8 @@ private:
     void addShortcuts();
     void presentAccessibilityAlert();
     void placePill();
-    // What is known of a finished recording before anything is done with it.
-    RecordingOutcome outcomeOf(const RecordingResult& result) const;
+    // Decides what happens to a finished recording and does it.
+    RecordingOutcome afterRecording(const RecordingResult& result, AfterRecording::Road road);
     // Shows where the transcript went, or, when nothing kept it, the transcript itself.
     void tell(const RecordingOutcome& outcome, const QString& transcript);
     // Whether one of this program's windows has the keyboard focus, so that a paste would land in

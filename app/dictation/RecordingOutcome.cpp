@@ -1,4 +1,4 @@
-#include "app/ui/shell/RecordingOutcome.hpp"
+#include "app/dictation/RecordingOutcome.hpp"
 
 #include <QStringList>
 
