@@ -150,24 +150,38 @@ ML_VECTOR_TARGET void layerNormVector(const float* x, float* y, std::size_t n, c
     }
 }
 
+// GCC takes the kernels' instruction set from the pragma (with the attribute on each template it
+// would not inline them); clang ignores the pragma and needs the attribute.
+#if defined(__clang__)
+#define LANE_TARGET ML_VECTOR_TARGET
+#else
+#define LANE_TARGET
+#endif
 #pragma GCC push_options
 #pragma GCC target("avx2,fma,f16c")
 namespace vectorLanes {
 #include "platform/ml/programs/kernels/LaneKernels.inc"
 } // namespace vectorLanes
 #pragma GCC pop_options
+#undef LANE_TARGET
 
 // GCC 12's AVX-512 headers start many intrinsics from a deliberately undefined register and then
 // warn about it.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#if defined(__clang__)
+#define LANE_TARGET ML_WIDE_TARGET
+#else
+#define LANE_TARGET
+#endif
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx2,fma,f16c")
 namespace wideLanes {
 #include "platform/ml/programs/kernels/LaneKernels.inc"
 } // namespace wideLanes
 #pragma GCC pop_options
+#undef LANE_TARGET
 #pragma GCC diagnostic pop
 
 #endif
