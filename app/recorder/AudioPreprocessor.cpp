@@ -151,6 +151,101 @@ struct Recording {
     std::function<void(const std::function<void(platform::PCMBuffer&)>&)> eachBlock;
 };
 
+// What the second pass converts with: the mono output format, a block of it, the converter, and
+// the length the whole recording converts to.
+struct Conversion {
+    platform::AudioFormat outputFormat;
+    platform::PCMBuffer outputBlock;
+    platform::AudioConverter converter;
+    std::int64_t capacity = 0;
+
+    static std::optional<Conversion> make(const Recording& recording, double targetRate, const ConsoleLog& log)
+    {
+        const platform::AudioFormat& inputFormat = recording.format;
+        const auto outputFormat = platform::AudioFormat::standard(targetRate, 1);
+        if (!outputFormat) {
+            log("  ❌ Failed to create output format");
+            return std::nullopt;
+        }
+        const auto blockCapacity = static_cast<std::uint32_t>(
+            std::ceil(AudioPreprocessor::blockFrames * targetRate / inputFormat.sampleRate) + 256);
+        auto outputBlock = platform::PCMBuffer::make(*outputFormat, blockCapacity);
+        if (!outputBlock) {
+            log("  ❌ Failed to create output buffer");
+            return std::nullopt;
+        }
+        auto converter = platform::AudioConverter::make(inputFormat, *outputFormat);
+        if (!converter) {
+            log("  ❌ Failed to create converter");
+            return std::nullopt;
+        }
+        const auto capacity = static_cast<std::int64_t>(
+            std::trunc(static_cast<double>(recording.frameCount) * targetRate / inputFormat.sampleRate));
+        return Conversion {*outputFormat, std::move(*outputBlock), std::move(*converter), capacity};
+    }
+};
+
+// Time spent in each stage, over both passes.
+struct StageTimes {
+    Stopwatch filtering;
+    Stopwatch normalizing;
+    Stopwatch converting;
+    Stopwatch writing;
+};
+
+// The first pass: the gain that brings the filtered audio's peak to the target, 1 for silence.
+float normalizingGain(const Recording& recording, bool noiseSuppression, StageTimes& times)
+{
+    HighPass highPass(AudioPreprocessor::highPassCutoff, recording.format.sampleRate, recording.format.channelCount);
+    float peak = 0;
+    recording.eachBlock([&](platform::PCMBuffer& block) {
+        if (noiseSuppression) {
+            times.filtering.time([&] { highPass.apply(block); });
+        }
+        times.normalizing.time([&] { peak = std::max(peak, peakOf(block)); });
+    });
+    if (peak > AudioPreprocessor::silenceThreshold) {
+        return std::pow(10.0f, AudioPreprocessor::normalizationTargetDB / 20.0f) / peak;
+    }
+    return 1;
+}
+
+platform::AudioFileSettings monoPCM(double sampleRate)
+{
+    platform::AudioFileSettings settings;
+    settings.formatID = platform::AudioFileSettings::FormatID::linearPCM;
+    settings.sampleRate = sampleRate;
+    settings.channelCount = 1;
+    return settings;
+}
+
+void logStages(const StageTimes& times, bool noiseSuppression, bool volumeNormalization, std::int64_t read,
+    std::int64_t written, const ConsoleLog& log)
+{
+    if (noiseSuppression) {
+        log("  ✅ Noise suppression applied (80Hz high-pass filter) in " + seconds(times.filtering.seconds()));
+    }
+    if (volumeNormalization) {
+        log("  ✅ Volume normalized (-3dB peak target) in " + seconds(times.normalizing.seconds()));
+    }
+    log("  ✅ Converted: " + std::to_string(read) + " → " + std::to_string(written) + " frames in "
+        + seconds(times.converting.seconds()));
+}
+
+void logTotals(const StageTimes& times, bool resample16kHz, Clock::time_point totalStart, Clock::time_point loadStart,
+    const ConsoleLog& log)
+{
+    log("  • Write: " + seconds(times.writing.seconds()));
+    log(std::string("  • Resampling: ") + (resample16kHz ? "✅ (16kHz)" : "⏭️ (original)"));
+    log("  ✅ Preprocessing complete - NO FRAGMENTATION!");
+    log("  📊 Total time breakdown:");
+    log("     - Load: " + seconds(secondsSince(loadStart) - times.filtering.seconds() - times.normalizing.seconds()
+        - times.converting.seconds() - times.writing.seconds()));
+    log("     - Convert: " + seconds(times.converting.seconds()));
+    log("     - Write: " + seconds(times.writing.seconds()));
+    log("     - TOTAL: " + seconds(secondsSince(totalStart)));
+}
+
 // Two passes over the recording, so that what it holds does not grow with its length: the first
 // finds the peak of the filtered audio (when the volume is normalised), the second filters, scales,
 // converts and writes.
@@ -160,62 +255,31 @@ std::optional<std::filesystem::path> preprocess(const Recording& recording, Cloc
 {
     const platform::AudioFormat inputFormat = recording.format;
     const double targetRate = resample16kHz ? AudioPreprocessor::targetSampleRate : inputFormat.sampleRate;
-    const auto outputFormat = platform::AudioFormat::standard(targetRate, 1);
-    if (!outputFormat) {
-        log("  ❌ Failed to create output format");
+    auto conversion = Conversion::make(recording, targetRate, log);
+    if (!conversion) {
         return std::nullopt;
     }
-    const auto capacity = static_cast<std::int64_t>(
-        std::trunc(static_cast<double>(recording.frameCount) * targetRate / inputFormat.sampleRate));
-    const auto blockCapacity = static_cast<std::uint32_t>(
-        std::ceil(AudioPreprocessor::blockFrames * targetRate / inputFormat.sampleRate) + 256);
-    auto outputBlock = platform::PCMBuffer::make(*outputFormat, blockCapacity);
-    if (!outputBlock) {
-        log("  ❌ Failed to create output buffer");
-        return std::nullopt;
-    }
-    auto converter = platform::AudioConverter::make(inputFormat, *outputFormat);
-    if (!converter) {
-        log("  ❌ Failed to create converter");
-        return std::nullopt;
-    }
+    const platform::AudioFormat& outputFormat = conversion->outputFormat;
+    const std::int64_t capacity = conversion->capacity;
+    platform::PCMBuffer& outputBlock = conversion->outputBlock;
+    platform::AudioConverter& converter = conversion->converter;
 
-    Stopwatch filtering;
-    Stopwatch normalizing;
-    Stopwatch converting;
-    Stopwatch writing;
-    float gain = 1;
-    if (volumeNormalization) {
-        HighPass highPass(AudioPreprocessor::highPassCutoff, inputFormat.sampleRate, inputFormat.channelCount);
-        float peak = 0;
-        recording.eachBlock([&](platform::PCMBuffer& block) {
-            if (noiseSuppression) {
-                filtering.time([&] { highPass.apply(block); });
-            }
-            normalizing.time([&] { peak = std::max(peak, peakOf(block)); });
-        });
-        if (peak > AudioPreprocessor::silenceThreshold) {
-            gain = std::pow(10.0f, AudioPreprocessor::normalizationTargetDB / 20.0f) / peak;
-        }
-    }
+    StageTimes times;
+    const float gain = volumeNormalization ? normalizingGain(recording, noiseSuppression, times) : 1.0f;
     log("  ✅ Loaded entire file: " + std::to_string(recording.frameCount) + " frames in " + seconds(secondsSince(loadStart)));
 
     OutputFile output(platform::ScratchFolder(outputFolder)
             .createFile(std::string(scratchPrefix) + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString()
                 + std::string(scratchExtension)));
-    platform::AudioFileSettings settings;
-    settings.formatID = platform::AudioFileSettings::FormatID::linearPCM;
-    settings.sampleRate = targetRate;
-    settings.channelCount = 1;
-    platform::AudioFileWriter writer(output.path(), settings);
+    platform::AudioFileWriter writer(output.path(), monoPCM(targetRate));
     std::int64_t written = 0;
     // Appends the converted frames, never past the length the whole recording converts to.
     const auto put = [&] {
-        const auto room = static_cast<std::uint32_t>(std::clamp<std::int64_t>(capacity - written, 0, outputBlock->frameLength()));
-        outputBlock->setFrameLength(room);
-        writing.time([&] { writer.write(*outputBlock); });
+        const auto room = static_cast<std::uint32_t>(std::clamp<std::int64_t>(capacity - written, 0, outputBlock.frameLength()));
+        outputBlock.setFrameLength(room);
+        times.writing.time([&] { writer.write(outputBlock); });
         written += room;
-        outputBlock->setFrameLength(0);
+        outputBlock.setFrameLength(0);
     };
     // The converter's own failures are told as such; reading ones end the preprocessing too.
     std::optional<std::string> conversionError;
@@ -223,7 +287,7 @@ std::optional<std::filesystem::path> preprocess(const Recording& recording, Cloc
         if (conversionError) {
             return;
         }
-        converting.time([&] {
+        times.converting.time([&] {
             try {
                 work();
             } catch (const std::exception& error) {
@@ -239,47 +303,32 @@ std::optional<std::filesystem::path> preprocess(const Recording& recording, Cloc
     recording.eachBlock([&](platform::PCMBuffer& block) {
         read += block.frameLength();
         if (noiseSuppression) {
-            filtering.time([&] { highPass.apply(block); });
+            times.filtering.time([&] { highPass.apply(block); });
         }
         if (gain != 1) {
-            normalizing.time([&] { scale(block, gain); });
+            times.normalizing.time([&] { scale(block, gain); });
         }
         convert([&] {
-            if (inputFormat == *outputFormat) {
+            if (inputFormat == outputFormat) {
                 // Already one channel at the target rate: the conversion is a copy.
-                std::copy_n(block.channelData(0), block.frameLength(), outputBlock->channelData(0));
-                outputBlock->setFrameLength(block.frameLength());
+                std::copy_n(block.channelData(0), block.frameLength(), outputBlock.channelData(0));
+                outputBlock.setFrameLength(block.frameLength());
             } else {
-                converter->convert(block, *outputBlock);
+                converter.convert(block, outputBlock);
             }
         });
     });
-    if (inputFormat != *outputFormat) {
-        convert([&] { converter->flush(*outputBlock); });
+    if (inputFormat != outputFormat) {
+        convert([&] { converter.flush(outputBlock); });
     }
     if (conversionError) {
         log("  ❌ Conversion error: " + *conversionError);
         return std::nullopt;
     }
-    if (noiseSuppression) {
-        log("  ✅ Noise suppression applied (80Hz high-pass filter) in " + seconds(filtering.seconds()));
-    }
-    if (volumeNormalization) {
-        log("  ✅ Volume normalized (-3dB peak target) in " + seconds(normalizing.seconds()));
-    }
-    log("  ✅ Converted: " + std::to_string(read) + " → " + std::to_string(written) + " frames in "
-        + seconds(converting.seconds()));
-    writing.time([&] { writer.close(); });
+    logStages(times, noiseSuppression, volumeNormalization, read, written, log);
+    times.writing.time([&] { writer.close(); });
 
-    log("  • Write: " + seconds(writing.seconds()));
-    log(std::string("  • Resampling: ") + (resample16kHz ? "✅ (16kHz)" : "⏭️ (original)"));
-    log("  ✅ Preprocessing complete - NO FRAGMENTATION!");
-    log("  📊 Total time breakdown:");
-    log("     - Load: " + seconds(secondsSince(loadStart) - filtering.seconds() - normalizing.seconds()
-        - converting.seconds() - writing.seconds()));
-    log("     - Convert: " + seconds(converting.seconds()));
-    log("     - Write: " + seconds(writing.seconds()));
-    log("     - TOTAL: " + seconds(secondsSince(totalStart)));
+    logTotals(times, resample16kHz, totalStart, loadStart, log);
     return output.keep();
 }
 
