@@ -92,6 +92,7 @@ private:
     SettingsSection* audioProcessingSection();
     SettingsSection* afterRecordingSection();
     SettingsSection* pushToTalkSection();
+    QWidget* permissionMissingStatus(SettingsSection& section);
     SettingsSection* hotkeySection();
     SettingsSection* storageSection();
     SettingsSection* exportSection();

@@ -38,6 +38,38 @@ QPushButton* captionButton(const QString& text, QWidget* parent)
 
 } // namespace
 
+// What the desktop must grant for the keys to be heard (an X11 session whose server offers RECORD
+// and XTEST, or on Wayland what InputSession names), with the ways to check again.
+QWidget* MacSettingsView::permissionMissingStatus(SettingsSection& section)
+{
+    GlobeDictationService& dictation = services_.globeDictation;
+    permissionMissing_ = new QWidget(&section);
+    permissionMissing_->setObjectName(QStringLiteral("permissionMissingStatus"));
+    auto* missingLayout = new QVBoxLayout(permissionMissing_);
+    missingLayout->setContentsMargins(0, 0, 0, 0);
+    missingLayout->setSpacing(4);
+    // There are no system settings to open: the manager reports what the session lacks and starts
+    // watching for it.
+    QPushButton* checkSession = captionButton(QStringLiteral("Check Session"), permissionMissing_);
+    checkSession->setObjectName(QStringLiteral("checkSessionButton"));
+    connect(checkSession, &QPushButton::clicked, this, [&dictation] { dictation.requestAccessibilityPermission(); });
+    QPushButton* retry = captionButton(QStringLiteral("Retry"), permissionMissing_);
+    retry->setObjectName(QStringLiteral("retryEventTapButton"));
+    connect(retry, &QPushButton::clicked, this, [&dictation] { dictation.startEventTap(); });
+    missingLayout->addWidget(SettingsSection::indentedRow(
+        {formSymbol(QStringLiteral("xmark.circle.fill"), Color::dangerRed(), 12, permissionMissing_),
+            permissionHeadline_ = new PlainLabel(QStringLiteral("X11 session with RECORD and XTEST required!"),
+                Font::textStyle(TextStyle::caption, QFont::DemiBold), Color::dangerRed(), permissionMissing_),
+            checkSession, retry},
+        4, permissionMissing_));
+    permissionHeadline_->setObjectName(QStringLiteral("permissionMissingHeadline"));
+    permissionGrant_ = formText(QStringLiteral("Log out → choose an X11 (Xorg) session at login → start Parlino"),
+        TextStyle::caption, Color::dangerRed(), permissionMissing_);
+    permissionGrant_->setObjectName(QStringLiteral("permissionGrantText"));
+    missingLayout->addWidget(SettingsSection::indentedRow({permissionGrant_}, 0, permissionMissing_));
+    return permissionMissing_;
+}
+
 SettingsSection* MacSettingsView::pushToTalkSection()
 {
     auto* section = new SettingsSection(QStringLiteral("Push-to-Talk Dictation"), this);
@@ -81,33 +113,7 @@ SettingsSection* MacSettingsView::pushToTalkSection()
     notListening_->setObjectName(QStringLiteral("triggersDisabledStatus"));
     section->addRow(notListening_);
 
-    // What the desktop must grant for the keys to be heard: an X11 session whose server offers
-    // RECORD and XTEST.
-    permissionMissing_ = new QWidget(section);
-    permissionMissing_->setObjectName(QStringLiteral("permissionMissingStatus"));
-    auto* missingLayout = new QVBoxLayout(permissionMissing_);
-    missingLayout->setContentsMargins(0, 0, 0, 0);
-    missingLayout->setSpacing(4);
-    // There are no system settings to open: the manager reports what the session lacks and starts
-    // watching for it.
-    QPushButton* checkSession = captionButton(QStringLiteral("Check Session"), permissionMissing_);
-    checkSession->setObjectName(QStringLiteral("checkSessionButton"));
-    connect(checkSession, &QPushButton::clicked, this, [&dictation] { dictation.requestAccessibilityPermission(); });
-    QPushButton* retry = captionButton(QStringLiteral("Retry"), permissionMissing_);
-    retry->setObjectName(QStringLiteral("retryEventTapButton"));
-    connect(retry, &QPushButton::clicked, this, [&dictation] { dictation.startEventTap(); });
-    missingLayout->addWidget(SettingsSection::indentedRow(
-        {formSymbol(QStringLiteral("xmark.circle.fill"), Color::dangerRed(), 12, permissionMissing_),
-            permissionHeadline_ = new PlainLabel(QStringLiteral("X11 session with RECORD and XTEST required!"),
-                Font::textStyle(TextStyle::caption, QFont::DemiBold), Color::dangerRed(), permissionMissing_),
-            checkSession, retry},
-        4, permissionMissing_));
-    permissionHeadline_->setObjectName(QStringLiteral("permissionMissingHeadline"));
-    permissionGrant_ = formText(QStringLiteral("Log out → choose an X11 (Xorg) session at login → start Parlino"),
-        TextStyle::caption, Color::dangerRed(), permissionMissing_);
-    permissionGrant_->setObjectName(QStringLiteral("permissionGrantText"));
-    missingLayout->addWidget(SettingsSection::indentedRow({permissionGrant_}, 0, permissionMissing_));
-    section->addRow(permissionMissing_);
+    section->addRow(permissionMissingStatus(*section));
 
     listening_ = SettingsSection::indentedRow(
         {formSymbol(QStringLiteral("checkmark.circle.fill"), Color::successGreen(), 12, section),
