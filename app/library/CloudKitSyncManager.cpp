@@ -8,7 +8,6 @@
 #include "platform/system/Folders.hpp"
 #include "platform/system/SystemLog.hpp"
 
-#include <QMetaObject>
 
 #include <algorithm>
 #include <utility>
@@ -181,7 +180,7 @@ QString CloudKitSyncManager::loadOrCreateDeviceID()
 
 void CloudKitSyncManager::later(std::function<void()> action)
 {
-    QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+    postTo(this, std::move(action));
 }
 
 bool CloudKitSyncManager::zoneKnown() const

@@ -475,7 +475,7 @@ void RecordingsManager::syncWithCloud(Completion completion)
         }
     };
     if (!cloudSync_) {
-        QMetaObject::invokeMethod(this, [finish] { finish(nullptr); }, Qt::QueuedConnection);
+        postTo(this, [finish] { finish(nullptr); });
         return;
     }
     cloudSync_->performFullSync(recordings(), QPointer<RecordingsManager>(this), finish);
