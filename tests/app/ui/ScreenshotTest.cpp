@@ -10,6 +10,7 @@
 #include "app/ui/design/Theme.hpp"
 #include "app/ui/settings/FeedbackView.hpp"
 #include "app/ui/settings/HelpView.hpp"
+#include "app/ui/StatusNotice.hpp"
 #include "app/ui/shell/WindowPlacement.hpp"
 
 #include <QApplication>
@@ -170,6 +171,9 @@ TEST_F(LaptopScreens, EveryMainScreenOnEveryScreenSizeInBothAppearances)
             saveScreenshot(window, prefix + QStringLiteral("transcribing"));
             recorder->finishStop(RecordingResult{});
             clock.advance(1.5);
+            // The stop's notice has its own screenshots; the screens after it are seen once it has gone.
+            timer.advance(StatusNotice::shownFor);
+            clock.advance(0.5);
 
             app.mainView()->setSelectedView(MacMainView::MainViewSelection::recordings);
             clock.advance(1.5);
