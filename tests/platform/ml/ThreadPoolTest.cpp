@@ -198,6 +198,14 @@ TEST(BufferPool, ReusesReleasedBlocksAndOutlivesItsArrays)
     auto held = buffers->floats(1000);
     EXPECT_NE(buffers->floats(1000).get(), held.get()) << "a held block is never handed out twice";
 
+    // A window's cross-attention state (2 to 4 MiB for the smaller models) must be able to sit on
+    // huge pages: every block of a huge page or more starts on one.
+    constexpr std::uintptr_t hugePage = std::uintptr_t(2) << 20;
+    for (const std::size_t mebibytes : {2, 3, 5}) {
+        auto large = buffers->halves(mebibytes << 19);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(large.get()) % hugePage, 0u) << mebibytes << " MiB";
+    }
+
     MultiArray array = buffers->array({2, 3}, MultiArrayDataType::float16);
     EXPECT_TRUE(array.isPacked());
     array.fill(1.5);
