@@ -56,104 +56,10 @@ public:
                 + std::to_string(settings.channelCount) + " channels at " + std::to_string(settings.sampleRate) + " Hz");
         }
         format_ = *format;
-
-        const std::string extension = lowercaseExtension(path);
-        const char* muxer = nullptr;
-        AVCodecID codecID = AV_CODEC_ID_NONE;
-        if (extension == ".wav" && settings.formatID == AudioFileSettings::FormatID::linearPCM) {
-            muxer = "wav";
-            codecID = AV_CODEC_ID_PCM_F32LE;
-        } else if (extension == ".m4a" && settings.formatID == AudioFileSettings::FormatID::mpeg4AAC) {
-            muxer = "ipod";
-            codecID = AV_CODEC_ID_AAC;
-            fragmented_ = true;
-        } else {
-            throw AudioFileError("Cannot write " + path.string() + ": WAV files hold linear PCM and M4A files hold AAC");
-        }
-
-        AVFormatContext* rawContext = nullptr;
-        int status = avformat_alloc_output_context2(&rawContext, nullptr, muxer, path.c_str());
-        if (status < 0 || !rawContext) {
-            throw AudioFileError("Cannot prepare audio file " + path.string() + ": " + errorText(status));
-        }
-        context_.reset(rawContext);
-        context_->flags |= AVFMT_FLAG_BITEXACT;
-
-        const AVCodec* codec = avcodec_find_encoder(codecID);
-        if (!codec) {
-            throw AudioFileError(std::string("No encoder for ") + avcodec_get_name(codecID));
-        }
-        codec_.reset(avcodec_alloc_context3(codec));
-        if (!codec_) {
-            throw AudioFileError("Out of memory for an audio encoder");
-        }
-        codec_->sample_fmt = codecID == AV_CODEC_ID_AAC ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_FLT;
-        codec_->sample_rate = static_cast<int>(format_.sampleRate);
-        av_channel_layout_default(&codec_->ch_layout, format_.channelCount);
-        codec_->time_base = AVRational {1, codec_->sample_rate};
-        if (settings.bitRate) {
-            if (*settings.bitRate <= 0) {
-                throw AudioFileError("Unsupported bit rate " + std::to_string(*settings.bitRate) + " for " + path.string());
-            }
-            codec_->bit_rate = *settings.bitRate;
-        }
-        if (context_->oformat->flags & AVFMT_GLOBALHEADER) {
-            codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        }
-        codec_->flags |= AV_CODEC_FLAG_BITEXACT;
-        status = avcodec_open2(codec_.get(), codec, nullptr);
-        if (status < 0) {
-            throw AudioFileError("Cannot start the audio encoder for " + path.string() + ": " + errorText(status));
-        }
-
-        stream_ = avformat_new_stream(context_.get(), nullptr);
-        if (!stream_) {
-            throw AudioFileError("Out of memory for an audio stream");
-        }
-        stream_->time_base = codec_->time_base;
-        status = avcodec_parameters_from_context(stream_->codecpar, codec_.get());
-        if (status < 0) {
-            throw AudioFileError("Cannot describe the audio stream of " + path.string() + ": " + errorText(status));
-        }
-
-        frameSize_ = codec_->frame_size > 0 ? codec_->frame_size : pcmFrameSize;
-        fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, format_.channelCount, frameSize_));
-        packet_ = makePacket();
-        frame_ = makeFrame();
-        if (!fifo_) {
-            throw AudioFileError("Out of memory for an audio encoder");
-        }
-
-        try {
-            output_ = makeOutput();
-        } catch (const std::system_error& error) {
-            throw AudioFileError("Cannot create audio file " + path.string() + ": " + error.code().message());
-        }
-        try {
-            openIo();
-            AVDictionary* rawOptions = nullptr;
-            if (fragmented_) {
-                // A fragment is written whole once its second is encoded; the index at the end is
-                // only an extra, so a file cut short still plays.
-                av_dict_set(&rawOptions, "movflags", "empty_moov+default_base_moof", 0);
-                av_dict_set_int(&rawOptions, "frag_duration", fragmentMicroseconds, 0);
-            }
-            std::unique_ptr<AVDictionary, DictionaryDeleter> options(rawOptions);
-            rawOptions = options.release();
-            status = avformat_write_header(context_.get(), &rawOptions);
-            options.reset(rawOptions);
-            if (status >= 0) {
-                status = flush();
-            }
-            if (status < 0) {
-                throw AudioFileError("Cannot write the header of " + path.string() + ": " + errorText(status));
-            }
-            headerEnd_ = committed_;
-        } catch (...) {
-            closed_ = true;
-            output_->remove();
-            throw;
-        }
+        const AVCodecID codecID = openContainer(settings);
+        openCodec(codecID, settings);
+        addStream();
+        startFile(makeOutput);
     }
 
     ~Encoder()
@@ -221,6 +127,120 @@ public:
     bool failed() const { return failed_; }
 
 private:
+    // The muxer for the file's extension and format; returns the codec it takes.
+    AVCodecID openContainer(const AudioFileSettings& settings)
+    {
+        const std::string extension = lowercaseExtension(path_);
+        const char* muxer = nullptr;
+        AVCodecID codecID = AV_CODEC_ID_NONE;
+        if (extension == ".wav" && settings.formatID == AudioFileSettings::FormatID::linearPCM) {
+            muxer = "wav";
+            codecID = AV_CODEC_ID_PCM_F32LE;
+        } else if (extension == ".m4a" && settings.formatID == AudioFileSettings::FormatID::mpeg4AAC) {
+            muxer = "ipod";
+            codecID = AV_CODEC_ID_AAC;
+            fragmented_ = true;
+        } else {
+            throw AudioFileError("Cannot write " + path_.string() + ": WAV files hold linear PCM and M4A files hold AAC");
+        }
+
+        AVFormatContext* rawContext = nullptr;
+        const int status = avformat_alloc_output_context2(&rawContext, nullptr, muxer, path_.c_str());
+        if (status < 0 || !rawContext) {
+            throw AudioFileError("Cannot prepare audio file " + path_.string() + ": " + errorText(status));
+        }
+        context_.reset(rawContext);
+        context_->flags |= AVFMT_FLAG_BITEXACT;
+        return codecID;
+    }
+
+    void openCodec(AVCodecID codecID, const AudioFileSettings& settings)
+    {
+        const AVCodec* codec = avcodec_find_encoder(codecID);
+        if (!codec) {
+            throw AudioFileError(std::string("No encoder for ") + avcodec_get_name(codecID));
+        }
+        codec_.reset(avcodec_alloc_context3(codec));
+        if (!codec_) {
+            throw AudioFileError("Out of memory for an audio encoder");
+        }
+        codec_->sample_fmt = codecID == AV_CODEC_ID_AAC ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_FLT;
+        codec_->sample_rate = static_cast<int>(format_.sampleRate);
+        av_channel_layout_default(&codec_->ch_layout, format_.channelCount);
+        codec_->time_base = AVRational {1, codec_->sample_rate};
+        if (settings.bitRate) {
+            if (*settings.bitRate <= 0) {
+                throw AudioFileError("Unsupported bit rate " + std::to_string(*settings.bitRate) + " for " + path_.string());
+            }
+            codec_->bit_rate = *settings.bitRate;
+        }
+        if (context_->oformat->flags & AVFMT_GLOBALHEADER) {
+            codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        codec_->flags |= AV_CODEC_FLAG_BITEXACT;
+        const int status = avcodec_open2(codec_.get(), codec, nullptr);
+        if (status < 0) {
+            throw AudioFileError("Cannot start the audio encoder for " + path_.string() + ": " + errorText(status));
+        }
+    }
+
+    // The file's one stream and the buffers that feed the encoder whole frames.
+    void addStream()
+    {
+        stream_ = avformat_new_stream(context_.get(), nullptr);
+        if (!stream_) {
+            throw AudioFileError("Out of memory for an audio stream");
+        }
+        stream_->time_base = codec_->time_base;
+        const int status = avcodec_parameters_from_context(stream_->codecpar, codec_.get());
+        if (status < 0) {
+            throw AudioFileError("Cannot describe the audio stream of " + path_.string() + ": " + errorText(status));
+        }
+
+        frameSize_ = codec_->frame_size > 0 ? codec_->frame_size : pcmFrameSize;
+        fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, format_.channelCount, frameSize_));
+        packet_ = makePacket();
+        frame_ = makeFrame();
+        if (!fifo_) {
+            throw AudioFileError("Out of memory for an audio encoder");
+        }
+    }
+
+    // Creates the file and writes its header; a file whose header fails is removed again.
+    void startFile(const std::function<std::unique_ptr<AudioFileOutput>()>& makeOutput)
+    {
+        try {
+            output_ = makeOutput();
+        } catch (const std::system_error& error) {
+            throw AudioFileError("Cannot create audio file " + path_.string() + ": " + error.code().message());
+        }
+        try {
+            openIo();
+            AVDictionary* rawOptions = nullptr;
+            if (fragmented_) {
+                // A fragment is written whole once its second is encoded; the index at the end is
+                // only an extra, so a file cut short still plays.
+                av_dict_set(&rawOptions, "movflags", "empty_moov+default_base_moof", 0);
+                av_dict_set_int(&rawOptions, "frag_duration", fragmentMicroseconds, 0);
+            }
+            std::unique_ptr<AVDictionary, DictionaryDeleter> options(rawOptions);
+            rawOptions = options.release();
+            int status = avformat_write_header(context_.get(), &rawOptions);
+            options.reset(rawOptions);
+            if (status >= 0) {
+                status = flush();
+            }
+            if (status < 0) {
+                throw AudioFileError("Cannot write the header of " + path_.string() + ": " + errorText(status));
+            }
+            headerEnd_ = committed_;
+        } catch (...) {
+            closed_ = true;
+            output_->remove();
+            throw;
+        }
+    }
+
     // Runs `work`; when it fails, the file keeps only what is whole, and nothing more is written.
     template <typename Work>
     void guarded(Work work)
