@@ -54,6 +54,12 @@ public:
     }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
+    // A new scratch file of a name of its own in `folder`.
+    static OutputFile createIn(const std::filesystem::path& folder)
+    {
+        return OutputFile(platform::ScratchFolder(folder).createFile(std::string(scratchPrefix)
+            + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + std::string(scratchExtension)));
+    }
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path keep()
     {
@@ -268,9 +274,7 @@ std::optional<std::filesystem::path> preprocess(const Recording& recording, Cloc
     const float gain = volumeNormalization ? normalizingGain(recording, noiseSuppression, times) : 1.0f;
     log("  ✅ Loaded entire file: " + std::to_string(recording.frameCount) + " frames in " + seconds(secondsSince(loadStart)));
 
-    OutputFile output(platform::ScratchFolder(outputFolder)
-            .createFile(std::string(scratchPrefix) + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString()
-                + std::string(scratchExtension)));
+    OutputFile output = OutputFile::createIn(outputFolder);
     platform::AudioFileWriter writer(output.path(), monoPCM(targetRate));
     std::int64_t written = 0;
     // Appends the converted frames, never past the length the whole recording converts to.
