@@ -153,6 +153,7 @@ void GlobeDictationManager::startEventTap()
             .onCapsLock = [this](bool isOn) { handleCapsLock(isOn); },
             .onBroken = [this] { handleTapBroken(); },
             .onOtherInput = [this] { cancelWaitingHolds(std::nullopt); },
+            .onNoticeChanged = [this] { setTriggerNoticeText(QString::fromStdString(dependencies_.input.notice())); },
         });
     } catch (const std::exception& error) {
         log(QStringLiteral("❌ Push-to-talk: Failed to create ") + QString::fromStdString(dependencies_.input.tapName()));

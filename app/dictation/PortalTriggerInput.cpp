@@ -36,6 +36,9 @@ void PortalTriggerInput::startTap(Handlers handlers)
                         boundTrigger_ = shortcut.triggerDescription;
                     }
                 }
+                if (handlers_.onNoticeChanged) {
+                    handlers_.onNoticeChanged();
+                }
             },
             .onActivated = [this](const QString& id, quint64) {
                 if (id == QLatin1String(shortcutId)) {

@@ -22,6 +22,8 @@ public:
         std::function<void()> onBroken;
         // Any other key or a mouse button went down; which one is never told.
         std::function<void()> onOtherInput;
+        // What `notice()` says changed while the tap runs, as when the desktop answers late.
+        std::function<void()> onNoticeChanged;
     };
 
     static constexpr const char* x11Grant =
