@@ -153,7 +153,7 @@ void GlobeDictationManager::startEventTap()
             .onCapsLock = [this](bool isOn) { handleCapsLock(isOn); },
             .onBroken = [this] { handleTapBroken(); },
             .onOtherInput = [this] { cancelWaitingHolds(std::nullopt); },
-            .onNoticeChanged = [this] { setTriggerNoticeText(QString::fromStdString(dependencies_.input.notice())); },
+            .onNoticeChanged = [this] { showTriggerNotice(); },
         });
     } catch (const std::exception& error) {
         log(QStringLiteral("❌ Push-to-talk: Failed to create ") + QString::fromStdString(dependencies_.input.tapName()));
@@ -163,6 +163,11 @@ void GlobeDictationManager::startEventTap()
     }
     reconcileHeldKeys();
     log(QStringLiteral("🎙️ Push-to-talk: ") + QString::fromStdString(dependencies_.input.tapName()) + QStringLiteral(" ACTIVE"));
+    showTriggerNotice();
+}
+
+void GlobeDictationManager::showTriggerNotice()
+{
     setTriggerNoticeText(QString::fromStdString(dependencies_.input.notice()));
 }
 

@@ -119,6 +119,8 @@ private:
     void releaseHoldKey(Trigger trigger);
     void holdCheck(Trigger trigger, std::uint64_t press);
     void reconcileHeldKeys();
+    // Settings shows what the running tap says of how the triggers are pressed.
+    void showTriggerNotice();
     void handleTapBroken();
     void resetKeyState();
     HoldKey& holdKey(Trigger trigger);

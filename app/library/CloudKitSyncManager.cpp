@@ -8,7 +8,6 @@
 #include "platform/system/Folders.hpp"
 #include "platform/system/SystemLog.hpp"
 
-
 #include <algorithm>
 #include <utility>
 
