@@ -16,17 +16,23 @@ constexpr std::size_t alignment = 64;
 
 constexpr std::size_t hugePage = std::size_t(2) << 20;
 
-// Blocks of a huge page or more start on one, so their whole huge pages can be huge pages; those
-// of two or more fill whole ones, what a block leaves of its last page never touched.
+// Blocks of a huge page or more start on one, so their whole huge pages can be huge pages.
 std::size_t blockAlignment(std::size_t size)
 {
     return size >= hugePage ? hugePage : alignment;
 }
 
+// Blocks of two huge pages or more fill whole ones, what a block leaves of its last page never
+// touched; one of one to two keeps its size, so it takes no more memory than it asked for.
+std::size_t sizeUnit(std::size_t size)
+{
+    return size >= 2 * hugePage ? hugePage : alignment;
+}
+
 std::size_t roundedSize(std::size_t bytes)
 {
     const std::size_t size = (std::max<std::size_t>(bytes, 1) + alignment - 1) / alignment * alignment;
-    const std::size_t unit = size >= 2 * hugePage ? hugePage : alignment;
+    const std::size_t unit = sizeUnit(size);
     return (size + unit - 1) / unit * unit;
 }
 
